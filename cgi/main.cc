@@ -1,0 +1,25 @@
+// The CGI program: one request in, one answer out, exit status 0.
+#include <signal.h>
+#include <stdlib.h>
+#include <unistd.h>
+
+#include "failure.h"
+#include "output.h"
+#include "request.h"
+
+namespace {
+quern::FdOutput* g_stdout = nullptr;
+void flush_stdout() {
+  g_stdout->flush();
+}
+}  // namespace
+
+int main() {
+  // A reader that has gone away must show as a write error, not a signal.
+  signal(SIGPIPE, SIG_IGN);
+  quern::FdOutput out(STDOUT_FILENO);
+  g_stdout = &out;
+  quern::set_failure_flush(flush_stdout);
+  quern::cgi::FdInput in(STDIN_FILENO);
+  return quern::cgi::handle_request([](const char* name) { return getenv(name); }, in, out);
+}

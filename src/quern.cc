@@ -1,0 +1,125 @@
+// The compile pipeline (parse, validate, translate, optimise), the text of
+// its failures, and the printer of its result.
+#include "quern.h"
+
+#include "opt.h"
+#include "overload.h"
+#include "stack.h"
+#include "syntax/parser.h"
+#include "trans.h"
+
+namespace quern {
+namespace {
+
+std::string syntax_error_text(const ParseError& error) {
+  std::string text = "at line " + std::to_string(error.position.line) + ", column " +
+                     std::to_string(error.position.column) + ". Possible causes:\n";
+  for (const ErrorEntry& entry : error.entries) {
+    text += " * ";
+    text += entry.text();
+    text += '\n';
+  }
+  return text;
+}
+
+}  // namespace
+
+std::string CompileError::report() const {
+  return std::visit(
+      Overload{
+          [](const compile_error::Syntax& s) { return "ERROR Syntax error " + s.text; },
+          [](const compile_error::Unspecified& u) {
+            return "ERROR Unspecified parse error: " + u.text;
+          },
+          [](const compile_error::Validation& v) {
+            std::string text;
+            for (const ValidationError& e : v.errors) {
+              text += "ERROR ";
+              text += e.text();
+            }
+            return text;
+          },
+      },
+      kind);
+}
+
+CompileResult compile_here(std::string_view source) {
+  if (!is_valid_utf8(source)) {
+    return CompileError{compile_error::Unspecified{"stream did not contain valid UTF-8"}};
+  }
+  std::variant<Function, ParseError> parsed = parse(source);
+  if (auto* error = std::get_if<ParseError>(&parsed)) {
+    return CompileError{compile_error::Syntax{syntax_error_text(*error)}};
+  }
+  const Function& function = std::get<Function>(parsed);
+  std::vector<ValidationError> errors = validate_function(function);
+  if (!errors.empty()) return CompileError{compile_error::Validation{std::move(errors)}};
+  InstructionList list = expand_function(function);
+  optimise(list);
+  return list;
+}
+
+CompileResult compile(std::string_view source) {
+  CompileResult result;
+  run_on_large_stack([&] { result = compile_here(source); });
+  return result;
+}
+
+bool print_assembly(const InstructionList& list, Output& out) {
+  std::string line;
+  for (const LabelledInstruction& element : list) {
+    if (const auto* name = std::get_if<label::Name>(&element.label)) {
+      line.assign(name->text);
+      line += ":\n";
+      if (!out.write(line)) return false;
+    }
+    if (!std::holds_alternative<ins::Nop>(element.instruction)) {
+      line.assign("    ");
+      append_instruction_text(line, element.instruction);
+      line += '\n';
+      if (!out.write(line)) return false;
+    }
+  }
+  return true;
+}
+
+std::string assembly_text(const InstructionList& list) {
+  StringOutput out;
+  print_assembly(list, out);
+  return out.text();
+}
+
+bool is_valid_utf8(std::string_view text) {
+  std::size_t i = 0;
+  const std::size_t n = text.size();
+  while (i < n) {
+    const auto b = static_cast<unsigned char>(text[i]);
+    if (b < 0x80) {
+      ++i;
+      continue;
+    }
+    std::size_t length;
+    char32_t min;
+    char32_t c;
+    if ((b & 0xE0) == 0xC0) {
+      length = 2, min = 0x80, c = b & 0x1F;
+    } else if ((b & 0xF0) == 0xE0) {
+      length = 3, min = 0x800, c = b & 0x0F;
+    } else if ((b & 0xF8) == 0xF0) {
+      length = 4, min = 0x10000, c = b & 0x07;
+    } else {
+      return false;
+    }
+    if (i + length > n) return false;
+    for (std::size_t k = 1; k < length; ++k) {
+      const auto cb = static_cast<unsigned char>(text[i + k]);
+      if ((cb & 0xC0) != 0x80) return false;
+      c = (c << 6) | (cb & 0x3F);
+    }
+    if (c < min || c > 0x10FFFF || (c >= 0xD800 && c <= 0xDFFF)) return false;
+    i += length;
+  }
+  return true;
+}
+
+}  // namespace quern

@@ -1,0 +1,56 @@
+// The compiler's entry points: compile a source text, report a failure,
+// print the assembly.
+#pragma once
+
+#include <string>
+#include <string_view>
+#include <variant>
+#include <vector>
+
+#include "instr.h"
+#include "output.h"
+#include "validate.h"
+
+namespace quern {
+
+namespace compile_error {
+struct Syntax {  // the parse stage failed; text is "at line L, column C. Possible causes:\n" ...
+  std::string text;
+};
+struct Unspecified {  // any other failure, e.g. a body that could not be read
+  std::string text;
+};
+struct Validation {  // every finding of validation, never empty
+  std::vector<ValidationError> errors;
+};
+}  // namespace compile_error
+
+struct CompileError {
+  std::variant<compile_error::Syntax, compile_error::Unspecified, compile_error::Validation> kind;
+
+  /// The report written after the failure status.
+  std::string report() const;
+};
+
+using CompileResult = std::variant<InstructionList, CompileError>;
+
+/// Parses, validates, translates and optimises one function. The pipeline
+/// runs on a large dedicated stack, so deeply nested input cannot overflow
+/// the caller's.
+CompileResult compile(std::string_view source);
+
+/// Same, on the calling thread's stack.
+CompileResult compile_here(std::string_view source);
+
+/// Writes the assembly text: a "name:" line per Name label, and
+/// "    " + instruction per instruction other than Nop. Stops at the first
+/// failed write and returns false.
+bool print_assembly(const InstructionList& list, Output& out);
+
+/// The assembly text as a string.
+std::string assembly_text(const InstructionList& list);
+
+/// Whether text is well-formed UTF-8.
+bool is_valid_utf8(std::string_view text);
+
+}  // namespace quern

@@ -1,0 +1,311 @@
+// Code generation: expressions over the two registers with spills to
+// temporaries, statements as compare-and-branch code around labelled Nops,
+// and the data words of every static after the closing halt.
+//
+// Code is appended to one list in the order it runs. Where a binary
+// operation spills, the spill slot is numbered only after the right operand
+// has been translated, so the store is patched once that number is known.
+#include "trans.h"
+
+#include "failure.h"
+#include "overload.h"
+
+namespace quern {
+namespace {
+
+// Prefix and decimal number, built by appending (GCC 12 warns falsely on
+// "literal" + std::to_string(...)).
+std::string numbered(std::string_view prefix, uint64_t n) {
+  std::string text(prefix);
+  text += std::to_string(n);
+  return text;
+}
+
+LabelledInstruction unlabelled(Instruction i) {
+  return {label::None{}, std::move(i)};
+}
+Label name_label(std::string text) {
+  return label::Name{std::move(text)};
+}
+
+bool is_simple(const Expression& e) {
+  return std::holds_alternative<expr::Literal>(e.node) ||
+         std::holds_alternative<expr::Variable>(e.node);
+}
+
+void emit_expr(const Expression& e, Register target, VariableContext& context,
+               InstructionList& out);
+
+// r0 receives first and r1 second. When second needs both registers and
+// first is simple, second runs first; when both need both, first is spilled.
+void emit_pair(const Expression& first, const Expression& second, VariableContext& context,
+               InstructionList& out) {
+  if (is_simple(second)) {
+    emit_expr(first, kR0, context, out);
+    emit_expr(second, kR1, context, out);
+  } else if (is_simple(first)) {
+    // First only loads a word, so translating it after second records
+    // nothing in a different order.
+    emit_expr(second, kR1, context, out);
+    emit_expr(first, kR0, context, out);
+  } else {
+    emit_expr(first, kR0, context, out);
+    const std::size_t store = out.size();
+    out.push_back(unlabelled(ins::Store{kR0, label::None{}}));
+    emit_expr(second, kR1, context, out);
+    std::string slot = context.fresh_temporary();
+    std::get<ins::Store>(out[store].instruction).l = name_label(slot);
+    out.push_back(unlabelled(ins::Load{name_label(std::move(slot)), kR0}));
+  }
+}
+
+void emit_expr(const Expression& e, Register target, VariableContext& context,
+               InstructionList& out) {
+  std::visit(Overload{
+                 [&](const expr::Literal& l) {
+                   out.push_back(
+                       unlabelled(ins::Load{name_label(context.note_constant(l.value)), target}));
+                 },
+                 [&](const expr::Variable& v) {
+                   if (!context.has_static(v.name)) {
+                     internal_failure("validation failed to catch use of undefined variable");
+                   }
+                   out.push_back(unlabelled(ins::Load{name_label(v.name), target}));
+                 },
+                 [&](const expr::Addition& a) {
+                   emit_pair(*a.left, *a.right, context, out);
+                   out.push_back(unlabelled(ins::Add{kR0, kR1, target}));
+                 },
+                 [&](const expr::Subtraction& s) {
+                   emit_pair(*s.left, *s.right, context, out);
+                   out.push_back(unlabelled(ins::Subtract{kR0, kR1, target}));
+                 },
+                 [&](const expr::Negation& n) {
+                   emit_expr(*n.operand, kR1, context, out);
+                   out.push_back(unlabelled(ins::Clear{kR0}));
+                   out.push_back(unlabelled(ins::Subtract{kR0, kR1, target}));
+                 },
+             },
+             e.node);
+}
+
+void append_label(InstructionList& list, Label l) {
+  list.push_back({std::move(l), ins::Nop{}});
+}
+
+void expand_statements(const StatementList& statements, InstructionList& list,
+                       VariableContext& context) {
+  for (const Statement& s : statements) expand_statement(s, list, context);
+}
+
+void expand_if(const stmt::If& s, InstructionList& list, VariableContext& context) {
+  Label taken = context.fresh_label("t");
+  Label end = context.fresh_label("ei");
+  static const StatementList kEmpty;
+  const StatementList& else_body = s.else_body ? *s.else_body : kEmpty;
+  BranchMaker branch = branch_greater;
+  const StatementList* fall_through = nullptr;
+  const StatementList* taken_body = nullptr;
+  const Expression* first = nullptr;
+  const Expression* second = nullptr;
+  std::visit(Overload{
+                 [&](const cond::GreaterThan& c) {
+                   fall_through = &else_body;
+                   taken_body = &s.then_body;
+                   first = &c.first;
+                   second = &c.second;
+                 },
+                 [&](const cond::LessOrEqual& c) {
+                   fall_through = &s.then_body;
+                   taken_body = &else_body;
+                   first = &c.first;
+                   second = &c.second;
+                 },
+                 [&](const cond::Equal& c) {
+                   branch = branch_not_equal;
+                   fall_through = &s.then_body;
+                   taken_body = &else_body;
+                   first = &c.first;
+                   second = &c.second;
+                 },
+                 [&](const cond::NotEqual& c) {
+                   branch = branch_not_equal;
+                   fall_through = &else_body;
+                   taken_body = &s.then_body;
+                   first = &c.first;
+                   second = &c.second;
+                 },
+             },
+             s.condition.node);
+  compare_expanded(*first, *second, context, list);
+  list.push_back(unlabelled(branch(taken)));
+  expand_statements(*fall_through, list, context);
+  list.push_back(unlabelled(ins::Jump{end}));
+  append_label(list, std::move(taken));
+  expand_statements(*taken_body, list, context);
+  append_label(list, std::move(end));
+}
+
+void expand_while(const stmt::While& s, InstructionList& list, VariableContext& context) {
+  Label head = context.fresh_label("w");
+  Label exit = context.fresh_label("ew");
+  Label body = context.fresh_label("iw");
+  append_label(list, head);
+  std::visit(Overload{
+                 [&](const cond::GreaterThan& c) {
+                   compare_expanded(c.first, c.second, context, list);
+                   list.push_back(unlabelled(ins::BranchGreater{body}));
+                   list.push_back(unlabelled(ins::Jump{exit}));
+                 },
+                 [&](const cond::LessOrEqual& c) {
+                   compare_expanded(c.first, c.second, context, list);
+                   list.push_back(unlabelled(ins::BranchGreater{exit}));
+                 },
+                 [&](const cond::Equal& c) {
+                   compare_expanded(c.first, c.second, context, list);
+                   list.push_back(unlabelled(ins::BranchNotEqual{exit}));
+                 },
+                 [&](const cond::NotEqual& c) {
+                   compare_expanded(c.first, c.second, context, list);
+                   list.push_back(unlabelled(ins::BranchNotEqual{body}));
+                   list.push_back(unlabelled(ins::Jump{exit}));
+                 },
+             },
+             s.condition.node);
+  append_label(list, std::move(body));
+  expand_statements(s.body, list, context);
+  list.push_back(unlabelled(ins::Jump{std::move(head)}));
+  append_label(list, std::move(exit));
+}
+
+}  // namespace
+
+std::string VariableContext::note_constant(int8_t v) {
+  constants_.insert(v);
+  return numbered("#", static_cast<uint64_t>(v));
+}
+
+bool VariableContext::record_static(const std::string& name, int8_t value) {
+  auto [it, inserted] = variable_index_.emplace(name, variables_.size());
+  if (inserted) {
+    variables_.emplace_back(name, value);
+  } else {
+    variables_[it->second].second = value;
+  }
+  return !inserted;
+}
+
+bool VariableContext::has_static(const std::string& name) const {
+  return variable_index_.contains(name);
+}
+
+std::string VariableContext::fresh_temporary() {
+  ++temporary_count_;
+  return numbered(".t", temporary_count_);
+}
+
+Label VariableContext::fresh_label(std::string_view suffix) {
+  ++label_count_;
+  std::string text = numbered("_", label_count_);
+  text += '_';
+  text += suffix;
+  return label::Name{std::move(text)};
+}
+
+std::optional<std::pair<std::string, int8_t>> IterStatics::next() {
+  if (stage_ == 0) {
+    constant_ = context_.constants_.begin();
+    stage_ = 1;
+  }
+  if (stage_ == 1) {
+    if (constant_ != context_.constants_.end()) {
+      const int8_t v = *constant_++;
+      return std::pair{numbered("#", static_cast<uint64_t>(v)), v};
+    }
+    stage_ = 2;
+    index_ = 0;
+  }
+  if (stage_ == 2) {
+    if (index_ < context_.variables_.size()) return context_.variables_[index_++];
+    stage_ = 3;
+    index_ = 1;
+  }
+  if (index_ <= context_.temporary_count_) return std::pair{numbered(".t", index_++), int8_t{0}};
+  return std::nullopt;
+}
+
+Expansion expand_expr(const Expression& expression, Register target, VariableContext& context) {
+  Expansion result;
+  emit_expr(expression, target, context, result.instructions);
+  if (!is_simple(expression)) {
+    for (uint8_t r : {uint8_t{0}, uint8_t{1}}) {
+      if (r != target.number) result.clobbered.push_back(r);
+    }
+  }
+  return result;
+}
+
+InstructionList expand_expr_pair(const Expression& first, const Expression& second,
+                                 VariableContext& context) {
+  InstructionList out;
+  emit_pair(first, second, context, out);
+  return out;
+}
+
+void compare_expanded(const Expression& first, const Expression& second, VariableContext& context,
+                      InstructionList& list) {
+  emit_pair(first, second, context, list);
+  list.push_back(unlabelled(ins::Compare{kR0, kR1}));
+}
+
+void expand_statement(const Statement& statement, InstructionList& list, VariableContext& context) {
+  std::visit(
+      Overload{
+          [&](const stmt::Declaration& d) {
+            const auto* literal = std::get_if<expr::Literal>(&d.value.node);
+            if (literal == nullptr) {
+              internal_failure("BUG: expected literal in declaration, got " + debug_text(d.value));
+            }
+            if (context.record_static(d.name, literal->value)) {
+              internal_failure("validation failed to catch redeclaration");
+            }
+          },
+          [&](const stmt::Return& r) {
+            context.record_static("_RES", 0);
+            emit_expr(r.value, kR0, context, list);
+            list.push_back(unlabelled(ins::Store{kR0, name_label("_RES")}));
+          },
+          [&](const stmt::Assignment& a) {
+            if (!context.has_static(a.name)) {
+              internal_failure("validation failed to catch assignment to undeclared variable");
+            }
+            emit_expr(a.value, kR0, context, list);
+            list.push_back(unlabelled(ins::Store{kR0, name_label(a.name)}));
+          },
+          [&](const stmt::If& s) { expand_if(s, list, context); },
+          [&](const stmt::While& s) { expand_while(s, list, context); },
+      },
+      statement.node);
+}
+
+InstructionList expand_function(const Function& function) {
+  VariableContext context;
+  InstructionList list;
+  for (const Parameter& p : function.parameters) {
+    if (p.type != Type::Int) {
+      internal_failure("assertion `left == right` failed\n  left: " + debug_text(p.type) +
+                       "\n right: Int");
+    }
+    if (context.record_static(p.name, 0)) {
+      internal_failure("validate failed to catch duplicate parameter name");
+    }
+  }
+  expand_statements(function.body, list, context);
+  list.push_back(unlabelled(ins::Halt{}));
+  IterStatics statics(context);
+  while (auto s = statics.next())
+    list.push_back({name_label(std::move(s->first)), ins::Value{s->second}});
+  return list;
+}
+
+}  // namespace quern

@@ -1,0 +1,75 @@
+// Translation of a validated Function into the instruction list: code for
+// the body, a halt, then one data word per static.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <set>
+#include <string>
+#include <unordered_map>
+#include <utility>
+#include <vector>
+
+#include "instr.h"
+#include "syntax/syntax.h"
+
+namespace quern {
+
+/// Statics, temporaries and labels of one translation. Data words come out
+/// in a fixed order: constants by increasing value, then variables in the
+/// order each name was first recorded, then temporaries by number.
+class VariableContext {
+ public:
+  /// Records the constant v and returns its static's name, "#" v.
+  std::string note_constant(int8_t v);
+  /// Records a variable static with its initial value; true when the name was
+  /// already there (its value is then replaced, its place kept).
+  bool record_static(const std::string& name, int8_t value);
+  bool has_static(const std::string& name) const;
+  /// ".t1", ".t2", ...: a new spill slot each time.
+  std::string fresh_temporary();
+  /// "_N_suffix", numbered across the whole function from 1.
+  Label fresh_label(std::string_view suffix);
+
+ private:
+  friend class IterStatics;
+  std::set<int8_t> constants_;
+  std::vector<std::pair<std::string, int8_t>> variables_;
+  std::unordered_map<std::string, std::size_t> variable_index_;
+  uint64_t temporary_count_ = 0;
+  uint64_t label_count_ = 0;
+};
+
+/// Lists the statics of a finished context as (name, initial value) pairs.
+class IterStatics {
+ public:
+  explicit IterStatics(const VariableContext& context) : context_(context) {}
+  std::optional<std::pair<std::string, int8_t>> next();
+
+ private:
+  const VariableContext& context_;
+  int stage_ = 0;
+  std::set<int8_t>::const_iterator constant_{};
+  std::size_t index_ = 0;
+};
+
+/// The code of an expression and the registers besides the target that it may change.
+struct Expansion {
+  InstructionList instructions;
+  std::vector<uint8_t> clobbered;
+};
+
+/// Code that leaves the expression's value in target.
+Expansion expand_expr(const Expression& expression, Register target, VariableContext& context);
+/// Code that leaves first in r0 and second in r1.
+InstructionList expand_expr_pair(const Expression& first, const Expression& second,
+                                 VariableContext& context);
+/// The pair's code followed by a compare of r0 with r1, appended to list.
+void compare_expanded(const Expression& first, const Expression& second, VariableContext& context,
+                      InstructionList& list);
+/// Appends the code of one statement, nested statements included.
+void expand_statement(const Statement& statement, InstructionList& list, VariableContext& context);
+/// The whole instruction list of a validated function.
+InstructionList expand_function(const Function& function);
+
+}  // namespace quern

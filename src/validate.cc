@@ -1,0 +1,135 @@
+// Validation of a parsed Function: redeclarations, reads of and assignments
+// to undeclared names, values returned from void functions, void parameters
+// and names that would collide with the compiler's own generated names.
+#include "validate.h"
+
+#include "overload.h"
+
+namespace quern {
+namespace {
+
+void check_redeclaration(std::vector<ValidationError>& errors, Scope& scope,
+                         const std::string& name, SourcePosition position) {
+  auto [it, inserted] = scope.emplace(name, position);
+  if (inserted) return;
+  errors.push_back({position, "Redeclaration of variable '" + name +
+                                  "' not permitted (first declared at line " +
+                                  std::to_string(it->second.line) + " column " +
+                                  std::to_string(it->second.column) + ")"});
+}
+
+// "_RES" is the result word; "_" digits "_" suffix is the form of generated labels.
+bool is_reserved(const std::string& name) {
+  if (name == "_RES") return true;
+  if (name.size() < 3 || name[0] != '_') return false;
+  std::size_t i = 1;
+  while (i < name.size() && name[i] >= '0' && name[i] <= '9') ++i;
+  if (i == 1 || i >= name.size() || name[i] != '_') return false;
+  const std::string_view suffix = std::string_view(name).substr(i + 1);
+  return suffix == "w" || suffix == "ew" || suffix == "iw" || suffix == "t" || suffix == "ei";
+}
+
+void check_reserved(std::vector<ValidationError>& errors, const std::string& name,
+                    SourcePosition position) {
+  if (is_reserved(name)) errors.push_back({position, "Name '" + name + "' is reserved"});
+}
+
+void walk_condition(std::vector<ValidationError>& errors, const BooleanExpr& condition,
+                    const Scope& scope) {
+  std::visit(
+      [&](const auto& c) {
+        walk_expr(errors, c.first, scope);
+        walk_expr(errors, c.second, scope);
+      },
+      condition.node);
+}
+
+}  // namespace
+
+std::string ValidationError::text() const {
+  return "at line " + std::to_string(position.line) + " column " + std::to_string(position.column) +
+         ": " + message + "\n";
+}
+
+std::vector<ValidationError> validate_function(const Function& function) {
+  std::vector<ValidationError> errors;
+  Scope scope;
+  for (const Parameter& p : function.parameters) {
+    if (p.type == Type::Void) {
+      errors.push_back({p.position, "Parameter '" + p.name + "' must not have type void"});
+    }
+    check_reserved(errors, p.name, p.position);
+    check_redeclaration(errors, scope, p.name, p.position);
+  }
+  walk_ast(errors, function.body, function, scope);
+  return errors;
+}
+
+void walk_ast(std::vector<ValidationError>& errors, const StatementList& statements,
+              const Function& context, Scope& scope) {
+  for (const Statement& statement : statements) {
+    std::visit(
+        Overload{
+            [&](const stmt::Declaration& d) {
+              walk_expr(errors, d.value, scope);
+              check_reserved(errors, d.name, d.position);
+              check_redeclaration(errors, scope, d.name, d.position);
+            },
+            [&](const stmt::Return& r) {
+              walk_expr(errors, r.value, scope);
+              if (context.return_type == Type::Void) {
+                errors.push_back({r.position, "Function returning void must not return a value"});
+              }
+            },
+            [&](const stmt::Assignment& a) {
+              walk_expr(errors, a.value, scope);
+              if (!scope.contains(a.name)) {
+                errors.push_back(
+                    {a.position, "Cannot assign to undeclared variable '" + a.name + "'"});
+              }
+            },
+            [&](const stmt::If& i) {
+              walk_condition(errors, i.condition, scope);
+              walk_ast(errors, i.then_body, context, scope);
+              if (i.else_body) walk_ast(errors, *i.else_body, context, scope);
+            },
+            [&](const stmt::While& w) {
+              walk_condition(errors, w.condition, scope);
+              walk_ast(errors, w.body, context, scope);
+            },
+        },
+        statement.node);
+  }
+}
+
+void walk_expr(std::vector<ValidationError>& errors, const Expression& expression,
+               const Scope& scope) {
+  // Chains nest to the right, so the right operand is followed in a loop and
+  // only the (shallow) left operands recurse.
+  const Expression* e = &expression;
+  while (e != nullptr) {
+    const Expression* next = nullptr;
+    std::visit(Overload{
+                   [&](const expr::Literal&) {},
+                   [&](const expr::Variable& v) {
+                     if (!scope.contains(v.name)) {
+                       errors.push_back({v.position, "Cannot read value of undeclared variable '" +
+                                                         v.name + "'"});
+                     }
+                   },
+                   [&](const expr::Addition& a) {
+                     walk_expr(errors, *a.left, scope);
+                     next = a.right.get();
+                   },
+                   [&](const expr::Subtraction& s) {
+                     walk_expr(errors, *s.left, scope);
+                     next = s.right.get();
+                   },
+                   [&](const expr::Negation& n) { next = n.operand.get(); },
+               },
+               e->node);
+    e = next;
+  }
+}
+
+}  // namespace quern

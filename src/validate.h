@@ -1,0 +1,36 @@
+// Validation: the errors that the grammar cannot see, all of them, in the
+// order the walk meets them.
+#pragma once
+
+#include <string>
+#include <unordered_map>
+#include <vector>
+
+#include "syntax/syntax.h"
+
+namespace quern {
+
+struct ValidationError {
+  SourcePosition position;
+  std::string message;
+
+  /// "at line L column C: message" and a line feed.
+  std::string text() const;
+};
+
+/// One flat name space per function: name to the position of its first declaration.
+using Scope = std::unordered_map<std::string, SourcePosition>;
+
+/// All findings for the function, parameter findings first; empty when valid.
+std::vector<ValidationError> validate_function(const Function& function);
+
+/// Validates statements in order: first what a statement contains, then the
+/// statement itself. Declarations enter the scope as they are met.
+void walk_ast(std::vector<ValidationError>& errors, const StatementList& statements,
+              const Function& context, Scope& scope);
+
+/// Reports every read of an undeclared name, left before right.
+void walk_expr(std::vector<ValidationError>& errors, const Expression& expression,
+               const Scope& scope);
+
+}  // namespace quern
