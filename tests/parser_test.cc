@@ -1,3 +1,233 @@
+// Token grouping, positions, tree shapes and exact syntax-error reports.
+#include "syntax/parser.h"
+
 #include <gtest/gtest.h>
+
 #include "quern.h"
-TEST(Smoke, Compiles) { EXPECT_TRUE(std::holds_alternative<quern::InstructionList>(quern::compile("int f() {}"))); }
+#include "test_util.h"
+
+namespace quern {
+namespace {
+
+using testing::compile_text;
+using testing::tree_text;
+
+std::vector<std::string> raw_tokens(std::string_view text) {
+  TokenStream stream(text);
+  std::vector<std::string> tokens;
+  while (std::optional<Token> t = stream.uncons()) tokens.push_back(t->text);
+  return tokens;
+}
+
+std::vector<std::string> tokens(std::string_view text) {
+  std::vector<std::string> out;
+  ParserState state{SourcePosition{1, 1}, TokenStream(text)};
+  for (;;) {
+    Reply<Token> r = uncons_token(state);
+    if (!r.ok()) break;
+    out.push_back(r.value->text);
+    state = r.state;
+  }
+  return out;
+}
+
+TEST(TokenStream, GroupsCharactersIntoTokens) {
+  struct Case {
+    const char* text;
+    std::vector<std::string> tokens;
+  };
+  const Case cases[] = {
+      {"a<=b", {"a", "<=", "b"}},
+      {"a=<b", {"a", "=", "<", "b"}},
+      {"a===b", {"a", "==", "=", "b"}},
+      {"!x", {"!", "x"}},
+      {"x+=1", {"x", "+", "=", "1"}},
+      {"a!=!b", {"a", "!=", "!", "b"}},
+      {"café x² _", {"café", "x²", "_"}},
+      {"12ab _x9 x_1", {"12ab", "_x9", "x_1"}},
+      {"a\u00A0b", {"a", "b"}},  // no-break space separates
+      {"a\u3000b", {"a", "b"}},  // ideographic space
+      {"/*x*/", {"/", "*", "x", "*", "/"}},
+      {"((;;", {"(", "(", ";", ";"}},
+      {"x\"y'", {"x", "\"", "y", "'"}},
+      {"a\u200Bb", {"a", "\u200B", "b"}},  // zero-width space is not whitespace
+      {"", {}},
+  };
+  for (const Case& c : cases) EXPECT_EQ(tokens(c.text), c.tokens) << c.text;
+}
+
+TEST(TokenStream, KeepsWhitespaceRunsAsRawTokens) {
+  EXPECT_EQ(raw_tokens("a \t\n b"), (std::vector<std::string>{"a", " \t\n ", "b"}));
+  EXPECT_EQ(raw_tokens("   "), (std::vector<std::string>{"   "}));
+  EXPECT_EQ(raw_tokens("x\u2028\u00A0y"), (std::vector<std::string>{"x", "\u2028\u00A0", "y"}));
+}
+
+TEST(TokenStream, CountsLinesAndCharacterColumns) {
+  struct Case {
+    const char* text;
+    SourcePosition after_first_token;
+  };
+  const Case cases[] = {
+      {"abc", {1, 4}},    {"  abc", {1, 6}}, {"\tx", {1, 3}}, {"\rx", {1, 3}}, {"\n\nx", {3, 2}},
+      {" \n  x", {2, 4}}, {"é", {1, 2}},     {"😀", {1, 2}},   {"x²", {1, 3}},
+  };
+  for (const Case& c : cases) {
+    Reply<Token> r = uncons_token(ParserState{SourcePosition{1, 1}, TokenStream(c.text)});
+    ASSERT_TRUE(r.ok()) << c.text;
+    EXPECT_EQ(r.state.position, c.after_first_token) << c.text;
+  }
+}
+
+std::string parsed_tree(std::string_view source) {
+  std::variant<Function, ParseError> result = parse(source);
+  if (auto* f = std::get_if<Function>(&result)) return tree_text(*f);
+  return "syntax error";
+}
+
+TEST(Parser, BuildsTrees) {
+  struct Case {
+    const char* source;
+    const char* tree;
+  };
+  const Case cases[] = {
+      {"int main() { return 0; }", "Int main() [return@1:13 0]"},
+      {"void f(int a, int b) { int x = 1; x = a - b - x; }",
+       "Void f(Int a@1:11, Int b@1:18) [int x@1:27=1 x@1:34=(a@1:38 - (b@1:42 - x@1:46))]"},
+      {"int f() { x = -y; }", "Int f() [x@1:10=-y@1:16]"},
+      {"int f() { x = -5 + 3 - -x; }", "Int f() [x@1:10=(-5 + (3 - -x@1:25))]"},
+      {"int f() { if (a < b) { } }", "Int f() [if(b@1:18 > a@1:15)[]]"},
+      {"int f() { if (a >= b) { } else { } }", "Int f() [if(b@1:19 <= a@1:15)[]else[]]"},
+      {"int f() { if (a <= b) { } }", "Int f() [if(a@1:15 <= b@1:19)[]]"},
+      {"int f() { while (a == b) { } while (a != b) { } while (a > b) { } }",
+       "Int f() [while(a@1:18 == b@1:22)[] while(a@1:37 != b@1:41)[] while(a@1:56 > b@1:59)[]]"},
+      // Declarations come first, keywords are usable as names.
+      {"int f() { int int = 5; int a = 007; a = 1; int = a; }",
+       "Int f() [int int@1:14=5 int a@1:27=7 a@1:36=1 int@1:43=a@1:49]"},
+      {"int f() { return a + b; return c; }",
+       "Int f() [return@1:10 (a@1:17 + b@1:21) return@1:24 c@1:31]"},
+      // The position of a name is just after the previous token.
+      {"int f()\n{\n  x = 1;\n}", "Int f() [x@2:2=1]"},
+      {"int f() { int x = 127; }", "Int f() [int x@1:14=127]"},
+      // Text after the function is never read.
+      {"int f() {} int g() {}", "Int f() []"},
+      {"int f() {} @@@ \xC2\xA0", "Int f() []"},
+      // Non-ASCII names and separators.
+      {"int café(int x²) { return x²; }", "Int café(Int x²@1:13) [return@1:19 x²@1:26]"},
+      {"int\u00A0f() {}", "Int f() []"},
+      {"int f() { if (a == b) { x = 1; } else { if (a > b) { x = 2; } } }",
+       "Int f() [if(a@1:15 == b@1:19)[x@1:24=1]else[if(a@1:45 > b@1:48)[x@1:53=2]]]"},
+  };
+  for (const Case& c : cases) EXPECT_EQ(parsed_tree(c.source), c.tree) << c.source;
+}
+
+TEST(Parser, ReportsSyntaxErrorsExactly) {
+  struct Case {
+    const char* source;
+    const char* report;
+  };
+  const Case cases[] = {
+      {"", "at line 1, column 1. Possible causes:\n * Unexpected 'end of input'\n"},
+      {"   ",
+       "at line 1, column 4. Possible causes:\n * Unexpected 'end of input'\n * Unexpected '   "
+       "'\n"},
+      {"integer main() {}",
+       "at line 1, column 1. Possible causes:\n * Expected type name\n * Unexpected 'integer'\n"},
+      {"int 2x() {}", "at line 1, column 4. Possible causes:\n * Invalid identifier '2x'\n"},
+      {"int main {}", "at line 1, column 9. Possible causes:\n * Expected (\n * Unexpected ' '\n"},
+      {"int main(x) {}", "at line 1, column 10. Possible causes:\n * Expected )\n"},
+      {"int main() { 5 }", "at line 1, column 13. Possible causes:\n * Expected }\n"},
+      {"int main() { return 1 }", "at line 1, column 22. Possible causes:\n * Expected ;\n"},
+      {"int main() { x = ; }",
+       "at line 1, column 17. Possible causes:\n * Integer literal contains non-numeric "
+       "character(s)\n * Unexpected ' '\n * Invalid identifier ';'\n"},
+      {"int main() { if (a) { } }",
+       "at line 1, column 19. Possible causes:\n * Expected ==\n * Expected !=\n * Expected >=\n"
+       " * Expected <=\n * Expected >\n * Expected <\n * Unexpected ')'\n"},
+      {"int main() { int x = 300; }",
+       "at line 1, column 25. Possible causes:\n * number too large to fit in target type\n"},
+      {"int main() { while x }",
+       "at line 1, column 19. Possible causes:\n * Expected (\n * Unexpected ' '\n"},
+      {"int main() { x = 1 + ; }", "at line 1, column 19. Possible causes:\n * Expected ;\n"},
+      {"void main() { return; }",
+       "at line 1, column 21. Possible causes:\n * Integer literal contains non-numeric "
+       "character(s)\n * Unexpected ';'\n * Invalid identifier ';'\n"},
+      {"int main() { x + 1; }", "at line 1, column 15. Possible causes:\n * Expected =\n"},
+      {"int f(int a,) {}",
+       "at line 1, column 13. Possible causes:\n * Expected type name\n * Unexpected ')'\n"},
+      {"int main() {\n", "at line 2, column 1. Possible causes:\n * Unexpected 'end of input'\n"},
+      // A whitespace token holding a line break splits its entry over two lines.
+      {"int main\n {}",
+       "at line 1, column 9. Possible causes:\n * Expected (\n * Unexpected '\n '\n"},
+      {"int f(void) {}", "at line 1, column 11. Possible causes:\n * Invalid identifier ')'\n"},
+      {"int f() { if = 1; }",
+       "at line 1, column 13. Possible causes:\n * Expected (\n * Unexpected ' '\n"},
+      {"int f() { x = - -y; }",
+       "at line 1, column 16. Possible causes:\n * Integer literal contains non-numeric "
+       "character(s)\n * Unexpected ' '\n * Invalid identifier '-'\n"},
+      {"int f() { if (a == b) { } else if (a == b) { } }",
+       "at line 1, column 31. Possible causes:\n * Expected {\n * Unexpected ' '\n"},
+      {"int f() { if (a == b) { } else = 1; }",
+       "at line 1, column 31. Possible causes:\n * Expected {\n * Unexpected ' '\n"},
+      {"int f() { if (a < b < c) {} }", "at line 1, column 20. Possible causes:\n * Expected )\n"},
+      {"int f() { int x = -1; }",
+       "at line 1, column 18. Possible causes:\n * Integer literal contains non-numeric "
+       "character(s)\n * Unexpected ' '\n"},
+      {"int f() { int x = 128; }",
+       "at line 1, column 22. Possible causes:\n * number too large to fit in target type\n"},
+      // The first problem met digit by digit decides.
+      {"int f() { x = 13\u0663; }",
+       "at line 1, column 18. Possible causes:\n * invalid digit found in string\n"},
+      {"int f() { x = 200\u0663; }",
+       "at line 1, column 19. Possible causes:\n * number too large to fit in target type\n"},
+      {"int f() { x = \u066399; }",
+       "at line 1, column 18. Possible causes:\n * invalid digit found in string\n"},
+      // No token left for the integer: end of input alone.
+      {"int f() { int x =   ",
+       "at line 1, column 21. Possible causes:\n * Unexpected 'end of input'\n"},
+      // The missing ";" is reported just after the statement's last token.
+      {"int f() { x = 1\n\n  y = 2; }", "at line 1, column 16. Possible causes:\n * Expected ;\n"},
+      {"int f() { x = 1 + -; }", "at line 1, column 16. Possible causes:\n * Expected ;\n"},
+      {"int f(int a int b) {}", "at line 1, column 12. Possible causes:\n * Expected )\n"},
+      {"int", "at line 1, column 4. Possible causes:\n * Unexpected 'end of input'\n"},
+      {"{", "at line 1, column 1. Possible causes:\n * Expected type name\n * Unexpected '{'\n"},
+      {" \n int f", "at line 2, column 7. Possible causes:\n * Unexpected 'end of input'\n"},
+      {"int f() { return x = 1; }", "at line 1, column 19. Possible causes:\n * Expected ;\n"},
+      // After the first statement "int" is a name, so "int y" lacks its "=".
+      {"int f() { x = 1; int y = 2; }", "at line 1, column 21. Possible causes:\n * Expected =\n"},
+  };
+  for (const Case& c : cases) {
+    std::variant<Function, ParseError> result = parse(c.source);
+    ASSERT_TRUE(std::holds_alternative<ParseError>(result)) << c.source;
+    EXPECT_EQ(compile_text(c.source), std::string("ERROR Syntax error ") + c.report) << c.source;
+  }
+}
+
+TEST(ParseError, MergesByLaterPositionAndDeduplicates) {
+  const ErrorEntry expected_x{EntryKind::Expected, "x"};
+  const ErrorEntry token_x{EntryKind::Unexpected, "x", true};
+  const ErrorEntry text_x{EntryKind::Unexpected, "x", false};
+  const ErrorEntry other{EntryKind::Other, "number too large to fit in target type"};
+
+  ParseError a{{1, 5}, {expected_x}};
+  ParseError b{{1, 7}, {token_x}};
+  EXPECT_EQ(ParseError::merge(a, b).position, (SourcePosition{1, 7}));
+  EXPECT_EQ(ParseError::merge(a, b).entries, std::vector<ErrorEntry>{token_x});
+  ParseError c{{2, 1}, {expected_x}};
+  EXPECT_EQ(ParseError::merge(c, b).position, (SourcePosition{2, 1}));
+
+  // Equal positions: the second's entries follow, without repeats; a token
+  // and a text with the same characters are different entries; Other
+  // entries are never equal to anything.
+  ParseError d{{1, 5}, {token_x, text_x, expected_x, other, other}};
+  ParseError merged = ParseError::merge(a, d);
+  EXPECT_EQ(merged.position, (SourcePosition{1, 5}));
+  ASSERT_EQ(merged.entries.size(), 5u);
+  EXPECT_EQ(merged.entries[0], expected_x);
+  EXPECT_EQ(merged.entries[1], token_x);
+  EXPECT_EQ(merged.entries[2], text_x);
+  EXPECT_EQ(merged.entries[3].kind, EntryKind::Other);
+  EXPECT_EQ(merged.entries[4].kind, EntryKind::Other);
+}
+
+}  // namespace
+}  // namespace quern

@@ -1,0 +1,94 @@
+#include "test_util.h"
+
+#include "overload.h"
+
+namespace quern::testing {
+namespace {
+
+std::string position_text(SourcePosition p) {
+  return std::to_string(p.line) + ":" + std::to_string(p.column);
+}
+
+std::string list_text(const StatementList& list) {
+  std::string text = "[";
+  for (std::size_t i = 0; i < list.size(); ++i) {
+    if (i) text += " ";
+    text += tree_text(list[i]);
+  }
+  return text + "]";
+}
+
+std::string condition_text(const BooleanExpr& c) {
+  return std::visit(
+      Overload{
+          [](const cond::GreaterThan& g) {
+            return tree_text(g.first) + " > " + tree_text(g.second);
+          },
+          [](const cond::LessOrEqual& g) {
+            return tree_text(g.first) + " <= " + tree_text(g.second);
+          },
+          [](const cond::Equal& g) { return tree_text(g.first) + " == " + tree_text(g.second); },
+          [](const cond::NotEqual& g) { return tree_text(g.first) + " != " + tree_text(g.second); },
+      },
+      c.node);
+}
+
+}  // namespace
+
+std::string tree_text(const Expression& e) {
+  return std::visit(
+      Overload{
+          [](const expr::Literal& l) { return std::to_string(l.value); },
+          [](const expr::Variable& v) { return v.name + "@" + position_text(v.position); },
+          [](const expr::Addition& a) {
+            return "(" + tree_text(*a.left) + " + " + tree_text(*a.right) + ")";
+          },
+          [](const expr::Subtraction& s) {
+            return "(" + tree_text(*s.left) + " - " + tree_text(*s.right) + ")";
+          },
+          [](const expr::Negation& n) { return "-" + tree_text(*n.operand); },
+      },
+      e.node);
+}
+
+std::string tree_text(const Statement& s) {
+  return std::visit(
+      Overload{
+          [](const stmt::Declaration& d) {
+            return "int " + d.name + "@" + position_text(d.position) + "=" + tree_text(d.value);
+          },
+          [](const stmt::Return& r) {
+            return "return@" + position_text(r.position) + " " + tree_text(r.value);
+          },
+          [](const stmt::Assignment& a) {
+            return a.name + "@" + position_text(a.position) + "=" + tree_text(a.value);
+          },
+          [](const stmt::If& i) {
+            std::string text = "if(" + condition_text(i.condition) + ")" + list_text(i.then_body);
+            if (i.else_body) text += "else" + list_text(*i.else_body);
+            return text;
+          },
+          [](const stmt::While& w) {
+            return "while(" + condition_text(w.condition) + ")" + list_text(w.body);
+          },
+      },
+      s.node);
+}
+
+std::string tree_text(const Function& f) {
+  std::string text = debug_text(f.return_type) + " " + f.name + "(";
+  for (std::size_t i = 0; i < f.parameters.size(); ++i) {
+    if (i) text += ", ";
+    text += debug_text(f.parameters[i].type) + " " + f.parameters[i].name + "@" +
+            position_text(f.parameters[i].position);
+  }
+  return text + ") " + list_text(f.body);
+}
+
+std::string compile_text(std::string_view source) {
+  CompileResult result = compile(source);
+  if (const auto* error = std::get_if<CompileError>(&result)) return error->report();
+  return assembly_text(std::get<InstructionList>(result));
+}
+
+}  // namespace quern::testing

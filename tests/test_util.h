@@ -1,0 +1,20 @@
+// Helpers shared by the tests: compact text forms of trees and results.
+#pragma once
+
+#include <string>
+#include <string_view>
+
+#include "quern.h"
+#include "syntax/syntax.h"
+
+namespace quern::testing {
+
+/// Compact tree text: "(a@1:5 + -3)", "If(b@1:8 > a@1:4)[...][...]", ...
+std::string tree_text(const Expression& e);
+std::string tree_text(const Statement& s);
+std::string tree_text(const Function& f);
+
+/// The answer text of compile: the assembly, or the report.
+std::string compile_text(std::string_view source);
+
+}  // namespace quern::testing
