@@ -1,0 +1,294 @@
+// Throughput of each compile stage, in one process, on the typical request
+// and on every extreme source shape at the full body budget and at half of it.
+//
+// Stages: parse, validate, translate (expand_function), optimise, print
+// (print_assembly into an Output that only counts bytes), compile_here (the
+// whole pipeline on the calling thread), compile (the same on its own
+// large-stack thread, as the service runs it) and request (handle_request
+// with the body in memory and a counting output: everything the cgi program
+// does except starting and ending the process). A stage runs only on bodies
+// that reach it: a syntax error stops at parse, validation findings stop at
+// validate.
+//
+// The deepest shapes recurse tens of thousands of levels in the parser, the
+// validator, the translator and the syntax tree's destructor, which would
+// overflow the main thread's 8 MiB stack; so all benchmarks run inside
+// quern::run_on_large_stack, on the same 1 GiB stack the service gives its
+// pipeline.
+//
+// After the runs, a table gives each stage's time at the full budget divided
+// by its time at half the budget: near 2 for a stage linear in the body size.
+#include <benchmark/benchmark.h>
+
+#include <chrono>
+#include <cstdio>
+#include <cstring>
+#include <deque>
+#include <map>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "opt.h"
+#include "quern.h"
+#include "request.h"
+#include "shapes.h"
+#include "stack.h"
+#include "syntax/parser.h"
+#include "trans.h"
+#include "validate.h"
+
+namespace {
+
+constexpr const char* kTypical =
+    "int f(int n) { int s = 0; while (n > 0) { s = s + n; n = n - 1; } return s; }";
+constexpr double kLinearityTarget = 2.2;
+
+// Discards text but counts it, so the printer's work cannot be optimised away.
+class CountingOutput : public quern::Output {
+ public:
+  bool write(std::string_view text) override {
+    bytes_ += text.size();
+    return true;
+  }
+  std::size_t bytes() const { return bytes_; }
+
+ private:
+  std::size_t bytes_ = 0;
+};
+
+class StringInput : public quern::cgi::Input {
+ public:
+  explicit StringInput(std::string_view text) : text_(text) {}
+  long read(char* buffer, std::size_t size) override {
+    const std::size_t n = std::min(size, text_.size());
+    std::memcpy(buffer, text_.data(), n);
+    text_.remove_prefix(n);
+    return static_cast<long>(n);
+  }
+
+ private:
+  std::string_view text_;
+};
+
+// One body and what the pipeline makes of it, prepared once.
+struct Subject {
+  std::string shape;
+  std::string text;
+  std::unique_ptr<quern::Function> function;  // when it parses
+  bool valid = false;                         // when it also validates
+  quern::InstructionList translated;          // before optimisation
+  quern::InstructionList optimised;
+};
+
+std::unique_ptr<Subject> prepare(std::string shape, std::string text) {
+  auto subject = std::make_unique<Subject>();
+  subject->shape = std::move(shape);
+  subject->text = std::move(text);
+  auto parsed = quern::parse(subject->text);
+  if (auto* function = std::get_if<quern::Function>(&parsed)) {
+    subject->function = std::make_unique<quern::Function>(std::move(*function));
+    subject->valid = quern::validate_function(*subject->function).empty();
+    if (subject->valid) {
+      subject->translated = quern::expand_function(*subject->function);
+      subject->optimised = subject->translated;
+      quern::optimise(subject->optimised);
+    }
+  }
+  return subject;
+}
+
+void set_bytes(benchmark::State& state, const Subject& s) {
+  state.SetBytesProcessed(static_cast<int64_t>(state.iterations()) *
+                          static_cast<int64_t>(s.text.size()));
+}
+
+void bench_parse(benchmark::State& state, const Subject* s) {
+  for (auto _ : state) {
+    auto parsed = quern::parse(s->text);
+    benchmark::DoNotOptimize(parsed);
+  }
+  set_bytes(state, *s);
+}
+
+void bench_validate(benchmark::State& state, const Subject* s) {
+  for (auto _ : state) {
+    auto errors = quern::validate_function(*s->function);
+    benchmark::DoNotOptimize(errors);
+  }
+  set_bytes(state, *s);
+}
+
+void bench_translate(benchmark::State& state, const Subject* s) {
+  for (auto _ : state) {
+    auto list = quern::expand_function(*s->function);
+    benchmark::DoNotOptimize(list);
+  }
+  set_bytes(state, *s);
+}
+
+// optimise rewrites its list in place, so each run needs a fresh copy of the
+// translated list. The copies are made outside the timed interval, a batch at
+// a time so that short lists are not timed one clock read apart.
+void bench_optimise(benchmark::State& state, const Subject* s) {
+  const std::size_t batch = std::max<std::size_t>(1, 4096 / (s->translated.size() + 1));
+  std::vector<quern::InstructionList> copies(batch);
+  for (auto _ : state) {
+    for (auto& copy : copies) copy = s->translated;
+    const auto start = std::chrono::steady_clock::now();
+    for (auto& copy : copies) {
+      quern::optimise(copy);
+      benchmark::DoNotOptimize(copy.data());
+    }
+    const std::chrono::duration<double> elapsed = std::chrono::steady_clock::now() - start;
+    state.SetIterationTime(elapsed.count() / static_cast<double>(batch));
+  }
+  if (copies.front() != s->optimised) state.SkipWithError("optimise gave a different list");
+  set_bytes(state, *s);
+}
+
+void bench_print(benchmark::State& state, const Subject* s) {
+  for (auto _ : state) {
+    CountingOutput out;
+    quern::print_assembly(s->optimised, out);
+    benchmark::DoNotOptimize(out.bytes());
+  }
+  set_bytes(state, *s);
+}
+
+void bench_compile_here(benchmark::State& state, const Subject* s) {
+  for (auto _ : state) {
+    auto result = quern::compile_here(s->text);
+    benchmark::DoNotOptimize(result);
+  }
+  set_bytes(state, *s);
+}
+
+void bench_compile(benchmark::State& state, const Subject* s) {
+  for (auto _ : state) {
+    auto result = quern::compile(s->text);
+    benchmark::DoNotOptimize(result);
+  }
+  set_bytes(state, *s);
+}
+
+void bench_request(benchmark::State& state, const Subject* s) {
+  const std::string length = std::to_string(s->text.size());
+  const quern::cgi::Environment environment = [&](const char* name) -> const char* {
+    if (std::strcmp(name, "CONTENT_TYPE") == 0) return "text/plain; charset=UTF-8";
+    if (std::strcmp(name, "CONTENT_LENGTH") == 0) return length.c_str();
+    return nullptr;
+  };
+  std::size_t answer_bytes = 0;
+  for (auto _ : state) {
+    StringInput input(s->text);
+    CountingOutput out;
+    quern::cgi::handle_request(environment, input, out);
+    answer_bytes = out.bytes();
+  }
+  // Even a rejected body gets a report after its status line; an answer this
+  // short means the request never reached the compiler.
+  if (answer_bytes < 64 && s->shape != "typical") state.SkipWithError("answer too short");
+  set_bytes(state, *s);
+}
+
+// Collects each run's time per iteration, keyed by benchmark name, while
+// printing as usual.
+class Collector : public benchmark::ConsoleReporter {
+ public:
+  void ReportRuns(const std::vector<Run>& runs) override {
+    for (const Run& run : runs) {
+      if (!run.error_occurred && run.run_type == Run::RT_Iteration) {
+        times_[run.benchmark_name()] = run.GetAdjustedRealTime();
+      }
+    }
+    ConsoleReporter::ReportRuns(runs);
+  }
+  const std::map<std::string, double>& times() const { return times_; }
+
+ private:
+  std::map<std::string, double> times_;
+};
+
+const char* const kStages[] = {"parse",        "validate", "translate", "optimise", "print",
+                               "compile_here", "compile",  "request"};
+
+void register_subject(const Subject* s, std::size_t size) {
+  const std::string suffix = "/" + s->shape + "/" + std::to_string(size);
+  auto add = [&](const char* stage, void (*fn)(benchmark::State&, const Subject*)) {
+    return benchmark::RegisterBenchmark((stage + suffix).c_str(), fn, s)
+        ->Unit(benchmark::kMicrosecond);
+  };
+  add("parse", bench_parse);
+  if (s->function) add("validate", bench_validate);
+  if (s->valid) {
+    add("translate", bench_translate);
+    add("optimise", bench_optimise)->UseManualTime();
+    add("print", bench_print);
+  }
+  add("compile_here", bench_compile_here);
+  add("compile", bench_compile);
+  add("request", bench_request);
+}
+
+// Prints, per shape and stage, time at the full budget over time at half,
+// and returns the worst ratio.
+void print_linearity(const std::map<std::string, double>& times) {
+  const std::size_t full = quern::shapes::kMaxBody, half = quern::shapes::kMaxBody / 2;
+  std::printf("\nLinearity: time at %zu bytes / time at %zu bytes (about 2 when linear)\n\n", full,
+              half);
+  std::printf("%-24s", "shape");
+  for (const char* stage : kStages) std::printf(" %12s", stage);
+  std::printf("\n");
+  double worst = 0;
+  std::string worst_name;
+  for (const quern::shapes::Shape& shape : quern::shapes::all()) {
+    std::printf("%-24s", shape.name);
+    for (const char* stage : kStages) {
+      const std::string base = std::string(stage) + "/" + shape.name + "/";
+      const auto f = times.find(base + std::to_string(full));
+      const auto h = times.find(base + std::to_string(half));
+      if (f == times.end() || h == times.end()) {
+        std::printf(" %12s", "-");
+        continue;
+      }
+      const double ratio = f->second / h->second;
+      std::printf(" %11.2fx", ratio);
+      if (ratio > worst) {
+        worst = ratio;
+        worst_name = base.substr(0, base.size() - 1);
+      }
+    }
+    std::printf("\n");
+  }
+  std::printf("\nTARGET full/half cost <= ~%.1f for every stage and shape: %s (worst %.2fx, %s)\n",
+              kLinearityTarget, worst <= kLinearityTarget ? "met" : "MISSED", worst,
+              worst_name.c_str());
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  int status = 0;
+  quern::run_on_large_stack([&] {
+    benchmark::Initialize(&argc, argv);
+    if (benchmark::ReportUnrecognizedArguments(argc, argv)) {
+      status = 1;
+      return;
+    }
+    std::deque<std::unique_ptr<Subject>> subjects;
+    subjects.push_back(prepare("typical", kTypical));
+    register_subject(subjects.back().get(), subjects.back()->text.size());
+    for (const std::size_t size : {quern::shapes::kMaxBody, quern::shapes::kMaxBody / 2}) {
+      for (const quern::shapes::Shape& shape : quern::shapes::all()) {
+        subjects.push_back(prepare(shape.name, shape.make(size)));
+        register_subject(subjects.back().get(), size);
+      }
+    }
+    Collector reporter;
+    benchmark::RunSpecifiedBenchmarks(&reporter);
+    print_linearity(reporter.times());
+    benchmark::Shutdown();
+  });
+  return status;
+}
