@@ -299,9 +299,10 @@ int main(int argc, char** argv) {
 
   rusage self{};
   getrusage(RUSAGE_SELF, &self);
-  std::printf("Process cost: median wall time from spawn to reaped, %d runs (typical), %d runs "
-              "(each shape and size), cgi and floor interleaved\n\n",
-              typical_runs, extreme_runs);
+  std::printf(
+      "Process cost: median wall time from spawn to reaped, %d runs (typical), %d runs "
+      "(each shape and size), cgi and floor interleaved\n\n",
+      typical_runs, extreme_runs);
   std::printf("%-28s %6s %6s %9s %9s %9s %8s %8s\n", "body", "bytes", "status", "cgi ms",
               "floor ms", "cgi/floor", "cgi MiB", "floor MiB");
   double typical_ratio = 0;
@@ -328,9 +329,10 @@ int main(int argc, char** argv) {
     }
   }
 
-  std::printf("\nLinearity: full budget (%zu bytes) against half budget (%zu bytes); "
-              "'net' is cgi minus floor\n\n",
-              quern::shapes::kMaxBody, quern::shapes::kMaxBody / 2);
+  std::printf(
+      "\nLinearity: full budget (%zu bytes) against half budget (%zu bytes); "
+      "'net' is cgi minus floor\n\n",
+      quern::shapes::kMaxBody, quern::shapes::kMaxBody / 2);
   std::printf("%-24s %9s %9s %9s %10s %10s %9s\n", "shape", "full ms", "half ms", "full/half",
               "net full", "net half", "net f/h");
   for (std::size_t i = 1; i + 1 < bodies.size(); i += 2) {

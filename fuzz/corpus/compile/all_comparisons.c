@@ -1,0 +1,1 @@
+int f(int a, int b) { if (a == b) { a = 0; } if (a != b) { b = 1; } if (a < b) { a = a - 1; } if (a <= 0) { return 0; } return a; }

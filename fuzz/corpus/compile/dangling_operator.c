@@ -1,0 +1,1 @@
+int f(int a) { a = a +; return a; }

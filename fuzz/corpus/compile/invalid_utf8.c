@@ -1,0 +1,1 @@
+int f() { return 1; }ÿ

@@ -1,0 +1,1 @@
+int f(int a) { if (a > 0) { return 1; } else { return 0; }

@@ -1,0 +1,1 @@
+int f(int a) { while (a != 0) { while (a > 5) { a = a - 1; } a = a - 1; } return a; }

@@ -1,0 +1,1 @@
+int f(int a) { if (a) { } return a; }

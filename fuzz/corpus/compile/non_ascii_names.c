@@ -1,0 +1,1 @@
+int café(int naïve) { int α = 3; return naïve + α; }

@@ -1,0 +1,1 @@
+int f(int a) { int a = 1; int b = 2; int b = 3; return c; }

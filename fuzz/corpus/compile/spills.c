@@ -1,0 +1,1 @@
+int f(int a, int b, int c) { a = -a - -b + -c - 7 + -0; return a; }

@@ -1,0 +1,1 @@
+int f(int n) { int s = 0; while (n > 0) { s = s + n; n = n - 1; } return s; }

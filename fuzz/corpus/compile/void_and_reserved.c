@@ -1,0 +1,1 @@
+void f(void v, int _RES, int _3_w) { return 1; }

@@ -1,0 +1,1 @@
+int f(int a) { a = 0; return 0 - a; }
