@@ -68,16 +68,26 @@ const markers = (selector) =>
   page.locator(selector).evaluateAll((els) => els.map((e) => `${e.dataset.line}:${e.dataset.column}`));
 
 test("the summing loop compiles to the exact assembly", async () => {
-  const response = await compileSource(SUM_SOURCE);
-  const req = response.request();
-  // What went over the wire: the exact header the service demands, and the
-  // source as UTF-8 bytes; a 200 shows the cgi accepted both.
-  assert.equal(await req.headerValue("content-type"), CONTENT_TYPE);
-  assert.equal(req.postDataBuffer().toString("utf8"), SUM_SOURCE);
-  assert.equal(response.status(), 200);
-  assert.equal(await text("#output"), SUM_ASM);
-  assert.match(await text("#status"), /^200 OK/);
-  assert.equal(await text("#result-title"), "Assembly");
+  // First as the one-line program, then as the formatted example the page
+  // starts with: both give the same assembly.
+  for (const source of [SUM_SOURCE, null]) {
+    if (source === null) await page.selectOption("#examples", { label: "Summing loop" });
+    else await page.fill("#source", source);
+    const [response] = await Promise.all([
+      page.waitForResponse((r) => new URL(r.url()).pathname === "/compile"),
+      page.click("#compile"),
+    ]);
+    const req = response.request();
+    // What went over the wire: the exact header the service demands and the
+    // editor's text as UTF-8; a 200 shows the cgi accepted both.
+    assert.equal(await req.headerValue("content-type"), CONTENT_TYPE);
+    assert.equal(req.postDataBuffer().toString("utf8"), source ?? (await page.inputValue("#source")));
+    assert.equal(response.status(), 200);
+    assert.equal(await text("#output"), SUM_ASM);
+    assert.match(await text("#status"), /^200 OK/);
+    assert.equal(await text("#result-title"), "Assembly");
+  }
+  await mkdir(SHOT_DIR, { recursive: true });
   await page.screenshot({ path: path.join(SHOT_DIR, "playground-assembly.png") });
 });
 
@@ -188,6 +198,7 @@ test("an unreachable server is reported clearly", async () => {
     await page.locator("#status", { hasText: "no answer" }).waitFor();
     assert.match(await text("#notice"), /^Cannot reach the compile service at http:\/\/127\.0\.0\.1:\d+\/compile\./);
     assert.equal(await text("#output"), "");
+    await page.screenshot({ path: path.join(SHOT_DIR, "playground-unreachable.png") });
   } finally {
     await page.unroute("**/compile");
   }

@@ -171,6 +171,7 @@
         g.dataset.line = String(p.line);
         g.dataset.column = String(p.column);
         g.title = `Line ${p.line}, column ${p.column}: ${p.message}`;
+        g.textContent = String(p.line);
         g.style.top = top;
         gutterInner.prepend(g);
       }
@@ -338,6 +339,8 @@
   }
 
   function onEdit() {
+    const ex = EXAMPLES[Number(examples.value)];
+    if (examples.value !== "" && (!ex || ex.source !== source.value)) examples.value = "";
     clearMarkers();
     updateGutter();
     updateBytes();
@@ -356,7 +359,7 @@
     examples.append(option);
   }
   examples.addEventListener("change", () => {
-    const ex = EXAMPLES[Number(examples.value)];
+    const ex = examples.value === "" ? undefined : EXAMPLES[Number(examples.value)];
     if (ex) loadSource(ex.source);
     source.focus();
   });
@@ -392,6 +395,8 @@
     draft = null;
   }
   if (draft !== null && draft !== "") {
+    const i = EXAMPLES.findIndex((ex) => ex.source === draft);
+    if (i >= 0) examples.value = String(i);
     loadSource(draft);
   } else {
     examples.value = "0";

@@ -1,0 +1,150 @@
+#!/usr/bin/env bash
+# Web tests of quern: HTTP integration tests against lighttpd running the cgi,
+# then the playground in headless Chromium. Installs what is missing
+# (lighttpd, chromium, a font, playwright-core from tests/web's lock file),
+# builds the cgi in ${BUILD_DIR:-<repo>/build} if it is not there, starts one
+# server on a free loopback port for all tests and always stops it.
+#
+# Ends with the line "N passed, M failed"; exits non-zero on any failure.
+set -uo pipefail
+
+root="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
+export BUILD_DIR="${BUILD_DIR:-$root/build}"
+export PATH="$PATH:/usr/sbin:/sbin"
+export DEBIAN_FRONTEND=noninteractive
+export PLAYWRIGHT_SKIP_BROWSER_DOWNLOAD=1
+web_tests="$root/tests/web"
+
+die() {
+  echo "test_web.sh: $*" >&2
+  echo "0 passed, 1 failed"
+  exit 1
+}
+
+as_root() {
+  if [[ $(id -u) -eq 0 ]]; then
+    "$@"
+  elif command -v sudo >/dev/null; then
+    sudo -n "$@"
+  else
+    echo "test_web.sh: need root to run: $*" >&2
+    return 1
+  fi
+}
+
+installed() { dpkg-query -W -f='${Status}' "$1" 2>/dev/null | grep -q 'install ok installed'; }
+
+# --- packages ---------------------------------------------------------------
+missing=()
+command -v lighttpd >/dev/null || missing+=(lighttpd)
+[[ -x /usr/bin/chromium ]] || missing+=(chromium)
+installed fonts-dejavu-core || missing+=(fonts-dejavu-core)
+if ((${#missing[@]})); then
+  echo "test_web.sh: installing ${missing[*]}"
+  # Keep package scripts from starting a system-wide lighttpd on port 80.
+  guard=""
+  if [[ ! -e /usr/sbin/policy-rc.d ]]; then
+    guard=/usr/sbin/policy-rc.d
+    printf '#!/bin/sh\nexit 101\n' | as_root tee "$guard" >/dev/null && as_root chmod 755 "$guard"
+  fi
+  as_root apt-get update -q &&
+    as_root apt-get install -y -q --no-install-recommends "${missing[@]}"
+  rc=$?
+  [[ -n "$guard" ]] && as_root rm -f "$guard"
+  ((rc == 0)) || die "apt-get install ${missing[*]} failed"
+fi
+
+command -v node >/dev/null && command -v npm >/dev/null || die "node and npm are needed (node 20 or later)"
+wanted="$(cd "$web_tests" && node -p 'require("./package-lock.json").packages["node_modules/playwright-core"].version')"
+have="$(cd "$web_tests" && node -p 'require("./node_modules/playwright-core/package.json").version' 2>/dev/null)"
+if [[ "$wanted" != "$have" ]]; then
+  echo "test_web.sh: installing playwright-core $wanted"
+  (cd "$web_tests" && npm ci --no-audit --no-fund) || die "npm ci failed"
+fi
+
+# --- the cgi ----------------------------------------------------------------
+if [[ ! -x "$BUILD_DIR/cgi" ]]; then
+  echo "test_web.sh: building the cgi in $BUILD_DIR"
+  if [[ ! -f "$BUILD_DIR/CMakeCache.txt" ]]; then
+    cmake -S "$root" -B "$BUILD_DIR" || die "cmake configure failed"
+  fi
+  cmake --build "$BUILD_DIR" --target cgi -j2 || die "building the cgi failed"
+fi
+mkdir -p "$BUILD_DIR/web"
+
+# --- the server -------------------------------------------------------------
+server_pid=""
+stop_server() {
+  [[ -n "$server_pid" ]] || return 0
+  kill -TERM -- "-$server_pid" 2>/dev/null
+  for _ in $(seq 50); do
+    kill -0 "$server_pid" 2>/dev/null || break
+    sleep 0.1
+  done
+  kill -KILL -- "-$server_pid" 2>/dev/null
+  wait "$server_pid" 2>/dev/null
+  server_pid=""
+}
+trap stop_server EXIT
+trap 'exit 130' INT TERM
+
+free_port() {
+  node -e 'const s = require("net").createServer().listen(0, "127.0.0.1", () => { console.log(s.address().port); s.close(); });'
+}
+
+server_log="$BUILD_DIR/web/server.log"
+port=""
+for attempt in 1 2 3; do
+  port="$(free_port)" || die "no free port"
+  # Its own process group, so that stopping it also stops a build it runs.
+  setsid bash "$root/scripts/serve.sh" "$port" >"$server_log" 2>&1 &
+  server_pid=$!
+  ready=""
+  for _ in $(seq 3000); do # up to 300 s: serve.sh may rebuild the cgi
+    if ! kill -0 "$server_pid" 2>/dev/null; then break; fi
+    if (exec 3<>"/dev/tcp/127.0.0.1/$port") 2>/dev/null; then
+      ready=1
+      break
+    fi
+    sleep 0.1
+  done
+  [[ -n "$ready" ]] && break
+  echo "test_web.sh: the server did not start on port $port (attempt $attempt):" >&2
+  cat "$server_log" >&2
+  stop_server
+done
+[[ -n "$server_pid" ]] || die "could not start lighttpd"
+export QUERN_URL="http://127.0.0.1:$port"
+echo "test_web.sh: lighttpd serving $QUERN_URL (log: $server_log)"
+
+# --- the tests --------------------------------------------------------------
+passed=0
+failed=0
+run_suite() {
+  local file="$1" tap="$BUILD_DIR/web/$(basename "$1" .mjs).tap"
+  echo "== $file"
+  (cd "$web_tests" && node --test \
+    --test-reporter=spec --test-reporter-destination=stdout \
+    --test-reporter=tap --test-reporter-destination="$tap" "$file")
+  local rc=$?
+  local p f c
+  count() { grep -E "^# $1 [0-9]+\$" "$tap" 2>/dev/null | tail -1 | awk '{print $3}'; }
+  p="$(count pass)"
+  f="$(count fail)"
+  c="$(count cancelled)"
+  p="${p:-0}"
+  f=$((${f:-0} + ${c:-0}))
+  # A runner that failed without counting a failure (a crash, a hook that
+  # threw) still counts as one.
+  if ((rc != 0 && f == 0)); then f=1; fi
+  passed=$((passed + p))
+  failed=$((failed + f))
+}
+
+run_suite integration.test.mjs
+run_suite browser.test.mjs
+stop_server
+echo "screenshots: $BUILD_DIR/web/playground*.png"
+
+echo "$passed passed, $failed failed"
+((failed == 0))
