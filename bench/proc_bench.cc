@@ -6,16 +6,21 @@
 // any process. Runs of the two alternate, and which one goes first in a pair
 // alternates too, so that drift in the machine's load hits both alike.
 //
-// Both sides are started by posix_spawn (a vfork-style clone, then exec) with
-// standard input duplicated from an in-memory file holding the body, rewound
-// before each run, and standard output on /dev/null. Wall time runs from just
-// before the spawn to the return of wait4, whose rusage gives the child's
-// peak resident memory.
+// For timing, both sides are started by posix_spawn (a vfork-style clone,
+// then exec) with standard input duplicated from an in-memory file holding
+// the body, rewound before each run, and standard output on /dev/null. Wall
+// time runs from just before the spawn to the return of wait4.
 //
-// Before timing anything, each body's answer from cgi is compared byte for
-// byte with the answer the library gives in a forked process, so a
-// misconfigured run (a wrong environment, a truncated body) cannot pass for a
-// fast one.
+// Peak resident memory is ru_maxrss from wait4, taken in separate runs
+// started by fork and exec: the kernel counts the memory a process had just
+// before exec into its peak, and a vfork child has its parent's memory at
+// that moment, a forked child only the private pages it copied. The runner
+// keeps no body text of its own for the same reason.
+//
+// Before anything is measured, each body's answer from cgi is compared byte
+// for byte with the answer the library gives, so a misconfigured run (a wrong
+// environment, a truncated body) cannot pass for a fast one. Both are
+// computed in a forked process, which keeps the runner small.
 #include <fcntl.h>
 #include <spawn.h>
 #include <sys/mman.h>
@@ -60,18 +65,14 @@ constexpr double kRssTargetMiB = 32.0;
 struct Body {
   std::string label;  // "typical", or the shape's name
   bool half = false;  // the half-budget variant of a shape
-  std::string text;
-  int fd = -1;  // an in-memory file holding text
-};
-
-struct Sample {
-  double ms;
-  double rss_mib;
+  std::size_t size = 0;
+  int fd = -1;  // an in-memory file holding the text
 };
 
 struct Result {
-  std::vector<Sample> cgi, floor;
-  std::string status;  // the cgi answer's status line
+  std::vector<double> cgi_ms, floor_ms;
+  double cgi_rss_mib = 0, floor_rss_mib = 0;  // the largest peak over the memory runs
+  std::string status;                         // the cgi answer's status code
 };
 
 int memory_file(const std::string& text) {
@@ -105,23 +106,39 @@ double now_ms() {
   return static_cast<double>(t.tv_sec) * 1e3 + static_cast<double>(t.tv_nsec) / 1e6;
 }
 
+// Waits for pid and checks that it exited with status 0; returns its peak
+// resident memory in MiB.
+double reap(pid_t pid, const char* program) {
+  int status = 0;
+  rusage usage{};
+  while (wait4(pid, &status, 0, &usage) < 0) {
+    if (errno != EINTR) die_errno("wait4");
+  }
+  if (!WIFEXITED(status) || WEXITSTATUS(status) != 0) {
+    die(std::string(program) + " did not exit with status 0 (wait status " +
+        std::to_string(status) + ")");
+  }
+  return static_cast<double>(usage.ru_maxrss) / 1024.0;
+}
+
+// Starts programs with a body's CGI environment, standard input from the
+// body's file and standard output on a given descriptor.
 class Spawner {
  public:
-  explicit Spawner(const Body& body) {
+  explicit Spawner(const Body& body) : in_fd_(body.fd) {
     type_ = "CONTENT_TYPE=" + std::string(kContentType);
-    length_ = "CONTENT_LENGTH=" + std::to_string(body.text.size());
+    length_ = "CONTENT_LENGTH=" + std::to_string(body.size);
     env_[0] = type_.data();
     env_[1] = length_.data();
     env_[2] = nullptr;
   }
 
-  /// Runs program with stdin from in_fd (rewound first) and stdout on
-  /// out_fd; checks that it exits with status 0.
-  Sample run(const char* program, int in_fd, int out_fd) {
-    if (lseek(in_fd, 0, SEEK_SET) != 0) die_errno("lseek");
+  /// Runs program by posix_spawn; returns the wall time in milliseconds.
+  double timed_run(const char* program, int out_fd) {
+    rewind();
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_adddup2(&actions, in_fd, STDIN_FILENO);
+    posix_spawn_file_actions_adddup2(&actions, in_fd_, STDIN_FILENO);
     posix_spawn_file_actions_adddup2(&actions, out_fd, STDOUT_FILENO);
     char* argv[] = {const_cast<char*>(program), nullptr};
     const double start = now_ms();
@@ -131,109 +148,120 @@ class Spawner {
       errno = rc;
       die_errno(std::string("posix_spawn ") + program);
     }
-    int status = 0;
-    rusage usage{};
-    while (wait4(pid, &status, 0, &usage) < 0) {
-      if (errno != EINTR) die_errno("wait4");
-    }
+    reap(pid, program);
     const double end = now_ms();
     posix_spawn_file_actions_destroy(&actions);
-    if (!WIFEXITED(status) || WEXITSTATUS(status) != 0) {
-      die(std::string(program) + " did not exit with status 0 (wait status " +
-          std::to_string(status) + ")");
+    return end - start;
+  }
+
+  /// Runs program by fork and exec; returns its peak resident memory in MiB.
+  double memory_run(const char* program, int out_fd) {
+    rewind();
+    char* argv[] = {const_cast<char*>(program), nullptr};
+    const pid_t pid = fork();
+    if (pid < 0) die_errno("fork");
+    if (pid == 0) {
+      if (dup2(in_fd_, STDIN_FILENO) < 0 || dup2(out_fd, STDOUT_FILENO) < 0) _exit(126);
+      execve(program, argv, env_);
+      _exit(127);
     }
-    return {end - start, static_cast<double>(usage.ru_maxrss) / 1024.0};
+    return reap(pid, program);
   }
 
  private:
+  void rewind() {
+    if (lseek(in_fd_, 0, SEEK_SET) != 0) die_errno("lseek");
+  }
+
+  int in_fd_;
   std::string type_, length_;
   char* env_[3];
 };
 
-// The answer the library gives for body, computed in a child process so that
-// the runner itself stays small (a vfork child's peak RSS can include its
-// parent's).
-std::string expected_answer(const Body& body) {
+// Runs cgi once with its output captured and compares the output with the
+// answer that the library gives for the same request. Returns the status
+// code of the answer. Runs in a forked process so that neither answer stays
+// in the runner's memory.
+std::string check_answer(const char* cgi, const Body& body) {
   int pipe_fds[2];
   if (pipe(pipe_fds) != 0) die_errno("pipe");
   const pid_t pid = fork();
   if (pid < 0) die_errno("fork");
   if (pid == 0) {
     close(pipe_fds[0]);
-    const std::string length = std::to_string(body.text.size());
+    const int out = memfd_create("answer", MFD_CLOEXEC);
+    if (out < 0) die_errno("memfd_create");
+    Spawner(body).timed_run(cgi, out);
+    if (lseek(out, 0, SEEK_SET) != 0) die_errno("lseek");
+    const std::string answer = read_all(out);
+
+    const std::string length = std::to_string(body.size);
     auto environment = [&](const char* name) -> const char* {
       if (std::strcmp(name, "CONTENT_TYPE") == 0) return kContentType.data();
       if (std::strcmp(name, "CONTENT_LENGTH") == 0) return length.c_str();
       return nullptr;
     };
-    if (lseek(body.fd, 0, SEEK_SET) != 0) _exit(3);
+    if (lseek(body.fd, 0, SEEK_SET) != 0) die_errno("lseek");
     quern::cgi::FdInput input(body.fd);
-    quern::FdOutput output(pipe_fds[1]);
-    quern::cgi::handle_request(environment, input, output);
-    output.flush();
-    _exit(0);
+    quern::StringOutput expected;
+    quern::cgi::handle_request(environment, input, expected);
+
+    std::string verdict;
+    const std::size_t status = answer.find("Status: ");
+    if (answer != expected.text()) {
+      verdict = "cgi's answer (" + std::to_string(answer.size()) +
+                " bytes) differs from the library's (" + std::to_string(expected.text().size()) +
+                " bytes)";
+    } else if (status == std::string::npos || status + 11 > answer.size()) {
+      verdict = "the answer has no status line";
+    } else {
+      verdict = "ok " + answer.substr(status + 8, 3);
+    }
+    const bool written =
+        write(pipe_fds[1], verdict.data(), verdict.size()) == static_cast<ssize_t>(verdict.size());
+    _exit(written ? 0 : 1);
   }
   close(pipe_fds[1]);
-  std::string answer = read_all(pipe_fds[0]);
+  const std::string verdict = read_all(pipe_fds[0]);
   close(pipe_fds[0]);
   int status = 0;
   if (waitpid(pid, &status, 0) < 0 || !WIFEXITED(status) || WEXITSTATUS(status) != 0) {
-    die("computing the expected answer failed for " + body.label);
+    die("checking the answer for " + body.label + " failed");
   }
-  return answer;
+  if (verdict.rfind("ok ", 0) != 0) die(body.label + (body.half ? " (half)" : "") + ": " + verdict);
+  return verdict.substr(3);
 }
 
-// Runs cgi once with its output captured, compares it with the library's
-// answer, and returns the status line.
-std::string check_answer(const char* cgi, const Body& body) {
-  const int out = memfd_create("answer", MFD_CLOEXEC);
-  if (out < 0) die_errno("memfd_create");
-  Spawner(body).run(cgi, body.fd, out);
-  if (lseek(out, 0, SEEK_SET) != 0) die_errno("lseek");
-  const std::string answer = read_all(out);
-  close(out);
-  const std::string expected = expected_answer(body);
-  if (answer != expected) {
-    die("cgi's answer for " + body.label + (body.half ? " (half)" : "") + " (" +
-        std::to_string(answer.size()) + " bytes) differs from the library's (" +
-        std::to_string(expected.size()) + " bytes)");
-  }
-  const std::size_t status = answer.find("Status: ");
-  if (status == std::string::npos) die("no status line in the answer for " + body.label);
-  return answer.substr(status + 8, 3);
-}
-
+// Runs cgi and floor on body in turns: a few unrecorded runs first, then
+// the memory runs, then the timed runs.
 Result measure(const char* cgi, const char* floor, const Body& body, int runs, int null_fd) {
   Spawner spawner(body);
-  constexpr int kWarmup = 3;
-  for (int i = 0; i < kWarmup; ++i) {
-    spawner.run(cgi, body.fd, null_fd);
-    spawner.run(floor, body.fd, null_fd);
-  }
   Result result;
+  constexpr int kWarmup = 3, kMemoryRuns = 5;
+  for (int i = 0; i < kWarmup; ++i) {
+    spawner.timed_run(cgi, null_fd);
+    spawner.timed_run(floor, null_fd);
+  }
+  for (int i = 0; i < kMemoryRuns; ++i) {
+    result.cgi_rss_mib = std::max(result.cgi_rss_mib, spawner.memory_run(cgi, null_fd));
+    result.floor_rss_mib = std::max(result.floor_rss_mib, spawner.memory_run(floor, null_fd));
+  }
   for (int i = 0; i < runs; ++i) {
     if (i % 2 == 0) {
-      result.cgi.push_back(spawner.run(cgi, body.fd, null_fd));
-      result.floor.push_back(spawner.run(floor, body.fd, null_fd));
+      result.cgi_ms.push_back(spawner.timed_run(cgi, null_fd));
+      result.floor_ms.push_back(spawner.timed_run(floor, null_fd));
     } else {
-      result.floor.push_back(spawner.run(floor, body.fd, null_fd));
-      result.cgi.push_back(spawner.run(cgi, body.fd, null_fd));
+      result.floor_ms.push_back(spawner.timed_run(floor, null_fd));
+      result.cgi_ms.push_back(spawner.timed_run(cgi, null_fd));
     }
   }
   return result;
 }
 
-double median_ms(std::vector<Sample> samples) {
-  std::sort(samples.begin(), samples.end(),
-            [](const Sample& a, const Sample& b) { return a.ms < b.ms; });
-  const std::size_t n = samples.size();
-  return n % 2 == 1 ? samples[n / 2].ms : (samples[n / 2 - 1].ms + samples[n / 2].ms) / 2;
-}
-
-double peak_rss(const std::vector<Sample>& samples) {
-  double peak = 0;
-  for (const Sample& s : samples) peak = std::max(peak, s.rss_mib);
-  return peak;
+double median(std::vector<double> values) {
+  std::sort(values.begin(), values.end());
+  const std::size_t n = values.size();
+  return n % 2 == 1 ? values[n / 2] : (values[n / 2 - 1] + values[n / 2]) / 2;
 }
 
 int parse_count(const char* text, const char* option) {
@@ -279,12 +307,14 @@ int main(int argc, char** argv) {
   if (cgi == nullptr || floor == nullptr) usage();
 
   std::vector<Body> bodies;
-  bodies.push_back({"typical", false, std::string(kTypical)});
+  auto add = [&](std::string label, bool half, const std::string& text) {
+    bodies.push_back({std::move(label), half, text.size(), memory_file(text)});
+  };
+  add("typical", false, std::string(kTypical));
   for (const quern::shapes::Shape& shape : quern::shapes::all()) {
-    bodies.push_back({shape.name, false, shape.make(quern::shapes::kMaxBody)});
-    bodies.push_back({shape.name, true, shape.make(quern::shapes::kMaxBody / 2)});
+    add(shape.name, false, shape.make(quern::shapes::kMaxBody));
+    add(shape.name, true, shape.make(quern::shapes::kMaxBody / 2));
   }
-  for (Body& body : bodies) body.fd = memory_file(body.text);
 
   const int null_fd = open("/dev/null", O_WRONLY | O_CLOEXEC);
   if (null_fd < 0) die_errno("open /dev/null");
@@ -311,12 +341,12 @@ int main(int argc, char** argv) {
   for (std::size_t i = 0; i < bodies.size(); ++i) {
     const Body& body = bodies[i];
     const Result& r = results[i];
-    const double cgi_ms = median_ms(r.cgi), floor_ms = median_ms(r.floor);
+    const double cgi_ms = median(r.cgi_ms), floor_ms = median(r.floor_ms);
     const double ratio = cgi_ms / floor_ms;
-    const double rss = peak_rss(r.cgi);
+    const double rss = r.cgi_rss_mib;
     const std::string name = body.label + (body.half ? " (half)" : "");
-    std::printf("%-28s %6zu %6s %9.3f %9.3f %8.2fx %8.1f %8.1f\n", name.c_str(), body.text.size(),
-                r.status.c_str(), cgi_ms, floor_ms, ratio, rss, peak_rss(r.floor));
+    std::printf("%-28s %6zu %6s %9.3f %9.3f %8.2fx %8.1f %8.1f\n", name.c_str(), body.size,
+                r.status.c_str(), cgi_ms, floor_ms, ratio, rss, r.floor_rss_mib);
     if (body.label == "typical") {
       typical_ratio = ratio;
     } else if (!body.half && ratio > worst_extreme) {
@@ -336,14 +366,15 @@ int main(int argc, char** argv) {
   std::printf("%-24s %9s %9s %9s %10s %10s %9s\n", "shape", "full ms", "half ms", "full/half",
               "net full", "net half", "net f/h");
   for (std::size_t i = 1; i + 1 < bodies.size(); i += 2) {
-    const double full = median_ms(results[i].cgi), half = median_ms(results[i + 1].cgi);
-    const double net_full = full - median_ms(results[i].floor);
-    const double net_half = half - median_ms(results[i + 1].floor);
+    const double full = median(results[i].cgi_ms), half = median(results[i + 1].cgi_ms);
+    const double net_full = full - median(results[i].floor_ms);
+    const double net_half = half - median(results[i + 1].floor_ms);
     std::printf("%-24s %9.3f %9.3f %8.2fx %10.3f %10.3f %8.2fx\n", bodies[i].label.c_str(), full,
                 half, full / half, net_full, net_half, net_full / net_half);
   }
 
-  std::printf("\nrunner's own peak RSS: %.1f MiB\n\n", static_cast<double>(self.ru_maxrss) / 1024);
+  std::printf("\nThe runner's own peak RSS: %.1f MiB\n\n",
+              static_cast<double>(self.ru_maxrss) / 1024);
   std::printf("TARGET typical request <= %.2fx floor: %s (%.2fx)\n", kTypicalTarget,
               mark(typical_ratio <= kTypicalTarget), typical_ratio);
   std::printf("TARGET every %zu-byte extreme <= %.0fx floor: %s (worst %.2fx, %s)\n",

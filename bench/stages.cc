@@ -26,6 +26,7 @@
 #include <deque>
 #include <map>
 #include <memory>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -213,14 +214,20 @@ void bench_request(benchmark::State& state, const Subject* s) {
   set_bytes(state, *s);
 }
 
-// Collects each run's time per iteration, keyed by benchmark name, while
+// Collects each benchmark's real time per iteration (the median of the
+// repetitions when there are several), keyed by the registered name, while
 // printing as usual.
 class Collector : public benchmark::ConsoleReporter {
  public:
   void ReportRuns(const std::vector<Run>& runs) override {
     for (const Run& run : runs) {
-      if (!run.error_occurred && run.run_type == Run::RT_Iteration) {
-        times_[run.benchmark_name()] = run.GetAdjustedRealTime();
+      if (run.error_occurred) continue;
+      const std::string& name = run.run_name.function_name;
+      if (run.run_type == Run::RT_Iteration) {
+        if (medians_.count(name) == 0) times_[name] = run.GetAdjustedRealTime();
+      } else if (run.aggregate_name == "median") {
+        medians_.insert(name);
+        times_[name] = run.GetAdjustedRealTime();
       }
     }
     ConsoleReporter::ReportRuns(runs);
@@ -229,6 +236,7 @@ class Collector : public benchmark::ConsoleReporter {
 
  private:
   std::map<std::string, double> times_;
+  std::set<std::string> medians_;
 };
 
 const char* const kStages[] = {"parse", "validate",     "translate", "optimise",
@@ -238,7 +246,8 @@ void register_subject(const Subject* s, std::size_t size) {
   const std::string suffix = "/" + s->shape + "/" + std::to_string(size);
   auto add = [&](const char* stage, void (*fn)(benchmark::State&, const Subject*)) {
     return benchmark::RegisterBenchmark((stage + suffix).c_str(), fn, s)
-        ->Unit(benchmark::kMicrosecond);
+        ->Unit(benchmark::kMicrosecond)
+        ->UseRealTime();
   };
   add("parse", bench_parse);
   if (s->function) add("validate", bench_validate);
@@ -252,23 +261,50 @@ void register_subject(const Subject* s, std::size_t size) {
   add("request", bench_request);
 }
 
+std::string key(const char* stage, const std::string& shape, std::size_t size) {
+  return std::string(stage) + "/" + shape + "/" + std::to_string(size);
+}
+
+// Prints each stage's time per body at the full budget, in microseconds.
+void print_breakdown(const std::map<std::string, double>& times) {
+  std::printf("\nTime per body in microseconds (real time; '-': the stage is not reached)\n\n");
+  std::printf("%-30s", "body");
+  for (const char* stage : kStages) std::printf(" %12s", stage);
+  std::printf("\n");
+  std::vector<std::pair<std::string, std::size_t>> rows = {{"typical", std::strlen(kTypical)}};
+  for (const quern::shapes::Shape& shape : quern::shapes::all()) {
+    rows.emplace_back(shape.name, quern::shapes::kMaxBody);
+  }
+  for (const auto& [shape, size] : rows) {
+    std::printf("%-30s", (shape + "/" + std::to_string(size)).c_str());
+    for (const char* stage : kStages) {
+      const auto t = times.find(key(stage, shape, size));
+      if (t == times.end()) {
+        std::printf(" %12s", "-");
+      } else {
+        std::printf(" %12.1f", t->second);
+      }
+    }
+    std::printf("\n");
+  }
+}
+
 // Prints, per shape and stage, time at the full budget over time at half,
 // and whether the worst of them meets the target.
 void print_linearity(const std::map<std::string, double>& times) {
   const std::size_t full = quern::shapes::kMaxBody, half = quern::shapes::kMaxBody / 2;
   std::printf("\nLinearity: time at %zu bytes / time at %zu bytes (about 2 when linear)\n\n", full,
               half);
-  std::printf("%-24s", "shape");
+  std::printf("%-30s", "shape");
   for (const char* stage : kStages) std::printf(" %12s", stage);
   std::printf("\n");
   double worst = 0;
   std::string worst_name;
   for (const quern::shapes::Shape& shape : quern::shapes::all()) {
-    std::printf("%-24s", shape.name);
+    std::printf("%-30s", shape.name);
     for (const char* stage : kStages) {
-      const std::string base = std::string(stage) + "/" + shape.name + "/";
-      const auto f = times.find(base + std::to_string(full));
-      const auto h = times.find(base + std::to_string(half));
+      const auto f = times.find(key(stage, shape.name, full));
+      const auto h = times.find(key(stage, shape.name, half));
       if (f == times.end() || h == times.end()) {
         std::printf(" %12s", "-");
         continue;
@@ -277,7 +313,7 @@ void print_linearity(const std::map<std::string, double>& times) {
       std::printf(" %11.2fx", ratio);
       if (ratio > worst) {
         worst = ratio;
-        worst_name = base.substr(0, base.size() - 1);
+        worst_name = std::string(stage) + "/" + shape.name;
       }
     }
     std::printf("\n");
@@ -308,6 +344,7 @@ int main(int argc, char** argv) {
     }
     Collector reporter;
     benchmark::RunSpecifiedBenchmarks(&reporter);
+    print_breakdown(reporter.times());
     print_linearity(reporter.times());
     benchmark::Shutdown();
   });

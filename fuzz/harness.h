@@ -165,8 +165,9 @@ struct RequestCase {
 
 /// A request whose headers are accepted, with the body read in one go.
 inline RequestCase plain_request(std::string_view body) {
-  return RequestCase{std::string(kAcceptedType), std::to_string(body.size()), ReadMode::Whole,
-                     false, 0, std::string(body)};
+  return RequestCase{
+      std::string(kAcceptedType), std::to_string(body.size()), ReadMode::Whole, false, 0,
+      std::string(body)};
 }
 
 inline RequestCase decode_request(std::string_view data) {
@@ -282,7 +283,7 @@ class AnswerOutput : public Output {
 // exactly; the length is an optional "+" and ASCII digits, at most 2^64 - 1
 // and at most the largest body.
 inline std::optional<std::string_view> expected_refusal(const RequestCase& request,
-                                                         unsigned long long* declared) {
+                                                        unsigned long long* declared) {
   const auto present = [](const std::optional<std::string>& v) {
     return v.has_value() && well_formed_utf8(*v);
   };

@@ -35,6 +35,14 @@ std::vector<std::string> split_operands(const std::string& text) {
 
 }  // namespace
 
+Memory named_words(const Memory& memory) {
+  Memory out;
+  for (const auto& [name, value] : memory) {
+    if (name[0] != '#' && name[0] != '.') out[name] = value;
+  }
+  return out;
+}
+
 RunResult run_assembly(std::string_view assembly, const Memory& inputs, long max_steps) {
   RunResult result;
   std::vector<Line> code;

@@ -22,6 +22,10 @@ struct RunResult {
   Memory memory;
 };
 
+/// Only the words the source names: variables, parameters, "_RES"; not
+/// constants ("#...") or spill slots (".t...").
+Memory named_words(const Memory& memory);
+
 /// Runs assembly text from its first instruction until halt. Words start at
 /// their data values, overridden by inputs.
 RunResult run_assembly(std::string_view assembly, const Memory& inputs, long max_steps);

@@ -111,15 +111,6 @@ class ProgramGenerator {
   bool returns_ = true;
 };
 
-// Only the words the source names: variables, parameters, loop counters, "_RES".
-Memory named_words(const Memory& memory) {
-  Memory out;
-  for (const auto& [name, value] : memory) {
-    if (name[0] != '#' && name[0] != '.') out[name] = value;
-  }
-  return out;
-}
-
 struct Checked {
   int compared = 0;
   int skipped = 0;
@@ -137,7 +128,7 @@ void check_runs(const std::string& source, const Function& function, const std::
       continue;
     }
     ASSERT_TRUE(actual.finished) << source << assembly;
-    ASSERT_EQ(named_words(actual.memory), expected.memory) << source << assembly;
+    ASSERT_EQ(testing::named_words(actual.memory), expected.memory) << source << assembly;
     ++checked.compared;
   }
 }

@@ -1,0 +1,135 @@
+// Maximal bodies of every shape: deepest nesting, longest chains, most
+// statements, with errors at the deepest point. Each must get its answer;
+// the stack they need is measured against the stack the pipeline reserves.
+#include <gtest/gtest.h>
+#include <pthread.h>
+#include <sys/mman.h>
+
+#include <cstring>
+#include <functional>
+
+#include "cgi_run.h"
+#include "machine.h"
+#include "quern.h"
+#include "shapes.h"
+#include "stack.h"
+#include "syntax/parser.h"
+#include "test_util.h"
+
+namespace quern {
+namespace {
+
+using shapes::kMaxBody;
+
+// Runs job on a stack of its own, filled with a pattern beforehand, and
+// returns how many bytes of it the job touched.
+std::size_t stack_used(std::size_t size, const std::function<void()>& job) {
+  void* base = mmap(nullptr, size, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+  if (base == MAP_FAILED) return size;
+  std::memset(base, 0x5A, size);
+  pthread_attr_t attr;
+  pthread_attr_init(&attr);
+  pthread_attr_setstack(&attr, base, size);
+  pthread_t thread;
+  auto trampoline = [](void* arg) -> void* {
+    (*static_cast<const std::function<void()>*>(arg))();
+    return nullptr;
+  };
+  pthread_create(&thread, &attr, trampoline, const_cast<std::function<void()>*>(&job));
+  pthread_join(thread, nullptr);
+  pthread_attr_destroy(&attr);
+  const auto* bytes = static_cast<const unsigned char*>(base);
+  std::size_t untouched = 0;
+  while (untouched < size && bytes[untouched] == 0x5A) ++untouched;
+  munmap(base, size);
+  return size - untouched;
+}
+
+// The answer text, compiled on the calling thread's stack.
+std::string compile_text_here(std::string_view source) {
+  CompileResult result = compile_here(source);
+  if (const auto* error = std::get_if<CompileError>(&result)) return error->report();
+  return assembly_text(std::get<InstructionList>(result));
+}
+
+// The answer for each maximal shape, checked by its beginning.
+TEST(Stress, MaximalShapesGetTheirAnswers) {
+  struct Case {
+    std::string source;
+    std::string answer_start;  // empty for a valid program
+  };
+  std::vector<Case> cases;
+  for (const shapes::Shape& shape : shapes::all()) {
+    const std::string source = shape.make(kMaxBody);
+    std::string answer;
+    if (std::string(shape.name) == "syntax_error_at_end") {
+      answer = "ERROR Syntax error at line 1, column " + std::to_string(source.size() + 1) +
+               ". Possible causes:\n * Unexpected 'end of input'\n";
+    } else if (std::string(shape.name) == "most_validation_errors") {
+      answer =
+          "ERROR at line 1 column 12: Cannot read value of undeclared variable 'x'\n"
+          "ERROR at line 1 column 10: Cannot assign to undeclared variable 'x'\n";
+    }
+    cases.push_back({source, answer});
+  }
+  // Errors at the deepest point of the deepest shapes.
+  std::string deep_if = shapes::deepest_if(kMaxBody);
+  cases.push_back({deep_if.replace(deep_if.find("a=a;"), 4, "q=1;"), "ERROR at line 1 column "});
+  std::string deep_while = shapes::deepest_while(kMaxBody);
+  cases.push_back({deep_while.replace(deep_while.find("a=a;"), 4, "a=;;"),
+                   "ERROR Syntax error at line 1, column "});
+  std::string chain = shapes::longest_chain(kMaxBody);
+  cases.push_back({chain.replace(chain.rfind("+a;"), 3, "+q;"), "ERROR at line 1 column "});
+
+  std::size_t deepest = 0;
+  for (const Case& c : cases) {
+    ASSERT_LE(c.source.size(), kMaxBody);
+    std::string text;
+    const std::size_t used =
+        stack_used(kPipelineStackSize / 8, [&] { text = compile_text_here(c.source); });
+    deepest = std::max(deepest, used);
+    if (c.answer_start.empty()) {
+      EXPECT_EQ(text.rfind("ERROR", 0), std::string::npos) << c.source.substr(0, 80);
+      EXPECT_NE(text.find("    halt\n"), std::string::npos);
+    } else {
+      EXPECT_EQ(text.rfind(c.answer_start, 0), 0u) << text.substr(0, 200);
+    }
+  }
+  // Every maximal body fits in an eighth of the reserved stack.
+  EXPECT_LT(deepest, kPipelineStackSize / 8);
+  std::printf("largest stack used by a maximal body: %zu KiB of %zu KiB reserved\n", deepest / 1024,
+              kPipelineStackSize / 1024);
+}
+
+// The deepest valid shapes still compute what they say.
+TEST(Stress, MaximalValidShapesRunCorrectly) {
+  for (auto make : {shapes::longest_chain, shapes::spilling_chain, shapes::deepest_if,
+                    shapes::deepest_while, shapes::most_branches}) {
+    const std::string source = make(kMaxBody);
+    run_on_large_stack([&] {
+      std::variant<Function, ParseError> parsed = parse(source);
+      ASSERT_TRUE(std::holds_alternative<Function>(parsed));
+      const std::string assembly = compile_text_here(source);
+      for (int8_t a : {int8_t{-3}, int8_t{1}, int8_t{100}}) {
+        testing::RunResult expected =
+            testing::evaluate(std::get<Function>(parsed), {{"a", a}}, 1 << 20);
+        testing::RunResult actual = testing::run_assembly(assembly, {{"a", a}}, 1 << 24);
+        ASSERT_TRUE(expected.finished && actual.finished) << actual.error;
+        EXPECT_EQ(testing::named_words(actual.memory), expected.memory);
+      }
+    });
+  }
+}
+
+// The real process, with its own stack arrangement, answers each of them.
+TEST(Stress, CgiAnswersMaximalShapes) {
+  for (const shapes::Shape& shape : shapes::all()) {
+    testing::CgiResult r = testing::post(shape.make(kMaxBody));
+    EXPECT_EQ(r.signal, 0) << shape.name;
+    EXPECT_EQ(r.exit_status, 0) << shape.name << r.err;
+    EXPECT_EQ(r.out.rfind("Content-Type: text/plain\nStatus: ", 0), 0u) << shape.name;
+  }
+}
+
+}  // namespace
+}  // namespace quern
