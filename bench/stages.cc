@@ -215,22 +215,26 @@ void bench_request(benchmark::State& state, const Subject* s) {
 }
 
 // Collects each benchmark's real time per iteration (the median of the
-// repetitions when there are several), keyed by the registered name, while
-// printing as usual.
+// repetitions when there are several), keyed by the registered name, and
+// prints the runs and medians, leaving out the other aggregates.
 class Collector : public benchmark::ConsoleReporter {
  public:
   void ReportRuns(const std::vector<Run>& runs) override {
+    std::vector<Run> shown;
     for (const Run& run : runs) {
+      const bool median = run.run_type == Run::RT_Aggregate && run.aggregate_name == "median";
+      if (run.run_type == Run::RT_Aggregate && !median) continue;
+      shown.push_back(run);
       if (run.error_occurred) continue;
       const std::string& name = run.run_name.function_name;
-      if (run.run_type == Run::RT_Iteration) {
-        if (medians_.count(name) == 0) times_[name] = run.GetAdjustedRealTime();
-      } else if (run.aggregate_name == "median") {
+      if (median) {
         medians_.insert(name);
+        times_[name] = run.GetAdjustedRealTime();
+      } else if (medians_.count(name) == 0) {
         times_[name] = run.GetAdjustedRealTime();
       }
     }
-    ConsoleReporter::ReportRuns(runs);
+    ConsoleReporter::ReportRuns(shown);
   }
   const std::map<std::string, double>& times() const { return times_; }
 

@@ -1,0 +1,59 @@
+#!/usr/bin/env bash
+# Builds the benchmarks and runs them: first the cost of a request as the web
+# server pays it (a fresh cgi process per request, against a floor program
+# that only reads its input), then the throughput of each compile stage. Ends
+# with a summary of the targets, each marked met or MISSED.
+#
+# Usage: scripts/bench.sh [extra options for the stage benchmarks]
+# Environment:
+#   BUILD_DIR          build directory (default: <repo>/build-bench)
+#   JOBS               parallel build jobs (default: 2)
+#   TYPICAL_RUNS       cgi/floor pairs for the typical request (default: 300)
+#   EXTREME_RUNS       cgi/floor pairs for each shape and size (default: 60)
+#   STAGE_MIN_TIME     seconds per stage benchmark repetition (default: 0.2)
+#   STAGE_REPETITIONS  repetitions per stage benchmark, median kept (default: 3)
+# Installs the Debian packages it needs when they are missing (as root).
+set -euo pipefail
+
+root="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
+build="${BUILD_DIR:-$root/build-bench}"
+
+ensure_packages() {
+  local missing=() package
+  for package in "$@"; do
+    if ! dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q 'install ok installed'; then
+      missing+=("$package")
+    fi
+  done
+  ((${#missing[@]} == 0)) && return 0
+  if [[ $(id -u) -ne 0 ]]; then
+    echo "bench.sh: missing packages: ${missing[*]} (run as root to install them)" >&2
+    exit 1
+  fi
+  apt-get update
+  DEBIAN_FRONTEND=noninteractive apt-get install -y --no-install-recommends "${missing[@]}"
+}
+ensure_packages cmake make g++ libc6-dev libicu-dev libbenchmark-dev
+
+cmake -S "$root" -B "$build" -DCMAKE_BUILD_TYPE=Release -DQUERN_BENCH=ON -DQUERN_TESTS=OFF >/dev/null
+cmake --build "$build" --parallel "${JOBS:-2}" --target cgi floor proc_bench stages
+
+results="$build/bench-results"
+mkdir -p "$results"
+echo
+echo "== $(nproc) cores, load average $(cut -d' ' -f1-3 /proc/loadavg) =="
+echo
+"$build/bench/proc_bench" --cgi "$build/cgi" --floor "$build/bench/floor" \
+  --typical-runs "${TYPICAL_RUNS:-300}" --extreme-runs "${EXTREME_RUNS:-60}" |
+  tee "$results/process.txt"
+echo
+echo "== stage benchmarks; load average $(cut -d' ' -f1-3 /proc/loadavg) =="
+echo
+"$build/bench/stages" --benchmark_color=false \
+  --benchmark_min_time="${STAGE_MIN_TIME:-0.2}" \
+  --benchmark_repetitions="${STAGE_REPETITIONS:-3}" \
+  --benchmark_report_aggregates_only=true "$@" |
+  tee "$results/stages.txt"
+echo
+echo "== targets (load average $(cut -d' ' -f1-3 /proc/loadavg)); full output in $results =="
+grep -h '^TARGET' "$results/process.txt" "$results/stages.txt"

@@ -1,0 +1,66 @@
+#!/usr/bin/env bash
+# Runs every test of quern, from a fresh Debian 12 machine:
+#   1. installs the build tools and libraries that are missing;
+#   2. a release build with -Werror, and its test suite through ctest;
+#   3. the same suite built with AddressSanitizer, UndefinedBehaviorSanitizer
+#      and leak checking (clang);
+#   4. a bounded fuzzing pass over request handling and the compiler;
+#   5. the web service through lighttpd, and the playground in Chromium.
+# Ends with "N passed, M failed" counting the stages; exits non-zero on any failure.
+set -uo pipefail
+
+root="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
+export DEBIAN_FRONTEND=noninteractive
+jobs="${JOBS:-2}"
+
+as_root() {
+  if [[ $(id -u) -eq 0 ]]; then "$@"; else sudo -n "$@"; fi
+}
+installed() { dpkg-query -W -f='${Status}' "$1" 2>/dev/null | grep -q 'install ok installed'; }
+
+packages=(cmake g++ make libgtest-dev libicu-dev clang libclang-rt-14-dev)
+missing=()
+for p in "${packages[@]}"; do installed "$p" || missing+=("$p"); done
+if ((${#missing[@]})); then
+  echo "test.sh: installing ${missing[*]}"
+  as_root apt-get update -q && as_root apt-get install -y -q --no-install-recommends "${missing[@]}" ||
+    { echo "test.sh: apt-get install failed"; echo "0 passed, 1 failed"; exit 1; }
+fi
+
+passed=0
+failed=0
+failures=()
+stage() {
+  local name="$1"
+  shift
+  echo "=== $name"
+  if "$@"; then
+    passed=$((passed + 1))
+  else
+    failed=$((failed + 1))
+    failures+=("$name")
+    echo "=== $name FAILED"
+  fi
+}
+
+build_and_test() {
+  local dir="$1"
+  shift
+  cmake -S "$root" -B "$dir" -DCMAKE_BUILD_TYPE=Release -DQUERN_WERROR=ON "$@" >/dev/null &&
+    cmake --build "$dir" -j "$jobs" &&
+    ctest --test-dir "$dir" --output-on-failure -j "$jobs"
+}
+
+stage "release build and unit tests" build_and_test "$root/build"
+# Sanitizer reports end the test that caused them; leaks are reported at exit.
+export ASAN_OPTIONS="detect_leaks=1${ASAN_OPTIONS:+:$ASAN_OPTIONS}"
+export UBSAN_OPTIONS="print_stacktrace=1:halt_on_error=1${UBSAN_OPTIONS:+:$UBSAN_OPTIONS}"
+stage "sanitizer build and unit tests" build_and_test "$root/build-asan" \
+  -DQUERN_SANITIZE=ON -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++
+stage "fuzzing" env FUZZ_SECONDS="${FUZZ_SECONDS:-60}" bash "$root/scripts/fuzz.sh"
+stage "web service and browser" env BUILD_DIR="$root/build" bash "$root/scripts/test_web.sh"
+
+echo
+for f in "${failures[@]}"; do echo "failed: $f"; done
+echo "$passed passed, $failed failed"
+((failed == 0))
