@@ -98,80 +98,62 @@ void expand_statements(const StatementList& statements, InstructionList& list,
   for (const Statement& s : statements) expand_statement(s, list, context);
 }
 
+// The two operands of any comparison.
+std::pair<const Expression*, const Expression*> operands(const BooleanExpr& condition) {
+  return std::visit([](const auto& c) { return std::pair{&c.first, &c.second}; }, condition.node);
+}
+
+// Branch when the condition decides against falling through: greater-than
+// and not-equal branch to the then body, less-or-equal and equal branch to
+// the else body.
 void expand_if(const stmt::If& s, InstructionList& list, VariableContext& context) {
   Label taken = context.fresh_label("t");
   Label end = context.fresh_label("ei");
   static const StatementList kEmpty;
   const StatementList& else_body = s.else_body ? *s.else_body : kEmpty;
-  BranchMaker branch = branch_greater;
-  const StatementList* fall_through = nullptr;
-  const StatementList* taken_body = nullptr;
-  const Expression* first = nullptr;
-  const Expression* second = nullptr;
-  std::visit(Overload{
-                 [&](const cond::GreaterThan& c) {
-                   fall_through = &else_body;
-                   taken_body = &s.then_body;
-                   first = &c.first;
-                   second = &c.second;
-                 },
-                 [&](const cond::LessOrEqual& c) {
-                   fall_through = &s.then_body;
-                   taken_body = &else_body;
-                   first = &c.first;
-                   second = &c.second;
-                 },
-                 [&](const cond::Equal& c) {
-                   branch = branch_not_equal;
-                   fall_through = &s.then_body;
-                   taken_body = &else_body;
-                   first = &c.first;
-                   second = &c.second;
-                 },
-                 [&](const cond::NotEqual& c) {
-                   branch = branch_not_equal;
-                   fall_through = &else_body;
-                   taken_body = &s.then_body;
-                   first = &c.first;
-                   second = &c.second;
-                 },
-             },
-             s.condition.node);
+  const auto& node = s.condition.node;
+  const bool not_equal_kind =
+      std::holds_alternative<cond::Equal>(node) || std::holds_alternative<cond::NotEqual>(node);
+  const bool then_is_taken = std::holds_alternative<cond::GreaterThan>(node) ||
+                             std::holds_alternative<cond::NotEqual>(node);
+  const BranchMaker branch = not_equal_kind ? branch_not_equal : branch_greater;
+  const StatementList& fall_through = then_is_taken ? else_body : s.then_body;
+  const StatementList& taken_body = then_is_taken ? s.then_body : else_body;
+
+  const auto [first, second] = operands(s.condition);
   compare_expanded(*first, *second, context, list);
   list.push_back(unlabelled(branch(taken)));
-  expand_statements(*fall_through, list, context);
+  expand_statements(fall_through, list, context);
   list.push_back(unlabelled(ins::Jump{end}));
   append_label(list, std::move(taken));
-  expand_statements(*taken_body, list, context);
+  expand_statements(taken_body, list, context);
   append_label(list, std::move(end));
 }
 
+// The loop head tests the condition; it leaves by branching to the exit
+// label, either directly or by jumping there when the branch into the body
+// is not taken.
 void expand_while(const stmt::While& s, InstructionList& list, VariableContext& context) {
   Label head = context.fresh_label("w");
   Label exit = context.fresh_label("ew");
   Label body = context.fresh_label("iw");
   append_label(list, head);
-  std::visit(Overload{
-                 [&](const cond::GreaterThan& c) {
-                   compare_expanded(c.first, c.second, context, list);
-                   list.push_back(unlabelled(ins::BranchGreater{body}));
-                   list.push_back(unlabelled(ins::Jump{exit}));
-                 },
-                 [&](const cond::LessOrEqual& c) {
-                   compare_expanded(c.first, c.second, context, list);
-                   list.push_back(unlabelled(ins::BranchGreater{exit}));
-                 },
-                 [&](const cond::Equal& c) {
-                   compare_expanded(c.first, c.second, context, list);
-                   list.push_back(unlabelled(ins::BranchNotEqual{exit}));
-                 },
-                 [&](const cond::NotEqual& c) {
-                   compare_expanded(c.first, c.second, context, list);
-                   list.push_back(unlabelled(ins::BranchNotEqual{body}));
-                   list.push_back(unlabelled(ins::Jump{exit}));
-                 },
-             },
-             s.condition.node);
+  const auto [first, second] = operands(s.condition);
+  compare_expanded(*first, *second, context, list);
+  std::visit(
+      Overload{
+          [&](const cond::GreaterThan&) {
+            list.push_back(unlabelled(ins::BranchGreater{body}));
+            list.push_back(unlabelled(ins::Jump{exit}));
+          },
+          [&](const cond::LessOrEqual&) { list.push_back(unlabelled(ins::BranchGreater{exit})); },
+          [&](const cond::Equal&) { list.push_back(unlabelled(ins::BranchNotEqual{exit})); },
+          [&](const cond::NotEqual&) {
+            list.push_back(unlabelled(ins::BranchNotEqual{body}));
+            list.push_back(unlabelled(ins::Jump{exit}));
+          },
+      },
+      s.condition.node);
   append_label(list, std::move(body));
   expand_statements(s.body, list, context);
   list.push_back(unlabelled(ins::Jump{std::move(head)}));
