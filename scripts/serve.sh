@@ -6,7 +6,7 @@
 # Env:   PORT       port to listen on, default 8080 (an argument wins)
 #        BUILD_DIR  CMake build directory holding the cgi, default <repo>/build
 #
-# Installs lighttpd when it is missing, configures and builds the cgi when
+# Installs lighttpd and the build tools when they are missing, configures and builds the cgi when
 # needed (the build is incremental), writes the filled-in lighttpd
 # configuration to $BUILD_DIR/web/lighttpd.conf and runs lighttpd in the
 # foreground until it is stopped.
@@ -33,10 +33,14 @@ as_root() {
   fi
 }
 
-if ! command -v lighttpd >/dev/null; then
-  echo "serve.sh: installing lighttpd" >&2
+installed() { dpkg-query -W -f='${Status}' "$1" 2>/dev/null | grep -q 'install ok installed'; }
+missing=()
+for p in lighttpd cmake g++ make libicu-dev libgtest-dev; do installed "$p" || missing+=("$p"); done
+if ((${#missing[@]})); then
+  echo "serve.sh: installing ${missing[*]}" >&2
   as_root env DEBIAN_FRONTEND=noninteractive apt-get update -q >&2
-  as_root env DEBIAN_FRONTEND=noninteractive apt-get install -y -q --no-install-recommends lighttpd >&2
+  as_root env DEBIAN_FRONTEND=noninteractive apt-get install -y -q --no-install-recommends \
+    "${missing[@]}" >&2
 fi
 
 # Configure only once; `cmake --build` then rebuilds just what is stale.
