@@ -12,6 +12,7 @@ mkdir -p "$dst"
 
 # seed NAME FLAGS PARAMETER FIELDS BODY-FILE: FLAGS and PARAMETER are octal
 # byte escapes; FIELDS is printf text ending in \0 per field.
+# shellcheck disable=SC2059  # the flag bytes are printf escapes
 seed() {
   { printf "\\$2\\$3$4"; cat "$5"; } >"$dst/$1"
 }

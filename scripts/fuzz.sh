@@ -21,7 +21,7 @@ jobs=${FUZZ_JOBS:-2}
 targets=(fuzz_compile fuzz_request)
 
 # --- packages ---------------------------------------------------------------
-packages=(cmake ninja-build clang libclang-rt-14-dev libicu-dev)
+packages=(cmake make clang libclang-rt-14-dev libicu-dev)
 missing=()
 for p in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")
@@ -39,11 +39,9 @@ if ((${#missing[@]})); then
 fi
 
 # --- build ------------------------------------------------------------------
-generator=()
-[[ -f $build/CMakeCache.txt ]] || generator=(-G Ninja)
 mkdir -p "$build"
 configure_log=$build/fuzz-configure.log
-if ! cmake -S "$root" -B "$build" "${generator[@]}" -DQUERN_FUZZ=ON -DQUERN_TESTS=OFF \
+if ! cmake -S "$root" -B "$build" -DQUERN_FUZZ=ON -DQUERN_TESTS=OFF \
   -DQUERN_WERROR=ON -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++ >"$configure_log" 2>&1 ||
   ! cmake --build "$build" -j "$jobs" --target "${targets[@]}"; then
   tail -n 30 "$configure_log"
@@ -53,7 +51,7 @@ if ! cmake -S "$root" -B "$build" "${generator[@]}" -DQUERN_FUZZ=ON -DQUERN_TEST
 fi
 
 # --- fuzzing ----------------------------------------------------------------
-export ASAN_OPTIONS=${ASAN_OPTIONS:-detect_leaks=1:abort_on_error=0}
+export ASAN_OPTIONS=${ASAN_OPTIONS:-detect_leaks=1}
 export UBSAN_OPTIONS=${UBSAN_OPTIONS:-print_stacktrace=1:halt_on_error=1}
 passed=0
 failed=0
@@ -70,7 +68,7 @@ for target in "${targets[@]}"; do
   [[ $target == fuzz_request ]] && max_len=65600
 
   start=$SECONDS
-  "$build/fuzz/$target" "$corpus" "$root/fuzz/corpus/$kind" "$root/fuzz/regressions" \
+  "$build/fuzz/$target" "$corpus" "$root/fuzz/regressions" \
     -dict="$root/fuzz/quern.dict" -max_len=$max_len -timeout=10 -rss_limit_mb=2048 \
     -max_total_time="$seconds" -print_final_stats=1 -artifact_prefix="$artifacts/" \
     >"$log" 2>&1
