@@ -25,12 +25,15 @@
 
 #include <algorithm>
 #include <cstddef>
+#include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <optional>
 #include <string>
 #include <string_view>
 #include <variant>
 
+#include "failure.h"
 #include "output.h"
 #include "quern.h"
 #include "request.h"
@@ -388,6 +391,21 @@ inline std::string check_request(const RequestCase& request) {
   }
   if (answer != expected) return "answer differs from the compiler's result: " + answer;
   return "";
+}
+
+// The library ends the process with status 101 on an impossible state,
+// which a fuzzer would not notice; the targets abort instead, so that the
+// input is kept as a finding.
+inline void abort_on_internal_failure() {
+  std::fputs("internal failure (the library was about to exit with 101)\n", stderr);
+  std::abort();
+}
+
+// Aborts with the fault's description when a check found one.
+inline void abort_on_fault(const char* target, const std::string& fault) {
+  if (fault.empty()) return;
+  std::fprintf(stderr, "%s: %s\n", target, fault.c_str());
+  std::abort();
 }
 
 }  // namespace quern::fuzz
