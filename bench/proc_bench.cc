@@ -9,7 +9,10 @@
 // For timing, both sides are started by posix_spawn (a vfork-style clone,
 // then exec) with standard input duplicated from an in-memory file holding
 // the body, rewound before each run, and standard output on /dev/null. Wall
-// time runs from just before the spawn to the return of wait4.
+// time runs from just before the spawn to the return of wait4. The child's
+// CPU time (user and system, from wait4) is shown beside it: it leaves out
+// the time spent waiting for a processor, so it varies less when the machine
+// is shared.
 //
 // Peak resident memory is ru_maxrss from wait4, taken in separate runs
 // started by fork and exec: the kernel counts the memory a process had just
@@ -52,6 +55,8 @@ constexpr std::string_view kTypical =
 constexpr double kTypicalTarget = 1.25;
 constexpr double kExtremeTarget = 3.0;
 constexpr double kRssTargetMiB = 32.0;
+// Linearity: the cost above the floor at the full budget against half of it.
+constexpr double kLinearityTarget = 2.2;
 
 [[noreturn]] void die(const std::string& what) {
   std::fprintf(stderr, "proc_bench: %s\n", what.c_str());
@@ -69,10 +74,15 @@ struct Body {
   int fd = -1;  // an in-memory file holding the text
 };
 
+struct Times {
+  double wall_ms, cpu_ms;
+};
+
 struct Result {
-  std::vector<double> cgi_ms, floor_ms;
-  double cgi_rss_mib = 0, floor_rss_mib = 0;  // the largest peak over the memory runs
-  std::string status;                         // the cgi answer's status code
+  std::vector<double> cgi_ms, floor_ms;          // wall time
+  std::vector<double> cgi_cpu_ms, floor_cpu_ms;  // the child's CPU time
+  double cgi_rss_mib = 0, floor_rss_mib = 0;     // the largest peak over the memory runs
+  std::string status;                            // the cgi answer's status code
 };
 
 int memory_file(const std::string& text) {
@@ -106,9 +116,8 @@ double now_ms() {
   return static_cast<double>(t.tv_sec) * 1e3 + static_cast<double>(t.tv_nsec) / 1e6;
 }
 
-// Waits for pid and checks that it exited with status 0; returns its peak
-// resident memory in MiB.
-double reap(pid_t pid, const char* program) {
+// Waits for pid and checks that it exited with status 0; returns its usage.
+rusage reap(pid_t pid, const char* program) {
   int status = 0;
   rusage usage{};
   while (wait4(pid, &status, 0, &usage) < 0) {
@@ -118,7 +127,11 @@ double reap(pid_t pid, const char* program) {
     die(std::string(program) + " did not exit with status 0 (wait status " +
         std::to_string(status) + ")");
   }
-  return static_cast<double>(usage.ru_maxrss) / 1024.0;
+  return usage;
+}
+
+double ms(const timeval& t) {
+  return static_cast<double>(t.tv_sec) * 1e3 + static_cast<double>(t.tv_usec) / 1e3;
 }
 
 // Starts programs with a body's CGI environment, standard input from the
@@ -133,8 +146,8 @@ class Spawner {
     env_[2] = nullptr;
   }
 
-  /// Runs program by posix_spawn; returns the wall time in milliseconds.
-  double timed_run(const char* program, int out_fd) {
+  /// Runs program by posix_spawn; returns its wall and CPU time.
+  Times timed_run(const char* program, int out_fd) {
     rewind();
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
@@ -148,10 +161,10 @@ class Spawner {
       errno = rc;
       die_errno(std::string("posix_spawn ") + program);
     }
-    reap(pid, program);
+    const rusage usage = reap(pid, program);
     const double end = now_ms();
     posix_spawn_file_actions_destroy(&actions);
-    return end - start;
+    return {end - start, ms(usage.ru_utime) + ms(usage.ru_stime)};
   }
 
   /// Runs program by fork and exec; returns its peak resident memory in MiB.
@@ -165,7 +178,7 @@ class Spawner {
       execve(program, argv, env_);
       _exit(127);
     }
-    return reap(pid, program);
+    return static_cast<double>(reap(pid, program).ru_maxrss) / 1024.0;
   }
 
  private:
@@ -246,13 +259,23 @@ Result measure(const char* cgi, const char* floor, const Body& body, int runs, i
     result.cgi_rss_mib = std::max(result.cgi_rss_mib, spawner.memory_run(cgi, null_fd));
     result.floor_rss_mib = std::max(result.floor_rss_mib, spawner.memory_run(floor, null_fd));
   }
+  auto run_cgi = [&] {
+    const Times t = spawner.timed_run(cgi, null_fd);
+    result.cgi_ms.push_back(t.wall_ms);
+    result.cgi_cpu_ms.push_back(t.cpu_ms);
+  };
+  auto run_floor = [&] {
+    const Times t = spawner.timed_run(floor, null_fd);
+    result.floor_ms.push_back(t.wall_ms);
+    result.floor_cpu_ms.push_back(t.cpu_ms);
+  };
   for (int i = 0; i < runs; ++i) {
     if (i % 2 == 0) {
-      result.cgi_ms.push_back(spawner.timed_run(cgi, null_fd));
-      result.floor_ms.push_back(spawner.timed_run(floor, null_fd));
+      run_cgi();
+      run_floor();
     } else {
-      result.floor_ms.push_back(spawner.timed_run(floor, null_fd));
-      result.cgi_ms.push_back(spawner.timed_run(cgi, null_fd));
+      run_floor();
+      run_cgi();
     }
   }
   return result;
@@ -330,11 +353,13 @@ int main(int argc, char** argv) {
   rusage self{};
   getrusage(RUSAGE_SELF, &self);
   std::printf(
-      "Process cost: median wall time from spawn to reaped, %d runs (typical), %d runs "
-      "(each shape and size), cgi and floor interleaved\n\n",
+      "Process cost: medians of %d runs (typical) and %d runs (each shape and size), cgi "
+      "and floor interleaved.\nms: wall time from spawn to reaped; cpu: the child's user "
+      "and system time in ms; MiB: peak resident memory\n\n",
       typical_runs, extreme_runs);
-  std::printf("%-28s %6s %6s %9s %9s %9s %8s %8s\n", "body", "bytes", "status", "cgi ms",
-              "floor ms", "cgi/floor", "cgi MiB", "floor MiB");
+  std::printf("%-29s %5s %6s %8s %8s %9s %8s %8s %8s %8s %8s\n", "body", "bytes", "status",
+              "cgi ms", "floor ms", "cgi/floor", "cgi cpu", "flr cpu", "cpu rat", "cgi MiB",
+              "flr MiB");
   double typical_ratio = 0;
   double worst_extreme = 0, worst_rss = 0;
   std::string worst_extreme_name, worst_rss_name;
@@ -345,8 +370,10 @@ int main(int argc, char** argv) {
     const double ratio = cgi_ms / floor_ms;
     const double rss = r.cgi_rss_mib;
     const std::string name = body.label + (body.half ? " (half)" : "");
-    std::printf("%-28s %6zu %6s %9.3f %9.3f %8.2fx %8.1f %8.1f\n", name.c_str(), body.size,
-                r.status.c_str(), cgi_ms, floor_ms, ratio, rss, r.floor_rss_mib);
+    const double cgi_cpu = median(r.cgi_cpu_ms), floor_cpu = median(r.floor_cpu_ms);
+    std::printf("%-29s %5zu %6s %8.3f %8.3f %8.2fx %8.3f %8.3f %7.2fx %8.1f %8.1f\n", name.c_str(),
+                body.size, r.status.c_str(), cgi_ms, floor_ms, ratio, cgi_cpu, floor_cpu,
+                cgi_cpu / floor_cpu, rss, r.floor_rss_mib);
     if (body.label == "typical") {
       typical_ratio = ratio;
     } else if (!body.half && ratio > worst_extreme) {
@@ -365,12 +392,18 @@ int main(int argc, char** argv) {
       quern::shapes::kMaxBody, quern::shapes::kMaxBody / 2);
   std::printf("%-24s %9s %9s %9s %10s %10s %9s\n", "shape", "full ms", "half ms", "full/half",
               "net full", "net half", "net f/h");
+  double worst_linearity = 0;
+  std::string worst_linearity_name;
   for (std::size_t i = 1; i + 1 < bodies.size(); i += 2) {
     const double full = median(results[i].cgi_ms), half = median(results[i + 1].cgi_ms);
     const double net_full = full - median(results[i].floor_ms);
     const double net_half = half - median(results[i + 1].floor_ms);
     std::printf("%-24s %9.3f %9.3f %8.2fx %10.3f %10.3f %8.2fx\n", bodies[i].label.c_str(), full,
                 half, full / half, net_full, net_half, net_full / net_half);
+    if (net_full / net_half > worst_linearity) {
+      worst_linearity = net_full / net_half;
+      worst_linearity_name = bodies[i].label;
+    }
   }
 
   std::printf("\nThe runner's own peak RSS: %.1f MiB\n\n",
@@ -382,5 +415,8 @@ int main(int argc, char** argv) {
               worst_extreme, worst_extreme_name.c_str());
   std::printf("TARGET peak RSS < %.0f MiB for every body: %s (worst %.1f MiB, %s)\n", kRssTargetMiB,
               mark(worst_rss < kRssTargetMiB), worst_rss, worst_rss_name.c_str());
+  std::printf("TARGET full/half process cost above the floor <= ~%.1f: %s (worst %.2fx, %s)\n",
+              kLinearityTarget, mark(worst_linearity <= kLinearityTarget), worst_linearity,
+              worst_linearity_name.c_str());
   return 0;
 }

@@ -25,6 +25,7 @@
 #include <time.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 #include <deque>
@@ -338,9 +339,9 @@ void print_linearity(const std::map<std::string, double>& times) {
     }
     std::printf("\n");
   }
-  std::printf("\nTARGET full/half cost <= ~%.1f for every stage and shape: %s (worst %.2fx, %s)\n",
-              kLinearityTarget, worst <= kLinearityTarget ? "met" : "MISSED", worst,
-              worst_name.c_str());
+  std::printf(
+      "\nTARGET full/half CPU time <= ~%.1f for every stage and shape: %s (worst %.2fx, %s)\n",
+      kLinearityTarget, worst <= kLinearityTarget ? "met" : "MISSED", worst, worst_name.c_str());
 }
 
 }  // namespace
