@@ -36,6 +36,23 @@ bool is_simple(const Expression& e) {
 void emit_expr(const Expression& e, Register target, VariableContext& context,
                InstructionList& out);
 
+// A literal, a name or a negation (anything but a binary operation).
+void emit_operand(const Expression& e, Register target, VariableContext& context,
+                  InstructionList& out) {
+  if (const auto* l = std::get_if<expr::Literal>(&e.node)) {
+    out.push_back(unlabelled(ins::Load{name_label(context.note_constant(l->value)), target}));
+  } else if (const auto* v = std::get_if<expr::Variable>(&e.node)) {
+    if (!context.has_static(v->name)) {
+      internal_failure("validation failed to catch use of undefined variable");
+    }
+    out.push_back(unlabelled(ins::Load{name_label(v->name), target}));
+  } else if (const auto* n = std::get_if<expr::Negation>(&e.node)) {
+    emit_expr(*n->operand, kR1, context, out);
+    out.push_back(unlabelled(ins::Clear{kR0}));
+    out.push_back(unlabelled(ins::Subtract{kR0, kR1, target}));
+  }
+}
+
 // r0 receives first and r1 second. When second needs both registers and
 // first is simple, second runs first; when both need both, first is spilled.
 void emit_pair(const Expression& first, const Expression& second, VariableContext& context,
@@ -59,34 +76,66 @@ void emit_pair(const Expression& first, const Expression& second, VariableContex
   }
 }
 
+// Leaves e in target. Chains nest to the right, so the right operands are
+// followed in a loop and the levels finished on the way back out; only left
+// operands (a literal, a name or a negation in parsed trees) recurse.
 void emit_expr(const Expression& e, Register target, VariableContext& context,
                InstructionList& out) {
-  std::visit(Overload{
-                 [&](const expr::Literal& l) {
-                   out.push_back(
-                       unlabelled(ins::Load{name_label(context.note_constant(l.value)), target}));
-                 },
-                 [&](const expr::Variable& v) {
-                   if (!context.has_static(v.name)) {
-                     internal_failure("validation failed to catch use of undefined variable");
-                   }
-                   out.push_back(unlabelled(ins::Load{name_label(v.name), target}));
-                 },
-                 [&](const expr::Addition& a) {
-                   emit_pair(*a.left, *a.right, context, out);
-                   out.push_back(unlabelled(ins::Add{kR0, kR1, target}));
-                 },
-                 [&](const expr::Subtraction& s) {
-                   emit_pair(*s.left, *s.right, context, out);
-                   out.push_back(unlabelled(ins::Subtract{kR0, kR1, target}));
-                 },
-                 [&](const expr::Negation& n) {
-                   emit_expr(*n.operand, kR1, context, out);
-                   out.push_back(unlabelled(ins::Clear{kR0}));
-                   out.push_back(unlabelled(ins::Subtract{kR0, kR1, target}));
-                 },
-             },
-             e.node);
+  enum class Order { kLeftFirst, kRightFirst, kSpill };
+  struct Level {
+    const Expression* left;
+    bool add;
+    Register target;
+    Order order;
+    std::size_t store = 0;  // the spill's store, patched once its slot is numbered
+  };
+  std::vector<Level> levels;
+  const Expression* node = &e;
+  Register t = target;
+  for (;;) {
+    const Expression* left = nullptr;
+    const Expression* right = nullptr;
+    bool add = false;
+    if (const auto* a = std::get_if<expr::Addition>(&node->node)) {
+      left = a->left.get(), right = a->right.get(), add = true;
+    } else if (const auto* s = std::get_if<expr::Subtraction>(&node->node)) {
+      left = s->left.get(), right = s->right.get();
+    }
+    if (left == nullptr) {
+      emit_operand(*node, t, context, out);
+      break;
+    }
+    if (is_simple(*right)) {
+      emit_expr(*left, kR0, context, out);
+      emit_expr(*right, kR1, context, out);
+      levels.push_back({left, add, t, Order::kLeftFirst});
+      break;
+    }
+    if (is_simple(*left)) {
+      // The left operand only loads a word, so translating it after the
+      // right one records nothing in a different order.
+      levels.push_back({left, add, t, Order::kRightFirst});
+    } else {
+      emit_expr(*left, kR0, context, out);
+      levels.push_back({left, add, t, Order::kSpill, out.size()});
+      out.push_back(unlabelled(ins::Store{kR0, label::None{}}));
+    }
+    node = right;
+    t = kR1;
+  }
+  for (auto level = levels.rbegin(); level != levels.rend(); ++level) {
+    if (level->order == Order::kRightFirst) emit_expr(*level->left, kR0, context, out);
+    if (level->order == Order::kSpill) {
+      std::string slot = context.fresh_temporary();
+      std::get<ins::Store>(out[level->store].instruction).l = name_label(slot);
+      out.push_back(unlabelled(ins::Load{name_label(std::move(slot)), kR0}));
+    }
+    if (level->add) {
+      out.push_back(unlabelled(ins::Add{kR0, kR1, level->target}));
+    } else {
+      out.push_back(unlabelled(ins::Subtract{kR0, kR1, level->target}));
+    }
+  }
 }
 
 void append_label(InstructionList& list, Label l) {

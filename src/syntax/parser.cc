@@ -193,9 +193,6 @@ Reply<int8_t> integer_literal(const ParserState& s) {
 Expression make_literal(int8_t v) {
   return Expression{expr::Literal{v}};
 }
-ExprPtr boxed(Expression e) {
-  return std::make_unique<Expression>(std::move(e));
-}
 
 // operand: integer_literal | Identifier
 Reply<Expression> operand(const ParserState& s) {

@@ -6,6 +6,20 @@
 
 namespace quern {
 
+void ExpressionDeleter::operator()(Expression* e) const {
+  while (e != nullptr) {
+    Expression* next = nullptr;
+    if (auto* a = std::get_if<expr::Addition>(&e->node)) next = a->right.release();
+    if (auto* s = std::get_if<expr::Subtraction>(&e->node)) next = s->right.release();
+    delete e;  // left operands are shallow
+    e = next;
+  }
+}
+
+ExprPtr boxed(Expression e) {
+  return ExprPtr(new Expression(std::move(e)));
+}
+
 std::string debug_text(const Expression& e) {
   return std::visit(
       Overload{

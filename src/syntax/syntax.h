@@ -22,7 +22,14 @@ struct SourcePosition {
 enum class Type { Void, Int };
 
 struct Expression;
-using ExprPtr = std::unique_ptr<Expression>;
+
+/// Deletes an expression without recursing along right-nested chains, so a
+/// chain of any length is released in constant stack space.
+struct ExpressionDeleter {
+  void operator()(Expression* e) const;
+};
+using ExprPtr = std::unique_ptr<Expression, ExpressionDeleter>;
+ExprPtr boxed(Expression e);
 
 namespace expr {
 struct Literal {  // an integer token, 0 to 127
