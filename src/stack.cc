@@ -1,33 +1,123 @@
 #include "stack.h"
 
-#include <pthread.h>
+#include <sys/mman.h>
+#include <ucontext.h>
+#include <unistd.h>
 
+#include <algorithm>
+#include <cerrno>
+#include <cstdint>
 #include <cstring>
+#include <exception>
+#include <new>
 #include <string>
 
 #include "failure.h"
 
+#if defined(__SANITIZE_ADDRESS__)
+#define QUERN_STACK_ASAN 1
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer)
+#define QUERN_STACK_ASAN 1
+#endif
+#endif
+#ifdef QUERN_STACK_ASAN
+#include <sanitizer/common_interface_defs.h>
+#endif
+
 namespace quern {
 namespace {
 
-void* trampoline(void* arg) {
-  (*static_cast<const std::function<void()>*>(arg))();
-  return nullptr;
+// Everything the two sides of the switch share. It lives in the caller's
+// frame, which stays put while the job runs.
+struct Switch {
+  const std::function<void()>* job = nullptr;
+  ucontext_t caller{};
+  ucontext_t pipeline{};
+  // Set when the job ended by an exception. The message is copied into a
+  // fixed buffer because the exception may be std::bad_alloc, and it is
+  // reported only once the caller's stack is back.
+  bool failed = false;
+  char failure[256] = {};
+#ifdef QUERN_STACK_ASAN
+  const void* caller_stack = nullptr;
+  std::size_t caller_stack_size = 0;
+#endif
+};
+
+[[gnu::noinline]] void run_job(Switch& s) noexcept {
+  const char* message = nullptr;
+  try {
+    (*s.job)();
+    return;
+  } catch (const std::bad_alloc&) {
+    message = "out of memory";
+  } catch (const std::exception& e) {
+    message = e.what();
+  } catch (...) {
+    message = "the compile pipeline ended by an unknown exception";
+  }
+  s.failed = true;
+  std::strncpy(s.failure, message, sizeof s.failure - 1);
+}
+
+// Where the pipeline stack begins. makecontext passes only int arguments, so
+// the address of the Switch arrives as its high and low 32 bits. Returning
+// resumes the caller through uc_link.
+void pipeline_entry(int high, int low) {
+  const std::uint64_t bits =
+      (std::uint64_t{static_cast<std::uint32_t>(high)} << 32) | static_cast<std::uint32_t>(low);
+  Switch& s = *reinterpret_cast<Switch*>(static_cast<std::uintptr_t>(bits));
+#ifdef QUERN_STACK_ASAN
+  __sanitizer_finish_switch_fiber(nullptr, &s.caller_stack, &s.caller_stack_size);
+#endif
+  run_job(s);
+#ifdef QUERN_STACK_ASAN
+  // This stack is never entered again: a null first argument tells the
+  // sanitizer to drop what it keeps for it.
+  __sanitizer_start_switch_fiber(nullptr, s.caller_stack, s.caller_stack_size);
+#endif
+}
+
+[[noreturn]] void fail_errno(const char* what, int error) {
+  internal_failure(std::string(what) + ": " + std::strerror(error));
 }
 
 }  // namespace
 
 void run_on_large_stack(const std::function<void()>& job) {
-  pthread_attr_t attr;
-  if (pthread_attr_init(&attr) != 0) internal_failure("cannot initialise thread attributes");
-  int rc = pthread_attr_setstacksize(&attr, kPipelineStackSize);
-  if (rc != 0) internal_failure("cannot set pipeline stack size: " + std::string(strerror(rc)));
-  pthread_t thread;
-  rc = pthread_create(&thread, &attr, trampoline, const_cast<std::function<void()>*>(&job));
-  pthread_attr_destroy(&attr);
-  if (rc != 0) internal_failure("cannot start pipeline thread: " + std::string(strerror(rc)));
-  rc = pthread_join(thread, nullptr);
-  if (rc != 0) internal_failure("cannot join pipeline thread: " + std::string(strerror(rc)));
+  const auto page = static_cast<std::size_t>(sysconf(_SC_PAGESIZE));
+  const std::size_t guard = std::max(kPipelineStackGuard, page);
+  void* const base = mmap(nullptr, kPipelineStackSize, PROT_READ | PROT_WRITE,
+                          MAP_PRIVATE | MAP_ANONYMOUS | MAP_NORESERVE | MAP_STACK, -1, 0);
+  if (base == MAP_FAILED) fail_errno("cannot map the pipeline stack", errno);
+  if (mprotect(base, guard, PROT_NONE) != 0) fail_errno("cannot protect the stack guard", errno);
+
+  Switch s;
+  s.job = &job;
+  if (getcontext(&s.pipeline) != 0) fail_errno("cannot prepare the pipeline stack", errno);
+  s.pipeline.uc_stack.ss_sp = static_cast<char*>(base) + guard;
+  s.pipeline.uc_stack.ss_size = kPipelineStackSize - guard;
+  s.pipeline.uc_link = &s.caller;
+  const auto bits = static_cast<std::uint64_t>(reinterpret_cast<std::uintptr_t>(&s));
+  makecontext(&s.pipeline, reinterpret_cast<void (*)()>(pipeline_entry), 2,
+              static_cast<int>(static_cast<std::uint32_t>(bits >> 32)),
+              static_cast<int>(static_cast<std::uint32_t>(bits)));
+
+#ifdef QUERN_STACK_ASAN
+  void* fake_stack = nullptr;
+  __sanitizer_start_switch_fiber(&fake_stack, s.pipeline.uc_stack.ss_sp,
+                                 s.pipeline.uc_stack.ss_size);
+#endif
+  const int switched = swapcontext(&s.caller, &s.pipeline);
+  const int switch_error = errno;
+#ifdef QUERN_STACK_ASAN
+  __sanitizer_finish_switch_fiber(fake_stack, nullptr, nullptr);
+#endif
+  if (switched != 0) fail_errno("cannot switch to the pipeline stack", switch_error);
+
+  if (munmap(base, kPipelineStackSize) != 0) fail_errno("cannot unmap the pipeline stack", errno);
+  if (s.failed) internal_failure(s.failure);
 }
 
 }  // namespace quern

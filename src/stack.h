@@ -1,6 +1,7 @@
 // Running deep recursion safely.
 #pragma once
 
+#include <cstddef>
 #include <functional>
 
 namespace quern {
@@ -11,8 +12,27 @@ namespace quern {
 /// stays far below this.
 inline constexpr std::size_t kPipelineStackSize = std::size_t{1} << 30;
 
-/// Runs job to completion on a thread with a stack of kPipelineStackSize
-/// bytes and waits for it. Failing to make that thread is an internal failure.
+/// The lowest bytes of that stack (at least one page) are a guard that may
+/// not be touched: running past the end of the stack stops the process with
+/// SIGSEGV instead of writing over whatever is mapped below. It is larger
+/// than a page so that a frame that skips past a page is still caught.
+inline constexpr std::size_t kPipelineStackGuard = std::size_t{64} << 10;
+
+/// Runs job to completion on a stack of kPipelineStackSize bytes and returns
+/// once it has finished.
+///
+/// The job runs on the calling thread: the stack is mapped for the call
+/// (reserved, not committed, so only the pages the job reaches are ever
+/// touched), the thread switches onto it with swapcontext, runs job there,
+/// switches back and unmaps it. Starting and joining a thread for this cost
+/// far more per request, and more still on a loaded machine; staying on the
+/// calling thread also keeps its thread-local state. Calls may nest: each
+/// maps a stack of its own.
+///
+/// The job must not leave by an exception, as unwinding cannot cross the
+/// switch: an exception that escapes it (std::bad_alloc, say) is caught on
+/// the pipeline stack and turned into an internal failure once the caller's
+/// stack is back, as is failing to map the stack or to switch onto it.
 void run_on_large_stack(const std::function<void()>& job);
 
 }  // namespace quern

@@ -15,7 +15,7 @@ using testing::tree_text;
 std::vector<std::string> raw_tokens(std::string_view text) {
   TokenStream stream(text);
   std::vector<std::string> tokens;
-  while (std::optional<Token> t = stream.uncons()) tokens.push_back(t->text);
+  while (std::optional<Token> t = stream.uncons()) tokens.emplace_back(t->text);
   return tokens;
 }
 
@@ -25,7 +25,7 @@ std::vector<std::string> tokens(std::string_view text) {
   for (;;) {
     Reply<Token> r = uncons_token(state);
     if (!r.ok()) break;
-    out.push_back(r.value->text);
+    out.emplace_back(r.value->text);
     state = r.state;
   }
   return out;

@@ -172,7 +172,7 @@ TEST(Property, CompiledCodeComputesWhatTheSourceSays) {
 std::string mutate(const std::string& source, ProgramGenerator& generator) {
   std::vector<std::string> tokens;
   TokenStream stream(source);
-  while (std::optional<Token> t = stream.uncons()) tokens.push_back(t->text);
+  while (std::optional<Token> t = stream.uncons()) tokens.emplace_back(t->text);
   static const char* kVocabulary[] = {
       "int", "void", "if",  "else", "while",  "return", "(",  ")", "{",
       "}",   ";",    ",",   "=",    "==",     "<",      ">=", "+", "-",

@@ -92,7 +92,7 @@ Reply<T> propagate(Reply<U>& failed, bool earlier_consumed) {
 void add_unexpected(ParseError& error, const ParserState& start) {
   TokenStream stream = start.stream;
   if (std::optional<Token> token = stream.uncons()) {
-    error.add_entry(ErrorEntry{EntryKind::Unexpected, std::move(token->text), true});
+    error.add_entry(ErrorEntry{EntryKind::Unexpected, std::string(token->text), true});
   }
 }
 
@@ -112,6 +112,45 @@ Reply<Unit> literal(const ParserState& s, std::string_view x) {
   if (!t.ok()) return fail<Unit>(std::move(t.error), false);
   if (t.value->text != x) return fail<Unit>(error_at(s.position, expected(x)), false);
   return succeed(Unit{}, t.state);
+}
+
+// The text of the next token, or nothing at the end of the text. Builds no
+// error: the fast paths below use it where the outcome of a rule is already
+// decided by its first token, and fall back to the rule itself otherwise.
+std::optional<std::string_view> peek(const ParserState& s, ParserState* after = nullptr) {
+  TokenStream stream = s.stream;
+  SourcePosition position = s.position;
+  for (;;) {
+    std::optional<Token> token = stream.uncons();
+    if (!token) return std::nullopt;
+    std::size_t offset = 0;
+    bool whitespace = false;
+    while (offset < token->text.size()) {
+      std::size_t length;
+      const char32_t c = decode(token->text, offset, &length);
+      if (c == '\n') {
+        ++position.line;
+        position.column = 1;
+      } else {
+        ++position.column;
+      }
+      whitespace = is_whitespace_char(c);
+      offset += length;
+    }
+    if (whitespace) continue;
+    if (after != nullptr) *after = ParserState{position, stream};
+    return token->text;
+  }
+}
+
+// An optional exact text: true and the state after it when the next token
+// is x. Where an option ends on an empty failure its error is dropped, so
+// none is built.
+bool next_is(const ParserState& s, std::string_view x, ParserState* after) {
+  ParserState state = s;
+  if (peek(s, &state) != x) return false;
+  *after = state;
+  return true;
 }
 
 // Type: "int" | "void".
@@ -147,10 +186,11 @@ Reply<Name> identifier(const ParserState& s) {
   Reply<Token> t = uncons_token(s);
   if (!t.ok()) return fail<Name>(std::move(t.error), false);
   if (!is_name(t.value->text)) {
-    return fail<Name>(error_at(s.position, message("Invalid identifier '" + t.value->text + "'")),
-                      false);
+    return fail<Name>(
+        error_at(s.position, message("Invalid identifier '" + std::string(t.value->text) + "'")),
+        false);
   }
-  return succeed(Name{std::move(t.value->text), s.position}, t.state);
+  return succeed(Name{std::string(t.value->text), s.position}, t.state);
 }
 
 // integer_literal: a token of numeric characters, converted digit by digit
@@ -158,7 +198,7 @@ Reply<Name> identifier(const ParserState& s) {
 Reply<int8_t> integer_literal(const ParserState& s) {
   Reply<Token> t = uncons_token(s);
   if (!t.ok()) return fail<int8_t>(std::move(t.error), false);
-  const std::string& text = t.value->text;
+  const std::string_view text = t.value->text;
   std::size_t offset = 0;
   while (offset < text.size()) {
     std::size_t length;
@@ -196,6 +236,11 @@ Expression make_literal(int8_t v) {
 
 // operand: integer_literal | Identifier
 Reply<Expression> operand(const ParserState& s) {
+  ParserState after = s;
+  if (const std::optional<std::string_view> next = peek(s, &after); next && is_name(*next)) {
+    // A name is never all numeric, so integer_literal fails empty on it.
+    return succeed(Expression{expr::Variable{std::string(*next), s.position}}, after);
+  }
   Reply<int8_t> number = integer_literal(s);
   if (number.ok()) return succeed(make_literal(*number.value), number.state);
   if (number.consumed) return propagate<Expression>(number, false);
@@ -210,11 +255,11 @@ Reply<Expression> operand(const ParserState& s) {
 
 // SingleExpr: ["-"] operand
 Reply<Expression> single_expr(const ParserState& s) {
-  Reply<Unit> minus = literal(s, "-");
-  const ParserState& at = minus.ok() ? minus.state : s;
+  ParserState at = s;
+  const bool minus = next_is(s, "-", &at);
   Reply<Expression> value = operand(at);
-  if (!value.ok()) return composite(propagate<Expression>(value, minus.ok()), s);
-  if (minus.ok()) {
+  if (!value.ok()) return composite(propagate<Expression>(value, minus), s);
+  if (minus) {
     value.value = Expression{expr::Negation{boxed(std::move(*value.value))}};
   }
   return value;
@@ -236,14 +281,10 @@ Reply<Expression> expression(const ParserState& s) {
   std::vector<Link> rest;
   ParserState at = first.state;
   for (;;) {
-    bool plus = true;
-    Reply<Unit> op = literal(at, "+");
-    if (!op.ok()) {
-      op = literal(at, "-");
-      plus = false;
-    }
-    if (!op.ok()) break;
-    Reply<Expression> next = single_expr(op.state);
+    ParserState after_op = at;
+    const bool plus = next_is(at, "+", &after_op);
+    if (!plus && !next_is(at, "-", &after_op)) break;
+    Reply<Expression> next = single_expr(after_op);
     if (!next.ok()) break;
     rest.push_back(Link{plus, std::move(*next.value)});
     at = next.state;
@@ -271,18 +312,18 @@ Reply<BooleanExpr> boolean_expr(const ParserState& s) {
   if (!first.ok()) return composite(propagate<BooleanExpr>(first, false), s);
   static constexpr std::string_view kOperators[] = {"==", "!=", ">=", "<=", ">", "<"};
   int chosen = -1;
-  ParseError error;
   ParserState after_op = first.state;
-  for (int i = 0; i < 6; ++i) {
-    Reply<Unit> op = literal(first.state, kOperators[i]);
-    if (op.ok()) {
-      chosen = i;
-      after_op = op.state;
-      break;
+  if (const std::optional<std::string_view> op = peek(first.state, &after_op)) {
+    for (int i = 0; i < 6; ++i) {
+      if (*op == kOperators[i]) chosen = i;
     }
-    error = i == 0 ? std::move(op.error) : ParseError::merge(std::move(error), std::move(op.error));
   }
   if (chosen < 0) {
+    // Every alternative failed empty: their errors merged in order.
+    ParseError error = literal(first.state, kOperators[0]).error;
+    for (int i = 1; i < 6; ++i) {
+      error = ParseError::merge(std::move(error), literal(first.state, kOperators[i]).error);
+    }
     add_unexpected(error, first.state);
     return fail<BooleanExpr>(std::move(error), true);
   }
@@ -325,7 +366,11 @@ Reply<StatementList> statements(const ParserState& s) {
   StatementList list;
   ParserState at = s;
   bool consumed = false;
+  // A statement fails empty on "}" and at the end of the text: neither is a
+  // keyword or a name.
   for (;;) {
+    const std::optional<std::string_view> next = peek(at);
+    if (!next || *next == "}") break;
     Reply<Statement> one = statement(at);
     if (!one.ok()) {
       if (one.consumed) return propagate<StatementList>(one, consumed);
@@ -385,9 +430,9 @@ Reply<Statement> if_statement(const ParserState& s) {
   if (!then_body.ok()) return propagate<Statement>(then_body, true);
   ParserState end = then_body.state;
   std::optional<StatementList> else_body;
-  Reply<Unit> else_keyword = literal(end, "else");
-  if (else_keyword.ok()) {
-    Reply<StatementList> body = block(else_keyword.state);
+  ParserState after_else = end;
+  if (next_is(end, "else", &after_else)) {
+    Reply<StatementList> body = block(after_else);
     if (!body.ok()) return propagate<Statement>(body, true);
     else_body = std::move(*body.value);
     end = body.state;
@@ -421,14 +466,12 @@ Reply<Statement> assignment_part(const ParserState& s) {
 
 // simple-statement: (return-part | assignment-part) ";"
 Reply<Statement> simple_statement(const ParserState& s) {
-  Reply<Statement> part = return_part(s);
+  // Only "return" gets past the start of return-part; after any other token
+  // the assignment is the one alternative that can succeed or commit.
+  Reply<Statement> part = peek(s) == "return" ? return_part(s) : assignment_part(s);
   if (!part.ok() && !part.consumed) {
-    Reply<Statement> assignment = assignment_part(s);
-    if (!assignment.ok() && !assignment.consumed) {
-      ParseError e = ParseError::merge(std::move(part.error), std::move(assignment.error));
-      return composite(fail<Statement>(std::move(e), false), s);
-    }
-    part = std::move(assignment);
+    ParseError e = ParseError::merge(return_part(s).error, std::move(part.error));
+    return composite(fail<Statement>(std::move(e), false), s);
   }
   if (!part.ok()) return part;
   Reply<Unit> semicolon = literal(part.state, ";");
@@ -439,16 +482,15 @@ Reply<Statement> simple_statement(const ParserState& s) {
 
 // Statement: while-statement | if-statement | simple-statement
 Reply<Statement> statement(const ParserState& s) {
-  using Rule = Reply<Statement> (*)(const ParserState&);
-  static constexpr Rule kAlternatives[] = {while_statement, if_statement, simple_statement};
-  ParseError error;
-  bool first = true;
-  for (Rule rule : kAlternatives) {
-    Reply<Statement> r = rule(s);
-    if (r.ok() || r.consumed) return r;
-    error = first ? std::move(r.error) : ParseError::merge(std::move(error), std::move(r.error));
-    first = false;
-  }
+  // The first token decides which alternative can get past its keyword;
+  // the merged error of all three is only needed when none does.
+  const std::optional<std::string_view> keyword = peek(s);
+  if (keyword == "while") return while_statement(s);
+  if (keyword == "if") return if_statement(s);
+  Reply<Statement> simple = simple_statement(s);
+  if (simple.ok() || simple.consumed) return simple;
+  ParseError error = ParseError::merge(while_statement(s).error, if_statement(s).error);
+  error = ParseError::merge(std::move(error), std::move(simple.error));
   return composite(fail<Statement>(std::move(error), false), s);
 }
 
@@ -475,7 +517,8 @@ Reply<StatementList> function_body(const ParserState& s) {
   if (!open.ok()) return composite(propagate<StatementList>(open, false), s);
   StatementList body;
   ParserState at = open.state;
-  for (;;) {
+  // A declaration fails empty exactly when the next token is not "int".
+  while (peek(at) == "int") {
     Reply<Statement> one = declaration(at);
     if (!one.ok()) {
       if (one.consumed) return propagate<StatementList>(one, true);
@@ -514,9 +557,9 @@ Reply<std::vector<Parameter>> parameter_list(const ParserState& s) {
     list.push_back(std::move(*first.value));
     at = first.state;
     for (;;) {
-      Reply<Unit> comma = literal(at, ",");
-      if (!comma.ok()) break;
-      Reply<Parameter> next = parameter(comma.state);
+      ParserState after_comma = at;
+      if (!next_is(at, ",", &after_comma)) break;
+      Reply<Parameter> next = parameter(after_comma);
       if (!next.ok()) return propagate<List>(next, true);
       list.push_back(std::move(*next.value));
       at = next.state;
@@ -569,15 +612,13 @@ std::optional<Token> TokenStream::uncons() {
         }
         break;
       case Group::Word:
-        if (!is_word_char(c)) return Token{std::string(text_.substr(start, offset_ - start))};
+        if (!is_word_char(c)) return Token{text_.substr(start, offset_ - start)};
         break;
       case Group::Whitespace:
-        if (!is_whitespace_char(c)) {
-          return Token{std::string(text_.substr(start, offset_ - start))};
-        }
+        if (!is_whitespace_char(c)) return Token{text_.substr(start, offset_ - start)};
         break;
       case Group::Operator:
-        if (c != '=') return Token{std::string(text_.substr(start, offset_ - start))};
+        if (c != '=') return Token{text_.substr(start, offset_ - start)};
         complete = true;
         break;
     }
@@ -585,7 +626,7 @@ std::optional<Token> TokenStream::uncons() {
     if (complete) break;
   }
   if (offset_ == start) return std::nullopt;
-  return Token{std::string(text_.substr(start, offset_ - start))};
+  return Token{text_.substr(start, offset_ - start)};
 }
 
 Reply<Token> uncons_token(const ParserState& state) {
@@ -599,7 +640,7 @@ Reply<Token> uncons_token(const ParserState& state) {
     std::size_t whitespace = 0;
     std::size_t characters = 0;
     std::size_t offset = 0;
-    const std::string& text = token->text;
+    const std::string_view text = token->text;
     while (offset < text.size()) {
       std::size_t length;
       const char32_t c = decode(text, offset, &length);

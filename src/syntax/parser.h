@@ -16,9 +16,10 @@
 
 namespace quern {
 
-/// One lexeme; equal tokens have equal text.
+/// One lexeme; equal tokens have equal text. The text is a view of the
+/// source, which outlives every token; names and error entries copy it.
 struct Token {
-  std::string text;
+  std::string_view text;
   bool operator==(const Token&) const = default;
 };
 
