@@ -138,7 +138,7 @@ void bench_validate(benchmark::State& state, const Subject* s) {
 
 void bench_translate(benchmark::State& state, const Subject* s) {
   for (auto _ : state) {
-    auto list = quern::expand_function(*s->function);
+    auto list = quern::expand_function(*s->function, quern::list_capacity_for(s->text.size()));
     benchmark::DoNotOptimize(list);
   }
   set_bytes(state, *s);

@@ -5,7 +5,8 @@
 // branch's target comes from an index of first occurrences built once; and a
 // sweep only rewrites the element it is visiting while every test looks
 // strictly ahead of it, so "only Nops in between" can be read from a table
-// of the next non-Nop element made at the start of the sweep.
+// of the next non-Nop element made at the start of the sweep. The index
+// refers to the labels' text in the list, which the pass never changes.
 #include "opt.h"
 
 #include <string>
@@ -39,43 +40,6 @@ void clear_zero_constant(InstructionList& list) {
   }
 }
 
-// Where each label first occurs in the list.
-class TargetIndex {
- public:
-  explicit TargetIndex(const InstructionList& list) {
-    for (std::size_t i = 0; i < list.size(); ++i) {
-      std::visit(Overload{[&](const label::None&) {
-                            if (first_none_ == kMissing) first_none_ = i;
-                          },
-                          [&](const label::Address& a) { addresses_.emplace(a.number, i); },
-                          [&](const label::Name& n) { names_.emplace(n.text, i); }},
-                 list[i].label);
-    }
-  }
-
-  std::size_t find(const Label& l) const {
-    std::size_t found = kMissing;
-    std::visit(Overload{[&](const label::None&) { found = first_none_; },
-                        [&](const label::Address& a) {
-                          if (auto it = addresses_.find(a.number); it != addresses_.end()) {
-                            found = it->second;
-                          }
-                        },
-                        [&](const label::Name& n) {
-                          if (auto it = names_.find(n.text); it != names_.end()) found = it->second;
-                        }},
-               l);
-    if (found == kMissing) internal_failure("Jump targeted label which was not found");
-    return found;
-  }
-
- private:
-  static constexpr std::size_t kMissing = static_cast<std::size_t>(-1);
-  std::size_t first_none_ = kMissing;
-  std::unordered_map<uint8_t, std::size_t> addresses_;
-  std::unordered_map<std::string, std::size_t> names_;
-};
-
 const Label* branch_target(const Instruction& i) {
   if (const auto* j = std::get_if<ins::Jump>(&i)) return &j->l;
   if (const auto* b = std::get_if<ins::BranchNotEqual>(&i)) return &b->l;
@@ -83,8 +47,62 @@ const Label* branch_target(const Instruction& i) {
   return nullptr;
 }
 
+// Where each label that some branch names first occurs in the list. Labels
+// that no branch names (most of them: data words) are not indexed.
+class TargetIndex {
+ public:
+  explicit TargetIndex(const InstructionList& list) {
+    for (const LabelledInstruction& element : list) {
+      if (const Label* l = branch_target(element.instruction)) {
+        std::visit(
+            Overload{[&](const label::None&) { wants_none_ = true; },
+                     [&](const label::Address& a) { addresses_.emplace(a.number, kMissing); },
+                     [&](const label::Name& n) { names_.emplace(n.text, kMissing); }},
+            *l);
+      }
+    }
+    if (empty()) return;
+    for (std::size_t i = 0; i < list.size(); ++i) {
+      std::visit(
+          Overload{[&](const label::None&) {
+                     if (wants_none_ && first_none_ == kMissing) first_none_ = i;
+                   },
+                   [&](const label::Address& a) { record(addresses_, a.number, i); },
+                   [&](const label::Name& n) { record(names_, std::string_view(n.text), i); }},
+          list[i].label);
+    }
+  }
+
+  bool empty() const { return !wants_none_ && addresses_.empty() && names_.empty(); }
+
+  std::size_t find(const Label& l) const {
+    const std::size_t found = std::visit(
+        Overload{[&](const label::None&) { return first_none_; },
+                 [&](const label::Address& a) { return addresses_.at(a.number); },
+                 [&](const label::Name& n) { return names_.at(std::string_view(n.text)); }},
+        l);
+    if (found == kMissing) internal_failure("Jump targeted label which was not found");
+    return found;
+  }
+
+ private:
+  static constexpr std::size_t kMissing = static_cast<std::size_t>(-1);
+
+  template <class Map, class Key>
+  static void record(Map& map, const Key& key, std::size_t i) {
+    auto it = map.find(key);
+    if (it != map.end() && it->second == kMissing) it->second = i;
+  }
+
+  bool wants_none_ = false;
+  std::size_t first_none_ = kMissing;
+  std::unordered_map<uint8_t, std::size_t> addresses_;
+  std::unordered_map<std::string_view, std::size_t> names_;
+};
+
 void remove_redundant_branches(InstructionList& list) {
   const TargetIndex targets(list);
+  if (targets.empty()) return;  // no branch, nothing to remove
   std::vector<std::size_t> next_real(list.size() + 1);
   bool changed = true;
   while (changed) {

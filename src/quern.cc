@@ -54,7 +54,7 @@ CompileResult compile_here(std::string_view source) {
   const Function& function = std::get<Function>(parsed);
   std::vector<ValidationError> errors = validate_function(function);
   if (!errors.empty()) return CompileError{compile_error::Validation{std::move(errors)}};
-  InstructionList list = expand_function(function);
+  InstructionList list = expand_function(function, list_capacity_for(source.size()));
   optimise(list);
   return list;
 }

@@ -42,6 +42,7 @@ struct Switch {
 #ifdef QUERN_STACK_ASAN
   const void* caller_stack = nullptr;
   std::size_t caller_stack_size = 0;
+  void* caller_fake_stack = nullptr;
 #endif
 };
 
@@ -83,6 +84,38 @@ void pipeline_entry(int high, int low) {
   internal_failure(std::string(what) + ": " + std::strerror(error));
 }
 
+// Saves the calling context in s.caller and resumes s.pipeline; returns 0
+// once the job has finished and uc_link has resumed s.caller, or -1 with
+// errno set if the switch could not be made. This is what swapcontext does,
+// written out with getcontext and setcontext because AddressSanitizer
+// intercepts swapcontext and prints a warning on its first use, which would
+// end up on the standard error of every sanitized run. The second return of
+// getcontext reads only the volatile flag and what s points to.
+[[gnu::noinline]] int switch_to_pipeline(Switch& s) {
+  volatile bool resumed = false;
+  if (getcontext(&s.caller) != 0) return -1;
+  if (resumed) {
+#ifdef QUERN_STACK_ASAN
+    __sanitizer_finish_switch_fiber(s.caller_fake_stack, nullptr, nullptr);
+#endif
+    return 0;
+  }
+  resumed = true;
+#ifdef QUERN_STACK_ASAN
+  // Tells the sanitizer which stack the thread is about to run on.
+  __sanitizer_start_switch_fiber(&s.caller_fake_stack, s.pipeline.uc_stack.ss_sp,
+                                 s.pipeline.uc_stack.ss_size);
+#endif
+  setcontext(&s.pipeline);
+  // Only reached if setcontext failed; the thread is still on this stack.
+  const int error = errno;
+#ifdef QUERN_STACK_ASAN
+  __sanitizer_finish_switch_fiber(s.caller_fake_stack, nullptr, nullptr);
+#endif
+  errno = error;
+  return -1;
+}
+
 }  // namespace
 
 void run_on_large_stack(const std::function<void()>& job) {
@@ -104,17 +137,7 @@ void run_on_large_stack(const std::function<void()>& job) {
               static_cast<int>(static_cast<std::uint32_t>(bits >> 32)),
               static_cast<int>(static_cast<std::uint32_t>(bits)));
 
-#ifdef QUERN_STACK_ASAN
-  void* fake_stack = nullptr;
-  __sanitizer_start_switch_fiber(&fake_stack, s.pipeline.uc_stack.ss_sp,
-                                 s.pipeline.uc_stack.ss_size);
-#endif
-  const int switched = swapcontext(&s.caller, &s.pipeline);
-  const int switch_error = errno;
-#ifdef QUERN_STACK_ASAN
-  __sanitizer_finish_switch_fiber(fake_stack, nullptr, nullptr);
-#endif
-  if (switched != 0) fail_errno("cannot switch to the pipeline stack", switch_error);
+  if (switch_to_pipeline(s) != 0) fail_errno("cannot switch to the pipeline stack", errno);
 
   if (munmap(base, kPipelineStackSize) != 0) fail_errno("cannot unmap the pipeline stack", errno);
   if (s.failed) internal_failure(s.failure);

@@ -319,9 +319,10 @@ void expand_statement(const Statement& statement, InstructionList& list, Variabl
       statement.node);
 }
 
-InstructionList expand_function(const Function& function) {
+InstructionList expand_function(const Function& function, std::size_t capacity_hint) {
   VariableContext context;
   InstructionList list;
+  list.reserve(capacity_hint);
   for (const Parameter& p : function.parameters) {
     if (p.type != Type::Int) {
       internal_failure("assertion `left == right` failed\n  left: " + debug_text(p.type) +

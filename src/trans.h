@@ -69,7 +69,16 @@ void compare_expanded(const Expression& first, const Expression& second, Variabl
                       InstructionList& list);
 /// Appends the code of one statement, nested statements included.
 void expand_statement(const Statement& statement, InstructionList& list, VariableContext& context);
-/// The whole instruction list of a validated function.
-InstructionList expand_function(const Function& function);
+/// The whole instruction list of a validated function. capacity_hint, when
+/// given, is the room reserved for the list up front, which saves regrowing
+/// a long list.
+InstructionList expand_function(const Function& function, std::size_t capacity_hint = 0);
+
+/// A capacity hint from the source size: no source byte yields more than
+/// three elements (the densest code is a chain of negations, seven
+/// instructions and one spill slot per "+-a").
+constexpr std::size_t list_capacity_for(std::size_t source_bytes) {
+  return 3 * source_bytes + 256;
+}
 
 }  // namespace quern
