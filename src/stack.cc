@@ -46,20 +46,21 @@ struct Switch {
 #endif
 };
 
-[[gnu::noinline]] void run_job(Switch& s) noexcept {
-  const char* message = nullptr;
-  try {
-    (*s.job)();
-    return;
-  } catch (const std::bad_alloc&) {
-    message = "out of memory";
-  } catch (const std::exception& e) {
-    message = e.what();
-  } catch (...) {
-    message = "the compile pipeline ended by an unknown exception";
-  }
+void note_failure(Switch& s, const char* message) {
   s.failed = true;
   std::strncpy(s.failure, message, sizeof s.failure - 1);
+}
+
+[[gnu::noinline]] void run_job(Switch& s) noexcept {
+  try {
+    (*s.job)();
+  } catch (const std::bad_alloc&) {
+    note_failure(s, "out of memory");
+  } catch (const std::exception& e) {
+    note_failure(s, e.what());  // copied while the exception still exists
+  } catch (...) {
+    note_failure(s, "the compile pipeline ended by an unknown exception");
+  }
 }
 
 // Where the pipeline stack begins. makecontext passes only int arguments, so
