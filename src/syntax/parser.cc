@@ -384,7 +384,10 @@ Reply<StatementList> statements(const ParserState& s) {
 }
 
 // "(" BooleanExpr ")"
-Reply<BooleanExpr> condition_group(const ParserState& s) {
+//
+// Rules that nested blocks do not recurse through are kept out of line, so
+// that their locals do not widen the frames that do recur.
+[[gnu::noinline]] Reply<BooleanExpr> condition_group(const ParserState& s) {
   Reply<Unit> open = literal(s, "(");
   if (!open.ok()) return composite(propagate<BooleanExpr>(open, false), s);
   Reply<BooleanExpr> condition = boolean_expr(open.state);
@@ -464,20 +467,34 @@ Reply<Statement> assignment_part(const ParserState& s) {
                  value.state);
 }
 
+// The failure of a simple statement when both parts failed empty.
+[[gnu::noinline]] Reply<Statement> simple_statement_failure(const ParserState& s,
+                                                            ParseError assignment_error) {
+  ParseError e = ParseError::merge(return_part(s).error, std::move(assignment_error));
+  return composite(fail<Statement>(std::move(e), false), s);
+}
+
 // simple-statement: (return-part | assignment-part) ";"
-Reply<Statement> simple_statement(const ParserState& s) {
+[[gnu::noinline]] Reply<Statement> simple_statement(const ParserState& s) {
   // Only "return" gets past the start of return-part; after any other token
   // the assignment is the one alternative that can succeed or commit.
   Reply<Statement> part = peek(s) == "return" ? return_part(s) : assignment_part(s);
-  if (!part.ok() && !part.consumed) {
-    ParseError e = ParseError::merge(return_part(s).error, std::move(part.error));
-    return composite(fail<Statement>(std::move(e), false), s);
-  }
+  if (!part.ok() && !part.consumed) return simple_statement_failure(s, std::move(part.error));
   if (!part.ok()) return part;
   Reply<Unit> semicolon = literal(part.state, ";");
   if (!semicolon.ok()) return propagate<Statement>(semicolon, true);
   part.state = semicolon.state;
   return part;
+}
+
+// The failure of a statement when all three alternatives failed empty:
+// their errors merged in order. Kept out of line so that the frames of the
+// recursion through nested blocks stay small.
+[[gnu::noinline]] Reply<Statement> statement_failure(const ParserState& s,
+                                                     ParseError simple_error) {
+  ParseError error = ParseError::merge(while_statement(s).error, if_statement(s).error);
+  error = ParseError::merge(std::move(error), std::move(simple_error));
+  return composite(fail<Statement>(std::move(error), false), s);
 }
 
 // Statement: while-statement | if-statement | simple-statement
@@ -489,9 +506,7 @@ Reply<Statement> statement(const ParserState& s) {
   if (keyword == "if") return if_statement(s);
   Reply<Statement> simple = simple_statement(s);
   if (simple.ok() || simple.consumed) return simple;
-  ParseError error = ParseError::merge(while_statement(s).error, if_statement(s).error);
-  error = ParseError::merge(std::move(error), std::move(simple.error));
-  return composite(fail<Statement>(std::move(error), false), s);
+  return statement_failure(s, std::move(simple.error));
 }
 
 // declaration: "int" Identifier "=" integer_literal ";"
