@@ -12,25 +12,18 @@ bool in_table(const CodeRange* table, std::size_t size, char32_t c) {
   return it != table && c <= (it - 1)->last;
 }
 
-bool is_ascii_alnum(char32_t c) {
-  return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9');
-}
-
 }  // namespace
 
-bool is_numeric_char(char32_t c) {
-  if (c < 0x80) return c >= '0' && c <= '9';
+bool is_numeric_char_beyond_ascii(char32_t c) {
   return in_table(unicode_tables::kNumeric, unicode_tables::kNumeric_size, c);
 }
 
-bool is_word_char(char32_t c) {
-  if (c < 0x80) return is_ascii_alnum(c) || c == '_';
+bool is_word_char_beyond_ascii(char32_t c) {
   return in_table(unicode_tables::kAlphabetic, unicode_tables::kAlphabetic_size, c) ||
          in_table(unicode_tables::kNumeric, unicode_tables::kNumeric_size, c);
 }
 
-bool is_whitespace_char(char32_t c) {
-  if (c < 0x80) return (c >= 0x09 && c <= 0x0D) || c == ' ';
+bool is_whitespace_char_beyond_ascii(char32_t c) {
   return in_table(unicode_tables::kWhiteSpace, unicode_tables::kWhiteSpace_size, c);
 }
 
