@@ -181,20 +181,13 @@ void check_result(benchmark::State& state, const Subject* s, const quern::Compil
   }
 }
 
-void bench_compile_here(benchmark::State& state, const Subject* s) {
+// The whole pipeline, on the calling stack (compile_here) or on the
+// pipeline's own mapped stack (compile).
+template <quern::CompileResult (*Compile)(std::string_view)>
+void bench_pipeline(benchmark::State& state, const Subject* s) {
   quern::CompileResult result;
   for (auto _ : state) {
-    result = quern::compile_here(s->text);
-    benchmark::DoNotOptimize(result);
-  }
-  check_result(state, s, result);
-  set_bytes(state, *s);
-}
-
-void bench_compile(benchmark::State& state, const Subject* s) {
-  quern::CompileResult result;
-  for (auto _ : state) {
-    result = quern::compile(s->text);
+    result = Compile(s->text);
     benchmark::DoNotOptimize(result);
   }
   check_result(state, s, result);
@@ -276,9 +269,9 @@ void register_subject(const Subject* s, std::size_t size) {
     add("optimise", bench_optimise)->UseManualTime();
     add("print", bench_print);
   }
-  add("compile_here", bench_compile_here);
+  add("compile_here", bench_pipeline<quern::compile_here>);
   // These two do their work on a thread of their own.
-  add("compile", bench_compile)->MeasureProcessCPUTime();
+  add("compile", bench_pipeline<quern::compile>)->MeasureProcessCPUTime();
   add("request", bench_request)->MeasureProcessCPUTime();
 }
 
