@@ -118,29 +118,10 @@ Reply<Unit> literal(const ParserState& s, std::string_view x) {
 // error: the fast paths below use it where the outcome of a rule is already
 // decided by its first token, and fall back to the rule itself otherwise.
 std::optional<std::string_view> peek(const ParserState& s, ParserState* after = nullptr) {
-  TokenStream stream = s.stream;
-  SourcePosition position = s.position;
-  for (;;) {
-    std::optional<Token> token = stream.uncons();
-    if (!token) return std::nullopt;
-    std::size_t offset = 0;
-    bool whitespace = false;
-    while (offset < token->text.size()) {
-      std::size_t length;
-      const char32_t c = decode(token->text, offset, &length);
-      if (c == '\n') {
-        ++position.line;
-        position.column = 1;
-      } else {
-        ++position.column;
-      }
-      whitespace = is_whitespace_char(c);
-      offset += length;
-    }
-    if (whitespace) continue;
-    if (after != nullptr) *after = ParserState{position, stream};
-    return token->text;
-  }
+  ParserState state = s;
+  const std::optional<std::string_view> text = skip_to_token(state);
+  if (text && after != nullptr) *after = state;
+  return text;
 }
 
 // An optional exact text: true and the state after it when the next token
@@ -644,14 +625,10 @@ std::optional<Token> TokenStream::uncons() {
   return Token{text_.substr(start, offset_ - start)};
 }
 
-Reply<Token> uncons_token(const ParserState& state) {
-  ParserState s = state;
+std::optional<std::string_view> skip_to_token(ParserState& s) {
   for (;;) {
     std::optional<Token> token = s.stream.uncons();
-    if (!token) {
-      return fail<Token>(
-          error_at(s.position, ErrorEntry{EntryKind::Unexpected, std::string(kEndOfInput)}), false);
-    }
+    if (!token) return std::nullopt;
     std::size_t whitespace = 0;
     std::size_t characters = 0;
     std::size_t offset = 0;
@@ -674,8 +651,18 @@ Reply<Token> uncons_token(const ParserState& state) {
           "assertion failed: token.chars().all(char::is_whitespace) || "
           "!token.chars().any(char::is_whitespace)");
     }
-    if (whitespace == 0) return Reply<Token>{std::move(token), s, {}, true};
+    if (whitespace == 0) return text;
   }
+}
+
+Reply<Token> uncons_token(const ParserState& state) {
+  ParserState s = state;
+  if (std::optional<std::string_view> text = skip_to_token(s)) {
+    return Reply<Token>{Token{*text}, s, {}, true};
+  }
+  // The end of the text, after any whitespace skipped on the way.
+  return fail<Token>(
+      error_at(s.position, ErrorEntry{EntryKind::Unexpected, std::string(kEndOfInput)}), false);
 }
 
 // --- errors -----------------------------------------------------------------

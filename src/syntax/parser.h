@@ -89,6 +89,11 @@ struct Reply {
 /// of the text.
 Reply<Token> uncons_token(const ParserState& state);
 
+/// Advances state past any whitespace and the next token, and returns that
+/// token's text; nothing at the end of the text (state is then past the
+/// trailing whitespace).
+std::optional<std::string_view> skip_to_token(ParserState& state);
+
 /// Parses a whole source text as one function. Text after the function's
 /// closing brace is not read.
 std::variant<Function, ParseError> parse(std::string_view source);
