@@ -108,10 +108,10 @@ int handle_request(const Environment& environment, Input& input, Output& output)
 
   std::string body;
   CompileResult result;
+  // A read error is reported whether or not the bytes read so far are
+  // valid; compile refuses a body that is not UTF-8.
   if (std::optional<std::string> error = read_body(input, length, body)) {
     result = CompileError{compile_error::Unspecified{std::move(*error)}};
-  } else if (!is_valid_utf8(body)) {
-    result = CompileError{compile_error::Unspecified{"stream did not contain valid UTF-8"}};
   } else {
     result = compile(body);
   }

@@ -34,9 +34,10 @@ struct CompileError {
 
 using CompileResult = std::variant<InstructionList, CompileError>;
 
-/// Parses, validates, translates and optimises one function. The pipeline
-/// runs on a large dedicated stack, so deeply nested input cannot overflow
-/// the caller's.
+/// Parses, validates, translates and optimises one function. A source that
+/// is not valid UTF-8 gives the Unspecified error "stream did not contain
+/// valid UTF-8". The pipeline runs on a large dedicated stack, so deeply
+/// nested input cannot overflow the caller's.
 CompileResult compile(std::string_view source);
 
 /// Same, on the calling thread's stack.
