@@ -68,20 +68,6 @@ class CountingOutput : public quern::Output {
   std::string head_;
 };
 
-class StringInput : public quern::cgi::Input {
- public:
-  explicit StringInput(std::string_view text) : text_(text) {}
-  long read(char* buffer, std::size_t size) override {
-    const std::size_t n = std::min(size, text_.size());
-    std::memcpy(buffer, text_.data(), n);
-    text_.remove_prefix(n);
-    return static_cast<long>(n);
-  }
-
- private:
-  std::string_view text_;
-};
-
 // One body and what the pipeline makes of it, prepared once.
 struct Subject {
   std::string shape;
@@ -203,7 +189,7 @@ void bench_request(benchmark::State& state, const Subject* s) {
   };
   std::string head;
   for (auto _ : state) {
-    StringInput input(s->text);
+    quern::cgi::StringInput input(s->text);
     CountingOutput out;
     quern::cgi::handle_request(environment, input, out);
     head = out.head();

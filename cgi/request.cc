@@ -10,6 +10,7 @@
 #include <errno.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstring>
 #include <string>
 
@@ -81,6 +82,13 @@ std::optional<std::string> read_body(Input& input, std::size_t length, std::stri
 long FdInput::read(char* buffer, std::size_t size) {
   const ssize_t n = ::read(fd_, buffer, size);
   return n < 0 ? -errno : n;
+}
+
+long StringInput::read(char* buffer, std::size_t size) {
+  const std::size_t n = std::min(size, text_.size());
+  std::memcpy(buffer, text_.data(), n);
+  text_.remove_prefix(n);
+  return static_cast<long>(n);
 }
 
 std::optional<unsigned long long> parse_content_length(std::string_view text) {

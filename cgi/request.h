@@ -28,6 +28,16 @@ class FdInput : public Input {
   int fd_;
 };
 
+/// Reads bytes held in memory (tests, benchmarks). The text must outlive it.
+class StringInput : public Input {
+ public:
+  explicit StringInput(std::string_view text) : text_(text) {}
+  long read(char* buffer, std::size_t size) override;
+
+ private:
+  std::string_view text_;
+};
+
 /// Looks up an environment variable; null when absent.
 using Environment = std::function<const char*(const char* name)>;
 

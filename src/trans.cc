@@ -53,41 +53,58 @@ void emit_operand(const Expression& e, Register target, VariableContext& context
   }
 }
 
+// How a pair of operands is finished once the second is in r1.
+struct PairPlan {
+  enum Order { kFirstBefore, kFirstAfter, kSpill } order;
+  std::size_t store = 0;  // the spill's store, patched once its slot is numbered
+};
+
 // r0 receives first and r1 second. When second needs both registers and
-// first is simple, second runs first; when both need both, first is spilled.
-void emit_pair(const Expression& first, const Expression& second, VariableContext& context,
-               InstructionList& out) {
+// first is simple, second runs first; when both need both, first is
+// spilled. Emits what comes before the second operand.
+PairPlan begin_pair(const Expression& first, const Expression& second, VariableContext& context,
+                    InstructionList& out) {
   if (is_simple(second)) {
     emit_expr(first, kR0, context, out);
-    emit_expr(second, kR1, context, out);
-  } else if (is_simple(first)) {
-    // First only loads a word, so translating it after second records
-    // nothing in a different order.
-    emit_expr(second, kR1, context, out);
-    emit_expr(first, kR0, context, out);
-  } else {
-    emit_expr(first, kR0, context, out);
-    const std::size_t store = out.size();
-    out.push_back(unlabelled(ins::Store{kR0, label::None{}}));
-    emit_expr(second, kR1, context, out);
+    return {PairPlan::kFirstBefore};
+  }
+  // First only loads a word, so translating it after second records
+  // nothing in a different order.
+  if (is_simple(first)) return {PairPlan::kFirstAfter};
+  emit_expr(first, kR0, context, out);
+  out.push_back(unlabelled(ins::Store{kR0, label::None{}}));
+  return {PairPlan::kSpill, out.size() - 1};
+}
+
+// Emits what comes after the second operand. The spill slot is numbered
+// only now, after any slots the second operand made.
+void finish_pair(const PairPlan& plan, const Expression& first, VariableContext& context,
+                 InstructionList& out) {
+  if (plan.order == PairPlan::kFirstAfter) emit_expr(first, kR0, context, out);
+  if (plan.order == PairPlan::kSpill) {
     std::string slot = context.fresh_temporary();
-    std::get<ins::Store>(out[store].instruction).l = name_label(slot);
+    std::get<ins::Store>(out[plan.store].instruction).l = name_label(slot);
     out.push_back(unlabelled(ins::Load{name_label(std::move(slot)), kR0}));
   }
 }
 
+void emit_pair(const Expression& first, const Expression& second, VariableContext& context,
+               InstructionList& out) {
+  const PairPlan plan = begin_pair(first, second, context, out);
+  emit_expr(second, kR1, context, out);
+  finish_pair(plan, first, context, out);
+}
+
 // Leaves e in target. Chains nest to the right, so the right operands are
-// followed in a loop and the levels finished on the way back out; only left
-// operands (a literal, a name or a negation in parsed trees) recurse.
+// followed in a loop and each level is finished on the way back out; only
+// left operands (a literal, a name or a negation in parsed trees) recurse.
 void emit_expr(const Expression& e, Register target, VariableContext& context,
                InstructionList& out) {
-  enum class Order { kLeftFirst, kRightFirst, kSpill };
   struct Level {
     const Expression* left;
     bool add;
     Register target;
-    Order order;
-    std::size_t store = 0;  // the spill's store, patched once its slot is numbered
+    PairPlan plan;
   };
   std::vector<Level> levels;
   const Expression* node = &e;
@@ -105,31 +122,12 @@ void emit_expr(const Expression& e, Register target, VariableContext& context,
       emit_operand(*node, t, context, out);
       break;
     }
-    if (is_simple(*right)) {
-      emit_expr(*left, kR0, context, out);
-      emit_expr(*right, kR1, context, out);
-      levels.push_back({left, add, t, Order::kLeftFirst});
-      break;
-    }
-    if (is_simple(*left)) {
-      // The left operand only loads a word, so translating it after the
-      // right one records nothing in a different order.
-      levels.push_back({left, add, t, Order::kRightFirst});
-    } else {
-      emit_expr(*left, kR0, context, out);
-      levels.push_back({left, add, t, Order::kSpill, out.size()});
-      out.push_back(unlabelled(ins::Store{kR0, label::None{}}));
-    }
+    levels.push_back({left, add, t, begin_pair(*left, *right, context, out)});
     node = right;
     t = kR1;
   }
   for (auto level = levels.rbegin(); level != levels.rend(); ++level) {
-    if (level->order == Order::kRightFirst) emit_expr(*level->left, kR0, context, out);
-    if (level->order == Order::kSpill) {
-      std::string slot = context.fresh_temporary();
-      std::get<ins::Store>(out[level->store].instruction).l = name_label(slot);
-      out.push_back(unlabelled(ins::Load{name_label(std::move(slot)), kR0}));
-    }
+    finish_pair(level->plan, *level->left, context, out);
     if (level->add) {
       out.push_back(unlabelled(ins::Add{kR0, kR1, level->target}));
     } else {

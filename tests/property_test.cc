@@ -202,21 +202,6 @@ std::string mutate(const std::string& source, ProgramGenerator& generator) {
   return text;
 }
 
-class StringInput : public cgi::Input {
- public:
-  explicit StringInput(std::string text) : text_(std::move(text)) {}
-  long read(char* buffer, std::size_t size) override {
-    const std::size_t n = std::min(size, text_.size() - offset_);
-    std::copy_n(text_.data() + offset_, n, buffer);
-    offset_ += n;
-    return static_cast<long>(n);
-  }
-
- private:
-  std::string text_;
-  std::size_t offset_ = 0;
-};
-
 TEST(Property, MutatedProgramsGetWellFormedAnswers) {
   ProgramGenerator generator(11);
   Checked checked;
@@ -226,7 +211,7 @@ TEST(Property, MutatedProgramsGetWellFormedAnswers) {
     const int edits = 1 + generator.pick(3);
     for (int i = 0; i < edits; ++i) source = mutate(source, generator);
     const std::string length = std::to_string(source.size());
-    StringInput input(source);
+    cgi::StringInput input(source);
     StringOutput output;
     const int status = cgi::handle_request(
         [&](const char* name) -> const char* {

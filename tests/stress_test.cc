@@ -45,13 +45,6 @@ std::size_t stack_used(std::size_t size, const std::function<void()>& job) {
   return size - untouched;
 }
 
-// The answer text, compiled on the calling thread's stack.
-std::string compile_text_here(std::string_view source) {
-  CompileResult result = compile_here(source);
-  if (const auto* error = std::get_if<CompileError>(&result)) return error->report();
-  return assembly_text(std::get<InstructionList>(result));
-}
-
 // The answer for each maximal shape, checked by its beginning.
 TEST(Stress, MaximalShapesGetTheirAnswers) {
   struct Case {
@@ -85,8 +78,8 @@ TEST(Stress, MaximalShapesGetTheirAnswers) {
   for (const Case& c : cases) {
     ASSERT_LE(c.source.size(), kMaxBody);
     std::string text;
-    const std::size_t used =
-        stack_used(kPipelineStackSize / 8, [&] { text = compile_text_here(c.source); });
+    const std::size_t used = stack_used(
+        kPipelineStackSize / 8, [&] { text = testing::answer_text(compile_here(c.source)); });
     deepest = std::max(deepest, used);
     if (c.answer_start.empty()) {
       EXPECT_EQ(text.rfind("ERROR", 0), std::string::npos) << c.source.substr(0, 80);
@@ -109,7 +102,7 @@ TEST(Stress, MaximalValidShapesRunCorrectly) {
     run_on_large_stack([&] {
       std::variant<Function, ParseError> parsed = parse(source);
       ASSERT_TRUE(std::holds_alternative<Function>(parsed));
-      const std::string assembly = compile_text_here(source);
+      const std::string assembly = testing::answer_text(compile_here(source));
       for (int8_t a : {int8_t{-3}, int8_t{1}, int8_t{100}}) {
         testing::RunResult expected =
             testing::evaluate(std::get<Function>(parsed), {{"a", a}}, 1 << 20);

@@ -85,10 +85,13 @@ std::string tree_text(const Function& f) {
   return text + ") " + list_text(f.body);
 }
 
-std::string compile_text(std::string_view source) {
-  CompileResult result = compile(source);
+std::string answer_text(const CompileResult& result) {
   if (const auto* error = std::get_if<CompileError>(&result)) return error->report();
   return assembly_text(std::get<InstructionList>(result));
+}
+
+std::string compile_text(std::string_view source) {
+  return answer_text(compile(source));
 }
 
 }  // namespace quern::testing

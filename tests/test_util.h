@@ -14,7 +14,9 @@ std::string tree_text(const Expression& e);
 std::string tree_text(const Statement& s);
 std::string tree_text(const Function& f);
 
-/// The answer text of compile: the assembly, or the report.
+/// The answer text of a compile result: the assembly, or the report.
+std::string answer_text(const CompileResult& result);
+/// answer_text of compile(source).
 std::string compile_text(std::string_view source);
 
 }  // namespace quern::testing

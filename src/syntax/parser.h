@@ -33,8 +33,6 @@ class TokenStream {
   /// nothing when the text is exhausted.
   std::optional<Token> uncons();
 
-  bool at_end() const { return offset_ >= text_.size(); }
-
  private:
   std::string_view text_;
   std::size_t offset_ = 0;
