@@ -45,7 +45,7 @@ void emit_operand(const Expression& e, Register target, VariableContext& context
     if (!context.has_static(v->name)) {
       internal_failure("validation failed to catch use of undefined variable");
     }
-    out.push_back(unlabelled(ins::Load{name_label(v->name), target}));
+    out.push_back(unlabelled(ins::Load{name_label(std::string(v->name)), target}));
   } else if (const auto* n = std::get_if<expr::Negation>(&e.node)) {
     emit_expr(*n->operand, kR1, context, out);
     out.push_back(unlabelled(ins::Clear{kR0}));
@@ -156,16 +156,15 @@ std::pair<const Expression*, const Expression*> operands(const BooleanExpr& cond
 void expand_if(const stmt::If& s, InstructionList& list, VariableContext& context) {
   Label taken = context.fresh_label("t");
   Label end = context.fresh_label("ei");
-  static const StatementList kEmpty;
-  const StatementList& else_body = s.else_body ? *s.else_body : kEmpty;
+  const StatementList else_body = s.else_body ? *s.else_body : StatementList{};
   const auto& node = s.condition.node;
   const bool not_equal_kind =
       std::holds_alternative<cond::Equal>(node) || std::holds_alternative<cond::NotEqual>(node);
   const bool then_is_taken = std::holds_alternative<cond::GreaterThan>(node) ||
                              std::holds_alternative<cond::NotEqual>(node);
   const BranchMaker branch = not_equal_kind ? branch_not_equal : branch_greater;
-  const StatementList& fall_through = then_is_taken ? else_body : s.then_body;
-  const StatementList& taken_body = then_is_taken ? s.then_body : else_body;
+  const StatementList fall_through = then_is_taken ? else_body : s.then_body;
+  const StatementList taken_body = then_is_taken ? s.then_body : else_body;
 
   const auto [first, second] = operands(s.condition);
   compare_expanded(*first, *second, context, list);
@@ -214,17 +213,17 @@ std::string VariableContext::note_constant(int8_t v) {
   return numbered("#", static_cast<uint64_t>(v));
 }
 
-bool VariableContext::record_static(const std::string& name, int8_t value) {
-  auto [it, inserted] = variable_index_.emplace(name, variables_.size());
-  if (inserted) {
-    variables_.emplace_back(name, value);
-  } else {
+bool VariableContext::record_static(std::string_view name, int8_t value) {
+  if (auto it = variable_index_.find(name); it != variable_index_.end()) {
     variables_[it->second].second = value;
+    return true;
   }
-  return !inserted;
+  variables_.emplace_back(std::string(name), value);
+  variable_index_.emplace(variables_.back().first, variables_.size() - 1);
+  return false;
 }
 
-bool VariableContext::has_static(const std::string& name) const {
+bool VariableContext::has_static(std::string_view name) const {
   return variable_index_.contains(name);
 }
 
@@ -309,7 +308,7 @@ void expand_statement(const Statement& statement, InstructionList& list, Variabl
               internal_failure("validation failed to catch assignment to undeclared variable");
             }
             emit_expr(a.value, kR0, context, list);
-            list.push_back(unlabelled(ins::Store{kR0, name_label(a.name)}));
+            list.push_back(unlabelled(ins::Store{kR0, name_label(std::string(a.name))}));
           },
           [&](const stmt::If& s) { expand_if(s, list, context); },
           [&](const stmt::While& s) { expand_while(s, list, context); },

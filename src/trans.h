@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <deque>
 #include <optional>
 #include <set>
 #include <string>
@@ -24,8 +25,8 @@ class VariableContext {
   std::string note_constant(int8_t v);
   /// Records a variable static with its initial value; true when the name was
   /// already there (its value is then replaced, its place kept).
-  bool record_static(const std::string& name, int8_t value);
-  bool has_static(const std::string& name) const;
+  bool record_static(std::string_view name, int8_t value);
+  bool has_static(std::string_view name) const;
   /// ".t1", ".t2", ...: a new spill slot each time.
   std::string fresh_temporary();
   /// "_N_suffix", numbered across the whole function from 1.
@@ -34,8 +35,9 @@ class VariableContext {
  private:
   friend class IterStatics;
   std::set<int8_t> constants_;
-  std::vector<std::pair<std::string, int8_t>> variables_;
-  std::unordered_map<std::string, std::size_t> variable_index_;
+  // A deque, so that the index can refer to the names it holds.
+  std::deque<std::pair<std::string, int8_t>> variables_;
+  std::unordered_map<std::string_view, std::size_t> variable_index_;
   uint64_t temporary_count_ = 0;
   uint64_t label_count_ = 0;
 };

@@ -8,30 +8,31 @@
 namespace quern {
 namespace {
 
-void check_redeclaration(std::vector<ValidationError>& errors, Scope& scope,
-                         const std::string& name, SourcePosition position) {
+void check_redeclaration(std::vector<ValidationError>& errors, Scope& scope, std::string_view name,
+                         SourcePosition position) {
   auto [it, inserted] = scope.emplace(name, position);
   if (inserted) return;
-  errors.push_back({position, "Redeclaration of variable '" + name +
+  errors.push_back({position, "Redeclaration of variable '" + std::string(name) +
                                   "' not permitted (first declared at line " +
                                   std::to_string(it->second.line) + " column " +
                                   std::to_string(it->second.column) + ")"});
 }
 
 // "_RES" is the result word; "_" digits "_" suffix is the form of generated labels.
-bool is_reserved(const std::string& name) {
+bool is_reserved(std::string_view name) {
   if (name == "_RES") return true;
   if (name.size() < 3 || name[0] != '_') return false;
   std::size_t i = 1;
   while (i < name.size() && name[i] >= '0' && name[i] <= '9') ++i;
   if (i == 1 || i >= name.size() || name[i] != '_') return false;
-  const std::string_view suffix = std::string_view(name).substr(i + 1);
+  const std::string_view suffix = name.substr(i + 1);
   return suffix == "w" || suffix == "ew" || suffix == "iw" || suffix == "t" || suffix == "ei";
 }
 
-void check_reserved(std::vector<ValidationError>& errors, const std::string& name,
+void check_reserved(std::vector<ValidationError>& errors, std::string_view name,
                     SourcePosition position) {
-  if (is_reserved(name)) errors.push_back({position, "Name '" + name + "' is reserved"});
+  if (is_reserved(name))
+    errors.push_back({position, "Name '" + std::string(name) + "' is reserved"});
 }
 
 void walk_condition(std::vector<ValidationError>& errors, const BooleanExpr& condition,
@@ -56,7 +57,8 @@ std::vector<ValidationError> validate_function(const Function& function) {
   Scope scope;
   for (const Parameter& p : function.parameters) {
     if (p.type == Type::Void) {
-      errors.push_back({p.position, "Parameter '" + p.name + "' must not have type void"});
+      errors.push_back(
+          {p.position, "Parameter '" + std::string(p.name) + "' must not have type void"});
     }
     check_reserved(errors, p.name, p.position);
     check_redeclaration(errors, scope, p.name, p.position);
@@ -84,8 +86,8 @@ void walk_ast(std::vector<ValidationError>& errors, const StatementList& stateme
             [&](const stmt::Assignment& a) {
               walk_expr(errors, a.value, scope);
               if (!scope.contains(a.name)) {
-                errors.push_back(
-                    {a.position, "Cannot assign to undeclared variable '" + a.name + "'"});
+                errors.push_back({a.position, "Cannot assign to undeclared variable '" +
+                                                  std::string(a.name) + "'"});
               }
             },
             [&](const stmt::If& i) {
@@ -114,7 +116,7 @@ void walk_expr(std::vector<ValidationError>& errors, const Expression& expressio
                    [&](const expr::Variable& v) {
                      if (!scope.contains(v.name)) {
                        errors.push_back({v.position, "Cannot read value of undeclared variable '" +
-                                                         v.name + "'"});
+                                                         std::string(v.name) + "'"});
                      }
                    },
                    [&](const expr::Addition& a) {

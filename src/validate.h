@@ -3,6 +3,7 @@
 #pragma once
 
 #include <string>
+#include <string_view>
 #include <unordered_map>
 #include <vector>
 
@@ -19,7 +20,7 @@ struct ValidationError {
 };
 
 /// One flat name space per function: name to the position of its first declaration.
-using Scope = std::unordered_map<std::string, SourcePosition>;
+using Scope = std::unordered_map<std::string_view, SourcePosition>;
 
 /// All findings for the function, parameter findings first; empty when valid.
 std::vector<ValidationError> validate_function(const Function& function);

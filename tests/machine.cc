@@ -136,7 +136,7 @@ class Evaluator {
   int8_t value(const Expression& e) {
     return std::visit(Overload{
                           [&](const expr::Literal& l) { return l.value; },
-                          [&](const expr::Variable& v) { return memory_.at(v.name); },
+                          [&](const expr::Variable& v) { return memory_.at(std::string(v.name)); },
                           [&](const expr::Addition& a) {
                             const int left = value(*a.left);
                             return wrap(left + value(*a.right));
@@ -166,24 +166,25 @@ class Evaluator {
     for (const Statement& s : list) {
       if (--steps_left_ < 0) return false;
       bool ok = true;
-      std::visit(Overload{
-                     [&](const stmt::Declaration& d) { memory_[d.name] = value(d.value); },
-                     [&](const stmt::Return& r) { memory_["_RES"] = value(r.value); },
-                     [&](const stmt::Assignment& a) { memory_[a.name] = value(a.value); },
-                     [&](const stmt::If& i) {
-                       if (holds(i.condition)) {
-                         ok = run(i.then_body);
-                       } else if (i.else_body) {
-                         ok = run(*i.else_body);
-                       }
-                     },
-                     [&](const stmt::While& w) {
-                       while (ok && holds(w.condition)) {
-                         ok = run(w.body) && --steps_left_ >= 0;
-                       }
-                     },
-                 },
-                 s.node);
+      std::visit(
+          Overload{
+              [&](const stmt::Declaration& d) { memory_[std::string(d.name)] = value(d.value); },
+              [&](const stmt::Return& r) { memory_["_RES"] = value(r.value); },
+              [&](const stmt::Assignment& a) { memory_[std::string(a.name)] = value(a.value); },
+              [&](const stmt::If& i) {
+                if (holds(i.condition)) {
+                  ok = run(i.then_body);
+                } else if (i.else_body) {
+                  ok = run(*i.else_body);
+                }
+              },
+              [&](const stmt::While& w) {
+                while (ok && holds(w.condition)) {
+                  ok = run(w.body) && --steps_left_ >= 0;
+                }
+              },
+          },
+          s.node);
       if (!ok) return false;
     }
     return true;
@@ -199,8 +200,8 @@ class Evaluator {
 RunResult evaluate(const Function& function, const Memory& inputs, long max_steps) {
   RunResult result;
   for (const Parameter& p : function.parameters) {
-    auto it = inputs.find(p.name);
-    result.memory[p.name] = it == inputs.end() ? 0 : it->second;
+    auto it = inputs.find(std::string(p.name));
+    result.memory[std::string(p.name)] = it == inputs.end() ? 0 : it->second;
   }
   bool has_return = false;
   std::vector<const StatementList*> pending = {&function.body};

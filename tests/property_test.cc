@@ -230,7 +230,7 @@ TEST(Property, MutatedProgramsGetWellFormedAnswers) {
       const Function& function = std::get<Function>(parsed);
       const std::vector<std::string> names = [&] {
         std::vector<std::string> out;
-        for (const Parameter& p : function.parameters) out.push_back(p.name);
+        for (const Parameter& p : function.parameters) out.emplace_back(p.name);
         return out;
       }();
       check_runs(source, function, answer.substr(ok.size()), inputs_for(generator, names), checked);

@@ -36,32 +36,34 @@ std::string condition_text(const BooleanExpr& c) {
 }  // namespace
 
 std::string tree_text(const Expression& e) {
-  return std::visit(
-      Overload{
-          [](const expr::Literal& l) { return std::to_string(l.value); },
-          [](const expr::Variable& v) { return v.name + "@" + position_text(v.position); },
-          [](const expr::Addition& a) {
-            return "(" + tree_text(*a.left) + " + " + tree_text(*a.right) + ")";
-          },
-          [](const expr::Subtraction& s) {
-            return "(" + tree_text(*s.left) + " - " + tree_text(*s.right) + ")";
-          },
-          [](const expr::Negation& n) { return "-" + tree_text(*n.operand); },
-      },
-      e.node);
+  return std::visit(Overload{
+                        [](const expr::Literal& l) { return std::to_string(l.value); },
+                        [](const expr::Variable& v) {
+                          return std::string(v.name) + "@" + position_text(v.position);
+                        },
+                        [](const expr::Addition& a) {
+                          return "(" + tree_text(*a.left) + " + " + tree_text(*a.right) + ")";
+                        },
+                        [](const expr::Subtraction& s) {
+                          return "(" + tree_text(*s.left) + " - " + tree_text(*s.right) + ")";
+                        },
+                        [](const expr::Negation& n) { return "-" + tree_text(*n.operand); },
+                    },
+                    e.node);
 }
 
 std::string tree_text(const Statement& s) {
   return std::visit(
       Overload{
           [](const stmt::Declaration& d) {
-            return "int " + d.name + "@" + position_text(d.position) + "=" + tree_text(d.value);
+            return "int " + std::string(d.name) + "@" + position_text(d.position) + "=" +
+                   tree_text(d.value);
           },
           [](const stmt::Return& r) {
             return "return@" + position_text(r.position) + " " + tree_text(r.value);
           },
           [](const stmt::Assignment& a) {
-            return a.name + "@" + position_text(a.position) + "=" + tree_text(a.value);
+            return std::string(a.name) + "@" + position_text(a.position) + "=" + tree_text(a.value);
           },
           [](const stmt::If& i) {
             std::string text = "if(" + condition_text(i.condition) + ")" + list_text(i.then_body);
@@ -76,10 +78,10 @@ std::string tree_text(const Statement& s) {
 }
 
 std::string tree_text(const Function& f) {
-  std::string text = debug_text(f.return_type) + " " + f.name + "(";
+  std::string text = debug_text(f.return_type) + " " + std::string(f.name) + "(";
   for (std::size_t i = 0; i < f.parameters.size(); ++i) {
     if (i) text += ", ";
-    text += debug_text(f.parameters[i].type) + " " + f.parameters[i].name + "@" +
+    text += debug_text(f.parameters[i].type) + " " + std::string(f.parameters[i].name) + "@" +
             position_text(f.parameters[i].position);
   }
   return text + ") " + list_text(f.body);

@@ -9,6 +9,9 @@
 // entry.
 #include "syntax/parser.h"
 
+#include <algorithm>
+#include <array>
+#include <memory>
 #include <utility>
 
 #include "failure.h"
@@ -69,141 +72,219 @@ ParseError error_at(SourcePosition position, ErrorEntry entry) {
   return e;
 }
 
+// --- the token array and the grammar over it --------------------------------
+
+// A parser state is the index of the raw token that follows the last token
+// taken (or 0 at the start). Its position is where that raw token starts:
+// just after the last token taken, before any whitespace.
+using State = uint32_t;
+
 template <class T>
-Reply<T> fail(ParseError error, bool consumed) {
-  Reply<T> r{std::nullopt, ParserState{{}, TokenStream("")}, std::move(error), consumed};
-  return r;
+struct Result {
+  std::optional<T> value;  // present on success
+  State state = 0;         // the advanced state, on success
+  ParseError error;        // on failure
+  bool consumed = false;
+
+  bool ok() const { return value.has_value(); }
+};
+
+template <class T>
+Result<T> fail(ParseError error, bool consumed) {
+  return Result<T>{std::nullopt, 0, std::move(error), consumed};
 }
 
 template <class T>
-Reply<T> succeed(T value, const ParserState& state) {
-  return Reply<T>{std::move(value), state, {}, true};
+Result<T> succeed(T value, State state) {
+  return Result<T>{std::move(value), state, {}, true};
 }
 
 // Passes on the failure of an element, turning it consumed when an earlier
 // element of the sequence took a token.
 template <class T, class U>
-Reply<T> propagate(Reply<U>& failed, bool earlier_consumed) {
+Result<T> propagate(Result<U>& failed, bool earlier_consumed) {
   return fail<T>(std::move(failed.error), failed.consumed || earlier_consumed);
 }
 
+struct Unit {};
+
+struct Name {
+  std::string_view text;
+  SourcePosition position;
+};
+
+class Grammar {
+ public:
+  Grammar(std::string_view source, const std::vector<RawToken>& tokens, TreeArena& arena)
+      : source_(source),
+        tokens_(tokens.data()),
+        end_(static_cast<State>(tokens.size() - 1)),
+        arena_(&arena) {}
+
+  Result<Function> function_rule(State s);
+  void add_unexpected(ParseError& error, State start) const;
+
+ private:
+  SourcePosition position(State s) const { return {tokens_[s].line, tokens_[s].column}; }
+  std::string_view text(State i) const {
+    return source_.substr(tokens_[i].offset, tokens_[i + 1].offset - tokens_[i].offset);
+  }
+  // The index of the next token that is not whitespace (end_ at the end of
+  // the text). Whitespace runs are maximal, so at most one is skipped.
+  State skip(State s) const {
+    return s < end_ && (tokens_[s].flags & RawToken::kWhitespace) ? s + 1 : s;
+  }
+  // The text of the next token, or nothing at the end of the text. Builds no
+  // error: the fast paths below use it where the outcome of a rule is
+  // already decided by its first token, and fall back to the rule itself
+  // otherwise.
+  std::optional<std::string_view> peek(State s) const {
+    const State i = skip(s);
+    if (i == end_) return std::nullopt;
+    return text(i);
+  }
+  // An optional exact text: true and the state after it when the next token
+  // is x. Where an option ends on an empty failure its error is dropped, so
+  // none is built.
+  bool next_is(State s, std::string_view x, State* after) const {
+    const State i = skip(s);
+    if (i == end_ || text(i) != x) return false;
+    *after = i + 1;
+    return true;
+  }
+  // The next token that is not whitespace, or the end-of-input failure at
+  // the end of the text, after any whitespace skipped.
+  Result<State> next_token(State s) const {
+    const State i = skip(s);
+    if (i == end_) {
+      return fail<State>(
+          error_at(position(i), ErrorEntry{EntryKind::Unexpected, std::string(kEndOfInput)}),
+          false);
+    }
+    return succeed(i, i + 1);
+  }
+  template <class T>
+  Result<T> composite(Result<T> reply, State start) const {
+    if (!reply.ok() && !reply.consumed) add_unexpected(reply.error, start);
+    return reply;
+  }
+
+  // A node of the tree, in the arena.
+  ExprPtr boxed(const Expression& e) const {
+    Expression* node = arena_->allocate<Expression>(1);
+    std::construct_at(node, e);
+    return ExprPtr(node);
+  }
+  // Statements of the list being read go onto one stack shared by all
+  // nesting levels; a finished list moves into the arena in one piece.
+  StatementList finish_list(std::size_t start) const {
+    const std::size_t count = pending_.size() - start;
+    Statement* list = arena_->allocate<Statement>(count);
+    std::uninitialized_copy(pending_.begin() + static_cast<std::ptrdiff_t>(start), pending_.end(),
+                            list);
+    pending_.resize(start);
+    return StatementList(list, count);
+  }
+
+  Result<Unit> literal(State s, std::string_view x) const;
+  Result<Type> type_rule(State s) const;
+  Result<Name> identifier(State s) const;
+  Result<int8_t> integer_literal(State s) const;
+  Result<Expression> operand(State s) const;
+  Result<Expression> single_expr(State s) const;
+  Result<Expression> expression(State s) const;
+  Result<BooleanExpr> boolean_expr(State s) const;
+  Result<Unit> statements(State s) const;
+  Result<BooleanExpr> condition_group(State s) const;
+  Result<StatementList> block(State s) const;
+  Result<Statement> while_statement(State s) const;
+  Result<Statement> if_statement(State s) const;
+  Result<Statement> return_part(State s) const;
+  Result<Statement> assignment_part(State s) const;
+  Result<Statement> simple_statement_failure(State s, ParseError assignment_error) const;
+  Result<Statement> simple_statement(State s) const;
+  Result<Statement> statement_failure(State s, ParseError simple_error) const;
+  Result<Statement> statement(State s) const;
+  Result<Statement> declaration(State s) const;
+  Result<StatementList> function_body(State s) const;
+  Result<Parameter> parameter(State s) const;
+  Result<std::vector<Parameter>> parameter_list(State s) const;
+
+  std::string_view source_;
+  const RawToken* tokens_;
+  State end_;  // the index of the end entry
+  TreeArena* arena_;
+  mutable std::vector<Statement> pending_;
+  struct Link {
+    bool plus;
+    Expression operand;
+  };
+  mutable std::vector<Link> chain_;  // the operands of the chain being read
+};
+
 // The Unexpected entry of a composite rule that failed empty: the raw token
 // at the rule's start, if the text is not exhausted there.
-void add_unexpected(ParseError& error, const ParserState& start) {
-  TokenStream stream = start.stream;
-  if (std::optional<Token> token = stream.uncons()) {
-    error.add_entry(ErrorEntry{EntryKind::Unexpected, std::string(token->text), true});
-  }
-}
-
-template <class T>
-Reply<T> composite(Reply<T> reply, const ParserState& start) {
-  if (!reply.ok() && !reply.consumed) add_unexpected(reply.error, start);
-  return reply;
+void Grammar::add_unexpected(ParseError& error, State start) const {
+  if (start < end_)
+    error.add_entry(ErrorEntry{EntryKind::Unexpected, std::string(text(start)), true});
 }
 
 // --- primitives -------------------------------------------------------------
 
-struct Unit {};
-
 // Literal x: the token whose text is exactly x.
-Reply<Unit> literal(const ParserState& s, std::string_view x) {
-  Reply<Token> t = uncons_token(s);
-  if (!t.ok()) return fail<Unit>(std::move(t.error), false);
-  if (t.value->text != x) return fail<Unit>(error_at(s.position, expected(x)), false);
+Result<Unit> Grammar::literal(State s, std::string_view x) const {
+  Result<State> t = next_token(s);
+  if (!t.ok()) return propagate<Unit>(t, false);
+  if (text(*t.value) != x) return fail<Unit>(error_at(position(s), expected(x)), false);
   return succeed(Unit{}, t.state);
 }
 
-// The text of the next token, or nothing at the end of the text. Builds no
-// error: the fast paths below use it where the outcome of a rule is already
-// decided by its first token, and fall back to the rule itself otherwise.
-std::optional<std::string_view> peek(const ParserState& s, ParserState* after = nullptr) {
-  ParserState state = s;
-  const std::optional<std::string_view> text = skip_to_token(state);
-  if (text && after != nullptr) *after = state;
-  return text;
-}
-
-// An optional exact text: true and the state after it when the next token
-// is x. Where an option ends on an empty failure its error is dropped, so
-// none is built.
-bool next_is(const ParserState& s, std::string_view x, ParserState* after) {
-  ParserState state = s;
-  if (peek(s, &state) != x) return false;
-  *after = state;
-  return true;
-}
-
 // Type: "int" | "void".
-Reply<Type> type_rule(const ParserState& s) {
-  Reply<Token> t = uncons_token(s);
-  if (!t.ok()) return fail<Type>(std::move(t.error), false);
-  if (t.value->text == "int") return succeed(Type::Int, t.state);
-  if (t.value->text == "void") return succeed(Type::Void, t.state);
-  return fail<Type>(error_at(s.position, expected("type name")), false);
-}
-
-struct Name {
-  std::string text;
-  SourcePosition position;
-};
-
-bool is_name(std::string_view text) {
-  std::size_t offset = 0;
-  bool first = true;
-  while (offset < text.size()) {
-    std::size_t length;
-    const char32_t c = decode(text, offset, &length);
-    if (!is_word_char(c)) return false;
-    if (first && is_numeric_char(c)) return false;
-    first = false;
-    offset += length;
-  }
-  return true;
+Result<Type> Grammar::type_rule(State s) const {
+  Result<State> t = next_token(s);
+  if (!t.ok()) return propagate<Type>(t, false);
+  const std::string_view word = text(*t.value);
+  if (word == "int") return succeed(Type::Int, t.state);
+  if (word == "void") return succeed(Type::Void, t.state);
+  return fail<Type>(error_at(position(s), expected("type name")), false);
 }
 
 // Identifier: a word token that does not begin with a numeric character.
-Reply<Name> identifier(const ParserState& s) {
-  Reply<Token> t = uncons_token(s);
-  if (!t.ok()) return fail<Name>(std::move(t.error), false);
-  if (!is_name(t.value->text)) {
+Result<Name> Grammar::identifier(State s) const {
+  Result<State> t = next_token(s);
+  if (!t.ok()) return propagate<Name>(t, false);
+  const State i = *t.value;
+  if (!(tokens_[i].flags & RawToken::kName)) {
     return fail<Name>(
-        error_at(s.position, message("Invalid identifier '" + std::string(t.value->text) + "'")),
-        false);
+        error_at(position(s), message("Invalid identifier '" + std::string(text(i)) + "'")), false);
   }
-  return succeed(Name{std::string(t.value->text), s.position}, t.state);
+  return succeed(Name{text(i), position(s)}, t.state);
 }
 
 // integer_literal: a token of numeric characters, converted digit by digit
 // from the left into a value from 0 to 127.
-Reply<int8_t> integer_literal(const ParserState& s) {
-  Reply<Token> t = uncons_token(s);
-  if (!t.ok()) return fail<int8_t>(std::move(t.error), false);
-  const std::string_view text = t.value->text;
-  std::size_t offset = 0;
-  while (offset < text.size()) {
-    std::size_t length;
-    if (!is_numeric_char(decode(text, offset, &length))) {
-      ParseError e =
-          error_at(s.position, message("Integer literal contains non-numeric character(s)"));
-      add_unexpected(e, s);
-      return fail<int8_t>(std::move(e), false);
-    }
-    offset += length;
+Result<int8_t> Grammar::integer_literal(State s) const {
+  Result<State> t = next_token(s);
+  if (!t.ok()) return propagate<int8_t>(t, false);
+  const State i = *t.value;
+  if (!(tokens_[i].flags & RawToken::kNumeric)) {
+    ParseError e =
+        error_at(position(s), message("Integer literal contains non-numeric character(s)"));
+    add_unexpected(e, s);
+    return fail<int8_t>(std::move(e), false);
   }
+  const SourcePosition after = position(t.state);
   int value = 0;
-  for (char c : text) {
+  for (char c : text(i)) {
     if (c < '0' || c > '9') {
       return fail<int8_t>(
-          error_at(t.state.position, ErrorEntry{EntryKind::Other, "invalid digit found in string"}),
-          true);
+          error_at(after, ErrorEntry{EntryKind::Other, "invalid digit found in string"}), true);
     }
     value = value * 10 + (c - '0');
     if (value > 127) {
-      return fail<int8_t>(error_at(t.state.position, ErrorEntry{EntryKind::Other,
-                                                                "number too large to fit in "
-                                                                "target type"}),
-                          true);
+      return fail<int8_t>(
+          error_at(after, ErrorEntry{EntryKind::Other, "number too large to fit in target type"}),
+          true);
     }
   }
   return succeed(static_cast<int8_t>(value), t.state);
@@ -216,32 +297,31 @@ Expression make_literal(int8_t v) {
 }
 
 // operand: integer_literal | Identifier
-Reply<Expression> operand(const ParserState& s) {
-  ParserState after = s;
-  if (const std::optional<std::string_view> next = peek(s, &after); next && is_name(*next)) {
+Result<Expression> Grammar::operand(State s) const {
+  const State i = skip(s);
+  if (i < end_ && (tokens_[i].flags & RawToken::kName)) {
     // A name is never all numeric, so integer_literal fails empty on it.
-    return succeed(Expression{expr::Variable{std::string(*next), s.position}}, after);
+    return succeed(Expression{expr::Variable{text(i), position(s)}}, i + 1);
   }
-  Reply<int8_t> number = integer_literal(s);
+  Result<int8_t> number = integer_literal(s);
   if (number.ok()) return succeed(make_literal(*number.value), number.state);
   if (number.consumed) return propagate<Expression>(number, false);
-  Reply<Name> name = identifier(s);
+  Result<Name> name = identifier(s);
   if (name.ok()) {
-    return succeed(Expression{expr::Variable{std::move(name.value->text), name.value->position}},
-                   name.state);
+    return succeed(Expression{expr::Variable{name.value->text, name.value->position}}, name.state);
   }
   ParseError e = ParseError::merge(std::move(number.error), std::move(name.error));
   return composite(fail<Expression>(std::move(e), false), s);
 }
 
 // SingleExpr: ["-"] operand
-Reply<Expression> single_expr(const ParserState& s) {
-  ParserState at = s;
+Result<Expression> Grammar::single_expr(State s) const {
+  State at = s;
   const bool minus = next_is(s, "-", &at);
-  Reply<Expression> value = operand(at);
+  Result<Expression> value = operand(at);
   if (!value.ok()) return composite(propagate<Expression>(value, minus), s);
   if (minus) {
-    value.value = Expression{expr::Negation{boxed(std::move(*value.value))}};
+    value.value = Expression{expr::Negation{boxed(*value.value)}};
   }
   return value;
 }
@@ -252,49 +332,45 @@ Reply<Expression> single_expr(const ParserState& s) {
 // the first operator that is not followed by a SingleExpr, and the failure
 // of that operand is dropped. The chain is collected in a loop and nested to
 // the right afterwards, which is the tree the recursive rule builds.
-Reply<Expression> expression(const ParserState& s) {
-  Reply<Expression> first = single_expr(s);
+Result<Expression> Grammar::expression(State s) const {
+  Result<Expression> first = single_expr(s);
   if (!first.ok()) return composite(std::move(first), s);
-  struct Link {
-    bool plus;
-    Expression operand;
-  };
-  std::vector<Link> rest;
-  ParserState at = first.state;
+  std::vector<Link>& rest = chain_;
+  rest.clear();
+  State at = first.state;
   for (;;) {
-    ParserState after_op = at;
+    State after_op = at;
     const bool plus = next_is(at, "+", &after_op);
     if (!plus && !next_is(at, "-", &after_op)) break;
-    Reply<Expression> next = single_expr(after_op);
+    Result<Expression> next = single_expr(after_op);
     if (!next.ok()) break;
-    rest.push_back(Link{plus, std::move(*next.value)});
+    rest.push_back(Link{plus, *next.value});
     at = next.state;
   }
   if (rest.empty()) return first;
   // Operands o0 op1 o1 ... opn on become o0 op1 (o1 op2 (... opn on)).
-  Expression tail = std::move(rest.back().operand);
+  Expression tail = rest.back().operand;
   for (std::size_t i = rest.size() - 1; i > 0; --i) {
-    ExprPtr left = boxed(std::move(rest[i - 1].operand));
-    ExprPtr right = boxed(std::move(tail));
-    tail = rest[i].plus ? Expression{expr::Addition{std::move(left), std::move(right)}}
-                        : Expression{expr::Subtraction{std::move(left), std::move(right)}};
+    const ExprPtr left = boxed(rest[i - 1].operand);
+    const ExprPtr right = boxed(tail);
+    tail = rest[i].plus ? Expression{expr::Addition{left, right}}
+                        : Expression{expr::Subtraction{left, right}};
   }
-  ExprPtr left = boxed(std::move(*first.value));
-  ExprPtr right = boxed(std::move(tail));
-  Expression whole = rest[0].plus
-                         ? Expression{expr::Addition{std::move(left), std::move(right)}}
-                         : Expression{expr::Subtraction{std::move(left), std::move(right)}};
+  const ExprPtr left = boxed(*first.value);
+  const ExprPtr right = boxed(tail);
+  Expression whole = rest[0].plus ? Expression{expr::Addition{left, right}}
+                                  : Expression{expr::Subtraction{left, right}};
   return succeed(std::move(whole), at);
 }
 
 // BooleanExpr: Expression ("==" | "!=" | ">=" | "<=" | ">" | "<") Expression
-Reply<BooleanExpr> boolean_expr(const ParserState& s) {
-  Reply<Expression> first = expression(s);
+Result<BooleanExpr> Grammar::boolean_expr(State s) const {
+  Result<Expression> first = expression(s);
   if (!first.ok()) return composite(propagate<BooleanExpr>(first, false), s);
   static constexpr std::string_view kOperators[] = {"==", "!=", ">=", "<=", ">", "<"};
   int chosen = -1;
-  ParserState after_op = first.state;
-  if (const std::optional<std::string_view> op = peek(first.state, &after_op)) {
+  const State op_at = skip(first.state);
+  if (const std::optional<std::string_view> op = peek(first.state)) {
     for (int i = 0; i < 6; ++i) {
       if (*op == kOperators[i]) chosen = i;
     }
@@ -308,7 +384,7 @@ Reply<BooleanExpr> boolean_expr(const ParserState& s) {
     add_unexpected(error, first.state);
     return fail<BooleanExpr>(std::move(error), true);
   }
-  Reply<Expression> second = expression(after_op);
+  Result<Expression> second = expression(op_at + 1);
   if (!second.ok()) return propagate<BooleanExpr>(second, true);
   Expression a = std::move(*first.value);
   Expression b = std::move(*second.value);
@@ -340,83 +416,81 @@ Reply<BooleanExpr> boolean_expr(const ParserState& s) {
 
 // --- statements -------------------------------------------------------------
 
-Reply<Statement> statement(const ParserState& s);
-
 // statements: Statement*
-Reply<StatementList> statements(const ParserState& s) {
-  StatementList list;
-  ParserState at = s;
+//
+// The statements read go onto the pending stack; the caller makes them a list.
+Result<Unit> Grammar::statements(State s) const {
+  State at = s;
   bool consumed = false;
   // A statement fails empty on "}" and at the end of the text: neither is a
   // keyword or a name.
   for (;;) {
     const std::optional<std::string_view> next = peek(at);
     if (!next || *next == "}") break;
-    Reply<Statement> one = statement(at);
+    Result<Statement> one = statement(at);
     if (!one.ok()) {
-      if (one.consumed) return propagate<StatementList>(one, consumed);
+      if (one.consumed) return propagate<Unit>(one, consumed);
       break;
     }
-    list.push_back(std::move(*one.value));
+    pending_.push_back(*one.value);
     at = one.state;
     consumed = true;
   }
-  return Reply<StatementList>{std::move(list), at, {}, consumed};
+  return Result<Unit>{Unit{}, at, {}, consumed};
 }
 
 // "(" BooleanExpr ")"
 //
 // Rules that nested blocks do not recurse through are kept out of line, so
 // that their locals do not widen the frames that do recur.
-[[gnu::noinline]] Reply<BooleanExpr> condition_group(const ParserState& s) {
-  Reply<Unit> open = literal(s, "(");
+[[gnu::noinline]] Result<BooleanExpr> Grammar::condition_group(State s) const {
+  Result<Unit> open = literal(s, "(");
   if (!open.ok()) return composite(propagate<BooleanExpr>(open, false), s);
-  Reply<BooleanExpr> condition = boolean_expr(open.state);
+  Result<BooleanExpr> condition = boolean_expr(open.state);
   if (!condition.ok()) return propagate<BooleanExpr>(condition, true);
-  Reply<Unit> close = literal(condition.state, ")");
+  Result<Unit> close = literal(condition.state, ")");
   if (!close.ok()) return propagate<BooleanExpr>(close, true);
   condition.state = close.state;
   return condition;
 }
 
 // "{" statements "}"
-Reply<StatementList> block(const ParserState& s) {
-  Reply<Unit> open = literal(s, "{");
+Result<StatementList> Grammar::block(State s) const {
+  Result<Unit> open = literal(s, "{");
   if (!open.ok()) return composite(propagate<StatementList>(open, false), s);
-  Reply<StatementList> body = statements(open.state);
+  const std::size_t start = pending_.size();
+  Result<Unit> body = statements(open.state);
   if (!body.ok()) return propagate<StatementList>(body, true);
-  Reply<Unit> close = literal(body.state, "}");
+  Result<Unit> close = literal(body.state, "}");
   if (!close.ok()) return propagate<StatementList>(close, true);
-  body.state = close.state;
-  body.consumed = true;
-  return body;
+  return succeed(finish_list(start), close.state);
 }
 
 // while-statement: "while" "(" BooleanExpr ")" "{" statements "}"
-Reply<Statement> while_statement(const ParserState& s) {
-  Reply<Unit> keyword = literal(s, "while");
+Result<Statement> Grammar::while_statement(State s) const {
+  Result<Unit> keyword = literal(s, "while");
   if (!keyword.ok()) return composite(propagate<Statement>(keyword, false), s);
-  Reply<BooleanExpr> condition = condition_group(keyword.state);
+  Result<BooleanExpr> condition = condition_group(keyword.state);
   if (!condition.ok()) return propagate<Statement>(condition, true);
-  Reply<StatementList> body = block(condition.state);
+  Result<StatementList> body = block(condition.state);
   if (!body.ok()) return propagate<Statement>(body, true);
   return succeed(Statement{stmt::While{std::move(*condition.value), std::move(*body.value)}},
                  body.state);
 }
 
 // if-statement: "if" "(" BooleanExpr ")" "{" statements "}" ["else" "{" statements "}"]
-Reply<Statement> if_statement(const ParserState& s) {
-  Reply<Unit> keyword = literal(s, "if");
+Result<Statement> Grammar::if_statement(State s) const {
+  Result<Unit> keyword = literal(s, "if");
   if (!keyword.ok()) return composite(propagate<Statement>(keyword, false), s);
-  Reply<BooleanExpr> condition = condition_group(keyword.state);
+  Result<BooleanExpr> condition = condition_group(keyword.state);
   if (!condition.ok()) return propagate<Statement>(condition, true);
-  Reply<StatementList> then_body = block(condition.state);
+  Result<StatementList> then_body = block(condition.state);
   if (!then_body.ok()) return propagate<Statement>(then_body, true);
-  ParserState end = then_body.state;
+  State end = then_body.state;
   std::optional<StatementList> else_body;
-  ParserState after_else = end;
+  State after_else = end;
   if (next_is(end, "else", &after_else)) {
-    Reply<StatementList> body = block(after_else);
+    Result<StatementList> body = block(after_else);
     if (!body.ok()) return propagate<Statement>(body, true);
     else_body = std::move(*body.value);
     end = body.state;
@@ -427,42 +501,42 @@ Reply<Statement> if_statement(const ParserState& s) {
 }
 
 // return-part: "return" Expression
-Reply<Statement> return_part(const ParserState& s) {
-  Reply<Unit> keyword = literal(s, "return");
+Result<Statement> Grammar::return_part(State s) const {
+  Result<Unit> keyword = literal(s, "return");
   if (!keyword.ok()) return composite(propagate<Statement>(keyword, false), s);
-  Reply<Expression> value = expression(keyword.state);
+  Result<Expression> value = expression(keyword.state);
   if (!value.ok()) return propagate<Statement>(value, true);
-  return succeed(Statement{stmt::Return{s.position, std::move(*value.value)}}, value.state);
+  return succeed(Statement{stmt::Return{position(s), std::move(*value.value)}}, value.state);
 }
 
 // assignment-part: Identifier "=" Expression
-Reply<Statement> assignment_part(const ParserState& s) {
-  Reply<Name> name = identifier(s);
+Result<Statement> Grammar::assignment_part(State s) const {
+  Result<Name> name = identifier(s);
   if (!name.ok()) return composite(propagate<Statement>(name, false), s);
-  Reply<Unit> equals = literal(name.state, "=");
+  Result<Unit> equals = literal(name.state, "=");
   if (!equals.ok()) return propagate<Statement>(equals, true);
-  Reply<Expression> value = expression(equals.state);
+  Result<Expression> value = expression(equals.state);
   if (!value.ok()) return propagate<Statement>(value, true);
-  return succeed(Statement{stmt::Assignment{std::move(name.value->text), name.value->position,
-                                            std::move(*value.value)}},
-                 value.state);
+  return succeed(
+      Statement{stmt::Assignment{name.value->text, name.value->position, std::move(*value.value)}},
+      value.state);
 }
 
 // The failure of a simple statement when both parts failed empty.
-[[gnu::noinline]] Reply<Statement> simple_statement_failure(const ParserState& s,
-                                                            ParseError assignment_error) {
+[[gnu::noinline]] Result<Statement> Grammar::simple_statement_failure(
+    State s, ParseError assignment_error) const {
   ParseError e = ParseError::merge(return_part(s).error, std::move(assignment_error));
   return composite(fail<Statement>(std::move(e), false), s);
 }
 
 // simple-statement: (return-part | assignment-part) ";"
-[[gnu::noinline]] Reply<Statement> simple_statement(const ParserState& s) {
+[[gnu::noinline]] Result<Statement> Grammar::simple_statement(State s) const {
   // Only "return" gets past the start of return-part; after any other token
   // the assignment is the one alternative that can succeed or commit.
-  Reply<Statement> part = peek(s) == "return" ? return_part(s) : assignment_part(s);
+  Result<Statement> part = peek(s) == "return" ? return_part(s) : assignment_part(s);
   if (!part.ok() && !part.consumed) return simple_statement_failure(s, std::move(part.error));
   if (!part.ok()) return part;
-  Reply<Unit> semicolon = literal(part.state, ";");
+  Result<Unit> semicolon = literal(part.state, ";");
   if (!semicolon.ok()) return propagate<Statement>(semicolon, true);
   part.state = semicolon.state;
   return part;
@@ -471,91 +545,89 @@ Reply<Statement> assignment_part(const ParserState& s) {
 // The failure of a statement when all three alternatives failed empty:
 // their errors merged in order. Kept out of line so that the frames of the
 // recursion through nested blocks stay small.
-[[gnu::noinline]] Reply<Statement> statement_failure(const ParserState& s,
-                                                     ParseError simple_error) {
+[[gnu::noinline]] Result<Statement> Grammar::statement_failure(State s,
+                                                               ParseError simple_error) const {
   ParseError error = ParseError::merge(while_statement(s).error, if_statement(s).error);
   error = ParseError::merge(std::move(error), std::move(simple_error));
   return composite(fail<Statement>(std::move(error), false), s);
 }
 
 // Statement: while-statement | if-statement | simple-statement
-Reply<Statement> statement(const ParserState& s) {
+Result<Statement> Grammar::statement(State s) const {
   // The first token decides which alternative can get past its keyword;
   // the merged error of all three is only needed when none does.
   const std::optional<std::string_view> keyword = peek(s);
   if (keyword == "while") return while_statement(s);
   if (keyword == "if") return if_statement(s);
-  Reply<Statement> simple = simple_statement(s);
+  Result<Statement> simple = simple_statement(s);
   if (simple.ok() || simple.consumed) return simple;
   return statement_failure(s, std::move(simple.error));
 }
 
 // declaration: "int" Identifier "=" integer_literal ";"
-Reply<Statement> declaration(const ParserState& s) {
-  Reply<Unit> keyword = literal(s, "int");
+Result<Statement> Grammar::declaration(State s) const {
+  Result<Unit> keyword = literal(s, "int");
   if (!keyword.ok()) return composite(propagate<Statement>(keyword, false), s);
-  Reply<Name> name = identifier(keyword.state);
+  Result<Name> name = identifier(keyword.state);
   if (!name.ok()) return propagate<Statement>(name, true);
-  Reply<Unit> equals = literal(name.state, "=");
+  Result<Unit> equals = literal(name.state, "=");
   if (!equals.ok()) return propagate<Statement>(equals, true);
-  Reply<int8_t> value = integer_literal(equals.state);
+  Result<int8_t> value = integer_literal(equals.state);
   if (!value.ok()) return propagate<Statement>(value, true);
-  Reply<Unit> semicolon = literal(value.state, ";");
+  Result<Unit> semicolon = literal(value.state, ";");
   if (!semicolon.ok()) return propagate<Statement>(semicolon, true);
-  return succeed(Statement{stmt::Declaration{std::move(name.value->text), name.value->position,
+  return succeed(Statement{stmt::Declaration{name.value->text, name.value->position,
                                              make_literal(*value.value)}},
                  semicolon.state);
 }
 
 // "{" declaration* Statement* "}"
-Reply<StatementList> function_body(const ParserState& s) {
-  Reply<Unit> open = literal(s, "{");
+Result<StatementList> Grammar::function_body(State s) const {
+  Result<Unit> open = literal(s, "{");
   if (!open.ok()) return composite(propagate<StatementList>(open, false), s);
-  StatementList body;
-  ParserState at = open.state;
+  const std::size_t start = pending_.size();
+  State at = open.state;
   // A declaration fails empty exactly when the next token is not "int".
   while (peek(at) == "int") {
-    Reply<Statement> one = declaration(at);
+    Result<Statement> one = declaration(at);
     if (!one.ok()) {
       if (one.consumed) return propagate<StatementList>(one, true);
       break;
     }
-    body.push_back(std::move(*one.value));
+    pending_.push_back(*one.value);
     at = one.state;
   }
-  Reply<StatementList> rest = statements(at);
+  Result<Unit> rest = statements(at);
   if (!rest.ok()) return propagate<StatementList>(rest, true);
-  for (Statement& st : *rest.value) body.push_back(std::move(st));
-  Reply<Unit> close = literal(rest.state, "}");
+  Result<Unit> close = literal(rest.state, "}");
   if (!close.ok()) return propagate<StatementList>(close, true);
-  return succeed(std::move(body), close.state);
+  return succeed(finish_list(start), close.state);
 }
 
 // parameter: Type Identifier
-Reply<Parameter> parameter(const ParserState& s) {
-  Reply<Type> type = type_rule(s);
+Result<Parameter> Grammar::parameter(State s) const {
+  Result<Type> type = type_rule(s);
   if (!type.ok()) return composite(propagate<Parameter>(type, false), s);
-  Reply<Name> name = identifier(type.state);
+  Result<Name> name = identifier(type.state);
   if (!name.ok()) return propagate<Parameter>(name, true);
-  return succeed(Parameter{*type.value, std::move(name.value->text), name.value->position},
-                 name.state);
+  return succeed(Parameter{*type.value, name.value->text, name.value->position}, name.state);
 }
 
 // "(" [parameter ("," parameter)*] ")"
-Reply<std::vector<Parameter>> parameter_list(const ParserState& s) {
+Result<std::vector<Parameter>> Grammar::parameter_list(State s) const {
   using List = std::vector<Parameter>;
-  Reply<Unit> open = literal(s, "(");
+  Result<Unit> open = literal(s, "(");
   if (!open.ok()) return composite(propagate<List>(open, false), s);
   List list;
-  ParserState at = open.state;
-  Reply<Parameter> first = parameter(at);
+  State at = open.state;
+  Result<Parameter> first = parameter(at);
   if (first.ok()) {
     list.push_back(std::move(*first.value));
     at = first.state;
     for (;;) {
-      ParserState after_comma = at;
+      State after_comma = at;
       if (!next_is(at, ",", &after_comma)) break;
-      Reply<Parameter> next = parameter(after_comma);
+      Result<Parameter> next = parameter(after_comma);
       if (!next.ok()) return propagate<List>(next, true);
       list.push_back(std::move(*next.value));
       at = next.state;
@@ -563,24 +635,24 @@ Reply<std::vector<Parameter>> parameter_list(const ParserState& s) {
   } else if (first.consumed) {
     return propagate<List>(first, true);
   }
-  Reply<Unit> close = literal(at, ")");
+  Result<Unit> close = literal(at, ")");
   if (!close.ok()) return propagate<List>(close, true);
   return succeed(std::move(list), close.state);
 }
 
 // function: Type Identifier "(" parameters ")" "{" declarations statements "}"
-Reply<Function> function_rule(const ParserState& s) {
-  Reply<Type> type = type_rule(s);
+Result<Function> Grammar::function_rule(State s) {
+  Result<Type> type = type_rule(s);
   if (!type.ok()) return composite(propagate<Function>(type, false), s);
-  Reply<Name> name = identifier(type.state);
+  Result<Name> name = identifier(type.state);
   if (!name.ok()) return propagate<Function>(name, true);
-  Reply<std::vector<Parameter>> parameters = parameter_list(name.state);
+  Result<std::vector<Parameter>> parameters = parameter_list(name.state);
   if (!parameters.ok()) return propagate<Function>(parameters, true);
-  Reply<StatementList> body = function_body(parameters.state);
+  Result<StatementList> body = function_body(parameters.state);
   if (!body.ok()) return propagate<Function>(body, true);
-  return succeed(Function{*type.value, std::move(name.value->text), std::move(*parameters.value),
-                          std::move(*body.value)},
-                 body.state);
+  return succeed(
+      Function{*type.value, name.value->text, std::move(*parameters.value), *body.value, nullptr},
+      body.state);
 }
 
 }  // namespace
@@ -661,8 +733,9 @@ Reply<Token> uncons_token(const ParserState& state) {
     return Reply<Token>{Token{*text}, s, {}, true};
   }
   // The end of the text, after any whitespace skipped on the way.
-  return fail<Token>(
-      error_at(s.position, ErrorEntry{EntryKind::Unexpected, std::string(kEndOfInput)}), false);
+  return Reply<Token>{
+      std::nullopt, ParserState{{}, TokenStream("")},
+      error_at(s.position, ErrorEntry{EntryKind::Unexpected, std::string(kEndOfInput)}), false};
 }
 
 // --- errors -----------------------------------------------------------------
@@ -701,11 +774,97 @@ ParseError ParseError::merge(ParseError first, ParseError second) {
   return first;
 }
 
+std::vector<RawToken> lex(std::string_view text) {
+  enum Class : uint8_t { kOther, kWord, kSpace, kOperator, kEquals, kNewline };
+  static constexpr auto kAscii = [] {
+    std::array<uint8_t, 128> table{};
+    for (int c = 'a'; c <= 'z'; ++c) table[c] = kWord;
+    for (int c = 'A'; c <= 'Z'; ++c) table[c] = kWord;
+    for (int c = '0'; c <= '9'; ++c) table[c] = kWord;
+    table['_'] = kWord;
+    for (int c = 0x09; c <= 0x0D; ++c) table[c] = kSpace;
+    table[' '] = kSpace;
+    table['\n'] = kNewline;
+    table['!'] = table['<'] = table['>'] = kOperator;
+    table['='] = kEquals;
+    return table;
+  }();
+  // The class of the character at offset, its length, and whether it is numeric.
+  const auto classify = [&](std::size_t offset, std::size_t* length, bool* numeric) -> Class {
+    const auto b = static_cast<unsigned char>(text[offset]);
+    if (b < 0x80) {
+      *length = 1;
+      *numeric = b >= '0' && b <= '9';
+      return static_cast<Class>(kAscii[b]);
+    }
+    const char32_t c = decode(text, offset, length);
+    *numeric = is_numeric_char(c);
+    if (*numeric || is_word_char(c)) return kWord;
+    return is_whitespace_char(c) ? kSpace : kOther;
+  };
+
+  std::vector<RawToken> tokens;
+  tokens.reserve(text.size() / 2 + 2);
+  int32_t line = 1;
+  int32_t column = 1;
+  std::size_t offset = 0;
+  while (offset < text.size()) {
+    RawToken token{static_cast<uint32_t>(offset), line, column, 0};
+    std::size_t length;
+    bool numeric;
+    const Class first = classify(offset, &length, &numeric);
+    offset += length;
+    ++column;
+    if (first == kWord) {
+      // Word characters, none of them whitespace.
+      bool all_numeric = numeric;
+      bool ascii_digits = length == 1 && numeric;
+      const bool name = !numeric;
+      while (offset < text.size()) {
+        if (classify(offset, &length, &numeric) != kWord) break;
+        all_numeric = all_numeric && numeric;
+        ascii_digits = ascii_digits && length == 1 && numeric;
+        offset += length;
+        ++column;
+      }
+      token.flags = (name ? RawToken::kName : 0) | (all_numeric ? RawToken::kNumeric : 0) |
+                    (ascii_digits ? RawToken::kAsciiDigits : 0);
+    } else if (first == kSpace || first == kNewline) {
+      if (first == kNewline) ++line, column = 1;
+      while (offset < text.size()) {
+        const Class next = classify(offset, &length, &numeric);
+        if (next == kNewline) {
+          ++line, column = 1;
+        } else if (next == kSpace) {
+          ++column;
+        } else {
+          break;
+        }
+        offset += length;
+      }
+      token.flags = RawToken::kWhitespace;
+    } else if (first == kOperator || first == kEquals) {
+      // An operator starter takes at most one "=" after it.
+      if (offset < text.size() && text[offset] == '=') ++offset, ++column;
+    }
+    tokens.push_back(token);
+  }
+  tokens.push_back(RawToken{static_cast<uint32_t>(text.size()), line, column, 0});
+  return tokens;
+}
+
 std::variant<Function, ParseError> parse(std::string_view source) {
-  const ParserState initial{SourcePosition{1, 1}, TokenStream(source)};
-  Reply<Function> result = function_rule(initial);
-  if (result.ok()) return std::move(*result.value);
-  if (!result.consumed) add_unexpected(result.error, initial);
+  const std::vector<RawToken> tokens = lex(source);
+  // Room for the nodes of the densest text up front; pages that are not
+  // reached are never touched.
+  auto arena = std::make_unique<TreeArena>(std::max<std::size_t>(4096, 16 * source.size()));
+  Grammar grammar(source, tokens, *arena);
+  Result<Function> result = grammar.function_rule(0);
+  if (result.ok()) {
+    result.value->arena = std::move(arena);
+    return std::move(*result.value);
+  }
+  if (!result.consumed) grammar.add_unexpected(result.error, 0);
   return std::move(result.error);
 }
 

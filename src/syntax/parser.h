@@ -6,6 +6,7 @@
 // ordered choice tries its next alternative only after an empty failure.
 #pragma once
 
+#include <cstdint>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -91,6 +92,27 @@ Reply<Token> uncons_token(const ParserState& state);
 /// token's text; nothing at the end of the text (state is then past the
 /// trailing whitespace).
 std::optional<std::string_view> skip_to_token(ParserState& state);
+
+/// One raw token of a lexed text: where it starts in the text and in lines
+/// and columns, and what kind of token it is.
+struct RawToken {
+  uint32_t offset;
+  int32_t line;
+  int32_t column;
+  uint8_t flags;  // the kRaw* bits below
+
+  static constexpr uint8_t kWhitespace = 1;   // a run of whitespace
+  static constexpr uint8_t kName = 2;         // word characters, not starting with a numeral
+  static constexpr uint8_t kNumeric = 4;      // numeric characters only
+  static constexpr uint8_t kAsciiDigits = 8;  // "0" to "9" only
+};
+
+/// The raw tokens of a whole text, exactly as successive TokenStream::uncons
+/// calls group them, each with the position at which it starts (the
+/// position just after the token before it). A final entry with the text's
+/// size as offset holds the position at the end of the text. Token i spans
+/// offsets tokens[i].offset to tokens[i + 1].offset.
+std::vector<RawToken> lex(std::string_view text);
 
 /// Parses a whole source text as one function. Text after the function's
 /// closing brace is not read.

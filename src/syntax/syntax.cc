@@ -1,23 +1,28 @@
 // Diagnostic text of syntax tree nodes, used inside internal-failure messages.
 #include "syntax/syntax.h"
 
+#include <algorithm>
+#include <cstdint>
+
 #include "instr.h"
 #include "overload.h"
 
 namespace quern {
 
-void ExpressionDeleter::operator()(Expression* e) const {
-  while (e != nullptr) {
-    Expression* next = nullptr;
-    if (auto* a = std::get_if<expr::Addition>(&e->node)) next = a->right.release();
-    if (auto* s = std::get_if<expr::Subtraction>(&e->node)) next = s->right.release();
-    delete e;  // left operands are shallow
-    e = next;
+void* TreeArena::allocate_bytes(std::size_t size, std::size_t align) {
+  std::size_t pad = (align - reinterpret_cast<std::uintptr_t>(free_) % align) % align;
+  if (free_ == nullptr || pad + size > left_) {
+    const std::size_t block = std::max(next_block_, size + align);
+    blocks_.push_back(std::make_unique_for_overwrite<std::byte[]>(block));
+    free_ = blocks_.back().get();
+    left_ = block;
+    next_block_ = block * 2;
+    pad = (align - reinterpret_cast<std::uintptr_t>(free_) % align) % align;
   }
-}
-
-ExprPtr boxed(Expression e) {
-  return ExprPtr(new Expression(std::move(e)));
+  void* result = free_ + pad;
+  free_ += pad + size;
+  left_ -= pad + size;
+  return result;
 }
 
 std::string debug_text(const Expression& e) {

@@ -1,11 +1,14 @@
 // The syntax tree: what the parser builds and validation and translation read.
-// Plain data; every node owns its children.
+// Plain data; a Function owns all its nodes through one arena.
 #pragma once
 
 #include <cstdint>
 #include <memory>
 #include <optional>
+#include <span>
 #include <string>
+#include <string_view>
+#include <type_traits>
 #include <variant>
 #include <vector>
 
@@ -23,20 +26,53 @@ enum class Type { Void, Int };
 
 struct Expression;
 
-/// Deletes an expression without recursing along right-nested chains, so a
-/// chain of any length is released in constant stack space.
-struct ExpressionDeleter {
-  void operator()(Expression* e) const;
+/// The storage of one tree's nodes: expression nodes and statement lists are
+/// carved out of large blocks and all released together when the Function
+/// that owns the arena goes. Nodes hold nothing that needs destroying (names
+/// are views of the source text, children are pointers into the arena), so
+/// releasing a tree of any shape is a handful of frees, with no walk.
+class TreeArena {
+ public:
+  explicit TreeArena(std::size_t first_block = 4096) : next_block_(first_block) {}
+  TreeArena(const TreeArena&) = delete;
+  TreeArena& operator=(const TreeArena&) = delete;
+
+  /// Room for count objects of type T, uninitialised.
+  template <class T>
+  T* allocate(std::size_t count) {
+    static_assert(std::is_trivially_destructible_v<T>);
+    return static_cast<T*>(allocate_bytes(sizeof(T) * count, alignof(T)));
+  }
+
+ private:
+  void* allocate_bytes(std::size_t size, std::size_t align);
+
+  std::vector<std::unique_ptr<std::byte[]>> blocks_;
+  std::byte* free_ = nullptr;
+  std::size_t left_ = 0;
+  std::size_t next_block_;
 };
-using ExprPtr = std::unique_ptr<Expression, ExpressionDeleter>;
-ExprPtr boxed(Expression e);
+
+/// A child expression. It points into the arena of the tree it belongs to,
+/// which owns it.
+class ExprPtr {
+ public:
+  ExprPtr() = default;
+  explicit ExprPtr(const Expression* e) : e_(e) {}
+  const Expression* get() const { return e_; }
+  const Expression& operator*() const { return *e_; }
+  const Expression* operator->() const { return e_; }
+
+ private:
+  const Expression* e_ = nullptr;
+};
 
 namespace expr {
 struct Literal {  // an integer token, 0 to 127
   int8_t value;
 };
 struct Variable {  // a name used as a value
-  std::string name;
+  std::string_view name;
   SourcePosition position;
 };
 struct Addition {  // left + right
@@ -75,11 +111,12 @@ struct BooleanExpr {
 };
 
 struct Statement;
-using StatementList = std::vector<Statement>;
+/// A list of statements, in source order; its elements live in the tree's arena.
+using StatementList = std::span<const Statement>;
 
 namespace stmt {
 struct Declaration {  // "int" name "=" integer ";" at the head of the function body
-  std::string name;
+  std::string_view name;
   SourcePosition position;
   Expression value;
 };
@@ -88,7 +125,7 @@ struct Return {  // "return" expression ";"; position is where the statement beg
   Expression value;
 };
 struct Assignment {  // name "=" expression ";"
-  std::string name;
+  std::string_view name;
   SourcePosition position;
   Expression value;
 };
@@ -109,15 +146,18 @@ struct Statement {
 
 struct Parameter {
   Type type;
-  std::string name;
+  std::string_view name;
   SourcePosition position;
 };
 
+/// The root of a tree. Names in the tree are views of the source text, which
+/// must outlive the Function; its nodes live in its arena.
 struct Function {
   Type return_type;
-  std::string name;
+  std::string_view name;
   std::vector<Parameter> parameters;
   StatementList body;  // all declarations first, then the other statements
+  std::unique_ptr<TreeArena> arena;
 };
 
 /// Diagnostic text, e.g. Negation(Variable("x", SourcePosition { line: 2, column: 7 })).
