@@ -3,6 +3,7 @@
 #include "instr.h"
 
 #include <cstdio>
+#include <cstring>
 
 #include "failure.h"
 #include "overload.h"
@@ -10,39 +11,49 @@
 namespace quern {
 namespace {
 
-void append_register(std::string& out, Register r) {
+char* put(char* out, std::string_view text) {
+  std::memcpy(out, text.data(), text.size());
+  return out + text.size();
+}
+
+char* put_register(char* out, Register r) {
   if (r.number > 1) internal_failure("Invalid register number: " + std::to_string(r.number));
-  out += 'r';
-  out += static_cast<char>('0' + r.number);
+  *out++ = 'r';
+  *out++ = static_cast<char>('0' + r.number);
+  return out;
 }
 
-void append_label(std::string& out, const Label& l) {
-  std::visit(
-      Overload{[](const label::None&) {},
-               [](const label::Address&) { internal_failure("Bare addresses are not printable"); },
-               [&](const label::Name& n) { out += n.text; }},
-      l);
+char* put_label(char* out, const Label& l) {
+  if (const auto* name = std::get_if<label::Name>(&l)) {
+    char scratch[NameId::kMaxFormatted];
+    return put(out, name->id.view(scratch));
+  }
+  if (std::holds_alternative<label::Address>(l)) {
+    internal_failure("Bare addresses are not printable");
+  }
+  return out;
 }
 
-void append_mnemonic3(std::string& out, const char* mnemonic, Register a, Register b, Register d) {
-  out += mnemonic;
-  append_register(out, a);
-  out += ", ";
-  append_register(out, b);
-  out += ", ";
-  append_register(out, d);
+char* put_registers(char* out, std::string_view mnemonic, std::initializer_list<Register> rs) {
+  out = put(out, mnemonic);
+  bool first = true;
+  for (Register r : rs) {
+    if (!first) out = put(out, ", ");
+    first = false;
+    out = put_register(out, r);
+  }
+  return out;
 }
 
-void append_mnemonic2(std::string& out, const char* mnemonic, Register a, Register b) {
-  out += mnemonic;
-  append_register(out, a);
-  out += ", ";
-  append_register(out, b);
-}
-
-void append_branch(std::string& out, const char* mnemonic, const Label& l) {
-  out += mnemonic;
-  append_label(out, l);
+// The label operand of an instruction, if it has one.
+const Label* label_operand(const Instruction& instruction) {
+  return std::visit(Overload{[](const ins::Store& i) -> const Label* { return &i.l; },
+                             [](const ins::Load& i) -> const Label* { return &i.l; },
+                             [](const ins::BranchGreater& i) -> const Label* { return &i.l; },
+                             [](const ins::BranchNotEqual& i) -> const Label* { return &i.l; },
+                             [](const ins::Jump& i) -> const Label* { return &i.l; },
+                             [](const auto&) -> const Label* { return nullptr; }},
+                    instruction);
 }
 
 std::string debug_register(Register r) {
@@ -71,41 +82,79 @@ Instruction branch_not_equal(Label l) {
   return ins::BranchNotEqual{std::move(l)};
 }
 
+std::size_t instruction_text_bound(const Instruction& instruction) {
+  // "store r0, " and the longest mnemonic with three registers fit in 32.
+  const Label* l = label_operand(instruction);
+  const auto* name = l != nullptr ? std::get_if<label::Name>(l) : nullptr;
+  return 32 + (name != nullptr ? name->id.length_bound() : 0);
+}
+
+char* write_instruction_text(char* out, const Instruction& instruction) {
+  return std::visit(
+      Overload{
+          [&](const ins::Store& i) {
+            out = put_register(put(out, "store "), i.r);
+            return put_label(put(out, ", "), i.l);
+          },
+          [&](const ins::Load& i) {
+            out = put_label(put(out, "load "), i.l);
+            return put_register(put(out, ", "), i.r);
+          },
+          [&](const ins::Move& i) {
+            return put_registers(out, "move ", {i.a, i.b});
+          },
+          [&](const ins::Add& i) {
+            return put_registers(out, "add ", {i.a, i.b, i.d});
+          },
+          [&](const ins::Subtract& i) {
+            return put_registers(out, "sub ", {i.a, i.b, i.d});
+          },
+          [&](const ins::And& i) {
+            return put_registers(out, "and ", {i.a, i.b, i.d});
+          },
+          [&](const ins::Or& i) {
+            return put_registers(out, "or ", {i.a, i.b, i.d});
+          },
+          [&](const ins::Nand& i) {
+            return put_registers(out, "nand ", {i.a, i.b, i.d});
+          },
+          [&](const ins::Nor& i) {
+            return put_registers(out, "nor ", {i.a, i.b, i.d});
+          },
+          [&](const ins::Complement& i) {
+            return put_registers(out, "not ", {i.a, i.b});
+          },
+          [&](const ins::Clear& i) { return put_registers(out, "clear ", {i.r}); },
+          [&](const ins::Compare& i) {
+            return put_registers(out, "cmp ", {i.a, i.b});
+          },
+          [&](const ins::BranchGreater& i) { return put_label(put(out, "bgt "), i.l); },
+          [&](const ins::BranchNotEqual& i) { return put_label(put(out, "bne "), i.l); },
+          [&](const ins::Jump& i) { return put_label(put(out, "jump "), i.l); },
+          [&](const ins::Halt&) { return put(out, "halt"); },
+          [&](const ins::Nop&) { return put(out, "nop"); },
+          [&](const ins::Value& i) {
+            const int v = i.v;
+            if (v < 0) *out++ = '-';
+            int magnitude = v < 0 ? -v : v;
+            char digits[3];
+            int count = 0;
+            do {
+              digits[count++] = static_cast<char>('0' + magnitude % 10);
+              magnitude /= 10;
+            } while (magnitude != 0);
+            while (count > 0) *out++ = digits[--count];
+            return out;
+          },
+      },
+      instruction);
+}
+
 void append_instruction_text(std::string& out, const Instruction& instruction) {
-  std::visit(Overload{
-                 [&](const ins::Store& i) {
-                   out += "store ";
-                   append_register(out, i.r);
-                   out += ", ";
-                   append_label(out, i.l);
-                 },
-                 [&](const ins::Load& i) {
-                   out += "load ";
-                   append_label(out, i.l);
-                   out += ", ";
-                   append_register(out, i.r);
-                 },
-                 [&](const ins::Move& i) { append_mnemonic2(out, "move ", i.a, i.b); },
-                 [&](const ins::Add& i) { append_mnemonic3(out, "add ", i.a, i.b, i.d); },
-                 [&](const ins::Subtract& i) { append_mnemonic3(out, "sub ", i.a, i.b, i.d); },
-                 [&](const ins::And& i) { append_mnemonic3(out, "and ", i.a, i.b, i.d); },
-                 [&](const ins::Or& i) { append_mnemonic3(out, "or ", i.a, i.b, i.d); },
-                 [&](const ins::Nand& i) { append_mnemonic3(out, "nand ", i.a, i.b, i.d); },
-                 [&](const ins::Nor& i) { append_mnemonic3(out, "nor ", i.a, i.b, i.d); },
-                 [&](const ins::Complement& i) { append_mnemonic2(out, "not ", i.a, i.b); },
-                 [&](const ins::Clear& i) {
-                   out += "clear ";
-                   append_register(out, i.r);
-                 },
-                 [&](const ins::Compare& i) { append_mnemonic2(out, "cmp ", i.a, i.b); },
-                 [&](const ins::BranchGreater& i) { append_branch(out, "bgt ", i.l); },
-                 [&](const ins::BranchNotEqual& i) { append_branch(out, "bne ", i.l); },
-                 [&](const ins::Jump& i) { append_branch(out, "jump ", i.l); },
-                 [&](const ins::Halt&) { out += "halt"; },
-                 [&](const ins::Nop&) { out += "nop"; },
-                 [&](const ins::Value& i) { out += std::to_string(i.v); },
-             },
-             instruction);
+  const std::size_t at = out.size();
+  out.resize(at + instruction_text_bound(instruction));
+  char* end = write_instruction_text(out.data() + at, instruction);
+  out.resize(static_cast<std::size_t>(end - out.data()));
 }
 
 std::string instruction_text(const Instruction& instruction) {
@@ -154,7 +203,7 @@ std::string debug_text(const Label& l) {
   return std::visit(
       Overload{[](const label::None&) -> std::string { return "None"; },
                [](const label::Address& a) { return "Address(" + std::to_string(a.number) + ")"; },
-               [](const label::Name& n) { return "Name(" + quoted(n.text) + ")"; }},
+               [](const label::Name& n) { return "Name(" + quoted(n.text()) + ")"; }},
       l);
 }
 

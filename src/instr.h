@@ -6,6 +6,8 @@
 #include <variant>
 #include <vector>
 
+#include "names.h"
+
 namespace quern {
 
 /// A register number; only 0 and 1 exist and only printing checks that.
@@ -26,8 +28,12 @@ struct Address {  // a bare numeric address; never printable as an operand
   bool operator==(const Address&) const = default;
 };
 struct Name {  // a jump target or the name of a memory word
-  std::string text;
+  explicit Name(std::string_view text) : id(text) {}
+  explicit Name(NameId id) : id(id) {}
+  std::string text() const { return id.text(); }
   bool operator==(const Name&) const = default;
+
+  NameId id;
 };
 }  // namespace label
 
@@ -129,6 +135,11 @@ using BranchMaker = Instruction (*)(Label);
 /// Assembly text of an instruction, e.g. "load #1, r1". Invalid registers and
 /// Address operands are internal failures.
 void append_instruction_text(std::string& out, const Instruction& instruction);
+/// The most characters the text of instruction can take.
+std::size_t instruction_text_bound(const Instruction& instruction);
+/// Writes the text of instruction at out, which has room for
+/// instruction_text_bound(instruction) characters, and returns its end.
+char* write_instruction_text(char* out, const Instruction& instruction);
 std::string instruction_text(const Instruction& instruction);
 
 /// Diagnostic forms for internal-failure messages, e.g. Load(Name("x"), Register(0)).

@@ -5,8 +5,8 @@
 // branch's target comes from an index of first occurrences built once; and a
 // sweep only rewrites the element it is visiting while every test looks
 // strictly ahead of it, so "only Nops in between" can be read from a table
-// of the next non-Nop element made at the start of the sweep. The index
-// refers to the labels' text in the list, which the pass never changes.
+// of the next non-Nop element made at the start of the sweep. Generated
+// labels are indexed by their number in an array.
 #include "opt.h"
 
 #include <string>
@@ -21,7 +21,7 @@ namespace {
 
 bool is_zero_word(const Label& l) {
   const auto* name = std::get_if<label::Name>(&l);
-  return name != nullptr && name->text == "#0";
+  return name != nullptr && name->id == NameId::constant(0);
 }
 
 void clear_zero_constant(InstructionList& list) {
@@ -57,30 +57,31 @@ class TargetIndex {
         std::visit(
             Overload{[&](const label::None&) { wants_none_ = true; },
                      [&](const label::Address& a) { addresses_.emplace(a.number, kMissing); },
-                     [&](const label::Name& n) { names_.emplace(n.text, kMissing); }},
+                     [&](const label::Name& n) { want(n.id); }},
             *l);
       }
     }
     if (empty()) return;
     for (std::size_t i = 0; i < list.size(); ++i) {
-      std::visit(
-          Overload{[&](const label::None&) {
-                     if (wants_none_ && first_none_ == kMissing) first_none_ = i;
-                   },
-                   [&](const label::Address& a) { record(addresses_, a.number, i); },
-                   [&](const label::Name& n) { record(names_, std::string_view(n.text), i); }},
-          list[i].label);
+      std::visit(Overload{[&](const label::None&) {
+                            if (wants_none_ && first_none_ == kMissing) first_none_ = i;
+                          },
+                          [&](const label::Address& a) { record(addresses_, a.number, i); },
+                          [&](const label::Name& n) { found(n.id, i); }},
+                 list[i].label);
     }
   }
 
-  bool empty() const { return !wants_none_ && addresses_.empty() && names_.empty(); }
+  bool empty() const {
+    return !wants_none_ && addresses_.empty() && generated_.empty() && others_.empty();
+  }
 
   std::size_t find(const Label& l) const {
-    const std::size_t found = std::visit(
-        Overload{[&](const label::None&) { return first_none_; },
-                 [&](const label::Address& a) { return addresses_.at(a.number); },
-                 [&](const label::Name& n) { return names_.at(std::string_view(n.text)); }},
-        l);
+    const std::size_t found =
+        std::visit(Overload{[&](const label::None&) { return first_none_; },
+                            [&](const label::Address& a) { return addresses_.at(a.number); },
+                            [&](const label::Name& n) { return find(n.id); }},
+                   l);
     if (found == kMissing) internal_failure("Jump targeted label which was not found");
     return found;
   }
@@ -94,10 +95,35 @@ class TargetIndex {
     if (it != map.end() && it->second == kMissing) it->second = i;
   }
 
+  // Generated labels, the usual targets, are looked up by their number;
+  // other names by their bits.
+  void want(NameId id) {
+    if (id.is_generated()) {
+      const uint32_t n = id.label_number();
+      if (generated_.size() <= n) generated_.resize(n + 1, kUnwanted);
+      if (generated_[n] == kUnwanted) generated_[n] = kMissing;
+    } else {
+      others_.emplace(id.bits(), kMissing);
+    }
+  }
+  void found(NameId id, std::size_t i) {
+    if (id.is_generated()) {
+      const uint32_t n = id.label_number();
+      if (n < generated_.size() && generated_[n] == kMissing) generated_[n] = i;
+    } else {
+      record(others_, id.bits(), i);
+    }
+  }
+  std::size_t find(NameId id) const {
+    return id.is_generated() ? generated_[id.label_number()] : others_.at(id.bits());
+  }
+
+  static constexpr std::size_t kUnwanted = kMissing - 1;
   bool wants_none_ = false;
   std::size_t first_none_ = kMissing;
   std::unordered_map<uint8_t, std::size_t> addresses_;
-  std::unordered_map<std::string_view, std::size_t> names_;
+  std::vector<std::size_t> generated_;
+  std::unordered_map<uint32_t, std::size_t> others_;
 };
 
 void remove_redundant_branches(InstructionList& list) {

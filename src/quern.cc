@@ -2,6 +2,8 @@
 // its failures, and the printer of its result.
 #include "quern.h"
 
+#include <cstring>
+
 #include "opt.h"
 #include "overload.h"
 #include "stack.h"
@@ -66,18 +68,27 @@ CompileResult compile(std::string_view source) {
 }
 
 bool print_assembly(const InstructionList& list, Output& out) {
-  std::string line;
+  // Each line is formatted into one buffer, kept as large as the longest
+  // line so far, and handed over in one write.
+  std::string buffer(256, '\0');
   for (const LabelledInstruction& element : list) {
     if (const auto* name = std::get_if<label::Name>(&element.label)) {
-      line.assign(name->text);
-      line += ":\n";
-      if (!out.write(line)) return false;
+      char scratch[NameId::kMaxFormatted];
+      const std::string_view text = name->id.view(scratch);
+      if (buffer.size() < text.size() + 2) buffer.resize(text.size() + 2);
+      std::memcpy(buffer.data(), text.data(), text.size());
+      buffer[text.size()] = ':';
+      buffer[text.size() + 1] = '\n';
+      if (!out.write(std::string_view(buffer.data(), text.size() + 2))) return false;
     }
     if (!std::holds_alternative<ins::Nop>(element.instruction)) {
-      line.assign("    ");
-      append_instruction_text(line, element.instruction);
-      line += '\n';
-      if (!out.write(line)) return false;
+      const std::size_t bound = 5 + instruction_text_bound(element.instruction);
+      if (buffer.size() < bound) buffer.resize(bound);
+      char* line = buffer.data();
+      std::memcpy(line, "    ", 4);
+      char* end = write_instruction_text(line + 4, element.instruction);
+      *end++ = '\n';
+      if (!out.write(std::string_view(line, static_cast<std::size_t>(end - line)))) return false;
     }
   }
   return true;

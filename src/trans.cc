@@ -13,19 +13,14 @@
 namespace quern {
 namespace {
 
-// Prefix and decimal number, built by appending (GCC 12 warns falsely on
-// "literal" + std::to_string(...)).
-std::string numbered(std::string_view prefix, uint64_t n) {
-  std::string text(prefix);
-  text += std::to_string(n);
-  return text;
-}
-
 LabelledInstruction unlabelled(Instruction i) {
   return {label::None{}, std::move(i)};
 }
-Label name_label(std::string text) {
-  return label::Name{std::move(text)};
+
+// The result word, "_RES".
+NameId result_name() {
+  static const NameId name("_RES");
+  return name;
 }
 
 bool is_simple(const Expression& e) {
@@ -40,12 +35,11 @@ void emit_expr(const Expression& e, Register target, VariableContext& context,
 void emit_operand(const Expression& e, Register target, VariableContext& context,
                   InstructionList& out) {
   if (const auto* l = std::get_if<expr::Literal>(&e.node)) {
-    out.push_back(unlabelled(ins::Load{name_label(context.note_constant(l->value)), target}));
+    out.push_back(unlabelled(ins::Load{context.note_constant(l->value), target}));
   } else if (const auto* v = std::get_if<expr::Variable>(&e.node)) {
-    if (!context.has_static(v->name)) {
-      internal_failure("validation failed to catch use of undefined variable");
-    }
-    out.push_back(unlabelled(ins::Load{name_label(std::string(v->name)), target}));
+    const std::optional<label::Name> name = context.static_name(v->name);
+    if (!name) internal_failure("validation failed to catch use of undefined variable");
+    out.push_back(unlabelled(ins::Load{*name, target}));
   } else if (const auto* n = std::get_if<expr::Negation>(&e.node)) {
     emit_expr(*n->operand, kR1, context, out);
     out.push_back(unlabelled(ins::Clear{kR0}));
@@ -82,9 +76,9 @@ void finish_pair(const PairPlan& plan, const Expression& first, VariableContext&
                  InstructionList& out) {
   if (plan.order == PairPlan::kFirstAfter) emit_expr(first, kR0, context, out);
   if (plan.order == PairPlan::kSpill) {
-    std::string slot = context.fresh_temporary();
-    std::get<ins::Store>(out[plan.store].instruction).l = name_label(slot);
-    out.push_back(unlabelled(ins::Load{name_label(std::move(slot)), kR0}));
+    const label::Name slot = context.fresh_temporary();
+    std::get<ins::Store>(out[plan.store].instruction).l = slot;
+    out.push_back(unlabelled(ins::Load{slot, kR0}));
   }
 }
 
@@ -154,8 +148,8 @@ std::pair<const Expression*, const Expression*> operands(const BooleanExpr& cond
 // and not-equal branch to the then body, less-or-equal and equal branch to
 // the else body.
 void expand_if(const stmt::If& s, InstructionList& list, VariableContext& context) {
-  Label taken = context.fresh_label("t");
-  Label end = context.fresh_label("ei");
+  Label taken = context.fresh_label(LabelRole::Taken);
+  Label end = context.fresh_label(LabelRole::IfEnd);
   const StatementList else_body = s.else_body ? *s.else_body : StatementList{};
   const auto& node = s.condition.node;
   const bool not_equal_kind =
@@ -180,9 +174,9 @@ void expand_if(const stmt::If& s, InstructionList& list, VariableContext& contex
 // label, either directly or by jumping there when the branch into the body
 // is not taken.
 void expand_while(const stmt::While& s, InstructionList& list, VariableContext& context) {
-  Label head = context.fresh_label("w");
-  Label exit = context.fresh_label("ew");
-  Label body = context.fresh_label("iw");
+  Label head = context.fresh_label(LabelRole::LoopHead);
+  Label exit = context.fresh_label(LabelRole::LoopExit);
+  Label body = context.fresh_label(LabelRole::LoopBody);
   append_label(list, head);
   const auto [first, second] = operands(s.condition);
   compare_expanded(*first, *second, context, list);
@@ -208,18 +202,18 @@ void expand_while(const stmt::While& s, InstructionList& list, VariableContext& 
 
 }  // namespace
 
-std::string VariableContext::note_constant(int8_t v) {
-  constants_.insert(v);
-  return numbered("#", static_cast<uint64_t>(v));
+label::Name VariableContext::note_constant(int8_t v) {
+  constants_[v + 128] = true;
+  return label::Name(NameId::constant(v));
 }
 
 bool VariableContext::record_static(std::string_view name, int8_t value) {
   if (auto it = variable_index_.find(name); it != variable_index_.end()) {
-    variables_[it->second].second = value;
+    variables_[it->second].value = value;
     return true;
   }
-  variables_.emplace_back(std::string(name), value);
-  variable_index_.emplace(variables_.back().first, variables_.size() - 1);
+  variables_.push_back(Variable{std::string(name), NameId(name), value});
+  variable_index_.emplace(variables_.back().name, variables_.size() - 1);
   return false;
 }
 
@@ -227,38 +221,43 @@ bool VariableContext::has_static(std::string_view name) const {
   return variable_index_.contains(name);
 }
 
-std::string VariableContext::fresh_temporary() {
+std::optional<label::Name> VariableContext::static_name(std::string_view name) const {
+  auto it = variable_index_.find(name);
+  if (it == variable_index_.end()) return std::nullopt;
+  return label::Name(variables_[it->second].id);
+}
+
+label::Name VariableContext::fresh_temporary() {
   ++temporary_count_;
-  return numbered(".t", temporary_count_);
+  return label::Name(NameId::temporary(temporary_count_));
 }
 
-Label VariableContext::fresh_label(std::string_view suffix) {
+Label VariableContext::fresh_label(LabelRole role) {
   ++label_count_;
-  std::string text = numbered("_", label_count_);
-  text += '_';
-  text += suffix;
-  return label::Name{std::move(text)};
+  return label::Name(NameId::generated(label_count_, role));
 }
 
-std::optional<std::pair<std::string, int8_t>> IterStatics::next() {
+std::optional<std::pair<label::Name, int8_t>> IterStatics::next() {
   if (stage_ == 0) {
-    constant_ = context_.constants_.begin();
-    stage_ = 1;
-  }
-  if (stage_ == 1) {
-    if (constant_ != context_.constants_.end()) {
-      const int8_t v = *constant_++;
-      return std::pair{numbered("#", static_cast<uint64_t>(v)), v};
+    while (constant_ < 256 && !context_.constants_[constant_]) ++constant_;
+    if (constant_ < 256) {
+      const auto v = static_cast<int8_t>(constant_++ - 128);
+      return std::pair{label::Name(NameId::constant(v)), v};
     }
-    stage_ = 2;
+    stage_ = 1;
     index_ = 0;
   }
-  if (stage_ == 2) {
-    if (index_ < context_.variables_.size()) return context_.variables_[index_++];
-    stage_ = 3;
+  if (stage_ == 1) {
+    if (index_ < context_.variables_.size()) {
+      const VariableContext::Variable& v = context_.variables_[index_++];
+      return std::pair{label::Name(v.id), v.value};
+    }
+    stage_ = 2;
     index_ = 1;
   }
-  if (index_ <= context_.temporary_count_) return std::pair{numbered(".t", index_++), int8_t{0}};
+  if (index_ <= context_.temporary_count_) {
+    return std::pair{label::Name(NameId::temporary(index_++)), int8_t{0}};
+  }
   return std::nullopt;
 }
 
@@ -301,14 +300,15 @@ void expand_statement(const Statement& statement, InstructionList& list, Variabl
           [&](const stmt::Return& r) {
             context.record_static("_RES", 0);
             emit_expr(r.value, kR0, context, list);
-            list.push_back(unlabelled(ins::Store{kR0, name_label("_RES")}));
+            list.push_back(unlabelled(ins::Store{kR0, label::Name(result_name())}));
           },
           [&](const stmt::Assignment& a) {
-            if (!context.has_static(a.name)) {
+            const std::optional<label::Name> name = context.static_name(a.name);
+            if (!name) {
               internal_failure("validation failed to catch assignment to undeclared variable");
             }
             emit_expr(a.value, kR0, context, list);
-            list.push_back(unlabelled(ins::Store{kR0, name_label(std::string(a.name))}));
+            list.push_back(unlabelled(ins::Store{kR0, *name}));
           },
           [&](const stmt::If& s) { expand_if(s, list, context); },
           [&](const stmt::While& s) { expand_while(s, list, context); },
@@ -332,8 +332,7 @@ InstructionList expand_function(const Function& function, std::size_t capacity_h
   expand_statements(function.body, list, context);
   list.push_back(unlabelled(ins::Halt{}));
   IterStatics statics(context);
-  while (auto s = statics.next())
-    list.push_back({name_label(std::move(s->first)), ins::Value{s->second}});
+  while (auto s = statics.next()) list.push_back({s->first, ins::Value{s->second}});
   return list;
 }
 

@@ -5,7 +5,6 @@
 #include <cstdint>
 #include <deque>
 #include <optional>
-#include <set>
 #include <string>
 #include <unordered_map>
 #include <utility>
@@ -22,21 +21,28 @@ namespace quern {
 class VariableContext {
  public:
   /// Records the constant v and returns its static's name, "#" v.
-  std::string note_constant(int8_t v);
+  label::Name note_constant(int8_t v);
   /// Records a variable static with its initial value; true when the name was
   /// already there (its value is then replaced, its place kept).
   bool record_static(std::string_view name, int8_t value);
   bool has_static(std::string_view name) const;
+  /// The name of a recorded variable static; nothing when it is not recorded.
+  std::optional<label::Name> static_name(std::string_view name) const;
   /// ".t1", ".t2", ...: a new spill slot each time.
-  std::string fresh_temporary();
-  /// "_N_suffix", numbered across the whole function from 1.
-  Label fresh_label(std::string_view suffix);
+  label::Name fresh_temporary();
+  /// "_N_suffix" for the role, numbered across the whole function from 1.
+  Label fresh_label(LabelRole role);
 
  private:
   friend class IterStatics;
-  std::set<int8_t> constants_;
+  struct Variable {
+    std::string name;
+    NameId id;
+    int8_t value;
+  };
+  bool constants_[256] = {};  // by value + 128
   // A deque, so that the index can refer to the names it holds.
-  std::deque<std::pair<std::string, int8_t>> variables_;
+  std::deque<Variable> variables_;
   std::unordered_map<std::string_view, std::size_t> variable_index_;
   uint64_t temporary_count_ = 0;
   uint64_t label_count_ = 0;
@@ -46,12 +52,12 @@ class VariableContext {
 class IterStatics {
  public:
   explicit IterStatics(const VariableContext& context) : context_(context) {}
-  std::optional<std::pair<std::string, int8_t>> next();
+  std::optional<std::pair<label::Name, int8_t>> next();
 
  private:
   const VariableContext& context_;
   int stage_ = 0;
-  std::set<int8_t>::const_iterator constant_{};
+  int constant_ = 0;  // the next value + 128 to look at
   std::size_t index_ = 0;
 };
 
