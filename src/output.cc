@@ -37,6 +37,12 @@ bool FdOutput::write(std::string_view text) {
   return true;
 }
 
+char* FdOutput::reserve(std::size_t n) {
+  if (failed_ || n > sizeof buffer_) return nullptr;
+  if (used_ + n > sizeof buffer_ && !flush()) return nullptr;
+  return buffer_ + used_;
+}
+
 bool FdOutput::flush() {
   if (failed_) return false;
   const std::size_t size = used_;

@@ -14,6 +14,13 @@ class Output {
   virtual bool write(std::string_view text) = 0;
   /// Pushes buffered text to its destination; false when that fails.
   virtual bool flush() { return true; }
+  /// Room for n bytes of text at the end of the output's own buffer, for a
+  /// caller that formats in place and then calls commit() with the end of
+  /// what it wrote: the same as write() with that text. Null when the
+  /// output has no such buffer, n does not fit in it, or it has failed;
+  /// write() is then the way.
+  virtual char* reserve(std::size_t) { return nullptr; }
+  virtual void commit(char*) {}
   int error() const { return error_; }
 
  protected:
@@ -43,6 +50,8 @@ class FdOutput : public Output {
   ~FdOutput() override;
   bool write(std::string_view text) override;
   bool flush() override;
+  char* reserve(std::size_t n) override;
+  void commit(char* end) override { used_ = static_cast<std::size_t>(end - buffer_); }
 
  private:
   bool write_all(const char* data, std::size_t size);

@@ -35,9 +35,10 @@ std::string CompileError::report() const {
           },
           [](const compile_error::Validation& v) {
             std::string text;
+            text.reserve(v.errors.size() * 64);
             for (const ValidationError& e : v.errors) {
               text += "ERROR ";
-              text += e.text();
+              e.append_text(text);
             }
             return text;
           },
@@ -67,28 +68,48 @@ CompileResult compile(std::string_view source) {
   return result;
 }
 
+namespace {
+
+// Hands one line to out: formatted in place in out's buffer where it has
+// one, else in scratch and written. fill(p) writes the line at p, which has
+// room for size characters, and returns its end.
+template <class Fill>
+bool put_line(Output& out, std::string& scratch, std::size_t size, const Fill& fill) {
+  if (char* at = out.reserve(size)) {
+    out.commit(fill(at));
+    return true;
+  }
+  if (scratch.size() < size) scratch.resize(size);
+  char* end = fill(scratch.data());
+  return out.write(std::string_view(scratch.data(), static_cast<std::size_t>(end - scratch.data())));
+}
+
+}  // namespace
+
 bool print_assembly(const InstructionList& list, Output& out) {
-  // Each line is formatted into one buffer, kept as large as the longest
-  // line so far, and handed over in one write.
-  std::string buffer(256, '\0');
+  std::string scratch;
+  char name_text[NameId::kMaxFormatted];
   for (const LabelledInstruction& element : list) {
     if (const auto* name = std::get_if<label::Name>(&element.label)) {
-      char scratch[NameId::kMaxFormatted];
-      const std::string_view text = name->id.view(scratch);
-      if (buffer.size() < text.size() + 2) buffer.resize(text.size() + 2);
-      std::memcpy(buffer.data(), text.data(), text.size());
-      buffer[text.size()] = ':';
-      buffer[text.size() + 1] = '\n';
-      if (!out.write(std::string_view(buffer.data(), text.size() + 2))) return false;
+      const std::string_view text = name->id.view(name_text);
+      const bool ok = put_line(out, scratch, text.size() + 2, [&](char* p) {
+        std::memcpy(p, text.data(), text.size());
+        p += text.size();
+        *p++ = ':';
+        *p++ = '\n';
+        return p;
+      });
+      if (!ok) return false;
     }
     if (!std::holds_alternative<ins::Nop>(element.instruction)) {
-      const std::size_t bound = 5 + instruction_text_bound(element.instruction);
-      if (buffer.size() < bound) buffer.resize(bound);
-      char* line = buffer.data();
-      std::memcpy(line, "    ", 4);
-      char* end = write_instruction_text(line + 4, element.instruction);
-      *end++ = '\n';
-      if (!out.write(std::string_view(line, static_cast<std::size_t>(end - line)))) return false;
+      const bool ok =
+          put_line(out, scratch, 5 + instruction_text_bound(element.instruction), [&](char* p) {
+            std::memcpy(p, "    ", 4);
+            p = write_instruction_text(p + 4, element.instruction);
+            *p++ = '\n';
+            return p;
+          });
+      if (!ok) return false;
     }
   }
   return true;

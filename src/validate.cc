@@ -3,6 +3,8 @@
 // and names that would collide with the compiler's own generated names.
 #include "validate.h"
 
+#include <charconv>
+
 #include "overload.h"
 
 namespace quern {
@@ -12,10 +14,7 @@ void check_redeclaration(std::vector<ValidationError>& errors, Scope& scope, std
                          SourcePosition position) {
   auto [it, inserted] = scope.emplace(name, position);
   if (inserted) return;
-  errors.push_back({position, "Redeclaration of variable '" + std::string(name) +
-                                  "' not permitted (first declared at line " +
-                                  std::to_string(it->second.line) + " column " +
-                                  std::to_string(it->second.column) + ")"});
+  errors.push_back({position, ValidationError::Kind::Redeclaration, std::string(name), it->second});
 }
 
 // "_RES" is the result word; "_" digits "_" suffix is the form of generated labels.
@@ -32,7 +31,7 @@ bool is_reserved(std::string_view name) {
 void check_reserved(std::vector<ValidationError>& errors, std::string_view name,
                     SourcePosition position) {
   if (is_reserved(name))
-    errors.push_back({position, "Name '" + std::string(name) + "' is reserved"});
+    errors.push_back({position, ValidationError::Kind::Reserved, std::string(name), {}});
 }
 
 void walk_condition(std::vector<ValidationError>& errors, const BooleanExpr& condition,
@@ -47,9 +46,64 @@ void walk_condition(std::vector<ValidationError>& errors, const BooleanExpr& con
 
 }  // namespace
 
+void ValidationError::append_text(std::string& out) const {
+  const auto number = [&](int32_t n) {
+    char digits[16];
+    const auto [end, ec] = std::to_chars(digits, digits + sizeof digits, n);
+    out.append(digits, end);
+  };
+  out += "at line ";
+  number(position.line);
+  out += " column ";
+  number(position.column);
+  out += ": ";
+  switch (kind) {
+    case Kind::Redeclaration:
+      out += "Redeclaration of variable '";
+      out += name;
+      out += "' not permitted (first declared at line ";
+      number(first_declared.line);
+      out += " column ";
+      number(first_declared.column);
+      out += ")";
+      break;
+    case Kind::AssignUndeclared:
+      out += "Cannot assign to undeclared variable '";
+      out += name;
+      out += "'";
+      break;
+    case Kind::ReadUndeclared:
+      out += "Cannot read value of undeclared variable '";
+      out += name;
+      out += "'";
+      break;
+    case Kind::VoidReturn:
+      out += "Function returning void must not return a value";
+      break;
+    case Kind::VoidParameter:
+      out += "Parameter '";
+      out += name;
+      out += "' must not have type void";
+      break;
+    case Kind::Reserved:
+      out += "Name '";
+      out += name;
+      out += "' is reserved";
+      break;
+  }
+  out += '\n';
+}
+
 std::string ValidationError::text() const {
-  return "at line " + std::to_string(position.line) + " column " + std::to_string(position.column) +
-         ": " + message + "\n";
+  std::string out;
+  append_text(out);
+  return out;
+}
+
+std::string ValidationError::message() const {
+  const std::string line = text();
+  const std::size_t start = line.find(": ") + 2;
+  return line.substr(start, line.size() - 1 - start);
 }
 
 std::vector<ValidationError> validate_function(const Function& function) {
@@ -57,8 +111,7 @@ std::vector<ValidationError> validate_function(const Function& function) {
   Scope scope;
   for (const Parameter& p : function.parameters) {
     if (p.type == Type::Void) {
-      errors.push_back(
-          {p.position, "Parameter '" + std::string(p.name) + "' must not have type void"});
+      errors.push_back({p.position, ValidationError::Kind::VoidParameter, std::string(p.name), {}});
     }
     check_reserved(errors, p.name, p.position);
     check_redeclaration(errors, scope, p.name, p.position);
@@ -80,14 +133,14 @@ void walk_ast(std::vector<ValidationError>& errors, const StatementList& stateme
             [&](const stmt::Return& r) {
               walk_expr(errors, r.value, scope);
               if (context.return_type == Type::Void) {
-                errors.push_back({r.position, "Function returning void must not return a value"});
+                errors.push_back({r.position, ValidationError::Kind::VoidReturn, {}, {}});
               }
             },
             [&](const stmt::Assignment& a) {
               walk_expr(errors, a.value, scope);
               if (!scope.contains(a.name)) {
-                errors.push_back({a.position, "Cannot assign to undeclared variable '" +
-                                                  std::string(a.name) + "'"});
+                errors.push_back(
+                    {a.position, ValidationError::Kind::AssignUndeclared, std::string(a.name), {}});
               }
             },
             [&](const stmt::If& i) {
@@ -115,8 +168,8 @@ void walk_expr(std::vector<ValidationError>& errors, const Expression& expressio
                    [&](const expr::Literal&) {},
                    [&](const expr::Variable& v) {
                      if (!scope.contains(v.name)) {
-                       errors.push_back({v.position, "Cannot read value of undeclared variable '" +
-                                                         std::string(v.name) + "'"});
+                       errors.push_back({v.position, ValidationError::Kind::ReadUndeclared,
+                                         std::string(v.name), {}});
                      }
                    },
                    [&](const expr::Addition& a) {

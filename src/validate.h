@@ -11,12 +11,28 @@
 
 namespace quern {
 
+/// One finding: where, what, and the name it concerns. The message text is
+/// made from these when it is asked for.
 struct ValidationError {
-  SourcePosition position;
-  std::string message;
+  enum class Kind : uint8_t {
+    Redeclaration,     // "Redeclaration of variable 'N' not permitted (first declared at ...)"
+    AssignUndeclared,  // "Cannot assign to undeclared variable 'N'"
+    ReadUndeclared,    // "Cannot read value of undeclared variable 'N'"
+    VoidReturn,        // "Function returning void must not return a value"
+    VoidParameter,     // "Parameter 'N' must not have type void"
+    Reserved,          // "Name 'N' is reserved"
+  };
 
+  SourcePosition position;
+  Kind kind;
+  std::string name;
+  SourcePosition first_declared;  // of a redeclared name
+
+  /// The complete message, without position.
+  std::string message() const;
   /// "at line L column C: message" and a line feed.
   std::string text() const;
+  void append_text(std::string& out) const;
 };
 
 /// One flat name space per function: name to the position of its first declaration.
