@@ -34,15 +34,14 @@ char* put_label(char* out, const Label& l) {
   return out;
 }
 
-char* put_registers(char* out, std::string_view mnemonic, std::initializer_list<Register> rs) {
-  out = put(out, mnemonic);
-  bool first = true;
-  for (Register r : rs) {
-    if (!first) out = put(out, ", ");
-    first = false;
-    out = put_register(out, r);
-  }
-  return out;
+char* put_registers(char* out, std::string_view mnemonic, Register a) {
+  return put_register(put(out, mnemonic), a);
+}
+char* put_registers(char* out, std::string_view mnemonic, Register a, Register b) {
+  return put_register(put(put_registers(out, mnemonic, a), ", "), b);
+}
+char* put_registers(char* out, std::string_view mnemonic, Register a, Register b, Register d) {
+  return put_register(put(put_registers(out, mnemonic, a, b), ", "), d);
 }
 
 // The label operand of an instruction, if it has one.
@@ -100,34 +99,16 @@ char* write_instruction_text(char* out, const Instruction& instruction) {
             out = put_label(put(out, "load "), i.l);
             return put_register(put(out, ", "), i.r);
           },
-          [&](const ins::Move& i) {
-            return put_registers(out, "move ", {i.a, i.b});
-          },
-          [&](const ins::Add& i) {
-            return put_registers(out, "add ", {i.a, i.b, i.d});
-          },
-          [&](const ins::Subtract& i) {
-            return put_registers(out, "sub ", {i.a, i.b, i.d});
-          },
-          [&](const ins::And& i) {
-            return put_registers(out, "and ", {i.a, i.b, i.d});
-          },
-          [&](const ins::Or& i) {
-            return put_registers(out, "or ", {i.a, i.b, i.d});
-          },
-          [&](const ins::Nand& i) {
-            return put_registers(out, "nand ", {i.a, i.b, i.d});
-          },
-          [&](const ins::Nor& i) {
-            return put_registers(out, "nor ", {i.a, i.b, i.d});
-          },
-          [&](const ins::Complement& i) {
-            return put_registers(out, "not ", {i.a, i.b});
-          },
-          [&](const ins::Clear& i) { return put_registers(out, "clear ", {i.r}); },
-          [&](const ins::Compare& i) {
-            return put_registers(out, "cmp ", {i.a, i.b});
-          },
+          [&](const ins::Move& i) { return put_registers(out, "move ", i.a, i.b); },
+          [&](const ins::Add& i) { return put_registers(out, "add ", i.a, i.b, i.d); },
+          [&](const ins::Subtract& i) { return put_registers(out, "sub ", i.a, i.b, i.d); },
+          [&](const ins::And& i) { return put_registers(out, "and ", i.a, i.b, i.d); },
+          [&](const ins::Or& i) { return put_registers(out, "or ", i.a, i.b, i.d); },
+          [&](const ins::Nand& i) { return put_registers(out, "nand ", i.a, i.b, i.d); },
+          [&](const ins::Nor& i) { return put_registers(out, "nor ", i.a, i.b, i.d); },
+          [&](const ins::Complement& i) { return put_registers(out, "not ", i.a, i.b); },
+          [&](const ins::Clear& i) { return put_registers(out, "clear ", i.r); },
+          [&](const ins::Compare& i) { return put_registers(out, "cmp ", i.a, i.b); },
           [&](const ins::BranchGreater& i) { return put_label(put(out, "bgt "), i.l); },
           [&](const ins::BranchNotEqual& i) { return put_label(put(out, "bne "), i.l); },
           [&](const ins::Jump& i) { return put_label(put(out, "jump "), i.l); },

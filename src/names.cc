@@ -2,6 +2,7 @@
 
 #include <deque>
 #include <unordered_map>
+#include <vector>
 
 #include "failure.h"
 
@@ -17,15 +18,17 @@ class NameTable {
  public:
   uint32_t intern(std::string_view text) {
     if (auto it = index_.find(text); it != index_.end()) return it->second;
-    texts_.emplace_back(text);
-    const auto id = static_cast<uint32_t>(texts_.size() - 1);
-    index_.emplace(texts_.back(), id);
+    const std::string_view kept = storage_.emplace_back(text);
+    const auto id = static_cast<uint32_t>(views_.size());
+    views_.push_back(kept);
+    index_.emplace(kept, id);
     return id;
   }
-  std::string_view text(uint32_t id) const { return texts_[id]; }
+  std::string_view text(uint32_t id) const { return views_[id]; }
 
  private:
-  std::deque<std::string> texts_;  // a deque keeps the texts in place as it grows
+  std::deque<std::string> storage_;  // a deque keeps the texts in place as it grows
+  std::vector<std::string_view> views_;
   std::unordered_map<std::string_view, uint32_t> index_;
 };
 

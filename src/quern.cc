@@ -81,7 +81,8 @@ bool put_line(Output& out, std::string& scratch, std::size_t size, const Fill& f
   }
   if (scratch.size() < size) scratch.resize(size);
   char* end = fill(scratch.data());
-  return out.write(std::string_view(scratch.data(), static_cast<std::size_t>(end - scratch.data())));
+  return out.write(
+      std::string_view(scratch.data(), static_cast<std::size_t>(end - scratch.data())));
 }
 
 }  // namespace

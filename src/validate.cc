@@ -164,25 +164,26 @@ void walk_expr(std::vector<ValidationError>& errors, const Expression& expressio
   const Expression* e = &expression;
   while (e != nullptr) {
     const Expression* next = nullptr;
-    std::visit(Overload{
-                   [&](const expr::Literal&) {},
-                   [&](const expr::Variable& v) {
-                     if (!scope.contains(v.name)) {
-                       errors.push_back({v.position, ValidationError::Kind::ReadUndeclared,
-                                         std::string(v.name), {}});
-                     }
-                   },
-                   [&](const expr::Addition& a) {
-                     walk_expr(errors, *a.left, scope);
-                     next = a.right.get();
-                   },
-                   [&](const expr::Subtraction& s) {
-                     walk_expr(errors, *s.left, scope);
-                     next = s.right.get();
-                   },
-                   [&](const expr::Negation& n) { next = n.operand.get(); },
-               },
-               e->node);
+    std::visit(
+        Overload{
+            [&](const expr::Literal&) {},
+            [&](const expr::Variable& v) {
+              if (!scope.contains(v.name)) {
+                errors.push_back(
+                    {v.position, ValidationError::Kind::ReadUndeclared, std::string(v.name), {}});
+              }
+            },
+            [&](const expr::Addition& a) {
+              walk_expr(errors, *a.left, scope);
+              next = a.right.get();
+            },
+            [&](const expr::Subtraction& s) {
+              walk_expr(errors, *s.left, scope);
+              next = s.right.get();
+            },
+            [&](const expr::Negation& n) { next = n.operand.get(); },
+        },
+        e->node);
     e = next;
   }
 }

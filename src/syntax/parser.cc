@@ -215,11 +215,6 @@ class Grammar {
   State end_;  // the index of the end entry
   TreeArena* arena_;
   mutable std::vector<Statement> pending_;
-  struct Link {
-    bool plus;
-    Expression operand;
-  };
-  mutable std::vector<Link> chain_;  // the operands of the chain being read
 };
 
 // The Unexpected entry of a composite rule that failed empty: the raw token
@@ -292,6 +287,12 @@ Result<int8_t> Grammar::integer_literal(State s) const {
 
 // --- expressions ------------------------------------------------------------
 
+// Sets the right operand of an Addition or Subtraction.
+void set_right(Expression& e, ExprPtr right) {
+  if (auto* a = std::get_if<expr::Addition>(&e.node)) a->right = right;
+  if (auto* d = std::get_if<expr::Subtraction>(&e.node)) d->right = right;
+}
+
 Expression make_literal(int8_t v) {
   return Expression{expr::Literal{v}};
 }
@@ -330,13 +331,17 @@ Result<Expression> Grammar::single_expr(State s) const {
 //
 // The first alternative is rewound whenever it fails, so a chain ends before
 // the first operator that is not followed by a SingleExpr, and the failure
-// of that operand is dropped. The chain is collected in a loop and nested to
-// the right afterwards, which is the tree the recursive rule builds.
+// of that operand is dropped. The chain is read in a loop and built as the
+// recursive rule nests it, to the right: o0 op1 o1 ... opn on becomes
+// o0 op1 (o1 op2 (... opn on)). Each operator makes a node whose left
+// operand is the operand before it; its right operand is set once the next
+// operator, or the end of the chain, shows what it is.
 Result<Expression> Grammar::expression(State s) const {
   Result<Expression> first = single_expr(s);
   if (!first.ok()) return composite(std::move(first), s);
-  std::vector<Link>& rest = chain_;
-  rest.clear();
+  Expression whole;                // the top node, once an operator has been read
+  Expression* open = nullptr;      // the node whose right operand is still to come
+  Expression last = *first.value;  // the operand read last
   State at = first.state;
   for (;;) {
     State after_op = at;
@@ -344,23 +349,24 @@ Result<Expression> Grammar::expression(State s) const {
     if (!plus && !next_is(at, "-", &after_op)) break;
     Result<Expression> next = single_expr(after_op);
     if (!next.ok()) break;
-    rest.push_back(Link{plus, *next.value});
+    const ExprPtr left = boxed(last);
+    const Expression node =
+        plus ? Expression{expr::Addition{left, {}}} : Expression{expr::Subtraction{left, {}}};
+    if (open == nullptr) {
+      whole = node;
+      open = &whole;
+    } else {
+      Expression* inner = arena_->allocate<Expression>(1);
+      std::construct_at(inner, node);
+      set_right(*open, ExprPtr(inner));
+      open = inner;
+    }
+    last = *next.value;
     at = next.state;
   }
-  if (rest.empty()) return first;
-  // Operands o0 op1 o1 ... opn on become o0 op1 (o1 op2 (... opn on)).
-  Expression tail = rest.back().operand;
-  for (std::size_t i = rest.size() - 1; i > 0; --i) {
-    const ExprPtr left = boxed(rest[i - 1].operand);
-    const ExprPtr right = boxed(tail);
-    tail = rest[i].plus ? Expression{expr::Addition{left, right}}
-                        : Expression{expr::Subtraction{left, right}};
-  }
-  const ExprPtr left = boxed(*first.value);
-  const ExprPtr right = boxed(tail);
-  Expression whole = rest[0].plus ? Expression{expr::Addition{left, right}}
-                                  : Expression{expr::Subtraction{left, right}};
-  return succeed(std::move(whole), at);
+  if (open == nullptr) return first;
+  set_right(*open, boxed(last));
+  return succeed(whole, at);
 }
 
 // BooleanExpr: Expression ("==" | "!=" | ">=" | "<=" | ">" | "<") Expression
@@ -804,7 +810,7 @@ std::vector<RawToken> lex(std::string_view text) {
   };
 
   std::vector<RawToken> tokens;
-  tokens.reserve(text.size() / 2 + 2);
+  tokens.reserve(text.size() + 1);
   int32_t line = 1;
   int32_t column = 1;
   std::size_t offset = 0;
