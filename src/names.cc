@@ -1,5 +1,6 @@
 #include "names.h"
 
+#include <charconv>
 #include <deque>
 #include <unordered_map>
 #include <vector>
@@ -53,14 +54,7 @@ bool parse_decimal(std::string_view text, uint64_t limit, uint64_t* value) {
 }
 
 char* write_decimal(char* out, uint64_t n) {
-  char digits[20];
-  int count = 0;
-  do {
-    digits[count++] = static_cast<char>('0' + n % 10);
-    n /= 10;
-  } while (n != 0);
-  while (count > 0) *out++ = digits[--count];
-  return out;
+  return std::to_chars(out, out + 20, n).ptr;
 }
 
 constexpr uint64_t kMaxGenerated = (uint64_t{1} << 27) - 1;

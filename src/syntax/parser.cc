@@ -195,17 +195,18 @@ class Grammar {
   Result<Expression> expression(State s) const;
   Result<BooleanExpr> boolean_expr(State s) const;
   Result<Unit> statements(State s) const;
-  Result<BooleanExpr> condition_group(State s) const;
+  Result<const BooleanExpr*> condition_group(State s) const;
   Result<StatementList> block(State s) const;
-  Result<Statement> while_statement(State s) const;
-  Result<Statement> if_statement(State s) const;
-  Result<Statement> return_part(State s) const;
-  Result<Statement> assignment_part(State s) const;
-  Result<Statement> simple_statement_failure(State s, ParseError assignment_error) const;
-  Result<Statement> simple_statement(State s) const;
-  Result<Statement> statement_failure(State s, ParseError simple_error) const;
-  Result<Statement> statement(State s) const;
-  Result<Statement> declaration(State s) const;
+  Result<Unit> push(const Statement& statement, State end) const;
+  Result<Unit> while_statement(State s) const;
+  Result<Unit> if_statement(State s) const;
+  Result<Unit> return_part(State s) const;
+  Result<Unit> assignment_part(State s) const;
+  Result<Unit> simple_statement_failure(State s, ParseError assignment_error) const;
+  Result<Unit> simple_statement(State s) const;
+  Result<Unit> statement_failure(State s, ParseError simple_error) const;
+  Result<Unit> statement(State s) const;
+  Result<Unit> declaration(State s) const;
   Result<StatementList> function_body(State s) const;
   Result<Parameter> parameter(State s) const;
   Result<std::vector<Parameter>> parameter_list(State s) const;
@@ -422,9 +423,11 @@ Result<BooleanExpr> Grammar::boolean_expr(State s) const {
 
 // --- statements -------------------------------------------------------------
 
+// The statement rules put what they read on the pending stack and return
+// only where they ended, so that the frames of the recursion through nested
+// blocks hold no statement.
+
 // statements: Statement*
-//
-// The statements read go onto the pending stack; the caller makes them a list.
 Result<Unit> Grammar::statements(State s) const {
   State at = s;
   bool consumed = false;
@@ -433,31 +436,31 @@ Result<Unit> Grammar::statements(State s) const {
   for (;;) {
     const std::optional<std::string_view> next = peek(at);
     if (!next || *next == "}") break;
-    Result<Statement> one = statement(at);
+    Result<Unit> one = statement(at);
     if (!one.ok()) {
       if (one.consumed) return propagate<Unit>(one, consumed);
       break;
     }
-    pending_.push_back(*one.value);
     at = one.state;
     consumed = true;
   }
   return Result<Unit>{Unit{}, at, {}, consumed};
 }
 
-// "(" BooleanExpr ")"
+// "(" BooleanExpr ")", kept in the arena until its statement is made.
 //
 // Rules that nested blocks do not recurse through are kept out of line, so
 // that their locals do not widen the frames that do recur.
-[[gnu::noinline]] Result<BooleanExpr> Grammar::condition_group(State s) const {
+[[gnu::noinline]] Result<const BooleanExpr*> Grammar::condition_group(State s) const {
   Result<Unit> open = literal(s, "(");
-  if (!open.ok()) return composite(propagate<BooleanExpr>(open, false), s);
+  if (!open.ok()) return composite(propagate<const BooleanExpr*>(open, false), s);
   Result<BooleanExpr> condition = boolean_expr(open.state);
-  if (!condition.ok()) return propagate<BooleanExpr>(condition, true);
+  if (!condition.ok()) return propagate<const BooleanExpr*>(condition, true);
   Result<Unit> close = literal(condition.state, ")");
-  if (!close.ok()) return propagate<BooleanExpr>(close, true);
-  condition.state = close.state;
-  return condition;
+  if (!close.ok()) return propagate<const BooleanExpr*>(close, true);
+  BooleanExpr* kept = arena_->allocate<BooleanExpr>(1);
+  std::construct_at(kept, *condition.value);
+  return succeed<const BooleanExpr*>(kept, close.state);
 }
 
 // "{" statements "}"
@@ -472,119 +475,119 @@ Result<StatementList> Grammar::block(State s) const {
   return succeed(finish_list(start), close.state);
 }
 
+// The statement just read, on the pending stack.
+Result<Unit> Grammar::push(const Statement& statement, State end) const {
+  pending_.push_back(statement);
+  return succeed(Unit{}, end);
+}
+
 // while-statement: "while" "(" BooleanExpr ")" "{" statements "}"
-Result<Statement> Grammar::while_statement(State s) const {
+Result<Unit> Grammar::while_statement(State s) const {
   Result<Unit> keyword = literal(s, "while");
-  if (!keyword.ok()) return composite(propagate<Statement>(keyword, false), s);
-  Result<BooleanExpr> condition = condition_group(keyword.state);
-  if (!condition.ok()) return propagate<Statement>(condition, true);
+  if (!keyword.ok()) return composite(propagate<Unit>(keyword, false), s);
+  Result<const BooleanExpr*> condition = condition_group(keyword.state);
+  if (!condition.ok()) return propagate<Unit>(condition, true);
   Result<StatementList> body = block(condition.state);
-  if (!body.ok()) return propagate<Statement>(body, true);
-  return succeed(Statement{stmt::While{std::move(*condition.value), std::move(*body.value)}},
-                 body.state);
+  if (!body.ok()) return propagate<Unit>(body, true);
+  return push(Statement{stmt::While{**condition.value, *body.value}}, body.state);
 }
 
 // if-statement: "if" "(" BooleanExpr ")" "{" statements "}" ["else" "{" statements "}"]
-Result<Statement> Grammar::if_statement(State s) const {
+Result<Unit> Grammar::if_statement(State s) const {
   Result<Unit> keyword = literal(s, "if");
-  if (!keyword.ok()) return composite(propagate<Statement>(keyword, false), s);
-  Result<BooleanExpr> condition = condition_group(keyword.state);
-  if (!condition.ok()) return propagate<Statement>(condition, true);
+  if (!keyword.ok()) return composite(propagate<Unit>(keyword, false), s);
+  Result<const BooleanExpr*> condition = condition_group(keyword.state);
+  if (!condition.ok()) return propagate<Unit>(condition, true);
   Result<StatementList> then_body = block(condition.state);
-  if (!then_body.ok()) return propagate<Statement>(then_body, true);
+  if (!then_body.ok()) return propagate<Unit>(then_body, true);
   State end = then_body.state;
   std::optional<StatementList> else_body;
   State after_else = end;
   if (next_is(end, "else", &after_else)) {
     Result<StatementList> body = block(after_else);
-    if (!body.ok()) return propagate<Statement>(body, true);
-    else_body = std::move(*body.value);
+    if (!body.ok()) return propagate<Unit>(body, true);
+    else_body = *body.value;
     end = body.state;
   }
-  return succeed(Statement{stmt::If{std::move(*condition.value), std::move(*then_body.value),
-                                    std::move(else_body)}},
-                 end);
+  return push(Statement{stmt::If{**condition.value, *then_body.value, else_body}}, end);
 }
 
 // return-part: "return" Expression
-Result<Statement> Grammar::return_part(State s) const {
+Result<Unit> Grammar::return_part(State s) const {
   Result<Unit> keyword = literal(s, "return");
-  if (!keyword.ok()) return composite(propagate<Statement>(keyword, false), s);
+  if (!keyword.ok()) return composite(propagate<Unit>(keyword, false), s);
   Result<Expression> value = expression(keyword.state);
-  if (!value.ok()) return propagate<Statement>(value, true);
-  return succeed(Statement{stmt::Return{position(s), std::move(*value.value)}}, value.state);
+  if (!value.ok()) return propagate<Unit>(value, true);
+  return push(Statement{stmt::Return{position(s), *value.value}}, value.state);
 }
 
 // assignment-part: Identifier "=" Expression
-Result<Statement> Grammar::assignment_part(State s) const {
+Result<Unit> Grammar::assignment_part(State s) const {
   Result<Name> name = identifier(s);
-  if (!name.ok()) return composite(propagate<Statement>(name, false), s);
+  if (!name.ok()) return composite(propagate<Unit>(name, false), s);
   Result<Unit> equals = literal(name.state, "=");
-  if (!equals.ok()) return propagate<Statement>(equals, true);
+  if (!equals.ok()) return propagate<Unit>(equals, true);
   Result<Expression> value = expression(equals.state);
-  if (!value.ok()) return propagate<Statement>(value, true);
-  return succeed(
-      Statement{stmt::Assignment{name.value->text, name.value->position, std::move(*value.value)}},
-      value.state);
+  if (!value.ok()) return propagate<Unit>(value, true);
+  return push(Statement{stmt::Assignment{name.value->text, name.value->position, *value.value}},
+              value.state);
 }
 
 // The failure of a simple statement when both parts failed empty.
-[[gnu::noinline]] Result<Statement> Grammar::simple_statement_failure(
+[[gnu::noinline]] Result<Unit> Grammar::simple_statement_failure(
     State s, ParseError assignment_error) const {
   ParseError e = ParseError::merge(return_part(s).error, std::move(assignment_error));
-  return composite(fail<Statement>(std::move(e), false), s);
+  return composite(fail<Unit>(std::move(e), false), s);
 }
 
 // simple-statement: (return-part | assignment-part) ";"
-[[gnu::noinline]] Result<Statement> Grammar::simple_statement(State s) const {
+[[gnu::noinline]] Result<Unit> Grammar::simple_statement(State s) const {
   // Only "return" gets past the start of return-part; after any other token
   // the assignment is the one alternative that can succeed or commit.
-  Result<Statement> part = peek(s) == "return" ? return_part(s) : assignment_part(s);
+  Result<Unit> part = peek(s) == "return" ? return_part(s) : assignment_part(s);
   if (!part.ok() && !part.consumed) return simple_statement_failure(s, std::move(part.error));
   if (!part.ok()) return part;
   Result<Unit> semicolon = literal(part.state, ";");
-  if (!semicolon.ok()) return propagate<Statement>(semicolon, true);
-  part.state = semicolon.state;
-  return part;
+  if (!semicolon.ok()) return propagate<Unit>(semicolon, true);
+  return semicolon;
 }
 
 // The failure of a statement when all three alternatives failed empty:
 // their errors merged in order. Kept out of line so that the frames of the
 // recursion through nested blocks stay small.
-[[gnu::noinline]] Result<Statement> Grammar::statement_failure(State s,
-                                                               ParseError simple_error) const {
+[[gnu::noinline]] Result<Unit> Grammar::statement_failure(State s, ParseError simple_error) const {
   ParseError error = ParseError::merge(while_statement(s).error, if_statement(s).error);
   error = ParseError::merge(std::move(error), std::move(simple_error));
-  return composite(fail<Statement>(std::move(error), false), s);
+  return composite(fail<Unit>(std::move(error), false), s);
 }
 
 // Statement: while-statement | if-statement | simple-statement
-Result<Statement> Grammar::statement(State s) const {
+Result<Unit> Grammar::statement(State s) const {
   // The first token decides which alternative can get past its keyword;
   // the merged error of all three is only needed when none does.
   const std::optional<std::string_view> keyword = peek(s);
   if (keyword == "while") return while_statement(s);
   if (keyword == "if") return if_statement(s);
-  Result<Statement> simple = simple_statement(s);
+  Result<Unit> simple = simple_statement(s);
   if (simple.ok() || simple.consumed) return simple;
   return statement_failure(s, std::move(simple.error));
 }
 
 // declaration: "int" Identifier "=" integer_literal ";"
-Result<Statement> Grammar::declaration(State s) const {
+Result<Unit> Grammar::declaration(State s) const {
   Result<Unit> keyword = literal(s, "int");
-  if (!keyword.ok()) return composite(propagate<Statement>(keyword, false), s);
+  if (!keyword.ok()) return composite(propagate<Unit>(keyword, false), s);
   Result<Name> name = identifier(keyword.state);
-  if (!name.ok()) return propagate<Statement>(name, true);
+  if (!name.ok()) return propagate<Unit>(name, true);
   Result<Unit> equals = literal(name.state, "=");
-  if (!equals.ok()) return propagate<Statement>(equals, true);
+  if (!equals.ok()) return propagate<Unit>(equals, true);
   Result<int8_t> value = integer_literal(equals.state);
-  if (!value.ok()) return propagate<Statement>(value, true);
+  if (!value.ok()) return propagate<Unit>(value, true);
   Result<Unit> semicolon = literal(value.state, ";");
-  if (!semicolon.ok()) return propagate<Statement>(semicolon, true);
-  return succeed(Statement{stmt::Declaration{name.value->text, name.value->position,
-                                             make_literal(*value.value)}},
-                 semicolon.state);
+  if (!semicolon.ok()) return propagate<Unit>(semicolon, true);
+  return push(Statement{stmt::Declaration{name.value->text, name.value->position,
+                                          make_literal(*value.value)}},
+              semicolon.state);
 }
 
 // "{" declaration* Statement* "}"
@@ -595,12 +598,11 @@ Result<StatementList> Grammar::function_body(State s) const {
   State at = open.state;
   // A declaration fails empty exactly when the next token is not "int".
   while (peek(at) == "int") {
-    Result<Statement> one = declaration(at);
+    Result<Unit> one = declaration(at);
     if (!one.ok()) {
       if (one.consumed) return propagate<StatementList>(one, true);
       break;
     }
-    pending_.push_back(*one.value);
     at = one.state;
   }
   Result<Unit> rest = statements(at);
