@@ -198,6 +198,9 @@ class Grammar {
   Result<const BooleanExpr*> condition_group(State s) const;
   Result<StatementList> block(State s) const;
   Result<Unit> push(const Statement& statement, State end) const;
+  Result<Unit> push_while(const BooleanExpr* condition, StatementList body, State end) const;
+  Result<Unit> push_if(const BooleanExpr* condition, StatementList then_body,
+                       std::optional<StatementList> else_body, State end) const;
   Result<Unit> while_statement(State s) const;
   Result<Unit> if_statement(State s) const;
   Result<Unit> return_part(State s) const;
@@ -481,6 +484,19 @@ Result<Unit> Grammar::push(const Statement& statement, State end) const {
   return succeed(Unit{}, end);
 }
 
+// Kept out of line, like the rules above, so that the statement they build
+// never stands in the frames that nested blocks recur through.
+[[gnu::noinline]] Result<Unit> Grammar::push_while(const BooleanExpr* condition, StatementList body,
+                                                   State end) const {
+  return push(Statement{stmt::While{*condition, body}}, end);
+}
+[[gnu::noinline]] Result<Unit> Grammar::push_if(const BooleanExpr* condition,
+                                                StatementList then_body,
+                                                std::optional<StatementList> else_body,
+                                                State end) const {
+  return push(Statement{stmt::If{*condition, then_body, else_body}}, end);
+}
+
 // while-statement: "while" "(" BooleanExpr ")" "{" statements "}"
 Result<Unit> Grammar::while_statement(State s) const {
   Result<Unit> keyword = literal(s, "while");
@@ -489,7 +505,7 @@ Result<Unit> Grammar::while_statement(State s) const {
   if (!condition.ok()) return propagate<Unit>(condition, true);
   Result<StatementList> body = block(condition.state);
   if (!body.ok()) return propagate<Unit>(body, true);
-  return push(Statement{stmt::While{**condition.value, *body.value}}, body.state);
+  return push_while(*condition.value, *body.value, body.state);
 }
 
 // if-statement: "if" "(" BooleanExpr ")" "{" statements "}" ["else" "{" statements "}"]
@@ -509,7 +525,7 @@ Result<Unit> Grammar::if_statement(State s) const {
     else_body = *body.value;
     end = body.state;
   }
-  return push(Statement{stmt::If{**condition.value, *then_body.value, else_body}}, end);
+  return push_if(*condition.value, *then_body.value, else_body, end);
 }
 
 // return-part: "return" Expression
