@@ -3,6 +3,8 @@
 
 #include <gtest/gtest.h>
 
+#include <random>
+
 #include "quern.h"
 #include "test_util.h"
 
@@ -75,6 +77,48 @@ TEST(TokenStream, CountsLinesAndCharacterColumns) {
     Reply<Token> r = uncons_token(ParserState{SourcePosition{1, 1}, TokenStream(c.text)});
     ASSERT_TRUE(r.ok()) << c.text;
     EXPECT_EQ(r.state.position, c.after_first_token) << c.text;
+  }
+}
+
+// The parser reads a text lexed once; its tokens and positions must be the
+// ones the token stream makes on demand, whatever characters are mixed.
+TEST(Lex, AgreesWithTheTokenStream) {
+  const std::vector<std::string> pieces = {"a",  "_",  "7",  "x9",     "é",      "²", "٣",   " ",
+                                           "\t", "\n", "\r", "\u00A0", "\u2028", "=", "!",   "<",
+                                           ">",  "+",  "(",  ";",      "\u200B", "😀", "int", "12"};
+  std::mt19937 random(12);
+  for (int round = 0; round < 2000; ++round) {
+    std::string text;
+    const int length = static_cast<int>(random() % 12);
+    for (int i = 0; i < length; ++i) text += pieces[random() % pieces.size()];
+    const std::vector<RawToken> lexed = lex(text);
+    ParserState state{SourcePosition{1, 1}, TokenStream(text)};
+    std::size_t i = 0;
+    for (; i + 1 < lexed.size(); ++i) {
+      const RawToken& t = lexed[i];
+      ASSERT_EQ((SourcePosition{t.line, t.column}), state.position) << text;
+      TokenStream probe = state.stream;
+      const std::optional<Token> raw = probe.uncons();
+      ASSERT_TRUE(raw) << text;
+      ASSERT_EQ(text.substr(t.offset, lexed[i + 1].offset - t.offset), raw->text) << text;
+      // Advance the state over this raw token alone.
+      const bool space = (t.flags & RawToken::kWhitespace) != 0;
+      if (space) {
+        for (char c : raw->text) {
+          if (c == '\n')
+            state.position = {state.position.line + 1, 1};
+          else if ((static_cast<unsigned char>(c) & 0xC0) != 0x80)
+            ++state.position.column;
+        }
+        state.stream = probe;
+      } else {
+        Reply<Token> r = uncons_token(state);
+        ASSERT_TRUE(r.ok()) << text;
+        state = r.state;
+      }
+    }
+    EXPECT_FALSE(state.stream.uncons()) << text;
+    EXPECT_EQ((SourcePosition{lexed.back().line, lexed.back().column}), state.position) << text;
   }
 }
 
