@@ -12,6 +12,7 @@
 #include <charconv>
 #include <cstring>
 #include <iostream>
+#include <limits>
 #include <optional>
 #include <string>
 #include <vector>
@@ -154,7 +155,7 @@ int main(int argc, char** argv) {
   app.add_flag("--explain", explain, "Print the explanation as JSON");
   auto* run_flag = app.add_flag("--run", run, "Run the compiled code on the machine model");
   app.add_option("--max-steps", max_steps, "Step limit of --run (default 1000000)")
-      ->check(CLI::NonNegativeNumber)
+      ->check(CLI::Range(0L, std::numeric_limits<long>::max()))
       ->needs(run_flag);
   app.add_option("FILE", file, "Source file, - for standard input")->required();
   app.add_option("NAME=VALUE", assignments, "Parameter values for --run, -128 to 127");
