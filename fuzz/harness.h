@@ -33,6 +33,8 @@
 #include <string_view>
 #include <variant>
 
+#include "explain.h"
+#include "explain_request.h"
 #include "failure.h"
 #include "output.h"
 #include "quern.h"
@@ -132,9 +134,30 @@ inline std::string check_report(std::string_view source, const CompileError& err
 /// Compiles source twice: a success must print well-formed assembly and the
 /// same assembly both times; a failure must give a well-formed report, and
 /// the same one both times.
+// The explanation answers as compile did, its JSON can be written, and every
+// printed line up to the halt has a line of the source.
+inline std::string check_explain(std::string_view source, const CompileResult& compiled) {
+  const Explanation explained = explain(source);
+  const auto* error = std::get_if<CompileError>(&compiled);
+  const std::string answer =
+      error != nullptr ? error->report() : assembly_text(std::get<InstructionList>(compiled));
+  if (explained.answer() != answer) return "explain answers differently from compile";
+  if (cgi::explanation_json(explained).empty()) return "the explanation has no JSON";
+  const long lines = 1 + std::count(source.begin(), source.end(), '\n');
+  for (const Listing* listing : {&explained.optimised, &explained.unoptimised}) {
+    for (const ListingLine& line : *listing) {
+      if (line.source < 0 || line.source > lines) return "a source line outside the source";
+      if (line.source == 0) return "a code line without a source line";
+      if (line.text == "    halt") break;
+    }
+  }
+  return "";
+}
+
 inline std::string check_compile(std::string_view source) {
   const CompileResult first = compile(source);
   const CompileResult second = compile(source);
+  if (std::string fault = check_explain(source, first); !fault.empty()) return fault;
   if (const auto* error = std::get_if<CompileError>(&first)) {
     const auto* again = std::get_if<CompileError>(&second);
     if (again == nullptr) return "second compile succeeded after a failure";

@@ -11,7 +11,6 @@
 #include "trans.h"
 
 namespace quern {
-namespace {
 
 std::string syntax_error_text(const ParseError& error) {
   std::string text = "at line " + std::to_string(error.position.line) + ", column " +
@@ -23,8 +22,6 @@ std::string syntax_error_text(const ParseError& error) {
   }
   return text;
 }
-
-}  // namespace
 
 std::string CompileError::report() const {
   return std::visit(

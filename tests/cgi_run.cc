@@ -59,8 +59,10 @@ CgiResult run_cgi(const CgiRun& run) {
     if (run.stdin_mode == StdinMode::kClosed) close(0);
     if (run.stdout_mode == StdoutMode::kClosed) close(1);
     signal(SIGPIPE, SIG_DFL);  // the program must ignore it by itself
-    char* argv[] = {const_cast<char*>(QUERN_CGI_PATH), nullptr};
-    execve(QUERN_CGI_PATH, argv, envp.data());
+    std::vector<char*> argv = {const_cast<char*>(run.program.c_str())};
+    for (const std::string& a : run.arguments) argv.push_back(const_cast<char*>(a.c_str()));
+    argv.push_back(nullptr);
+    execve(run.program.c_str(), argv.data(), envp.data());
     _exit(127);
   }
   close(in[0]);
@@ -99,8 +101,9 @@ CgiResult run_cgi(const CgiRun& run) {
   return result;
 }
 
-CgiResult post(const std::string& body) {
+CgiResult post(const std::string& body, const std::string& program) {
   CgiRun run;
+  run.program = program;
   run.environment = {{"CONTENT_TYPE", "text/plain; charset=UTF-8"},
                      {"CONTENT_LENGTH", std::to_string(body.size())}};
   run.input = body;

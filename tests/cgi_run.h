@@ -1,4 +1,4 @@
-// Runs the built cgi binary as a web server would: a chosen environment, a
+// Runs a built program (the cgi binary by default) as a web server would: a chosen environment, a
 // chosen standard input, standard output captured or sabotaged.
 #pragma once
 
@@ -23,6 +23,8 @@ enum class StdoutMode {
 };
 
 struct CgiRun {
+  std::string program = QUERN_CGI_PATH;
+  std::vector<std::string> arguments;                            // after the program's name
   std::vector<std::pair<std::string, std::string>> environment;  // exactly these variables
   std::string input;
   StdinMode stdin_mode = StdinMode::kBytes;
@@ -40,6 +42,6 @@ struct CgiResult {
 CgiResult run_cgi(const CgiRun& run);
 
 /// The usual request: accepted content type and the body's own length.
-CgiResult post(const std::string& body);
+CgiResult post(const std::string& body, const std::string& program = QUERN_CGI_PATH);
 
 }  // namespace quern::testing

@@ -3,9 +3,13 @@
 // well-formed answer.
 #include <gtest/gtest.h>
 
+#include <filesystem>
+#include <fstream>
 #include <random>
 
-#include "machine.h"
+#include "cgi_run.h"
+#include "evaluator.h"
+#include "explain.h"
 #include "opt.h"
 #include "quern.h"
 #include "request.h"
@@ -139,6 +143,137 @@ std::vector<Memory> inputs_for(ProgramGenerator& generator, const std::vector<st
     for (const std::string& n : names) m[n] = static_cast<int8_t>(generator.pick(256) - 128);
   }
   return inputs;
+}
+
+// The source map of a generated program, where every statement, keyword and
+// declaration starts a line of its own: each code line up to the halt has a
+// line of the function, and that line holds the construct that the code
+// implements; data words have their declaration's line or none.
+void check_map(const std::string& source, const Listing& listing) {
+  std::vector<std::string> lines;
+  for (std::size_t at = 0; at < source.size();) {
+    const std::size_t end = source.find('\n', at);
+    std::string line = source.substr(at, end - at);
+    lines.push_back(line.substr(line.find_first_not_of(' ')));
+    at = end + 1;
+  }
+  bool code = true;
+  for (const ListingLine& l : listing) {
+    const std::string& text = l.text;
+    if (!code) {
+      const bool named = text.ends_with(":") && text[0] != '#' && text[0] != '.' && text != "_RES:";
+      if (named) {
+        ASSERT_GE(l.source, 1) << text << "\n" << source;
+        const std::string& at = lines[static_cast<std::size_t>(l.source - 1)];
+        const std::string name = text.substr(0, text.size() - 1);
+        ASSERT_TRUE(at.starts_with("int " + name + " ") ||
+                    at.find("int " + name + ",") != std::string::npos ||
+                    at.find("int " + name + ")") != std::string::npos)
+            << text << " on " << at << "\n"
+            << source;
+      } else if (text.ends_with(":")) {
+        ASSERT_EQ(l.source, 0) << text << "\n" << source;
+      }
+      continue;
+    }
+    ASSERT_TRUE(l.source >= 1 && static_cast<std::size_t>(l.source) <= lines.size()) << text << "\n"
+                                                                                     << source;
+    const std::string& at = lines[static_cast<std::size_t>(l.source - 1)];
+    std::string expected;
+    if (text == "    halt") {
+      expected = "}";
+      code = false;
+    } else if (text.starts_with("    store r0, ") && text[14] != '.') {
+      const std::string name = text.substr(14);
+      expected = name == "_RES" ? "return " : name + " = ";
+    } else if (text.starts_with("    cmp ")) {
+      expected = at.starts_with("if") ? "if (" : "while (";
+    } else if (text.ends_with("_w:") || text.ends_with("_ew:") || text.ends_with("_iw:")) {
+      expected = "while (";
+    } else if (text.ends_with("_t:") || text.ends_with("_ei:")) {
+      expected = "if (";
+    }
+    ASSERT_TRUE(at.starts_with(expected)) << text << " on " << at << "\n" << source;
+  }
+}
+
+// The optimiser only rewrites elements in place: its listing is the
+// unoptimised one, line for line with the same source lines, less the
+// branches it removed and the word "#0", and with loads of "#0" as clears.
+void check_optimised_map(const std::string& source, const Explanation& e) {
+  std::size_t j = 0;
+  bool zero_word = false;
+  for (const ListingLine& u : e.unoptimised) {
+    if (j < e.optimised.size() && e.optimised[j].source == u.source) {
+      const std::string& o = e.optimised[j].text;
+      const bool cleared =
+          u.text.starts_with("    load #0, ") && o == "    clear " + u.text.substr(13);
+      if (o == u.text || cleared) {
+        ++j;
+        continue;
+      }
+    }
+    const bool branch = u.text.starts_with("    jump ") || u.text.starts_with("    bgt ") ||
+                        u.text.starts_with("    bne ");
+    ASSERT_TRUE(branch || u.text == "#0:" || (zero_word && u.text == "    0"))
+        << "removed " << u.text << "\n"
+        << source;
+    zero_word = u.text == "#0:";
+  }
+  ASSERT_EQ(j, e.optimised.size()) << source;
+}
+
+TEST(Property, SourceMapsFitTheSource) {
+  ProgramGenerator generator(5);
+  for (int round = 0; round < 300; ++round) {
+    const std::string source = generator.program();
+    const Explanation e = explain(source);
+    ASSERT_FALSE(e.error) << source;
+    ASSERT_EQ(e.answer(), assembly_text(std::get<InstructionList>(compile(source)))) << source;
+    check_map(source, e.unoptimised);
+    check_map(source, e.optimised);
+    check_optimised_map(source, e);
+  }
+}
+
+// quern --run prints "_RES = V", then each parameter and variable in the
+// order of declaration, as the source evaluator computes them.
+TEST(Property, RunCommandComputesWhatTheSourceSays) {
+  ProgramGenerator generator(13);
+  char dir[] = "/tmp/quern_run_XXXXXX";
+  ASSERT_NE(mkdtemp(dir), nullptr);
+  const std::string path = std::string(dir) + "/f.c";
+  int compared = 0;
+  for (int round = 0; round < 40; ++round) {
+    const std::string source = generator.program();
+    std::ofstream(path) << source;
+    const Function function = std::get<Function>(parse(source));
+    const Memory in = inputs_for(generator, generator.parameter_names())[0];
+    const RunResult expected = testing::evaluate(function, in, kSourceSteps);
+    if (!expected.finished) continue;
+    testing::CgiRun run;
+    run.program = QUERN_CLI_PATH;
+    run.arguments = {"--run", path};
+    for (const auto& [name, value] : in)
+      run.arguments.push_back(name + "=" + std::to_string(value));
+    std::string text =
+        "_RES = " +
+        std::to_string(expected.memory.contains("_RES") ? expected.memory.at("_RES") : 0) + "\n";
+    auto line = [&](std::string_view view) {
+      const std::string name(view);
+      text += name + " = " + std::to_string(expected.memory.at(name)) + "\n";
+    };
+    for (const Parameter& p : function.parameters) line(p.name);
+    for (const Statement& s : function.body) {
+      if (const auto* d = std::get_if<stmt::Declaration>(&s.node)) line(d->name);
+    }
+    const testing::CgiResult r = testing::run_cgi(run);
+    ASSERT_EQ(r.exit_status, 0) << source << r.err;
+    ASSERT_EQ(r.out, text) << source;
+    ++compared;
+  }
+  std::filesystem::remove_all(dir);
+  EXPECT_GT(compared, 30);
 }
 
 TEST(Property, CompiledCodeComputesWhatTheSourceSays) {

@@ -126,6 +126,8 @@ class Grammar {
 
  private:
   SourcePosition position(State s) const { return {tokens_[s].line, tokens_[s].column}; }
+  // The line of the next token after s (a token never holds a line break).
+  int32_t token_line(State s) const { return tokens_[skip(s)].line; }
   std::string_view text(State i) const {
     return source_.substr(tokens_[i].offset, tokens_[i + 1].offset - tokens_[i].offset);
   }
@@ -198,9 +200,10 @@ class Grammar {
   Result<const BooleanExpr*> condition_group(State s) const;
   Result<StatementList> block(State s) const;
   Result<Unit> push(const Statement& statement, State end) const;
-  Result<Unit> push_while(const BooleanExpr* condition, StatementList body, State end) const;
+  Result<Unit> push_while(const BooleanExpr* condition, StatementList body, int32_t line,
+                          State end) const;
   Result<Unit> push_if(const BooleanExpr* condition, StatementList then_body,
-                       std::optional<StatementList> else_body, State end) const;
+                       std::optional<StatementList> else_body, int32_t line, State end) const;
   Result<Unit> while_statement(State s) const;
   Result<Unit> if_statement(State s) const;
   Result<Unit> return_part(State s) const;
@@ -463,6 +466,7 @@ Result<Unit> Grammar::statements(State s) const {
   if (!close.ok()) return propagate<const BooleanExpr*>(close, true);
   BooleanExpr* kept = arena_->allocate<BooleanExpr>(1);
   std::construct_at(kept, *condition.value);
+  kept->line = token_line(open.state);
   return succeed<const BooleanExpr*>(kept, close.state);
 }
 
@@ -487,14 +491,14 @@ Result<Unit> Grammar::push(const Statement& statement, State end) const {
 // Kept out of line, like the rules above, so that the statement they build
 // never stands in the frames that nested blocks recur through.
 [[gnu::noinline]] Result<Unit> Grammar::push_while(const BooleanExpr* condition, StatementList body,
-                                                   State end) const {
-  return push(Statement{stmt::While{*condition, body}}, end);
+                                                   int32_t line, State end) const {
+  return push(Statement{stmt::While{*condition, body}, line}, end);
 }
 [[gnu::noinline]] Result<Unit> Grammar::push_if(const BooleanExpr* condition,
                                                 StatementList then_body,
                                                 std::optional<StatementList> else_body,
-                                                State end) const {
-  return push(Statement{stmt::If{*condition, then_body, else_body}}, end);
+                                                int32_t line, State end) const {
+  return push(Statement{stmt::If{*condition, then_body, else_body}, line}, end);
 }
 
 // while-statement: "while" "(" BooleanExpr ")" "{" statements "}"
@@ -505,7 +509,7 @@ Result<Unit> Grammar::while_statement(State s) const {
   if (!condition.ok()) return propagate<Unit>(condition, true);
   Result<StatementList> body = block(condition.state);
   if (!body.ok()) return propagate<Unit>(body, true);
-  return push_while(*condition.value, *body.value, body.state);
+  return push_while(*condition.value, *body.value, token_line(s), body.state);
 }
 
 // if-statement: "if" "(" BooleanExpr ")" "{" statements "}" ["else" "{" statements "}"]
@@ -525,7 +529,7 @@ Result<Unit> Grammar::if_statement(State s) const {
     else_body = *body.value;
     end = body.state;
   }
-  return push_if(*condition.value, *then_body.value, else_body, end);
+  return push_if(*condition.value, *then_body.value, else_body, token_line(s), end);
 }
 
 // return-part: "return" Expression
@@ -534,7 +538,7 @@ Result<Unit> Grammar::return_part(State s) const {
   if (!keyword.ok()) return composite(propagate<Unit>(keyword, false), s);
   Result<Expression> value = expression(keyword.state);
   if (!value.ok()) return propagate<Unit>(value, true);
-  return push(Statement{stmt::Return{position(s), *value.value}}, value.state);
+  return push(Statement{stmt::Return{position(s), *value.value}, token_line(s)}, value.state);
 }
 
 // assignment-part: Identifier "=" Expression
@@ -545,7 +549,8 @@ Result<Unit> Grammar::assignment_part(State s) const {
   if (!equals.ok()) return propagate<Unit>(equals, true);
   Result<Expression> value = expression(equals.state);
   if (!value.ok()) return propagate<Unit>(value, true);
-  return push(Statement{stmt::Assignment{name.value->text, name.value->position, *value.value}},
+  return push(Statement{stmt::Assignment{name.value->text, name.value->position, *value.value},
+                        token_line(s)},
               value.state);
 }
 
@@ -602,7 +607,8 @@ Result<Unit> Grammar::declaration(State s) const {
   Result<Unit> semicolon = literal(value.state, ";");
   if (!semicolon.ok()) return propagate<Unit>(semicolon, true);
   return push(Statement{stmt::Declaration{name.value->text, name.value->position,
-                                          make_literal(*value.value)}},
+                                          make_literal(*value.value)},
+                        token_line(s)},
               semicolon.state);
 }
 
@@ -634,7 +640,8 @@ Result<Parameter> Grammar::parameter(State s) const {
   if (!type.ok()) return composite(propagate<Parameter>(type, false), s);
   Result<Name> name = identifier(type.state);
   if (!name.ok()) return propagate<Parameter>(name, true);
-  return succeed(Parameter{*type.value, name.value->text, name.value->position}, name.state);
+  return succeed(Parameter{*type.value, name.value->text, name.value->position, token_line(s)},
+                 name.state);
 }
 
 // "(" [parameter ("," parameter)*] ")"
@@ -674,9 +681,9 @@ Result<Function> Grammar::function_rule(State s) {
   if (!parameters.ok()) return propagate<Function>(parameters, true);
   Result<StatementList> body = function_body(parameters.state);
   if (!body.ok()) return propagate<Function>(body, true);
-  return succeed(
-      Function{*type.value, name.value->text, std::move(*parameters.value), *body.value, nullptr},
-      body.state);
+  return succeed(Function{*type.value, name.value->text, std::move(*parameters.value), *body.value,
+                          position(body.state).line, nullptr},
+                 body.state);
 }
 
 }  // namespace

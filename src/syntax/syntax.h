@@ -108,6 +108,7 @@ struct NotEqual {
 
 struct BooleanExpr {
   std::variant<cond::GreaterThan, cond::LessOrEqual, cond::Equal, cond::NotEqual> node;
+  int32_t line = 0;  // the line of its first token
 };
 
 struct Statement;
@@ -142,12 +143,16 @@ struct While {
 
 struct Statement {
   std::variant<stmt::Declaration, stmt::Return, stmt::Assignment, stmt::If, stmt::While> node;
+  /// The line of its first token (the keyword, or the assigned name); the
+  /// positions above, which messages quote, may stand on an earlier line.
+  int32_t line = 0;
 };
 
 struct Parameter {
   Type type;
   std::string_view name;
   SourcePosition position;
+  int32_t line = 0;  // the line of its type token
 };
 
 /// The root of a tree. Names in the tree are views of the source text, which
@@ -156,7 +161,8 @@ struct Function {
   Type return_type;
   std::string_view name;
   std::vector<Parameter> parameters;
-  StatementList body;  // all declarations first, then the other statements
+  StatementList body;    // all declarations first, then the other statements
+  int32_t end_line = 0;  // the line of the closing "}"
   std::unique_ptr<TreeArena> arena;
 };
 

@@ -53,6 +53,43 @@ describe("header refusals", () => {
   }
 });
 
+describe("explain answers", () => {
+  for (const c of COMPILE_CASES) {
+    test(`${c.name}: the answer is /compile's, with its lines`, async () => {
+      const res = await compile(server.base, c.source, { path: "/explain" });
+      assert.equal(res.status, 200);
+      assert.equal(res.headers["content-type"], "application/json");
+      const json = JSON.parse(res.body);
+      assert.equal(json.ok, c.status === 200);
+      assert.equal(json.answer, c.body);
+      assert.equal(json.diagnostics.length === 0, json.ok);
+      if (json.ok) {
+        assert.equal(json.lines.map((l) => l.text + "\n").join(""), c.body);
+        const code = json.lines.slice(0, json.lines.findIndex((l) => l.text === "    halt") + 1);
+        assert.ok(code.every((l) => Number.isInteger(l.source) && l.source >= 1), res.body);
+        assert.ok(json.unoptimised.length >= json.lines.length);
+      }
+    });
+  }
+
+  test("refused headers get 400 and /compile's reason", async () => {
+    for (const headers of [{}, { "Content-Type": "text/plain" }]) {
+      const refused = await request(server.base, { headers, body: SUM_SOURCE });
+      const res = await request(server.base, { path: "/explain", headers, body: SUM_SOURCE });
+      assert.equal(res.status, 400);
+      assert.equal(res.headers["content-type"], "application/json");
+      assert.deepEqual(JSON.parse(res.body), { error: refused.body });
+    }
+  });
+
+  test("methods other than POST are forbidden", async () => {
+    for (const method of ["GET", "PUT"]) {
+      const res = await request(server.base, { method, path: "/explain", body: method === "PUT" ? SUM_SOURCE : undefined });
+      assert.equal(res.status, 403, method);
+    }
+  });
+});
+
 test("methods other than POST are forbidden on /compile", async () => {
   for (const method of ["GET", "HEAD", "PUT", "DELETE", "OPTIONS"]) {
     const res = await request(server.base, {

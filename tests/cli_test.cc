@@ -1,0 +1,178 @@
+// The quern command and the explain program end to end: their answers are
+// the cgi's answers, and every way of using the command ends with its exit
+// status.
+#include <gtest/gtest.h>
+#include <stdlib.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <fstream>
+#include <nlohmann/json.hpp>
+
+#include "cgi_run.h"
+
+namespace quern {
+namespace {
+
+using testing::CgiResult;
+using testing::CgiRun;
+
+const std::string kSum =
+    "int f(int n) { int s = 0; while (n > 0) { s = s + n; n = n - 1; } return s; }";
+
+class Cli : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    char pattern[] = "/tmp/quern_cli_XXXXXX";
+    ASSERT_NE(mkdtemp(pattern), nullptr);
+    dir_ = pattern;
+  }
+  void TearDown() override { std::filesystem::remove_all(dir_); }
+
+  std::string file(const std::string& name, const std::string& text) {
+    const std::string path = dir_ + "/" + name;
+    std::ofstream(path, std::ios::binary) << text;
+    return path;
+  }
+
+  static CgiResult quern(std::vector<std::string> arguments, std::string input = "") {
+    CgiRun run;
+    run.program = QUERN_CLI_PATH;
+    run.arguments = std::move(arguments);
+    run.input = std::move(input);
+    return testing::run_cgi(run);
+  }
+
+  std::string dir_;
+};
+
+// The cgi's answer without its headers, and whether it was a 200.
+std::pair<std::string, bool> service_answer(const std::string& source) {
+  const std::string out = testing::post(source).out;
+  const std::size_t body = out.find("\r\n\r\n");
+  return {out.substr(body + 4), out.find("Status: 200 OK") != std::string::npos};
+}
+
+TEST_F(Cli, AnswersAsTheServiceDoes) {
+  const std::string sources[] = {
+      kSum,
+      "int max(int a, int b) {\n  if (a > b) {\n    return a;\n  } else {\n    return b;\n  }\n}\n",
+      "int main {}",
+      "",
+      "integer main() {}",
+      "int f(int a, int b, int a) { x = 1; return y; }",
+      "int f() {\n  int é𝑥 = 1;\n  y = 2;\n}",
+      "int f() \xFF{}",
+      "void f() { int a = 1; while (a != 0) { a = a - -1; } } trailing text",
+  };
+  for (const std::string& source : sources) {
+    const auto [answer, ok] = service_answer(source);
+    const std::string path = file("f.c", source);
+
+    const CgiResult plain = quern({path});
+    EXPECT_EQ(plain.exit_status, ok ? 0 : 1) << source;
+    EXPECT_EQ(ok ? plain.out : plain.err, answer) << source;
+    EXPECT_EQ(ok ? plain.err : plain.out, "") << source;
+
+    const CgiResult explained = quern({"--explain", path});
+    EXPECT_EQ(explained.exit_status, ok ? 0 : 1) << source;
+    const auto json = nlohmann::json::parse(explained.out);
+    EXPECT_EQ(json["ok"], ok) << source;
+    EXPECT_EQ(json["answer"], answer) << source;
+    EXPECT_EQ(json["diagnostics"].empty(), ok) << source;
+    if (ok) {
+      std::string printed;
+      for (const auto& line : json["lines"]) printed += line["text"].get<std::string>() + "\n";
+      EXPECT_EQ(printed, answer) << source;
+    }
+
+    const CgiResult service = testing::post(source, QUERN_EXPLAIN_PATH);
+    EXPECT_EQ(service.exit_status, 0);
+    EXPECT_EQ(service.out, "Content-Type: application/json\nStatus: 200 OK\r\n\r\n" + explained.out)
+        << source;
+  }
+}
+
+TEST_F(Cli, ExplainRefusesHeadersAsTheServiceDoes) {
+  const std::vector<std::pair<std::string, std::string>> environments[] = {
+      {},
+      {{"CONTENT_TYPE", "text/plain"}},
+      {{"CONTENT_TYPE", "text/plain; charset=UTF-8"}, {"CONTENT_LENGTH", "-1"}},
+      {{"CONTENT_TYPE", "text/plain; charset=UTF-8"}, {"CONTENT_LENGTH", "65536"}},
+  };
+  for (const auto& environment : environments) {
+    CgiRun run;
+    run.environment = environment;
+    const std::string reason = testing::run_cgi(run).out.substr(27);  // after the 400 status
+    run.program = QUERN_EXPLAIN_PATH;
+    const CgiResult explained = testing::run_cgi(run);
+    const std::string error = nlohmann::json{{"error", reason}}.dump();
+    EXPECT_EQ(explained.out,
+              "Content-Type: application/json\nStatus: 400 Bad Request\r\n\r\n" + error + "\n");
+  }
+}
+
+TEST_F(Cli, ExitStatuses) {
+  const std::string sum = file("sum.c", kSum);
+  const std::string invalid = file("invalid.c", "int f() { x = 1; }");
+  const std::string counting =
+      file("counting.c", "void f(int a) { while (a != 0) { a = a + 1; } }");
+  const std::string largest = file("largest.c", kSum + std::string(65535 - kSum.size(), ' '));
+  const std::string too_large = file("large.c", kSum + std::string(65536 - kSum.size(), ' '));
+  struct Case {
+    std::vector<std::string> arguments;
+    int status;
+    std::string out;  // exact standard output; not checked when it is "?"
+    std::string input = "";
+  };
+  const Case cases[] = {
+      {{largest}, 0, "?"},
+      {{"-"}, 0, "?", kSum},
+      {{invalid}, 1, ""},
+      {{"--explain", invalid}, 1, "?"},
+      {{"--run", sum, "n=10"}, 0, "_RES = 55\nn = 0\ns = 55\n"},
+      {{"--run", "-", "n=-128"}, 0, "_RES = 0\nn = -128\ns = 0\n", kSum},
+      // Counting up from 1 wraps round to 0 after about 2000 steps.
+      {{"--run", "--max-steps", "100000", counting, "a=1"}, 0, "_RES = 0\na = 0\n"},
+      {{"--run", invalid}, 1, ""},
+      {{"--run", "--max-steps", "1000", counting, "a=1"}, 3, ""},
+      {{"--help"}, 0, "?"},
+      // Bad use: one line on standard error.
+      {{}, 2, ""},
+      {{"--bogus", sum}, 2, ""},
+      {{"--explain", "--run", sum}, 2, ""},
+      {{"--max-steps", "5", sum}, 2, ""},
+      {{"--run", "--max-steps", "-1", sum}, 2, ""},
+      {{sum, "n=1"}, 2, ""},
+      {{"--run", sum, "m=1"}, 2, ""},
+      {{"--run", sum, "s=1"}, 2, ""},
+      {{"--run", sum, "n=128"}, 2, ""},
+      {{"--run", sum, "n=-129"}, 2, ""},
+      {{"--run", sum, "n=1x"}, 2, ""},
+      {{"--run", sum, "n"}, 2, ""},
+      {{dir_ + "/missing.c"}, 2, ""},
+      {{dir_}, 2, ""},
+      {{too_large}, 2, ""},
+      {{"-"}, 2, "", kSum + std::string(65536 - kSum.size(), ' ')},
+  };
+  for (const Case& c : cases) {
+    std::string what;
+    for (const std::string& a : c.arguments) what += a.substr(0, 60) + " ";
+    const CgiResult r = quern(c.arguments, c.input);
+    EXPECT_EQ(r.exit_status, c.status) << what << r.err;
+    if (c.out != "?") {
+      EXPECT_EQ(r.out, c.out) << what;
+    }
+    if (c.status == 2 || c.status == 3) {
+      EXPECT_TRUE(r.err.starts_with("quern: ")) << what << r.err;
+      EXPECT_EQ(std::count(r.err.begin(), r.err.end(), '\n'), 1) << what << r.err;
+    }
+  }
+  const std::string help = quern({"--help"}).out;
+  for (const char* option : {"--explain", "--run", "--max-steps", "NAME=VALUE", "Exit status"}) {
+    EXPECT_NE(help.find(option), std::string::npos) << option;
+  }
+}
+
+}  // namespace
+}  // namespace quern

@@ -1,0 +1,206 @@
+// The source map on hand-checked programs, the JSON of failed compiles, and
+// the machine model on small listings.
+#include "explain.h"
+
+#include <gtest/gtest.h>
+
+#include "explain_request.h"
+#include "machine.h"
+#include "test_util.h"
+
+namespace quern {
+namespace {
+
+// Runs of listing lines that share a source line: "4| load a, r0 / store r0, a".
+std::string runs_text(const Listing& listing) {
+  std::string text;
+  std::string current;
+  for (std::size_t i = 0; i < listing.size(); ++i) {
+    const ListingLine& line = listing[i];
+    const std::string source = line.source == 0 ? "-" : std::to_string(line.source);
+    if (i == 0 || listing[i - 1].source != line.source) {
+      if (i != 0) text += "\n";
+      text += source + "|";
+    } else {
+      text += " /";
+    }
+    text += " " + line.text.substr(line.text.starts_with("    ") ? 4 : 0);
+  }
+  return text + "\n";
+}
+
+// Each line is that of the construct's first token, never the position
+// before the blanks in front of it (a return after a blank line, a
+// condition below its keyword); nested bodies fall back to the enclosing
+// if's line for its labels and jumps.
+TEST(Explain, MapsEachLineToItsConstruct) {
+  struct Case {
+    const char* source;
+    const char* runs;
+  };
+  const Case cases[] = {
+      {"int f(int a, int b) {\n"
+       "  int s = 0;\n"
+       "  while (a > 0) {\n"
+       "    a = a - 1; s = s + b;\n"
+       "  }\n"
+       "  if (a == b) { s = 1; } else { if (a > b) { s = 2; } else { s = 3; } }\n"
+       "\n"
+       "  return s;\n"
+       "}\n",
+       "3| _1_w: / load a, r0 / clear r1 / cmp r0, r1 / bgt _3_iw / jump _2_ew / _3_iw:\n"
+       "4| load a, r0 / load #1, r1 / sub r0, r1, r0 / store r0, a / load s, r0 / load b, r1 / "
+       "add r0, r1, r0 / store r0, s\n"
+       "3| jump _1_w / _2_ew:\n"
+       "6| load a, r0 / load b, r1 / cmp r0, r1 / bne _4_t / load #1, r0 / store r0, s / "
+       "jump _5_ei / _4_t: / load a, r0 / load b, r1 / cmp r0, r1 / bgt _6_t / load #3, r0 / "
+       "store r0, s / jump _7_ei / _6_t: / load #2, r0 / store r0, s / _7_ei: / _5_ei:\n"
+       "8| load s, r0 / store r0, _RES\n"
+       "9| halt\n"
+       "-| #1: / 1 / #2: / 2 / #3: / 3\n"
+       "1| a: / 0 / b: / 0\n"
+       "2| s: / 0\n"
+       "-| _RES: / 0\n"},
+      {"int f(int x)\n"
+       "{\n"
+       "  int y = 1;\n"
+       "  if (x > 1) {\n"
+       "    y = 2;\n"
+       "  } else { if (x > 2) {\n"
+       "    y = 3;\n"
+       "  } else { if (x <= 3) { y = 4; } } }\n"
+       "  while\n"
+       "    (x\n"
+       "     != 3) { x = x + 1; }\n"
+       "\n"
+       "  return -y - -x;\n"
+       "}\n",
+       "4| load x, r0 / load #1, r1 / cmp r0, r1 / bgt _1_t\n"
+       "6| load x, r0 / load #2, r1 / cmp r0, r1 / bgt _3_t\n"
+       "8| load x, r0 / load #3, r1 / cmp r0, r1 / bgt _5_t / load #4, r0 / store r0, y / _5_t: / "
+       "_6_ei:\n"
+       "6| jump _4_ei / _3_t:\n"
+       "7| load #3, r0 / store r0, y\n"
+       "6| _4_ei:\n"
+       "4| jump _2_ei / _1_t:\n"
+       "5| load #2, r0 / store r0, y\n"
+       "4| _2_ei:\n"
+       "9| _7_w:\n"
+       "10| load x, r0 / load #3, r1 / cmp r0, r1 / bne _9_iw / jump _8_ew\n"
+       "9| _9_iw:\n"
+       "11| load x, r0 / load #1, r1 / add r0, r1, r0 / store r0, x\n"
+       "9| jump _7_w / _8_ew:\n"
+       "13| load y, r1 / clear r0 / sub r0, r1, r0 / store r0, .t1 / load x, r1 / clear r0 / "
+       "sub r0, r1, r1 / load .t1, r0 / sub r0, r1, r0 / store r0, _RES\n"
+       "14| halt\n"
+       "-| #1: / 1 / #2: / 2 / #3: / 3 / #4: / 4\n"
+       "1| x: / 0\n"
+       "3| y: / 1\n"
+       "-| _RES: / 0 / .t1: / 0\n"},
+      {"void f() {}", "1| halt\n"},
+  };
+  for (const Case& c : cases) {
+    const Explanation e = explain(c.source);
+    ASSERT_FALSE(e.error) << c.source;
+    EXPECT_EQ(runs_text(e.optimised), c.runs) << c.source;
+  }
+}
+
+TEST(Explain, FailuresListTheirFindings) {
+  struct Case {
+    std::string source;
+    const char* json;
+  };
+  const Case cases[] = {
+      {"int main {}",
+       R"j({"ok":false,"answer":"ERROR Syntax error at line 1, column 9. Possible causes:\n * )j"
+       R"j(Expected (\n * Unexpected ' '\n","diagnostics":[{"line":1,"column":9,"message":)j"
+       R"j("Syntax error","causes":["Expected (","Unexpected ' '"]}]})j"},
+      // A cause that quotes a line break keeps it inside its string.
+      {"int main\n{}",
+       R"j({"ok":false,"answer":"ERROR Syntax error at line 1, column 9. Possible causes:\n * )j"
+       R"j(Expected (\n * Unexpected '\n'\n","diagnostics":[{"line":1,"column":9,"message":)j"
+       R"j("Syntax error","causes":["Expected (","Unexpected '\n'"]}]})j"},
+      {"int f(int a, int a) {\n  x = 1;\n}",
+       R"j({"ok":false,"answer":"ERROR at line 1 column 17: Redeclaration of variable 'a' not )j"
+       R"j(permitted (first declared at line 1 column 10)\nERROR at line 1 column 22: Cannot )j"
+       R"j(assign to undeclared variable 'x'\n","diagnostics":[{"line":1,"column":17,"message":)j"
+       R"j("Redeclaration of variable 'a' not permitted (first declared at line 1 column 10)"},)j"
+       R"j({"line":1,"column":22,"message":"Cannot assign to undeclared variable 'x'"}]})j"},
+      {"int f() \xC0\x80{}",
+       R"j({"ok":false,"answer":"ERROR Unspecified parse error: stream did not contain valid )j"
+       R"j(UTF-8","diagnostics":[{"line":null,"column":null,"message":"Unspecified parse error: )j"
+       R"j(stream did not contain valid UTF-8"}]})j"},
+  };
+  for (const Case& c : cases) {
+    const Explanation e = explain(c.source);
+    EXPECT_EQ(e.answer(), testing::compile_text(c.source)) << c.source;
+    EXPECT_EQ(cgi::explanation_json(e), c.json) << c.source;
+  }
+}
+
+TEST(Machine, RunsListings) {
+  struct Case {
+    const char* assembly;
+    Machine::Status status;
+    const char* words;  // "name=value " per word, or the error
+  };
+  using S = Machine::Status;
+  const Case cases[] = {
+      // add and sub wrap into -128..127; cmp compares signed values.
+      {"    load a, r0\n    load a, r1\n    add r0, r1, r0\n    store r0, a\n"
+       "    clear r1\n    sub r1, r0, r1\n    store r1, b\n    halt\na:\n    127\nb:\n    -128\n",
+       S::Halted, "a=-2 b=2 "},
+      {"    load a, r0\n    load b, r1\n    sub r0, r1, r0\n    store r0, a\n    halt\n"
+       "a:\n    -128\nb:\n    1\n",
+       S::Halted, "a=127 b=1 "},
+      {"    load a, r0\n    clear r1\n    cmp r0, r1\n    bgt x\n    bne y\n    halt\n"
+       "x:\n    store r0, b\n    halt\ny:\n    store r1, a\n    halt\na:\n    -1\nb:\n    5\n",
+       S::Halted, "a=0 b=5 "},
+      {"l:\n    jump l\n    halt\n", S::Ready, ""},
+      {"    load a, r0\na:\n    1\n", S::Failed, "ran into the data word a"},
+      {"    clear r0\n", S::Failed, "ran off the end of the code"},
+  };
+  for (const Case& c : cases) {
+    Machine m;
+    ASSERT_EQ(m.load(c.assembly), std::nullopt) << c.assembly;
+    EXPECT_EQ(m.run(1000), c.status) << c.assembly;
+    std::string words;
+    for (const auto& [name, value] : m.words()) words += name + "=" + std::to_string(value) + " ";
+    EXPECT_EQ(c.status == S::Failed ? m.error() : words, c.words) << c.assembly;
+  }
+}
+
+TEST(Machine, RefusesMalformedListings) {
+  const std::pair<const char*, const char*> cases[] = {
+      {"    load z, r0\n    halt\n", "unknown word z"},
+      {"    jump nowhere\n", "unknown label nowhere"},
+      {"    7\n", "data word without a name:     7"},
+      {"    move r0, r1\n", "cannot execute:     move r0, r1"},
+      {"    load a, r2\na:\n    1\n", "cannot execute:     load a, r2"},
+      {"halt\n", "malformed line: halt"},
+  };
+  for (const auto& [assembly, error] : cases) {
+    Machine m;
+    EXPECT_EQ(m.load(assembly), error) << assembly;
+  }
+}
+
+TEST(Machine, StepsOneInstruction) {
+  Machine m;
+  ASSERT_EQ(m.load("    load a, r1\n    cmp r1, r0\n    halt\na:\n    3\n"), std::nullopt);
+  ASSERT_TRUE(m.set_word("a", -4));
+  EXPECT_FALSE(m.set_word("b", 1));
+  EXPECT_EQ(m.step(), Machine::Status::Ready);
+  EXPECT_EQ(m.reg(1), -4);
+  EXPECT_EQ(m.pc(), 1u);
+  m.step();
+  EXPECT_FALSE(m.greater());
+  EXPECT_TRUE(m.not_equal());
+  EXPECT_EQ(m.step(), Machine::Status::Halted);
+  EXPECT_EQ(m.step(), Machine::Status::Halted);
+  EXPECT_EQ(m.steps(), 3);
+}
+
+}  // namespace
+}  // namespace quern
