@@ -572,7 +572,7 @@ function act(what) {
       const shown = res === undefined ? "" : `: _RES = ${res}`;
       setStatus($("machine-status"), "halted", `halted after ${fmt(machine.steps)} steps${shown}`);
     } else {
-      setStatus($("machine-status"), "running", `${fmt(machine.steps)} steps`);
+      setStatus($("machine-status"), "running", `${fmt(machine.steps)} ${machine.steps === 1 ? "step" : "steps"}`);
     }
   } catch (err) {
     if (!(err instanceof MachineError)) throw err;
@@ -722,4 +722,4 @@ if (!openHash()) {
 showPane("assembly", "Assembly");
 
 // For tests and the console.
-window.quernPlayground = { setSource, sourceText, compile, sourceView, asmView };
+window.quernPlayground = { setSource, sourceText, compile, sourceView, asmView, EXAMPLES };
