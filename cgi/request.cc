@@ -43,6 +43,8 @@ std::optional<std::string_view> variable(const Environment& environment, const c
   return text;
 }
 
+}  // namespace
+
 std::optional<std::string_view> check_headers(const Environment& environment,
                                               unsigned long long* length) {
   const std::optional<std::string_view> type = variable(environment, "CONTENT_TYPE");
@@ -57,8 +59,6 @@ std::optional<std::string_view> check_headers(const Environment& environment,
   return std::nullopt;
 }
 
-// Reads until length bytes have arrived or the input ends. Returns the error
-// text of a failed read.
 std::optional<std::string> read_body(Input& input, std::size_t length, std::string& body) {
   body.resize(length);
   std::size_t have = 0;
@@ -76,8 +76,6 @@ std::optional<std::string> read_body(Input& input, std::size_t length, std::stri
   body.resize(have);
   return std::nullopt;
 }
-
-}  // namespace
 
 long FdInput::read(char* buffer, std::size_t size) {
   const ssize_t n = ::read(fd_, buffer, size);

@@ -4,6 +4,7 @@
 #include <cstddef>
 #include <functional>
 #include <optional>
+#include <string>
 #include <string_view>
 
 #include "output.h"
@@ -44,6 +45,16 @@ using Environment = std::function<const char*(const char* name)>;
 /// "Content-Length must be ..." checks: an optional "+", then one or more
 /// ASCII digits and nothing else, within the unsigned 64-bit range.
 std::optional<unsigned long long> parse_content_length(std::string_view text);
+
+/// The one-line reason for refusing the request's CONTENT_TYPE and
+/// CONTENT_LENGTH, or nothing when they pass and *length holds the declared
+/// body length.
+std::optional<std::string_view> check_headers(const Environment& environment,
+                                              unsigned long long* length);
+
+/// Reads until length bytes have arrived into body or the input ends.
+/// Returns the error text of a failed read.
+std::optional<std::string> read_body(Input& input, std::size_t length, std::string& body);
 
 /// Handles one request and returns the process's exit status (always 0).
 /// A failed write of anything but the assembly text is an internal failure.

@@ -33,7 +33,7 @@ ensure_packages() {
   apt-get update
   DEBIAN_FRONTEND=noninteractive apt-get install -y --no-install-recommends "${missing[@]}"
 }
-ensure_packages cmake make g++ libc6-dev libicu-dev libbenchmark-dev
+ensure_packages cmake make g++ libc6-dev libicu-dev libbenchmark-dev nlohmann-json3-dev libcli11-dev
 
 cmake -S "$root" -B "$build" -DCMAKE_BUILD_TYPE=Release -DQUERN_BENCH=ON -DQUERN_TESTS=OFF >/dev/null
 cmake --build "$build" --parallel "${JOBS:-2}" --target cgi floor proc_bench stages

@@ -21,7 +21,7 @@ jobs=${FUZZ_JOBS:-2}
 targets=(fuzz_compile fuzz_request)
 
 # --- packages ---------------------------------------------------------------
-packages=(cmake make clang libclang-rt-14-dev libicu-dev)
+packages=(cmake make clang libclang-rt-14-dev libicu-dev nlohmann-json3-dev libcli11-dev)
 missing=()
 for p in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")

@@ -35,7 +35,7 @@ as_root() {
 
 installed() { dpkg-query -W -f='${Status}' "$1" 2>/dev/null | grep -q 'install ok installed'; }
 missing=()
-for p in lighttpd cmake g++ make libicu-dev libgtest-dev; do installed "$p" || missing+=("$p"); done
+for p in lighttpd cmake g++ make libicu-dev libgtest-dev nlohmann-json3-dev libcli11-dev; do installed "$p" || missing+=("$p"); done
 if ((${#missing[@]})); then
   echo "serve.sh: installing ${missing[*]}" >&2
   as_root env DEBIAN_FRONTEND=noninteractive apt-get update -q >&2
@@ -47,7 +47,7 @@ fi
 if [[ ! -f "$build/CMakeCache.txt" ]]; then
   cmake -S "$root" -B "$build" >&2
 fi
-cmake --build "$build" --target cgi -j2 >&2
+cmake --build "$build" --target cgi explain quern_cli -j2 >&2
 
 # The page: its packages when missing, then the bundle (a second or two).
 bash "$root/web/build.sh" >&2
@@ -56,11 +56,12 @@ cgi="$build/cgi"
 [[ -x "$cgi" ]] || { echo "serve.sh: no cgi executable at $cgi" >&2; exit 1; }
 build="$(cd "$build" && pwd)"
 cgi="$build/cgi"
+explain="$build/explain"
 rundir="$build/web"
 docroot="$root/web/public"
 conf="$rundir/lighttpd.conf"
 
-for path in "$docroot" "$cgi" "$rundir"; do
+for path in "$docroot" "$cgi" "$explain" "$rundir"; do
   if [[ "$path" == *[\"\\@]* ]]; then
     echo "serve.sh: unsupported character in path $path" >&2
     exit 1
@@ -74,6 +75,7 @@ sed -e "s|@PORT@|$port|g" \
   -e "s|@DOCROOT@|$(sed_escape "$docroot")|g" \
   -e "s|@RUNDIR@|$(sed_escape "$rundir")|g" \
   -e "s|@CGI@|$(sed_escape "$cgi")|g" \
+  -e "s|@EXPLAIN@|$(sed_escape "$explain")|g" \
   "$root/web/lighttpd.conf.in" >"$conf.tmp"
 mv "$conf.tmp" "$conf"
 lighttpd -tt -f "$conf" >&2

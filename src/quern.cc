@@ -9,7 +9,6 @@
 #include "trans.h"
 
 namespace quern {
-namespace {
 
 std::string syntax_error_text(const ParseError& error) {
   std::string text = "at line " + std::to_string(error.position.line) + ", column " +
@@ -21,8 +20,6 @@ std::string syntax_error_text(const ParseError& error) {
   }
   return text;
 }
-
-}  // namespace
 
 std::string CompileError::report() const {
   return std::visit(

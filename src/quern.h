@@ -34,6 +34,11 @@ struct CompileError {
 
 using CompileResult = std::variant<InstructionList, CompileError>;
 
+struct ParseError;
+/// The text of a Syntax error: "at line L, column C. Possible causes:\n",
+/// then " * " entry "\n" per entry.
+std::string syntax_error_text(const ParseError& error);
+
 /// Parses, validates, translates and optimises one function. A source that
 /// is not valid UTF-8 gives the Unspecified error "stream did not contain
 /// valid UTF-8". The pipeline runs on a large dedicated stack, so deeply

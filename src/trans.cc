@@ -136,6 +136,23 @@ void emit_expr(const Expression& e, Register target, VariableContext& context,
   }
 }
 
+// The data words after the halt: a parameter's or a declared variable's
+// word has the line of its declaration. Generated words ("#1", ".t1",
+// "_RES") cannot collide with source names, which validation has checked.
+void map_static_lines(const Function& function, const InstructionList& list,
+                      std::vector<int32_t>& lines) {
+  std::unordered_map<std::string_view, int32_t> declared;
+  for (const Parameter& p : function.parameters) declared.emplace(p.name, p.line);
+  for (const Statement& s : function.body) {
+    if (const auto* d = std::get_if<stmt::Declaration>(&s.node)) declared.emplace(d->name, s.line);
+  }
+  for (std::size_t i = lines.size(); i < list.size(); ++i) {
+    const auto* name = std::get_if<label::Name>(&list[i].label);
+    const auto it = name != nullptr ? declared.find(name->text) : declared.end();
+    lines.push_back(it != declared.end() ? it->second : 0);
+  }
+}
+
 void append_label(InstructionList& list, Label l) {
   list.push_back({std::move(l), ins::Nop{}});
 }
@@ -153,7 +170,7 @@ std::pair<const Expression*, const Expression*> operands(const BooleanExpr& cond
 // Branch when the condition decides against falling through: greater-than
 // and not-equal branch to the then body, less-or-equal and equal branch to
 // the else body.
-void expand_if(const stmt::If& s, InstructionList& list, VariableContext& context) {
+void expand_if(const stmt::If& s, int32_t line, InstructionList& list, VariableContext& context) {
   Label taken = context.fresh_label("t");
   Label end = context.fresh_label("ei");
   static const StatementList kEmpty;
@@ -170,21 +187,26 @@ void expand_if(const stmt::If& s, InstructionList& list, VariableContext& contex
   const auto [first, second] = operands(s.condition);
   compare_expanded(*first, *second, context, list);
   list.push_back(unlabelled(branch(taken)));
+  context.mark(list, s.condition.line);
   expand_statements(fall_through, list, context);
   list.push_back(unlabelled(ins::Jump{end}));
   append_label(list, std::move(taken));
+  context.mark(list, line);
   expand_statements(taken_body, list, context);
   append_label(list, std::move(end));
+  context.mark(list, line);
 }
 
 // The loop head tests the condition; it leaves by branching to the exit
 // label, either directly or by jumping there when the branch into the body
 // is not taken.
-void expand_while(const stmt::While& s, InstructionList& list, VariableContext& context) {
+void expand_while(const stmt::While& s, int32_t line, InstructionList& list,
+                  VariableContext& context) {
   Label head = context.fresh_label("w");
   Label exit = context.fresh_label("ew");
   Label body = context.fresh_label("iw");
   append_label(list, head);
+  context.mark(list, line);
   const auto [first, second] = operands(s.condition);
   compare_expanded(*first, *second, context, list);
   std::visit(
@@ -201,10 +223,13 @@ void expand_while(const stmt::While& s, InstructionList& list, VariableContext& 
           },
       },
       s.condition.node);
+  context.mark(list, s.condition.line);
   append_label(list, std::move(body));
+  context.mark(list, line);
   expand_statements(s.body, list, context);
   list.push_back(unlabelled(ins::Jump{std::move(head)}));
   append_label(list, std::move(exit));
+  context.mark(list, line);
 }
 
 }  // namespace
@@ -303,6 +328,7 @@ void expand_statement(const Statement& statement, InstructionList& list, Variabl
             context.record_static("_RES", 0);
             emit_expr(r.value, kR0, context, list);
             list.push_back(unlabelled(ins::Store{kR0, name_label("_RES")}));
+            context.mark(list, statement.line);
           },
           [&](const stmt::Assignment& a) {
             if (!context.has_static(a.name)) {
@@ -310,17 +336,24 @@ void expand_statement(const Statement& statement, InstructionList& list, Variabl
             }
             emit_expr(a.value, kR0, context, list);
             list.push_back(unlabelled(ins::Store{kR0, name_label(a.name)}));
+            context.mark(list, statement.line);
           },
-          [&](const stmt::If& s) { expand_if(s, list, context); },
-          [&](const stmt::While& s) { expand_while(s, list, context); },
+          [&](const stmt::If& s) { expand_if(s, statement.line, list, context); },
+          [&](const stmt::While& s) { expand_while(s, statement.line, list, context); },
       },
       statement.node);
 }
 
-InstructionList expand_function(const Function& function, std::size_t capacity_hint) {
+InstructionList expand_function(const Function& function, std::size_t capacity_hint,
+                                std::vector<int32_t>* lines) {
   VariableContext context;
   InstructionList list;
   list.reserve(capacity_hint);
+  if (lines != nullptr) {
+    lines->clear();
+    lines->reserve(capacity_hint);
+    context.map_lines(lines);
+  }
   for (const Parameter& p : function.parameters) {
     if (p.type != Type::Int) {
       internal_failure("assertion `left == right` failed\n  left: " + debug_text(p.type) +
@@ -332,9 +365,11 @@ InstructionList expand_function(const Function& function, std::size_t capacity_h
   }
   expand_statements(function.body, list, context);
   list.push_back(unlabelled(ins::Halt{}));
+  context.mark(list, function.end_line);
   IterStatics statics(context);
   while (auto s = statics.next())
     list.push_back({name_label(std::move(s->first)), ins::Value{s->second}});
+  if (lines != nullptr) map_static_lines(function, list, *lines);
   return list;
 }
 

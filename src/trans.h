@@ -31,6 +31,14 @@ class VariableContext {
   /// "_N_suffix", numbered across the whole function from 1.
   Label fresh_label(std::string_view suffix);
 
+  /// The source map, off unless set: lines[i] is the source line of the
+  /// construct that list element i implements, 0 for none.
+  void map_lines(std::vector<int32_t>* lines) { lines_ = lines; }
+  /// Gives line to every element appended since the last mark.
+  void mark(const InstructionList& list, int32_t line) {
+    if (lines_ != nullptr) lines_->resize(list.size(), line);
+  }
+
  private:
   friend class IterStatics;
   std::set<int8_t> constants_;
@@ -38,6 +46,7 @@ class VariableContext {
   std::unordered_map<std::string, std::size_t> variable_index_;
   uint64_t temporary_count_ = 0;
   uint64_t label_count_ = 0;
+  std::vector<int32_t>* lines_ = nullptr;
 };
 
 /// Lists the statics of a finished context as (name, initial value) pairs.
@@ -71,8 +80,14 @@ void compare_expanded(const Expression& first, const Expression& second, Variabl
 void expand_statement(const Statement& statement, InstructionList& list, VariableContext& context);
 /// The whole instruction list of a validated function. capacity_hint, when
 /// given, is the room reserved for the list up front, which saves regrowing
-/// a long list.
-InstructionList expand_function(const Function& function, std::size_t capacity_hint = 0);
+/// a long list. lines, when given, receives the source map, one entry per
+/// element: a statement's code has the statement's line, a condition's
+/// compare and branch the condition's, an if's or while's labels and jumps
+/// the keyword's, the halt the closing brace's, and the data word of a
+/// parameter or declared variable its declaration's; the words of
+/// constants, temporaries and "_RES" have 0.
+InstructionList expand_function(const Function& function, std::size_t capacity_hint = 0,
+                                std::vector<int32_t>* lines = nullptr);
 
 /// A capacity hint from the source size: no source byte yields more than
 /// three elements (the densest code is a chain of negations, seven

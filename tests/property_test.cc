@@ -5,7 +5,7 @@
 
 #include <random>
 
-#include "machine.h"
+#include "evaluator.h"
 #include "opt.h"
 #include "quern.h"
 #include "request.h"

@@ -9,7 +9,7 @@
 #include <functional>
 
 #include "cgi_run.h"
-#include "machine.h"
+#include "evaluator.h"
 #include "quern.h"
 #include "shapes.h"
 #include "stack.h"

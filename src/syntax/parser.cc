@@ -373,6 +373,10 @@ Reply<StatementList> statements(const ParserState& s) {
   if (!open.ok()) return composite(propagate<BooleanExpr>(open, false), s);
   Reply<BooleanExpr> condition = boolean_expr(open.state);
   if (!condition.ok()) return propagate<BooleanExpr>(condition, true);
+  // A token holds no line break, so the line after the first token is its line.
+  ParserState first = open.state;
+  skip_to_token(first);
+  condition.value->line = first.position.line;
   Reply<Unit> close = literal(condition.state, ")");
   if (!close.ok()) return propagate<BooleanExpr>(close, true);
   condition.state = close.state;
@@ -400,7 +404,8 @@ Reply<Statement> while_statement(const ParserState& s) {
   if (!condition.ok()) return propagate<Statement>(condition, true);
   Reply<StatementList> body = block(condition.state);
   if (!body.ok()) return propagate<Statement>(body, true);
-  return succeed(Statement{stmt::While{std::move(*condition.value), std::move(*body.value)}},
+  return succeed(Statement{stmt::While{std::move(*condition.value), std::move(*body.value)},
+                           keyword.state.position.line},
                  body.state);
 }
 
@@ -422,7 +427,8 @@ Reply<Statement> if_statement(const ParserState& s) {
     end = body.state;
   }
   return succeed(Statement{stmt::If{std::move(*condition.value), std::move(*then_body.value),
-                                    std::move(else_body)}},
+                                    std::move(else_body)},
+                           keyword.state.position.line},
                  end);
 }
 
@@ -432,7 +438,9 @@ Reply<Statement> return_part(const ParserState& s) {
   if (!keyword.ok()) return composite(propagate<Statement>(keyword, false), s);
   Reply<Expression> value = expression(keyword.state);
   if (!value.ok()) return propagate<Statement>(value, true);
-  return succeed(Statement{stmt::Return{s.position, std::move(*value.value)}}, value.state);
+  return succeed(
+      Statement{stmt::Return{s.position, std::move(*value.value)}, keyword.state.position.line},
+      value.state);
 }
 
 // assignment-part: Identifier "=" Expression
@@ -444,7 +452,8 @@ Reply<Statement> assignment_part(const ParserState& s) {
   Reply<Expression> value = expression(equals.state);
   if (!value.ok()) return propagate<Statement>(value, true);
   return succeed(Statement{stmt::Assignment{std::move(name.value->text), name.value->position,
-                                            std::move(*value.value)}},
+                                            std::move(*value.value)},
+                           name.state.position.line},
                  value.state);
 }
 
@@ -503,7 +512,8 @@ Reply<Statement> declaration(const ParserState& s) {
   Reply<Unit> semicolon = literal(value.state, ";");
   if (!semicolon.ok()) return propagate<Statement>(semicolon, true);
   return succeed(Statement{stmt::Declaration{std::move(name.value->text), name.value->position,
-                                             make_literal(*value.value)}},
+                                             make_literal(*value.value)},
+                           keyword.state.position.line},
                  semicolon.state);
 }
 
@@ -537,7 +547,8 @@ Reply<Parameter> parameter(const ParserState& s) {
   if (!type.ok()) return composite(propagate<Parameter>(type, false), s);
   Reply<Name> name = identifier(type.state);
   if (!name.ok()) return propagate<Parameter>(name, true);
-  return succeed(Parameter{*type.value, std::move(name.value->text), name.value->position},
+  return succeed(Parameter{*type.value, std::move(name.value->text), name.value->position,
+                           type.state.position.line},
                  name.state);
 }
 
@@ -579,7 +590,7 @@ Reply<Function> function_rule(const ParserState& s) {
   Reply<StatementList> body = function_body(parameters.state);
   if (!body.ok()) return propagate<Function>(body, true);
   return succeed(Function{*type.value, std::move(name.value->text), std::move(*parameters.value),
-                          std::move(*body.value)},
+                          std::move(*body.value), body.state.position.line},
                  body.state);
 }
 

@@ -72,6 +72,7 @@ struct NotEqual {
 
 struct BooleanExpr {
   std::variant<cond::GreaterThan, cond::LessOrEqual, cond::Equal, cond::NotEqual> node;
+  int32_t line = 0;  // the line of its first token
 };
 
 struct Statement;
@@ -105,19 +106,24 @@ struct While {
 
 struct Statement {
   std::variant<stmt::Declaration, stmt::Return, stmt::Assignment, stmt::If, stmt::While> node;
+  /// The line of its first token (the keyword, or the assigned name); the
+  /// positions above, which messages quote, may stand on an earlier line.
+  int32_t line = 0;
 };
 
 struct Parameter {
   Type type;
   std::string name;
   SourcePosition position;
+  int32_t line = 0;  // the line of its type token
 };
 
 struct Function {
   Type return_type;
   std::string name;
   std::vector<Parameter> parameters;
-  StatementList body;  // all declarations first, then the other statements
+  StatementList body;    // all declarations first, then the other statements
+  int32_t end_line = 0;  // the line of the closing "}"
 };
 
 /// Diagnostic text, e.g. Negation(Variable("x", SourcePosition { line: 2, column: 7 })).

@@ -1,6 +1,6 @@
-// A model of the target machine that runs printed assembly, and an evaluator
-// of the source language with the same 8-bit arithmetic. Together they check
-// that compiled code computes what the source says.
+// An evaluator of the source language with the machine's 8-bit arithmetic,
+// and a runner of printed assembly on the library's machine model. Together
+// they check that compiled code computes what the source says.
 #pragma once
 
 #include <cstdint>
@@ -26,8 +26,8 @@ struct RunResult {
 /// constants ("#...") or spill slots (".t...").
 Memory named_words(const Memory& memory);
 
-/// Runs assembly text from its first instruction until halt. Words start at
-/// their data values, overridden by inputs.
+/// Runs assembly text on the machine model from its first instruction until
+/// halt. Words start at their data values, overridden by inputs.
 RunResult run_assembly(std::string_view assembly, const Memory& inputs, long max_steps);
 
 /// Evaluates a function: parameters from inputs (0 when missing), "_RES"
