@@ -289,6 +289,7 @@ test("Run stops at halt with the right _RES, and at the step limit with a messag
   await page.fill("#max-steps", "1000");
   await page.click("#run");
   await eventually(() => text("#machine-status"), "no halt within the step limit of 1,000 steps; Run goes on, Reset starts again");
+  await page.fill("#max-steps", "1000000");
 });
 
 test("stepping to halt, with the current instruction, its source line and the written word marked", async () => {

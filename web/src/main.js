@@ -185,6 +185,7 @@ function setSource(text) {
 
 // --- linking source and assembly ---------------------------------------------------
 function drawLinks() {
+  pointer = { view: null, line: null };
   sourceToAsm = new Map();
   listing.forEach((l, i) => {
     if (l.source === null) return;
