@@ -29,7 +29,15 @@ before(async () => {
     executablePath: CHROMIUM,
     headless: true,
     viewport: { width: 1280, height: 720 },
-    args: ["--no-sandbox", "--disable-gpu", "--disable-background-networking", "--disable-quic", "--no-first-run"],
+    args: [
+      "--no-sandbox",
+      "--disable-gpu",
+      "--disable-background-networking",
+      "--disable-quic",
+      "--no-first-run",
+      "--disable-component-update",
+      "--disable-sync",
+    ],
   });
   await context.grantPermissions(["clipboard-read", "clipboard-write"], { origin: server.base });
   context.on("request", (req) => {

@@ -370,6 +370,7 @@ function updateBytes() {
 // The result pane shows either the assembly or the report.
 function showPane(kind, title) {
   $("result-title").textContent = title;
+  $("unoptimised").disabled = kind !== "assembly";
   $("assembly").hidden = kind !== "assembly";
   $("report").hidden = kind !== "report";
 }
