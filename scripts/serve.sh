@@ -49,6 +49,9 @@ if [[ ! -f "$build/CMakeCache.txt" ]]; then
 fi
 cmake --build "$build" --target cgi explain quern_cli -j2 >&2
 
+# The page: its packages when missing, then the bundle (a second or two).
+bash "$root/web/build.sh" >&2
+
 cgi="$build/cgi"
 [[ -x "$cgi" ]] || { echo "serve.sh: no cgi executable at $cgi" >&2; exit 1; }
 build="$(cd "$build" && pwd)"

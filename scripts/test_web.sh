@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Web tests of quern: HTTP integration tests against lighttpd running the cgi,
-# then the playground in headless Chromium. Installs what is missing
+# the page's machine against the library's (quern --run), then the playground
+# in headless Chromium. Installs what is missing
 # (lighttpd, chromium, a font, playwright-core from tests/web's lock file),
 # builds the cgi in ${BUILD_DIR:-<repo>/build} if it is not there, starts one
 # server on a free loopback port for all tests and always stops it.
@@ -142,9 +143,10 @@ run_suite() {
 }
 
 run_suite integration.test.mjs
+run_suite machine.test.mjs
 run_suite browser.test.mjs
 stop_server
-echo "screenshots: $BUILD_DIR/web/playground*.png"
+echo "screenshots: $BUILD_DIR/web/playground-{error,linked,machine}.png"
 
 echo "$passed passed, $failed failed"
 ((failed == 0))

@@ -1,23 +1,25 @@
-// The playground in headless Chromium, served by lighttpd: compiles through
-// the page, checks what is shown and marked, and saves a screenshot to
-// $BUILD_DIR/web/playground.png.
+// The playground in headless Chromium, served by lighttpd. Every check waits
+// for the state it asserts (polling until it holds or the time is up): the
+// page draws after its answers arrive, never at a known moment. Screenshots go
+// to $BUILD_DIR/web/playground-{error,linked,machine}.png.
 import assert from "node:assert/strict";
 import { mkdir, mkdtemp, rm } from "node:fs/promises";
 import os from "node:os";
 import path from "node:path";
 import { after, before, test } from "node:test";
 import { chromium } from "playwright-core";
-import { MAX_ASM, SUM_ASM, SUM_SOURCE, UNICODE_REPORT, UNICODE_SOURCE } from "./cases.mjs";
+import { MAX_ASM, MAX_SOURCE, SUM_ASM, SUM_SOURCE, UNICODE_REPORT, UNICODE_SOURCE } from "./cases.mjs";
 import { BUILD_DIR, CONTENT_TYPE, startServer } from "./server.mjs";
 
 const CHROMIUM = process.env.CHROMIUM || "/usr/bin/chromium";
 const SHOT_DIR = path.join(BUILD_DIR, "web");
+const WAIT_MS = 15_000;
 
 let server;
 let profile;
 let context;
 let page;
-const compileRequests = [];
+const explainRequests = [];
 const problems = [];
 
 before(async () => {
@@ -26,7 +28,7 @@ before(async () => {
   context = await chromium.launchPersistentContext(profile, {
     executablePath: CHROMIUM,
     headless: true,
-    viewport: { width: 1280, height: 760 },
+    viewport: { width: 1280, height: 720 },
     args: [
       "--no-sandbox",
       "--disable-gpu",
@@ -37,15 +39,15 @@ before(async () => {
       "--disable-sync",
     ],
   });
-  page = context.pages()[0] ?? (await context.newPage());
-  page.on("request", (req) => {
+  await context.grantPermissions(["clipboard-read", "clipboard-write"], { origin: server.base });
+  context.on("request", (req) => {
     if (!req.url().startsWith(server.base + "/")) problems.push(`request outside the service: ${req.url()}`);
-    if (new URL(req.url()).pathname === "/compile") compileRequests.push(req);
+    if (new URL(req.url()).pathname === "/explain") explainRequests.push(req);
   });
-  page.on("console", (msg) => {
-    if (msg.type() === "error") problems.push(`console: ${msg.text()}`);
-  });
-  page.on("pageerror", (err) => problems.push(`page error: ${err.message}`));
+  context.on("page", watch);
+  page = context.pages()[0] ?? (await context.newPage());
+  watch(page);
+  await mkdir(SHOT_DIR, { recursive: true });
   await page.goto(server.base + "/");
 });
 
@@ -55,156 +57,307 @@ after(async () => {
   await server?.stop();
 });
 
-async function compileSource(source, how = "click") {
-  await page.fill("#source", source);
-  const answered = page.waitForResponse((r) => new URL(r.url()).pathname === "/compile");
-  if (how === "click") await page.click("#compile");
-  else await page.press("#source", "Control+Enter");
+function watch(p) {
+  p.on("console", (msg) => msg.type() === "error" && problems.push(`console: ${msg.text()}`));
+  p.on("pageerror", (err) => problems.push(`page error: ${err.message}`));
+}
+
+// Reads until the value equals `expected`; fails with the last value read.
+async function eventually(read, expected, what) {
+  const deadline = Date.now() + WAIT_MS;
+  for (;;) {
+    const value = await read();
+    try {
+      assert.deepEqual(value, expected, what);
+      return;
+    } catch (err) {
+      if (Date.now() > deadline) throw err;
+    }
+    await new Promise((r) => setTimeout(r, 50));
+  }
+}
+
+const lines = (side, cls = "", p = page) => p.locator(`#${side} .cm-line${cls}`).allTextContents();
+const text = (selector, p = page) => p.locator(selector).textContent();
+const listing = (s) => s.replace(/\n$/, "").split("\n");
+const state = (selector) => page.getAttribute(selector, "data-state");
+const diagnostics = () =>
+  page.locator("#diagnostics li").evaluateAll((els) => els.map((e) => `${e.dataset.line}:${e.dataset.column}`));
+const underlined = () => page.locator("#editor .cm-lintRange-error").allTextContents();
+const cursor = () => page.evaluate(() => window.quernPlayground.sourceView.state.selection.main.head);
+const exampleSource = (name) =>
+  page.evaluate((n) => window.quernPlayground.EXAMPLES.find((e) => e.name === n).source, name);
+const explained = (source, p = page) =>
+  p.waitForResponse((r) => new URL(r.url()).pathname === "/explain" && r.request().postData() === source);
+
+// Puts `source` into the editor, compiles it at once and returns its answer.
+async function compileSource(source) {
+  const answered = explained(source);
+  await page.evaluate((s) => window.quernPlayground.setSource(s), source);
+  await page.click("#compile");
   return answered;
 }
 
-const text = (selector) => page.locator(selector).textContent();
-const markers = (selector) =>
-  page.locator(selector).evaluateAll((els) => els.map((e) => `${e.dataset.line}:${e.dataset.column}`));
+// Chooses an example (which compiles it) and returns its answer.
+async function chooseExample(name) {
+  const answered = explained(await exampleSource(name));
+  await page.selectOption("#examples", { label: name });
+  return answered;
+}
 
-test("the summing loop compiles to the exact assembly", async () => {
-  // First as the one-line program, then as the formatted example the page
-  // starts with: both give the same assembly.
-  for (const source of [SUM_SOURCE, null]) {
-    if (source === null) await page.selectOption("#examples", { label: "Summing loop" });
-    else await page.fill("#source", source);
-    const [response] = await Promise.all([
-      page.waitForResponse((r) => new URL(r.url()).pathname === "/compile"),
-      page.click("#compile"),
-    ]);
+test("the summing loop is sent as the service demands and its exact assembly shown", async () => {
+  for (const choose of [() => compileSource(SUM_SOURCE), () => chooseExample("Summing loop")]) {
+    const response = await choose();
     const req = response.request();
-    // What went over the wire: the exact header the service demands and the
-    // editor's text as UTF-8; a 200 shows the cgi accepted both.
     assert.equal(await req.headerValue("content-type"), CONTENT_TYPE);
-    assert.equal(req.postDataBuffer().toString("utf8"), source ?? (await page.inputValue("#source")));
+    assert.equal(req.postDataBuffer().toString("utf8"), await page.evaluate(() => window.quernPlayground.sourceText()));
     assert.equal(response.status(), 200);
-    assert.equal(await text("#output"), SUM_ASM);
-    assert.match(await text("#status"), /^200 OK/);
+    await eventually(() => lines("assembly"), listing(SUM_ASM), "assembly pane");
+    await eventually(() => state("#status"), "ok");
     assert.equal(await text("#result-title"), "Assembly");
   }
-  await mkdir(SHOT_DIR, { recursive: true });
-  await page.screenshot({ path: path.join(SHOT_DIR, "playground-assembly.png") });
 });
 
-test("Ctrl+Enter compiles the if/else example", async () => {
-  await page.selectOption("#examples", { label: "If / else" });
-  const answered = page.waitForResponse((r) => new URL(r.url()).pathname === "/compile");
-  await page.press("#source", "Control+Enter");
-  assert.equal((await answered).status(), 200);
-  assert.equal(await text("#output"), MAX_ASM);
+test("Ctrl+Enter compiles, and so does a pause in typing", async () => {
+  await compileSource(MAX_SOURCE);
+  await eventually(() => lines("assembly"), listing(MAX_ASM));
+  // Nothing else sends this source again: no edit, no click.
+  const again = explained(MAX_SOURCE);
+  await page.locator("#editor .cm-content").focus();
+  await page.keyboard.press("Control+Enter");
+  assert.equal((await again).status(), 200);
+
+  // Typing without a click: "return a;" becomes "return a-b;" at the pause.
+  await page.locator("#editor .cm-line", { hasText: "return a;" }).click();
+  await page.keyboard.press("End");
+  await page.keyboard.press("ArrowLeft");
+  const typed = explained(MAX_SOURCE.replace("return a;", "return a-b;"));
+  await page.keyboard.type("-b");
+  assert.equal((await typed).status(), 200);
+  await eventually(async () => (await lines("assembly")).includes("    sub r0, r1, r0"), true);
 });
 
-test("a syntax error is reported and its line and column marked", async () => {
-  await page.selectOption("#examples", { label: "Syntax error" });
-  const [response] = await Promise.all([
-    page.waitForResponse((r) => new URL(r.url()).pathname === "/compile"),
-    page.click("#compile"),
-  ]);
-  assert.equal(response.status(), 400);
-  assert.equal(await text("#output"), "ERROR Syntax error at line 3, column 17. Possible causes:\n * Expected )\n");
-  assert.match(await text("#status"), /^400 Bad Request/);
+test("errors are underlined, listed with their message, and go when the text is edited", async () => {
+  await chooseExample("Syntax error");
+  const report = "ERROR Syntax error at line 3, column 17. Possible causes:\n * Expected )\n";
+  await eventually(() => text("#report"), report);
+  await eventually(diagnostics, ["3:17"]);
+  // Column 17 is the blank after "while (n > 0": the token met there is "{".
+  await eventually(underlined, ["{"]);
+  await eventually(() => page.locator("#editor .cm-line", { has: page.locator(".cm-lintRange-error") }).textContent(), "    while (n > 0 {");
+  assert.match(await text("#diagnostics li"), /Expected \)/);
   assert.equal(await text("#result-title"), "Error report");
+  await page.locator("#editor .cm-lintRange-error").hover();
+  await page.locator("#editor .cm-tooltip-lint", { hasText: "Expected )" }).waitFor();
+  await page.screenshot({ path: path.join(SHOT_DIR, "playground-error.png") });
 
-  assert.deepEqual(await markers(".gutter-marker"), ["3:17"]);
-  assert.deepEqual(await markers(".error-marker"), ["3:17"]);
-  await page.locator(".gutter-marker").waitFor({ state: "visible" });
-  await page.locator(".error-marker").waitFor({ state: "visible" });
-
-  // The caret sits at line 3, column 17: "    while (n > 0 {" is 16
-  // characters up to the space before "{".
-  const caret = await page.$eval("#source", (t) => [t.selectionStart, t.value.indexOf("while") + 12]);
-  assert.equal(caret[0], caret[1]);
-  assert.equal(await page.evaluate(() => document.activeElement.id), "source");
-
-  // The marks are drawn on the third line of the editor and the gutter.
-  const area = await page.locator("#source").boundingBox();
-  const mark = await page.locator(".error-marker").boundingBox();
-  const gutterMark = await page.locator(".gutter-marker").boundingBox();
-  // Where line 3, column 17 is drawn, measured independently of the overlay:
-  // the width of the 16 characters before it in the editor's font.
-  const geo = await page.$eval("#source", (t) => {
-    const s = getComputedStyle(t);
-    const ctx = document.createElement("canvas").getContext("2d");
-    ctx.font = `${s.fontSize} ${s.fontFamily}`;
-    return {
-      lineHeight: parseFloat(s.lineHeight),
-      padTop: parseFloat(s.paddingTop),
-      padLeft: parseFloat(s.paddingLeft),
-      before: ctx.measureText(t.value.split("\n")[2].slice(0, 16)).width,
-    };
-  });
-  const lineTop = area.y + geo.padTop + 2 * geo.lineHeight;
-  assert.ok(Math.abs(gutterMark.y - lineTop) < 2, `gutter mark at y ${gutterMark.y}, line 3 at ${lineTop}`);
-  assert.ok(Math.abs(mark.y - lineTop) < 3, `mark at y ${mark.y}, line 3 at ${lineTop}`);
-  const colLeft = area.x + geo.padLeft + geo.before;
-  assert.ok(Math.abs(mark.x - colLeft) < 2, `mark at x ${mark.x}, column 17 at ${colLeft}`);
-
-  await mkdir(SHOT_DIR, { recursive: true });
-  await page.screenshot({ path: path.join(SHOT_DIR, "playground.png") });
+  // The list entry puts the cursor there; typing the missing ")" removes the
+  // marks at once and the pause compiles the mended text.
+  await page.click("#diagnostics li .where");
+  await eventually(cursor, (await exampleSource("Syntax error")).indexOf("while") + 12);
+  const mended = explained((await exampleSource("Syntax error")).replace("0 {", "0) {"));
+  await page.keyboard.type(")");
+  await eventually(underlined, []);
+  await eventually(() => page.isHidden("#diagnostics"), true);
+  await mended;
+  await eventually(() => state("#status"), "ok");
 });
 
-test("editing removes the marks of the last report", async () => {
-  assert.equal(await page.locator(".gutter-marker").count(), 1);
-  await page.press("#source", "End");
-  await page.keyboard.type(" ");
-  assert.equal(await page.locator(".gutter-marker").count(), 0);
-  assert.equal(await page.locator(".error-marker").count(), 0);
-});
-
-test("columns of a report count characters, not UTF-16 units", async () => {
-  const response = await compileSource(UNICODE_SOURCE);
-  assert.equal(response.status(), 400);
-  assert.equal(await text("#output"), UNICODE_REPORT);
-  assert.deepEqual(await markers(".gutter-marker"), ["2:14"]);
-  // Line 1 is 10 units with its newline; on line 2 "  int é𝑥 = 1;" is 13
-  // characters but 14 UTF-16 units (𝑥 is a surrogate pair): column 14 is the
-  // end of line 2, offset 10 + 14.
-  assert.equal(await page.$eval("#source", (t) => t.selectionStart), 24);
-});
-
-test("several validation errors are all marked", async () => {
-  const response = await compileSource("int f() {\n  x = 1;\n  y = 2;\n}", "key");
-  assert.equal(response.status(), 400);
-  assert.deepEqual((await markers(".gutter-marker")).sort(), ["1:10", "2:9"]);
-  assert.deepEqual(await markers(".error-marker"), ["1:10", "2:9"]);
-  const where = page.locator("#output .where");
-  assert.equal(await where.count(), 2);
-  await where.nth(1).click();
-  // Line 2 column 9 is just past "  x = 1;".
-  assert.equal(await page.$eval("#source", (t) => t.selectionStart), 10 + 8);
+test("several findings are all marked; columns count characters, not UTF-16 units", async () => {
+  const cases = [
+    // Line 2 column 9 is just past "  x = 1;" on line 2: offset 10 + 8.
+    { source: "int f() {\n  x = 1;\n  y = 2;\n}", marks: ["1:10", "2:9"], words: ["x", "y"], click: 1, offset: 18 },
+    // "  int é𝑥 = 1;" is 13 characters but 14 UTF-16 units: column 14 is its end.
+    { source: UNICODE_SOURCE, marks: ["2:14"], words: ["y"], click: 0, offset: 24, report: UNICODE_REPORT },
+  ];
+  for (const c of cases) {
+    assert.equal((await compileSource(c.source)).status(), 200);
+    await eventually(diagnostics, c.marks);
+    await eventually(underlined, c.words);
+    if (c.report) await eventually(() => text("#report"), c.report);
+    await page.locator("#diagnostics li .where").nth(c.click).click();
+    await eventually(cursor, c.offset);
+  }
 });
 
 test("a source over 65535 UTF-8 bytes is not sent", async () => {
-  const before = compileRequests.length;
-  await page.fill("#source", "é".repeat(32768)); // 32768 characters, 65536 bytes
-  assert.match(await text("#bytes"), /^65,536 \/ 65,535 bytes$/);
+  const before = explainRequests.length;
+  await page.evaluate(() => window.quernPlayground.setSource("é".repeat(32768))); // 65536 bytes
+  await eventually(() => text("#bytes"), "65,536 / 65,535 bytes");
   await page.click("#compile");
-  await page.locator("#notice").waitFor({ state: "visible" });
+  await eventually(() => text("#status"), "not sent");
   assert.match(await text("#notice"), /65,536 bytes in UTF-8.*at most 65,535 bytes/);
-  assert.equal(await text("#status"), "not sent");
-  assert.equal(compileRequests.length, before);
+  assert.equal(explainRequests.length, before);
 });
 
 test("an unreachable server is reported clearly", async () => {
-  await page.route("**/compile", (route) => route.abort("connectionrefused"));
+  await page.route("**/explain", (route) => route.abort("connectionrefused"));
   try {
-    await page.fill("#source", SUM_SOURCE);
+    await page.evaluate((s) => window.quernPlayground.setSource(s), SUM_SOURCE);
     await page.click("#compile");
-    await page.locator("#status", { hasText: "no answer" }).waitFor();
-    assert.match(await text("#notice"), /^Cannot reach the compile service at http:\/\/127\.0\.0\.1:\d+\/compile\./);
-    assert.equal(await text("#output"), "");
-    await page.screenshot({ path: path.join(SHOT_DIR, "playground-unreachable.png") });
+    await eventually(() => text("#status"), "no answer");
+    assert.match(await text("#notice"), /^Cannot reach the compile service at http:\/\/127\.0\.0\.1:\d+\/explain\./);
   } finally {
-    await page.unroute("**/compile");
+    await page.unroute("**/explain");
   }
   // Errors logged by the browser for the refused request are expected here.
   for (let i = problems.length - 1; i >= 0; i--) {
     if (/ERR_CONNECTION_REFUSED|Failed to load resource/.test(problems[i])) problems.splice(i, 1);
+  }
+});
+
+test("a source line and its assembly are linked both ways, by mouse and by keyboard", async () => {
+  await chooseExample("Summing loop");
+  await eventually(() => lines("assembly"), listing(SUM_ASM));
+  const statement = ["    load s, r0", "    load n, r1", "    add r0, r1, r0", "    store r0, s"];
+  const colour = (loc) => loc.evaluateAll((els) => els.map((e) => [...e.classList].find((c) => /^link-\d$/.test(c))));
+
+  await page.locator("#editor .cm-line", { hasText: "s = s + n;" }).hover();
+  await eventually(() => lines("assembly", ".link-active"), statement);
+  await eventually(() => lines("editor", ".link-active"), ["        s = s + n;"]);
+  // The shared colour: the source line's and those of its four lines.
+  const [mine] = await colour(page.locator("#editor .cm-line.link-active"));
+  assert.deepEqual(await colour(page.locator("#assembly .cm-line.link-active")), Array(4).fill(mine));
+
+  await page.locator("#assembly .cm-line", { hasText: "load #1, r1" }).hover();
+  await eventually(() => lines("editor", ".link-active"), ["        n = n - 1;"]);
+  await page.screenshot({ path: path.join(SHOT_DIR, "playground-linked.png") });
+
+  // Keyboard: the cursor in the assembly moves to the code of the return.
+  await page.mouse.move(0, 0);
+  await page.locator("#assembly .cm-line", { hasText: "_2_ew:" }).click();
+  await page.keyboard.press("ArrowDown");
+  await eventually(() => lines("editor", ".link-active"), ["    return s;"]);
+
+  // A long function: the counterpart scrolls into view on either side.
+  const long = `int f(int a) {\n${"  a = a + 1;\n".repeat(40)}  return a;\n}\n`;
+  await compileSource(long);
+  await eventually(async () => (await lines("assembly")).length > 20, true);
+  const inView = (side, cls) =>
+    page.locator(`#${side} .cm-line${cls}`).evaluateAll((els) =>
+      els.length > 0 &&
+      els.every((e) => {
+        const box = e.closest(".cm-scroller").getBoundingClientRect();
+        const r = e.getBoundingClientRect();
+        return r.top >= box.top && r.bottom <= box.bottom;
+      }),
+    );
+  await page.mouse.move(0, 0);
+  await page.locator("#editor .cm-content").click();
+  await page.keyboard.press("Control+End");
+  await page.keyboard.press("ArrowUp");
+  await page.keyboard.press("ArrowUp");
+  await eventually(() => lines("assembly", ".link-active"), ["    load a, r0", "    store r0, _RES"]);
+  await eventually(() => inView("assembly", ".link-active"), true);
+  await page.locator("#assembly .cm-content").focus();
+  await page.keyboard.press("Control+Home");
+  await eventually(() => lines("editor", ".link-active"), ["  a = a + 1;"]);
+  await eventually(() => inView("editor", ".link-active"), true);
+});
+
+test("the optimiser toggle shows the listing before it, with removed and changed lines marked", async () => {
+  const response = await chooseExample("Summing loop");
+  const { unoptimised } = await response.json();
+  await eventually(() => lines("assembly"), listing(SUM_ASM));
+  await page.check("#unoptimised");
+  await eventually(() => lines("assembly"), unoptimised.map((l) => l.text));
+  await eventually(() => lines("assembly", ".opt-removed"), ["#0:", "    0"]);
+  const changed = await page
+    .locator("#assembly .cm-line.opt-changed")
+    .evaluateAll((els) => els.map((e) => [e.textContent, e.dataset.now]));
+  assert.deepEqual(changed, [["    load #0, r1", "clear r1"]]);
+  await page.uncheck("#unoptimised");
+  await eventually(() => lines("assembly"), listing(SUM_ASM));
+  await eventually(() => page.locator("#assembly .opt-removed, #assembly .opt-changed").count(), 0);
+});
+
+async function setParams(values) {
+  for (const [name, value] of Object.entries(values)) await page.fill(`#param-${name}`, String(value));
+}
+const status = async () => (await text("#machine-status")).replace(/^halted after [\d,]+ steps/, "halted");
+const word = (name) => text(`#memory tr[data-word="${name}"] td:last-child`);
+
+test("Run stops at halt with the right _RES, and at the step limit with a message", async () => {
+  const cases = [
+    ["Summing loop", { n: 5 }, 15],
+    ["If / else", { a: 100, b: -128 }, 100],
+    ["Multiply by adding", { a: 7, b: -3 }, -21],
+    ["Multiply by adding", { a: 100, b: 2 }, -56], // 200 wraps around
+  ];
+  for (const [name, params, res] of cases) {
+    await chooseExample(name);
+    await eventually(() => state("#status"), "ok");
+    await setParams(params);
+    await page.click("#run");
+    await eventually(status, `halted: _RES = ${res}`, `${name} ${JSON.stringify(params)}`);
+    await eventually(() => word("_RES"), String(res));
+  }
+  await compileSource("int f() {\n  int x = 1;\n  while (x > 0) {\n    x = x + 0;\n  }\n  return x;\n}\n");
+  await eventually(() => state("#machine-status"), "idle");
+  await page.fill("#max-steps", "1000");
+  await page.click("#run");
+  await eventually(() => text("#machine-status"), "no halt within the step limit of 1,000 steps; Run goes on, Reset starts again");
+  await page.fill("#max-steps", "1000000");
+});
+
+test("stepping to halt, with the current instruction, its source line and the written word marked", async () => {
+  await chooseExample("Summing loop");
+  await eventually(() => state("#status"), "ok");
+  await setParams({ n: 2 });
+  await page.click("#step");
+  await eventually(() => text("#machine-status"), "1 step");
+  await eventually(() => lines("assembly", ".current"), ["    clear r1"]);
+  await eventually(() => lines("editor", ".current"), ["    while (n > 0) {"]);
+  await eventually(() => text("#r0"), "2");
+  await page.click("#back");
+  await eventually(() => text("#machine-status"), "0 steps");
+  await eventually(() => text("#r0"), "0");
+  // 34 steps: two rounds of 13, the last test and jump (5), the return and halt (3).
+  for (let k = 1; k <= 34; k++) {
+    await page.click("#step");
+    await eventually(() => text("#machine-status"), k < 34 ? `${k} step${k > 1 ? "s" : ""}` : "halted after 34 steps: _RES = 3");
+    if (k === 20) await page.screenshot({ path: path.join(SHOT_DIR, "playground-machine.png") });
+    if (k === 33) await eventually(() => page.locator("#memory tr.written").evaluateAll((r) => r.map((e) => e.dataset.word)), ["_RES"]);
+  }
+  await eventually(() => lines("assembly", ".current"), ["    halt"]);
+  assert.equal(await page.isDisabled("#step"), true);
+  const words = await page.locator("#memory tr").evaluateAll((r) => r.map((e) => e.dataset.word));
+  assert.deepEqual(words, ["n", "s", "_RES", "#1"]);
+});
+
+test("a share link carries the source and opens it compiled", async () => {
+  const source = "int f(int é𝑥) {\n  return é𝑥 + 1;\n}\n";
+  await compileSource(source);
+  await page.click("#share");
+  const link = `${server.base}/#source=${Buffer.from(source, "utf8").toString("base64url")}`;
+  await eventually(() => page.inputValue("#share-link"), link);
+  await eventually(() => page.evaluate(() => navigator.clipboard.readText()), link);
+  const other = await context.newPage();
+  try {
+    const answered = explained(source, other);
+    await other.goto(link);
+    assert.equal((await answered).status(), 200);
+    await eventually(() => other.evaluate(() => window.quernPlayground.sourceText()), source);
+    await eventually(async () => (await lines("assembly", "", other)).includes("    store r0, _RES"), true);
+  } finally {
+    await other.close();
+  }
+});
+
+test("light and dark themes follow the system; a phone's width needs no sideways scrolling", async () => {
+  const background = () => page.evaluate(() => getComputedStyle(document.body).backgroundColor);
+  await page.emulateMedia({ colorScheme: "light" });
+  await eventually(background, "rgb(244, 245, 247)");
+  await page.emulateMedia({ colorScheme: "dark" });
+  await eventually(background, "rgb(20, 23, 29)");
+  await page.emulateMedia({ colorScheme: "light" });
+  await page.setViewportSize({ width: 390, height: 844 });
+  try {
+    await eventually(() => page.evaluate(() => document.documentElement.scrollWidth <= window.innerWidth), true);
+    const box = await page.locator("#editor").boundingBox();
+    assert.ok(box.width > 300 && box.height > 200, `editor ${box.width}x${box.height}`);
+  } finally {
+    await page.setViewportSize({ width: 1280, height: 720 });
   }
 });
 

@@ -122,9 +122,9 @@ describe("body size limit", () => {
 
 describe("playground files", () => {
   const files = [
-    { path: "/", type: "text/html; charset=utf-8", contains: 'id="source"' },
-    { path: "/playground.js", type: "text/javascript; charset=utf-8", contains: '"text/plain; charset=UTF-8"' },
-    { path: "/playground.css", type: "text/css; charset=utf-8", contains: ".gutter-marker" },
+    { path: "/", type: "text/html; charset=utf-8", contains: 'id="editor"' },
+    { path: "/dist/playground.js", type: "text/javascript; charset=utf-8", contains: '"text/plain; charset=UTF-8"' },
+    { path: "/playground.css", type: "text/css; charset=utf-8", contains: ".diagnostics" },
   ];
   for (const f of files) {
     test(`GET ${f.path} serves ${f.type}`, async () => {

@@ -1,0 +1,36 @@
+#!/usr/bin/env bash
+# Builds the playground page: installs node and npm from Debian when they are
+# missing, the packages of web/package-lock.json when they are not installed
+# as locked, and bundles the page into web/public/dist/.
+set -euo pipefail
+
+web="$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)"
+export DEBIAN_FRONTEND=noninteractive
+
+as_root() {
+  if [[ $(id -u) -eq 0 ]]; then
+    "$@"
+  elif command -v sudo >/dev/null; then
+    sudo "$@"
+  else
+    echo "web/build.sh: need root to run: $*" >&2
+    return 1
+  fi
+}
+
+if ! command -v node >/dev/null || ! command -v npm >/dev/null; then
+  echo "web/build.sh: installing nodejs and npm" >&2
+  as_root apt-get update -q >&2
+  as_root apt-get install -y -q --no-install-recommends nodejs npm >&2
+fi
+
+# npm ci again only when the lock file changed since the last install.
+stamp="$web/node_modules/.quern-lock"
+lock="$(sha256sum "$web/package-lock.json" | cut -d' ' -f1)"
+if [[ ! -f "$stamp" || "$(cat "$stamp")" != "$lock" ]]; then
+  echo "web/build.sh: installing the page's packages" >&2
+  (cd "$web" && npm ci --no-audit --no-fund >&2)
+  echo "$lock" >"$stamp"
+fi
+
+node "$web/build.mjs"
