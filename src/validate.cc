@@ -4,6 +4,7 @@
 #include "validate.h"
 
 #include <charconv>
+#include <cstring>
 
 #include "overload.h"
 
@@ -47,51 +48,54 @@ void walk_condition(std::vector<ValidationError>& errors, const BooleanExpr& con
 }  // namespace
 
 void ValidationError::append_text(std::string& out) const {
-  const auto number = [&](int32_t n) {
-    char digits[16];
-    const auto [end, ec] = std::to_chars(digits, digits + sizeof digits, n);
-    out.append(digits, end);
-  };
-  out += "at line ";
-  number(position.line);
-  out += " column ";
-  number(position.column);
-  out += ": ";
+  // What stands before and after the name in each message.
+  std::string_view before, after;
   switch (kind) {
     case Kind::Redeclaration:
-      out += "Redeclaration of variable '";
-      out += name;
-      out += "' not permitted (first declared at line ";
-      number(first_declared.line);
-      out += " column ";
-      number(first_declared.column);
-      out += ")";
+      before = "Redeclaration of variable '", after = "' not permitted (first declared at line ";
       break;
     case Kind::AssignUndeclared:
-      out += "Cannot assign to undeclared variable '";
-      out += name;
-      out += "'";
+      before = "Cannot assign to undeclared variable '", after = "'";
       break;
     case Kind::ReadUndeclared:
-      out += "Cannot read value of undeclared variable '";
-      out += name;
-      out += "'";
+      before = "Cannot read value of undeclared variable '", after = "'";
       break;
     case Kind::VoidReturn:
-      out += "Function returning void must not return a value";
+      before = "Function returning void must not return a value";
       break;
     case Kind::VoidParameter:
-      out += "Parameter '";
-      out += name;
-      out += "' must not have type void";
+      before = "Parameter '", after = "' must not have type void";
       break;
     case Kind::Reserved:
-      out += "Name '";
-      out += name;
-      out += "' is reserved";
+      before = "Name '", after = "' is reserved";
       break;
   }
-  out += '\n';
+  // Written in place: every piece is measured but the numbers, which take
+  // at most 11 characters each.
+  const std::size_t start = out.size();
+  out.resize(start + 128 + before.size() + name.size() + after.size());
+  char* p = out.data() + start;
+  const auto put = [&](std::string_view text) {
+    std::memcpy(p, text.data(), text.size());
+    p += text.size();
+  };
+  const auto number = [&](int32_t n) { p = std::to_chars(p, p + 11, n).ptr; };
+  put("at line ");
+  number(position.line);
+  put(" column ");
+  number(position.column);
+  put(": ");
+  put(before);
+  if (kind != Kind::VoidReturn) put(name);
+  put(after);
+  if (kind == Kind::Redeclaration) {
+    number(first_declared.line);
+    put(" column ");
+    number(first_declared.column);
+    put(")");
+  }
+  *p++ = '\n';
+  out.resize(static_cast<std::size_t>(p - out.data()));
 }
 
 std::string ValidationError::text() const {
