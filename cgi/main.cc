@@ -1,4 +1,5 @@
-// The CGI program: one request in, one answer out, exit status 0.
+// The CGI program: one request in, one answer out, exit status 0. It takes
+// its turn among the server's compiles first (service.h).
 #include <signal.h>
 #include <stdlib.h>
 #include <unistd.h>
@@ -6,6 +7,7 @@
 #include "failure.h"
 #include "output.h"
 #include "request.h"
+#include "service.h"
 
 namespace {
 quern::FdOutput* g_stdout = nullptr;
@@ -20,6 +22,9 @@ int main() {
   quern::FdOutput out(STDOUT_FILENO);
   g_stdout = &out;
   quern::set_failure_flush(flush_stdout);
+  const quern::cgi::Environment environment = [](const char* name) { return getenv(name); };
+  // The server's bounds: a refused request is answered already.
+  if (!quern::cgi::enter_service(environment, out)) return 0;
   quern::cgi::FdInput in(STDIN_FILENO);
-  return quern::cgi::handle_request([](const char* name) { return getenv(name); }, in, out);
+  return quern::cgi::handle_request(environment, in, out);
 }

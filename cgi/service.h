@@ -1,0 +1,43 @@
+// Bounds on the compiles one server runs: how many run at once, how many may
+// wait for a turn, and how much CPU time and memory each process may take.
+//
+// Every program the server runs for a compile calls enter_service first. The
+// settings come from the environment that the server's configuration gives
+// every CGI process (lighttpd's setenv.add-environment); a variable that is
+// absent leaves that bound off, so the program run by hand or by the tests
+// behaves as before:
+//
+//   QUERN_CPU_MS      CPU time per process, in milliseconds
+//   QUERN_MEMORY_MIB  address space per process, in MiB
+//   QUERN_SLOT_KEY    System V IPC key of the server's slot semaphores; with
+//   QUERN_SLOTS       compiles that run at once, and
+//   QUERN_QUEUE       requests that may wait for a slot beyond those
+//   QUERN_WAIT_S      longest wait for a slot, in seconds (default 15)
+//
+// Slots are counted by a System V semaphore set that the first process
+// creates: one semaphore counts the places in the service (running plus
+// waiting), one the free slots, one says the set is ready. A process takes a
+// place without waiting, or is refused at once when there is none; then it
+// waits for a slot, in the order the waiters came. Both are taken with
+// SEM_UNDO, so the kernel gives them back when the process ends, however it
+// ends (normally, by internal failure, or killed at a limit).
+#pragma once
+
+#include "output.h"
+#include "request.h"
+
+namespace quern::cgi {
+
+/// Applies the CPU-time and memory limits, then takes a place and waits for
+/// a slot. Returns true once the request may go ahead (it keeps its slot
+/// until the process ends); false after writing the refusal
+///   "Status: 503 Service Unavailable\r\nRetry-After: 5\r\n\r\n" message
+/// when every place is taken or the wait for a slot ran out. A setting that
+/// is not a positive decimal number, or a semaphore set that cannot be used,
+/// is an internal failure: the server's configuration is wrong.
+///
+/// A process that runs out of CPU time ends with exit status 101 and
+/// "internal failure: CPU time limit of N ms reached" on standard error.
+bool enter_service(const Environment& environment, Output& output);
+
+}  // namespace quern::cgi
