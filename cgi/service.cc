@@ -66,11 +66,15 @@ std::optional<unsigned long> setting(const Environment& environment, const char*
   return value;
 }
 
+constexpr std::string_view kFailed = "Status: 500 Internal Server Error\r\n\r\n";
+volatile sig_atomic_t g_header_complete = 0;
+
 char g_cpu_message[80];
 std::size_t g_cpu_message_size = 0;
 
 void cpu_time_out(int) {
   // Only async-signal-safe calls here: the message was written beforehand.
+  end_failed_answer();
   ssize_t ignored = ::write(STDERR_FILENO, g_cpu_message, g_cpu_message_size);
   (void)ignored;
   ::_exit(101);
@@ -168,6 +172,28 @@ bool refuse(Output& output) {
 }
 
 }  // namespace
+
+bool AnswerOutput::write(std::string_view text) {
+  if (text.find("\r\n\r\n") != std::string_view::npos) header_end_pending_ = true;
+  if (out_.write(text)) return true;
+  error_ = out_.error();
+  return false;
+}
+
+bool AnswerOutput::flush() {
+  if (!out_.flush()) {
+    error_ = out_.error();
+    return false;
+  }
+  if (header_end_pending_) g_header_complete = 1;
+  return true;
+}
+
+void end_failed_answer() {
+  if (g_header_complete) return;
+  ssize_t ignored = ::write(STDOUT_FILENO, kFailed.data(), kFailed.size());
+  (void)ignored;
+}
 
 bool enter_service(const Environment& environment, Output& output) {
   if (auto ms = setting(environment, "QUERN_CPU_MS", 3600000)) limit_cpu_time(*ms);

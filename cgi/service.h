@@ -23,6 +23,8 @@
 // ends (normally, by internal failure, or killed at a limit).
 #pragma once
 
+#include <string_view>
+
 #include "output.h"
 #include "request.h"
 
@@ -39,5 +41,28 @@ namespace quern::cgi {
 /// A process that runs out of CPU time ends with exit status 101 and
 /// "internal failure: CPU time limit of N ms reached" on standard error.
 bool enter_service(const Environment& environment, Output& output);
+
+/// The answer's standard output, watched for the end of the header block.
+/// A process that fails before it has written that (an internal failure, or
+/// the CPU-time limit) would leave the server a bare
+/// "Content-Type: text/plain\n", which lighttpd passes on as the body of a
+/// 200 answer; end_failed_answer then completes the header block with
+/// "Status: 500 Internal Server Error\r\n\r\n", so that the failure shows as
+/// one. The header lines are flushed as they are written, so none is pending
+/// when the end of the block is missing.
+class AnswerOutput : public Output {
+ public:
+  explicit AnswerOutput(Output& out) : out_(out) {}
+  bool write(std::string_view text) override;
+  bool flush() override;
+
+ private:
+  Output& out_;
+  bool header_end_pending_ = false;
+};
+
+/// Writes the 500 status straight to standard output unless an AnswerOutput
+/// has passed on the end of the header block. Async-signal-safe.
+void end_failed_answer();
 
 }  // namespace quern::cgi

@@ -6,7 +6,7 @@
 # Env:   PORT              port to listen on, default 8080 (an argument wins)
 #        BUILD_DIR         CMake build directory holding the cgi, default <repo>/build
 #        RUN_DIR           where the served copies, configuration and logs go:
-#                          default $BUILD_DIR/web, or /var/lib/quern/PORT as root
+#                          default $BUILD_DIR/web/PORT, or /var/lib/quern/PORT as root
 #        QUERN_USER        the user lighttpd and the cgi run as when started as
 #                          root: default www-data (a system user "quern" is
 #                          created if www-data does not exist)
@@ -117,7 +117,7 @@ server.groupname = \"$group\""
 else
   user="$(id -un)"
   group="$(id -gn)"
-  rundir="${RUN_DIR:-$build/web}"
+  rundir="${RUN_DIR:-$build/web/$port}"
   privileges="# Started as $user, not root: lighttpd keeps running as $user."
 fi
 mkdir -p "$rundir"
@@ -132,6 +132,8 @@ done
 
 # Fresh copies, swapped in whole.
 mkdir -p "$rundir/bin" "$rundir/log" "$rundir/tmp"
+# lighttpd opens its logs once it runs as the server's user.
+touch "$rundir/log/error.log" "$rundir/log/access.log"
 for program in cgi explain; do
   if [[ -x "$build/$program" ]]; then
     install -m 0755 "$build/$program" "$rundir/bin/$program.new"
