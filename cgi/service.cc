@@ -32,7 +32,7 @@ namespace {
 
 constexpr std::string_view kBusy =
     "Status: 503 Service Unavailable\r\nRetry-After: 5\r\n\r\nService busy, try again later";
-constexpr unsigned long kDefaultWaitSeconds = 15;
+constexpr unsigned long kDefaultWaitSeconds = 18;
 // The semaphores of a server's set.
 constexpr unsigned short kSlots = 0;   // free compile slots
 constexpr unsigned short kPlaces = 1;  // free places, running or waiting

@@ -12,7 +12,8 @@
 //   QUERN_SLOT_KEY    System V IPC key of the server's slot semaphores; with
 //   QUERN_SLOTS       compiles that run at once, and
 //   QUERN_QUEUE       requests that may wait for a slot beyond those
-//   QUERN_WAIT_S      longest wait for a slot, in seconds (default 15)
+//   QUERN_WAIT_S      longest wait for a slot, in seconds (default 18, within
+//                     lighttpd's read timeout of 20 s for a silent program)
 //
 // Slots are counted by a System V semaphore set that the first process
 // creates: one semaphore counts the places in the service (running plus

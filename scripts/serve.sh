@@ -203,7 +203,7 @@ errorlog="$rundir/log/error.log"
 lighttpd -D -f "$conf" 2>>"$errorlog" &
 server=$!
 stopped=""
-trap 'stopped=1; kill -TERM "$server" 2>/dev/null' TERM INT HUP
+trap 'stopped=1; kill -TERM "$server" 2>/dev/null || true' TERM INT HUP
 status=0
 while kill -0 "$server" 2>/dev/null; do
   wait "$server" || status=$?

@@ -2,6 +2,7 @@
 // on a free loopback port) unless QUERN_URL names a running one, and a raw
 // HTTP client that sends exactly the headers a test gives it.
 import { spawn } from "node:child_process";
+import { rm } from "node:fs/promises";
 import http from "node:http";
 import net from "node:net";
 import path from "node:path";
@@ -90,7 +91,12 @@ export async function startServer({ env } = {}) {
     await new Promise((r) => setTimeout(r, 100));
   }
   const runDir = /^run directory: (\S+)/m.exec(log)?.[1];
-  return { base: `http://127.0.0.1:${port}`, stop, group: child.pid, runDir };
+  // A server with settings of a test's own leaves nothing behind.
+  const stopAndClean = async () => {
+    await stop();
+    if (env && runDir) await rm(runDir, { recursive: true, force: true });
+  };
+  return { base: `http://127.0.0.1:${port}`, stop: env ? stopAndClean : stop, group: child.pid, runDir };
 }
 
 // Sends one request and collects the whole answer. `body` is a string or a
