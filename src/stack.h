@@ -12,8 +12,9 @@ namespace quern {
 /// plus kPipelineStackPerByte for every byte of the body. The deepest body of
 /// the largest size the service accepts (65535 bytes) gets 97 MiB, of which
 /// the pipeline touches about a sixth (a third in a sanitizer build); the
-/// stress tests fail if a body of any shape uses half of its reservation. Keeping the reservation small lets a compile run under an
-/// address-space limit of a few hundred MiB.
+/// stress tests fail if a body of any shape uses half of its reservation.
+/// Keeping the reservation small lets a compile run under an address-space
+/// limit of a few hundred MiB.
 inline constexpr std::size_t kPipelineStackFloor = std::size_t{1} << 20;
 inline constexpr std::size_t kPipelineStackPerByte = 1536;
 
