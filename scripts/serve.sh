@@ -164,6 +164,7 @@ fill() { # template output
     -e "s|@DOCROOT@|$(sed_escape "$rundir/public")|g" \
     -e "s|@RUNDIR@|$(sed_escape "$rundir")|g" \
     -e "s|@CGI@|$(sed_escape "$rundir/bin/cgi")|g" \
+    -e "s|@EXPLAIN@|$(sed_escape "$rundir/bin/explain")|g" \
     -e "s|@SLOT_KEY@|$slot_key|g" \
     -e "s|@SLOTS@|$slots|g" \
     -e "s|@QUEUE@|$queue|g" \
