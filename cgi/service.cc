@@ -174,7 +174,9 @@ bool refuse(Output& output) {
 }  // namespace
 
 bool AnswerOutput::write(std::string_view text) {
-  if (text.find("\r\n\r\n") != std::string_view::npos) header_end_pending_ = true;
+  if (!header_end_pending_ && text.find("\r\n\r\n") != std::string_view::npos) {
+    header_end_pending_ = true;
+  }
   if (out_.write(text)) return true;
   error_ = out_.error();
   return false;

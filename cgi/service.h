@@ -40,7 +40,10 @@ namespace quern::cgi {
 /// is an internal failure: the server's configuration is wrong.
 ///
 /// A process that runs out of CPU time ends with exit status 101 and
-/// "internal failure: CPU time limit of N ms reached" on standard error.
+/// "internal failure: CPU time limit of N ms reached" on standard error,
+/// after end_failed_answer: a program that calls enter_service writes its
+/// answer through an AnswerOutput and calls end_failed_answer from its
+/// failure hook (set_failure_flush), as cgi/main.cc does.
 bool enter_service(const Environment& environment, Output& output);
 
 /// The answer's standard output, watched for the end of the header block.
