@@ -1,10 +1,13 @@
 #!/usr/bin/env bash
 # Web tests of quern: HTTP integration tests against lighttpd running the cgi,
 # the page's machine against the library's (quern --run), then the playground
-# in headless Chromium. Installs what is missing
-# (lighttpd, chromium, a font, playwright-core from tests/web's lock file),
-# builds the cgi in ${BUILD_DIR:-<repo>/build} if it is not there, starts one
-# server on a free loopback port for all tests and always stops it.
+# in headless Chromium, then the service under load and at its limits
+# (servers of its own, each started with the settings its test needs, and the
+# systemd unit checked by systemd-analyze). Installs what is missing
+# (lighttpd, chromium, a font, systemd's tools, playwright-core from
+# tests/web's lock file), builds the cgi in ${BUILD_DIR:-<repo>/build} if it
+# is not there, starts one server on a free loopback port for the first
+# suites and always stops it.
 #
 # Ends with the line "N passed, M failed"; exits non-zero on any failure.
 set -uo pipefail
@@ -40,6 +43,7 @@ missing=()
 command -v lighttpd >/dev/null || missing+=(lighttpd)
 [[ -x /usr/bin/chromium ]] || missing+=(chromium)
 installed fonts-dejavu-core || missing+=(fonts-dejavu-core)
+command -v systemd-analyze >/dev/null || missing+=(systemd)
 if ((${#missing[@]})); then
   echo "test_web.sh: installing ${missing[*]}"
   # Keep package scripts from starting a system-wide lighttpd on port 80.
@@ -146,6 +150,7 @@ run_suite integration.test.mjs
 run_suite machine.test.mjs
 run_suite browser.test.mjs
 stop_server
+run_suite service.test.mjs
 echo "screenshots: $BUILD_DIR/web/playground-{error,linked,machine}.png"
 
 echo "$passed passed, $failed failed"

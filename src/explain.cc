@@ -56,7 +56,7 @@ std::string Explanation::answer() const {
 
 Explanation explain(std::string_view source) {
   Explanation result;
-  run_on_large_stack([&] { result = explain_here(source); });
+  run_on_large_stack(pipeline_stack_size(source.size()), [&] { result = explain_here(source); });
   return result;
 }
 

@@ -61,7 +61,7 @@ CompileResult compile_here(std::string_view source) {
 
 CompileResult compile(std::string_view source) {
   CompileResult result;
-  run_on_large_stack([&] { result = compile_here(source); });
+  run_on_large_stack(pipeline_stack_size(source.size()), [&] { result = compile_here(source); });
   return result;
 }
 

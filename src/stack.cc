@@ -81,8 +81,8 @@ void pipeline_entry(int high, int low) {
 #endif
 }
 
-[[noreturn]] void fail_errno(const char* what, int error) {
-  internal_failure(std::string(what) + ": " + std::strerror(error));
+[[noreturn]] void fail_errno(const std::string& what, int error) {
+  internal_failure(what + ": " + std::strerror(error));
 }
 
 // Saves the calling context in s.caller and resumes s.pipeline; returns 0
@@ -119,26 +119,32 @@ void pipeline_entry(int high, int low) {
 
 }  // namespace
 
-void run_on_large_stack(const std::function<void()>& job) {
+void run_on_large_stack(std::size_t size, const std::function<void()>& job) {
   const auto page = static_cast<std::size_t>(sysconf(_SC_PAGESIZE));
   const std::size_t guard = std::max(kPipelineStackGuard, page);
-  void* const base = mmap(nullptr, kPipelineStackSize, PROT_READ | PROT_WRITE,
+  const std::size_t usable = (size + page - 1) / page * page;
+  const std::size_t mapped = guard + usable;
+  void* const base = mmap(nullptr, mapped, PROT_READ | PROT_WRITE,
                           MAP_PRIVATE | MAP_ANONYMOUS | MAP_NORESERVE | MAP_STACK, -1, 0);
-  if (base == MAP_FAILED) fail_errno("cannot map the pipeline stack", errno);
+  if (base == MAP_FAILED) {
+    const int error = errno;
+    fail_errno("cannot map the pipeline stack (" + std::to_string(mapped >> 10) + " KiB)", error);
+  }
   if (mprotect(base, guard, PROT_NONE) != 0) fail_errno("cannot protect the stack guard", errno);
   // Deep input touches many megabytes of stack, and each fresh small page
   // costs a fault. Below the top few megabytes, which every ordinary
   // program stays within, ask for huge pages where the system offers them;
   // where it does not, the advice is ignored.
   constexpr std::size_t kSmallPagedTop = std::size_t{4} << 20;
-  madvise(static_cast<char*>(base) + guard, kPipelineStackSize - guard - kSmallPagedTop,
-          MADV_HUGEPAGE);
+  if (usable > kSmallPagedTop) {
+    madvise(static_cast<char*>(base) + guard, usable - kSmallPagedTop, MADV_HUGEPAGE);
+  }
 
   Switch s;
   s.job = &job;
   if (getcontext(&s.pipeline) != 0) fail_errno("cannot prepare the pipeline stack", errno);
   s.pipeline.uc_stack.ss_sp = static_cast<char*>(base) + guard;
-  s.pipeline.uc_stack.ss_size = kPipelineStackSize - guard;
+  s.pipeline.uc_stack.ss_size = usable;
   s.pipeline.uc_link = &s.caller;
   const auto bits = static_cast<std::uint64_t>(reinterpret_cast<std::uintptr_t>(&s));
   makecontext(&s.pipeline, reinterpret_cast<void (*)()>(pipeline_entry), 2,
@@ -147,7 +153,7 @@ void run_on_large_stack(const std::function<void()>& job) {
 
   if (switch_to_pipeline(s) != 0) fail_errno("cannot switch to the pipeline stack", errno);
 
-  if (munmap(base, kPipelineStackSize) != 0) fail_errno("cannot unmap the pipeline stack", errno);
+  if (munmap(base, mapped) != 0) fail_errno("cannot unmap the pipeline stack", errno);
   if (s.failed) internal_failure(s.failure);
 }
 

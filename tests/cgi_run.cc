@@ -2,6 +2,7 @@
 
 #include <fcntl.h>
 #include <signal.h>
+#include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -59,6 +60,10 @@ CgiResult run_cgi(const CgiRun& run) {
     if (run.stdin_mode == StdinMode::kClosed) close(0);
     if (run.stdout_mode == StdoutMode::kClosed) close(1);
     signal(SIGPIPE, SIG_DFL);  // the program must ignore it by itself
+    if (run.address_space_limit != 0) {
+      const rlimit limit{run.address_space_limit, run.address_space_limit};
+      if (setrlimit(RLIMIT_AS, &limit) != 0) _exit(126);
+    }
     std::vector<char*> argv = {const_cast<char*>(run.program.c_str())};
     for (const std::string& a : run.arguments) argv.push_back(const_cast<char*>(a.c_str()));
     argv.push_back(nullptr);

@@ -30,6 +30,7 @@ struct CgiRun {
   StdinMode stdin_mode = StdinMode::kBytes;
   StdoutMode stdout_mode = StdoutMode::kCaptured;
   std::size_t keep = 0;
+  std::size_t address_space_limit = 0;  // RLIMIT_AS of the program when not 0
 };
 
 struct CgiResult {

@@ -63,13 +63,16 @@ std::uintptr_t frame_address() {
 
 thread_local int g_thread_value = 0;
 
+// A reservation of a few MiB, not a multiple of the page size.
+constexpr std::size_t kSize = pipeline_stack_size(3001);
+
 TEST(Stack, RunsTheJobOnceOnTheCallingThread) {
   const pthread_t caller = pthread_self();
   g_thread_value = 7;
   int runs = 0;
   bool same_thread = false;
   int seen_value = 0;
-  run_on_large_stack([&] {
+  run_on_large_stack(kSize, [&] {
     ++runs;
     same_thread = pthread_equal(pthread_self(), caller) != 0;
     seen_value = g_thread_value;
@@ -81,13 +84,14 @@ TEST(Stack, RunsTheJobOnceOnTheCallingThread) {
   EXPECT_EQ(g_thread_value, 8);
 }
 
-// The job's frames lie in a mapping of the reserved size whose lowest part
-// cannot be touched, and that mapping is gone once the call returns.
+// The job's frames lie in a mapping of the requested size (rounded up to
+// whole pages) above a guard that cannot be touched, and that mapping is gone
+// once the call returns.
 TEST(Stack, JobRunsAboveAGuardAndTheStackIsUnmappedAfter) {
   const std::uintptr_t caller_frame = frame_address();
   std::uintptr_t job_frame = 0;
   Mapping stack, below;
-  run_on_large_stack([&] {
+  run_on_large_stack(kSize, [&] {
     job_frame = frame_address();
     const std::vector<Mapping> maps = mappings();
     if (const Mapping* m = containing(maps, job_frame)) {
@@ -104,9 +108,11 @@ TEST(Stack, JobRunsAboveAGuardAndTheStackIsUnmappedAfter) {
   EXPECT_FALSE(stack.start <= caller_frame && caller_frame < stack.end);
   EXPECT_STREQ(stack.perms, "rw-p");
   // The usable part: everything above the guard, and the job near its top.
-  EXPECT_LT(job_frame - stack.start, kPipelineStackSize - kPipelineStackGuard);
-  EXPECT_GT(job_frame - stack.start, kPipelineStackSize - kPipelineStackGuard - (1u << 20));
-  EXPECT_GE(stack.end - stack.start, kPipelineStackSize - kPipelineStackGuard);
+  const auto page = static_cast<std::size_t>(sysconf(_SC_PAGESIZE));
+  EXPECT_LT(job_frame - stack.start, kSize + page);
+  EXPECT_GT(job_frame - stack.start, kSize - (1u << 20));
+  EXPECT_GE(stack.end - stack.start, kSize);
+  EXPECT_LT(stack.end - stack.start, kSize + page);
   // The guard right below it.
   EXPECT_STREQ(below.perms, "---p");
   EXPECT_EQ(below.end, stack.start);
@@ -128,45 +134,54 @@ TEST(Stack, RecursionDeeperThanTheThreadStackFits) {
   rlimit limit{};
   ASSERT_EQ(getrlimit(RLIMIT_STACK, &limit), 0);
   std::size_t bytes = std::size_t{64} << 20;
-  if (limit.rlim_cur != RLIM_INFINITY && limit.rlim_cur < kPipelineStackSize / 4) {
+  if (limit.rlim_cur != RLIM_INFINITY && limit.rlim_cur < (std::size_t{256} << 20)) {
     bytes = std::max<std::size_t>(bytes, 2 * static_cast<std::size_t>(limit.rlim_cur));
   }
   const std::size_t depth = bytes / 4096;
   std::size_t reached = 0;
-  run_on_large_stack([&] { reached = recurse(depth); });
+  run_on_large_stack(2 * bytes, [&] { reached = recurse(depth); });
   EXPECT_EQ(reached, depth);
 }
 
 TEST(Stack, CallsNestEachOnAStackOfItsOwn) {
   std::uintptr_t outer = 0, inner = 0, outer_after = 0;
-  run_on_large_stack([&] {
+  run_on_large_stack(kSize, [&] {
     outer = frame_address();
-    run_on_large_stack([&] { inner = frame_address(); });
+    run_on_large_stack(kSize, [&] { inner = frame_address(); });
     outer_after = frame_address();
   });
   EXPECT_NE(outer, 0u);
   EXPECT_NE(inner, 0u);
   EXPECT_EQ(outer_after, outer);
   const std::uintptr_t distance = outer > inner ? outer - inner : inner - outer;
-  EXPECT_GE(distance, kPipelineStackSize - kPipelineStackGuard);
+  EXPECT_GE(distance, kSize - (1u << 20));
 }
 
 TEST(Stack, ManyCallsInARow) {
   int runs = 0;
-  for (int i = 0; i < 1000; ++i) run_on_large_stack([&] { ++runs; });
+  for (int i = 0; i < 1000; ++i) run_on_large_stack(kSize, [&] { ++runs; });
   EXPECT_EQ(runs, 1000);
 }
 
 TEST(StackDeathTest, OutOfMemoryInTheJobIsAnInternalFailure) {
-  EXPECT_EXIT(run_on_large_stack([] { throw std::bad_alloc(); }), ::testing::ExitedWithCode(101),
-              "^internal failure: out of memory\n$");
+  EXPECT_EXIT(run_on_large_stack(kSize, [] { throw std::bad_alloc(); }),
+              ::testing::ExitedWithCode(101), "^internal failure: out of memory\n$");
 }
 
 TEST(StackDeathTest, AnExceptionFromTheJobIsAnInternalFailure) {
-  EXPECT_EXIT(run_on_large_stack([] { throw std::runtime_error("left the job early"); }),
+  EXPECT_EXIT(run_on_large_stack(kSize, [] { throw std::runtime_error("left the job early"); }),
               ::testing::ExitedWithCode(101), "^internal failure: left the job early\n$");
-  EXPECT_EXIT(run_on_large_stack([] { throw 42; }), ::testing::ExitedWithCode(101),
+  EXPECT_EXIT(run_on_large_stack(kSize, [] { throw 42; }), ::testing::ExitedWithCode(101),
               "^internal failure: the compile pipeline ended by an unknown exception\n$");
+}
+
+// A stack that cannot be mapped (here: more than the address space holds)
+// ends the process with a diagnostic that says so; the job never runs.
+TEST(StackDeathTest, AStackThatCannotBeMappedIsAnInternalFailure) {
+  EXPECT_EXIT(run_on_large_stack(std::size_t{1} << 60, [] { std::fputs("ran", stderr); }),
+              ::testing::ExitedWithCode(101),
+              "^internal failure: cannot map the pipeline stack \\([0-9]+ KiB\\): "
+              "Cannot allocate memory\n$");
 }
 
 }  // namespace

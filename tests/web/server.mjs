@@ -2,6 +2,7 @@
 // on a free loopback port) unless QUERN_URL names a running one, and a raw
 // HTTP client that sends exactly the headers a test gives it.
 import { spawn } from "node:child_process";
+import { rm } from "node:fs/promises";
 import http from "node:http";
 import net from "node:net";
 import path from "node:path";
@@ -35,15 +36,18 @@ function canConnect(port) {
   });
 }
 
-// Resolves to { base, stop }. stop() is safe to call more than once; the
-// server is also killed if the test process exits without calling it.
-export async function startServer() {
-  if (process.env.QUERN_URL) {
+// Resolves to { base, stop, group, runDir }: group is the process group of
+// the server's processes, runDir where serve.sh put its files and logs.
+// stop() is safe to call more than once; the server is also killed if the
+// test process exits without calling it. With env (settings for serve.sh),
+// a server of the test's own is started even when QUERN_URL names one.
+export async function startServer({ env } = {}) {
+  if (process.env.QUERN_URL && !env) {
     return { base: process.env.QUERN_URL.replace(/\/$/, ""), stop: async () => {} };
   }
   const port = await freePort();
   const child = spawn("bash", [path.join(ROOT, "scripts/serve.sh"), String(port)], {
-    env: { ...process.env, BUILD_DIR, PORT: String(port) },
+    env: { ...process.env, BUILD_DIR, PORT: String(port), ...env },
     stdio: ["ignore", "pipe", "pipe"],
     detached: true, // own process group, so a build still running is stopped too
   });
@@ -78,14 +82,21 @@ export async function startServer() {
   };
 
   const deadline = Date.now() + START_TIMEOUT_MS;
-  while (!(await canConnect(port))) {
+  // Listening, and the run directory announced before lighttpd started.
+  while (!/^run directory: /m.test(log) || !(await canConnect(port))) {
     if (exited || Date.now() > deadline) {
       await stop();
       throw new Error(`lighttpd did not start on port ${port}:\n${log}`);
     }
     await new Promise((r) => setTimeout(r, 100));
   }
-  return { base: `http://127.0.0.1:${port}`, stop };
+  const runDir = /^run directory: (\S+)/m.exec(log)?.[1];
+  // A server with settings of a test's own leaves nothing behind.
+  const stopAndClean = async () => {
+    await stop();
+    if (env && runDir) await rm(runDir, { recursive: true, force: true });
+  };
+  return { base: `http://127.0.0.1:${port}`, stop: env ? stopAndClean : stop, group: child.pid, runDir };
 }
 
 // Sends one request and collects the whole answer. `body` is a string or a

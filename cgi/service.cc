@@ -1,0 +1,220 @@
+// The service's bounds on one compile process: CPU-time and address-space
+// limits, then a place among the requests the server admits and a slot among
+// the compiles it runs at once (see service.h).
+#include "service.h"
+
+#include <errno.h>
+#include <signal.h>
+#include <sys/ipc.h>
+#include <sys/resource.h>
+#include <sys/sem.h>
+#include <sys/time.h>
+#include <time.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstring>
+#include <optional>
+#include <string>
+
+#include "failure.h"
+
+#if defined(__SANITIZE_ADDRESS__)
+#define QUERN_SERVICE_ASAN 1
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer)
+#define QUERN_SERVICE_ASAN 1
+#endif
+#endif
+
+namespace quern::cgi {
+namespace {
+
+constexpr std::string_view kBusy =
+    "Status: 503 Service Unavailable\r\nRetry-After: 5\r\n\r\nService busy, try again later";
+constexpr unsigned long kDefaultWaitSeconds = 18;
+// The semaphores of a server's set.
+constexpr unsigned short kSlots = 0;   // free compile slots
+constexpr unsigned short kPlaces = 1;  // free places, running or waiting
+constexpr unsigned short kReady = 2;   // 1 once the creator has set the others
+constexpr unsigned long kMaxSemaphoreValue = 32767;
+
+// glibc leaves this union to the caller.
+union SemaphoreArgument {
+  int value;
+  semid_ds* status;
+  unsigned short* values;
+};
+
+[[noreturn]] void fail_errno(const std::string& what) {
+  const int error = errno;
+  internal_failure(what + ": " + std::strerror(error));
+}
+
+// A positive decimal setting, or nothing when the variable is absent.
+std::optional<unsigned long> setting(const Environment& environment, const char* name,
+                                     unsigned long largest) {
+  const char* text = environment(name);
+  if (text == nullptr) return std::nullopt;
+  unsigned long value = 0;
+  const char* c = text;
+  for (; *c >= '0' && *c <= '9' && value <= largest; ++c) value = value * 10 + (*c - '0');
+  if (c == text || *c != '\0' || value == 0 || value > largest) {
+    internal_failure(std::string(name) + " must be a number from 1 to " + std::to_string(largest) +
+                     ", not \"" + text + "\"");
+  }
+  return value;
+}
+
+constexpr std::string_view kFailed = "Status: 500 Internal Server Error\r\n\r\n";
+volatile sig_atomic_t g_header_complete = 0;
+
+char g_cpu_message[80];
+std::size_t g_cpu_message_size = 0;
+
+void cpu_time_out(int) {
+  // Only async-signal-safe calls here: the message was written beforehand.
+  end_failed_answer();
+  ssize_t ignored = ::write(STDERR_FILENO, g_cpu_message, g_cpu_message_size);
+  (void)ignored;
+  ::_exit(101);
+}
+
+// The profiling timer counts the process's CPU time to the millisecond and
+// ends it with a diagnostic; RLIMIT_CPU, in whole seconds, is a backstop
+// that the kernel enforces even if the timer's signal were blocked.
+void limit_cpu_time(unsigned long ms) {
+  g_cpu_message_size = static_cast<std::size_t>(
+      std::snprintf(g_cpu_message, sizeof g_cpu_message,
+                    "internal failure: CPU time limit of %lu ms reached\n", ms));
+  struct sigaction action {};
+  action.sa_handler = cpu_time_out;
+  sigemptyset(&action.sa_mask);
+  if (sigaction(SIGPROF, &action, nullptr) != 0) fail_errno("cannot handle SIGPROF");
+  itimerval timer{};
+  timer.it_value.tv_sec = static_cast<time_t>(ms / 1000);
+  timer.it_value.tv_usec = static_cast<suseconds_t>(ms % 1000 * 1000);
+  if (setitimer(ITIMER_PROF, &timer, nullptr) != 0) fail_errno("cannot set the CPU timer");
+  const rlim_t seconds = ms / 1000 + 2;
+  const rlimit limit{seconds, seconds + 1};
+  if (setrlimit(RLIMIT_CPU, &limit) != 0) fail_errno("cannot limit CPU time");
+}
+
+void limit_memory(unsigned long mib) {
+#ifdef QUERN_SERVICE_ASAN
+  // A sanitizer build maps terabytes of shadow memory up front; an
+  // address-space limit would make every compile fail.
+  (void)mib;
+#else
+  const rlim_t bytes = static_cast<rlim_t>(mib) << 20;
+  const rlimit limit{bytes, bytes};
+  if (setrlimit(RLIMIT_AS, &limit) != 0) fail_errno("cannot limit the address space");
+#endif
+}
+
+int semaphore_op(int id, unsigned short number, short change, short flags,
+                 const timespec* timeout = nullptr) {
+  sembuf op{number, change, flags};
+  return semtimedop(id, &op, 1, timeout);
+}
+
+// The server's semaphore set: created and filled by the first process to
+// come; the others wait until it is ready.
+int open_slots(key_t key, unsigned long slots, unsigned long queue) {
+  int id = semget(key, 3, IPC_CREAT | IPC_EXCL | 0600);
+  if (id >= 0) {
+    unsigned short values[3] = {};
+    values[kSlots] = static_cast<unsigned short>(slots);
+    values[kPlaces] = static_cast<unsigned short>(slots + queue);
+    values[kReady] = 1;
+    SemaphoreArgument argument{};
+    argument.values = values;
+    if (semctl(id, 0, SETALL, argument) != 0) fail_errno("cannot set the slot semaphores");
+    return id;
+  }
+  if (errno != EEXIST) fail_errno("cannot create the slot semaphores");
+  id = semget(key, 3, 0);
+  if (id < 0) fail_errno("cannot open the slot semaphores");
+  // Wait until kReady is 1, leaving it so: both operations apply at once.
+  sembuf ready[2] = {{kReady, -1, 0}, {kReady, 1, 0}};
+  while (semop(id, ready, 2) != 0) {
+    if (errno != EINTR) fail_errno("cannot wait for the slot semaphores");
+  }
+  return id;
+}
+
+// Waits up to seconds for a free slot; false when the time ran out.
+bool wait_for_slot(int id, unsigned long seconds) {
+  timespec now{}, deadline{};
+  clock_gettime(CLOCK_MONOTONIC, &deadline);
+  deadline.tv_sec += static_cast<time_t>(seconds);
+  for (;;) {
+    clock_gettime(CLOCK_MONOTONIC, &now);
+    timespec left{deadline.tv_sec - now.tv_sec, deadline.tv_nsec - now.tv_nsec};
+    if (left.tv_nsec < 0) {
+      left.tv_nsec += 1000000000;
+      --left.tv_sec;
+    }
+    if (left.tv_sec < 0) return false;
+    if (semaphore_op(id, kSlots, -1, SEM_UNDO, &left) == 0) return true;
+    if (errno == EAGAIN) return false;
+    if (errno != EINTR) fail_errno("cannot wait for a compile slot");
+  }
+}
+
+bool refuse(Output& output) {
+  if (!output.write(kBusy) || !output.flush()) {
+    const int error = output.error();
+    internal_failure("failed printing to stdout: " + std::string(std::strerror(error)) +
+                     " (os error " + std::to_string(error) + ")");
+  }
+  return false;
+}
+
+}  // namespace
+
+bool AnswerOutput::write(std::string_view text) {
+  if (!header_end_pending_ && text.find("\r\n\r\n") != std::string_view::npos) {
+    header_end_pending_ = true;
+  }
+  if (out_.write(text)) return true;
+  error_ = out_.error();
+  return false;
+}
+
+bool AnswerOutput::flush() {
+  if (!out_.flush()) {
+    error_ = out_.error();
+    return false;
+  }
+  if (header_end_pending_) g_header_complete = 1;
+  return true;
+}
+
+void end_failed_answer() {
+  if (g_header_complete) return;
+  ssize_t ignored = ::write(STDOUT_FILENO, kFailed.data(), kFailed.size());
+  (void)ignored;
+}
+
+bool enter_service(const Environment& environment, Output& output) {
+  if (auto ms = setting(environment, "QUERN_CPU_MS", 3600000)) limit_cpu_time(*ms);
+  if (auto mib = setting(environment, "QUERN_MEMORY_MIB", 1 << 20)) limit_memory(*mib);
+
+  const std::optional<unsigned long> key = setting(environment, "QUERN_SLOT_KEY", 0x7fffffff);
+  if (!key) return true;
+  const unsigned long slots = setting(environment, "QUERN_SLOTS", kMaxSemaphoreValue).value_or(1);
+  const unsigned long queue =
+      setting(environment, "QUERN_QUEUE", kMaxSemaphoreValue - slots).value_or(1);
+  const unsigned long wait =
+      setting(environment, "QUERN_WAIT_S", 3600).value_or(kDefaultWaitSeconds);
+
+  const int id = open_slots(static_cast<key_t>(*key), slots, queue);
+  if (semaphore_op(id, kPlaces, -1, IPC_NOWAIT | SEM_UNDO) != 0) {
+    if (errno != EAGAIN) fail_errno("cannot take a place in the queue");
+    return refuse(output);
+  }
+  return wait_for_slot(id, wait) || refuse(output);
+}
+
+}  // namespace quern::cgi
