@@ -124,7 +124,7 @@ int handle_request(const Environment& environment, Input& input, Output& output)
 
   if (const auto* error = std::get_if<CompileError>(&result)) {
     std::string answer(kBadRequest);
-    answer += error->report();
+    error->append_report(answer);
     send(output, answer);
     return 0;
   }

@@ -24,23 +24,30 @@ std::string syntax_error_text(const ParseError& error) {
 }
 
 std::string CompileError::report() const {
-  return std::visit(
-      Overload{
-          [](const compile_error::Syntax& s) { return "ERROR Syntax error " + s.text; },
-          [](const compile_error::Unspecified& u) {
-            return "ERROR Unspecified parse error: " + u.text;
-          },
-          [](const compile_error::Validation& v) {
-            std::string text;
-            text.reserve(v.errors.size() * 64);
-            for (const ValidationError& e : v.errors) {
-              text += "ERROR ";
-              e.append_text(text);
-            }
-            return text;
-          },
-      },
-      kind);
+  std::string text;
+  append_report(text);
+  return text;
+}
+
+void CompileError::append_report(std::string& out) const {
+  std::visit(Overload{
+                 [&](const compile_error::Syntax& s) {
+                   out += "ERROR Syntax error ";
+                   out += s.text;
+                 },
+                 [&](const compile_error::Unspecified& u) {
+                   out += "ERROR Unspecified parse error: ";
+                   out += u.text;
+                 },
+                 [&](const compile_error::Validation& v) {
+                   out.reserve(out.size() + v.errors.size() * 64);
+                   for (const ValidationError& e : v.errors) {
+                     out += "ERROR ";
+                     e.append_text(out);
+                   }
+                 },
+             },
+             kind);
 }
 
 CompileResult compile_here(std::string_view source) {

@@ -30,6 +30,8 @@ struct CompileError {
 
   /// The report written after the failure status.
   std::string report() const;
+  /// Appends the report to out.
+  void append_report(std::string& out) const;
 };
 
 using CompileResult = std::variant<InstructionList, CompileError>;

@@ -76,6 +76,7 @@ void ValidationError::append_text(std::string& out) const {
   out.resize(start + 128 + before.size() + name.size() + after.size());
   char* p = out.data() + start;
   const auto put = [&](std::string_view text) {
+    if (text.empty()) return;  // an empty view may have no data at all
     std::memcpy(p, text.data(), text.size());
     p += text.size();
   };
