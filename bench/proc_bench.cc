@@ -444,7 +444,29 @@ int parse_count(const char* text, const char* option) {
 void usage() {
   die("usage: proc_bench --cgi PATH --floor PATH [--typical-runs N] [--extreme-runs N]\n"
       "       proc_bench --cgi PATH --floor PATH --curve FILE --baseline-cgi PATH\n"
-      "                  [--curve-runs N] [--curve-sizes N,N,...]");
+      "                  [--curve-runs N] [--curve-sizes N,N,...]\n"
+      "       proc_bench --print-body NAME [--body-size N]   (NAME: typical or a shape)");
+}
+
+// Writes the body named name (typical, or a shape at size bytes) to
+// standard output, for load tests that send the same bodies.
+int write_body(std::string_view name, std::size_t size) {
+  std::string text;
+  if (name == "typical") {
+    text = kTypical;
+  } else {
+    const auto& shapes = quern::shapes::all();
+    const auto shape = std::find_if(shapes.begin(), shapes.end(),
+                                    [&](const quern::shapes::Shape& s) { return name == s.name; });
+    if (shape == shapes.end()) die("no body named " + std::string(name));
+    if (size > quern::shapes::kMaxBody)
+      die("bodies stop at " + std::to_string(quern::shapes::kMaxBody) + " bytes");
+    text = shape->make(size);
+  }
+  if (std::fwrite(text.data(), 1, text.size(), stdout) != text.size() || std::fflush(stdout) != 0) {
+    die_errno("write body");
+  }
+  return 0;
 }
 
 const char* mark(bool met) {
@@ -458,6 +480,8 @@ int main(int argc, char** argv) {
   const char* floor = nullptr;
   int typical_runs = 300;
   int extreme_runs = 60;
+  const char* print_body = nullptr;
+  std::size_t body_size = quern::shapes::kMaxBody;
   const char* curve = nullptr;
   const char* baseline = nullptr;
   int curve_runs = 40;
@@ -474,6 +498,10 @@ int main(int argc, char** argv) {
       typical_runs = parse_count(value, "--typical-runs");
     } else if (arg == "--extreme-runs") {
       extreme_runs = parse_count(value, "--extreme-runs");
+    } else if (arg == "--print-body") {
+      print_body = value;
+    } else if (arg == "--body-size") {
+      body_size = static_cast<std::size_t>(parse_count(value, "--body-size"));
     } else if (arg == "--curve") {
       curve = value;
     } else if (arg == "--baseline-cgi") {
@@ -486,6 +514,7 @@ int main(int argc, char** argv) {
       usage();
     }
   }
+  if (print_body != nullptr) return write_body(print_body, body_size);
   if (cgi == nullptr || floor == nullptr) usage();
   if ((curve == nullptr) != (baseline == nullptr)) usage();
   if (curve != nullptr) return run_curve(cgi, baseline, floor, curve, curve_sizes, curve_runs);
