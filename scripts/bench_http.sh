@@ -148,7 +148,7 @@ table="$results/http.txt"
 {
   echo "Requests per second through lighttpd ($(lighttpd -v 2>&1 | head -1 | cut -d' ' -f1)," \
     "mod_cgi, one cgi process per request), $(ab -V | sed -nE "1s/This is (ApacheBench), Version ([^ ]+).*/\1 \2/p"), no keep-alive"
-  echo "baseline: $baseline ($(git -C "$root" rev-parse --short "$baseline^{commit}"));" \
+  echo "baseline: $(git -C "$root" rev-parse --short "$baseline^{commit}");" \
     "current: $(git -C "$root" rev-parse --short HEAD)$(git -C "$root" diff --quiet HEAD -- src cgi || echo ' with local changes')"
   echo "$(nproc) cores, load average $(cut -d' ' -f1-3 /proc/loadavg) at the start"
   echo
