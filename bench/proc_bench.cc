@@ -24,6 +24,14 @@
 // for byte with the answer the library gives, so a misconfigured run (a wrong
 // environment, a truncated body) cannot pass for a fast one. Both are
 // computed in a forked process, which keeps the runner small.
+//
+// With --curve FILE the runner measures cost against body size instead: each
+// shape at several sizes, for the cgi, a baseline cgi (an older build, given
+// by --baseline-cgi) and the floor, the three interleaved in rotating order.
+// The baseline must give byte for byte the answers the cgi gives. FILE gets
+// one line per shape, size and binary: shape, bytes, binary ("current" or
+// "baseline"), median wall ms, median cpu ms, and the floor's median wall and
+// cpu ms from the same runs; a table goes to standard output.
 #include <fcntl.h>
 #include <spawn.h>
 #include <sys/mman.h>
@@ -191,22 +199,38 @@ class Spawner {
   char* env_[3];
 };
 
+// Runs program once on body and returns its answer.
+std::string answer_of(const char* program, const Body& body) {
+  const int out = memfd_create("answer", MFD_CLOEXEC);
+  if (out < 0) die_errno("memfd_create");
+  Spawner(body).timed_run(program, out);
+  if (lseek(out, 0, SEEK_SET) != 0) die_errno("lseek");
+  std::string answer = read_all(out);
+  close(out);
+  return answer;
+}
+
+// Where two texts first differ: the offset of the first differing byte.
+std::size_t first_difference(const std::string& a, const std::string& b) {
+  const std::size_t n = std::min(a.size(), b.size());
+  std::size_t i = 0;
+  while (i < n && a[i] == b[i]) ++i;
+  return i;
+}
+
 // Runs cgi once with its output captured and compares the output with the
-// answer that the library gives for the same request. Returns the status
-// code of the answer. Runs in a forked process so that neither answer stays
-// in the runner's memory.
-std::string check_answer(const char* cgi, const Body& body) {
+// answer that the library gives for the same request, and, given a baseline
+// cgi, with the baseline's answer. Returns the status code of the answer.
+// Runs in a forked process so that no answer stays in the runner's memory.
+std::string check_answer(const char* cgi, const char* baseline, const Body& body) {
   int pipe_fds[2];
   if (pipe(pipe_fds) != 0) die_errno("pipe");
   const pid_t pid = fork();
   if (pid < 0) die_errno("fork");
   if (pid == 0) {
     close(pipe_fds[0]);
-    const int out = memfd_create("answer", MFD_CLOEXEC);
-    if (out < 0) die_errno("memfd_create");
-    Spawner(body).timed_run(cgi, out);
-    if (lseek(out, 0, SEEK_SET) != 0) die_errno("lseek");
-    const std::string answer = read_all(out);
+    const std::string answer = answer_of(cgi, body);
+    const std::string before = baseline != nullptr ? answer_of(baseline, body) : answer;
 
     const std::string length = std::to_string(body.size);
     auto environment = [&](const char* name) -> const char* {
@@ -225,6 +249,10 @@ std::string check_answer(const char* cgi, const Body& body) {
       verdict = "cgi's answer (" + std::to_string(answer.size()) +
                 " bytes) differs from the library's (" + std::to_string(expected.text().size()) +
                 " bytes)";
+    } else if (before != answer) {
+      verdict = "the baseline's answer (" + std::to_string(before.size()) +
+                " bytes) differs from cgi's (" + std::to_string(answer.size()) +
+                " bytes) from byte " + std::to_string(first_difference(before, answer)) + " on";
     } else if (status == std::string::npos || status + 11 > answer.size()) {
       verdict = "the answer has no status line";
     } else {
@@ -241,7 +269,10 @@ std::string check_answer(const char* cgi, const Body& body) {
   if (waitpid(pid, &status, 0) < 0 || !WIFEXITED(status) || WEXITSTATUS(status) != 0) {
     die("checking the answer for " + body.label + " failed");
   }
-  if (verdict.rfind("ok ", 0) != 0) die(body.label + (body.half ? " (half)" : "") + ": " + verdict);
+  if (verdict.rfind("ok ", 0) != 0) {
+    die(body.label + (body.half ? " (half)" : "") + " (" + std::to_string(body.size) +
+        " bytes): " + verdict);
+  }
   return verdict.substr(3);
 }
 
@@ -287,6 +318,120 @@ double median(std::vector<double> values) {
   return n % 2 == 1 ? values[n / 2] : (values[n / 2 - 1] + values[n / 2]) / 2;
 }
 
+// Cost against body size: one body at a time, the current cgi, the baseline
+// cgi and the floor run in turns, each of the six orders in rotation.
+struct CurvePoint {
+  std::string shape;
+  std::size_t size = 0;
+  std::string status;
+  double wall_ms[3] = {}, cpu_ms[3] = {};  // current, baseline, floor
+};
+
+CurvePoint measure_curve(const char* const (&programs)[3], const Body& body, int runs,
+                         int null_fd) {
+  constexpr int kOrders[6][3] = {{0, 1, 2}, {1, 2, 0}, {2, 0, 1}, {2, 1, 0}, {1, 0, 2}, {0, 2, 1}};
+  constexpr int kWarmup = 2;
+  Spawner spawner(body);
+  for (int i = 0; i < kWarmup; ++i) {
+    for (const char* program : programs) spawner.timed_run(program, null_fd);
+  }
+  std::vector<double> wall[3], cpu[3];
+  for (int i = 0; i < runs; ++i) {
+    for (const int which : kOrders[i % 6]) {
+      const Times t = spawner.timed_run(programs[which], null_fd);
+      wall[which].push_back(t.wall_ms);
+      cpu[which].push_back(t.cpu_ms);
+    }
+  }
+  CurvePoint point;
+  point.shape = body.label;
+  point.size = body.size;
+  for (int which = 0; which < 3; ++which) {
+    point.wall_ms[which] = median(wall[which]);
+    point.cpu_ms[which] = median(cpu[which]);
+  }
+  return point;
+}
+
+std::vector<std::size_t> parse_sizes(const char* text) {
+  std::vector<std::size_t> sizes;
+  const char* at = text;
+  for (;;) {
+    char* end = nullptr;
+    const long value = std::strtol(at, &end, 10);
+    if (end == at || value < 1 || static_cast<std::size_t>(value) > quern::shapes::kMaxBody ||
+        (*end != ',' && *end != '\0')) {
+      die(std::string("bad size list for --curve-sizes: ") + text);
+    }
+    sizes.push_back(static_cast<std::size_t>(value));
+    if (*end == '\0') break;
+    at = end + 1;
+  }
+  std::sort(sizes.begin(), sizes.end());
+  sizes.erase(std::unique(sizes.begin(), sizes.end()), sizes.end());
+  return sizes;
+}
+
+int run_curve(const char* cgi, const char* baseline, const char* floor, const char* path,
+              const std::vector<std::size_t>& sizes, int runs) {
+  const int null_fd = open("/dev/null", O_WRONLY | O_CLOEXEC);
+  if (null_fd < 0) die_errno("open /dev/null");
+  FILE* data = std::fopen(path, "w");
+  if (data == nullptr) die_errno(std::string("open ") + path);
+
+  // Every answer is checked before anything is timed.
+  std::vector<Body> bodies;
+  for (const quern::shapes::Shape& shape : quern::shapes::all()) {
+    for (const std::size_t size : sizes) {
+      const std::string text = shape.make(size);
+      bodies.push_back({shape.name, false, text.size(), memory_file(text)});
+    }
+  }
+  std::vector<std::string> statuses;
+  for (const Body& body : bodies) statuses.push_back(check_answer(cgi, baseline, body));
+
+  const char* const programs[3] = {cgi, baseline, floor};
+  std::vector<CurvePoint> points;
+  for (std::size_t i = 0; i < bodies.size(); ++i) {
+    points.push_back(measure_curve(programs, bodies[i], runs, null_fd));
+    points.back().status = statuses[i];
+    close(bodies[i].fd);
+  }
+
+  std::printf(
+      "Cost against body size: medians of %d runs per shape and size; the cgi, the baseline "
+      "cgi and floor interleaved.\nms: wall time from spawn to reaped; cpu: the child's user "
+      "and system time in ms\n\n",
+      runs);
+  std::printf("%-22s %5s %6s %8s %8s %8s %8s %8s %8s %8s\n", "shape", "bytes", "status", "base ms",
+              "cgi ms", "floor ms", "cgi/base", "base cpu", "cgi cpu", "flr cpu");
+  std::fprintf(data, "# shape bytes binary wall_ms cpu_ms floor_wall_ms floor_cpu_ms\n");
+  // Per shape: the baseline's points, then the current ones, each by size.
+  static constexpr const char* kNames[2] = {"current", "baseline"};
+  for (const int which : {1, 0}) {
+    for (const CurvePoint& p : points) {
+      std::fprintf(data, "%s %zu %s %.4f %.4f %.4f %.4f\n", p.shape.c_str(), p.size, kNames[which],
+                   p.wall_ms[which], p.cpu_ms[which], p.wall_ms[2], p.cpu_ms[2]);
+    }
+  }
+  double worst = 0;
+  std::string worst_name;
+  for (const CurvePoint& p : points) {
+    const double ratio = p.wall_ms[0] / p.wall_ms[1];
+    std::printf("%-22s %5zu %6s %8.3f %8.3f %8.3f %7.2fx %8.3f %8.3f %8.3f\n", p.shape.c_str(),
+                p.size, p.status.c_str(), p.wall_ms[1], p.wall_ms[0], p.wall_ms[2], ratio,
+                p.cpu_ms[1], p.cpu_ms[0], p.cpu_ms[2]);
+    if (ratio > worst) {
+      worst = ratio;
+      worst_name = p.shape + " at " + std::to_string(p.size) + " bytes";
+    }
+  }
+  std::printf("\nThe cgi's wall time against the baseline's, worst point: %.2fx (%s)\n", worst,
+              worst_name.c_str());
+  if (std::fclose(data) != 0) die_errno(std::string("write ") + path);
+  return 0;
+}
+
 int parse_count(const char* text, const char* option) {
   char* end = nullptr;
   const long value = std::strtol(text, &end, 10);
@@ -297,7 +442,31 @@ int parse_count(const char* text, const char* option) {
 }
 
 void usage() {
-  die("usage: proc_bench --cgi PATH --floor PATH [--typical-runs N] [--extreme-runs N]");
+  die("usage: proc_bench --cgi PATH --floor PATH [--typical-runs N] [--extreme-runs N]\n"
+      "       proc_bench --cgi PATH --floor PATH --curve FILE --baseline-cgi PATH\n"
+      "                  [--curve-runs N] [--curve-sizes N,N,...]\n"
+      "       proc_bench --print-body NAME [--body-size N]   (NAME: typical or a shape)");
+}
+
+// Writes the body named name (typical, or a shape at size bytes) to
+// standard output, for load tests that send the same bodies.
+int write_body(std::string_view name, std::size_t size) {
+  std::string text;
+  if (name == "typical") {
+    text = kTypical;
+  } else {
+    const auto& shapes = quern::shapes::all();
+    const auto shape = std::find_if(shapes.begin(), shapes.end(),
+                                    [&](const quern::shapes::Shape& s) { return name == s.name; });
+    if (shape == shapes.end()) die("no body named " + std::string(name));
+    if (size > quern::shapes::kMaxBody)
+      die("bodies stop at " + std::to_string(quern::shapes::kMaxBody) + " bytes");
+    text = shape->make(size);
+  }
+  if (std::fwrite(text.data(), 1, text.size(), stdout) != text.size() || std::fflush(stdout) != 0) {
+    die_errno("write body");
+  }
+  return 0;
 }
 
 const char* mark(bool met) {
@@ -311,6 +480,12 @@ int main(int argc, char** argv) {
   const char* floor = nullptr;
   int typical_runs = 300;
   int extreme_runs = 60;
+  const char* print_body = nullptr;
+  std::size_t body_size = quern::shapes::kMaxBody;
+  const char* curve = nullptr;
+  const char* baseline = nullptr;
+  int curve_runs = 40;
+  std::vector<std::size_t> curve_sizes = {4096, 8192, 16384, 32768, 49152, quern::shapes::kMaxBody};
   for (int i = 1; i < argc; ++i) {
     const std::string_view arg = argv[i];
     if (i + 1 >= argc) usage();
@@ -323,11 +498,26 @@ int main(int argc, char** argv) {
       typical_runs = parse_count(value, "--typical-runs");
     } else if (arg == "--extreme-runs") {
       extreme_runs = parse_count(value, "--extreme-runs");
+    } else if (arg == "--print-body") {
+      print_body = value;
+    } else if (arg == "--body-size") {
+      body_size = static_cast<std::size_t>(parse_count(value, "--body-size"));
+    } else if (arg == "--curve") {
+      curve = value;
+    } else if (arg == "--baseline-cgi") {
+      baseline = value;
+    } else if (arg == "--curve-runs") {
+      curve_runs = parse_count(value, "--curve-runs");
+    } else if (arg == "--curve-sizes") {
+      curve_sizes = parse_sizes(value);
     } else {
       usage();
     }
   }
+  if (print_body != nullptr) return write_body(print_body, body_size);
   if (cgi == nullptr || floor == nullptr) usage();
+  if ((curve == nullptr) != (baseline == nullptr)) usage();
+  if (curve != nullptr) return run_curve(cgi, baseline, floor, curve, curve_sizes, curve_runs);
 
   std::vector<Body> bodies;
   auto add = [&](std::string label, bool half, const std::string& text) {
@@ -344,7 +534,7 @@ int main(int argc, char** argv) {
 
   std::vector<Result> results;
   for (const Body& body : bodies) {
-    const std::string status = check_answer(cgi, body);
+    const std::string status = check_answer(cgi, nullptr, body);
     const int runs = body.label == "typical" ? typical_runs : extreme_runs;
     results.push_back(measure(cgi, floor, body, runs, null_fd));
     results.back().status = status;

@@ -1,8 +1,11 @@
 #!/usr/bin/env bash
 # Builds the benchmarks and runs them: first the cost of a request as the web
 # server pays it (a fresh cgi process per request, against a floor program
-# that only reads its input), then the throughput of each compile stage. Ends
-# with a summary of the targets, each marked met or MISSED.
+# that only reads its input), then that cost against body size for each
+# extreme shape, beside the cgi of a baseline revision, drawn as a chart; then
+# the throughput of each compile stage; then requests per second through
+# lighttpd (scripts/bench_http.sh). Ends with a summary of the targets, each
+# marked met or MISSED, and the table of requests per second.
 #
 # Usage: scripts/bench.sh [extra options for the stage benchmarks]
 # Environment:
@@ -10,8 +13,14 @@
 #   JOBS               parallel build jobs (default: 2)
 #   TYPICAL_RUNS       cgi/floor pairs for the typical request (default: 300)
 #   EXTREME_RUNS       cgi/floor pairs for each shape and size (default: 60)
+#   BASELINE           revision whose cgi the curves and the HTTP table compare
+#                      against (default: f2829b4)
+#   CURVE_RUNS         runs of each binary per shape and size on the curves (default: 40)
+#   CURVE_SIZES        body sizes on the curves (default: 4096,8192,16384,32768,49152,65535)
 #   STAGE_MIN_TIME     seconds per stage benchmark repetition (default: 0.2)
 #   STAGE_REPETITIONS  repetitions per stage benchmark, median kept (default: 3)
+#   HTTP_*             see scripts/bench_http.sh
+# Writes everything to <build>/bench-results; the chart also to docs/cost-vs-size.png.
 # Installs the Debian packages it needs when they are missing (as root).
 set -euo pipefail
 
@@ -33,10 +42,15 @@ ensure_packages() {
   apt-get update
   DEBIAN_FRONTEND=noninteractive apt-get install -y --no-install-recommends "${missing[@]}"
 }
-ensure_packages cmake make g++ libc6-dev libicu-dev libbenchmark-dev nlohmann-json3-dev libcli11-dev
+ensure_packages cmake make g++ libc6-dev libicu-dev libbenchmark-dev nlohmann-json3-dev \
+  libcli11-dev gnuplot-nox
+baseline="${BASELINE:-f2829b4}"
+started=$SECONDS
 
 cmake -S "$root" -B "$build" -DCMAKE_BUILD_TYPE=Release -DQUERN_BENCH=ON -DQUERN_TESTS=OFF >/dev/null
 cmake --build "$build" --parallel "${JOBS:-2}" --target cgi floor proc_bench stages
+build="$(cd "$build" && pwd)"
+baseline_cgi="$("$root/bench/build_baseline.sh" "$baseline" "$build" "${JOBS:-2}")"
 
 results="$build/bench-results"
 mkdir -p "$results"
@@ -47,6 +61,23 @@ echo
   --typical-runs "${TYPICAL_RUNS:-300}" --extreme-runs "${EXTREME_RUNS:-60}" |
   tee "$results/process.txt"
 echo
+echo "== cost against body size, baseline $baseline; load average $(cut -d' ' -f1-3 /proc/loadavg) =="
+echo
+curve_runs="${CURVE_RUNS:-40}"
+"$build/bench/proc_bench" --cgi "$build/cgi" --floor "$build/bench/floor" \
+  --baseline-cgi "$baseline_cgi" --curve "$results/curve.dat" --curve-runs "$curve_runs" \
+  --curve-sizes "${CURVE_SIZES:-4096,8192,16384,32768,49152,65535}" |
+  tee "$results/curve.txt"
+before="$(git -C "$root" rev-parse --short "$baseline^{commit}")"
+[[ "$before" == "$baseline" ]] || before="$baseline ($before)"
+gnuplot -e "data='$results/curve.dat'; output='$results/cost-vs-size.png'" \
+  -e "before='$before'; after='$(git -C "$root" rev-parse --short HEAD)'; runs='$curve_runs'" \
+  "$root/bench/cost_vs_size.gp"
+mkdir -p "$root/docs"
+cp "$results/cost-vs-size.png" "$root/docs/cost-vs-size.png"
+echo
+echo "chart: $results/cost-vs-size.png (copied to docs/cost-vs-size.png)"
+echo
 echo "== stage benchmarks; load average $(cut -d' ' -f1-3 /proc/loadavg) =="
 echo
 "$build/bench/stages" --benchmark_color=false \
@@ -55,5 +86,14 @@ echo
   --benchmark_report_aggregates_only=true "$@" |
   tee "$results/stages.txt"
 echo
+echo "== requests per second through lighttpd; load average $(cut -d' ' -f1-3 /proc/loadavg) =="
+echo
+BUILD_DIR="$build" BASELINE="$baseline" bash "$root/scripts/bench_http.sh"
+echo
 echo "== targets (load average $(cut -d' ' -f1-3 /proc/loadavg)); full output in $results =="
 grep -h '^TARGET' "$results/process.txt" "$results/stages.txt"
+echo
+cat "$results/http.txt"
+echo
+echo "chart: $results/cost-vs-size.png and docs/cost-vs-size.png;" \
+  "curve data: $results/curve.dat; $((SECONDS - started)) s in all"
