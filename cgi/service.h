@@ -61,8 +61,7 @@ class AnswerOutput : public Output {
   bool flush() override;
   // Text formatted in place never holds the end of the header block: the
   // buffer is lent only once that end has been written.
-  char* reserve(std::size_t n) override { return header_end_pending_ ? out_.reserve(n) : nullptr; }
-  void commit(char* end) override { out_.commit(end); }
+  Room room(std::size_t n) override { return header_end_pending_ ? out_.room(n) : Room{}; }
 
  private:
   Output& out_;

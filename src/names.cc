@@ -1,5 +1,6 @@
 #include "names.h"
 
+#include <algorithm>
 #include <charconv>
 #include <deque>
 #include <unordered_map>
@@ -22,14 +23,17 @@ class NameTable {
     const std::string_view kept = storage_.emplace_back(text);
     const auto id = static_cast<uint32_t>(views_.size());
     views_.push_back(kept);
+    if (kept.size() > longest_) longest_ = kept.size();
     index_.emplace(kept, id);
     return id;
   }
   std::string_view text(uint32_t id) const { return views_[id]; }
+  std::size_t longest() const { return longest_; }
 
  private:
   std::deque<std::string> storage_;  // a deque keeps the texts in place as it grows
   std::vector<std::string_view> views_;
+  std::size_t longest_ = 0;
   std::unordered_map<std::string_view, uint32_t> index_;
 };
 
@@ -138,6 +142,10 @@ std::string_view NameId::view(char* scratch) const {
 
 std::size_t NameId::length_bound() const {
   return (bits_ >> 30) == kText ? table().text(bits_ & kPayload).size() : kMaxFormatted;
+}
+
+std::size_t NameId::longest_length() {
+  return std::max(kMaxFormatted, table().longest());
 }
 
 std::string NameId::text() const {

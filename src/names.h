@@ -42,6 +42,8 @@ class NameId {
   std::string_view view(char* scratch) const;
   /// At least the length of the text.
   std::size_t length_bound() const;
+  /// At least the length of any name's text.
+  static std::size_t longest_length();
   std::string text() const;
 
   bool is_generated() const { return (bits_ >> 30) == kGenerated; }

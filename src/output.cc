@@ -37,10 +37,10 @@ bool FdOutput::write(std::string_view text) {
   return true;
 }
 
-char* FdOutput::reserve(std::size_t n) {
-  if (failed_ || n > sizeof buffer_) return nullptr;
-  if (used_ + n > sizeof buffer_ && !flush()) return nullptr;
-  return buffer_ + used_;
+Output::Room FdOutput::room(std::size_t n) {
+  if (failed_ || n > sizeof buffer_) return {};
+  if (used_ + n > sizeof buffer_ && !flush()) return {};
+  return {buffer_, &used_, sizeof buffer_};
 }
 
 bool FdOutput::flush() {

@@ -14,13 +14,19 @@ class Output {
   virtual bool write(std::string_view text) = 0;
   /// Pushes buffered text to its destination; false when that fails.
   virtual bool flush() { return true; }
-  /// Room for n bytes of text at the end of the output's own buffer, for a
-  /// caller that formats in place and then calls commit() with the end of
-  /// what it wrote: the same as write() with that text. Null when the
-  /// output has no such buffer, n does not fit in it, or it has failed;
-  /// write() is then the way.
-  virtual char* reserve(std::size_t) { return nullptr; }
-  virtual void commit(char*) {}
+  /// The output's own buffer, for a caller that formats text in place:
+  /// it writes at buffer + *used, up to capacity, and adds what it wrote to
+  /// *used, which is the same as write() with that text. After room(n) at
+  /// least n bytes are free (the buffer may have been passed on to make
+  /// room). A null buffer when the output has none, n does not fit in it, or
+  /// it has failed: write() is then the way. The room lasts until the next
+  /// call of any other member.
+  struct Room {
+    char* buffer = nullptr;
+    std::size_t* used = nullptr;
+    std::size_t capacity = 0;
+  };
+  virtual Room room(std::size_t) { return {}; }
   int error() const { return error_; }
 
  protected:
@@ -50,8 +56,7 @@ class FdOutput : public Output {
   ~FdOutput() override;
   bool write(std::string_view text) override;
   bool flush() override;
-  char* reserve(std::size_t n) override;
-  void commit(char* end) override { used_ = static_cast<std::size_t>(end - buffer_); }
+  Room room(std::size_t n) override;
 
  private:
   bool write_all(const char* data, std::size_t size);

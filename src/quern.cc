@@ -2,6 +2,7 @@
 // its failures, and the printer of its result.
 #include "quern.h"
 
+#include <algorithm>
 #include <cstring>
 
 #include "opt.h"
@@ -74,30 +75,51 @@ CompileResult compile(std::string_view source) {
 
 namespace {
 
-// Hands one line to out: formatted in place in out's buffer where it has
-// one, else in scratch and written. fill(p) writes the line at p, which has
-// room for size characters, and returns its end.
-template <class Fill>
-bool put_line(Output& out, std::string& scratch, std::size_t size, const Fill& fill) {
-  if (char* at = out.reserve(size)) {
-    out.commit(fill(at));
-    return true;
+// Takes the lines of the listing one at a time and hands each to the output
+// as one piece of text: formatted in place in the output's own buffer where
+// it lends one, else in a scratch buffer and written.
+class LineSink {
+ public:
+  explicit LineSink(Output& out) : out_(out) {}
+
+  // fill(p) writes the line at p, with room for size characters, and
+  // returns its end. False once a write has failed.
+  template <class Fill>
+  bool put(std::size_t size, const Fill& fill) {
+    if (room_.buffer == nullptr || room_.capacity - *room_.used < size) {
+      // A stretch for many lines, so that most lines need no call.
+      room_ = out_.room(std::max(size, kStretch));
+    }
+    if (room_.buffer != nullptr) {
+      char* start = room_.buffer + *room_.used;
+      *room_.used += static_cast<std::size_t>(fill(start) - start);
+      return true;
+    }
+    if (scratch_.size() < size) scratch_.resize(size);
+    char* end = fill(scratch_.data());
+    return out_.write(
+        std::string_view(scratch_.data(), static_cast<std::size_t>(end - scratch_.data())));
   }
-  if (scratch.size() < size) scratch.resize(size);
-  char* end = fill(scratch.data());
-  return out.write(
-      std::string_view(scratch.data(), static_cast<std::size_t>(end - scratch.data())));
-}
+
+ private:
+  static constexpr std::size_t kStretch = 4096;
+  Output& out_;
+  Output::Room room_;
+  std::string scratch_;
+};
 
 }  // namespace
 
 bool print_assembly(const InstructionList& list, Output& out) {
-  std::string scratch;
+  LineSink sink(out);
   char name_text[NameId::kMaxFormatted];
+  // No line is longer than an instruction with the longest name there is.
+  const std::size_t longest = NameId::longest_length();
+  const std::size_t line_bound = 4 + 32 + longest + 1;
   for (const LabelledInstruction& element : list) {
     if (const auto* name = std::get_if<label::Name>(&element.label)) {
       const std::string_view text = name->id.view(name_text);
-      const bool ok = put_line(out, scratch, text.size() + 2, [&](char* p) {
+      const bool ok = sink.put(text.size() + 2, [&](char* p) {
         std::memcpy(p, text.data(), text.size());
         p += text.size();
         *p++ = ':';
@@ -107,13 +129,12 @@ bool print_assembly(const InstructionList& list, Output& out) {
       if (!ok) return false;
     }
     if (!std::holds_alternative<ins::Nop>(element.instruction)) {
-      const bool ok =
-          put_line(out, scratch, 5 + instruction_text_bound(element.instruction), [&](char* p) {
-            std::memcpy(p, "    ", 4);
-            p = write_instruction_text(p + 4, element.instruction);
-            *p++ = '\n';
-            return p;
-          });
+      const bool ok = sink.put(line_bound, [&](char* p) {
+        std::memcpy(p, "    ", 4);
+        p = write_instruction_text(p + 4, element.instruction);
+        *p++ = '\n';
+        return p;
+      });
       if (!ok) return false;
     }
   }
