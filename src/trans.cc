@@ -249,9 +249,13 @@ bool VariableContext::has_static(std::string_view name) const {
 }
 
 std::optional<label::Name> VariableContext::static_name(std::string_view name) const {
+  // A static's name never changes once recorded, so the last one found
+  // stays valid; code reads the same name many times in a row.
+  if (last_found_ != nullptr && last_found_->name == name) return label::Name(last_found_->id);
   auto it = variable_index_.find(name);
   if (it == variable_index_.end()) return std::nullopt;
-  return label::Name(variables_[it->second].id);
+  last_found_ = &variables_[it->second];
+  return label::Name(last_found_->id);
 }
 
 label::Name VariableContext::fresh_temporary() {

@@ -52,6 +52,7 @@ class VariableContext {
   // A deque, so that the index can refer to the names it holds.
   std::deque<Variable> variables_;
   std::unordered_map<std::string_view, std::size_t> variable_index_;
+  mutable const Variable* last_found_ = nullptr;
   uint64_t temporary_count_ = 0;
   uint64_t label_count_ = 0;
   std::vector<int32_t>* lines_ = nullptr;

@@ -164,31 +164,47 @@ void walk_ast(std::vector<ValidationError>& errors, const StatementList& stateme
 
 void walk_expr(std::vector<ValidationError>& errors, const Expression& expression,
                const Scope& scope) {
-  // Chains nest to the right, so the right operand is followed in a loop and
-  // only the (shallow) left operands recurse.
+  // Names enter the scope only between statements, so a name found once
+  // stays found for the rest of this expression.
+  std::string_view found;
+  const auto read = [&](const expr::Variable& v) {
+    if (v.name == found) return;
+    if (scope.contains(v.name)) {
+      found = v.name;
+    } else {
+      errors.push_back(
+          {v.position, ValidationError::Kind::ReadUndeclared, std::string(v.name), {}});
+    }
+  };
+  // A left operand: a literal, a name or a negation of one in parsed trees;
+  // anything deeper is walked on its own.
+  const auto walk_left = [&](const Expression& left) {
+    const Expression* operand = &left;
+    if (const auto* n = std::get_if<expr::Negation>(&left.node)) operand = n->operand.get();
+    if (const auto* v = std::get_if<expr::Variable>(&operand->node)) {
+      read(*v);
+    } else if (!std::holds_alternative<expr::Literal>(operand->node)) {
+      walk_expr(errors, *operand, scope);
+    }
+  };
+  // Chains nest to the right, so the right operand is followed in a loop.
   const Expression* e = &expression;
   while (e != nullptr) {
     const Expression* next = nullptr;
-    std::visit(
-        Overload{
-            [&](const expr::Literal&) {},
-            [&](const expr::Variable& v) {
-              if (!scope.contains(v.name)) {
-                errors.push_back(
-                    {v.position, ValidationError::Kind::ReadUndeclared, std::string(v.name), {}});
-              }
-            },
-            [&](const expr::Addition& a) {
-              walk_expr(errors, *a.left, scope);
-              next = a.right.get();
-            },
-            [&](const expr::Subtraction& s) {
-              walk_expr(errors, *s.left, scope);
-              next = s.right.get();
-            },
-            [&](const expr::Negation& n) { next = n.operand.get(); },
-        },
-        e->node);
+    std::visit(Overload{
+                   [&](const expr::Literal&) {},
+                   [&](const expr::Variable& v) { read(v); },
+                   [&](const expr::Addition& a) {
+                     walk_left(*a.left);
+                     next = a.right.get();
+                   },
+                   [&](const expr::Subtraction& s) {
+                     walk_left(*s.left);
+                     next = s.right.get();
+                   },
+                   [&](const expr::Negation& n) { next = n.operand.get(); },
+               },
+               e->node);
     e = next;
   }
 }

@@ -9,19 +9,13 @@
 
 namespace quern {
 
-void* TreeArena::allocate_bytes(std::size_t size, std::size_t align) {
-  std::size_t pad = (align - reinterpret_cast<std::uintptr_t>(free_) % align) % align;
-  if (free_ == nullptr || pad + size > left_) {
-    const std::size_t block = std::max(next_block_, size + align);
-    blocks_.push_back(std::make_unique_for_overwrite<std::byte[]>(block));
-    free_ = blocks_.back().get();
-    left_ = block;
-    next_block_ = block * 2;
-    pad = (align - reinterpret_cast<std::uintptr_t>(free_) % align) % align;
-  }
-  void* result = free_ + pad;
-  free_ += pad + size;
-  left_ -= pad + size;
+void* TreeArena::allocate_block(std::size_t size) {
+  const std::size_t block = std::max(next_block_, size);
+  blocks_.push_back(std::make_unique_for_overwrite<std::byte[]>(block));
+  next_block_ = block * 2;
+  std::byte* result = blocks_.back().get();
+  free_ = result + size;
+  left_ = block - size;
   return result;
 }
 

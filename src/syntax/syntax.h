@@ -2,6 +2,7 @@
 // Plain data; a Function owns all its nodes through one arena.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <memory>
 #include <optional>
@@ -41,11 +42,20 @@ class TreeArena {
   template <class T>
   T* allocate(std::size_t count) {
     static_assert(std::is_trivially_destructible_v<T>);
-    return static_cast<T*>(allocate_bytes(sizeof(T) * count, alignof(T)));
+    static_assert(alignof(T) <= kAlign);
+    const std::size_t size = (sizeof(T) * count + kAlign - 1) / kAlign * kAlign;
+    if (size > left_) return static_cast<T*>(allocate_block(size));
+    std::byte* result = free_;
+    free_ += size;
+    left_ -= size;
+    return reinterpret_cast<T*>(result);
   }
 
  private:
-  void* allocate_bytes(std::size_t size, std::size_t align);
+  // Every piece is a multiple of this, so every piece is aligned to it.
+  static constexpr std::size_t kAlign = alignof(std::max_align_t);
+  // A new block for a piece of size bytes that does not fit in this one.
+  void* allocate_block(std::size_t size);
 
   std::vector<std::unique_ptr<std::byte[]>> blocks_;
   std::byte* free_ = nullptr;
