@@ -79,19 +79,22 @@ ParseError error_at(SourcePosition position, ErrorEntry entry) {
 // just after the last token taken, before any whitespace.
 using State = uint32_t;
 
+// The error of a failure is kept apart, so that a result costs little to
+// make and pass on when the rule succeeds, which is the common case.
 template <class T>
 struct Result {
-  std::optional<T> value;  // present on success
-  State state = 0;         // the advanced state, on success
-  ParseError error;        // on failure
+  std::optional<T> value;               // present on success
+  State state = 0;                      // the advanced state, on success
+  std::unique_ptr<ParseError> failure;  // on failure
   bool consumed = false;
 
   bool ok() const { return value.has_value(); }
+  ParseError& error() { return *failure; }
 };
 
 template <class T>
 Result<T> fail(ParseError error, bool consumed) {
-  return Result<T>{std::nullopt, 0, std::move(error), consumed};
+  return Result<T>{std::nullopt, 0, std::make_unique<ParseError>(std::move(error)), consumed};
 }
 
 template <class T>
@@ -103,7 +106,7 @@ Result<T> succeed(T value, State state) {
 // element of the sequence took a token.
 template <class T, class U>
 Result<T> propagate(Result<U>& failed, bool earlier_consumed) {
-  return fail<T>(std::move(failed.error), failed.consumed || earlier_consumed);
+  return Result<T>{std::nullopt, 0, std::move(failed.failure), failed.consumed || earlier_consumed};
 }
 
 struct Unit {};
@@ -167,7 +170,7 @@ class Grammar {
   }
   template <class T>
   Result<T> composite(Result<T> reply, State start) const {
-    if (!reply.ok() && !reply.consumed) add_unexpected(reply.error, start);
+    if (!reply.ok() && !reply.consumed) add_unexpected(reply.error(), start);
     return reply;
   }
 
@@ -318,7 +321,7 @@ Result<Expression> Grammar::operand(State s) const {
   if (name.ok()) {
     return succeed(Expression{expr::Variable{name.value->text, name.value->position}}, name.state);
   }
-  ParseError e = ParseError::merge(std::move(number.error), std::move(name.error));
+  ParseError e = ParseError::merge(std::move(number.error()), std::move(name.error()));
   return composite(fail<Expression>(std::move(e), false), s);
 }
 
@@ -390,9 +393,10 @@ Result<BooleanExpr> Grammar::boolean_expr(State s) const {
   }
   if (chosen < 0) {
     // Every alternative failed empty: their errors merged in order.
-    ParseError error = literal(first.state, kOperators[0]).error;
+    ParseError error = std::move(literal(first.state, kOperators[0]).error());
     for (int i = 1; i < 6; ++i) {
-      error = ParseError::merge(std::move(error), literal(first.state, kOperators[i]).error);
+      error = ParseError::merge(std::move(error),
+                                std::move(literal(first.state, kOperators[i]).error()));
     }
     add_unexpected(error, first.state);
     return fail<BooleanExpr>(std::move(error), true);
@@ -557,7 +561,7 @@ Result<Unit> Grammar::assignment_part(State s) const {
 // The failure of a simple statement when both parts failed empty.
 [[gnu::noinline]] Result<Unit> Grammar::simple_statement_failure(
     State s, ParseError assignment_error) const {
-  ParseError e = ParseError::merge(return_part(s).error, std::move(assignment_error));
+  ParseError e = ParseError::merge(std::move(return_part(s).error()), std::move(assignment_error));
   return composite(fail<Unit>(std::move(e), false), s);
 }
 
@@ -566,7 +570,7 @@ Result<Unit> Grammar::assignment_part(State s) const {
   // Only "return" gets past the start of return-part; after any other token
   // the assignment is the one alternative that can succeed or commit.
   Result<Unit> part = peek(s) == "return" ? return_part(s) : assignment_part(s);
-  if (!part.ok() && !part.consumed) return simple_statement_failure(s, std::move(part.error));
+  if (!part.ok() && !part.consumed) return simple_statement_failure(s, std::move(part.error()));
   if (!part.ok()) return part;
   Result<Unit> semicolon = literal(part.state, ";");
   if (!semicolon.ok()) return propagate<Unit>(semicolon, true);
@@ -577,7 +581,8 @@ Result<Unit> Grammar::assignment_part(State s) const {
 // their errors merged in order. Kept out of line so that the frames of the
 // recursion through nested blocks stay small.
 [[gnu::noinline]] Result<Unit> Grammar::statement_failure(State s, ParseError simple_error) const {
-  ParseError error = ParseError::merge(while_statement(s).error, if_statement(s).error);
+  ParseError error =
+      ParseError::merge(std::move(while_statement(s).error()), std::move(if_statement(s).error()));
   error = ParseError::merge(std::move(error), std::move(simple_error));
   return composite(fail<Unit>(std::move(error), false), s);
 }
@@ -591,7 +596,7 @@ Result<Unit> Grammar::statement(State s) const {
   if (keyword == "if") return if_statement(s);
   Result<Unit> simple = simple_statement(s);
   if (simple.ok() || simple.consumed) return simple;
-  return statement_failure(s, std::move(simple.error));
+  return statement_failure(s, std::move(simple.error()));
 }
 
 // declaration: "int" Identifier "=" integer_literal ";"
@@ -895,8 +900,8 @@ std::variant<Function, ParseError> parse(std::string_view source) {
     result.value->arena = std::move(arena);
     return std::move(*result.value);
   }
-  if (!result.consumed) grammar.add_unexpected(result.error, 0);
-  return std::move(result.error);
+  if (!result.consumed) grammar.add_unexpected(result.error(), 0);
+  return std::move(result.error());
 }
 
 }  // namespace quern
