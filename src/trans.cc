@@ -153,20 +153,35 @@ void append_label(InstructionList& list, Label l) {
   list.push_back({std::move(l), ins::Nop{}});
 }
 
-void expand_statements(const StatementList& statements, InstructionList& list,
-                       VariableContext& context) {
-  for (const Statement& s : statements) expand_statement(s, list, context);
-}
-
 // The two operands of any comparison.
 std::pair<const Expression*, const Expression*> operands(const BooleanExpr& condition) {
   return std::visit([](const auto& c) { return std::pair{&c.first, &c.second}; }, condition.node);
 }
 
+// One level of nesting still being translated: the statements left at that
+// level, then what closes the construct that opened it. Nested bodies are
+// translated from a stack of these, so nesting of any depth takes no call
+// stack.
+struct Level {
+  enum class Close : uint8_t {
+    Nothing,
+    IfMiddle,  // after the fall-through body: jump to end, the taken label, then the taken body
+    IfEnd,     // after the taken body: the end label
+    WhileEnd,  // after the loop body: jump to the head, the exit label
+  };
+  StatementList rest;
+  Close close = Close::Nothing;
+  int32_t line = 0;            // the line of the if or while
+  Label first{};               // IfMiddle, IfEnd: the end label; WhileEnd: the head
+  Label second{};              // IfMiddle: the taken label; WhileEnd: the exit
+  StatementList taken_body{};  // IfMiddle
+};
+
 // Branch when the condition decides against falling through: greater-than
 // and not-equal branch to the then body, less-or-equal and equal branch to
 // the else body.
-void expand_if(const stmt::If& s, int32_t line, InstructionList& list, VariableContext& context) {
+void begin_if(const stmt::If& s, int32_t line, InstructionList& list, VariableContext& context,
+              std::vector<Level>& levels) {
   Label taken = context.fresh_label(LabelRole::Taken);
   Label end = context.fresh_label(LabelRole::IfEnd);
   const StatementList else_body = s.else_body ? *s.else_body : StatementList{};
@@ -183,20 +198,14 @@ void expand_if(const stmt::If& s, int32_t line, InstructionList& list, VariableC
   compare_expanded(*first, *second, context, list);
   list.push_back(unlabelled(branch(taken)));
   context.mark(list, s.condition.line);
-  expand_statements(fall_through, list, context);
-  list.push_back(unlabelled(ins::Jump{end}));
-  append_label(list, std::move(taken));
-  context.mark(list, line);
-  expand_statements(taken_body, list, context);
-  append_label(list, std::move(end));
-  context.mark(list, line);
+  levels.push_back({fall_through, Level::Close::IfMiddle, line, end, taken, taken_body});
 }
 
 // The loop head tests the condition; it leaves by branching to the exit
 // label, either directly or by jumping there when the branch into the body
 // is not taken.
-void expand_while(const stmt::While& s, int32_t line, InstructionList& list,
-                  VariableContext& context) {
+void begin_while(const stmt::While& s, int32_t line, InstructionList& list,
+                 VariableContext& context, std::vector<Level>& levels) {
   Label head = context.fresh_label(LabelRole::LoopHead);
   Label exit = context.fresh_label(LabelRole::LoopExit);
   Label body = context.fresh_label(LabelRole::LoopBody);
@@ -221,10 +230,88 @@ void expand_while(const stmt::While& s, int32_t line, InstructionList& list,
   context.mark(list, s.condition.line);
   append_label(list, std::move(body));
   context.mark(list, line);
-  expand_statements(s.body, list, context);
-  list.push_back(unlabelled(ins::Jump{std::move(head)}));
-  append_label(list, std::move(exit));
-  context.mark(list, line);
+  levels.push_back({s.body, Level::Close::WhileEnd, line, head, exit, {}});
+}
+
+// Appends what closes a level whose statements are done.
+void close_level(const Level& done, InstructionList& list, VariableContext& context,
+                 std::vector<Level>& levels) {
+  switch (done.close) {
+    case Level::Close::Nothing:
+      break;
+    case Level::Close::IfMiddle:
+      list.push_back(unlabelled(ins::Jump{done.first}));
+      append_label(list, done.second);
+      context.mark(list, done.line);
+      levels.push_back({done.taken_body, Level::Close::IfEnd, done.line, done.first, {}, {}});
+      break;
+    case Level::Close::IfEnd:
+      append_label(list, done.first);
+      context.mark(list, done.line);
+      break;
+    case Level::Close::WhileEnd:
+      list.push_back(unlabelled(ins::Jump{done.first}));
+      append_label(list, done.second);
+      context.mark(list, done.line);
+      break;
+  }
+}
+
+// A statement without a body: declarations, returns and assignments.
+void expand_simple(const Statement& statement, InstructionList& list, VariableContext& context) {
+  std::visit(
+      Overload{
+          [&](const stmt::Declaration& d) {
+            const auto* literal = std::get_if<expr::Literal>(&d.value.node);
+            if (literal == nullptr) {
+              internal_failure("BUG: expected literal in declaration, got " + debug_text(d.value));
+            }
+            if (context.record_static(d.name, literal->value)) {
+              internal_failure("validation failed to catch redeclaration");
+            }
+          },
+          [&](const stmt::Return& r) {
+            context.record_static("_RES", 0);
+            emit_expr(r.value, kR0, context, list);
+            list.push_back(unlabelled(ins::Store{kR0, label::Name(result_name())}));
+            context.mark(list, statement.line);
+          },
+          [&](const stmt::Assignment& a) {
+            const std::optional<label::Name> name = context.static_name(a.name);
+            if (!name) {
+              internal_failure("validation failed to catch assignment to undeclared variable");
+            }
+            emit_expr(a.value, kR0, context, list);
+            list.push_back(unlabelled(ins::Store{kR0, *name}));
+            context.mark(list, statement.line);
+          },
+          [&](const stmt::If&) {},
+          [&](const stmt::While&) {},
+      },
+      statement.node);
+}
+
+void expand_statements(const StatementList& statements, InstructionList& list,
+                       VariableContext& context) {
+  std::vector<Level> levels{{statements}};
+  while (!levels.empty()) {
+    Level& level = levels.back();
+    if (level.rest.empty()) {
+      const Level done = level;
+      levels.pop_back();
+      close_level(done, list, context, levels);
+      continue;
+    }
+    const Statement& statement = level.rest.front();
+    level.rest = level.rest.subspan(1);  // before any push, which may move level
+    if (const auto* i = std::get_if<stmt::If>(&statement.node)) {
+      begin_if(*i, statement.line, list, context, levels);
+    } else if (const auto* w = std::get_if<stmt::While>(&statement.node)) {
+      begin_while(*w, statement.line, list, context, levels);
+    } else {
+      expand_simple(statement, list, context);
+    }
+  }
 }
 
 }  // namespace
@@ -317,36 +404,7 @@ void compare_expanded(const Expression& first, const Expression& second, Variabl
 }
 
 void expand_statement(const Statement& statement, InstructionList& list, VariableContext& context) {
-  std::visit(
-      Overload{
-          [&](const stmt::Declaration& d) {
-            const auto* literal = std::get_if<expr::Literal>(&d.value.node);
-            if (literal == nullptr) {
-              internal_failure("BUG: expected literal in declaration, got " + debug_text(d.value));
-            }
-            if (context.record_static(d.name, literal->value)) {
-              internal_failure("validation failed to catch redeclaration");
-            }
-          },
-          [&](const stmt::Return& r) {
-            context.record_static("_RES", 0);
-            emit_expr(r.value, kR0, context, list);
-            list.push_back(unlabelled(ins::Store{kR0, label::Name(result_name())}));
-            context.mark(list, statement.line);
-          },
-          [&](const stmt::Assignment& a) {
-            const std::optional<label::Name> name = context.static_name(a.name);
-            if (!name) {
-              internal_failure("validation failed to catch assignment to undeclared variable");
-            }
-            emit_expr(a.value, kR0, context, list);
-            list.push_back(unlabelled(ins::Store{kR0, *name}));
-            context.mark(list, statement.line);
-          },
-          [&](const stmt::If& s) { expand_if(s, statement.line, list, context); },
-          [&](const stmt::While& s) { expand_while(s, statement.line, list, context); },
-      },
-      statement.node);
+  expand_statements(StatementList(&statement, 1), list, context);
 }
 
 InstructionList expand_function(const Function& function, std::size_t capacity_hint,

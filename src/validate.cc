@@ -127,7 +127,18 @@ std::vector<ValidationError> validate_function(const Function& function) {
 
 void walk_ast(std::vector<ValidationError>& errors, const StatementList& statements,
               const Function& context, Scope& scope) {
-  for (const Statement& statement : statements) {
+  // Nested bodies are walked from a stack of the statements still to come
+  // at each level, so that nesting of any depth takes no call stack; a body
+  // is finished before the statements after its statement.
+  std::vector<StatementList> levels{statements};
+  while (!levels.empty()) {
+    StatementList& rest = levels.back();
+    if (rest.empty()) {
+      levels.pop_back();
+      continue;
+    }
+    const Statement& statement = rest.front();
+    rest = rest.subspan(1);  // before any push, which may move rest
     std::visit(
         Overload{
             [&](const stmt::Declaration& d) {
@@ -150,12 +161,13 @@ void walk_ast(std::vector<ValidationError>& errors, const StatementList& stateme
             },
             [&](const stmt::If& i) {
               walk_condition(errors, i.condition, scope);
-              walk_ast(errors, i.then_body, context, scope);
-              if (i.else_body) walk_ast(errors, *i.else_body, context, scope);
+              // The then body goes on top: it is walked before the else body.
+              if (i.else_body) levels.push_back(*i.else_body);
+              levels.push_back(i.then_body);
             },
             [&](const stmt::While& w) {
               walk_condition(errors, w.condition, scope);
-              walk_ast(errors, w.body, context, scope);
+              levels.push_back(w.body);
             },
         },
         statement.node);

@@ -201,20 +201,13 @@ class Grammar {
   Result<BooleanExpr> boolean_expr(State s) const;
   Result<Unit> statements(State s) const;
   Result<const BooleanExpr*> condition_group(State s) const;
-  Result<StatementList> block(State s) const;
+  Result<Unit> open_block(State s) const;
   Result<Unit> push(const Statement& statement, State end) const;
-  Result<Unit> push_while(const BooleanExpr* condition, StatementList body, int32_t line,
-                          State end) const;
-  Result<Unit> push_if(const BooleanExpr* condition, StatementList then_body,
-                       std::optional<StatementList> else_body, int32_t line, State end) const;
-  Result<Unit> while_statement(State s) const;
-  Result<Unit> if_statement(State s) const;
+  ParseError keyword_failure(State s, std::string_view keyword) const;
   Result<Unit> return_part(State s) const;
   Result<Unit> assignment_part(State s) const;
-  Result<Unit> simple_statement_failure(State s, ParseError assignment_error) const;
-  Result<Unit> simple_statement(State s) const;
-  Result<Unit> statement_failure(State s, ParseError simple_error) const;
-  Result<Unit> statement(State s) const;
+  Result<Unit> simple_or_failure(State s) const;
+  Result<Unit> statement_failure(State s, ParseError assignment_error) const;
   Result<Unit> declaration(State s) const;
   Result<StatementList> function_body(State s) const;
   Result<Parameter> parameter(State s) const;
@@ -434,34 +427,91 @@ Result<BooleanExpr> Grammar::boolean_expr(State s) const {
 // --- statements -------------------------------------------------------------
 
 // The statement rules put what they read on the pending stack and return
-// only where they ended, so that the frames of the recursion through nested
-// blocks hold no statement.
+// only where they ended.
 
 // statements: Statement*
+//
+// with
+//   while-statement: "while" "(" BooleanExpr ")" "{" statements "}"
+//   if-statement: "if" "(" BooleanExpr ")" "{" statements "}" ["else" "{" statements "}"]
+//
+// The bodies of nested if and while statements are read in the same loop,
+// from a stack of the blocks still open, so that nesting of any depth takes
+// no call stack. This reads exactly as the rules nest: a failure inside a
+// block comes after the tokens of its statement's keyword, condition and
+// "{", so it is a consumed failure that every enclosing rule passes on
+// unchanged, and it is the result; a statement that fails empty ends its
+// block, which must then close with "}".
 Result<Unit> Grammar::statements(State s) const {
+  enum class Kind : uint8_t { While, Then, Else };
+  struct Open {
+    Kind kind;
+    int32_t line;                  // of the keyword
+    const BooleanExpr* condition;  // in the arena
+    std::size_t start;             // where the block's statements begin on the pending stack
+    StatementList then_body;       // Else: the finished then body
+  };
+  std::vector<Open> open;
   State at = s;
   bool consumed = false;
-  // A statement fails empty on "}" and at the end of the text: neither is a
-  // keyword or a name.
   for (;;) {
     const std::optional<std::string_view> next = peek(at);
-    if (!next || *next == "}") break;
-    Result<Unit> one = statement(at);
-    if (!one.ok()) {
+    // A statement fails empty on "}" and at the end of the text: neither is
+    // a keyword or a name.
+    if (next && *next != "}") {
+      if (*next == "while" || *next == "if") {
+        const State after_keyword = skip(at) + 1;
+        Result<const BooleanExpr*> condition = condition_group(after_keyword);
+        if (!condition.ok()) return propagate<Unit>(condition, true);
+        Result<Unit> block = open_block(condition.state);
+        if (!block.ok()) return propagate<Unit>(block, true);
+        open.push_back({*next == "while" ? Kind::While : Kind::Then,
+                        token_line(at),
+                        *condition.value,
+                        pending_.size(),
+                        {}});
+        at = block.state;
+        consumed = true;
+        continue;
+      }
+      Result<Unit> one = simple_or_failure(at);
+      if (one.ok()) {
+        at = one.state;
+        consumed = true;
+        continue;
+      }
       if (one.consumed) return propagate<Unit>(one, consumed);
-      break;
     }
-    at = one.state;
-    consumed = true;
+    if (open.empty()) return Result<Unit>{Unit{}, at, {}, consumed};
+    // The innermost block ends here.
+    Result<Unit> close = literal(at, "}");
+    if (!close.ok()) return propagate<Unit>(close, true);
+    at = close.state;
+    const StatementList body = finish_list(open.back().start);
+    Open block = open.back();
+    open.pop_back();
+    if (block.kind == Kind::While) {
+      pending_.push_back(Statement{stmt::While{*block.condition, body}, block.line});
+      continue;
+    }
+    if (block.kind == Kind::Then) {
+      State after_else = at;
+      if (next_is(at, "else", &after_else)) {
+        Result<Unit> else_block = open_block(after_else);
+        if (!else_block.ok()) return propagate<Unit>(else_block, true);
+        open.push_back({Kind::Else, block.line, block.condition, pending_.size(), body});
+        at = else_block.state;
+        continue;
+      }
+      pending_.push_back(Statement{stmt::If{*block.condition, body, std::nullopt}, block.line});
+      continue;
+    }
+    pending_.push_back(Statement{stmt::If{*block.condition, block.then_body, body}, block.line});
   }
-  return Result<Unit>{Unit{}, at, {}, consumed};
 }
 
 // "(" BooleanExpr ")", kept in the arena until its statement is made.
-//
-// Rules that nested blocks do not recurse through are kept out of line, so
-// that their locals do not widen the frames that do recur.
-[[gnu::noinline]] Result<const BooleanExpr*> Grammar::condition_group(State s) const {
+Result<const BooleanExpr*> Grammar::condition_group(State s) const {
   Result<Unit> open = literal(s, "(");
   if (!open.ok()) return composite(propagate<const BooleanExpr*>(open, false), s);
   Result<BooleanExpr> condition = boolean_expr(open.state);
@@ -474,16 +524,11 @@ Result<Unit> Grammar::statements(State s) const {
   return succeed<const BooleanExpr*>(kept, close.state);
 }
 
-// "{" statements "}"
-Result<StatementList> Grammar::block(State s) const {
+// The "{" that opens a block; its failure is that of the block rule.
+Result<Unit> Grammar::open_block(State s) const {
   Result<Unit> open = literal(s, "{");
-  if (!open.ok()) return composite(propagate<StatementList>(open, false), s);
-  const std::size_t start = pending_.size();
-  Result<Unit> body = statements(open.state);
-  if (!body.ok()) return propagate<StatementList>(body, true);
-  Result<Unit> close = literal(body.state, "}");
-  if (!close.ok()) return propagate<StatementList>(close, true);
-  return succeed(finish_list(start), close.state);
+  if (!open.ok()) return composite(propagate<Unit>(open, false), s);
+  return open;
 }
 
 // The statement just read, on the pending stack.
@@ -492,48 +537,9 @@ Result<Unit> Grammar::push(const Statement& statement, State end) const {
   return succeed(Unit{}, end);
 }
 
-// Kept out of line, like the rules above, so that the statement they build
-// never stands in the frames that nested blocks recur through.
-[[gnu::noinline]] Result<Unit> Grammar::push_while(const BooleanExpr* condition, StatementList body,
-                                                   int32_t line, State end) const {
-  return push(Statement{stmt::While{*condition, body}, line}, end);
-}
-[[gnu::noinline]] Result<Unit> Grammar::push_if(const BooleanExpr* condition,
-                                                StatementList then_body,
-                                                std::optional<StatementList> else_body,
-                                                int32_t line, State end) const {
-  return push(Statement{stmt::If{*condition, then_body, else_body}, line}, end);
-}
-
-// while-statement: "while" "(" BooleanExpr ")" "{" statements "}"
-Result<Unit> Grammar::while_statement(State s) const {
-  Result<Unit> keyword = literal(s, "while");
-  if (!keyword.ok()) return composite(propagate<Unit>(keyword, false), s);
-  Result<const BooleanExpr*> condition = condition_group(keyword.state);
-  if (!condition.ok()) return propagate<Unit>(condition, true);
-  Result<StatementList> body = block(condition.state);
-  if (!body.ok()) return propagate<Unit>(body, true);
-  return push_while(*condition.value, *body.value, token_line(s), body.state);
-}
-
-// if-statement: "if" "(" BooleanExpr ")" "{" statements "}" ["else" "{" statements "}"]
-Result<Unit> Grammar::if_statement(State s) const {
-  Result<Unit> keyword = literal(s, "if");
-  if (!keyword.ok()) return composite(propagate<Unit>(keyword, false), s);
-  Result<const BooleanExpr*> condition = condition_group(keyword.state);
-  if (!condition.ok()) return propagate<Unit>(condition, true);
-  Result<StatementList> then_body = block(condition.state);
-  if (!then_body.ok()) return propagate<Unit>(then_body, true);
-  State end = then_body.state;
-  std::optional<StatementList> else_body;
-  State after_else = end;
-  if (next_is(end, "else", &after_else)) {
-    Result<StatementList> body = block(after_else);
-    if (!body.ok()) return propagate<Unit>(body, true);
-    else_body = *body.value;
-    end = body.state;
-  }
-  return push_if(*condition.value, *then_body.value, else_body, token_line(s), end);
+// The failure of the while and if rules where their keyword is missing.
+ParseError Grammar::keyword_failure(State s, std::string_view keyword) const {
+  return std::move(composite(literal(s, keyword), s).error());
 }
 
 // return-part: "return" Expression
@@ -558,19 +564,16 @@ Result<Unit> Grammar::assignment_part(State s) const {
               value.state);
 }
 
-// The failure of a simple statement when both parts failed empty.
-[[gnu::noinline]] Result<Unit> Grammar::simple_statement_failure(
-    State s, ParseError assignment_error) const {
-  ParseError e = ParseError::merge(std::move(return_part(s).error()), std::move(assignment_error));
-  return composite(fail<Unit>(std::move(e), false), s);
-}
-
 // simple-statement: (return-part | assignment-part) ";"
-[[gnu::noinline]] Result<Unit> Grammar::simple_statement(State s) const {
+//
+// When this fails empty, so has the whole statement rule (its other
+// alternatives fail at their keyword), and the failure is theirs merged in
+// order.
+Result<Unit> Grammar::simple_or_failure(State s) const {
   // Only "return" gets past the start of return-part; after any other token
   // the assignment is the one alternative that can succeed or commit.
   Result<Unit> part = peek(s) == "return" ? return_part(s) : assignment_part(s);
-  if (!part.ok() && !part.consumed) return simple_statement_failure(s, std::move(part.error()));
+  if (!part.ok() && !part.consumed) return statement_failure(s, std::move(part.error()));
   if (!part.ok()) return part;
   Result<Unit> semicolon = literal(part.state, ";");
   if (!semicolon.ok()) return propagate<Unit>(semicolon, true);
@@ -578,25 +581,17 @@ Result<Unit> Grammar::assignment_part(State s) const {
 }
 
 // The failure of a statement when all three alternatives failed empty:
-// their errors merged in order. Kept out of line so that the frames of the
-// recursion through nested blocks stay small.
-[[gnu::noinline]] Result<Unit> Grammar::statement_failure(State s, ParseError simple_error) const {
-  ParseError error =
-      ParseError::merge(std::move(while_statement(s).error()), std::move(if_statement(s).error()));
-  error = ParseError::merge(std::move(error), std::move(simple_error));
+// their errors merged in order; the simple statement's own is the merge of
+// its two parts.
+Result<Unit> Grammar::statement_failure(State s, ParseError assignment_error) const {
+  ParseError simple = composite(fail<Unit>(ParseError::merge(std::move(return_part(s).error()),
+                                                             std::move(assignment_error)),
+                                           false),
+                                s)
+                          .error();
+  ParseError error = ParseError::merge(keyword_failure(s, "while"), keyword_failure(s, "if"));
+  error = ParseError::merge(std::move(error), std::move(simple));
   return composite(fail<Unit>(std::move(error), false), s);
-}
-
-// Statement: while-statement | if-statement | simple-statement
-Result<Unit> Grammar::statement(State s) const {
-  // The first token decides which alternative can get past its keyword;
-  // the merged error of all three is only needed when none does.
-  const std::optional<std::string_view> keyword = peek(s);
-  if (keyword == "while") return while_statement(s);
-  if (keyword == "if") return if_statement(s);
-  Result<Unit> simple = simple_statement(s);
-  if (simple.ok() || simple.consumed) return simple;
-  return statement_failure(s, std::move(simple.error()));
 }
 
 // declaration: "int" Identifier "=" integer_literal ";"
