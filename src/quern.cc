@@ -41,7 +41,8 @@ void CompileError::append_report(std::string& out) const {
                    out += u.text;
                  },
                  [&](const compile_error::Validation& v) {
-                   out.reserve(out.size() + v.errors.size() * 64);
+                   // Room for the longest lines: pages that are not written are never touched.
+                   out.reserve(out.size() + v.errors.size() * 128);
                    for (const ValidationError& e : v.errors) {
                      out += "ERROR ";
                      e.append_text(out);

@@ -185,7 +185,7 @@ void begin_if(const stmt::If& s, int32_t line, InstructionList& list, VariableCo
   Label taken = context.fresh_label(LabelRole::Taken);
   Label end = context.fresh_label(LabelRole::IfEnd);
   const StatementList else_body = s.else_body ? *s.else_body : StatementList{};
-  const auto& node = s.condition.node;
+  const auto& node = s.condition->node;
   const bool not_equal_kind =
       std::holds_alternative<cond::Equal>(node) || std::holds_alternative<cond::NotEqual>(node);
   const bool then_is_taken = std::holds_alternative<cond::GreaterThan>(node) ||
@@ -194,10 +194,10 @@ void begin_if(const stmt::If& s, int32_t line, InstructionList& list, VariableCo
   const StatementList fall_through = then_is_taken ? else_body : s.then_body;
   const StatementList taken_body = then_is_taken ? s.then_body : else_body;
 
-  const auto [first, second] = operands(s.condition);
+  const auto [first, second] = operands(*s.condition);
   compare_expanded(*first, *second, context, list);
   list.push_back(unlabelled(branch(taken)));
-  context.mark(list, s.condition.line);
+  context.mark(list, s.condition->line);
   levels.push_back({fall_through, Level::Close::IfMiddle, line, end, taken, taken_body});
 }
 
@@ -211,7 +211,7 @@ void begin_while(const stmt::While& s, int32_t line, InstructionList& list,
   Label body = context.fresh_label(LabelRole::LoopBody);
   append_label(list, head);
   context.mark(list, line);
-  const auto [first, second] = operands(s.condition);
+  const auto [first, second] = operands(*s.condition);
   compare_expanded(*first, *second, context, list);
   std::visit(
       Overload{
@@ -226,8 +226,8 @@ void begin_while(const stmt::While& s, int32_t line, InstructionList& list,
             list.push_back(unlabelled(ins::Jump{exit}));
           },
       },
-      s.condition.node);
-  context.mark(list, s.condition.line);
+      s.condition->node);
+  context.mark(list, s.condition->line);
   append_label(list, std::move(body));
   context.mark(list, line);
   levels.push_back({s.body, Level::Close::WhileEnd, line, head, exit, {}});

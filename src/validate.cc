@@ -160,13 +160,13 @@ void walk_ast(std::vector<ValidationError>& errors, const StatementList& stateme
               }
             },
             [&](const stmt::If& i) {
-              walk_condition(errors, i.condition, scope);
+              walk_condition(errors, *i.condition, scope);
               // The then body goes on top: it is walked before the else body.
               if (i.else_body) levels.push_back(*i.else_body);
               levels.push_back(i.then_body);
             },
             [&](const stmt::While& w) {
-              walk_condition(errors, w.condition, scope);
+              walk_condition(errors, *w.condition, scope);
               levels.push_back(w.body);
             },
         },

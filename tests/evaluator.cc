@@ -79,14 +79,14 @@ class Evaluator {
               [&](const stmt::Return& r) { memory_["_RES"] = value(r.value); },
               [&](const stmt::Assignment& a) { memory_[std::string(a.name)] = value(a.value); },
               [&](const stmt::If& i) {
-                if (holds(i.condition)) {
+                if (holds(*i.condition)) {
                   ok = run(i.then_body);
                 } else if (i.else_body) {
                   ok = run(*i.else_body);
                 }
               },
               [&](const stmt::While& w) {
-                while (ok && holds(w.condition)) {
+                while (ok && holds(*w.condition)) {
                   ok = run(w.body) && --steps_left_ >= 0;
                 }
               },

@@ -66,12 +66,12 @@ std::string tree_text(const Statement& s) {
             return std::string(a.name) + "@" + position_text(a.position) + "=" + tree_text(a.value);
           },
           [](const stmt::If& i) {
-            std::string text = "if(" + condition_text(i.condition) + ")" + list_text(i.then_body);
+            std::string text = "if(" + condition_text(*i.condition) + ")" + list_text(i.then_body);
             if (i.else_body) text += "else" + list_text(*i.else_body);
             return text;
           },
           [](const stmt::While& w) {
-            return "while(" + condition_text(w.condition) + ")" + list_text(w.body);
+            return "while(" + condition_text(*w.condition) + ")" + list_text(w.body);
           },
       },
       s.node);

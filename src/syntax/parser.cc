@@ -491,7 +491,8 @@ Result<Unit> Grammar::statements(State s) const {
     Open block = open.back();
     open.pop_back();
     if (block.kind == Kind::While) {
-      pending_.push_back(Statement{stmt::While{*block.condition, body}, block.line});
+      pending_.push_back(
+          Statement{stmt::While{NodePtr<BooleanExpr>(block.condition), body}, block.line});
       continue;
     }
     if (block.kind == Kind::Then) {
@@ -503,10 +504,12 @@ Result<Unit> Grammar::statements(State s) const {
         at = else_block.state;
         continue;
       }
-      pending_.push_back(Statement{stmt::If{*block.condition, body, std::nullopt}, block.line});
+      pending_.push_back(Statement{
+          stmt::If{NodePtr<BooleanExpr>(block.condition), body, std::nullopt}, block.line});
       continue;
     }
-    pending_.push_back(Statement{stmt::If{*block.condition, block.then_body, body}, block.line});
+    pending_.push_back(Statement{
+        stmt::If{NodePtr<BooleanExpr>(block.condition), block.then_body, body}, block.line});
   }
 }
 

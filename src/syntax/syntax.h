@@ -63,19 +63,21 @@ class TreeArena {
   std::size_t next_block_;
 };
 
-/// A child expression. It points into the arena of the tree it belongs to,
-/// which owns it.
-class ExprPtr {
+/// A child node. It points into the arena of the tree it belongs to, which
+/// owns it.
+template <class Node>
+class NodePtr {
  public:
-  ExprPtr() = default;
-  explicit ExprPtr(const Expression* e) : e_(e) {}
-  const Expression* get() const { return e_; }
-  const Expression& operator*() const { return *e_; }
-  const Expression* operator->() const { return e_; }
+  NodePtr() = default;
+  explicit NodePtr(const Node* node) : node_(node) {}
+  const Node* get() const { return node_; }
+  const Node& operator*() const { return *node_; }
+  const Node* operator->() const { return node_; }
 
  private:
-  const Expression* e_ = nullptr;
+  const Node* node_ = nullptr;
 };
+using ExprPtr = NodePtr<Expression>;
 
 namespace expr {
 struct Literal {  // an integer token, 0 to 127
@@ -141,12 +143,12 @@ struct Assignment {  // name "=" expression ";"
   Expression value;
 };
 struct If {  // else_body is absent without "else", and empty for "else { }"
-  BooleanExpr condition;
+  NodePtr<BooleanExpr> condition;
   StatementList then_body;
   std::optional<StatementList> else_body;
 };
 struct While {
-  BooleanExpr condition;
+  NodePtr<BooleanExpr> condition;
   StatementList body;
 };
 }  // namespace stmt
