@@ -5,6 +5,7 @@
 
 #include <errno.h>
 #include <signal.h>
+#include <stdlib.h>
 #include <sys/ipc.h>
 #include <sys/resource.h>
 #include <sys/sem.h>
@@ -215,6 +216,29 @@ bool enter_service(const Environment& environment, Output& output) {
     return refuse(output);
   }
   return wait_for_slot(id, wait) || refuse(output);
+}
+
+namespace {
+Output* g_answer = nullptr;
+// On an internal failure: pass on what was written, and make an unfinished
+// answer a 500 rather than a bare header.
+void end_on_failure() {
+  g_answer->flush();
+  end_failed_answer();
+}
+}  // namespace
+
+int serve(Handler handle) {
+  signal(SIGPIPE, SIG_IGN);
+  FdOutput fd_out(STDOUT_FILENO);
+  AnswerOutput out(fd_out);
+  g_answer = &out;
+  set_failure_flush(end_on_failure);
+  const Environment environment = [](const char* name) { return getenv(name); };
+  // A refused request is answered already.
+  if (!enter_service(environment, out)) return 0;
+  FdInput in(STDIN_FILENO);
+  return handle(environment, in, out);
 }
 
 }  // namespace quern::cgi

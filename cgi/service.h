@@ -72,4 +72,13 @@ class AnswerOutput : public Output {
 /// has passed on the end of the header block. Async-signal-safe.
 void end_failed_answer();
 
+/// What a CGI program does with its request once it has its turn.
+using Handler = int (*)(const Environment& environment, Input& input, Output& output);
+
+/// The whole of a CGI program's main: standard output through an
+/// AnswerOutput, a broken pipe shown as a write error rather than a signal,
+/// the failure hook, enter_service, then handle on the process's
+/// environment and standard input. Returns the exit status.
+int serve(Handler handle);
+
 }  // namespace quern::cgi
