@@ -27,21 +27,8 @@ set -euo pipefail
 root="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 build="${BUILD_DIR:-$root/build-bench}"
 
-ensure_packages() {
-  local missing=() package
-  for package in "$@"; do
-    if ! dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q 'install ok installed'; then
-      missing+=("$package")
-    fi
-  done
-  ((${#missing[@]} == 0)) && return 0
-  if [[ $(id -u) -ne 0 ]]; then
-    echo "bench.sh: missing packages: ${missing[*]} (run as root to install them)" >&2
-    exit 1
-  fi
-  apt-get update
-  DEBIAN_FRONTEND=noninteractive apt-get install -y --no-install-recommends "${missing[@]}"
-}
+# shellcheck source=scripts/packages.sh
+source "$root/scripts/packages.sh"
 ensure_packages cmake make g++ libc6-dev libicu-dev libbenchmark-dev nlohmann-json3-dev \
   libcli11-dev gnuplot-nox
 baseline="${BASELINE:-f2829b4}"

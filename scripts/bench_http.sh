@@ -31,21 +31,8 @@ clients_list="${HTTP_CLIENTS:-2 64}"
 time_limit="${HTTP_TIME_LIMIT:-120}"
 export PATH="$PATH:/usr/sbin:/sbin"
 
-ensure_packages() {
-  local missing=() package
-  for package in "$@"; do
-    if ! dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q 'install ok installed'; then
-      missing+=("$package")
-    fi
-  done
-  ((${#missing[@]} == 0)) && return 0
-  if [[ $(id -u) -ne 0 ]]; then
-    echo "bench_http.sh: missing packages: ${missing[*]} (run as root to install them)" >&2
-    exit 1
-  fi
-  apt-get update
-  DEBIAN_FRONTEND=noninteractive apt-get install -y --no-install-recommends "${missing[@]}"
-}
+# shellcheck source=scripts/packages.sh
+source "$root/scripts/packages.sh"
 ensure_packages cmake make g++ libc6-dev libicu-dev libbenchmark-dev lighttpd apache2-utils \
   curl iproute2
 
