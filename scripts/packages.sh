@@ -1,5 +1,19 @@
-# Sourced by the benchmark scripts: installs the Debian packages given as
-# arguments that are missing (as root; otherwise says which and stops).
+# Sourced by the scripts that install what they need.
+
+# Runs a command as root: directly when this is root, else through sudo.
+as_root() {
+  if [[ $(id -u) -eq 0 ]]; then
+    "$@"
+  elif command -v sudo >/dev/null; then
+    sudo "$@"
+  else
+    echo "$(basename "$0"): need root to run: $*" >&2
+    return 1
+  fi
+}
+
+# Installs the Debian packages given as arguments that are missing (as root;
+# otherwise says which and stops).
 ensure_packages() {
   local missing=() package
   for package in "$@"; do

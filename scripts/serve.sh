@@ -34,16 +34,8 @@ if ! [[ "$port" =~ ^[0-9]+$ ]] || ((port < 1 || port > 65535)); then
   exit 2
 fi
 
-as_root() {
-  if [[ $(id -u) -eq 0 ]]; then
-    "$@"
-  elif command -v sudo >/dev/null; then
-    sudo "$@"
-  else
-    echo "serve.sh: need root to run: $*" >&2
-    return 1
-  fi
-}
+# shellcheck source=scripts/packages.sh
+source "$root/scripts/packages.sh"
 
 installed() { dpkg-query -W -f='${Status}' "$1" 2>/dev/null | grep -q 'install ok installed'; }
 missing=()

@@ -44,17 +44,6 @@ char* put_registers(char* out, std::string_view mnemonic, Register a, Register b
   return put_register(put(put_registers(out, mnemonic, a, b), ", "), d);
 }
 
-// The label operand of an instruction, if it has one.
-const Label* label_operand(const Instruction& instruction) {
-  return std::visit(Overload{[](const ins::Store& i) -> const Label* { return &i.l; },
-                             [](const ins::Load& i) -> const Label* { return &i.l; },
-                             [](const ins::BranchGreater& i) -> const Label* { return &i.l; },
-                             [](const ins::BranchNotEqual& i) -> const Label* { return &i.l; },
-                             [](const ins::Jump& i) -> const Label* { return &i.l; },
-                             [](const auto&) -> const Label* { return nullptr; }},
-                    instruction);
-}
-
 std::string debug_register(Register r) {
   return "Register(" + std::to_string(r.number) + ")";
 }
@@ -79,13 +68,6 @@ Instruction branch_greater(Label l) {
 }
 Instruction branch_not_equal(Label l) {
   return ins::BranchNotEqual{std::move(l)};
-}
-
-std::size_t instruction_text_bound(const Instruction& instruction) {
-  // "store r0, " and the longest mnemonic with three registers fit in 32.
-  const Label* l = label_operand(instruction);
-  const auto* name = l != nullptr ? std::get_if<label::Name>(l) : nullptr;
-  return 32 + (name != nullptr ? name->id.length_bound() : 0);
 }
 
 char* write_instruction_text(char* out, const Instruction& instruction) {
@@ -133,7 +115,7 @@ char* write_instruction_text(char* out, const Instruction& instruction) {
 
 void append_instruction_text(std::string& out, const Instruction& instruction) {
   const std::size_t at = out.size();
-  out.resize(at + instruction_text_bound(instruction));
+  out.resize(at + kInstructionTextBound + NameId::longest_length());
   char* end = write_instruction_text(out.data() + at, instruction);
   out.resize(static_cast<std::size_t>(end - out.data()));
 }

@@ -135,10 +135,12 @@ using BranchMaker = Instruction (*)(Label);
 /// Assembly text of an instruction, e.g. "load #1, r1". Invalid registers and
 /// Address operands are internal failures.
 void append_instruction_text(std::string& out, const Instruction& instruction);
-/// The most characters the text of instruction can take.
-std::size_t instruction_text_bound(const Instruction& instruction);
-/// Writes the text of instruction at out, which has room for
-/// instruction_text_bound(instruction) characters, and returns its end.
+/// The text of an instruction takes at most kInstructionTextBound characters
+/// besides its name operand, which is no longer than
+/// NameId::longest_length().
+inline constexpr std::size_t kInstructionTextBound = 32;
+/// Writes the text of instruction at out, which has room for that many
+/// characters, and returns its end.
 char* write_instruction_text(char* out, const Instruction& instruction);
 std::string instruction_text(const Instruction& instruction);
 

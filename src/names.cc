@@ -140,10 +140,6 @@ std::string_view NameId::view(char* scratch) const {
   return std::string_view(scratch, static_cast<std::size_t>(end - scratch));
 }
 
-std::size_t NameId::length_bound() const {
-  return (bits_ >> 30) == kText ? table().text(bits_ & kPayload).size() : kMaxFormatted;
-}
-
 std::size_t NameId::longest_length() {
   return std::max(kMaxFormatted, table().longest());
 }

@@ -40,8 +40,6 @@ class NameId {
   /// view of the name table, valid for the life of the process.
   static constexpr std::size_t kMaxFormatted = 24;
   std::string_view view(char* scratch) const;
-  /// At least the length of the text.
-  std::size_t length_bound() const;
   /// At least the length of any name's text.
   static std::size_t longest_length();
   std::string text() const;

@@ -116,7 +116,7 @@ bool print_assembly(const InstructionList& list, Output& out) {
   char name_text[NameId::kMaxFormatted];
   // No line is longer than an instruction with the longest name there is.
   const std::size_t longest = NameId::longest_length();
-  const std::size_t line_bound = 4 + 32 + longest + 1;
+  const std::size_t line_bound = 4 + kInstructionTextBound + longest + 1;
   for (const LabelledInstruction& element : list) {
     if (const auto* name = std::get_if<label::Name>(&element.label)) {
       const std::string_view text = name->id.view(name_text);

@@ -7,16 +7,8 @@ set -euo pipefail
 web="$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)"
 export DEBIAN_FRONTEND=noninteractive
 
-as_root() {
-  if [[ $(id -u) -eq 0 ]]; then
-    "$@"
-  elif command -v sudo >/dev/null; then
-    sudo "$@"
-  else
-    echo "web/build.sh: need root to run: $*" >&2
-    return 1
-  fi
-}
+# shellcheck source=../scripts/packages.sh
+source "$web/../scripts/packages.sh"
 
 if ! command -v node >/dev/null || ! command -v npm >/dev/null; then
   echo "web/build.sh: installing nodejs and npm" >&2
