@@ -35,7 +35,7 @@ baseline="${BASELINE:-f2829b4}"
 started=$SECONDS
 
 cmake -S "$root" -B "$build" -DCMAKE_BUILD_TYPE=Release -DQUERN_BENCH=ON -DQUERN_TESTS=OFF >/dev/null
-cmake --build "$build" --parallel "${JOBS:-2}" --target cgi floor proc_bench stages
+cmake --build "$build" --parallel "${JOBS:-2}" --target cgi floor proc_bench stages grade_bench
 build="$(cd "$build" && pwd)"
 baseline_cgi="$("$root/bench/build_baseline.sh" "$baseline" "$build" "${JOBS:-2}")"
 
@@ -72,6 +72,11 @@ echo
   --benchmark_repetitions="${STAGE_REPETITIONS:-3}" \
   --benchmark_report_aggregates_only=true "$@" |
   tee "$results/stages.txt"
+echo
+echo "== grading: quern --test, 30 files x 20 cases; load average $(cut -d' ' -f1-3 /proc/loadavg) =="
+echo
+"$build/bench/grade_bench" --benchmark_color=false --benchmark_report_aggregates_only=true |
+  tee "$results/grade.txt"
 echo
 echo "== requests per second through lighttpd; load average $(cut -d' ' -f1-3 /proc/loadavg) =="
 echo
