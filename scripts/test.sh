@@ -4,7 +4,8 @@
 #   2. a release build with -Werror, and its test suite through ctest;
 #   3. the same suite built with AddressSanitizer, UndefinedBehaviorSanitizer
 #      and leak checking (clang);
-#   4. a bounded fuzzing pass over request handling and the compiler;
+#   4. a bounded fuzzing pass over request handling, the compiler, and compiled
+#      programs run on the machine model;
 #   5. the web service through lighttpd, and the playground in Chromium.
 # Ends with "N passed, M failed" counting the stages; exits non-zero on any failure.
 set -uo pipefail
