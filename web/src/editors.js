@@ -132,8 +132,9 @@ const scrollTo = (view, n) =>
     : [EditorView.scrollIntoView(view.state.doc.line(n).from, { y: "nearest" })];
 
 // Creates both editors. `onEdit` runs after every change of the source,
-// `onCompile` on Ctrl/Cmd+Enter in either of them.
-export function createEditors({ onEdit, onCompile }) {
+// `onCompile` on Ctrl/Cmd+Enter in either of them; `sourceExtensions` and
+// `asmExtensions` are further CodeMirror extensions of each.
+export function createEditors({ onEdit, onCompile, sourceExtensions = [], asmExtensions = [] }) {
   let linked = false; // whether a compiled listing is shown and linked
   let listing = []; // the lines shown in the assembly pane: { text, source }
   let sourceToAsm = new Map(); // source line -> [listing index]
@@ -160,6 +161,7 @@ export function createEditors({ onEdit, onCompile }) {
         activeLayer.field,
         currentLayer.field,
         EditorView.contentAttributes.of({ "aria-label": "Source of one function" }),
+        sourceExtensions,
         EditorView.updateListener.of((u) => {
           // Other views (and this one) may be updated only after this update.
           if (u.docChanged) queueMicrotask(onEdit);
@@ -185,6 +187,7 @@ export function createEditors({ onEdit, onCompile }) {
         currentLayer.field,
         optLayer.field,
         EditorView.contentAttributes.of({ "aria-label": "Assembly", "aria-readonly": "true" }),
+        asmExtensions,
         EditorView.updateListener.of((u) => {
           if (u.selectionSet && u.view.hasFocus) queueMicrotask(() => followCursor(u.view));
         }),

@@ -172,5 +172,14 @@ export function createMachinePanel(editors) {
   $("back").addEventListener("click", () => act(() => machine.back()));
   $("reset").addEventListener("click", reset);
 
-  return { show };
+  // Puts values into the parameter fields (name -> value; others keep theirs)
+  // and resets the machine, ready to step.
+  function setParameters(values) {
+    for (const input of $("params").querySelectorAll("input")) {
+      if (Object.hasOwn(values, input.dataset.name)) input.value = String(values[input.dataset.name]);
+    }
+    reset();
+  }
+
+  return { show, setParameters };
 }

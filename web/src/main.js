@@ -79,6 +79,12 @@ function edited() {
   pauseTimer = setTimeout(compile, PAUSE_MS);
 }
 
+// Tells other parts of the page (exercises) about every finished compile:
+// `detail` is { outcome, source }, the outcome as the compile client gave it.
+function announce(outcome, source) {
+  document.dispatchEvent(new CustomEvent("quern:compiled", { detail: { outcome, source } }));
+}
+
 async function compile() {
   clearTimeout(pauseTimer);
   const text = sourceText();
@@ -100,6 +106,7 @@ async function compile() {
   setStatus($("status"), "busy", "compiling…");
   const outcome = await explain(body);
   if (seq !== requestSeq || at !== version) return; // a later compile or edit has taken over
+  announce(outcome, text);
   if (outcome.kind === "answer") {
     const { json, ms } = outcome;
     showNotice("");
