@@ -208,6 +208,14 @@ const SYNTAX = [
     (s) => `\`${s.bad}\` is not part of the language: delete it.`,
   ],
   [
+    (s) => s.has("Integer literal contains non-numeric character(s)") && s.next !== "",
+    (s) => `A number or a name is missing before \`${s.next}\`.`,
+  ],
+  [
+    (s) => s.causes.some((c) => c.startsWith("Invalid identifier '")) && s.next !== "",
+    (s) => `A name is missing before \`${s.next}\`.`,
+  ],
+  [
     (s) => s.has("Unexpected 'end of input'") && s.before.length === 0,
     () => "Write one function, e.g. `int f(int n) { return n; }`.",
   ],
@@ -216,6 +224,7 @@ const SYNTAX = [
     () => "The source ends too early: close every `{` with a `}`.",
   ],
   [(s) => s.has("Expected ;"), (s) => `End the statement with \`;\` right after \`${s.prev}\`.`],
+  [(s) => s.has("Expected )"), (s) => `Close the parenthesis with \`)\` right after \`${s.prev}\`.`],
   [
     (s) => s.has("Expected type name") && s.before.length === 0,
     () => "A function starts with its result type: `int f(...)` or `void f(...)`.",
@@ -260,6 +269,7 @@ export function hintFor(diagnostic, source) {
   if (!Number.isInteger(line) || !Number.isInteger(column) || typeof source !== "string") return null;
   const s = surroundings(source, line, column);
   s.source = source;
+  s.causes = causes;
   s.has = (cause) => causes.includes(cause);
   s.bad = s.next === "+" || s.next === "-" ? s.second : s.next;
   for (const [test, hint] of SYNTAX) {
