@@ -19,12 +19,13 @@ const INSTRUCTIONS = {
 };
 
 const isValue = (text) => /^-?\d+$/.test(text);
+const has = (table, key) => Object.prototype.hasOwnProperty.call(table, key);
 const wrap = (v) => ((((v + 128) % 256) + 256) % 256) - 128;
 
 // The help of a mnemonic of the listing, or of a data word (its number);
 // null for anything else.
 export function instructionHelp(op) {
-  if (Object.hasOwn(INSTRUCTIONS, op)) return INSTRUCTIONS[op];
+  if (has(INSTRUCTIONS, op)) return INSTRUCTIONS[op];
   if (typeof op === "string" && isValue(op)) {
     return `Data word: the memory word named by the label above starts at ${valueForms(Number(op))}. It is data, never executed: halt comes before it.`;
   }
@@ -89,7 +90,7 @@ function labelHelp(text) {
 // decided by the place, so that a word named like a register or a mnemonic
 // is still a word; null when `op` has no operand there.
 export function operandHelp(op, index, text) {
-  const kind = Object.hasOwn(FORMS, op) ? FORMS[op][index] : undefined;
+  const kind = has(FORMS, op) ? FORMS[op][index] : undefined;
   if (kind === "register") return `register ${text}: ${REGISTER_ROLE[op][index]}`;
   if (kind === "word") return wordHelp(text);
   if (kind === "label") return `${labelHelp(text)}; ${BRANCH_ROLE[op]}`;

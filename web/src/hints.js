@@ -70,7 +70,7 @@ function surroundings(source, line, column) {
   }
   return {
     before,
-    prev: before.at(-1) ?? "",
+    prev: before[before.length - 1] ?? "",
     next: after[0]?.text ?? "",
     second: after[1]?.text ?? "",
     nextAt: after[0]?.at ?? source.length,
