@@ -93,3 +93,36 @@ test("the page's machine ends every run as the library's does", async () => {
     }
   }
 });
+
+// Words named like registers and mnemonics: each operand is read by its place
+// in the instruction (load WORD, REG; store REG, WORD), so `load r0, r0` loads
+// the word r0 into the register r0. Results computed by hand; subtraction
+// groups to the right, and values wrap at 8 bits.
+test("words named r0, r1 or like a mnemonic are read by their place", async () => {
+  const cases = [
+    [
+      "int f(int r0, int r1) {\n  int load = 3;\n  int halt = 0;\n  while (r0 > 0) {\n    halt = halt + r1 - load;\n    r0 = r0 - 1;\n  }\n  return halt;\n}\n",
+      { r0: 2, r1: 10 },
+      { _RES: 14, r0: 0, r1: 10, load: 3, halt: 14 },
+    ],
+    [
+      "int store(int cmp, int jump) {\n  int bgt = 0;\n  if (cmp > jump) {\n    bgt = cmp - jump;\n  } else {\n    bgt = jump - cmp;\n  }\n  return bgt;\n}\n",
+      { cmp: -3, jump: 5 },
+      { _RES: 8, bgt: 8 },
+    ],
+    [
+      "int g(int add, int sub) {\n  int clear = 1;\n  int bne = 0;\n  while (add != sub) {\n    add = add - clear;\n    bne = bne + 1;\n  }\n  return bne;\n}\n",
+      { add: 7, sub: 2 },
+      { _RES: 5, add: 2, bne: 5 },
+    ],
+    ["int h(int r1) {\n  int r0 = 100;\n  r0 = r0 + r1;\n  return r0;\n}\n", { r1: 100 }, { _RES: -56, r0: -56 }],
+  ];
+  for (const [i, [source, inputs, expected]] of cases.entries()) {
+    const file = path.join(dir, `named${i}.c`);
+    await writeFile(file, source);
+    const m = new Machine(load(execFileSync(QUERN, [file], { encoding: "utf8" }).replace(/\n$/, "").split("\n")), inputs);
+    assert.equal(m.run(10_000), true, source);
+    const got = Object.fromEntries(Object.keys(expected).map((k) => [k, m.memory.get(k)]));
+    assert.deepEqual(got, expected, source);
+  }
+});
