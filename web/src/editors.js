@@ -131,6 +131,25 @@ const scrollTo = (view, n) =>
     ? []
     : [EditorView.scrollIntoView(view.state.doc.line(n).from, { y: "nearest" })];
 
+// Scrolls line n (1-based) to the middle of the editor's own scroller when it
+// is not wholly in view there; the page itself does not move.
+function scrollWithin(view, n) {
+  if (n === null || n === undefined || n > view.state.doc.lines) return;
+  view.requestMeasure({
+    read(v) {
+      const scroller = v.scrollDOM;
+      if (n > v.state.doc.lines || scroller.clientHeight === 0) return null;
+      const block = v.lineBlockAt(v.state.doc.line(n).from);
+      const top = block.top + v.documentTop - scroller.getBoundingClientRect().top + scroller.scrollTop;
+      const fits = top >= scroller.scrollTop && top + block.height <= scroller.scrollTop + scroller.clientHeight;
+      return fits ? null : Math.max(0, top - (scroller.clientHeight - block.height) / 2);
+    },
+    write(to, v) {
+      if (to !== null) v.scrollDOM.scrollTop = to;
+    },
+  });
+}
+
 // Creates both editors. `onEdit` runs after every change of the source,
 // `onCompile` on Ctrl/Cmd+Enter in either of them; `sourceExtensions` and
 // `asmExtensions` are further CodeMirror extensions of each.
@@ -292,11 +311,17 @@ export function createEditors({ onEdit, onCompile, sourceExtensions = [], asmExt
   }
 
   // Marks the machine's current line of the listing (1-based, or null) and
-  // the source line it came from, scrolling both into view.
+  // the source line it came from, scrolling each into view within its editor
+  // but never the page, which would carry the machine's controls off a
+  // phone's screen.
   function markCurrent(line) {
-    currentLayer.put(asmView, line === null ? [] : [[line, "current"]], scrollTo(asmView, line));
+    currentLayer.put(asmView, line === null ? [] : [[line, "current"]]);
+    scrollWithin(asmView, line);
     const src = line === null ? null : (listing[line - 1]?.source ?? null);
-    if (linked) currentLayer.put(sourceView, src === null ? [] : [[src, "current"]], scrollTo(sourceView, src));
+    if (linked) {
+      currentLayer.put(sourceView, src === null ? [] : [[src, "current"]]);
+      scrollWithin(sourceView, src);
+    }
     document.body.dataset.current = line === null ? "" : String(line);
   }
 

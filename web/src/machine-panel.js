@@ -1,9 +1,14 @@
-// The machine panel: parameters, Run, Step, Step back and Reset over the
-// listing in the assembly pane, with the registers, the last compare and
-// every memory word. The current instruction and its source line are marked
-// in the editors.
+// The machine panel: parameters, Run and Stop, Step, Step line, Run to
+// cursor, Step back and Reset over the listing in the assembly pane, with
+// breakpoints from both editors' gutters and keys for each action. The
+// current instruction and its source line are marked in the editors.
 import { $, fmt, setStatus } from "./dom.js";
+import { breakpointLines, toggleBreakpoint } from "./breakpoints.js";
 import { Machine, MachineError, load } from "./machine.js";
+import { drawMachine, wrapNote } from "./machine-view.js";
+import { runInSlices } from "./runner.js";
+
+const MAX_LIMIT = 10000000;
 
 // Names the source declares, in order: the parameters, then the variables.
 // The source compiled, so a declaration is "int NAME" followed by "=", ","
@@ -20,29 +25,30 @@ export function declaredNames(source) {
   return { names, params };
 }
 
-// Memory words in the order a reader looks for them: the source's names in
-// declaration order and the result, then constants, then temporaries.
-function wordOrder(names) {
-  const rank = (w) => {
-    const i = names.indexOf(w);
-    if (i >= 0) return [0, i];
-    if (w === "_RES") return [1, 0];
-    if (w.startsWith("#")) return [2, Number(w.slice(1))];
-    if (w.startsWith(".t")) return [3, Number(w.slice(2))];
-    return [4, 0];
-  };
-  return (a, b) => {
-    const [x, y] = [rank(a), rank(b)];
-    return x[0] - y[0] || x[1] - y[1] || (a < b ? -1 : a > b ? 1 : 0);
-  };
-}
+// Keys of the panel's actions: Alt with a letter (by the key's letter, or
+// its place where Alt gives another character).
+export const KEYS = [
+  ["g", false, "run"],
+  ["s", false, "step"],
+  ["s", true, "back"],
+  ["l", false, "line"],
+  ["c", false, "cursor"],
+  ["r", false, "reset"],
+  ["b", false, "breakpoint"],
+];
 
 // `editors` from createEditors(): the panel runs the listing it shows and
-// marks the current line in it.
-export function createMachinePanel(editors) {
+// marks the current line in it. `onDraw()` runs after the panel has drawn.
+export function createMachinePanel(editors, { onDraw = () => {} } = {}) {
   let source = null; // the compiled source, or null when there is nothing to run
   let program = null; // the listing loaded into the machine
   let machine = null;
+  let running = null; // the run going on: { stop }
+  let lastEditor = editors.sourceView; // where Run to cursor and Alt+B look
+
+  for (const view of [editors.sourceView, editors.asmView]) {
+    view.contentDOM.addEventListener("focus", () => (lastEditor = view));
+  }
 
   function inputs() {
     const values = {};
@@ -58,7 +64,6 @@ export function createMachinePanel(editors) {
   function show(compiledSource) {
     source = compiledSource;
     program = null;
-    machine = null;
     const form = $("params");
     if (source !== null) {
       const { params } = declaredNames(source);
@@ -87,7 +92,13 @@ export function createMachinePanel(editors) {
     reset();
   }
 
+  function stopRunning() {
+    running?.stop();
+    running = null;
+  }
+
   function reset() {
+    stopRunning();
     machine = null;
     if (program) {
       const values = inputs();
@@ -103,83 +114,202 @@ export function createMachinePanel(editors) {
     draw();
   }
 
+  // The step limit, or null (and the reason said) when the field is not a
+  // whole number from 1 to 10,000,000.
+  function limit() {
+    const field = $("max-steps");
+    const ok = /^\d+$/.test(field.value.trim()) && Number(field.value) >= 1 && Number(field.value) <= MAX_LIMIT;
+    field.setAttribute("aria-invalid", String(!ok));
+    return ok ? Number(field.value) : null;
+  }
+
+  // A status while the machine can go on; an add or sub of the last step
+  // that wrapped around is said too.
+  function sayAt(text) {
+    const note = wrapNote(machine);
+    setStatus($("machine-status"), note ? "wrapped" : "running", [text, note].filter(Boolean).join(" · "));
+  }
+  const stepCount = () => `${fmt(machine.steps)} ${machine.steps === 1 ? "step" : "steps"}`;
+
+  function said() {
+    if (machine.halted) {
+      const res = machine.memory.get("_RES");
+      const shown = res === undefined ? "" : `: _RES = ${res}`;
+      setStatus($("machine-status"), "halted", `halted after ${fmt(machine.steps)} steps${shown}`);
+    } else {
+      sayAt(stepCount());
+    }
+  }
+
+  function failed(err) {
+    if (!(err instanceof MachineError)) throw err;
+    setStatus($("machine-status"), "fail", err.message);
+  }
+
   function act(what) {
-    if (!machine) return;
+    if (!machine || running) return;
     try {
       what();
-      if (machine.halted) {
-        const res = machine.memory.get("_RES");
-        const shown = res === undefined ? "" : `: _RES = ${res}`;
-        setStatus($("machine-status"), "halted", `halted after ${fmt(machine.steps)} steps${shown}`);
-      } else {
-        setStatus($("machine-status"), "running", `${fmt(machine.steps)} ${machine.steps === 1 ? "step" : "steps"}`);
-      }
+      said();
     } catch (err) {
-      if (!(err instanceof MachineError)) throw err;
-      setStatus($("machine-status"), "fail", err.message);
+      failed(err);
     }
     draw();
   }
 
-  function limit() {
-    const n = Number($("max-steps").value);
-    return Number.isInteger(n) && n >= 1 ? n : 1000000;
+  // The instruction (index into the code) where a listing line (1-based)
+  // stops a run: the line's own instruction, or for a label the one after it.
+  function instructionAtListing(n) {
+    const i = program.code.findIndex((ins) => ins.line >= n - 1);
+    return i >= 0 && !/^-?\d+$/.test(program.code[i].op) ? i : null;
+  }
+
+  // The first instruction of a source line, or null when it has none.
+  function instructionOfSource(s) {
+    const listing = editors.listing();
+    const i = program.code.findIndex((ins) => listing[ins.line]?.source === s && !/^-?\d+$/.test(ins.op));
+    return i >= 0 ? i : null;
+  }
+
+  function breakpointStops() {
+    const stops = new Set();
+    for (const n of breakpointLines(editors.asmView)) stops.add(instructionAtListing(n));
+    for (const s of breakpointLines(editors.sourceView)) stops.add(instructionOfSource(s));
+    stops.delete(null);
+    return stops;
+  }
+
+  function where(i) {
+    const line = program.code[i].line;
+    const s = editors.listing()[line]?.source;
+    return `assembly line ${line + 1}${s ? ` (source line ${s})` : ""}`;
+  }
+
+  // Runs in slices until halt, the step limit, a breakpoint, or `target(pc)`.
+  // `what` names the run in the message at the limit.
+  async function runUntil(target = () => false, what = "Run") {
+    if (!machine || running || machine.halted) return;
+    const max = limit();
+    if (max === null) {
+      setStatus($("machine-status"), "fail", `the step limit is a whole number from 1 to ${fmt(MAX_LIMIT)}`);
+      return;
+    }
+    let stops = breakpointStops();
+    const m = machine;
+    const run = runInSlices(m, {
+      limit: m.steps + max,
+      stopBefore: (x) => stops.has(x.pc) || target(x.pc),
+      onSlice: (x) => {
+        stops = breakpointStops();
+        setStatus($("machine-status"), "busy", `running… ${fmt(x.steps)} steps`);
+      },
+    });
+    running = run;
+    draw();
+    let outcome;
+    try {
+      outcome = await run.done;
+    } catch (err) {
+      outcome = err;
+    }
+    if (running !== run) return; // reset, or a new compile, took over
+    running = null;
+    if (outcome instanceof Error) failed(outcome);
+    else if (outcome === "limit") {
+      const goal = what === "Run" ? "" : ` (${what})`;
+      setStatus($("machine-status"), "fail", `no halt within the step limit of ${fmt(max)} steps${goal}; Run goes on, Reset starts again`);
+    } else if (outcome === "stopped") sayAt(`stopped after ${stepCount()}`);
+    else if (outcome === "reached" && stops.has(m.pc)) sayAt(`breakpoint after ${stepCount()}: ${where(m.pc)}`);
+    else if (outcome === "reached" && what === "Run to cursor") sayAt(`at the cursor after ${stepCount()}: ${where(m.pc)}`);
+    else if (outcome === "reached") sayAt(`${stepCount()} · now at ${where(m.pc)}`);
+    else said();
+    draw();
+  }
+
+  function stepLine() {
+    if (!machine || machine.halted) return;
+    const listing = editors.listing();
+    const sourceAt = (pc) => listing[program.code[pc]?.line]?.source ?? null;
+    const from = sourceAt(machine.pc);
+    runUntil((pc) => sourceAt(pc) !== from, "Step line");
+  }
+
+  function runToCursor() {
+    if (!machine || machine.halted) return;
+    const view = lastEditor;
+    const n = view.state.doc.lineAt(view.state.selection.main.head).number;
+    const i = view === editors.asmView ? instructionAtListing(n) : instructionOfSource(n);
+    if (i === null) {
+      const place = view === editors.asmView ? `assembly line ${n} is not an instruction` : `source line ${n} has no code`;
+      setStatus($("machine-status"), "fail", `${place}: put the cursor on a line to stop at`);
+      return;
+    }
+    runUntil((pc) => pc === i, "Run to cursor");
   }
 
   function draw() {
     const on = machine !== null;
-    $("run").disabled = !on || machine.halted;
-    $("step").disabled = !on || machine.halted;
-    $("back").disabled = !on || machine.history.length === 0;
+    const idle = on && !running && !machine.halted;
+    $("run").disabled = !idle;
+    $("stop").disabled = !running;
+    $("step").disabled = !idle;
+    $("line").disabled = !idle;
+    $("cursor").disabled = !idle;
+    $("back").disabled = !on || !!running || !machine.canUndo;
     $("reset").disabled = !program;
-    $("r0").textContent = on ? String(machine.reg[0]) : "—";
-    $("r1").textContent = on ? String(machine.reg[1]) : "—";
-    const c = machine?.compare;
-    $("compare").textContent = !c ? "none yet" : c.greater ? "a > b" : c.notEqual ? "a < b" : "a = b";
-    const body = $("memory");
-    if (!on) {
-      body.replaceChildren();
-    } else {
-      const names = declaredNames(source).names;
-      body.replaceChildren(
-        ...[...machine.memory.keys()].sort(wordOrder(names)).map((name) => {
-          const row = document.createElement("tr");
-          row.dataset.word = name;
-          if (machine.written.has(name)) row.className = "written";
-          const a = document.createElement("td");
-          a.textContent = name;
-          const b = document.createElement("td");
-          b.textContent = String(machine.memory.get(name));
-          row.append(a, b);
-          return row;
-        }),
-      );
-    }
-    // The instruction that runs next (or the halt that ran), and its source line.
-    const ins = on && machine.steps > 0 ? (machine.halted ? program.code[machine.pc - 1] : machine.current) : null;
-    editors.markCurrent(ins ? ins.line + 1 : null);
+    if (running) return; // the machine is drawn when the run ends
+    const names = source === null ? [] : declaredNames(source).names;
+    editors.markCurrent(drawMachine(machine, names, editors.listing()));
+    onDraw();
   }
 
-  $("run").addEventListener("click", () =>
-    act(() => {
-      const max = limit();
-      if (!machine.run(machine.steps + max)) {
-        throw new MachineError(`no halt within the step limit of ${fmt(max)} steps; Run goes on, Reset starts again`);
-      }
-    }),
-  );
+  function drawBreakpoints() {
+    const list = [
+      ...breakpointLines(editors.sourceView).map((n) => `source ${n}`),
+      ...breakpointLines(editors.asmView).map((n) => `assembly ${n}`),
+    ];
+    $("breakpoints").textContent = list.length ? `breakpoints: ${list.join(", ")}` : "no breakpoints: click beside a line number";
+  }
+
+  $("run").addEventListener("click", () => runUntil());
+  $("stop").addEventListener("click", () => running?.stop());
   $("step").addEventListener("click", () => act(() => machine.step()));
+  $("line").addEventListener("click", stepLine);
+  $("cursor").addEventListener("click", runToCursor);
   $("back").addEventListener("click", () => act(() => machine.back()));
   $("reset").addEventListener("click", reset);
+  $("max-steps").addEventListener("input", () => {
+    if (limit() === null) setStatus($("machine-status"), "fail", `the step limit is a whole number from 1 to ${fmt(MAX_LIMIT)}`);
+    else if (machine && !running && $("machine-status").dataset.state === "fail") said();
+  });
+
+  const actions = {
+    run: () => (running ? running.stop() : runUntil()),
+    step: () => !$("step").disabled && act(() => machine.step()),
+    back: () => !$("back").disabled && act(() => machine.back()),
+    line: stepLine,
+    cursor: runToCursor,
+    reset: () => !$("reset").disabled && reset(),
+    breakpoint: () => toggleBreakpoint(lastEditor),
+  };
+  document.addEventListener("keydown", (e) => {
+    if (!e.altKey || e.ctrlKey || e.metaKey || e.defaultPrevented) return;
+    const letter = /^[a-z]$/i.test(e.key) ? e.key.toLowerCase() : /^Key[A-Z]$/.test(e.code) ? e.code.slice(3).toLowerCase() : "";
+    const key = KEYS.find(([k, shift]) => k === letter && shift === e.shiftKey);
+    if (!key) return;
+    e.preventDefault();
+    actions[key[2]]();
+  });
 
   // Puts values into the parameter fields (name -> value; others keep theirs)
   // and resets the machine, ready to step.
   function setParameters(values) {
     for (const input of $("params").querySelectorAll("input")) {
-      if (Object.hasOwn(values, input.dataset.name)) input.value = String(values[input.dataset.name]);
+      if (Object.prototype.hasOwnProperty.call(values, input.dataset.name)) input.value = String(values[input.dataset.name]);
     }
     reset();
   }
 
-  return { show, setParameters };
+  drawBreakpoints();
+  return { show, setParameters, machine: () => (running ? null : machine), breakpointsChanged: drawBreakpoints };
 }

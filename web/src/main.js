@@ -6,6 +6,9 @@ import { createEditors } from "./editors.js";
 import { showDiagnostics } from "./diagnostics.js";
 import { explain } from "./compile.js";
 import { createMachinePanel } from "./machine-panel.js";
+import { breakpoints } from "./breakpoints.js";
+import { asmHelp } from "./asm-help.js";
+import { wireTips } from "./tips.js";
 import { sourceFromHash, wireShareButton } from "./share.js";
 import { EXAMPLES } from "./examples.js";
 import { $, fmt, setStatus } from "./dom.js";
@@ -20,9 +23,19 @@ let version = 0; // bumped by every edit
 let requestSeq = 0;
 let pauseTimer = 0;
 
-const editors = createEditors({ onEdit: edited, onCompile: compile });
+// The machine panel reads the breakpoints of both editors and gives the
+// listing's hover help the values of the machine.
+let machinePanel = null;
+const onChange = () => machinePanel?.breakpointsChanged();
+const editors = createEditors({
+  onEdit: edited,
+  onCompile: compile,
+  sourceExtensions: [breakpoints({ onChange })],
+  asmExtensions: [breakpoints({ listing: true, onChange }), asmHelp(() => machinePanel?.machine() ?? null)],
+});
 const { sourceView, asmView, sourceText, setSource } = editors;
-const machinePanel = createMachinePanel(editors);
+const tips = wireTips();
+machinePanel = createMachinePanel(editors, { onDraw: tips.refresh });
 
 function showNotice(text) {
   $("notice").textContent = text;
