@@ -6,9 +6,12 @@ import { $, fmt, setStatus } from "./dom.js";
 import { breakpointLines, toggleBreakpoint } from "./breakpoints.js";
 import { Machine, MachineError, load } from "./machine.js";
 import { drawMachine, wrapNote } from "./machine-view.js";
+import { wireKeys } from "./machine-keys.js";
 import { runInSlices } from "./runner.js";
+import { instructionAtListing, instructionOfSource, sourceOf, where as stopsWhere } from "./stops.js";
 
 const MAX_LIMIT = 10000000;
+const BAD_LIMIT = `the step limit is a whole number from 1 to ${fmt(MAX_LIMIT)}`;
 
 // Names the source declares, in order: the parameters, then the variables.
 // The source compiled, so a declaration is "int NAME" followed by "=", ","
@@ -24,18 +27,6 @@ export function declaredNames(source) {
   }
   return { names, params };
 }
-
-// Keys of the panel's actions: Alt with a letter (by the key's letter, or
-// its place where Alt gives another character).
-export const KEYS = [
-  ["g", false, "run"],
-  ["s", false, "step"],
-  ["s", true, "back"],
-  ["l", false, "line"],
-  ["c", false, "cursor"],
-  ["r", false, "reset"],
-  ["b", false, "breakpoint"],
-];
 
 // `editors` from createEditors(): the panel runs the listing it shows and
 // marks the current line in it. `onDraw()` runs after the panel has drawn.
@@ -157,33 +148,17 @@ export function createMachinePanel(editors, { onDraw = () => {} } = {}) {
     draw();
   }
 
-  // The instruction (index into the code) where a listing line (1-based)
-  // stops a run: the line's own instruction, or for a label the one after it.
-  function instructionAtListing(n) {
-    const i = program.code.findIndex((ins) => ins.line >= n - 1);
-    return i >= 0 && !/^-?\d+$/.test(program.code[i].op) ? i : null;
-  }
-
-  // The first instruction of a source line, or null when it has none.
-  function instructionOfSource(s) {
-    const listing = editors.listing();
-    const i = program.code.findIndex((ins) => listing[ins.line]?.source === s && !/^-?\d+$/.test(ins.op));
-    return i >= 0 ? i : null;
-  }
-
   function breakpointStops() {
-    const stops = new Set();
-    for (const n of breakpointLines(editors.asmView)) stops.add(instructionAtListing(n));
-    for (const s of breakpointLines(editors.sourceView)) stops.add(instructionOfSource(s));
+    const listing = editors.listing();
+    const stops = new Set([
+      ...breakpointLines(editors.asmView).map((n) => instructionAtListing(program, n)),
+      ...breakpointLines(editors.sourceView).map((s) => instructionOfSource(program, listing, s)),
+    ]);
     stops.delete(null);
     return stops;
   }
 
-  function where(i) {
-    const line = program.code[i].line;
-    const s = editors.listing()[line]?.source;
-    return `assembly line ${line + 1}${s ? ` (source line ${s})` : ""}`;
-  }
+  const where = (i) => stopsWhere(program, editors.listing(), i);
 
   // Runs in slices until halt, the step limit, a breakpoint, or `target(pc)`.
   // `what` names the run in the message at the limit.
@@ -191,7 +166,7 @@ export function createMachinePanel(editors, { onDraw = () => {} } = {}) {
     if (!machine || running || machine.halted) return;
     const max = limit();
     if (max === null) {
-      setStatus($("machine-status"), "fail", `the step limit is a whole number from 1 to ${fmt(MAX_LIMIT)}`);
+      setStatus($("machine-status"), "fail", BAD_LIMIT);
       return;
     }
     let stops = breakpointStops();
@@ -229,16 +204,15 @@ export function createMachinePanel(editors, { onDraw = () => {} } = {}) {
   function stepLine() {
     if (!machine || machine.halted) return;
     const listing = editors.listing();
-    const sourceAt = (pc) => listing[program.code[pc]?.line]?.source ?? null;
-    const from = sourceAt(machine.pc);
-    runUntil((pc) => sourceAt(pc) !== from, "Step line");
+    const from = sourceOf(program, listing, machine.pc);
+    runUntil((pc) => sourceOf(program, listing, pc) !== from, "Step line");
   }
 
   function runToCursor() {
     if (!machine || machine.halted) return;
     const view = lastEditor;
     const n = view.state.doc.lineAt(view.state.selection.main.head).number;
-    const i = view === editors.asmView ? instructionAtListing(n) : instructionOfSource(n);
+    const i = view === editors.asmView ? instructionAtListing(program, n) : instructionOfSource(program, editors.listing(), n);
     if (i === null) {
       const place = view === editors.asmView ? `assembly line ${n} is not an instruction` : `source line ${n} has no code`;
       setStatus($("machine-status"), "fail", `${place}: put the cursor on a line to stop at`);
@@ -279,11 +253,11 @@ export function createMachinePanel(editors, { onDraw = () => {} } = {}) {
   $("back").addEventListener("click", () => act(() => machine.back()));
   $("reset").addEventListener("click", reset);
   $("max-steps").addEventListener("input", () => {
-    if (limit() === null) setStatus($("machine-status"), "fail", `the step limit is a whole number from 1 to ${fmt(MAX_LIMIT)}`);
-    else if (machine && !running && $("machine-status").dataset.state === "fail") said();
+    if (limit() === null) setStatus($("machine-status"), "fail", BAD_LIMIT);
+    else if (machine && !running && $("machine-status").textContent === BAD_LIMIT) said();
   });
 
-  const actions = {
+  wireKeys({
     run: () => (running ? running.stop() : runUntil()),
     step: () => !$("step").disabled && act(() => machine.step()),
     back: () => !$("back").disabled && act(() => machine.back()),
@@ -291,14 +265,6 @@ export function createMachinePanel(editors, { onDraw = () => {} } = {}) {
     cursor: runToCursor,
     reset: () => !$("reset").disabled && reset(),
     breakpoint: () => toggleBreakpoint(lastEditor),
-  };
-  document.addEventListener("keydown", (e) => {
-    if (!e.altKey || e.ctrlKey || e.metaKey || e.defaultPrevented) return;
-    const letter = /^[a-z]$/i.test(e.key) ? e.key.toLowerCase() : /^Key[A-Z]$/.test(e.code) ? e.code.slice(3).toLowerCase() : "";
-    const key = KEYS.find(([k, shift]) => k === letter && shift === e.shiftKey);
-    if (!key) return;
-    e.preventDefault();
-    actions[key[2]]();
   });
 
   // Puts values into the parameter fields (name -> value; others keep theirs)
