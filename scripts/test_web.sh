@@ -151,9 +151,10 @@ run_suite integration.test.mjs
 run_suite machine.test.mjs
 run_suite help.test.mjs
 run_suite browser.test.mjs
+run_suite panel.test.mjs
 stop_server
 run_suite service.test.mjs
-echo "screenshots: $BUILD_DIR/web/playground-{error,linked,machine}.png"
+echo "screenshots: $BUILD_DIR/web/playground-{error,linked,machine}.png $BUILD_DIR/web/panel-{help,breakpoint,phone}.png"
 
 echo "$passed passed, $failed failed"
 ((failed == 0))
