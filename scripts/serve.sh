@@ -53,13 +53,14 @@ if [[ ! -f "$build/CMakeCache.txt" ]]; then
 fi
 cmake --build "$build" --target cgi explain quern_cli -j2 >&2
 
-# The page: its packages when missing, then the bundle (a second or two).
-bash "$root/web/build.sh" >&2
+# The page, as scripts/site.sh builds it for static hosts: it compiles in
+# WebAssembly and posts to /explain only where that is unavailable.
+bash "$root/scripts/site.sh" "$build/site" >&2
 
 cgi="$build/cgi"
 [[ -x "$cgi" ]] || { echo "serve.sh: no cgi executable at $cgi" >&2; exit 1; }
 build="$(cd "$build" && pwd)"
-page="$root/web/public"
+page="$build/site"
 
 # Another server on this port would have its copies and its slot counts
 # replaced under it.

@@ -5,9 +5,10 @@
 # (servers of its own, each started with the settings its test needs, and the
 # systemd unit checked by systemd-analyze). Installs what is missing
 # (lighttpd, chromium, a font, systemd's tools, playwright-core from
-# tests/web's lock file), builds the cgi in ${BUILD_DIR:-<repo>/build} if it
-# is not there, starts one server on a free loopback port for the first
-# suites and always stops it.
+# tests/web's lock file), builds the cgi, quern and print_shape in
+# ${BUILD_DIR:-<repo>/build} if they are not there and the static site
+# (scripts/site.sh) into $BUILD_DIR/site, starts one server on a free
+# loopback port for the first suites and always stops it.
 #
 # Ends with the line "N passed, M failed"; exits non-zero on any failure.
 set -uo pipefail
@@ -67,15 +68,17 @@ if [[ "$wanted" != "$have" ]]; then
   (cd "$web_tests" && npm ci --no-audit --no-fund) || die "npm ci failed"
 fi
 
-# --- the cgi ----------------------------------------------------------------
-if [[ ! -x "$BUILD_DIR/cgi" ]]; then
-  echo "test_web.sh: building the cgi in $BUILD_DIR"
+# --- the programs and the static site -------------------------------------------
+if [[ ! -x "$BUILD_DIR/cgi" || ! -x "$BUILD_DIR/quern" || ! -x "$BUILD_DIR/print_shape" ]]; then
+  echo "test_web.sh: building the cgi, quern and print_shape in $BUILD_DIR"
   if [[ ! -f "$BUILD_DIR/CMakeCache.txt" ]]; then
     cmake -S "$root" -B "$BUILD_DIR" || die "cmake configure failed"
   fi
-  cmake --build "$BUILD_DIR" --target cgi -j2 || die "building the cgi failed"
+  cmake --build "$BUILD_DIR" --target cgi quern_cli print_shape -j2 || die "building the programs failed"
 fi
 mkdir -p "$BUILD_DIR/web"
+export QUERN_SITE="$BUILD_DIR/site"
+bash "$root/scripts/site.sh" "$QUERN_SITE" || die "building the static site failed"
 
 # --- the server -------------------------------------------------------------
 server_pid=""
@@ -148,6 +151,7 @@ run_suite() {
 
 run_suite integration.test.mjs
 run_suite machine.test.mjs
+run_suite quern_mjs.test.mjs
 run_suite browser.test.mjs
 stop_server
 run_suite service.test.mjs

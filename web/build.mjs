@@ -13,5 +13,7 @@ await build({
   minify: true,
   target: "es2020",
   legalComments: "linked",
+  // quern.mjs reads quern.wasm from a file under Node only.
+  external: ["node:*"],
   logLevel: "warning",
 });
