@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Web tests of quern: HTTP integration tests against lighttpd running the cgi,
-# the page's machine against the library's (quern --run), then the playground
-# in headless Chromium, then the service under load and at its limits
+# the page's machine against the library's (quern --run), quern.mjs against
+# quern --explain, then the playground in headless Chromium as lighttpd
+# serves it and as a plain static file server serves the site, then the service under load and at its limits
 # (servers of its own, each started with the settings its test needs, and the
 # systemd unit checked by systemd-analyze). Installs what is missing
 # (lighttpd, chromium, a font, systemd's tools, playwright-core from
@@ -154,6 +155,7 @@ run_suite machine.test.mjs
 run_suite quern_mjs.test.mjs
 run_suite browser.test.mjs
 stop_server
+run_suite site.test.mjs
 run_suite service.test.mjs
 echo "screenshots: $BUILD_DIR/web/playground-{error,linked,machine}.png"
 

@@ -108,13 +108,13 @@ async function compile() {
   if (seq !== requestSeq || at !== version) return; // a later compile or edit has taken over
   announce(outcome, text);
   if (outcome.kind === "answer") {
-    const { json, ms } = outcome;
+    const { json, ms, where } = outcome;
     showNotice("");
     if (json.ok) {
       result = { ...json, source: text };
       showDiagnostics(sourceView, []);
       showPane("assembly", "Assembly");
-      setStatus($("status"), "ok", `compiled · ${ms} ms`);
+      setStatus($("status"), "ok", where ? `compiled ${where} · ${ms} ms` : `compiled · ${ms} ms`);
       showListing();
     } else {
       forget();
