@@ -1,8 +1,10 @@
 #!/usr/bin/env bash
 # Web tests of quern: HTTP integration tests against lighttpd running the cgi,
 # the page's machine against the library's (quern --run), quern.mjs against
-# quern --explain, then the playground in headless Chromium as lighttpd
-# serves it and as a plain static file server serves the site, then the service under load and at its limits
+# quern --explain, the page's hints and help texts against the compiler's
+# findings and listings, then the playground in headless Chromium as lighttpd
+# serves it and as a plain static file server serves the site, then the
+# service under load and at its limits
 # (servers of its own, each started with the settings its test needs, and the
 # systemd unit checked by systemd-analyze). Installs what is missing
 # (lighttpd, chromium, a font, systemd's tools, playwright-core from
@@ -153,6 +155,7 @@ run_suite() {
 run_suite integration.test.mjs
 run_suite machine.test.mjs
 run_suite quern_mjs.test.mjs
+run_suite help.test.mjs
 run_suite browser.test.mjs
 stop_server
 run_suite site.test.mjs
