@@ -28,6 +28,21 @@ export async function explain(body) {
   return compiler ? explainHere(compiler, body) : explainByService(body);
 }
 
+// How long after the last keystroke the page compiles. The service is asked
+// only at a pause in typing; in the page a compile costs only its own time,
+// so a source compiles at once on every keystroke while its compiles are
+// quick, and waits for a pause of ten times its last compile when they are
+// not (the largest sources take a few tenths of a second).
+const SERVICE_PAUSE_MS = 500;
+let pauseMs = typeof WebAssembly === "object" ? 0 : SERVICE_PAUSE_MS;
+inPage.then((compiler) => {
+  if (!compiler) pauseMs = SERVICE_PAUSE_MS;
+});
+
+export function pauseAfterEdit() {
+  return pauseMs;
+}
+
 function explainHere(compiler, body) {
   const started = performance.now();
   let json;
@@ -37,8 +52,10 @@ function explainHere(compiler, body) {
     // The service answers an internal failure with a 500 and logs it.
     return { kind: "refused", status: "internal failure", error: err.message };
   }
-  // Tenths of a millisecond: a typical compile takes a few of them.
-  const ms = Math.round((performance.now() - started) * 10) / 10;
+  const elapsed = performance.now() - started;
+  pauseMs = Math.min(SERVICE_PAUSE_MS, Math.floor(elapsed * 10));
+  // Tenths of a millisecond: a typical compile takes one or two.
+  const ms = Math.round(elapsed * 10) / 10;
   if (typeof json.ok === "boolean") return { kind: "answer", json, ms, where: "in the page" };
   return { kind: "refused", status: "400 Bad Request", error: json.error };
 }

@@ -4,14 +4,13 @@
 // whenever a new source is loaded.
 import { createEditors } from "./editors.js";
 import { showDiagnostics } from "./diagnostics.js";
-import { explain } from "./compile.js";
+import { explain, pauseAfterEdit } from "./compile.js";
 import { createMachinePanel } from "./machine-panel.js";
 import { sourceFromHash, wireShareButton } from "./share.js";
 import { EXAMPLES } from "./examples.js";
 import { $, fmt, setStatus } from "./dom.js";
 
 const MAX_BYTES = 65535; // the service refuses larger bodies
-const PAUSE_MS = 500; // compile this long after the last keystroke
 const DRAFT_KEY = "quern.playground.source";
 const encoder = new TextEncoder();
 
@@ -76,7 +75,7 @@ function edited() {
     // Storage may be disabled; the draft is a convenience only.
   }
   clearTimeout(pauseTimer);
-  pauseTimer = setTimeout(compile, PAUSE_MS);
+  pauseTimer = setTimeout(compile, pauseAfterEdit());
 }
 
 // Tells other parts of the page (exercises) about every finished compile:
