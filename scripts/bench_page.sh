@@ -16,7 +16,10 @@ export PLAYWRIGHT_SKIP_BROWSER_DOWNLOAD=1
 
 # shellcheck source=scripts/packages.sh
 source "$root/scripts/packages.sh"
-ensure_packages chromium fonts-dejavu-core nodejs npm
+needed=(fonts-dejavu-core)
+[[ -x /usr/bin/chromium ]] || needed+=(chromium)
+command -v node >/dev/null && command -v npm >/dev/null || needed+=(nodejs npm)
+ensure_packages "${needed[@]}"
 
 site="$build/site"
 BUILD_DIR="$build" bash "$root/scripts/site.sh" "$site"
