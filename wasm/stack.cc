@@ -4,12 +4,13 @@
 // size reaches only a few KiB of it; the link gives the stack twice
 // kPipelineNeeds, and the tests of quern.mjs fail if any largest body of any
 // shape reaches more than kPipelineNeeds.
+#include "stack.h"
+
 #include <emscripten/stack.h>
 
 #include <string>
 
 #include "failure.h"
-#include "stack.h"
 
 namespace quern {
 namespace {
