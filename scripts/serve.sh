@@ -16,7 +16,8 @@
 #        QUERN_MEMORY_MIB  address space per compile process, default 512 MiB
 #
 # Installs lighttpd and the build tools when they are missing, configures and
-# builds the cgi when needed (the build is incremental), copies the cgi and
+# builds the cgi when needed (the build is incremental), builds the page as
+# scripts/site.sh does (with emscripten), copies the cgi and
 # the page into the run directory, writes the filled-in lighttpd
 # configuration and a systemd unit there, and runs lighttpd in the
 # foreground until it is stopped. Started as root, lighttpd binds the port

@@ -41,7 +41,8 @@ EMSCRIPTEN_KEEPALIVE const char* quern_explain(const char* body, std::size_t siz
     return nullptr;
   };
   quern::cgi::StringInput input(std::string_view(body, size));
-  // The largest answers run to megabytes; their room is not kept.
+  // The room of a large answer (up to megabytes) is given back before the
+  // next one is written.
   if (g_answer.capacity() > (std::size_t{1} << 20)) g_answer = std::string();
   g_answer.clear();
   AnswerOutput output(g_answer);
