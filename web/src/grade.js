@@ -1,0 +1,68 @@
+// Runs the cases of an exercise on the page's machine against one compile
+// and says of each whether it passed, and if not, why. A case passes when the
+// code halts within the step limit with _RES equal to the case's result
+// (_RES is 0 when the function returns nothing).
+import { Machine, MachineError, load } from "./machine.js";
+import { declaredNames } from "./machine-panel.js";
+
+export const STEP_LIMIT = 1000000; // as the command line grader's default
+const fmt = (n) => n.toLocaleString("en-US");
+
+// The start values of a case for a function with parameters `params`:
+// { inputs } (every parameter named, those left out at 0) or { why }.
+export function bindInputs(c, params) {
+  const inputs = Object.fromEntries(params.map((p) => [p, 0]));
+  if (c.names === null) {
+    if (c.values.length !== params.length) {
+      const takes = params.length === 0 ? "no parameters" : `${params.length} (${params.join(", ")})`;
+      return { why: `the inputs do not fit: the function takes ${takes}, the case gives ${c.values.length}` };
+    }
+    params.forEach((p, i) => (inputs[p] = c.values[i]));
+    return { inputs };
+  }
+  for (const [i, name] of c.names.entries()) {
+    if (!params.includes(name)) return { why: `the inputs do not fit: the function has no parameter "${name}"` };
+    inputs[name] = c.values[i];
+  }
+  return { inputs };
+}
+
+// The first finding of a compile that failed, in one line.
+function firstFinding(json) {
+  const d = json.diagnostics[0];
+  if (!d) return json.answer.split("\n")[0];
+  const causes = d.causes?.length ? `: ${d.causes.join("; ")}` : "";
+  return `${d.message} at line ${d.line}, column ${d.column}${causes}`;
+}
+
+// `outcome` and `source` as in the page's "quern:compiled" event. Returns one
+// verdict per case: { pass, why, inputs }, `inputs` (name -> value) when the
+// case could be loaded into the machine.
+export function grade(cases, outcome, source, limit = STEP_LIMIT) {
+  const all = (why) => cases.map(() => ({ pass: false, why, inputs: null }));
+  if (outcome.kind !== "answer") return all("not run: there is no compile result");
+  const { json } = outcome;
+  if (!json.ok) return all(`does not compile: ${firstFinding(json)}`);
+  let program;
+  try {
+    program = load(json.lines.map((l) => l.text));
+  } catch (err) {
+    return all(`the machine cannot load the code: ${err.message}`);
+  }
+  const { params } = declaredNames(source);
+  return cases.map((c) => {
+    const { inputs, why } = bindInputs(c, params);
+    if (why) return { pass: false, why, inputs: null };
+    const m = new Machine(program, inputs);
+    try {
+      if (!m.run(limit)) return { pass: false, why: `no halt within the step limit of ${fmt(limit)} steps`, inputs };
+    } catch (err) {
+      if (!(err instanceof MachineError)) throw err;
+      return { pass: false, why: `the machine stopped: ${err.message}`, inputs };
+    }
+    const got = m.memory.get("_RES") ?? 0;
+    const steps = `${fmt(m.steps)} ${m.steps === 1 ? "step" : "steps"}`;
+    if (got === c.result) return { pass: true, why: `passed in ${steps}`, inputs };
+    return { pass: false, why: `expected ${c.result}, got ${got} (after ${steps})`, inputs };
+  });
+}
