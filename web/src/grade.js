@@ -10,12 +10,14 @@ const fmt = (n) => n.toLocaleString("en-US");
 
 // The start values of a case for a function with parameters `params`:
 // { inputs } (every parameter named, those left out at 0) or { why }.
-export function bindInputs(c, params) {
+function bindInputs(c, params) {
   const inputs = Object.fromEntries(params.map((p) => [p, 0]));
   if (c.names === null) {
     if (c.values.length !== params.length) {
-      const takes = params.length === 0 ? "no parameters" : `${params.length} (${params.join(", ")})`;
-      return { why: `the inputs do not fit: the function takes ${takes}, the case gives ${c.values.length}` };
+      const n = c.values.length;
+      const k = params.length;
+      const takes = k === 0 ? "no parameters" : `${k} ${k === 1 ? "parameter" : "parameters"} (${params.join(", ")})`;
+      return { why: `the inputs do not fit: ${n} ${n === 1 ? "value" : "values"} for ${takes}` };
     }
     params.forEach((p, i) => (inputs[p] = c.values[i]));
     return { inputs };
@@ -35,10 +37,36 @@ function firstFinding(json) {
   return `${d.message} at line ${d.line}, column ${d.column}${causes}`;
 }
 
-// `outcome` and `source` as in the page's "quern:compiled" event. Returns one
-// verdict per case: { pass, why, inputs }, `inputs` (name -> value) when the
-// case could be loaded into the machine.
-export function grade(cases, outcome, source, limit = STEP_LIMIT) {
+const yieldToPage = () => new Promise((resolve) => setTimeout(resolve));
+
+// Runs one case to its verdict, `slice` steps at a time, letting the page
+// answer between slices. Resolves to null once `stale()` says that a later
+// compile has taken over.
+async function judge(c, program, params, { limit, slice, stale }) {
+  const { inputs, why } = bindInputs(c, params);
+  if (why) return { pass: false, why, inputs: null };
+  const m = new Machine(program, inputs);
+  try {
+    while (!m.run(Math.min(limit, m.steps + slice)) && m.steps < limit) {
+      await yieldToPage();
+      if (stale()) return null;
+    }
+  } catch (err) {
+    if (!(err instanceof MachineError)) throw err;
+    return { pass: false, why: `the machine stopped: ${err.message}`, inputs };
+  }
+  if (!m.halted) return { pass: false, why: `no halt within the step limit of ${fmt(limit)} steps`, inputs };
+  const got = m.memory.get("_RES") ?? 0;
+  const steps = `${fmt(m.steps)} ${m.steps === 1 ? "step" : "steps"}`;
+  if (got === c.result) return { pass: true, why: `passed in ${steps}`, inputs };
+  return { pass: false, why: `expected ${c.result}, got ${got} (after ${steps})`, inputs };
+}
+
+// `outcome` and `source` as in the page's "quern:compiled" event. Resolves to
+// one verdict per case, { pass, why, inputs }, with `inputs` (name -> value)
+// when the case could be loaded into the machine; or to null when `stale()`
+// turned true on the way.
+export async function grade(cases, outcome, source, { limit = STEP_LIMIT, slice = 50000, stale = () => false } = {}) {
   const all = (why) => cases.map(() => ({ pass: false, why, inputs: null }));
   if (outcome.kind !== "answer") return all("not run: there is no compile result");
   const { json } = outcome;
@@ -50,19 +78,11 @@ export function grade(cases, outcome, source, limit = STEP_LIMIT) {
     return all(`the machine cannot load the code: ${err.message}`);
   }
   const { params } = declaredNames(source);
-  return cases.map((c) => {
-    const { inputs, why } = bindInputs(c, params);
-    if (why) return { pass: false, why, inputs: null };
-    const m = new Machine(program, inputs);
-    try {
-      if (!m.run(limit)) return { pass: false, why: `no halt within the step limit of ${fmt(limit)} steps`, inputs };
-    } catch (err) {
-      if (!(err instanceof MachineError)) throw err;
-      return { pass: false, why: `the machine stopped: ${err.message}`, inputs };
-    }
-    const got = m.memory.get("_RES") ?? 0;
-    const steps = `${fmt(m.steps)} ${m.steps === 1 ? "step" : "steps"}`;
-    if (got === c.result) return { pass: true, why: `passed in ${steps}`, inputs };
-    return { pass: false, why: `expected ${c.result}, got ${got} (after ${steps})`, inputs };
-  });
+  const verdicts = [];
+  for (const c of cases) {
+    const verdict = await judge(c, program, params, { limit, slice, stale });
+    if (verdict === null) return null;
+    verdicts.push(verdict);
+  }
+  return verdicts;
 }
