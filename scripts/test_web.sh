@@ -149,6 +149,7 @@ run_suite() {
 run_suite integration.test.mjs
 run_suite machine.test.mjs
 run_suite browser.test.mjs
+run_suite exercise.test.mjs
 stop_server
 run_suite service.test.mjs
 echo "screenshots: $BUILD_DIR/web/playground-{error,linked,machine}.png"
