@@ -10,6 +10,7 @@ import { grade } from "./grade.js";
 // paragraph are kept by its style.
 function paragraphs(text) {
   return text
+    .replace(/\r\n?/g, "\n")
     .split(/\n[ \t]*\n/)
     .map((p) => p.replace(/^\n+|\n+$/g, ""))
     .filter((p) => p.trim() !== "")
