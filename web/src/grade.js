@@ -9,32 +9,33 @@ export const STEP_LIMIT = 1000000; // as the command line grader's default
 const fmt = (n) => n.toLocaleString("en-US");
 
 // The start values of a case for a function with parameters `params`:
-// { inputs } (every parameter named, those left out at 0) or { why }.
+// { inputs } (every parameter named, those left out at 0) or { why }. The
+// reasons are the command line grader's.
 function bindInputs(c, params) {
+  const misfit = (reason) => ({ why: `the inputs do not fit the function: ${reason}` });
   const inputs = Object.fromEntries(params.map((p) => [p, 0]));
   if (c.names === null) {
+    const count = (n, what) => `${n} ${what}${n === 1 ? "" : "s"}`;
     if (c.values.length !== params.length) {
-      const n = c.values.length;
-      const k = params.length;
-      const takes = k === 0 ? "no parameters" : `${k} ${k === 1 ? "parameter" : "parameters"} (${params.join(", ")})`;
-      return { why: `the inputs do not fit: ${n} ${n === 1 ? "value" : "values"} for ${takes}` };
+      return misfit(`${count(c.values.length, "value")} for ${count(params.length, "parameter")}`);
     }
     params.forEach((p, i) => (inputs[p] = c.values[i]));
     return { inputs };
   }
   for (const [i, name] of c.names.entries()) {
-    if (!params.includes(name)) return { why: `the inputs do not fit: the function has no parameter "${name}"` };
+    if (!params.includes(name)) return misfit(`no parameter named "${name}"`);
     inputs[name] = c.values[i];
   }
   return { inputs };
 }
 
-// The first finding of a compile that failed, in one line.
+// The first finding of a compile that failed, in one line, as the command
+// line grader words it.
 function firstFinding(json) {
   const d = json.diagnostics[0];
   if (!d) return json.answer.split("\n")[0];
-  const causes = d.causes?.length ? `: ${d.causes.join("; ")}` : "";
-  return `${d.message} at line ${d.line}, column ${d.column}${causes}`;
+  const causes = (d.causes ?? []).map((c, i) => (i ? "; " : ": ") + c).join("");
+  return `line ${d.line}, column ${d.column}: ${d.message}${causes}`;
 }
 
 const yieldToPage = () => new Promise((resolve) => setTimeout(resolve));
