@@ -16,7 +16,7 @@ import { BUILD_DIR, startServer } from "./server.mjs";
 const CHROMIUM = process.env.CHROMIUM || "/usr/bin/chromium";
 const QUERN = path.join(BUILD_DIR, "quern");
 
-test("case files: each malformed line is named with its number and what is wrong", () => {
+test("case files: each malformed line is named with its number and what is wrong, as quern --test names it", () => {
   const table = [
     ["3 4", "line 1: expected INPUTS -> RESULT"],
     ["1 -> 2 -> 3", 'line 1: more than one "->"'],
@@ -33,9 +33,16 @@ test("case files: each malformed line is named with its number and what is wrong
     ["# only a comment\n\n \t ", "no cases"],
     ["\n  # a note\n1 2 -> 3 # a case\n\t3 -> x\n", 'line 4: "x" is not a number in -128..127'],
   ];
+  // The page's message, and the command line grader's for the same file.
+  const dir = mkdtempSync(path.join(os.tmpdir(), "quern-cases-"));
   for (const [text, message] of table) {
     assert.deepEqual(parseCases(text).problems.map(problemText), [message], JSON.stringify(text));
+    writeFileSync(path.join(dir, "cases"), text);
+    const cli = spawnSync(QUERN, ["--test", "cases", "/dev/null"], { cwd: dir, encoding: "utf8" });
+    const where = /^line \d+: /.test(message) ? message.replace(/^line (\d+): /, "cases:$1: ") : `cases: ${message}`;
+    assert.equal(cli.stderr, `quern: ${where}\n`, JSON.stringify(text));
   }
+  rmSync(dir, { recursive: true, force: true });
 });
 
 let server;
