@@ -4,7 +4,6 @@
 import assert from "node:assert/strict";
 import { spawnSync } from "node:child_process";
 import { mkdtempSync, rmSync, writeFileSync } from "node:fs";
-import { mkdtemp, rm } from "node:fs/promises";
 import os from "node:os";
 import path from "node:path";
 import { after, before, test } from "node:test";
@@ -15,6 +14,30 @@ import { BUILD_DIR, startServer } from "./server.mjs";
 
 const CHROMIUM = process.env.CHROMIUM || "/usr/bin/chromium";
 const QUERN = path.join(BUILD_DIR, "quern");
+
+let server;
+let browser;
+let context;
+let dir;
+const problems = [];
+
+before(async () => {
+  dir = mkdtempSync(path.join(os.tmpdir(), "quern-exercise-"));
+  server = await startServer();
+  browser = await chromium.launch({ executablePath: CHROMIUM, args: ["--no-sandbox", "--disable-gpu"] });
+  context = await browser.newContext({ viewport: { width: 1280, height: 720 } });
+  await context.grantPermissions(["clipboard-read", "clipboard-write"], { origin: server.base });
+  context.on("page", (p) => {
+    p.on("console", (msg) => msg.type() === "error" && problems.push(`console: ${msg.text()}`));
+    p.on("pageerror", (err) => problems.push(`page error: ${err.message}`));
+  });
+});
+
+after(async () => {
+  await browser?.close();
+  await server?.stop();
+  if (dir) rmSync(dir, { recursive: true, force: true });
+});
 
 test("case files: each malformed line is named with its number and what is wrong, as quern --test names it", () => {
   const table = [
@@ -34,7 +57,6 @@ test("case files: each malformed line is named with its number and what is wrong
     ["\n  # a note\n1 2 -> 3 # a case\n\t3 -> x\n", 'line 4: "x" is not a number in -128..127'],
   ];
   // The page's message, and the command line grader's for the same file.
-  const dir = mkdtempSync(path.join(os.tmpdir(), "quern-cases-"));
   for (const [text, message] of table) {
     assert.deepEqual(parseCases(text).problems.map(problemText), [message], JSON.stringify(text));
     writeFileSync(path.join(dir, "cases"), text);
@@ -42,34 +64,6 @@ test("case files: each malformed line is named with its number and what is wrong
     const where = /^line \d+: /.test(message) ? message.replace(/^line (\d+): /, "cases:$1: ") : `cases: ${message}`;
     assert.equal(cli.stderr, `quern: ${where}\n`, JSON.stringify(text));
   }
-  rmSync(dir, { recursive: true, force: true });
-});
-
-let server;
-let profile;
-let context;
-const problems = [];
-
-before(async () => {
-  server = await startServer();
-  profile = await mkdtemp(path.join(os.tmpdir(), "quern-chromium-"));
-  context = await chromium.launchPersistentContext(profile, {
-    executablePath: CHROMIUM,
-    headless: true,
-    viewport: { width: 1280, height: 720 },
-    args: ["--no-sandbox", "--disable-gpu", "--disable-background-networking", "--no-first-run"],
-  });
-  await context.grantPermissions(["clipboard-read", "clipboard-write"], { origin: server.base });
-  context.on("page", (p) => {
-    p.on("console", (msg) => msg.type() === "error" && problems.push(`console: ${msg.text()}`));
-    p.on("pageerror", (err) => problems.push(`page error: ${err.message}`));
-  });
-});
-
-after(async () => {
-  await context?.close();
-  if (profile) await rm(profile, { recursive: true, force: true });
-  await server?.stop();
 });
 
 const cases = (page) => page.getByRole("list", { name: "Cases" }).getByRole("listitem");
@@ -184,7 +178,6 @@ function tapVerdicts(tap) {
 }
 
 test("on generated programs the page's verdicts and reasons are quern --test's", async () => {
-  const dir = mkdtempSync(path.join(os.tmpdir(), "quern-exercise-"));
   const page = await context.newPage();
   try {
     for (let k = 0; k < 6; k++) {
@@ -200,7 +193,6 @@ test("on generated programs the page's verdicts and reasons are quern --test's",
     }
   } finally {
     await page.close();
-    rmSync(dir, { recursive: true, force: true });
   }
   assert.deepEqual(problems, []);
 });
