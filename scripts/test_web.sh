@@ -157,6 +157,7 @@ run_suite machine.test.mjs
 run_suite quern_mjs.test.mjs
 run_suite help.test.mjs
 run_suite browser.test.mjs
+run_suite exercise.test.mjs
 stop_server
 run_suite site.test.mjs
 run_suite service.test.mjs

@@ -187,6 +187,42 @@ TEST(Machine, RunsListings) {
   }
 }
 
+// A word may be named like a register or a mnemonic: each operand is read by
+// its place in the instruction's form.
+TEST(Machine, RunsProgramsNamedLikeRegistersAndMnemonics) {
+  struct Case {
+    const char* source;
+    std::vector<std::pair<const char*, int8_t>> inputs;
+    int8_t result;
+  };
+  const Case cases[] = {
+      {"int f(int r0, int r1) { return r0 - r1; }", {{"r0", 5}, {"r1", 3}}, 2},
+      {"int r1(int r1, int r0) { int load = 0; load = r0; r0 = r1; r1 = load; return r0 - r1; }",
+       {{"r1", 7}, {"r0", 1}},
+       6},
+      {"int f(int load, int store) { int halt = 0; while (load > 0) { halt = halt + store; "
+       "load = load - 1; } return halt; }",
+       {{"load", 3}, {"store", 4}},
+       12},
+      {"int f(int bgt, int bne) { int clear = 0; if (bgt > bne) { clear = bgt; } else { clear = "
+       "bne; } return clear; }",
+       {{"bgt", -3}, {"bne", -9}},
+       -3},
+      {"int f(int add, int sub) { int cmp = 1; int jump = 0; if (add == sub) { jump = cmp; } else "
+       "{ jump = -cmp; } return jump + add - sub; }",
+       {{"add", 127}, {"sub", -128}},
+       -2},
+  };
+  for (const Case& c : cases) {
+    const std::string assembly = testing::compile_text(c.source);
+    Machine m;
+    ASSERT_EQ(m.load(assembly), std::nullopt) << assembly;
+    for (const auto& [name, value] : c.inputs) ASSERT_TRUE(m.set_word(name, value)) << name;
+    EXPECT_EQ(m.run(10000), Machine::Status::Halted) << assembly << m.error();
+    EXPECT_EQ(m.word("_RES"), c.result) << c.source;
+  }
+}
+
 TEST(Machine, RefusesMalformedListings) {
   const std::pair<const char*, const char*> cases[] = {
       {"    load z, r0\n    halt\n", "unknown word z"},

@@ -7,7 +7,8 @@
 
 const wrap = (v) => ((((v + 128) % 256) + 256) % 256) - 128;
 const REGISTER = { r0: 0, r1: 1 };
-// Steps that can be undone; older ones are forgotten.
+// Steps that can be undone (at least this many); older ones are forgotten,
+// a batch at a time, so that a long run does not move the history each step.
 const HISTORY = 10000;
 
 export class MachineError extends Error {}
@@ -138,7 +139,7 @@ export class Machine {
     this.pc = next;
     this.steps++;
     this.history.push(undo);
-    if (this.history.length > HISTORY) this.history.splice(0, this.history.length - HISTORY);
+    if (this.history.length > 2 * HISTORY) this.history = this.history.slice(-HISTORY);
     this.written = new Set(undo.word === null ? [] : [undo.word]);
     return !this.halted;
   }

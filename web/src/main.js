@@ -9,6 +9,7 @@ import { createMachinePanel } from "./machine-panel.js";
 import { sourceFromHash, wireShareButton } from "./share.js";
 import { EXAMPLES } from "./examples.js";
 import { $, fmt, setStatus } from "./dom.js";
+import { startExercises } from "./exercise.js";
 
 const MAX_BYTES = 65535; // the service refuses larger bodies
 const DRAFT_KEY = "quern.playground.source";
@@ -182,7 +183,7 @@ document.addEventListener("keydown", (e) => {
 });
 if (/Mac|iPhone|iPad/.test(navigator.platform)) $("shortcut").textContent = "⌘+Enter";
 
-if (!openHash()) {
+if (!startExercises({ editors, machinePanel, compile }) && !openHash()) {
   let draft = null;
   try {
     draft = localStorage.getItem(DRAFT_KEY);
