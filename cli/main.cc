@@ -1,8 +1,10 @@
 // The command-line compiler: compiles one source file, explains it as the
-// /explain service does, or runs it on the machine model.
+// /explain service does, runs it on the machine model, or grades files
+// against a case file.
 //
-// Exit status: 0 done, 1 the source does not compile, 2 bad use (one line on
-// standard error), 3 no halt within the step limit, 101 internal failure.
+// Exit status: 0 done, 1 the source does not compile (--test: a case
+// failed), 2 bad use (one line on standard error), 3 no halt within the step
+// limit, 101 internal failure.
 #include <fcntl.h>
 #include <unistd.h>
 
@@ -11,12 +13,14 @@
 #include <cerrno>
 #include <charconv>
 #include <cstring>
+#include <fstream>
 #include <iostream>
-#include <limits>
+#include <nlohmann/json.hpp>
 #include <optional>
 #include <string>
 #include <vector>
 
+#include "cases.h"
 #include "explain.h"
 #include "explain_request.h"
 #include "failure.h"
@@ -34,8 +38,8 @@ struct BadUse {
 };
 
 // The whole file ("-": standard input), refused when unreadable or larger
-// than the service accepts.
-std::string read_source(const std::string& path) {
+// than the service accepts; what names the kind of file in that refusal.
+std::string read_file(const std::string& path, const char* what = "source") {
   const int fd = path == "-" ? STDIN_FILENO : open(path.c_str(), O_RDONLY | O_CLOEXEC);
   if (fd < 0) throw BadUse{"cannot read " + path + ": " + std::strerror(errno)};
   std::string text;
@@ -52,31 +56,11 @@ std::string read_source(const std::string& path) {
     text.append(buffer, static_cast<std::size_t>(n));
     if (text.size() > kMaxSource) {
       if (fd != STDIN_FILENO) close(fd);
-      throw BadUse{path + ": source over 65535 bytes"};
+      throw BadUse{path + ": " + what + " over 65535 bytes"};
     }
   }
   if (fd != STDIN_FILENO) close(fd);
   return text;
-}
-
-struct Assignment {
-  std::string name;
-  int8_t value;
-};
-
-Assignment parse_assignment(const std::string& text) {
-  const std::size_t equals = text.find('=');
-  if (equals == std::string::npos || equals == 0) {
-    throw BadUse{"expected NAME=VALUE, got '" + text + "'"};
-  }
-  const char* begin = text.data() + equals + 1;
-  const char* end = text.data() + text.size();
-  int value = 0;
-  const auto [stop, error] = std::from_chars(begin, end, value);
-  if (error != std::errc{} || stop != end || begin == end || value < -128 || value > 127) {
-    throw BadUse{"value of " + text.substr(0, equals) + " must be an integer from -128 to 127"};
-  }
-  return {text.substr(0, equals), static_cast<int8_t>(value)};
 }
 
 int compile_file(const std::string& source) {
@@ -93,73 +77,381 @@ int compile_file(const std::string& source) {
   return 0;
 }
 
-int run_file(const std::string& source, const std::vector<Assignment>& inputs, long max_steps) {
+// --- --run -------------------------------------------------------------------
+
+// The ARGs of --run: all NAME=VALUE pairs, or all plain values.
+struct RunInputs {
+  bool named = false;
+  std::vector<std::string> names;  // when named
+  std::vector<int8_t> values;
+};
+
+RunInputs parse_run_inputs(const std::vector<std::string>& arguments) {
+  RunInputs inputs;
+  const auto has_equals = [](const std::string& a) { return a.find('=') != std::string::npos; };
+  inputs.named = !arguments.empty() && has_equals(arguments.front());
+  for (const std::string& a : arguments) {
+    if (has_equals(a) != inputs.named) {
+      throw BadUse{"ARG values mix NAME=VALUE pairs and plain values"};
+    }
+    const std::size_t equals = inputs.named ? a.find('=') : std::string::npos;
+    if (equals == 0) throw BadUse{"expected NAME=VALUE, got '" + a + "'"};
+    const std::string name = inputs.named ? a.substr(0, equals) : "";
+    const std::string text = inputs.named ? a.substr(equals + 1) : a;
+    const std::optional<int8_t> value = quern::cases::parse_value(text);
+    if (!value) {
+      throw BadUse{(inputs.named ? "value of " + name : "'" + text + "'") +
+                   " must be an integer from -128 to 127"};
+    }
+    if (inputs.named) {
+      if (std::find(inputs.names.begin(), inputs.names.end(), name) != inputs.names.end()) {
+        throw BadUse{name + " is given twice"};
+      }
+      inputs.names.push_back(name);
+    }
+    inputs.values.push_back(*value);
+  }
+  return inputs;
+}
+
+// A machine loaded with the compiled code; the code must load.
+quern::Machine load_machine(const quern::Explanation& explanation) {
+  quern::Machine machine;
+  if (std::optional<std::string> error = machine.load(explanation.answer())) {
+    quern::internal_failure("the machine cannot load the compiled code: " + *error);
+  }
+  return machine;
+}
+
+// Runs the machine; a failure of compiled code on it is the compiler's fault.
+quern::Machine::Status run_machine(quern::Machine& machine, long max_steps) {
+  const quern::Machine::Status status = machine.run(max_steps);
+  if (status == quern::Machine::Status::Failed) {
+    quern::internal_failure("the compiled code failed on the machine: " + machine.error());
+  }
+  return status;
+}
+
+int8_t result_of(const quern::Machine& machine) {
+  return machine.word("_RES").value_or(0);
+}
+
+// Parameters and variables: their words come in the order of declaration,
+// and generated words ("#1", ".t1", "_RES") cannot be source names.
+bool is_source_word(const std::string& name) {
+  return name != "_RES" && name[0] != '#' && name[0] != '.';
+}
+
+int run_file(const std::string& source, const RunInputs& inputs, long max_steps, bool json) {
   const quern::Explanation explanation = quern::explain(source);
   if (explanation.error) {
     std::cerr << explanation.error->report() << std::flush;
     return 1;
   }
-  for (const Assignment& a : inputs) {
-    const auto& p = explanation.parameters;
-    if (std::find(p.begin(), p.end(), a.name) == p.end()) {
-      throw BadUse{"the function has no parameter " + a.name};
+  const std::vector<std::string>& parameters = explanation.parameters;
+  if (inputs.named) {
+    for (const std::string& name : inputs.names) {
+      if (std::find(parameters.begin(), parameters.end(), name) == parameters.end()) {
+        throw BadUse{"the function has no parameter " + name};
+      }
+    }
+  } else if (!inputs.values.empty() && inputs.values.size() != parameters.size()) {
+    const auto count = [](std::size_t n, const char* what) {
+      return std::to_string(n) + " " + what + (n == 1 ? "" : "s");
+    };
+    throw BadUse{"the function takes " + count(parameters.size(), "parameter") + ", " +
+                 count(inputs.values.size(), "value") + " given"};
+  }
+  quern::Machine machine = load_machine(explanation);
+  const std::vector<std::string>& names = inputs.named ? inputs.names : parameters;
+  for (std::size_t i = 0; i < inputs.values.size(); ++i) {
+    machine.set_word(names[i], inputs.values[i]);
+  }
+  const bool halted = run_machine(machine, max_steps) == quern::Machine::Status::Halted;
+  if (json) {
+    nlohmann::ordered_json values = nlohmann::ordered_json::array();
+    for (const auto& [name, value] : machine.words()) {
+      if (is_source_word(name)) values.push_back({{"name", name}, {"value", value}});
+    }
+    const nlohmann::ordered_json answer = {{"result", result_of(machine)},
+                                           {"steps", machine.steps()},
+                                           {"halted", halted},
+                                           {"values", std::move(values)}};
+    std::cout << answer.dump() << '\n';
+  } else if (halted) {
+    std::cout << "_RES = " << int{result_of(machine)} << '\n';
+    for (const auto& [name, value] : machine.words()) {
+      if (is_source_word(name)) std::cout << name << " = " << int{value} << '\n';
     }
   }
-  quern::Machine machine;
-  if (std::optional<std::string> error = machine.load(explanation.answer())) {
-    quern::internal_failure("the machine cannot load the compiled code: " + *error);
-  }
-  for (const Assignment& a : inputs) machine.set_word(a.name, a.value);
-  switch (machine.run(max_steps)) {
-    case quern::Machine::Status::Ready:
-      std::cerr << "quern: no halt within " << max_steps << " steps\n";
-      return 3;
-    case quern::Machine::Status::Failed:
-      quern::internal_failure("the compiled code failed on the machine: " + machine.error());
-    case quern::Machine::Status::Halted:
-      break;
-  }
-  // The result first, then the parameters and variables: their words come
-  // in the order of declaration, and generated words ("#1", ".t1") cannot
-  // be source names.
-  std::cout << "_RES = " << int{machine.word("_RES").value_or(0)} << '\n';
-  for (const auto& [name, value] : machine.words()) {
-    if (name == "_RES" || name[0] == '#' || name[0] == '.') continue;
-    std::cout << name << " = " << int{value} << '\n';
-  }
   std::cout << std::flush;
+  if (!halted) {
+    std::cerr << "quern: no halt within " << max_steps << " steps\n";
+    return 3;
+  }
   return 0;
 }
+
+// --- --test ------------------------------------------------------------------
+
+// Why a case failed: a fixed message and details, each a key and a value
+// already written as a YAML scalar.
+struct Failure {
+  std::string message;
+  std::vector<std::pair<std::string, std::string>> details;
+};
+
+struct Verdict {
+  const quern::cases::Case* c;
+  std::optional<Failure> failure;
+};
+
+struct Graded {
+  std::string path;
+  std::vector<Verdict> verdicts;
+  std::size_t passed = 0;
+};
+
+std::string yaml_string(const std::string& text) {
+  return nlohmann::json(text).dump();
+}
+
+std::string finding_text(const quern::Explanation& explanation) {
+  if (explanation.diagnostics.empty()) return explanation.error->report();
+  const quern::Diagnostic& d = explanation.diagnostics.front();
+  std::string text;
+  if (d.line != 0) {
+    text = "line " + std::to_string(d.line) + ", column " + std::to_string(d.column) + ": ";
+  }
+  text += d.message;
+  for (std::size_t i = 0; i < d.causes.size(); ++i) text += (i ? "; " : ": ") + d.causes[i];
+  return text;
+}
+
+Graded grade(const std::string& path, const std::string& source,
+             const std::vector<quern::cases::Case>& cases, long max_steps) {
+  Graded graded{path, {}, 0};
+  const quern::Explanation explanation = quern::explain(source);
+  std::optional<quern::Machine> loaded;
+  if (!explanation.error) loaded = load_machine(explanation);
+  for (const quern::cases::Case& c : cases) {
+    Verdict verdict{&c, std::nullopt};
+    if (explanation.error) {
+      verdict.failure =
+          Failure{"does not compile", {{"finding", yaml_string(finding_text(explanation))}}};
+    } else if (auto fit = quern::cases::fit_inputs(c, explanation.parameters);
+               auto* reason = std::get_if<std::string>(&fit)) {
+      verdict.failure =
+          Failure{"inputs do not fit the function", {{"reason", yaml_string(*reason)}}};
+    } else {
+      const std::vector<int8_t>& values = std::get<std::vector<int8_t>>(fit);
+      quern::Machine machine = *loaded;
+      for (std::size_t i = 0; i < values.size(); ++i) {
+        machine.set_word(explanation.parameters[i], values[i]);
+      }
+      if (run_machine(machine, max_steps) != quern::Machine::Status::Halted) {
+        verdict.failure =
+            Failure{"no halt within the step limit", {{"max-steps", std::to_string(max_steps)}}};
+      } else if (result_of(machine) != c.expected) {
+        verdict.failure = Failure{"result differs",
+                                  {{"expected", std::to_string(c.expected)},
+                                   {"got", std::to_string(result_of(machine))},
+                                   {"steps", std::to_string(machine.steps())}}};
+      }
+    }
+    if (!verdict.failure) ++graded.passed;
+    graded.verdicts.push_back(std::move(verdict));
+  }
+  return graded;
+}
+
+// A TAP description: '#' would start a directive, '\' escapes.
+std::string tap_text(const std::string& text) {
+  std::string out;
+  for (char ch : text) {
+    if (ch == '#' || ch == '\\') out += '\\';
+    out += ch;
+  }
+  return out;
+}
+
+std::string xml_text(const std::string& text) {
+  std::string out;
+  for (char ch : text) {
+    switch (ch) {
+      case '&':
+        out += "&amp;";
+        break;
+      case '<':
+        out += "&lt;";
+        break;
+      case '>':
+        out += "&gt;";
+        break;
+      case '"':
+        out += "&quot;";
+        break;
+      case '\'':
+        out += "&apos;";
+        break;
+      default:
+        // XML has no way to write other control characters.
+        const bool control = static_cast<unsigned char>(ch) < 0x20 && ch != '\t' && ch != '\n';
+        out += control ? '?' : ch;
+    }
+  }
+  return out;
+}
+
+std::string junit_report(const std::vector<Graded>& files, std::size_t total, std::size_t failed) {
+  std::string xml = "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n";
+  xml += "<testsuites name=\"quern --test\" tests=\"" + std::to_string(total) + "\" failures=\"" +
+         std::to_string(failed) + "\">\n";
+  for (const Graded& g : files) {
+    const std::string name = xml_text(g.path);
+    xml += "  <testsuite name=\"" + name + "\" tests=\"" + std::to_string(g.verdicts.size()) +
+           "\" failures=\"" + std::to_string(g.verdicts.size() - g.passed) + "\">\n";
+    for (const Verdict& v : g.verdicts) {
+      xml += "    <testcase classname=\"" + name + "\" name=\"" + xml_text(v.c->text) + "\"";
+      if (!v.failure) {
+        xml += "/>\n";
+        continue;
+      }
+      std::string body;
+      for (const auto& [key, value] : v.failure->details) body += key + ": " + value + "\n";
+      xml += ">\n      <failure message=\"" + xml_text(v.failure->message) + "\">" +
+             xml_text(body) + "</failure>\n    </testcase>\n";
+    }
+    xml += "  </testsuite>\n";
+  }
+  return xml + "</testsuites>\n";
+}
+
+int test_files(const std::string& cases_path, const std::vector<std::string>& paths,
+               const std::optional<std::string>& junit, long max_steps) {
+  if (paths.empty()) throw BadUse{"--test needs at least one FILE after the case file"};
+  // Everything is checked before anything runs.
+  auto parsed = quern::cases::parse_cases(read_file(cases_path, "case file"));
+  if (const auto* error = std::get_if<quern::cases::CaseFileError>(&parsed)) {
+    throw BadUse{cases_path + (error->line ? ":" + std::to_string(error->line) : "") + ": " +
+                 error->message};
+  }
+  const std::vector<quern::cases::Case>& cases = std::get<std::vector<quern::cases::Case>>(parsed);
+  std::vector<std::string> sources;
+  for (const std::string& path : paths) sources.push_back(read_file(path));
+  std::ofstream junit_file;
+  if (junit) {
+    junit_file.open(*junit, std::ios::binary | std::ios::trunc);
+    if (!junit_file) throw BadUse{"cannot write " + *junit + ": " + std::strerror(errno)};
+  }
+
+  std::vector<Graded> files;
+  for (std::size_t i = 0; i < paths.size(); ++i) {
+    files.push_back(grade(paths[i], sources[i], cases, max_steps));
+  }
+  const std::size_t total = cases.size() * paths.size();
+  std::size_t passed = 0;
+  std::string tap = "TAP version 14\n1.." + std::to_string(total) + "\n";
+  std::size_t number = 0;
+  for (const Graded& g : files) {
+    for (const Verdict& v : g.verdicts) {
+      tap += std::string(v.failure ? "not ok " : "ok ") + std::to_string(++number) + " - " +
+             tap_text(g.path) + ": " + tap_text(v.c->text) + "\n";
+      if (!v.failure) continue;
+      tap += "  ---\n  message: " + v.failure->message + "\n";
+      for (const auto& [key, value] : v.failure->details) tap += "  " + key + ": " + value + "\n";
+      tap += "  ...\n";
+    }
+    passed += g.passed;
+    std::cerr << g.path << ": " << g.passed << " of " << g.verdicts.size() << " passed\n";
+  }
+  std::cout << tap << std::flush;
+  std::cerr << passed << " passed, " << total - passed << " failed\n";
+  if (junit) {
+    junit_file << junit_report(files, total, total - passed);
+    junit_file.close();
+    if (!junit_file) throw BadUse{"cannot write " + *junit};
+  }
+  return passed == total ? 0 : 1;
+}
+
+// --max-steps: a number, and as on the playground page, 1 to 10,000,000.
+constexpr long kMaxStepLimit = 10000000;
+const CLI::Validator kStepLimit(
+    [](std::string& text) -> std::string {
+      long value = 0;
+      const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
+      if (text.empty() || end != text.data() + text.size() ||
+          (error != std::errc{} && error != std::errc::result_out_of_range)) {
+        return "'" + text + "' is not a number";
+      }
+      if (error != std::errc{} || value < 1 || value > kMaxStepLimit) {
+        return text + " is not in 1..10000000";
+      }
+      return "";
+    },
+    "1..10000000");
 
 }  // namespace
 
 int main(int argc, char** argv) {
   CLI::App app{
       "Compiles the source of one function to assembly for the two-register machine.\n\n"
-      "  quern FILE                     the assembly on standard output (exit 0), or the\n"
-      "                                 error report on standard error (exit 1)\n"
-      "  quern --explain FILE           the JSON object that POST /explain answers\n"
-      "                                 (exit 0 when it compiles, 1 when not)\n"
-      "  quern --run FILE [NAME=VALUE]  compile and run on the machine model with the\n"
-      "                                 named parameters set (the others are 0); prints\n"
-      "                                 \"_RES = V\", then \"NAME = V\" per parameter and\n"
-      "                                 variable in the order of declaration\n\n"
+      "  quern FILE                  the assembly on standard output (exit 0), or the\n"
+      "                              error report on standard error (exit 1)\n"
+      "  quern --explain FILE        the JSON object that POST /explain answers\n"
+      "                              (exit 0 when it compiles, 1 when not)\n"
+      "  quern --run FILE [ARG ...]  compile and run on the machine model; each ARG is\n"
+      "                              NAME=VALUE, or a plain VALUE taken in the order of\n"
+      "                              the parameters (all one form; a name at most once);\n"
+      "                              parameters not given start at 0. Prints\n"
+      "                              \"_RES = V\", then \"NAME = V\" per parameter and\n"
+      "                              variable in the order of declaration. With --json\n"
+      "                              one object instead, also when there is no halt:\n"
+      "                              {\"result\":55,\"steps\":123,\"halted\":true,\n"
+      "                               \"values\":[{\"name\":\"n\",\"value\":0},...]}\n"
+      "                              (values: parameters and variables in that order)\n"
+      "  quern --test CASES FILE ... grade: run every case of the case file CASES on\n"
+      "                              each FILE, compiled once; TAP version 14 on standard\n"
+      "                              output, \"FILE: P of T passed\" per file and\n"
+      "                              \"N passed, M failed\" on standard error; --junit\n"
+      "                              PATH also writes JUnit XML\n\n"
+      "A case file has one case a line, INPUTS -> RESULT: plain values in the order of\n"
+      "the parameters (3 4 -> 7) or NAME=VALUE pairs (a=3 b=4 -> 7; parameters left out\n"
+      "are 0); '-> 7' for no inputs. '#' starts a comment; blank lines are skipped.\n"
+      "Values and results are in -128..127. A case passes when the code halts within\n"
+      "the step limit with _RES (0 where nothing is returned) equal to RESULT.\n\n"
       "FILE is - for standard input; a source may hold at most 65535 bytes.\n"
-      "Exit status: 0 done, 1 compile failure, 2 bad use, 3 no halt within the step limit.",
+      "Exit status: 0 done (--test: every case passed), 1 compile failure (--test: a\n"
+      "case failed), 2 bad use, 3 no halt within the step limit (--run),\n"
+      "101 internal failure (a fault of quern itself).",
       "quern"};
-  std::string file;
-  std::vector<std::string> assignments;
+  std::vector<std::string> positionals;
   bool explain = false;
   bool run = false;
+  bool json = false;
+  std::string cases_path;
+  std::string junit_path;
   long max_steps = 1000000;
-  app.add_flag("--explain", explain, "Print the explanation as JSON");
+  auto* explain_flag = app.add_flag("--explain", explain, "Print the explanation as JSON");
   auto* run_flag = app.add_flag("--run", run, "Run the compiled code on the machine model");
-  app.add_option("--max-steps", max_steps, "Step limit of --run (default 1000000)")
-      ->check(CLI::Range(0L, std::numeric_limits<long>::max()))
-      ->needs(run_flag);
-  app.add_option("FILE", file, "Source file, - for standard input")->required();
-  app.add_option("NAME=VALUE", assignments, "Parameter values for --run, -128 to 127");
-  app.get_option("--explain")->excludes(run_flag);
+  auto* test_option =
+      app.add_option("--test", cases_path, "Grade FILEs against the case file CASES")
+          ->type_name("CASES");
+  app.add_flag("--json", json, "With --run: print the outcome as one JSON object")->needs(run_flag);
+  app.add_option("--junit", junit_path, "With --test: also write JUnit XML to PATH")
+      ->type_name("PATH")
+      ->needs(test_option);
+  auto* steps_option =
+      app.add_option("--max-steps", max_steps,
+                     "Step limit of --run and --test, 1 to 10000000 (default 1000000)")
+          ->check(kStepLimit);
+  app.add_option("FILE", positionals,
+                 "Source file, - for standard input; then NAME=VALUE or VALUE ARGs for --run, "
+                 "or more FILEs for --test")
+      ->required();
+  explain_flag->excludes(run_flag)->excludes(test_option);
+  run_flag->excludes(test_option);
   try {
     app.parse(argc, argv);
   } catch (const CLI::CallForHelp&) {
@@ -170,11 +462,22 @@ int main(int argc, char** argv) {
     return kBadUse;
   }
   try {
-    if (!assignments.empty() && !run) throw BadUse{"NAME=VALUE arguments need --run"};
-    std::vector<Assignment> inputs;
-    for (const std::string& a : assignments) inputs.push_back(parse_assignment(a));
-    const std::string source = read_source(file);
-    if (run) return run_file(source, inputs, max_steps);
+    const bool test = !test_option->empty();
+    if (!steps_option->empty() && !run && !test) throw BadUse{"--max-steps needs --run or --test"};
+    if (test) {
+      return test_files(cases_path, positionals,
+                        junit_path.empty() ? std::nullopt : std::optional(junit_path), max_steps);
+    }
+    const std::string& file = positionals.front();
+    const std::vector<std::string> arguments(positionals.begin() + 1, positionals.end());
+    if (!run && !arguments.empty()) {
+      throw BadUse{"unexpected argument '" + arguments.front() +
+                   "': one FILE is compiled at a time; ARGs are for --run, several FILEs for "
+                   "--test"};
+    }
+    const RunInputs inputs = parse_run_inputs(arguments);
+    const std::string source = read_file(file);
+    if (run) return run_file(source, inputs, max_steps, json);
     if (explain) {
       const quern::Explanation explanation = quern::explain(source);
       std::cout << quern::cgi::explanation_json(explanation) << '\n' << std::flush;

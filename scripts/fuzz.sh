@@ -18,7 +18,7 @@ root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 build=${BUILD_DIR:-$root/build-fuzz}
 seconds=${FUZZ_SECONDS:-60}
 jobs=${FUZZ_JOBS:-2}
-targets=(fuzz_compile fuzz_request)
+targets=(fuzz_compile fuzz_request fuzz_machine)
 
 # --- packages ---------------------------------------------------------------
 packages=(cmake make clang libclang-rt-14-dev libicu-dev nlohmann-json3-dev libcli11-dev)
@@ -66,10 +66,14 @@ for target in "${targets[@]}"; do
   cp -f "$root/fuzz/corpus/$kind"/* "$corpus"/
   max_len=65535
   [[ $target == fuzz_request ]] && max_len=65600
+  # fuzz_machine's bytes choose a program, not its text: no dictionary, and
+  # a few hundred bytes already make a long program.
+  dict=(-dict="$root/fuzz/quern.dict")
+  [[ $target == fuzz_machine ]] && max_len=1024 dict=()
 
   start=$SECONDS
   "$build/fuzz/$target" "$corpus" "$root/fuzz/regressions" \
-    -dict="$root/fuzz/quern.dict" -max_len=$max_len -timeout=10 -rss_limit_mb=2048 \
+    "${dict[@]}" -max_len=$max_len -timeout=10 -rss_limit_mb=2048 \
     -max_total_time="$seconds" -print_final_stats=1 -artifact_prefix="$artifacts/" \
     >"$log" 2>&1
   status=$?
@@ -83,7 +87,7 @@ for target in "${targets[@]}"; do
     echo "$target: ${runs:-?} executions in $elapsed s, no findings"
     passed=$((passed + 1))
   else
-    grep -E -m 20 'ERROR:|fuzz_(compile|request):|SUMMARY|runtime error|internal failure' "$log"
+    grep -E -m 20 'ERROR:|fuzz_(compile|request|machine):|SUMMARY|runtime error|internal failure' "$log"
     echo "$target: FAILED (exit status $status) after ${runs:-?} executions in $elapsed s;" \
       "full log: $log"
     for f in "${findings[@]}"; do echo "$target: crashing input: $f"; done

@@ -3,6 +3,7 @@
 #include "machine.h"
 
 #include <charconv>
+#include <initializer_list>
 
 namespace quern {
 namespace {
@@ -64,10 +65,18 @@ std::optional<std::string> Machine::load(std::string_view assembly) {
     const std::vector<std::string_view> args = blank == std::string_view::npos
                                                    ? std::vector<std::string_view>{}
                                                    : split_operands(body.substr(blank + 1));
-    std::vector<uint8_t> regs;
-    for (std::string_view a : args) {
-      if (auto r = register_number(a)) regs.push_back(*r);
-    }
+    // Each place of an instruction's form holds one kind of operand, so a
+    // word may be named like a register or a mnemonic ("load r0, r1").
+    const auto regs_at = [&](std::initializer_list<std::size_t> places) {
+      std::vector<uint8_t> regs;
+      for (std::size_t place : places) {
+        const std::optional<uint8_t> r = register_number(args[place]);
+        if (!r) return std::optional<std::vector<uint8_t>>{};
+        regs.push_back(*r);
+      }
+      return std::optional{regs};
+    };
+    std::optional<std::vector<uint8_t>> regs;
     Line line{Op::Halt};
     if (const std::optional<int> value = integer(op); value && args.empty()) {
       if (!label) return "data word without a name: " + std::string(text);
@@ -76,18 +85,18 @@ std::optional<std::string> Machine::load(std::string_view assembly) {
       words_.emplace_back(std::string(*label), wrap(*value));
     } else if (op == "halt" && args.empty()) {
       line = {Op::Halt};
-    } else if (op == "load" && args.size() == 2 && regs.size() == 1 && register_number(args[1])) {
-      line = {Op::Load, regs[0]};
+    } else if (op == "load" && args.size() == 2 && (regs = regs_at({1}))) {
+      line = {Op::Load, (*regs)[0]};
       pending.push_back({code_.size(), args[0], false});
-    } else if (op == "store" && args.size() == 2 && regs.size() == 1 && register_number(args[0])) {
-      line = {Op::Store, regs[0]};
+    } else if (op == "store" && args.size() == 2 && (regs = regs_at({0}))) {
+      line = {Op::Store, (*regs)[0]};
       pending.push_back({code_.size(), args[1], false});
-    } else if ((op == "add" || op == "sub") && regs.size() == 3 && args.size() == 3) {
-      line = {op == "add" ? Op::Add : Op::Sub, regs[0], regs[1], regs[2]};
-    } else if (op == "clear" && regs.size() == 1 && args.size() == 1) {
-      line = {Op::Clear, regs[0]};
-    } else if (op == "cmp" && regs.size() == 2 && args.size() == 2) {
-      line = {Op::Compare, regs[0], regs[1]};
+    } else if ((op == "add" || op == "sub") && args.size() == 3 && (regs = regs_at({0, 1, 2}))) {
+      line = {op == "add" ? Op::Add : Op::Sub, (*regs)[0], (*regs)[1], (*regs)[2]};
+    } else if (op == "clear" && args.size() == 1 && (regs = regs_at({0}))) {
+      line = {Op::Clear, (*regs)[0]};
+    } else if (op == "cmp" && args.size() == 2 && (regs = regs_at({0, 1}))) {
+      line = {Op::Compare, (*regs)[0], (*regs)[1]};
     } else if ((op == "bgt" || op == "bne" || op == "jump") && args.size() == 1) {
       line = {op == "bgt" ? Op::BranchGreater : op == "bne" ? Op::BranchNotEqual : Op::Jump};
       pending.push_back({code_.size(), args[0], true});

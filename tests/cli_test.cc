@@ -8,6 +8,7 @@
 #include <filesystem>
 #include <fstream>
 #include <nlohmann/json.hpp>
+#include <sstream>
 
 #include "cgi_run.h"
 
@@ -131,11 +132,18 @@ TEST_F(Cli, ExitStatuses) {
       {{invalid}, 1, ""},
       {{"--explain", invalid}, 1, "?"},
       {{"--run", sum, "n=10"}, 0, "_RES = 55\nn = 0\ns = 55\n"},
+      {{"--run", sum, "10"}, 0, "_RES = 55\nn = 0\ns = 55\n"},
+      {{"--run", "--json", sum, "n=3"},
+       0,
+       R"({"result":6,"steps":47,"halted":true,"values":[{"name":"n","value":0},)"
+       R"({"name":"s","value":6}]})"
+       "\n"},
       {{"--run", "-", "n=-128"}, 0, "_RES = 0\nn = -128\ns = 0\n", kSum},
       // Counting up from 1 wraps round to 0 after about 2000 steps.
       {{"--run", "--max-steps", "100000", counting, "a=1"}, 0, "_RES = 0\na = 0\n"},
       {{"--run", invalid}, 1, ""},
       {{"--run", "--max-steps", "1000", counting, "a=1"}, 3, ""},
+      {{"--run", "--json", "--max-steps", "10", counting, "1"}, 3, "?"},
       {{"--help"}, 0, "?"},
       // Bad use: one line on standard error.
       {{}, 2, ""},
@@ -150,6 +158,13 @@ TEST_F(Cli, ExitStatuses) {
       {{"--run", sum, "n=-129"}, 2, ""},
       {{"--run", sum, "n=1x"}, 2, ""},
       {{"--run", sum, "n"}, 2, ""},
+      {{"--run", sum, "n=1", "n=2"}, 2, ""},
+      {{"--run", sum, "n=1", "2"}, 2, ""},
+      {{"--run", sum, "1", "2"}, 2, ""},
+      {{"--run", "--max-steps", "0", sum}, 2, ""},
+      {{"--run", "--max-steps", "10000001", sum}, 2, ""},
+      {{"--json", sum}, 2, ""},
+      {{"--junit", "j.xml", sum}, 2, ""},
       {{dir_ + "/missing.c"}, 2, ""},
       {{dir_}, 2, ""},
       {{too_large}, 2, ""},
@@ -169,9 +184,82 @@ TEST_F(Cli, ExitStatuses) {
     }
   }
   const std::string help = quern({"--help"}).out;
-  for (const char* option : {"--explain", "--run", "--max-steps", "NAME=VALUE", "Exit status"}) {
+  for (const char* option : {"--explain", "--run", "--max-steps", "NAME=VALUE", "Exit status",
+                             "--json", "--test", "--junit", "101 internal failure"}) {
     EXPECT_NE(help.find(option), std::string::npos) << option;
   }
+  // Bad use says what is wrong.
+  const std::pair<std::vector<std::string>, std::string> messages[] = {
+      {{sum, sum},
+       "quern: unexpected argument '" + sum +
+           "': one FILE is compiled at a time; ARGs are for --run, several FILEs for --test\n"},
+      {{"--run", "--max-steps", "abc", sum}, "quern: --max-steps: 'abc' is not a number\n"},
+      {{"--run", "--max-steps", "0", sum}, "quern: --max-steps: 0 is not in 1..10000000\n"},
+  };
+  for (const auto& [arguments, message] : messages) {
+    EXPECT_EQ(quern(arguments).err, message) << arguments[0];
+  }
+}
+
+// Five submissions graded in one run: the verdict of every case, the JUnit
+// counts, the summary and the exit status.
+TEST_F(Cli, GradesSubmissions) {
+  const std::string cases = file("cases.txt",
+                                 "# sums, wrapping into -128..127\n"
+                                 "3 4 -> 7\n"
+                                 "\n"
+                                 "  127 1 -> -128  # wraps\n");
+  const std::vector<std::string> files = {
+      file("right.c", "int add(int a, int b) { return a + b; }"),
+      file("names.c", "int add(int x, int y) { int s = 0; s = x + y; return s; }"),
+      file("off.c", "int add(int a, int b) { return a + b + 1; }"),
+      file("syntax.c", "int add(int a, int b) {\n  return a + b\n}\n"),
+      file("loop.c", "int add(int a, int b) { while (a == a) { b = b + 1; } return a + b; }"),
+  };
+  const std::string junit = dir_ + "/report.xml";
+  std::vector<std::string> arguments = {"--test", cases, "--junit", junit, "--max-steps", "5000"};
+  arguments.insert(arguments.end(), files.begin(), files.end());
+  const CgiResult r = quern(arguments);
+  EXPECT_EQ(r.exit_status, 1) << r.err;
+
+  std::string verdicts;
+  std::istringstream tap(r.out);
+  for (std::string line; std::getline(tap, line);) {
+    if (!line.starts_with("  ")) verdicts += line.substr(0, line.find(" - ")) + "\n";
+  }
+  EXPECT_EQ(verdicts,
+            "TAP version 14\n1..10\nok 1\nok 2\nok 3\nok 4\nnot ok 5\nnot ok 6\n"
+            "not ok 7\nnot ok 8\nnot ok 9\nnot ok 10\n");
+  EXPECT_NE(r.out.find("not ok 5 - " + files[2] +
+                       ": 3 4 -> 7\n  ---\n  message: result differs\n  expected: 7\n  got: 8\n"),
+            std::string::npos)
+      << r.out;
+  EXPECT_NE(r.out.find("ok 4 - " + files[1] + ": 127 1 -> -128\n"), std::string::npos) << r.out;
+  EXPECT_NE(r.out.find("finding: \"line 2, column 15: Syntax error: Expected ;\"\n"),
+            std::string::npos)
+      << r.out;
+  EXPECT_NE(r.out.find("message: no halt within the step limit"), std::string::npos) << r.out;
+  EXPECT_TRUE(r.err.ends_with(files[4] + ": 0 of 2 passed\n4 passed, 6 failed\n")) << r.err;
+
+  std::ifstream in(junit);
+  const std::string xml((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  const auto count = [&](const std::string& what) {
+    std::size_t n = 0;
+    for (std::size_t at = xml.find(what); at != std::string::npos; at = xml.find(what, at + 1)) ++n;
+    return n;
+  };
+  EXPECT_EQ(count("<testsuite "), 5u);
+  EXPECT_EQ(count("<testcase "), 10u);
+  EXPECT_EQ(count("<failure "), 6u);
+  EXPECT_NE(xml.find("<testsuites name=\"quern --test\" tests=\"10\" failures=\"6\">"),
+            std::string::npos);
+
+  // A malformed case file stops everything before a case runs.
+  const std::string bad = file("bad.txt", "3 4 -> 7\n# fine\na=1 2 -> 3\n");
+  const CgiResult refused = quern({"--test", bad, files[0]});
+  EXPECT_EQ(refused.exit_status, 2);
+  EXPECT_EQ(refused.out, "");
+  EXPECT_EQ(refused.err, "quern: " + bad + ":3: inputs mix NAME=VALUE pairs and plain values\n");
 }
 
 }  // namespace

@@ -4,8 +4,11 @@
 
 #include <gtest/gtest.h>
 
+#include <nlohmann/json.hpp>
+
 #include "explain_request.h"
 #include "machine.h"
+#include "shapes.h"
 #include "test_util.h"
 
 namespace quern {
@@ -139,6 +142,19 @@ TEST(Explain, FailuresListTheirFindings) {
   }
 }
 
+// The listings are written straight out, the rest by nlohmann-json: the
+// whole must be what nlohmann-json dumps, byte for byte, for every shape of
+// listing and a source whose names are not ASCII.
+TEST(Explain, JsonIsWhatTheLibraryDumps) {
+  std::vector<std::string> sources = {
+      "int f(int \u00e9\U0001d465) {\n  return \u00e9\U0001d465 + 1;\n}\n", "void f() {}"};
+  for (const auto& shape : shapes::all()) sources.push_back(shape.make(3000));
+  for (const std::string& source : sources) {
+    const std::string json = cgi::explanation_json(explain(source));
+    EXPECT_EQ(nlohmann::ordered_json::parse(json).dump(), json) << source.substr(0, 60);
+  }
+}
+
 TEST(Machine, RunsListings) {
   struct Case {
     const char* assembly;
@@ -168,6 +184,42 @@ TEST(Machine, RunsListings) {
     std::string words;
     for (const auto& [name, value] : m.words()) words += name + "=" + std::to_string(value) + " ";
     EXPECT_EQ(c.status == S::Failed ? m.error() : words, c.words) << c.assembly;
+  }
+}
+
+// A word may be named like a register or a mnemonic: each operand is read by
+// its place in the instruction's form.
+TEST(Machine, RunsProgramsNamedLikeRegistersAndMnemonics) {
+  struct Case {
+    const char* source;
+    std::vector<std::pair<const char*, int8_t>> inputs;
+    int8_t result;
+  };
+  const Case cases[] = {
+      {"int f(int r0, int r1) { return r0 - r1; }", {{"r0", 5}, {"r1", 3}}, 2},
+      {"int r1(int r1, int r0) { int load = 0; load = r0; r0 = r1; r1 = load; return r0 - r1; }",
+       {{"r1", 7}, {"r0", 1}},
+       6},
+      {"int f(int load, int store) { int halt = 0; while (load > 0) { halt = halt + store; "
+       "load = load - 1; } return halt; }",
+       {{"load", 3}, {"store", 4}},
+       12},
+      {"int f(int bgt, int bne) { int clear = 0; if (bgt > bne) { clear = bgt; } else { clear = "
+       "bne; } return clear; }",
+       {{"bgt", -3}, {"bne", -9}},
+       -3},
+      {"int f(int add, int sub) { int cmp = 1; int jump = 0; if (add == sub) { jump = cmp; } else "
+       "{ jump = -cmp; } return jump + add - sub; }",
+       {{"add", 127}, {"sub", -128}},
+       -2},
+  };
+  for (const Case& c : cases) {
+    const std::string assembly = testing::compile_text(c.source);
+    Machine m;
+    ASSERT_EQ(m.load(assembly), std::nullopt) << assembly;
+    for (const auto& [name, value] : c.inputs) ASSERT_TRUE(m.set_word(name, value)) << name;
+    EXPECT_EQ(m.run(10000), Machine::Status::Halted) << assembly << m.error();
+    EXPECT_EQ(m.word("_RES"), c.result) << c.source;
   }
 }
 

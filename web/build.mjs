@@ -16,6 +16,10 @@ await build({
   minify: true,
   target: "es2020",
   legalComments: "linked",
+  // quern.mjs reads quern.wasm from a file under Node only, and finds it
+  // beside itself only when it is not told where it is, which the page does.
+  external: ["node:*"],
+  define: { "import.meta.url": "undefined" },
   logLevel: "warning",
 });
 

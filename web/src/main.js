@@ -4,7 +4,7 @@
 // whenever a new source is loaded.
 import { createEditors } from "./editors.js";
 import { showDiagnostics } from "./diagnostics.js";
-import { explain } from "./compile.js";
+import { explain, pauseAfterEdit } from "./compile.js";
 import { createMachinePanel } from "./machine-panel.js";
 import { breakpoints } from "./breakpoints.js";
 import { asmHelp } from "./asm-help.js";
@@ -12,9 +12,9 @@ import { wireTips } from "./tips.js";
 import { sourceFromHash, wireShareButton } from "./share.js";
 import { EXAMPLES } from "./examples.js";
 import { $, fmt, setStatus } from "./dom.js";
+import { startExercises } from "./exercise.js";
 
 const MAX_BYTES = 65535; // the service refuses larger bodies
-const PAUSE_MS = 500; // compile this long after the last keystroke
 const DRAFT_KEY = "quern.playground.source";
 const encoder = new TextEncoder();
 
@@ -89,7 +89,7 @@ function edited() {
     // Storage may be disabled; the draft is a convenience only.
   }
   clearTimeout(pauseTimer);
-  pauseTimer = setTimeout(compile, PAUSE_MS);
+  pauseTimer = setTimeout(compile, pauseAfterEdit());
 }
 
 // Tells other parts of the page (exercises) about every finished compile:
@@ -121,13 +121,13 @@ async function compile() {
   if (seq !== requestSeq || at !== version) return; // a later compile or edit has taken over
   announce(outcome, text);
   if (outcome.kind === "answer") {
-    const { json, ms } = outcome;
+    const { json, ms, where } = outcome;
     showNotice("");
     if (json.ok) {
       result = { ...json, source: text };
       showDiagnostics(sourceView, []);
       showPane("assembly", "Assembly");
-      setStatus($("status"), "ok", `compiled · ${ms} ms`);
+      setStatus($("status"), "ok", where ? `compiled ${where} · ${ms} ms` : `compiled · ${ms} ms`);
       showListing();
     } else {
       forget();
@@ -196,7 +196,7 @@ document.addEventListener("keydown", (e) => {
 });
 if (/Mac|iPhone|iPad/.test(navigator.platform)) $("shortcut").textContent = "⌘+Enter";
 
-if (!openHash()) {
+if (!startExercises({ editors, machinePanel, compile }) && !openHash()) {
   let draft = null;
   try {
     draft = localStorage.getItem(DRAFT_KEY);
