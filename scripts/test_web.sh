@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Web tests of quern: HTTP integration tests against lighttpd running the cgi,
-# the page's machine against the library's (quern --run), then the playground
+# the page's machine against the library's (quern --run), the page's hints
+# and help texts against the compiler's findings and listings, then the playground
 # in headless Chromium, then the service under load and at its limits
 # (servers of its own, each started with the settings its test needs, and the
 # systemd unit checked by systemd-analyze). Installs what is missing
@@ -148,6 +149,7 @@ run_suite() {
 
 run_suite integration.test.mjs
 run_suite machine.test.mjs
+run_suite help.test.mjs
 run_suite browser.test.mjs
 stop_server
 run_suite service.test.mjs
