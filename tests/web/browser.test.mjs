@@ -196,7 +196,10 @@ test("an unreachable server is reported clearly", async () => {
     await page.evaluate((s) => window.quernPlayground.setSource(s), SUM_SOURCE);
     await page.click("#compile");
     await eventually(() => text("#status"), "no answer");
-    assert.match(await text("#notice"), /^Cannot reach the compile service at http:\/\/127\.0\.0\.1:\d+\/explain\./);
+    // Said to a learner; the last assembly stays, marked stale.
+    assert.match(await text("#notice"), /^The compiler could not be reached\b.*the last assembly and the machine are kept/);
+    await eventually(() => page.isVisible("#stale"), true);
+    assert.ok((await lines("assembly")).length > 0);
   } finally {
     await page.unroute("**/explain");
   }
