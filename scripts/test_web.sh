@@ -151,6 +151,7 @@ run_suite integration.test.mjs
 run_suite machine.test.mjs
 run_suite help.test.mjs
 run_suite browser.test.mjs
+run_suite page.test.mjs
 stop_server
 run_suite service.test.mjs
 echo "screenshots: $BUILD_DIR/web/playground-{error,linked,machine}.png"
