@@ -1,7 +1,7 @@
 // Labels in the assembly pane. The target of a jump or branch is a link to
 // its label: a click on it, or Enter with the cursor on that line, moves the
 // cursor to the label's line. The label under the mouse (else the one under
-// the cursor) marks every jump and branch to it.
+// the cursor, once the learner moved it) marks every jump and branch to it.
 import { Prec, StateEffect, StateField } from "@codemirror/state";
 import { Decoration, EditorView, keymap } from "@codemirror/view";
 
@@ -25,7 +25,7 @@ function goToLabel(view, name) {
   for (let n = 1; n <= doc.lines; n++) {
     const line = doc.line(n);
     if (labelOf(line) === name) {
-      view.dispatch({ selection: { anchor: line.from }, scrollIntoView: true });
+      view.dispatch({ selection: { anchor: line.from }, scrollIntoView: true, userEvent: "select.label" });
       return true;
     }
   }
@@ -48,15 +48,18 @@ function decorate(doc, marked) {
 
 const hoverLabel = StateEffect.define(); // the label under the mouse, or null
 
-// { mouse: label under the mouse, marked: label whose jumps are marked, deco }
+// { mouse: label under the mouse, cursor: label under a cursor that the
+// learner moved, marked: label whose jumps are marked, deco }
 const labels = StateField.define({
-  create: (state) => ({ mouse: null, marked: null, deco: decorate(state.doc, null) }),
+  create: (state) => ({ mouse: null, cursor: null, marked: null, deco: decorate(state.doc, null) }),
   update(value, tr) {
-    let mouse = value.mouse;
+    let { mouse, cursor } = value;
     for (const e of tr.effects) if (e.is(hoverLabel)) mouse = e.value;
-    const marked = mouse ?? labelOf(tr.state.doc.lineAt(tr.state.selection.main.head));
-    if (!tr.docChanged && mouse === value.mouse && marked === value.marked) return value;
-    return { mouse, marked, deco: decorate(tr.state.doc, marked) };
+    if (tr.docChanged) cursor = null;
+    if (tr.selection) cursor = tr.isUserEvent("select") ? labelOf(tr.state.doc.lineAt(tr.selection.main.head)) : null;
+    const marked = mouse ?? cursor;
+    if (!tr.docChanged && marked === value.marked) return { ...value, mouse, cursor };
+    return { mouse, cursor, marked, deco: decorate(tr.state.doc, marked) };
   },
   provide: (f) => EditorView.decorations.from(f, (v) => v.deco),
 });
