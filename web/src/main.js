@@ -20,7 +20,7 @@ const ADDRESS_MS = 250; // the address follows edits at most this often
 const encoder = new TextEncoder();
 
 let result = null; // the last /explain object that compiled, with `source`
-let stale = false; // whether the source has changed or failed since `result`
+let stale = false; // whether the source differs from the one `result` came from
 let replaced = null; // the learner's code that an example replaced, until edited again
 let addressTimer = 0;
 let sent = 0; // compiles sent, for tests
@@ -82,15 +82,14 @@ function updateBytes() {
 function showPane(kind, title) {
   $("result-title").textContent = title;
   const kept = kind !== "assembly" && result !== null;
-  $("unoptimised").disabled = kind !== "assembly";
   $("assembly").hidden = kind !== "assembly" && !kept;
   $("report").hidden = kind !== "report";
   $("report").classList.toggle("above-assembly", kept);
-  markStale(kind !== "assembly");
+  markStale();
 }
 
-function markStale(on) {
-  stale = on && result !== null;
+function markStale() {
+  stale = result !== null && result.source !== sourceText();
   $("assembly").classList.toggle("stale", stale);
   $("stale").hidden = !stale;
   $("unoptimised").disabled = stale || $("assembly").hidden;
@@ -107,11 +106,12 @@ $("unoptimised").addEventListener("change", () => {
   if (result) showListing();
 });
 
-// The listing no longer stands for the source: its links go, the listing and
-// the machine stay (marked stale) until a new good compile replaces them.
+// When the listing no longer stands for the source, its links go; the
+// listing and the machine stay (marked stale) until a new good compile.
 function forget() {
+  if (result?.source === sourceText()) return;
   editors.unlink();
-  markStale(true);
+  markStale();
 }
 
 // After every change of the source; `kind` is its user event: "load.…" for
@@ -204,7 +204,6 @@ async function compile() {
     forget();
     showDiagnostics(sourceView, []);
     showPane(result ? "assembly" : "report", result ? "Assembly" : "No answer");
-    markStale(true);
     $("report").textContent = "";
     setStatus($("status"), "fail", "no answer");
     showNotice(
@@ -273,19 +272,17 @@ document.addEventListener("keydown", (e) => {
 });
 if (/Mac|iPhone|iPad/.test(navigator.platform)) $("shortcut").textContent = "⌘+Enter";
 
-// A draft saved under this very address is newer than the link's source.
+// The draft, or the first example; an address with another source follows it.
 const draft = storage.get(DRAFT_KEY);
-if (draft === null || storage.get(ADDRESS_KEY) !== location.hash || !carriesSource(location.hash)) {
-  openHash() || loadDraft();
-} else {
-  loadDraft();
-}
 function loadDraft() {
   const i = draft ? EXAMPLES.findIndex((ex) => ex.source === draft) : 0;
   setSource(draft || EXAMPLES[0].source, "load.draft");
   $("examples").value = i >= 0 ? String(i) : "";
   if (sourceFromHash(location.hash) !== null && sourceFromHash(location.hash) !== sourceText()) followAddress();
 }
+// A draft saved under this very address is newer than the link's source.
+if (draft !== null && carriesSource(location.hash) && storage.get(ADDRESS_KEY) === location.hash) loadDraft();
+else if (!openHash()) loadDraft();
 showPane("assembly", "Assembly");
 
 // For tests and the console.
