@@ -70,8 +70,10 @@ test("loading a link or an example compiles once", async () => {
   await sourceBox().getByText("return s + 2;").waitFor();
 });
 
-test("a missing ; is marked where the report puts it, with its hint, over the last assembly kept stale", async () => {
+test("a missing ; is marked where the report puts it, with its hint; the last assembly and machine stay", async () => {
   await open(SUM_SOURCE);
+  await page.getByRole("button", { name: "Step", exact: true }).click();
+  await page.locator("#machine-status", { hasText: "1 step" }).waitFor();
   const source = "int f(int n) {\n  int s = 0;\n  s = s + n\n  return s;\n}\n";
   await page.goto(link(source)); // the same page: the address's source changes
   const problem = page.getByRole("list", { name: "Problems" }).getByRole("listitem");
@@ -82,6 +84,7 @@ test("a missing ; is marked where the report puts it, with its hint, over the la
   assert.match(await problem.locator(".hint").textContent(), /; right after n/);
   await page.getByText("Stale: this is the assembly of the last source").waitFor();
   assert.equal(await asmLine("store r0, _RES").count(), 1);
+  assert.equal(await page.locator("#machine-status").textContent(), "1 step");
 });
 
 test("a jump's target leads to its label, and a label marks the jumps to it", async () => {
