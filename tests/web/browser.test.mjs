@@ -228,7 +228,10 @@ test("without WebAssembly the page posts to /explain as the service demands, and
     await other.evaluate((s) => window.quernPlayground.setSource(s), MAX_SOURCE);
     await other.click("#compile");
     await eventually(() => text("#status", other), "no answer");
-    assert.match(await text("#notice", other), /^Cannot reach the compile service at http:\/\/127\.0\.0\.1:\d+\/explain\./);
+    // Said to a learner; the last assembly stays, marked stale.
+    assert.match(await text("#notice", other), /^The compiler could not be reached\b.*the last assembly and the machine are kept/);
+    await eventually(() => other.isVisible("#stale"), true);
+    await eventually(() => lines("assembly", "", other), listing(SUM_ASM));
   } finally {
     await other.close();
   }

@@ -1,7 +1,9 @@
 // The findings of a failed compile: listed under the editor (a click puts
-// the cursor there) and underlined in the source, the message on hover.
+// the cursor there), each with a one-line hint where there is one, and
+// underlined in the source, the message on hover.
 import { setDiagnostics } from "@codemirror/lint";
 import { $ } from "./dom.js";
+import { hintFor } from "./hints.js";
 
 // Offset in the editor of the character at (line, column); columns count
 // characters, not UTF-16 units; past the end of a line it is the line's end.
@@ -11,11 +13,14 @@ function offsetOf(doc, line, column) {
   return l.from + chars.join("").length;
 }
 
-// A reported position stands just after the previous token: underline the
-// token that follows it, or mark a point at the end of the text.
-function rangeAt(doc, line, column) {
+// A reported position stands just after the previous token. A syntax error
+// is about what stands there: underline the token that follows on the same
+// line, or mark the point itself (a missing ";" at the end of a line is
+// marked there, not on the next line). A validation finding is about the
+// statement that follows: underline its first token, wherever it is.
+function rangeAt(doc, line, column, syntax) {
   const from = offsetOf(doc, line, column);
-  const rest = doc.sliceString(from, Math.min(doc.length, from + 200));
+  const rest = doc.sliceString(from, syntax ? doc.lineAt(from).to : Math.min(doc.length, from + 200));
   const m = /^(\s*)([\p{L}\p{N}_]+|==|!=|>=|<=|\S)?/u.exec(rest);
   if (!m[2]) return { from, to: from };
   return { from: from + m[1].length, to: from + m[1].length + m[2].length };
@@ -23,6 +28,7 @@ function rangeAt(doc, line, column) {
 
 export function showDiagnostics(sourceView, found) {
   const doc = sourceView.state.doc;
+  const source = doc.toString();
   const list = $("diagnostics");
   list.replaceChildren();
   const cm = [];
@@ -36,14 +42,21 @@ export function showDiagnostics(sourceView, found) {
     where.className = "where";
     where.textContent = d.line === null ? "—" : `${d.line}:${d.column}`;
     const text = document.createElement("span");
+    text.className = "message";
     text.textContent = message;
-    item.append(where, text);
+    const hint = document.createElement("span");
+    hint.className = "hint";
+    // Code in a hint stands between backticks.
+    const said = hintFor(d, source) ?? "";
+    hint.append(...said.split("`").map((part, k) => (k % 2 ? Object.assign(document.createElement("code"), { textContent: part }) : part)));
+    hint.hidden = !said;
+    item.append(where, text, hint);
     list.append(item);
     if (d.line === null) {
       where.disabled = true;
       continue;
     }
-    const range = rangeAt(doc, d.line, d.column);
+    const range = rangeAt(doc, d.line, d.column, Boolean(d.causes));
     cm.push({ ...range, severity: "error", message: `line ${d.line}, column ${d.column}: ${message}` });
     where.addEventListener("click", () => {
       const at = offsetOf(sourceView.state.doc, d.line, d.column);

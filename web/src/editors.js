@@ -6,7 +6,7 @@
 import { defaultKeymap, history as undoHistory, historyKeymap, indentWithTab } from "@codemirror/commands";
 import { bracketMatching, indentOnInput, syntaxHighlighting } from "@codemirror/language";
 import { lintGutter } from "@codemirror/lint";
-import { EditorState, RangeSetBuilder, StateEffect, StateField } from "@codemirror/state";
+import { EditorSelection, EditorState, RangeSetBuilder, StateEffect, StateField, Transaction } from "@codemirror/state";
 import {
   Decoration,
   EditorView,
@@ -19,6 +19,7 @@ import {
 import { classHighlighter } from "@lezer/highlight";
 import { diffArrays } from "diff";
 import { $ } from "./dom.js";
+import { labelLinks } from "./labels.js";
 import { assemblyLanguage, sourceLanguage } from "./lang.js";
 
 const COLOURS = 8; // link colours, reused in turn
@@ -67,7 +68,7 @@ const theme = EditorView.theme({
   ".cm-gutters": { backgroundColor: "var(--gutter-bg)", color: "var(--muted)", borderRight: "1px solid var(--line)" },
   ".cm-activeLine": { backgroundColor: "transparent", outline: "1px solid var(--line)" },
   ".cm-activeLineGutter": { backgroundColor: "var(--active-gutter)" },
-  "&.cm-focused": { outline: "none" },
+  "&.cm-focused": { outline: "2px solid var(--accent)", outlineOffset: "-2px" },
   "&.cm-focused .cm-selectionBackground, .cm-selectionBackground, ::selection": {
     backgroundColor: "var(--selection) !important",
   },
@@ -86,6 +87,8 @@ const theme = EditorView.theme({
   ".cm-line.opt-removed": { textDecoration: "line-through", color: "var(--removed)" },
   ".cm-line.opt-removed span": { color: "var(--removed)" },
   ".cm-line.opt-changed": { boxShadow: "inset 3px 0 0 var(--changed)" },
+  ".jump-target": { textDecoration: "underline dotted", cursor: "pointer" },
+  ".cm-line.jumps-here": { boxShadow: "inset -4px 0 0 var(--t-label)" },
   ".cm-line.opt-changed::after": { content: '"  → " attr(data-now)', color: "var(--changed)", fontStyle: "italic" },
 });
 
@@ -126,10 +129,14 @@ function optimiserMarks(before, after) {
   return marks;
 }
 
-const scrollTo = (view, n) =>
-  n === null || n === undefined || n > view.state.doc.lines
-    ? []
-    : [EditorView.scrollIntoView(view.state.doc.line(n).from, { y: "nearest" })];
+// Scrolls lines `first` to `last` (1-based) wholly into view where they fit,
+// else the first of them.
+function scrollTo(view, first, last = first) {
+  const doc = view.state.doc;
+  if (first === null || first === undefined || first > doc.lines) return [];
+  const end = doc.line(Math.min(last, doc.lines)).to;
+  return [EditorView.scrollIntoView(EditorSelection.range(end, doc.line(first).from), { y: "nearest" })];
+}
 
 // Scrolls line n (1-based) to the middle of the editor's own scroller when it
 // is not wholly in view there; the page itself does not move.
@@ -150,7 +157,8 @@ function scrollWithin(view, n) {
   });
 }
 
-// Creates both editors. `onEdit` runs after every change of the source,
+// Creates both editors. `onEdit` runs after every change of the source, with
+// the change's user event ("load…" for a source put in by setSource),
 // `onCompile` on Ctrl/Cmd+Enter in either of them; `sourceExtensions` and
 // `asmExtensions` are further CodeMirror extensions of each.
 export function createEditors({ onEdit, onCompile, sourceExtensions = [], asmExtensions = [] }) {
@@ -183,7 +191,10 @@ export function createEditors({ onEdit, onCompile, sourceExtensions = [], asmExt
         sourceExtensions,
         EditorView.updateListener.of((u) => {
           // Other views (and this one) may be updated only after this update.
-          if (u.docChanged) queueMicrotask(onEdit);
+          if (u.docChanged) {
+            const kind = u.transactions.map((tr) => tr.annotation(Transaction.userEvent)).find(Boolean) ?? null;
+            queueMicrotask(() => onEdit(kind));
+          }
           else if (u.selectionSet && u.view.hasFocus) queueMicrotask(() => followCursor(u.view));
         }),
       ],
@@ -200,6 +211,7 @@ export function createEditors({ onEdit, onCompile, sourceExtensions = [], asmExt
         common,
         EditorState.readOnly.of(true),
         assemblyLanguage,
+        labelLinks(),
         keymap.of([...compileKeys, ...defaultKeymap]),
         linkLayer.field,
         activeLayer.field,
@@ -216,11 +228,14 @@ export function createEditors({ onEdit, onCompile, sourceExtensions = [], asmExt
 
   const sourceText = () => sourceView.state.doc.toString();
 
-  function setSource(text) {
+  // Replaces the source as one change that undo takes back; `how` names
+  // where it came from ("load.example", "load.address"…) for onEdit.
+  function setSource(text, how = "load") {
     sourceView.dispatch({
       changes: { from: 0, to: sourceView.state.doc.length, insert: text },
       selection: { anchor: 0 },
       scrollIntoView: true,
+      userEvent: how,
     });
   }
 
@@ -255,7 +270,7 @@ export function createEditors({ onEdit, onCompile, sourceExtensions = [], asmExt
     activeLayer.put(
       asmView,
       asmLines.map((i) => [i + 1, "link-active"]),
-      from === asmView || !asmLines.length ? [] : scrollTo(asmView, asmLines[0] + 1),
+      from === asmView || !asmLines.length ? [] : scrollTo(asmView, asmLines[0] + 1, asmLines[asmLines.length - 1] + 1),
     );
     document.body.dataset.link = src === null ? "" : String(src);
   }
@@ -300,12 +315,14 @@ export function createEditors({ onEdit, onCompile, sourceExtensions = [], asmExt
     drawLinks();
   }
 
-  // Drops the links of the source to a listing that no longer stands for it.
+  // Drops the links of the source to a listing that no longer stands for it;
+  // the listing stays shown (and runnable) until the next showListing.
   function unlink() {
     linked = false;
-    listing = [];
-    linkLayer.put(sourceView, []);
-    activeLayer.put(sourceView, []);
+    for (const view of [sourceView, asmView]) {
+      linkLayer.put(view, []);
+      activeLayer.put(view, []);
+    }
     currentLayer.put(sourceView, []);
     document.body.dataset.link = "";
   }

@@ -80,11 +80,11 @@ function caseList(cases, problems, load) {
   return rows;
 }
 
-// `opened` from readExercise(); `editors`, `machinePanel` and `compile` are
-// the page's. Starts the editor with the learner's draft or the exercise's
-// source, and compiles it. Returns a function that stops keeping the draft
+// `opened` from readExercise(); `editors` and `machinePanel` are the page's.
+// Starts the editor with the learner's draft or the exercise's source (a
+// load, which the page compiles at once). Returns a function that stops keeping the draft
 // (for when the page leaves the exercise).
-export function showExercise({ exercise, key }, { editors, machinePanel, compile }) {
+export function showExercise({ exercise, key }, { editors, machinePanel }) {
   showBand(exercise.title.trim() || "Exercise", exercise.task);
   $("exercise-restart").hidden = false;
   const { cases, problems } = parseCases(exercise.cases);
@@ -124,11 +124,9 @@ export function showExercise({ exercise, key }, { editors, machinePanel, compile
 
   $("exercise-restart").addEventListener("click", () => {
     draft.remove();
-    editors.setSource(exercise.source);
-    compile();
+    editors.setSource(exercise.source); // a load: compiled at once
   });
 
-  editors.setSource(draft.get() ?? exercise.source);
-  compile();
+  editors.setSource(draft.get() ?? exercise.source); // a load: compiled at once
   return () => (keeping = false);
 }

@@ -6,7 +6,7 @@ import { showDamaged, showExercise } from "./exercise-view.js";
 
 // Runs first when the page starts. Returns true when the address opened an
 // exercise, which then owns the editor's first source and compile.
-export function startExercises({ editors, machinePanel, compile }) {
+export function startExercises({ editors, machinePanel }) {
   const hash = location.hash;
   const opened = readExercise(hash);
   wireAuthor({ sourceText: editors.sourceText, exercise: opened?.exercise ?? null });
@@ -23,6 +23,6 @@ export function startExercises({ editors, machinePanel, compile }) {
     showDamaged(opened.error);
     return false;
   }
-  leave = showExercise(opened, { editors, machinePanel, compile });
+  leave = showExercise(opened, { editors, machinePanel });
   return true;
 }

@@ -1,7 +1,9 @@
 // quern playground: wires the editors, the compile client, the machine panel,
 // share links and the examples into the page. A compile is asked for after a
 // pause in typing, at once with Ctrl/Cmd+Enter or the Compile button, and
-// whenever a new source is loaded.
+// once whenever a new source is loaded. The address follows the edited
+// source (as a share link), and a failed compile keeps the last good
+// assembly, marked stale, and the machine as it is.
 import { createEditors } from "./editors.js";
 import { showDiagnostics } from "./diagnostics.js";
 import { explain, pauseAfterEdit } from "./compile.js";
@@ -9,16 +11,23 @@ import { createMachinePanel } from "./machine-panel.js";
 import { breakpoints } from "./breakpoints.js";
 import { asmHelp } from "./asm-help.js";
 import { wireTips } from "./tips.js";
-import { sourceFromHash, wireShareButton } from "./share.js";
+import { carriesSource, shareLink, sourceFromHash, wireShareButton } from "./share.js";
 import { EXAMPLES } from "./examples.js";
 import { $, fmt, setStatus } from "./dom.js";
 import { startExercises } from "./exercise.js";
 
 const MAX_BYTES = 65535; // the service refuses larger bodies
 const DRAFT_KEY = "quern.playground.source";
+const ADDRESS_KEY = "quern.playground.address"; // the address's hash when the draft was saved
+const ADDRESS_MS = 250; // the address follows edits at most this often
 const encoder = new TextEncoder();
 
 let result = null; // the last /explain object that compiled, with `source`
+let stale = false; // whether the source differs from the one `result` came from
+let replaced = null; // the learner's code that an example replaced, until edited again
+let addressTimer = 0;
+let inExercise = false; // an exercise link is open: it owns the address and its draft
+let sent = 0; // compiles sent, for tests
 let version = 0; // bumped by every edit
 let requestSeq = 0;
 let pauseTimer = 0;
@@ -42,18 +51,62 @@ function showNotice(text) {
   $("notice").hidden = !text;
 }
 
+// A note above the source about where it came from, with an optional action.
+function sourceNote(text, action = null) {
+  $("source-note-text").textContent = text;
+  $("source-note-action").hidden = !action;
+  $("source-note-action").textContent = action?.label ?? "";
+  $("source-note-action").onclick = action?.run ?? null;
+  $("source-note").hidden = !text;
+}
+
+const storage = {
+  get: (key) => {
+    try {
+      return localStorage.getItem(key);
+    } catch {
+      return null; // storage may be disabled; drafts are a convenience only
+    }
+  },
+  set: (key, value) => {
+    try {
+      localStorage.setItem(key, value);
+    } catch {
+      // as above
+    }
+  },
+};
+
+// The address becomes the share link of the source, so a reload keeps it.
+function followAddress() {
+  clearTimeout(addressTimer);
+  addressTimer = 0;
+  window.history.replaceState(null, "", shareLink(location, sourceText()));
+  storage.set(ADDRESS_KEY, location.hash);
+}
+
 function updateBytes() {
   const n = encoder.encode(sourceText()).length;
   $("bytes").textContent = `${fmt(n)} / ${fmt(MAX_BYTES)} bytes`;
   $("bytes").classList.toggle("over", n > MAX_BYTES);
 }
 
-// The result pane shows either the assembly or the report.
+// The result pane shows the assembly, a report, or a report above the last
+// good assembly, which is then marked stale.
 function showPane(kind, title) {
   $("result-title").textContent = title;
-  $("unoptimised").disabled = kind !== "assembly";
-  $("assembly").hidden = kind !== "assembly";
+  const kept = kind !== "assembly" && result !== null;
+  $("assembly").hidden = kind !== "assembly" && !kept;
   $("report").hidden = kind !== "report";
+  $("report").classList.toggle("above-assembly", kept);
+  markStale();
+}
+
+function markStale() {
+  stale = result !== null && result.source !== sourceText();
+  $("assembly").classList.toggle("stale", stale);
+  $("stale").hidden = !stale;
+  $("unoptimised").disabled = stale || $("assembly").hidden;
 }
 
 function showListing() {
@@ -67,29 +120,42 @@ $("unoptimised").addEventListener("change", () => {
   if (result) showListing();
 });
 
+// When the listing no longer stands for the source, its links go; the
+// listing and the machine stay (marked stale) until a new good compile.
 function forget() {
-  result = null;
+  if (result?.source === sourceText()) return;
   editors.unlink();
-  machinePanel.show(null);
+  markStale();
 }
 
-function edited() {
+// After every change of the source; `kind` is its user event: "load.…" for
+// a source the page put in (compiled at once), else the learner's edit
+// (compiled after a pause).
+function edited(kind) {
   version++;
+  const loaded = kind?.startsWith("load") ?? false;
   const examples = $("examples");
   if (examples.value !== "" && EXAMPLES[Number(examples.value)]?.source !== sourceText()) examples.value = "";
   updateBytes();
   showDiagnostics(sourceView, []);
-  if (result) {
+  if (result && !stale) {
     forget();
     setStatus($("status"), "stale", "edited: compiling after a pause");
   }
-  try {
-    localStorage.setItem(DRAFT_KEY, sourceText());
-  } catch {
-    // Storage may be disabled; the draft is a convenience only.
+  if (!inExercise) {
+    storage.set(DRAFT_KEY, sourceText());
+    storage.set(ADDRESS_KEY, location.hash);
+  }
+  if (!inExercise && kind !== "load.address" && kind !== "load.draft" && !addressTimer) {
+    addressTimer = setTimeout(followAddress, ADDRESS_MS);
+  }
+  if (!loaded) {
+    replaced = null;
+    sourceNote("");
   }
   clearTimeout(pauseTimer);
-  pauseTimer = setTimeout(compile, pauseAfterEdit());
+  if (loaded) compile();
+  else pauseTimer = setTimeout(compile, pauseAfterEdit());
 }
 
 // Tells other parts of the page (exercises) about every finished compile:
@@ -117,6 +183,7 @@ async function compile() {
     return;
   }
   setStatus($("status"), "busy", "compiling…");
+  sent++;
   const outcome = await explain(body);
   if (seq !== requestSeq || at !== version) return; // a later compile or edit has taken over
   announce(outcome, text);
@@ -125,6 +192,7 @@ async function compile() {
     showNotice("");
     if (json.ok) {
       result = { ...json, source: text };
+      stale = false;
       showDiagnostics(sourceView, []);
       showPane("assembly", "Assembly");
       setStatus($("status"), "ok", where ? `compiled ${where} · ${ms} ms` : `compiled · ${ms} ms`);
@@ -151,22 +219,32 @@ async function compile() {
   } else {
     forget();
     showDiagnostics(sourceView, []);
-    showPane("report", "No answer");
+    showPane(result ? "assembly" : "report", result ? "Assembly" : "No answer");
     $("report").textContent = "";
     setStatus($("status"), "fail", "no answer");
-    showNotice(outcome.message);
+    showNotice(
+      "The compiler could not be reached, so this source was not compiled. Your code" +
+        (result ? ", the last assembly and the machine are kept" : " is kept") +
+        ". Check your connection, then press Compile to try again.",
+    );
   }
 }
 
 // --- share links ----------------------------------------------------------------
 wireShareButton($("share"), $("share-link"), sourceText);
 
+// Loads the source of a share link in the address; says so when the link is
+// damaged. False when the address carries no source that can be read.
 function openHash() {
   const text = sourceFromHash(location.hash);
-  if (text === null) return false;
+  if (text === null) {
+    if (carriesSource(location.hash)) {
+      sourceNote("This link's source could not be read: the link is damaged or cut short. It was not loaded.");
+    }
+    return false;
+  }
   $("examples").value = "";
-  setSource(text);
-  compile();
+  setSource(text, "load.address");
   return true;
 }
 window.addEventListener("hashchange", openHash);
@@ -178,14 +256,28 @@ for (const [i, ex] of EXAMPLES.entries()) {
   option.textContent = ex.name;
   $("examples").append(option);
 }
+// Loading an example is one change that undo takes back; code of the
+// learner's own that it replaces can also be put back with the button.
 $("examples").addEventListener("change", () => {
   const ex = EXAMPLES[Number($("examples").value)];
   if (!ex || $("examples").value === "") return;
   const i = $("examples").value;
-  setSource(ex.source);
+  const mine = sourceText();
+  if (replaced === null && mine.trim() !== "" && !EXAMPLES.some((e) => e.source === mine)) replaced = mine;
+  setSource(ex.source, "load.example");
   $("examples").value = i;
-  compile();
-  sourceView.focus();
+  if (replaced !== null) {
+    const restore = replaced;
+    sourceNote(`The example "${ex.name}" replaced your code.`, {
+      label: "Put my code back",
+      run: () => {
+        replaced = null;
+        sourceNote("");
+        $("examples").value = "";
+        setSource(restore, "load.restore");
+      },
+    });
+  }
 });
 $("compile").addEventListener("click", compile);
 document.addEventListener("keydown", (e) => {
@@ -196,19 +288,31 @@ document.addEventListener("keydown", (e) => {
 });
 if (/Mac|iPhone|iPad/.test(navigator.platform)) $("shortcut").textContent = "⌘+Enter";
 
-if (!startExercises({ editors, machinePanel, compile }) && !openHash()) {
-  let draft = null;
-  try {
-    draft = localStorage.getItem(DRAFT_KEY);
-  } catch {
-    draft = null;
-  }
+// The draft, or the first example; an address with another source follows it.
+const draft = storage.get(DRAFT_KEY);
+function loadDraft() {
   const i = draft ? EXAMPLES.findIndex((ex) => ex.source === draft) : 0;
-  setSource(draft || EXAMPLES[0].source);
+  setSource(draft || EXAMPLES[0].source, "load.draft");
   $("examples").value = i >= 0 ? String(i) : "";
-  compile();
+  if (sourceFromHash(location.hash) !== null && sourceFromHash(location.hash) !== sourceText()) followAddress();
 }
+// An exercise link loads its own source and keeps its own draft. Otherwise a
+// draft saved under this very address is newer than the link's source.
+inExercise = startExercises({ editors, machinePanel });
+if (inExercise) {
+  // the exercise has loaded its source
+} else if (draft !== null && carriesSource(location.hash) && storage.get(ADDRESS_KEY) === location.hash) loadDraft();
+else if (!openHash()) loadDraft();
 showPane("assembly", "Assembly");
 
 // For tests and the console.
-window.quernPlayground = { setSource, sourceText, compile, sourceView, asmView, EXAMPLES };
+// setSource stands for the learner pasting a text: it compiles after the pause.
+window.quernPlayground = {
+  setSource: (text) => setSource(text, "input.paste"),
+  sourceText,
+  compile,
+  compilesSent: () => sent,
+  sourceView,
+  asmView,
+  EXAMPLES,
+};

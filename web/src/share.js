@@ -12,6 +12,9 @@ export function encodeSource(text) {
   return btoa(binary).replace(/\+/g, "-").replace(/\//g, "_").replace(/=+$/, "");
 }
 
+// Whether a hash is meant to carry a source (it may still be damaged).
+export const carriesSource = (hash) => hash.startsWith(PREFIX);
+
 // The source a hash carries, or null when it carries none or is damaged.
 export function sourceFromHash(hash) {
   if (!hash.startsWith(PREFIX)) return null;
