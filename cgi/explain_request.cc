@@ -5,6 +5,7 @@
 //                        the explanation's object "\n"
 #include "explain_request.h"
 
+#include <algorithm>
 #include <cstring>
 #include <nlohmann/json.hpp>
 
@@ -23,14 +24,6 @@ Json position_value(int32_t n) {
   return n == 0 ? Json(nullptr) : Json(n);
 }
 
-Json listing_json(const Listing& listing) {
-  Json lines = Json::array();
-  for (const ListingLine& line : listing) {
-    lines.push_back({{"text", line.text}, {"source", position_value(line.source)}});
-  }
-  return lines;
-}
-
 std::string dump(const Json& value) {
   try {
     return value.dump();
@@ -38,6 +31,34 @@ std::string dump(const Json& value) {
     // Every text in the answer is valid UTF-8: the source was checked.
     internal_failure(std::string("JSON answer: ") + e.what());
   }
+}
+
+// Appends a listing as the array that dump() makes of it,
+// [{"text":...,"source":N or null},...], written straight out: a listing
+// runs to hundreds of thousands of lines, and a tree of them costs several
+// times what the compile does. A text with a character that JSON escapes
+// is escaped by dump() itself; listing texts normally have none.
+void append_listing(std::string& out, const Listing& listing) {
+  out += '[';
+  for (std::size_t i = 0; i < listing.size(); ++i) {
+    const ListingLine& line = listing[i];
+    if (i != 0) out += ',';
+    out += R"({"text":)";
+    const bool plain = std::none_of(line.text.begin(), line.text.end(), [](char c) {
+      return static_cast<unsigned char>(c) < 0x20 || c == '"' || c == '\\';
+    });
+    if (plain) {
+      out += '"';
+      out += line.text;
+      out += '"';
+    } else {
+      out += dump(Json(line.text));
+    }
+    out += R"(,"source":)";
+    out += line.source == 0 ? std::string("null") : std::to_string(line.source);
+    out += '}';
+  }
+  out += ']';
 }
 
 void send(Output& output, std::string_view text) {
@@ -62,11 +83,16 @@ std::string explanation_json(const Explanation& explanation) {
     diagnostics.push_back(std::move(entry));
   }
   object["diagnostics"] = std::move(diagnostics);
+  std::string text = dump(object);
   if (!explanation.error) {
-    object["lines"] = listing_json(explanation.optimised);
-    object["unoptimised"] = listing_json(explanation.unoptimised);
+    text.pop_back();  // the object's closing brace
+    text += R"(,"lines":)";
+    append_listing(text, explanation.optimised);
+    text += R"(,"unoptimised":)";
+    append_listing(text, explanation.unoptimised);
+    text += '}';
   }
-  return dump(object);
+  return text;
 }
 
 int handle_explain(const Environment& environment, Input& input, Output& output) {

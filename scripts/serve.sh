@@ -16,7 +16,8 @@
 #        QUERN_MEMORY_MIB  address space per compile process, default 512 MiB
 #
 # Installs lighttpd and the build tools when they are missing, configures and
-# builds the cgi when needed (the build is incremental), copies the cgi and
+# builds the cgi when needed (the build is incremental), builds the page as
+# scripts/site.sh does (with emscripten), copies the cgi and
 # the page into the run directory, writes the filled-in lighttpd
 # configuration and a systemd unit there, and runs lighttpd in the
 # foreground until it is stopped. Started as root, lighttpd binds the port
@@ -53,13 +54,14 @@ if [[ ! -f "$build/CMakeCache.txt" ]]; then
 fi
 cmake --build "$build" --target cgi explain quern_cli -j2 >&2
 
-# The page: its packages when missing, then the bundle (a second or two).
-bash "$root/web/build.sh" >&2
+# The page, as scripts/site.sh builds it for static hosts: it compiles in
+# WebAssembly and posts to /explain only where that is unavailable.
+bash "$root/scripts/site.sh" "$build/site" >&2
 
 cgi="$build/cgi"
 [[ -x "$cgi" ]] || { echo "serve.sh: no cgi executable at $cgi" >&2; exit 1; }
 build="$(cd "$build" && pwd)"
-page="$root/web/public"
+page="$build/site"
 
 # Another server on this port would have its copies and its slot counts
 # replaced under it.

@@ -1,13 +1,17 @@
 #!/usr/bin/env bash
 # Web tests of quern: HTTP integration tests against lighttpd running the cgi,
-# the page's machine against the library's (quern --run), then the playground
-# in headless Chromium, then the service under load and at its limits
+# the page's machine against the library's (quern --run), quern.mjs against
+# quern --explain, the page's hints and help texts against the compiler's
+# findings and listings, then the playground in headless Chromium as lighttpd
+# serves it and as a plain static file server serves the site, then the
+# service under load and at its limits
 # (servers of its own, each started with the settings its test needs, and the
 # systemd unit checked by systemd-analyze). Installs what is missing
 # (lighttpd, chromium, a font, systemd's tools, playwright-core from
-# tests/web's lock file), builds the cgi in ${BUILD_DIR:-<repo>/build} if it
-# is not there, starts one server on a free loopback port for the first
-# suites and always stops it.
+# tests/web's lock file), builds the cgi, quern and print_shape in
+# ${BUILD_DIR:-<repo>/build} if they are not there and the static site
+# (scripts/site.sh) into $BUILD_DIR/site, starts one server on a free
+# loopback port for the first suites and always stops it.
 #
 # Ends with the line "N passed, M failed"; exits non-zero on any failure.
 set -uo pipefail
@@ -67,15 +71,17 @@ if [[ "$wanted" != "$have" ]]; then
   (cd "$web_tests" && npm ci --no-audit --no-fund) || die "npm ci failed"
 fi
 
-# --- the cgi ----------------------------------------------------------------
-if [[ ! -x "$BUILD_DIR/cgi" ]]; then
-  echo "test_web.sh: building the cgi in $BUILD_DIR"
+# --- the programs and the static site -------------------------------------------
+if [[ ! -x "$BUILD_DIR/cgi" || ! -x "$BUILD_DIR/quern" || ! -x "$BUILD_DIR/print_shape" ]]; then
+  echo "test_web.sh: building the cgi, quern and print_shape in $BUILD_DIR"
   if [[ ! -f "$BUILD_DIR/CMakeCache.txt" ]]; then
     cmake -S "$root" -B "$BUILD_DIR" || die "cmake configure failed"
   fi
-  cmake --build "$BUILD_DIR" --target cgi -j2 || die "building the cgi failed"
+  cmake --build "$BUILD_DIR" --target cgi quern_cli print_shape -j2 || die "building the programs failed"
 fi
 mkdir -p "$BUILD_DIR/web"
+export QUERN_SITE="$BUILD_DIR/site"
+bash "$root/scripts/site.sh" "$QUERN_SITE" || die "building the static site failed"
 
 # --- the server -------------------------------------------------------------
 server_pid=""
@@ -148,10 +154,16 @@ run_suite() {
 
 run_suite integration.test.mjs
 run_suite machine.test.mjs
+run_suite quern_mjs.test.mjs
+run_suite help.test.mjs
 run_suite browser.test.mjs
+run_suite panel.test.mjs
+run_suite exercise.test.mjs
+run_suite page.test.mjs
 stop_server
+run_suite site.test.mjs
 run_suite service.test.mjs
-echo "screenshots: $BUILD_DIR/web/playground-{error,linked,machine}.png"
+echo "screenshots: $BUILD_DIR/web/playground-{error,linked,machine}.png $BUILD_DIR/web/panel-{help,breakpoint,phone}.png"
 
 echo "$passed passed, $failed failed"
 ((failed == 0))

@@ -4,8 +4,11 @@
 
 #include <gtest/gtest.h>
 
+#include <nlohmann/json.hpp>
+
 #include "explain_request.h"
 #include "machine.h"
+#include "shapes.h"
 #include "test_util.h"
 
 namespace quern {
@@ -136,6 +139,19 @@ TEST(Explain, FailuresListTheirFindings) {
     const Explanation e = explain(c.source);
     EXPECT_EQ(e.answer(), testing::compile_text(c.source)) << c.source;
     EXPECT_EQ(cgi::explanation_json(e), c.json) << c.source;
+  }
+}
+
+// The listings are written straight out, the rest by nlohmann-json: the
+// whole must be what nlohmann-json dumps, byte for byte, for every shape of
+// listing and a source whose names are not ASCII.
+TEST(Explain, JsonIsWhatTheLibraryDumps) {
+  std::vector<std::string> sources = {
+      "int f(int \u00e9\U0001d465) {\n  return \u00e9\U0001d465 + 1;\n}\n", "void f() {}"};
+  for (const auto& shape : shapes::all()) sources.push_back(shape.make(3000));
+  for (const std::string& source : sources) {
+    const std::string json = cgi::explanation_json(explain(source));
+    EXPECT_EQ(nlohmann::ordered_json::parse(json).dump(), json) << source.substr(0, 60);
   }
 }
 

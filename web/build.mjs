@@ -1,6 +1,9 @@
 // Bundles the playground (src/main.js with CodeMirror) into
-// public/dist/playground.js, the one script the page loads.
+// public/dist/playground.js, the one script the page loads, and renders the
+// language reference (docs/language.md) into public/reference.html.
 import { build } from "esbuild";
+import { marked } from "marked";
+import { readFile, writeFile } from "node:fs/promises";
 import path from "node:path";
 import { fileURLToPath } from "node:url";
 
@@ -13,5 +16,38 @@ await build({
   minify: true,
   target: "es2020",
   legalComments: "linked",
+  // quern.mjs reads quern.wasm from a file under Node only, and finds it
+  // beside itself only when it is not told where it is, which the page does.
+  external: ["node:*"],
+  define: { "import.meta.url": "undefined" },
   logLevel: "warning",
 });
+
+// The reference is a static page under the page's Content-Security-Policy
+// (default-src 'self'): its only style is public/reference.css, and the
+// markdown must not bring inline styles, scripts or other hosts with it.
+const markdown = await readFile(path.join(here, "../docs/language.md"), "utf8");
+const body = marked.parse(markdown);
+const unsafe = /<script|<style|\sstyle=|\son[a-z]+=|(?:src|href)="(?:https?:)?\/\//i.exec(body);
+if (unsafe) throw new Error(`docs/language.md: "${unsafe[0]}" is not allowed under the page's policy`);
+const title = /^# (.*)$/m.exec(markdown)?.[1] ?? "Language reference";
+await writeFile(
+  path.join(here, "public/reference.html"),
+  `<!doctype html>
+<html lang="en">
+  <head>
+    <meta charset="utf-8" />
+    <meta name="viewport" content="width=device-width, initial-scale=1" />
+    <meta name="color-scheme" content="light dark" />
+    <title>${title}</title>
+    <link rel="icon" href="data:," />
+    <link rel="stylesheet" href="reference.css" />
+  </head>
+  <body>
+    <nav><a href="./">← playground</a></nav>
+    <main>
+${body}    </main>
+  </body>
+</html>
+`,
+);

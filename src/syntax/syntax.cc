@@ -11,7 +11,8 @@ namespace quern {
 
 void* TreeArena::allocate_block(std::size_t size) {
   const std::size_t block = std::max(next_block_, size);
-  blocks_.push_back(std::make_unique_for_overwrite<std::byte[]>(block));
+  // Left uninitialised: every piece is written before it is read.
+  blocks_.push_back(std::unique_ptr<std::byte[]>(new std::byte[block]));
   next_block_ = block * 2;
   std::byte* result = blocks_.back().get();
   free_ = result + size;

@@ -1,6 +1,8 @@
-// The playground in headless Chromium, served by lighttpd. Every check waits
-// for the state it asserts (polling until it holds or the time is up): the
-// page draws after its answers arrive, never at a known moment. Screenshots go
+// The playground in headless Chromium, served by lighttpd. The page compiles
+// in WebAssembly; one test takes WebAssembly away and sees it post to
+// /explain instead. Every check waits for the state it asserts (polling until
+// it holds or the time is up): the page draws after its compiles, never at a
+// known moment. Screenshots go
 // to $BUILD_DIR/web/playground-{error,linked,machine}.png.
 import assert from "node:assert/strict";
 import { mkdir, mkdtemp, rm } from "node:fs/promises";
@@ -19,8 +21,9 @@ let server;
 let profile;
 let context;
 let page;
-const explainRequests = [];
+const explainRequests = []; // { request, page }
 const problems = [];
+let withoutWasm = null; // the page that has no WebAssembly, once there is one
 
 before(async () => {
   server = await startServer();
@@ -42,7 +45,12 @@ before(async () => {
   await context.grantPermissions(["clipboard-read", "clipboard-write"], { origin: server.base });
   context.on("request", (req) => {
     if (!req.url().startsWith(server.base + "/")) problems.push(`request outside the service: ${req.url()}`);
-    if (new URL(req.url()).pathname === "/explain") explainRequests.push(req);
+    if (new URL(req.url()).pathname === "/explain") explainRequests.push({ request: req, page: req.frame().page() });
+  });
+  // Every compile's outcome, as the page announces it, in order.
+  await context.addInitScript(() => {
+    window.quernCompiles = [];
+    document.addEventListener("quern:compiled", (e) => window.quernCompiles.push(e.detail));
   });
   context.on("page", watch);
   page = context.pages()[0] ?? (await context.newPage());
@@ -87,33 +95,44 @@ const underlined = () => page.locator("#editor .cm-lintRange-error").allTextCont
 const cursor = () => page.evaluate(() => window.quernPlayground.sourceView.state.selection.main.head);
 const exampleSource = (name) =>
   page.evaluate((n) => window.quernPlayground.EXAMPLES.find((e) => e.name === n).source, name);
-const explained = (source, p = page) =>
-  p.waitForResponse((r) => new URL(r.url()).pathname === "/explain" && r.request().postData() === source);
+// Starts watching for the page's next compile of `source`; resolves to a
+// function that waits for that compile and returns its outcome (the compile
+// client's: kind "answer" with the /explain object in `json`, or another).
+async function compiled(source, p = page) {
+  const mark = await p.evaluate(() => window.quernCompiles?.length ?? 0);
+  return async () => {
+    const found = await p.waitForFunction(
+      ([s, m]) => window.quernCompiles.slice(m).find((c) => c.source === s)?.outcome,
+      [source, mark],
+      { timeout: WAIT_MS },
+    );
+    return found.jsonValue();
+  };
+}
 
-// Puts `source` into the editor, compiles it at once and returns its answer.
+// Puts `source` into the editor, compiles it at once and returns the outcome.
 async function compileSource(source) {
-  const answered = explained(source);
+  const done = await compiled(source);
   await page.evaluate((s) => window.quernPlayground.setSource(s), source);
   await page.click("#compile");
-  return answered;
+  return done();
 }
 
-// Chooses an example (which compiles it) and returns its answer.
+// Chooses an example (which compiles it) and returns the outcome.
 async function chooseExample(name) {
-  const answered = explained(await exampleSource(name));
+  const done = await compiled(await exampleSource(name));
   await page.selectOption("#examples", { label: name });
-  return answered;
+  return done();
 }
 
-test("the summing loop is sent as the service demands and its exact assembly shown", async () => {
+test("the summing loop is compiled in the page and its exact assembly shown", async () => {
   for (const choose of [() => compileSource(SUM_SOURCE), () => chooseExample("Summing loop")]) {
-    const response = await choose();
-    const req = response.request();
-    assert.equal(await req.headerValue("content-type"), CONTENT_TYPE);
-    assert.equal(req.postDataBuffer().toString("utf8"), await page.evaluate(() => window.quernPlayground.sourceText()));
-    assert.equal(response.status(), 200);
+    const outcome = await choose();
+    assert.equal(outcome.kind, "answer");
+    assert.equal(outcome.where, "in the page");
     await eventually(() => lines("assembly"), listing(SUM_ASM), "assembly pane");
     await eventually(() => state("#status"), "ok");
+    assert.match(await text("#status"), /^compiled in the page · \d+(\.\d)? ms$/);
     assert.equal(await text("#result-title"), "Assembly");
   }
 });
@@ -122,18 +141,18 @@ test("Ctrl+Enter compiles, and so does a pause in typing", async () => {
   await compileSource(MAX_SOURCE);
   await eventually(() => lines("assembly"), listing(MAX_ASM));
   // Nothing else sends this source again: no edit, no click.
-  const again = explained(MAX_SOURCE);
+  const again = await compiled(MAX_SOURCE);
   await page.locator("#editor .cm-content").focus();
   await page.keyboard.press("Control+Enter");
-  assert.equal((await again).status(), 200);
+  assert.equal((await again()).kind, "answer");
 
   // Typing without a click: "return a;" becomes "return a-b;" at the pause.
   await page.locator("#editor .cm-line", { hasText: "return a;" }).click();
   await page.keyboard.press("End");
   await page.keyboard.press("ArrowLeft");
-  const typed = explained(MAX_SOURCE.replace("return a;", "return a-b;"));
+  const typed = await compiled(MAX_SOURCE.replace("return a;", "return a-b;"));
   await page.keyboard.type("-b");
-  assert.equal((await typed).status(), 200);
+  assert.equal((await typed()).kind, "answer");
   await eventually(async () => (await lines("assembly")).includes("    sub r0, r1, r0"), true);
 });
 
@@ -155,11 +174,11 @@ test("errors are underlined, listed with their message, and go when the text is 
   // marks at once and the pause compiles the mended text.
   await page.click("#diagnostics li .where");
   await eventually(cursor, (await exampleSource("Syntax error")).indexOf("while") + 12);
-  const mended = explained((await exampleSource("Syntax error")).replace("0 {", "0) {"));
+  const mended = await compiled((await exampleSource("Syntax error")).replace("0 {", "0) {"));
   await page.keyboard.type(")");
   await eventually(underlined, []);
   await eventually(() => page.isHidden("#diagnostics"), true);
-  await mended;
+  await mended();
   await eventually(() => state("#status"), "ok");
 });
 
@@ -171,7 +190,7 @@ test("several findings are all marked; columns count characters, not UTF-16 unit
     { source: UNICODE_SOURCE, marks: ["2:14"], words: ["y"], click: 0, offset: 24, report: UNICODE_REPORT },
   ];
   for (const c of cases) {
-    assert.equal((await compileSource(c.source)).status(), 200);
+    assert.equal((await compileSource(c.source)).kind, "answer");
     await eventually(diagnostics, c.marks);
     await eventually(underlined, c.words);
     if (c.report) await eventually(() => text("#report"), c.report);
@@ -190,15 +209,31 @@ test("a source over 65535 UTF-8 bytes is not sent", async () => {
   assert.equal(explainRequests.length, before);
 });
 
-test("an unreachable server is reported clearly", async () => {
-  await page.route("**/explain", (route) => route.abort("connectionrefused"));
+test("without WebAssembly the page posts to /explain as the service demands, and says when it cannot reach it", async () => {
+  withoutWasm = await context.newPage();
+  const other = withoutWasm;
   try {
-    await page.evaluate((s) => window.quernPlayground.setSource(s), SUM_SOURCE);
-    await page.click("#compile");
-    await eventually(() => text("#status"), "no answer");
-    assert.match(await text("#notice"), /^Cannot reach the compile service at http:\/\/127\.0\.0\.1:\d+\/explain\./);
+    await other.addInitScript(() => delete globalThis.WebAssembly);
+    const answered = other.waitForResponse((r) => new URL(r.url()).pathname === "/explain");
+    await other.goto(`${server.base}/#source=${Buffer.from(SUM_SOURCE, "utf8").toString("base64url")}`);
+    const response = await answered;
+    const req = response.request();
+    assert.equal(await req.headerValue("content-type"), CONTENT_TYPE);
+    assert.equal(req.postDataBuffer().toString("utf8"), SUM_SOURCE);
+    assert.equal(response.status(), 200);
+    await eventually(() => lines("assembly", "", other), listing(SUM_ASM));
+    await eventually(async () => /^compiled · \d+ ms$/.test(await text("#status", other)), true);
+
+    await other.route("**/explain", (route) => route.abort("connectionrefused"));
+    await other.evaluate((s) => window.quernPlayground.setSource(s), MAX_SOURCE);
+    await other.click("#compile");
+    await eventually(() => text("#status", other), "no answer");
+    // Said to a learner; the last assembly stays, marked stale.
+    assert.match(await text("#notice", other), /^The compiler could not be reached\b.*the last assembly and the machine are kept/);
+    await eventually(() => other.isVisible("#stale"), true);
+    await eventually(() => lines("assembly", "", other), listing(SUM_ASM));
   } finally {
-    await page.unroute("**/explain");
+    await other.close();
   }
   // Errors logged by the browser for the refused request are expected here.
   for (let i = problems.length - 1; i >= 0; i--) {
@@ -256,8 +291,7 @@ test("a source line and its assembly are linked both ways, by mouse and by keybo
 });
 
 test("the optimiser toggle shows the listing before it, with removed and changed lines marked", async () => {
-  const response = await chooseExample("Summing loop");
-  const { unoptimised } = await response.json();
+  const { unoptimised } = (await chooseExample("Summing loop")).json;
   await eventually(() => lines("assembly"), listing(SUM_ASM));
   await page.check("#unoptimised");
   await eventually(() => lines("assembly"), unoptimised.map((l) => l.text));
@@ -334,9 +368,9 @@ test("a share link carries the source and opens it compiled", async () => {
   await eventually(() => page.evaluate(() => navigator.clipboard.readText()), link);
   const other = await context.newPage();
   try {
-    const answered = explained(source, other);
+    const done = await compiled(source, other);
     await other.goto(link);
-    assert.equal((await answered).status(), 200);
+    assert.equal((await done()).kind, "answer");
     await eventually(() => other.evaluate(() => window.quernPlayground.sourceText()), source);
     await eventually(async () => (await lines("assembly", "", other)).includes("    store r0, _RES"), true);
   } finally {
@@ -361,6 +395,8 @@ test("light and dark themes follow the system; a phone's width needs no sideways
   }
 });
 
-test("the page made no request outside the service and logged no error", () => {
+test("the page made no request outside the service, posted to /explain only without WebAssembly, and logged no error", () => {
   assert.deepEqual(problems, []);
+  assert.ok(withoutWasm && explainRequests.some((r) => r.page === withoutWasm));
+  assert.deepEqual(explainRequests.filter((r) => r.page !== withoutWasm).map((r) => r.request.url()), []);
 });

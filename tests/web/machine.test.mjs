@@ -9,57 +9,13 @@ import os from "node:os";
 import path from "node:path";
 import { after, before, test } from "node:test";
 import { Machine, load } from "../../web/src/machine.js";
+import { program, random } from "./generate.mjs";
 import { BUILD_DIR } from "./server.mjs";
 
 const QUERN = path.join(BUILD_DIR, "quern");
 let dir;
 before(async () => (dir = await mkdtemp(path.join(os.tmpdir(), "quern-machine-"))));
 after(() => rm(dir, { recursive: true, force: true }));
-
-// A small deterministic generator (mulberry32), so a failure can be replayed.
-function random(seed) {
-  return () => {
-    seed = (seed + 0x6d2b79f5) | 0;
-    let t = Math.imul(seed ^ (seed >>> 15), 1 | seed);
-    t = (t + Math.imul(t ^ (t >>> 7), 61 | t)) ^ t;
-    return ((t ^ (t >>> 14)) >>> 0) / 4294967296;
-  };
-}
-
-// Functions of parameters a and b and variables x, y, c: expressions long
-// enough to spill, every comparison, nested if/else, and while loops that
-// count c down so that they end.
-function program(rnd) {
-  const pick = (xs) => xs[Math.floor(rnd() * xs.length)];
-  const operand = () => (rnd() < 0.3 ? "-" : "") + (rnd() < 0.4 ? String(Math.floor(rnd() * 128)) : pick(["a", "b", "x", "y"]));
-  const expr = () => {
-    let e = operand();
-    for (let n = Math.floor(rnd() * 5); n > 0; n--) e += ` ${pick(["+", "-"])} ${operand()}`;
-    return e;
-  };
-  const cond = () => `${expr()} ${pick(["==", "!=", ">=", "<=", ">", "<"])} ${expr()}`;
-  const block = (depth, pad) => {
-    const out = [];
-    for (let n = 1 + Math.floor(rnd() * 3); n > 0; n--) {
-      const r = rnd();
-      if (depth < 2 && r < 0.2) {
-        out.push(`${pad}if (${cond()}) {`, ...block(depth + 1, pad + "  "));
-        if (rnd() < 0.5) out.push(`${pad}} else {`, ...block(depth + 1, pad + "  "));
-        out.push(`${pad}}`);
-      } else if (depth === 0 && r < 0.35) {
-        out.push(`${pad}c = ${1 + Math.floor(rnd() * 6)};`, `${pad}while (c > 0) {`);
-        out.push(...block(depth + 1, pad + "  "), `${pad}  c = c - 1;`, `${pad}}`);
-      } else if (r < 0.45) {
-        out.push(`${pad}return ${expr()};`);
-      } else {
-        out.push(`${pad}${pick(["a", "b", "x", "y"])} = ${expr()};`);
-      }
-    }
-    return out;
-  };
-  const x = Math.floor(rnd() * 128);
-  return ["int f(int a, int b) {", `  int x = ${x};`, "  int y = 0;", "  int c = 0;", ...block(0, "  "), "  return x + y;", "}", ""].join("\n");
-}
 
 function quernRun(file, inputs, maxSteps) {
   const args = ["--run", "--max-steps", String(maxSteps), file, ...Object.entries(inputs).map(([k, v]) => `${k}=${v}`)];
@@ -90,6 +46,41 @@ test("the page's machine ends every run as the library's does", async () => {
       assert.notEqual(quernRun(file, inputs, m.steps), null, `${source}: limit ${m.steps}`);
       assert.equal(quernRun(file, inputs, m.steps - 1), null, `${source}: limit ${m.steps - 1}`);
       assert.equal(new Machine(code, inputs).run(m.steps - 1), false);
+    }
+  }
+});
+
+// Words named like registers and mnemonics: each operand is read by its place
+// in the instruction (load WORD, REG; store REG, WORD), so `load r0, r0` loads
+// the word r0 into the register r0. Both machines against results computed
+// by hand; subtraction groups to the right, and values wrap at 8 bits.
+test("words named r0, r1 or like a mnemonic are read by their place", async () => {
+  const cases = [
+    [
+      "int f(int r0, int r1) {\n  int load = 3;\n  int halt = 0;\n  while (r0 > 0) {\n    halt = halt + r1 - load;\n    r0 = r0 - 1;\n  }\n  return halt;\n}\n",
+      { r0: 2, r1: 10 },
+      { _RES: 14, r0: 0, r1: 10, load: 3, halt: 14 },
+    ],
+    [
+      "int store(int cmp, int jump) {\n  int bgt = 0;\n  if (cmp > jump) {\n    bgt = cmp - jump;\n  } else {\n    bgt = jump - cmp;\n  }\n  return bgt;\n}\n",
+      { cmp: -3, jump: 5 },
+      { _RES: 8, bgt: 8 },
+    ],
+    [
+      "int g(int add, int sub) {\n  int clear = 1;\n  int bne = 0;\n  while (add != sub) {\n    add = add - clear;\n    bne = bne + 1;\n  }\n  return bne;\n}\n",
+      { add: 7, sub: 2 },
+      { _RES: 5, add: 2, bne: 5 },
+    ],
+    ["int h(int r1) {\n  int r0 = 100;\n  r0 = r0 + r1;\n  return r0;\n}\n", { r1: 100 }, { _RES: -56, r0: -56 }],
+  ];
+  for (const [i, [source, inputs, expected]] of cases.entries()) {
+    const file = path.join(dir, `named${i}.c`);
+    await writeFile(file, source);
+    const m = new Machine(load(execFileSync(QUERN, [file], { encoding: "utf8" }).replace(/\n$/, "").split("\n")), inputs);
+    assert.equal(m.run(10_000), true, source);
+    const library = quernRun(file, inputs, 10_000);
+    for (const [who, get] of [["page", (k) => m.memory.get(k)], ["quern --run", (k) => library[k]]]) {
+      assert.deepEqual(Object.fromEntries(Object.keys(expected).map((k) => [k, get(k)])), expected, `${who}: ${source}`);
     }
   }
 });

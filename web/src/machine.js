@@ -4,13 +4,51 @@
 // bgt and bne that follow; registers start at 0; execution starts at the
 // first instruction line and ends at halt; data words start at their listed
 // values, and parameters are set before the start.
+//
+// Each operand is read by its place in the instruction's form (load WORD, REG;
+// store REG, WORD; add REG, REG, REG; …), so a word may be named r0, r1 or
+// like a mnemonic.
 
 const wrap = (v) => ((((v + 128) % 256) + 256) % 256) - 128;
 const REGISTER = { r0: 0, r1: 1 };
 // Steps that can be undone; older ones are forgotten.
 const HISTORY = 10000;
+const NOTHING = new Set();
+const has = (table, key) => Object.prototype.hasOwnProperty.call(table, key);
 
 export class MachineError extends Error {}
+
+// The last `size` entries pushed, in a fixed array that wraps around, so a
+// push past the size forgets the oldest in constant time.
+class Ring {
+  constructor(size) {
+    this.items = new Array(size);
+    this.start = 0;
+    this.length = 0;
+  }
+
+  push(item) {
+    const size = this.items.length;
+    if (this.length < size) {
+      this.items[(this.start + this.length++) % size] = item;
+    } else {
+      this.items[this.start] = item;
+      this.start = (this.start + 1) % size;
+    }
+  }
+
+  pop() {
+    if (this.length === 0) return undefined;
+    const i = (this.start + --this.length) % this.items.length;
+    const item = this.items[i];
+    this.items[i] = undefined;
+    return item;
+  }
+
+  last() {
+    return this.length === 0 ? undefined : this.items[(this.start + this.length - 1) % this.items.length];
+  }
+}
 
 // Reads an assembly listing (an array of lines without line feeds) into its
 // instructions, labels and data words. Every element remembers the index of
@@ -42,6 +80,20 @@ export function load(lines) {
   return { code, labels, words };
 }
 
+// The operands that each instruction takes, by place.
+const FORMS = {
+  halt: [],
+  load: ["word", "register"],
+  store: ["register", "word"],
+  add: ["register", "register", "register"],
+  sub: ["register", "register", "register"],
+  clear: ["register"],
+  cmp: ["register", "register"],
+  bgt: ["label"],
+  bne: ["label"],
+  jump: ["label"],
+};
+
 export class Machine {
   // `program` from load(); `inputs` maps names of words to start values.
   constructor(program, inputs = {}) {
@@ -53,11 +105,17 @@ export class Machine {
     }
     this.pc = 0;
     this.reg = [0, 0];
-    this.compare = null; // { greater, notEqual } of the last cmp
+    // The last cmp: { a, b } its registers' names, { x, y } their values, and
+    // whether x > y and x != y; null before any.
+    this.compare = null;
+    // The last step's add or sub: { op, x, y, into } (the operands' values
+    // and the register written), null when the last step was something else.
+    this.arithmetic = null;
     this.halted = false;
     this.steps = 0;
-    this.written = new Set(); // words written by the last step or run
-    this.history = [];
+    this.written = NOTHING; // words written by the last step or run
+    this.history = new Ring(HISTORY);
+    this.checked = new Array(program.code.length).fill(false);
   }
 
   // The element that executes next, or undefined past the end.
@@ -65,81 +123,80 @@ export class Machine {
     return this.program.code[this.pc];
   }
 
+  // Whether a step can be undone.
+  get canUndo() {
+    return this.history.length > 0;
+  }
+
+  // Throws unless the instruction at `pc` names what its form asks for at each
+  // place: a register, a word of memory, a label. Each instruction is checked
+  // once, the first time it runs.
+  check(ins) {
+    const { op, args } = ins;
+    const form = has(FORMS, op) ? FORMS[op] : null;
+    if (form === null || form.length !== args.length) {
+      throw new MachineError(`cannot execute "${[op, args.join(", ")].join(" ").trim()}"`);
+    }
+    form.forEach((kind, i) => {
+      const name = args[i];
+      if (kind === "register" && !has(REGISTER, name)) throw new MachineError(`${op}: ${name} is not a register`);
+      if (kind === "word" && !this.memory.has(name)) throw new MachineError(`${op}: unknown word ${name}`);
+      if (kind === "label" && !this.program.labels.has(name)) throw new MachineError(`${op}: unknown label ${name}`);
+    });
+    this.checked[this.pc] = true;
+  }
+
   // Executes one instruction; returns false once halted.
   step() {
     if (this.halted) return false;
     const ins = this.current;
     if (!ins) throw new MachineError("ran off the end of the program");
-    const undo = { pc: this.pc, reg: [...this.reg], compare: this.compare, word: null, old: 0 };
-    const { op, args: a } = ins;
-    const r = (name) => {
-      const i = REGISTER[name];
-      if (i === undefined) throw new MachineError(`${op}: ${name} is not a register`);
-      return i;
-    };
-    const word = (name) => {
-      if (!this.memory.has(name)) throw new MachineError(`${op}: unknown word ${name}`);
-      return name;
-    };
-    const jump = (label) => {
-      const target = this.program.labels.get(label);
-      if (target === undefined) throw new MachineError(`${op}: unknown label ${label}`);
-      next = target;
-    };
-    const arity = (n) => {
-      if (a.length !== n) throw new MachineError(`cannot execute "${op} ${a.join(", ")}"`);
-    };
+    if (!this.checked[this.pc]) this.check(ins);
+    const a = ins.args;
+    const undo = { pc: this.pc, reg: [this.reg[0], this.reg[1]], compare: this.compare, arithmetic: this.arithmetic, word: null, old: 0 };
     let next = this.pc + 1;
-    switch (op) {
+    this.arithmetic = null;
+    switch (ins.op) {
       case "halt":
-        arity(0);
         this.halted = true;
         break;
       case "load":
-        arity(2);
-        this.reg[r(a[1])] = this.memory.get(word(a[0]));
+        this.reg[REGISTER[a[1]]] = this.memory.get(a[0]);
         break;
       case "store":
-        arity(2);
-        undo.word = word(a[1]);
+        undo.word = a[1];
         undo.old = this.memory.get(a[1]);
-        this.memory.set(a[1], this.reg[r(a[0])]);
+        this.memory.set(a[1], this.reg[REGISTER[a[0]]]);
         break;
       case "add":
       case "sub": {
-        arity(3);
-        const x = this.reg[r(a[0])];
-        const y = this.reg[r(a[1])];
-        this.reg[r(a[2])] = wrap(op === "add" ? x + y : x - y);
+        const x = this.reg[REGISTER[a[0]]];
+        const y = this.reg[REGISTER[a[1]]];
+        this.reg[REGISTER[a[2]]] = wrap(ins.op === "add" ? x + y : x - y);
+        this.arithmetic = { op: ins.op, x, y, into: a[2] };
         break;
       }
       case "clear":
-        arity(1);
-        this.reg[r(a[0])] = 0;
+        this.reg[REGISTER[a[0]]] = 0;
         break;
       case "cmp": {
-        arity(2);
-        const x = this.reg[r(a[0])];
-        const y = this.reg[r(a[1])];
-        this.compare = { greater: x > y, notEqual: x !== y };
+        const x = this.reg[REGISTER[a[0]]];
+        const y = this.reg[REGISTER[a[1]]];
+        this.compare = { a: a[0], b: a[1], x, y, greater: x > y, notEqual: x !== y };
         break;
       }
       case "bgt":
       case "bne":
       case "jump":
-        arity(1);
-        if (op === "jump" || (this.compare && (op === "bgt" ? this.compare.greater : this.compare.notEqual))) {
-          jump(a[0]);
+        if (ins.op === "jump" || (this.compare && (ins.op === "bgt" ? this.compare.greater : this.compare.notEqual))) {
+          next = this.program.labels.get(a[0]);
         }
         break;
-      default:
-        throw new MachineError(`cannot execute "${[op, a.join(", ")].join(" ").trim()}"`);
     }
     this.pc = next;
     this.steps++;
     this.history.push(undo);
-    if (this.history.length > HISTORY) this.history.splice(0, this.history.length - HISTORY);
-    this.written = new Set(undo.word === null ? [] : [undo.word]);
+    this.written = undo.word === null ? NOTHING : new Set([undo.word]);
     return !this.halted;
   }
 
@@ -162,11 +219,12 @@ export class Machine {
     this.pc = undo.pc;
     this.reg = undo.reg;
     this.compare = undo.compare;
+    this.arithmetic = undo.arithmetic;
     if (undo.word !== null) this.memory.set(undo.word, undo.old);
     this.halted = false;
     this.steps--;
-    const prev = this.history[this.history.length - 1];
-    this.written = new Set(prev && prev.word !== null ? [prev.word] : []);
+    const prev = this.history.last();
+    this.written = prev && prev.word !== null ? new Set([prev.word]) : NOTHING;
     return true;
   }
 }

@@ -1,0 +1,198 @@
+// Exercises: case files read with the grader's messages; an exercise made in
+// the author's dialog, opened by a learner, failed, mended and passed in
+// headless Chromium; the page's verdicts against `quern --test`'s.
+import assert from "node:assert/strict";
+import { spawnSync } from "node:child_process";
+import { mkdtempSync, rmSync, writeFileSync } from "node:fs";
+import os from "node:os";
+import path from "node:path";
+import { after, before, test } from "node:test";
+import { chromium } from "playwright-core";
+import { parseCases, problemText } from "../../web/src/cases.js";
+import { exerciseLink } from "../../web/src/exercise-link.js";
+import { BUILD_DIR, startServer } from "./server.mjs";
+
+const CHROMIUM = process.env.CHROMIUM || "/usr/bin/chromium";
+const QUERN = path.join(BUILD_DIR, "quern");
+
+let server;
+let browser;
+let context;
+let dir;
+const problems = [];
+
+before(async () => {
+  dir = mkdtempSync(path.join(os.tmpdir(), "quern-exercise-"));
+  server = await startServer();
+  browser = await chromium.launch({ executablePath: CHROMIUM, args: ["--no-sandbox", "--disable-gpu"] });
+  context = await browser.newContext({ viewport: { width: 1280, height: 720 } });
+  await context.grantPermissions(["clipboard-read", "clipboard-write"], { origin: server.base });
+  context.on("page", (p) => {
+    p.on("console", (msg) => msg.type() === "error" && problems.push(`console: ${msg.text()}`));
+    p.on("pageerror", (err) => problems.push(`page error: ${err.message}`));
+  });
+});
+
+after(async () => {
+  await browser?.close();
+  await server?.stop();
+  if (dir) rmSync(dir, { recursive: true, force: true });
+});
+
+test("case files: each malformed line is named with its number and what is wrong, as quern --test names it", () => {
+  const table = [
+    ["3 4", "line 1: expected INPUTS -> RESULT"],
+    ["1 -> 2 -> 3", 'line 1: more than one "->"'],
+    ["3 4 ->  # no result", 'line 1: missing the result after "->"'],
+    ["3 4 -> 7 8", 'line 1: one result expected after "->"'],
+    ["3 -> 128", 'line 1: "128" is not a number in -128..127'],
+    ["3 -> +1", 'line 1: "+1" is not a number in -128..127'],
+    ["a=1 2 -> 3", "line 1: inputs mix NAME=VALUE pairs and plain values"],
+    ["=3 -> 3", 'line 1: "=3" is not a NAME=VALUE pair'],
+    ["a=-129 -> 0", 'line 1: "-129" is not a number in -128..127'],
+    ["a=b=1 -> 0", 'line 1: "b=1" is not a number in -128..127'],
+    ["1 x -> 0", 'line 1: "x" is not a number in -128..127'],
+    ["a=1 a=2 -> 0", 'line 1: "a" is given twice'],
+    ["# only a comment\n\n \t ", "no cases"],
+    ["\n  # a note\n1 2 -> 3 # a case\n\t3 -> x\n", 'line 4: "x" is not a number in -128..127'],
+  ];
+  // The page's message, and the command line grader's for the same file.
+  for (const [text, message] of table) {
+    assert.deepEqual(parseCases(text).problems.map(problemText), [message], JSON.stringify(text));
+    writeFileSync(path.join(dir, "cases"), text);
+    const cli = spawnSync(QUERN, ["--test", "cases", "/dev/null"], { cwd: dir, encoding: "utf8" });
+    const where = /^line \d+: /.test(message) ? message.replace(/^line (\d+): /, "cases:$1: ") : `cases: ${message}`;
+    assert.equal(cli.stderr, `quern: ${where}\n`, JSON.stringify(text));
+  }
+});
+
+const cases = (page) => page.getByRole("list", { name: "Cases" }).getByRole("listitem");
+
+test("an author makes an exercise link; a learner opens it, fails its cases, mends the code and passes", async () => {
+  const author = await context.newPage();
+  await author.goto(server.base + "/");
+  const start = "int add(int a, int b) {\n  return 0;\n}\n";
+  await author.evaluate((s) => window.quernPlayground.setSource(s), start);
+  await author.getByRole("button", { name: "Make an exercise" }).click();
+  const dialog = author.getByRole("dialog", { name: "Make an exercise" });
+  await dialog.getByLabel("Title").fill("Add two numbers");
+  const task = "Return a + b.\n\nThe sum wraps <b>around</b>:\n100 + 28 is -128.";
+  await dialog.getByLabel("Task").fill(task);
+  // A slip on line 2 is named as it is typed; the link waits for the mend.
+  const box = dialog.getByLabel(/^Cases/);
+  await box.fill("3 4 -> 7\n-5 2 -> -3 3\n100 28 -> -128\n");
+  await dialog.getByText('line 2: one result expected after "->"').waitFor();
+  assert.equal(await dialog.getByRole("button", { name: "Copy exercise link" }).isDisabled(), true);
+  const right = "3 4 -> 7\n-5 2 -> -3\nb=28 a=100 -> -128  # by name\n";
+  await box.fill(right);
+  await dialog.getByText("3 cases").waitFor();
+  await dialog.getByRole("button", { name: "Copy exercise link" }).click();
+  const field = dialog.getByLabel("Exercise link");
+  await field.waitFor();
+  const link = await field.inputValue();
+  assert.equal(await author.evaluate(() => navigator.clipboard.readText()), link);
+  const payload = JSON.parse(Buffer.from(link.split("#exercise=")[1], "base64url").toString("utf8"));
+  assert.deepEqual(payload, { title: "Add two numbers", task, source: start, cases: right });
+  await author.close();
+
+  const page = await context.newPage();
+  await page.goto(link);
+  await page.getByRole("heading", { name: "Add two numbers" }).waitFor();
+  // The task as text in its two paragraphs, its markup shown, not obeyed.
+  const shown = page.getByRole("region", { name: "Add two numbers" }).locator(".exercise-text p");
+  assert.deepEqual(await shown.allTextContents(), task.split("\n\n"));
+  await page.getByText("0 of 3 cases pass.").waitFor();
+  const failed = [7, -3, -128].map((r) => `failed: expected ${r}, got 0 (after 3 steps)`);
+  assert.deepEqual(await cases(page).locator(".verdict").allTextContents(), failed);
+
+  // The learner types the sum in place of the 0.
+  await page.locator("#editor .cm-line", { hasText: "return 0;" }).click();
+  await page.keyboard.press("End");
+  await page.keyboard.press("ArrowLeft");
+  await page.keyboard.press("Backspace");
+  await page.keyboard.type("a + b");
+  await page.getByText("All 3 cases pass.").waitFor();
+  assert.deepEqual(await cases(page).locator(".verdict").allTextContents(), Array(3).fill("passed in 5 steps"));
+
+  // A case loads its inputs into the machine, ready to step.
+  await cases(page).nth(2).getByRole("button").click();
+  const param = (name) => page.getByRole("form", { name: "Parameters" }).getByLabel(`${name} =`).inputValue();
+  assert.deepEqual([await param("a"), await param("b")], ["100", "28"]);
+  await page.getByRole("button", { name: "Run" }).click();
+  await page.getByText("halted after 5 steps: _RES = -128").waitFor();
+
+  // A reload keeps the learner's work; a damaged link says so.
+  await page.reload();
+  await page.getByText("All 3 cases pass.").waitFor();
+  const kept = await page.evaluate(() => window.quernPlayground.sourceText());
+  assert.equal(kept, start.replace("return 0", "return a + b"));
+  await page.goto(server.base + "/#exercise=eyJ0aXRsZSI6");
+  await page.getByText("This exercise link is damaged: it does not hold a JSON object.", { exact: false }).waitFor();
+  await page.close();
+});
+
+// A small deterministic generator (an LCG), so that a failure can be replayed.
+const random = (seed) => () => ((seed = (Math.imul(seed, 1103515245) + 12345) >>> 0) >>> 8) / 2 ** 24;
+
+// Functions of 0 to 3 parameters (one not ASCII): sums that wrap, a loop without halt when
+// the first parameter is over 60, and one that does not compile. Cases in
+// plain and named form, some right (as `quern --run` says), some wrong, some
+// that do not fit.
+function generated(k, rnd, dir) {
+  const params = [[], ["a"], ["x", "y"], ["p", "q", "r"], ["é", "b"]][k % 5];
+  const pick = (xs) => xs[Math.floor(rnd() * xs.length)];
+  const value = () => Math.floor(rnd() * 256) - 128;
+  const expr = () => `${pick([...params, "9"])} ${pick(["+", "-"])} ${pick([...params, "120", "s"])}`;
+  const loop = params.length ? `  if (${params[0]} > 60) {\n    while (s == s) {\n      s = s + 1;\n    }\n  }\n` : "";
+  const head = `int f(${params.map((p) => `int ${p}`).join(", ")}) {\n  int s = 5${k === 5 ? "" : ";"}\n`;
+  const source = `${head}${loop}  s = ${expr()};\n  return s - ${expr()};\n}\n`;
+  const file = path.join(dir, `f${k}.c`);
+  writeFileSync(file, source);
+  const cases = [];
+  for (let i = 0; i < 4; i++) {
+    const inputs = params.map((p) => [p, value()]);
+    const run = spawnSync(QUERN, ["--run", file, ...inputs.map(([p, v]) => `${p}=${v}`)], { encoding: "utf8" });
+    const got = run.status === 0 ? Number(/^_RES = (-?\d+)/.exec(run.stdout)[1]) : value();
+    const left = i === 3 ? inputs.slice(1).map(([p, v]) => `${p}=${v}`) : inputs.map(([, v]) => v);
+    cases.push(`${left.join(" ")} -> ${rnd() < 0.7 ? got : value()}`);
+  }
+  cases.push(`${[...params.map(value), 1].join(" ")} -> 0`, "z=1 -> 0");
+  writeFileSync(file + ".cases", cases.join("\n"));
+  return { file, source, cases: cases.join("\n") };
+}
+
+// Each verdict of `quern --test`'s TAP as the page words it: [case, verdict].
+function tapVerdicts(tap) {
+  const entries = tap.matchAll(/^(not ok|ok) \d+ - .*?: (.*)\n(?:  ---\n((?:  .*\n)*?)  \.\.\.\n)?/gm);
+  return [...entries].map(([, verdict, text, yaml = ""]) => {
+    const pairs = [...yaml.matchAll(/^ {2}([\w-]+): (.*)$/gm)];
+    const y = Object.fromEntries(pairs.map(([, k, v]) => [k, v.startsWith('"') ? JSON.parse(v) : v]));
+    const why = {
+      "does not compile": `does not compile: ${y.finding}`,
+      "inputs do not fit the function": `the inputs do not fit the function: ${y.reason}`,
+      "no halt within the step limit": `no halt within the step limit of ${(+y["max-steps"]).toLocaleString("en")} steps`,
+      "result differs": `expected ${y.expected}, got ${y.got} (after ${y.steps} steps)`,
+    }[y.message];
+    return [text, verdict === "ok" ? "passed" : `failed: ${why}`];
+  });
+}
+
+test("on generated programs the page's verdicts and reasons are quern --test's", async () => {
+  const page = await context.newPage();
+  try {
+    for (let k = 0; k < 6; k++) {
+      const { file, source, cases: text } = generated(k, random(k + 1), dir);
+      const expected = tapVerdicts(spawnSync(QUERN, ["--test", file + ".cases", file], { encoding: "utf8" }).stdout);
+      await page.goto("about:blank");
+      await page.goto(exerciseLink(new URL(server.base + "/"), { title: `f${k}`, task: "", source, cases: text }));
+      await page.getByText(/cases pass\.$/).waitFor();
+      const verdicts = await cases(page).evaluateAll((items) =>
+        items.map((li) => [li.firstChild.textContent, li.lastChild.textContent.replace(/^passed.*/, "passed")]),
+      );
+      assert.deepEqual(verdicts, expected, `${source}\n${text}`);
+    }
+  } finally {
+    await page.close();
+  }
+  assert.deepEqual(problems, []);
+});

@@ -1,0 +1,94 @@
+// The page's hints and help texts against the real compiler: each common
+// mistake gets its own hint for the first finding that `quern --explain`
+// reports, every instruction and operand of compiled listings has help that
+// agrees with the machine's reading of the listing, and the 8-bit helpers
+// hold at the edges of the range.
+import assert from "node:assert/strict";
+import { spawnSync } from "node:child_process";
+import path from "node:path";
+import { test } from "node:test";
+import { EXAMPLES } from "../../web/src/examples.js";
+import { instructionHelp, operandHelp, valueForms, wrapped } from "../../web/src/help.js";
+import { hintFor } from "../../web/src/hints.js";
+import { load } from "../../web/src/machine.js";
+import { BUILD_DIR } from "./server.mjs";
+
+// The /explain object; quern exits with 1 when the source has findings.
+const explain = (source) =>
+  JSON.parse(spawnSync(path.join(BUILD_DIR, "quern"), ["--explain", "-"], { input: source }).stdout);
+const fn = (body) => `int f(int a, int b) {\n  ${body}\n}\n`;
+
+test("a common mistake gets its hint", () => {
+  const cases = [
+    [fn("int s = a + b;\n  return s;"), /declare `int s = 0;` and assign `s = a \+ b;`/],
+    [fn("return a * 2;"), /no `\*`/],
+    [fn("return a / 2;"), /no `\/`/],
+    [fn("return a - (b + 1);"), /no parentheses/],
+    [fn("return g(a);"), /no calls/],
+    [fn("// sum\n  return a;"), /Comments are not/],
+    [fn("return a; /* sum */"), /Comments are not/],
+    [fn("a = a + 1\n  return a;"), /`;` right after `1`/],
+    [fn("return c;"), /`c` is not declared/],
+    [fn("int a = 1;"), /already declared on line 1/],
+    [fn("a = 1;\n  int s = 2;"), /Declarations come first/],
+    [fn("return 200;"), /0 to 127/],
+    ["f(int a) {\n  return a;\n}\n", /result type/],
+    [fn("a++;"), /no `\+\+`: write `a = a \+ 1;`/],
+    [fn("if (a = 0) { b = 1; }"), /Compare with `==`/],
+    [fn("if (a > 0) { b = 1; } else if (a < 0) { b = 2; }"), /`else` takes a block/],
+    ["void f() {\n  return 1;\n}\n", /`void` function has no result/],
+    [fn("int _RES = 1;"), /choose another name/],
+  ];
+  for (const [source, phrase] of cases) {
+    const [first] = explain(source).diagnostics;
+    assert.ok(first, `no finding for ${JSON.stringify(source)}`);
+    assert.match(String(hintFor(first, source)), phrase, JSON.stringify(source));
+  }
+});
+
+test("every instruction and operand of a listing has help, by its place", () => {
+  const sources = [
+    ...EXAMPLES.map((e) => e.source),
+    // A spill, and words named like registers and mnemonics.
+    "int f(int r0, int load) {\n  int x = 1;\n  x = -r0 + load - x;\n  if (x != 0) { return r0; }\n  return -load;\n}\n",
+  ];
+  const compiled = sources.map(explain).filter((answer) => answer.ok);
+  assert.ok(compiled.length >= 4, "the examples and the program above compile");
+  for (const answer of compiled) {
+    const lines = answer.lines.map((l) => l.text);
+    const { code, words, labels } = load(lines);
+    for (const { op, args } of code) {
+      assert.ok(instructionHelp(op), `no help for ${op}`);
+      args.forEach((arg, i) => {
+        // r0 and r1 may be words too; then only the place tells.
+        const register = /^r[01]$/.test(arg) && !((op === "load" && i === 0) || (op === "store" && i === 1));
+        const kind = register ? /^register / : words.has(arg) ? /^(?!register|label)/ : /^label _\d+_\w+: /;
+        assert.match(String(operandHelp(op, i, arg)), kind, `${op} ${args.join(", ")}: operand ${i}`);
+      });
+    }
+  }
+});
+
+test("8-bit values at the edges", () => {
+  for (const [v, forms] of [
+    [-128, "-128 = 0b10000000 = 0x80"],
+    [127, "127 = 0b01111111 = 0x7F"],
+    [0, "0 = 0b00000000 = 0x00"],
+    [-1, "-1 = 0b11111111 = 0xFF"],
+    [-46, "-46 = 0b11010010 = 0xD2"],
+  ]) {
+    assert.equal(valueForms(v), forms);
+  }
+  for (const [op, a, b, expected] of [
+    ["add", 127, 1, true],
+    ["sub", -128, 1, true],
+    ["add", -128, -1, true],
+    ["sub", 0, -128, true],
+    ["add", 127, 0, false],
+    ["add", -64, -64, false],
+    ["sub", -1, -128, false],
+    ["sub", 127, -1, true],
+  ]) {
+    assert.equal(wrapped(op, a, b), expected, `${op} ${a}, ${b}`);
+  }
+});

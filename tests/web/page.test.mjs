@@ -1,0 +1,109 @@
+// The playground as a learner meets it: links that follow the edits, one
+// compile per loaded source, a finding marked where the report puts it with
+// its hint, and jumps that lead to their labels. Every check waits for the
+// state it asserts.
+import assert from "node:assert/strict";
+import { after, before, test } from "node:test";
+import { chromium } from "playwright-core";
+import { startServer } from "./server.mjs";
+
+// The summing loop, one statement a line.
+const SUM_SOURCE = "int f(int n) {\n  int s = 0;\n  while (n > 0) {\n    s = s + n;\n    n = n - 1;\n  }\n  return s;\n}\n";
+
+let server;
+let browser;
+let page; // one context throughout: its storage keeps the draft across reloads
+const problems = [];
+
+before(async () => {
+  server = await startServer();
+  browser = await chromium.launch({ executablePath: process.env.CHROMIUM || "/usr/bin/chromium", args: ["--no-sandbox"] });
+  page = await browser.newPage({ viewport: { width: 1280, height: 720 } });
+  page.on("console", (msg) => msg.type() === "error" && problems.push(msg.text()));
+  page.on("pageerror", (err) => problems.push(err.message));
+});
+
+after(async () => {
+  await browser?.close();
+  await server?.stop();
+});
+
+const link = (source) => `${server.base}/#source=${Buffer.from(source, "utf8").toString("base64url")}`;
+const sourceBox = () => page.getByRole("textbox", { name: "Source of one function" });
+const asmLine = (text) => page.getByRole("textbox", { name: "Assembly" }).locator(".cm-line", { hasText: text });
+// A compile that succeeded and is shown (the status names the state).
+const compiled = () => page.locator('#status[data-state="ok"]').waitFor();
+// Opens a share link in a freshly loaded page, compiled.
+async function open(source) {
+  await page.goto("about:blank");
+  await page.goto(link(source));
+  await compiled();
+}
+
+test("a reload after editing a shared link keeps the edit; a damaged link says so", async () => {
+  await open(SUM_SOURCE);
+  await sourceBox().locator(".cm-line", { hasText: "return s;" }).click();
+  await page.keyboard.press("End");
+  await page.keyboard.press("ArrowLeft");
+  await page.keyboard.type(" + 1");
+  const edited = SUM_SOURCE.replace("return s;", "return s + 1;");
+  await page.waitForURL(link(edited));
+  await page.reload();
+  await sourceBox().getByText("return s + 1;").waitFor();
+  await compiled();
+
+  await page.goto(`${server.base}/#source=not*base64`);
+  await page.getByText("the link is damaged").waitFor();
+  await sourceBox().getByText("return s + 1;").waitFor(); // the draft stays
+});
+
+test("loading a link or an example compiles once", async () => {
+  const mine = SUM_SOURCE.replace("return s;", "return s + 2;");
+  await open(mine);
+  assert.equal(await page.evaluate(() => window.quernPlayground.compilesSent()), 1);
+  await page.getByLabel("Load an example program").selectOption({ label: "If / else" });
+  await asmLine("load a, r0").first().waitFor();
+  await compiled();
+  assert.equal(await page.evaluate(() => window.quernPlayground.compilesSent()), 2);
+  // The example replaced the learner's own code: it can be put back.
+  await page.getByRole("button", { name: "Put my code back" }).click();
+  await sourceBox().getByText("return s + 2;").waitFor();
+});
+
+test("a missing ; is marked where the report puts it, with its hint; the last assembly and machine stay", async () => {
+  await open(SUM_SOURCE);
+  await page.getByRole("button", { name: "Step", exact: true }).click();
+  await page.locator("#machine-status", { hasText: "1 step" }).waitFor();
+  const source = "int f(int n) {\n  int s = 0;\n  s = s + n\n  return s;\n}\n";
+  await page.goto(link(source)); // the same page: the address's source changes
+  const problem = page.getByRole("list", { name: "Problems" }).getByRole("listitem");
+  await problem.filter({ hasText: "3:12" }).waitFor();
+  // The point at 3:12 is the end of line 3; nothing on line 4 is underlined.
+  await sourceBox().locator(".cm-line", { hasText: "s = s + n" }).locator(".cm-lintPoint").waitFor({ state: "attached" });
+  assert.equal(await page.locator("#editor .cm-lintRange-error").count(), 0);
+  assert.match(await problem.locator(".hint").textContent(), /; right after n/);
+  await page.getByText("Stale: this is the assembly of the last source").waitFor();
+  assert.equal(await asmLine("store r0, _RES").count(), 1);
+  assert.equal(await page.locator("#machine-status").textContent(), "1 step");
+});
+
+test("a jump's target leads to its label, and a label marks the jumps to it", async () => {
+  await open(SUM_SOURCE);
+  // The one jump marked; the marks of a label change in one step.
+  const marked = async (jump) => {
+    await page.locator("#assembly .cm-line.jumps-here", { hasText: jump }).waitFor();
+    assert.equal(await page.locator("#assembly .cm-line.jumps-here").count(), 1);
+  };
+  await asmLine("jump _2_ew").locator(".jump-target").click(); // the cursor goes to "_2_ew:", which marks its jump
+  await marked("jump _2_ew");
+  await asmLine("_1_w:").hover();
+  await marked("jump _1_w");
+  await page.mouse.move(0, 0);
+  await asmLine("bgt _3_iw").click({ position: { x: 4, y: 4 } }); // the start of the line
+  await page.keyboard.press("Enter");
+  await marked("bgt _3_iw");
+});
+
+test("the page logged no error (a policy violation included)", () => {
+  assert.deepEqual(problems, []);
+});

@@ -1,0 +1,73 @@
+// quern.mjs under Node, imported by its path from the built site, against
+// `quern --explain`: the same object for generated programs, their cuts and
+// mutations (syntax and validation errors), invalid UTF-8, and the largest
+// body of every extreme shape, on which the module's stack must also keep
+// half its room.
+import assert from "node:assert/strict";
+import { execFileSync, spawnSync } from "node:child_process";
+import path from "node:path";
+import { test } from "node:test";
+import { COMPILE_CASES } from "./cases.mjs";
+import { program, random } from "./generate.mjs";
+import { BUILD_DIR } from "./server.mjs";
+
+const SITE = path.resolve(process.env.QUERN_SITE || path.join(BUILD_DIR, "site"));
+const QUERN = path.join(BUILD_DIR, "quern");
+const SHAPE = path.join(BUILD_DIR, "print_shape");
+const { loadCompiler } = await import(path.join(SITE, "quern.mjs"));
+const compiler = await loadCompiler();
+
+function expected(bytes) {
+  const r = spawnSync(QUERN, ["--explain", "-"], { input: bytes, maxBuffer: 1 << 28 });
+  assert.ok(r.status === 0 || r.status === 1, `quern --explain: ${r.stderr}`);
+  return JSON.parse(r.stdout);
+}
+
+// Bodies the project never wrote down: programs, each cut short at a random
+// byte (mostly syntax errors), with a declaration dropped (reads and writes
+// of an undeclared name), and with a byte that cannot occur in UTF-8 or a
+// character cut in half.
+function* bodies() {
+  const rnd = random(20);
+  for (const c of COMPILE_CASES) yield Buffer.from(c.source);
+  for (let i = 0; i < 40; i++) {
+    const source = Buffer.from(program(rnd).replace("int y = 0;", i % 2 ? "" : "int y = 0;") + "é");
+    yield source;
+    yield source.subarray(0, Math.floor(rnd() * source.length));
+    const at = Math.floor(rnd() * source.length);
+    yield Buffer.concat([source.subarray(0, at), Buffer.from([0xff]), source.subarray(at)]);
+    yield source.subarray(0, source.length - 1);
+  }
+}
+
+test("explain gives quern --explain's object for generated bodies, as bytes and as text", () => {
+  const kinds = new Set();
+  for (const bytes of bodies()) {
+    const want = expected(bytes);
+    const first = want.diagnostics[0];
+    kinds.add(want.ok ? "ok" : first.causes ? "syntax" : first.line === null ? "unspecified" : "validation");
+    assert.deepEqual(compiler.explain(new Uint8Array(bytes)), want, bytes.toString());
+    const text = bytes.toString("utf8");
+    if (Buffer.from(text).equals(bytes)) assert.deepEqual(compiler.explain(text), want);
+  }
+  // Every outcome was met: compiled, syntax, validation and UTF-8 failures.
+  assert.deepEqual([...kinds].sort(), ["ok", "syntax", "unspecified", "validation"]);
+});
+
+test("the largest body of every shape: the same object, within half the module's stack", () => {
+  const names = execFileSync(SHAPE, { encoding: "utf8" }).trim().split("\n");
+  assert.ok(names.length >= 8, names.join());
+  for (const name of names) {
+    const bytes = execFileSync(SHAPE, [name], { maxBuffer: 1 << 20 });
+    assert.ok(bytes.length > 65500 && bytes.length <= 65535, `${name}: ${bytes.length} bytes`);
+    assert.deepEqual(compiler.explain(bytes), expected(bytes), name);
+    const { reached, size } = compiler.stackUse(bytes);
+    assert.ok(reached > 0 && reached <= size / 2, `${name}: ${reached} of ${size} stack bytes`);
+  }
+});
+
+test("a body over 65535 bytes gets /explain's refusal", () => {
+  const body = "int f() { return 1; }".padEnd(65536);
+  assert.deepEqual(compiler.explain(body), { error: "Content-Length too large" });
+  assert.deepEqual(compiler.explain(new TextEncoder().encode(body.slice(0, 65535))).ok, true);
+});

@@ -1,0 +1,124 @@
+// The quern compiler as an ES module, for browsers and Node 18 or later.
+//
+//   import { loadCompiler } from "./quern.mjs";
+//   const compiler = await loadCompiler();
+//   compiler.explain("int f() { return 1; }");  // the object POST /explain answers
+//
+// The compiler is quern.wasm, found beside this file unless loadCompiler is
+// given where it is (a URL or its path, its bytes, or a compiled
+// WebAssembly.Module). explain(source) takes a string or a Uint8Array of
+// UTF-8 bytes and returns what POST /explain answers for that body, parsed:
+// {ok, answer, diagnostics, lines, unoptimised}, or {error} for a body over
+// 65535 bytes. The module answers with the very bytes of the explain
+// program, so the objects are the same field for field.
+//
+// An internal failure of the compiler (which the service answers with a
+// 500) throws an Error with its message; the compiler stays usable.
+
+const encoder = new TextEncoder();
+
+// The module's bytes as a compiled WebAssembly.Module.
+async function compileModule(where) {
+  if (where instanceof WebAssembly.Module) return where;
+  if (where instanceof ArrayBuffer || ArrayBuffer.isView(where)) return WebAssembly.compile(where);
+  const inPage = typeof document === "object";
+  const isPath = typeof where === "string" && !inPage && !/^[a-z][a-z0-9+.-]*:/i.test(where);
+  const url = isPath ? null : new URL(where, inPage ? document.baseURI : undefined);
+  if (isPath || url.protocol === "file:") {
+    const { readFile } = await import("node:fs/promises");
+    return WebAssembly.compile(await readFile(url ?? where));
+  }
+  const response = await fetch(url);
+  if (!response.ok) throw new Error(`cannot load ${url}: ${response.status} ${response.statusText}`);
+  // Compiling while the bytes arrive needs the wasm media type; a server
+  // that labels the file otherwise still gets it compiled, from the bytes.
+  if (
+    typeof WebAssembly.compileStreaming === "function" &&
+    response.headers.get("Content-Type") === "application/wasm"
+  ) {
+    return WebAssembly.compileStreaming(response);
+  }
+  return WebAssembly.compile(await response.arrayBuffer());
+}
+
+export async function loadCompiler(wasm = new URL("./quern.wasm", import.meta.url)) {
+  const module = await compileModule(wasm);
+  let memory = null;
+  let stderr = "";
+  const errorText = new TextDecoder();
+  const imports = {
+    env: { emscripten_notify_memory_growth() {} },
+    wasi_snapshot_preview1: {
+      // The module writes only to standard error, and only the message of
+      // an internal failure, just before it ends.
+      fd_write(fd, iovs, count, written) {
+        const view = new DataView(memory.buffer);
+        let total = 0;
+        for (let i = 0; i < count; i++) {
+          const at = view.getUint32(iovs + 8 * i, true);
+          const length = view.getUint32(iovs + 8 * i + 4, true);
+          stderr += errorText.decode(new Uint8Array(memory.buffer, at, length), { stream: true });
+          total += length;
+        }
+        view.setUint32(written, total, true);
+        return 0;
+      },
+      proc_exit(status) {
+        throw new Error(stderr.trim() || `the compiler ended with status ${status}`);
+      },
+    },
+  };
+  const { exports } = await WebAssembly.instantiate(module, imports);
+  memory = exports.memory;
+  exports._initialize();
+  const decoder = new TextDecoder();
+
+  // Runs one request on the bytes of source; returns the answer's body.
+  function request(source) {
+    let bytes;
+    if (typeof source === "string") bytes = encoder.encode(source);
+    else if (source instanceof Uint8Array) bytes = source;
+    else throw new TypeError("explain takes a string or a Uint8Array of UTF-8 bytes");
+    const stack = exports.stackSave();
+    const body = exports.malloc(Math.max(bytes.length, 1));
+    if (body === 0) throw new Error("the compiler is out of memory");
+    new Uint8Array(memory.buffer, body, bytes.length).set(bytes);
+    stderr = "";
+    let at;
+    try {
+      at = exports.quern_explain(body, bytes.length);
+    } catch (error) {
+      // A call that did not return left the stack pointer where it stopped.
+      exports.stackRestore(stack);
+      if (error instanceof WebAssembly.RuntimeError) {
+        throw new Error(`internal failure: the compiler stopped (${error.message})`);
+      }
+      throw error;
+    } finally {
+      exports.free(body);
+    }
+    const text = decoder.decode(new Uint8Array(memory.buffer, at, exports.quern_answer_size()));
+    // The answer's headers end at the first empty line; its body is one
+    // JSON object and a line feed.
+    return text.slice(text.indexOf("\r\n\r\n") + 4);
+  }
+
+  return {
+    explain(source) {
+      return JSON.parse(request(source));
+    },
+    // For the tests: explains source and says how many bytes of the
+    // module's stack that reached, and how large the stack is.
+    stackUse(source) {
+      const end = exports.emscripten_stack_get_end();
+      const top = exports.stackSave();
+      const free = new Uint8Array(memory.buffer, end, top - end);
+      free.fill(0xa5);
+      request(source);
+      const after = new Uint8Array(memory.buffer, end, top - end);
+      let lowest = 0;
+      while (lowest < after.length && after[lowest] === 0xa5) lowest++;
+      return { reached: after.length - lowest, size: exports.emscripten_stack_get_base() - end };
+    },
+  };
+}

@@ -1,0 +1,132 @@
+// The learner's side of an exercise: its title and task above the editor,
+// its cases with a verdict each after every compile, and a draft kept per
+// exercise so that a reload keeps the learner's work. A click on a case puts
+// its inputs into the machine panel, ready to step.
+import { parseCases, problemText } from "./cases.js";
+import { $ } from "./dom.js";
+import { grade } from "./grade.js";
+
+// Plain text in paragraphs (split at blank lines); line breaks inside a
+// paragraph are kept by its style.
+function paragraphs(text) {
+  return text
+    .replace(/\r\n?/g, "\n")
+    .split(/\n[ \t]*\n/)
+    .map((p) => p.replace(/^\n+|\n+$/g, ""))
+    .filter((p) => p.trim() !== "")
+    .map((p) => {
+      const el = document.createElement("p");
+      el.textContent = p;
+      return el;
+    });
+}
+
+function storage(key) {
+  // Storage may be disabled; the draft is a convenience only.
+  const attempt = (f) => {
+    try {
+      return f();
+    } catch {
+      return null;
+    }
+  };
+  return {
+    get: () => attempt(() => localStorage.getItem(key)),
+    set: (text) => attempt(() => localStorage.setItem(key, text)),
+    remove: () => attempt(() => localStorage.removeItem(key)),
+  };
+}
+
+function showBand(title, text) {
+  $("exercise").hidden = false;
+  $("exercise-title").textContent = title;
+  $("exercise-text").replaceChildren(...paragraphs(text));
+}
+
+export function showDamaged(message) {
+  showBand("This exercise cannot be opened", message);
+  $("exercise-restart").hidden = true;
+  $("exercise-summary").textContent = "";
+}
+
+// The list of cases, one button (its text) and one verdict each; or, when
+// the cases cannot be read, their problems. `load` gets a case's inputs.
+function caseList(cases, problems, load) {
+  const list = $("exercise-cases");
+  const rows = cases.map((c) => {
+    const li = document.createElement("li");
+    li.className = "case";
+    const button = document.createElement("button");
+    Object.assign(button, { type: "button", textContent: c.text, disabled: true });
+    button.title = "Load these inputs into the machine";
+    const verdict = document.createElement("span");
+    verdict.className = "verdict";
+    li.append(button, verdict);
+    const row = { li, button, verdict, inputs: null };
+    button.addEventListener("click", () => row.inputs && load(row.inputs));
+    return row;
+  });
+  const unreadable = problems.map((p) => {
+    const li = document.createElement("li");
+    li.className = "case";
+    li.dataset.verdict = "fail";
+    li.textContent = problemText(p);
+    return li;
+  });
+  list.replaceChildren(...(problems.length ? unreadable : rows.map((r) => r.li)));
+  $("exercise-summary").textContent = problems.length
+    ? "The cases of this exercise cannot be read:"
+    : "The cases run after each compile.";
+  return rows;
+}
+
+// `opened` from readExercise(); `editors` and `machinePanel` are the page's.
+// Starts the editor with the learner's draft or the exercise's source (a
+// load, which the page compiles at once). Returns a function that stops keeping the draft
+// (for when the page leaves the exercise).
+export function showExercise({ exercise, key }, { editors, machinePanel }) {
+  showBand(exercise.title.trim() || "Exercise", exercise.task);
+  $("exercise-restart").hidden = false;
+  const { cases, problems } = parseCases(exercise.cases);
+  const rows = caseList(cases, problems, (inputs) => machinePanel.setParameters(inputs));
+
+  // The draft: kept at every compile and when the page is left, so that the
+  // last keystrokes survive a reload too.
+  const draft = storage(key);
+  let keeping = true;
+  const keep = (text = editors.sourceText()) => {
+    if (!keeping) return;
+    if (text === exercise.source) draft.remove();
+    else draft.set(text);
+  };
+  window.addEventListener("pagehide", () => keep());
+  document.addEventListener("visibilitychange", () => document.visibilityState === "hidden" && keep());
+
+  let runs = 0; // bumped by every compile; a run of the cases for an older one stops
+  document.addEventListener("quern:compiled", async ({ detail: { outcome, source } }) => {
+    keep(source);
+    if (problems.length) return;
+    const run = ++runs;
+    $("exercise-summary").textContent = "Running the cases…";
+    const verdicts = await grade(cases, outcome, source, { stale: () => run !== runs });
+    if (verdicts === null) return;
+    verdicts.forEach((v, i) => {
+      const row = rows[i];
+      row.li.dataset.verdict = v.pass ? "pass" : "fail";
+      row.verdict.textContent = v.pass ? v.why : `failed: ${v.why}`;
+      row.inputs = v.inputs;
+      row.button.disabled = v.inputs === null;
+    });
+    const passed = verdicts.filter((v) => v.pass).length;
+    $("exercise-summary").textContent =
+      passed === cases.length ? `All ${cases.length} cases pass.` : `${passed} of ${cases.length} cases pass.`;
+  });
+
+  $("exercise-restart").addEventListener("click", () => {
+    draft.remove();
+    editors.setSource(exercise.source); // a load: compiled at once
+  });
+
+  editors.setSource(draft.get() ?? exercise.source); // a load: compiled at once
+  return () => (keeping = false);
+}
