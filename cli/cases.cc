@@ -119,6 +119,7 @@ std::variant<std::vector<Case>, CaseFileError> parse_cases(std::string_view text
     const std::size_t end = text.find('\n');
     std::string_view content = text.substr(0, end);
     text.remove_prefix(end == std::string_view::npos ? text.size() : end + 1);
+    if (content.ends_with('\r')) content.remove_suffix(1);  // a CR LF line end
     content = trim(content.substr(0, content.find('#')));
     if (content.empty()) continue;
     std::variant<Case, std::string> parsed = parse_line(content);

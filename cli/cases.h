@@ -1,6 +1,6 @@
 // The case file of `quern --test`: one case a line, `INPUTS -> RESULT`.
 //
-// On each line everything from the first '#' on is a comment; blanks
+// Lines end with LF or CR LF. On each line everything from the first '#' on is a comment; blanks
 // (spaces and tabs) around what is left are dropped, and a line left empty
 // is skipped. INPUTS are plain values, taken in the order of the function's
 // parameters, or NAME=VALUE pairs (never both on one line); a function

@@ -55,6 +55,7 @@ test("case files: each malformed line is named with its number and what is wrong
     ["a=1 a=2 -> 0", 'line 1: "a" is given twice'],
     ["# only a comment\n\n \t ", "no cases"],
     ["\n  # a note\n1 2 -> 3 # a case\n\t3 -> x\n", 'line 4: "x" is not a number in -128..127'],
+    ["1 -> 1\r\n2 -> 2 3\r\n", 'line 2: one result expected after "->"'], // CR LF line ends
   ];
   // The page's message, and the command line grader's for the same file.
   for (const [text, message] of table) {

@@ -49,7 +49,8 @@ function readCase(text) {
 export function parseCases(text) {
   const cases = [];
   const problems = [];
-  text.split("\n").forEach((raw, i) => {
+  // Lines end with LF or CR LF, as in the command line grader.
+  text.split(/\r?\n/).forEach((raw, i) => {
     const hash = raw.indexOf("#");
     const line = (hash < 0 ? raw : raw.slice(0, hash)).replace(/^[ \t]+|[ \t]+$/g, "");
     if (line === "") return;
