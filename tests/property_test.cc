@@ -5,7 +5,9 @@
 
 #include <filesystem>
 #include <fstream>
+#include <nlohmann/json.hpp>
 #include <random>
+#include <sstream>
 
 #include "cgi_run.h"
 #include "evaluator.h"
@@ -274,6 +276,64 @@ TEST(Property, RunCommandComputesWhatTheSourceSays) {
   }
   std::filesystem::remove_all(dir);
   EXPECT_GT(compared, 30);
+}
+
+// Grading gives each case the verdict of running it by hand: on generated
+// programs, with results that are right or off by one and a step limit that
+// some loops do not meet, `quern --test` passes a case exactly when
+// `quern --run` of its inputs halts with that result.
+TEST(Property, GradingGivesEachCaseTheVerdictOfRunningIt) {
+  ProgramGenerator generator(29);
+  char dir[] = "/tmp/quern_grade_XXXXXX";
+  ASSERT_NE(mkdtemp(dir), nullptr);
+  const std::string path = std::string(dir) + "/f.c";
+  const std::string cases_path = std::string(dir) + "/cases";
+  const std::string limit = "100";
+  int passes = 0, failures = 0, unhalted = 0;
+  for (int round = 0; round < 25; ++round) {
+    std::ofstream(path) << generator.program();
+    const std::vector<std::string> names = generator.parameter_names();
+    std::string cases;
+    std::vector<bool> verdicts;
+    for (const Memory& in : inputs_for(generator, names)) {
+      testing::CgiRun run;
+      run.program = QUERN_CLI_PATH;
+      run.arguments = {"--run", "--json", "--max-steps", limit, path};
+      std::string inputs;
+      for (const std::string& name : names) {
+        run.arguments.push_back(std::to_string(in.at(name)));
+        inputs += std::to_string(in.at(name)) + " ";
+      }
+      const testing::CgiResult r = testing::run_cgi(run);
+      ASSERT_TRUE(r.exit_status == 0 || r.exit_status == 3) << r.err;
+      const auto json = nlohmann::json::parse(r.out);
+      const bool right = generator.pick(2) == 0;
+      const int result = json["result"].get<int>();
+      cases += inputs + "-> " +
+               std::to_string(right ? result : (result == 127 ? -128 : result + 1)) + "\n";
+      verdicts.push_back(right && json["halted"].get<bool>());
+      unhalted += !json["halted"].get<bool>();
+    }
+    std::ofstream(cases_path) << cases;
+    testing::CgiRun grade;
+    grade.program = QUERN_CLI_PATH;
+    grade.arguments = {"--test", cases_path, "--max-steps", limit, path};
+    const testing::CgiResult graded = testing::run_cgi(grade);
+    std::istringstream tap(graded.out);
+    std::vector<bool> got;
+    for (std::string line; std::getline(tap, line);) {
+      if (line.starts_with("ok ")) got.push_back(true);
+      if (line.starts_with("not ok ")) got.push_back(false);
+    }
+    ASSERT_EQ(got, verdicts) << cases << graded.out;
+    const bool all = std::find(got.begin(), got.end(), false) == got.end();
+    EXPECT_EQ(graded.exit_status, all ? 0 : 1);
+    for (bool v : got) (v ? passes : failures)++;
+  }
+  std::filesystem::remove_all(dir);
+  EXPECT_GT(passes, 10);
+  EXPECT_GT(failures, 10);
+  EXPECT_GT(unhalted, 3);
 }
 
 TEST(Property, CompiledCodeComputesWhatTheSourceSays) {
