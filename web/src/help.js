@@ -2,6 +2,7 @@
 // instruction does, what each operand is, the forms of a value, what the last
 // compare found, and whether an add or sub wrapped around. Pure functions of
 // their arguments; nothing here touches the page.
+import { FORMS } from "./machine.js";
 
 const RANGE = "wrapped into -128..127";
 
@@ -31,19 +32,6 @@ export function instructionHelp(op) {
   }
   return null;
 }
-
-// The form of each instruction: what stands at each operand place.
-const FORMS = {
-  load: ["word", "register"],
-  store: ["register", "word"],
-  add: ["register", "register", "register"],
-  sub: ["register", "register", "register"],
-  clear: ["register"],
-  cmp: ["register", "register"],
-  bgt: ["label"],
-  bne: ["label"],
-  jump: ["label"],
-};
 
 // What a register does at each place.
 const REGISTER_ROLE = {

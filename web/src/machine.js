@@ -80,8 +80,8 @@ export function load(lines) {
   return { code, labels, words };
 }
 
-// The operands that each instruction takes, by place.
-const FORMS = {
+// The operands that each instruction takes, by place: what stands at each.
+export const FORMS = {
   halt: [],
   load: ["word", "register"],
   store: ["register", "word"],
