@@ -263,7 +263,15 @@ describe("limits per compile", () => {
         const accessLog = path.join(server.runDir, "log/access.log");
         const size = (file) => statSync(file, { throwIfNoEntry: false })?.size ?? 0;
         const [errorStart, accessStart] = [size(errorLog), size(accessLog)];
-        const stopped = await compile(server.base, c.body);
+        // The kernel charges CPU time a tick at a time, so now and then a
+        // compile ends before it has been charged a millisecond: such a one
+        // must have been answered exactly, and the body is sent again.
+        const expected = directAnswer(c.body);
+        let stopped = await compile(server.base, c.body);
+        for (let attempt = 1; stopped.status === 200 && attempt < 10; attempt++) {
+          assert.equal(stopped.body, expected);
+          stopped = await compile(server.base, c.body);
+        }
         assert.equal(stopped.status, 500);
         const errors = await waitForLine(errorLog, errorStart, c.log);
         assert.match(errors, c.log);
@@ -271,9 +279,9 @@ describe("limits per compile", () => {
         assert.equal(next.status, 200);
         assert.equal(next.body, SUM_ASM);
         // Both requests in the access log, in the combined format.
-        const access = await waitForLine(accessLog, accessStart, /" 200 \d+ "-" "-"$/m);
+        const access = await waitForLine(accessLog, accessStart, /" 500 \d+ "-" "-"\n[^\n]*" 200 \d+ "-" "-"$/m);
         const combined = /^127\.0\.0\.1 - - \[[^\]]+\] "POST \/compile HTTP\/1\.1" (\d{3}) \d+ "-" "-"$/gm;
-        assert.deepEqual([...access.matchAll(combined)].map((m) => m[1]), ["500", "200"]);
+        assert.deepEqual([...access.matchAll(combined)].map((m) => m[1]).slice(-2), ["500", "200"]);
       });
     });
   }
