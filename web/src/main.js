@@ -299,10 +299,10 @@ function loadDraft() {
 // An exercise link loads its own source and keeps its own draft. Otherwise a
 // draft saved under this very address is newer than the link's source.
 inExercise = startExercises({ editors, machinePanel });
-if (inExercise) {
-  // the exercise has loaded its source
-} else if (draft !== null && carriesSource(location.hash) && storage.get(ADDRESS_KEY) === location.hash) loadDraft();
-else if (!openHash()) loadDraft();
+if (!inExercise) {
+  if (draft !== null && carriesSource(location.hash) && storage.get(ADDRESS_KEY) === location.hash) loadDraft();
+  else if (!openHash()) loadDraft();
+}
 showPane("assembly", "Assembly");
 
 // For tests and the console.
