@@ -1,9 +1,9 @@
-// Help on hover in the listing: what a mnemonic does, what each operand is (by
-// its place in the instruction), a data word's start value, and, once the
-// machine has started, the value a register or word holds now and what the
-// last compare means for a branch.
+// Help in the listing, on hover and at the cursor: what a mnemonic does, what
+// each operand is (by its place in the instruction), a data word's start
+// value, and, once the machine has started, the value a register or word
+// holds now and what the last compare means for a branch.
 import { EditorView, hoverTooltip } from "@codemirror/view";
-import { compareHelp, instructionHelp, operandHelp, valueForms } from "./help.js";
+import { compareHelp, instructionHelp, labelHelp, operandHelp, valueForms } from "./help.js";
 
 const REGISTER = { r0: 0, r1: 1 };
 
@@ -54,42 +54,49 @@ const theme = EditorView.theme({
   ".cm-help": { maxWidth: "26em", padding: "4px 8px", whiteSpace: "pre-line", fontFamily: "var(--sans)", fontSize: "13px" },
 });
 
+// The help at position `pos` of the listing `doc`: { from, to, text } of the
+// piece it is about, or null. `machine` is the running machine or null.
+// Under the mouse (`side` as hoverTooltip gives it) only a piece itself has
+// help. At the cursor (`cursor`) every place has some: between pieces the
+// piece before it, on the indentation the line's mnemonic, on a label the
+// label's role.
+export function helpAt(doc, pos, machine, { side = 0, cursor = false } = {}) {
+  const line = doc.lineAt(pos);
+  const col = pos - line.from;
+  const label = /^([^\s:]+):$/.exec(line.text);
+  if (label) {
+    // A label over a data word names a word of memory; under the mouse, jump
+    // targets are left to the listing's own label help.
+    const next = line.number < doc.lines ? doc.line(line.number + 1).text : "";
+    if (!/^ {4}-?\d+$/.test(next)) return cursor ? { from: line.from, to: line.to, text: labelHelp(label[1]) } : null;
+    let text = operandHelp("load", 0, label[1]);
+    if (machine && machine.memory.has(label[1])) text += `\nnow ${valueForms(machine.memory.get(label[1]))}`;
+    return { from: line.from, to: line.to, text };
+  }
+  const parts = pieces(line.text);
+  const k = cursor
+    ? parts.findLastIndex((p, i) => i === 0 || col >= p.from)
+    : parts.findIndex((p) => col >= p.from && (col < p.to || (col === p.to && side < 0)));
+  if (k < 0) return null;
+  const text = helpFor(parts[0].text, k, parts[k].text, machine);
+  return text ? { from: line.from + parts[k].from, to: line.from + parts[k].to, text } : null;
+}
+
 // `machineNow()` gives the panel's machine, or null before one is ready.
 export function asmHelp(machineNow) {
   return [
     theme,
     hoverTooltip((view, pos, side) => {
-      const line = view.state.doc.lineAt(pos);
-      const col = pos - line.from;
-      let text = null;
-      let from = line.from;
-      let to = line.to;
-      const label = /^([^\s:]+):$/.exec(line.text);
-      if (label) {
-        // A label over a data word names a word of memory; jump targets are
-        // left to the listing's own label help.
-        const next = line.number < view.state.doc.lines ? view.state.doc.line(line.number + 1).text : "";
-        if (!/^ {4}-?\d+$/.test(next)) return null;
-        text = operandHelp("load", 0, label[1]);
-        const m = machineNow();
-        if (m && m.memory.has(label[1])) text += `\nnow ${valueForms(m.memory.get(label[1]))}`;
-      } else {
-        const parts = pieces(line.text);
-        const k = parts.findIndex((p) => col >= p.from && (col < p.to || (col === p.to && side < 0)));
-        if (k < 0) return null;
-        from = line.from + parts[k].from;
-        to = line.from + parts[k].to;
-        text = helpFor(parts[0].text, k, parts[k].text, machineNow());
-      }
-      if (!text) return null;
+      const help = helpAt(view.state.doc, pos, machineNow(), { side });
+      if (!help) return null;
       return {
-        pos: from,
-        end: to,
+        pos: help.from,
+        end: help.to,
         above: true,
         create() {
           const dom = document.createElement("div");
           dom.className = "cm-help";
-          dom.textContent = text;
+          dom.textContent = help.text;
           return { dom };
         },
       };

@@ -69,7 +69,8 @@ function wordHelp(text) {
   return `memory word ${text}: the parameter or variable ${text} of the source`;
 }
 
-function labelHelp(text) {
+// What a label of the listing is: its role, for the labels the compiler makes.
+export function labelHelp(text) {
   const m = /^_\d+_(w|ew|iw|t|ei)$/.exec(text);
   return m ? `label ${text}: ${LABEL_ROLE[m[1]]}` : `label ${text}`;
 }
