@@ -129,7 +129,7 @@ test("stepping by source line, a breakpoint in the source gutter, and run to the
   await statusIs("halted after 34 steps: _RES = 3");
 });
 
-test("help on hover for a mnemonic and a value, and an add that wrapped around", async () => {
+test("help on hover and by the keys for a mnemonic and a value, and an add that wrapped around", async () => {
   await ready({ source: "int f(int a) {\n  return a + 100;\n}\n" }, { a: 100 });
   for (let k = 1; k <= 3; k++) await button("Step").click();
   await statusIs("3 steps · add wrapped around: 100 + 100 = 200 does not fit in 8 bits, so r0 = -56");
@@ -140,6 +140,14 @@ test("help on hover for a mnemonic and a value, and an add that wrapped around",
   await page.screenshot({ path: path.join(SHOT_DIR, "panel-help.png") });
   await page.locator("#r1").hover();
   await page.locator("#tip", { hasText: "100 = 0b01100100 = 0x64" }).waitFor();
+
+  // The same help by the keys, under the listing, once the cursor moves.
+  await page.getByRole("textbox", { name: "Assembly" }).focus();
+  assert.equal(await page.locator("#asm-help").textContent(), "");
+  const down = (await page.locator("#assembly .cm-line").allTextContents()).indexOf("    add r0, r1, r0");
+  await page.keyboard.press("Control+Home");
+  for (const key of [...Array(down).fill("ArrowDown"), "Home"]) await page.keyboard.press(key);
+  await page.getByRole("status").filter({ hasText: /^add a, b, d: d ← a \+ b/ }).waitFor();
 });
 
 test("the page logged no error", () => {

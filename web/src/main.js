@@ -10,6 +10,7 @@ import { explain, pauseAfterEdit } from "./compile.js";
 import { createMachinePanel } from "./machine-panel.js";
 import { breakpoints } from "./breakpoints.js";
 import { asmHelp } from "./asm-help.js";
+import { cursorHelp } from "./asm-cursor-help.js";
 import { wireTips } from "./tips.js";
 import { carriesSource, shareLink, sourceFromHash, wireShareButton } from "./share.js";
 import { EXAMPLES } from "./examples.js";
@@ -33,18 +34,25 @@ let requestSeq = 0;
 let pauseTimer = 0;
 
 // The machine panel reads the breakpoints of both editors and gives the
-// listing's hover help the values of the machine.
+// listing's help, on hover and at the cursor, the values of the machine.
 let machinePanel = null;
 const onChange = () => machinePanel?.breakpointsChanged();
+const machineNow = () => machinePanel?.machine() ?? null;
+const atCursor = cursorHelp($("asm-help"), machineNow);
 const editors = createEditors({
   onEdit: edited,
   onCompile: compile,
   sourceExtensions: [breakpoints({ onChange })],
-  asmExtensions: [breakpoints({ listing: true, onChange }), asmHelp(() => machinePanel?.machine() ?? null)],
+  asmExtensions: [breakpoints({ listing: true, onChange }), asmHelp(machineNow), atCursor.extension],
 });
 const { sourceView, asmView, sourceText, setSource } = editors;
 const tips = wireTips();
-machinePanel = createMachinePanel(editors, { onDraw: tips.refresh });
+machinePanel = createMachinePanel(editors, {
+  onDraw: () => {
+    tips.refresh();
+    atCursor.refresh();
+  },
+});
 
 function showNotice(text) {
   $("notice").textContent = text;
