@@ -5,6 +5,7 @@
 import { parseCases, problemText } from "./cases.js";
 import { $ } from "./dom.js";
 import { grade } from "./grade.js";
+import { storage } from "./storage.js";
 
 // Plain text in paragraphs (split at blank lines); line breaks inside a
 // paragraph are kept by its style.
@@ -19,22 +20,6 @@ function paragraphs(text) {
       el.textContent = p;
       return el;
     });
-}
-
-function storage(key) {
-  // Storage may be disabled; the draft is a convenience only.
-  const attempt = (f) => {
-    try {
-      return f();
-    } catch {
-      return null;
-    }
-  };
-  return {
-    get: () => attempt(() => localStorage.getItem(key)),
-    set: (text) => attempt(() => localStorage.setItem(key, text)),
-    remove: () => attempt(() => localStorage.removeItem(key)),
-  };
 }
 
 function showBand(title, text) {
@@ -92,7 +77,11 @@ export function showExercise({ exercise, key }, { editors, machinePanel }) {
 
   // The draft: kept at every compile and when the page is left, so that the
   // last keystrokes survive a reload too.
-  const draft = storage(key);
+  const draft = {
+    get: () => storage.get(key),
+    set: (text) => storage.set(key, text),
+    remove: () => storage.remove(key),
+  };
   let keeping = true;
   const keep = (text = editors.sourceText()) => {
     if (!keeping) return;

@@ -2,11 +2,12 @@
 // and says of each whether it passed, and if not, why. A case passes when the
 // code halts within the step limit with _RES equal to the case's result
 // (_RES is 0 when the function returns nothing).
+import { fmt } from "./dom.js";
 import { Machine, MachineError, load } from "./machine.js";
 import { declaredNames } from "./machine-panel.js";
+import { runInSlices } from "./runner.js";
 
 export const STEP_LIMIT = 1000000; // as the command line grader's default
-const fmt = (n) => n.toLocaleString("en-US");
 
 // The start values of a case for a function with parameters `params`:
 // { inputs } (every parameter named, those left out at 0) or { why }. The
@@ -38,20 +39,18 @@ function firstFinding(json) {
   return `line ${d.line}, column ${d.column}: ${d.message}${causes}`;
 }
 
-const yieldToPage = () => new Promise((resolve) => setTimeout(resolve));
-
-// Runs one case to its verdict, `slice` steps at a time, letting the page
-// answer between slices. Resolves to null once `stale()` says that a later
-// compile has taken over.
-async function judge(c, program, params, { limit, slice, stale }) {
+// Runs one case to its verdict in slices, as the machine panel runs, letting
+// the page answer between them. Resolves to null once `stale()` says that a
+// later compile has taken over.
+async function judge(c, program, params, { limit, stale }) {
   const { inputs, why } = bindInputs(c, params);
   if (why) return { pass: false, why, inputs: null };
   const m = new Machine(program, inputs);
   try {
-    while (!m.run(Math.min(limit, m.steps + slice)) && m.steps < limit) {
-      await yieldToPage();
-      if (stale()) return null;
-    }
+    // The first slice runs before runInSlices returns, hence `run?.`.
+    let run = null;
+    run = runInSlices(m, { limit, onSlice: () => stale() && run?.stop() });
+    if ((await run.done) === "stopped") return null;
   } catch (err) {
     if (!(err instanceof MachineError)) throw err;
     return { pass: false, why: `the machine stopped: ${err.message}`, inputs };
@@ -67,7 +66,7 @@ async function judge(c, program, params, { limit, slice, stale }) {
 // one verdict per case, { pass, why, inputs }, with `inputs` (name -> value)
 // when the case could be loaded into the machine; or to null when `stale()`
 // turned true on the way.
-export async function grade(cases, outcome, source, { limit = STEP_LIMIT, slice = 50000, stale = () => false } = {}) {
+export async function grade(cases, outcome, source, { limit = STEP_LIMIT, stale = () => false } = {}) {
   const all = (why) => cases.map(() => ({ pass: false, why, inputs: null }));
   if (outcome.kind !== "answer") return all("not run: there is no compile result");
   const { json } = outcome;
@@ -81,7 +80,7 @@ export async function grade(cases, outcome, source, { limit = STEP_LIMIT, slice 
   const { params } = declaredNames(source);
   const verdicts = [];
   for (const c of cases) {
-    const verdict = await judge(c, program, params, { limit, slice, stale });
+    const verdict = await judge(c, program, params, { limit, stale });
     if (verdict === null) return null;
     verdicts.push(verdict);
   }

@@ -16,6 +16,7 @@ import { carriesSource, shareLink, sourceFromHash, wireShareButton } from "./sha
 import { EXAMPLES } from "./examples.js";
 import { $, fmt, setStatus } from "./dom.js";
 import { startExercises } from "./exercise.js";
+import { storage } from "./storage.js";
 
 const MAX_BYTES = 65535; // the service refuses larger bodies
 const DRAFT_KEY = "quern.playground.source";
@@ -67,23 +68,6 @@ function sourceNote(text, action = null) {
   $("source-note-action").onclick = action?.run ?? null;
   $("source-note").hidden = !text;
 }
-
-const storage = {
-  get: (key) => {
-    try {
-      return localStorage.getItem(key);
-    } catch {
-      return null; // storage may be disabled; drafts are a convenience only
-    }
-  },
-  set: (key, value) => {
-    try {
-      localStorage.setItem(key, value);
-    } catch {
-      // as above
-    }
-  },
-};
 
 // The address becomes the share link of the source, so a reload keeps it.
 function followAddress() {
