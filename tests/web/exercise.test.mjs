@@ -8,8 +8,8 @@ import os from "node:os";
 import path from "node:path";
 import { after, before, test } from "node:test";
 import { chromium } from "playwright-core";
-import { parseCases, problemText } from "../../web/src/cases.js";
-import { exerciseLink } from "../../web/src/exercise-link.js";
+import { parseCases, problemText } from "../../web/src/links/cases.js";
+import { exerciseLink } from "../../web/src/links/exercise-link.js";
 import { BUILD_DIR, startServer } from "./server.mjs";
 
 const CHROMIUM = process.env.CHROMIUM || "/usr/bin/chromium";

@@ -7,9 +7,9 @@ import assert from "node:assert/strict";
 import { spawnSync } from "node:child_process";
 import path from "node:path";
 import { test } from "node:test";
-import { EXAMPLES } from "../../web/src/examples.js";
+import { EXAMPLES } from "../../web/src/texts/examples.js";
 import { instructionHelp, operandHelp, valueForms, wrapped } from "../../web/src/help.js";
-import { hintFor } from "../../web/src/hints.js";
+import { hintFor } from "../../web/src/texts/hints.js";
 import { load } from "../../web/src/machine.js";
 import { BUILD_DIR } from "./server.mjs";
 

@@ -4,19 +4,19 @@
 // once whenever a new source is loaded. The address follows the edited
 // source (as a share link), and a failed compile keeps the last good
 // assembly, marked stale, and the machine as it is.
-import { createEditors } from "./editors.js";
-import { showDiagnostics } from "./diagnostics.js";
-import { explain, pauseAfterEdit } from "./compile.js";
-import { createMachinePanel } from "./machine-panel.js";
-import { breakpoints } from "./breakpoints.js";
-import { asmHelp } from "./asm-help.js";
-import { cursorHelp } from "./asm-cursor-help.js";
-import { wireTips } from "./tips.js";
-import { carriesSource, shareLink, sourceFromHash, wireShareButton } from "./share.js";
-import { EXAMPLES } from "./examples.js";
-import { $, fmt, setStatus } from "./dom.js";
-import { startExercises } from "./exercise.js";
-import { storage } from "./storage.js";
+import { createEditors } from "./views/editors.js";
+import { showDiagnostics } from "./views/diagnostics.js";
+import { explain, pauseAfterEdit } from "./compiler/compile.js";
+import { createMachinePanel } from "./machine/controller.js";
+import { breakpoints } from "./machine/breakpoints.js";
+import { asmHelp } from "./views/listing-help.js";
+import { cursorHelp } from "./views/asm-cursor-help.js";
+import { wireTips } from "./views/tips.js";
+import { carriesSource, shareLink, sourceFromHash, wireShareButton } from "./links/share.js";
+import { EXAMPLES } from "./texts/examples.js";
+import { $, fmt, setStatus } from "./views/dom.js";
+import { startExercises } from "./links/exercise.js";
+import { storage } from "./links/storage.js";
 
 const MAX_BYTES = 65535; // the service refuses larger bodies
 const DRAFT_KEY = "quern.playground.source";

@@ -2,11 +2,11 @@
 // cursor, Step back and Reset over the listing in the assembly pane, with
 // breakpoints from both editors' gutters and keys for each action. The
 // current instruction and its source line are marked in the editors.
-import { $, fmt, setStatus } from "./dom.js";
+import { $, fmt, setStatus } from "../views/dom.js";
 import { breakpointLines, toggleBreakpoint } from "./breakpoints.js";
-import { Machine, MachineError, load } from "./machine.js";
-import { drawMachine, wrapNote } from "./machine-view.js";
-import { wireKeys } from "./machine-keys.js";
+import { Machine, MachineError, load } from "../machine.js";
+import { drawMachine, wrapNote } from "../views/machine-panel.js";
+import { wireKeys } from "../views/machine-keys.js";
 import { runInSlices } from "./runner.js";
 import { instructionAtListing, instructionOfSource, sourceOf, where as stopsWhere } from "./stops.js";
 

@@ -1,9 +1,9 @@
 // The author's side: a dialog that makes an exercise link from the source in
 // the editor (the learner's starting code), a title, a task and the cases.
 // The cases are checked as they are typed, with the grader's messages.
-import { parseCases, problemText } from "./cases.js";
+import { parseCases, problemText } from "../links/cases.js";
 import { $ } from "./dom.js";
-import { exerciseLink } from "./exercise-link.js";
+import { exerciseLink } from "../links/exercise-link.js";
 
 // `sourceText` gives the editor's text; `exercise` (or null) is the exercise
 // the page opened, whose title, task and cases start the form.

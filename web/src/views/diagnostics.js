@@ -3,7 +3,7 @@
 // underlined in the source, the message on hover.
 import { setDiagnostics } from "@codemirror/lint";
 import { $ } from "./dom.js";
-import { hintFor } from "./hints.js";
+import { hintFor } from "../texts/hints.js";
 
 // Offset in the editor of the character at (line, column); columns count
 // characters, not UTF-16 units; past the end of a line it is the line's end.

@@ -3,7 +3,7 @@
 // value tells its decimal, binary and hexadecimal forms on hover; an add or
 // sub that wrapped around marks the register it wrote.
 import { $ } from "./dom.js";
-import { compareHelp, instructionHelp, operandHelp, valueForms, wrapped } from "./help.js";
+import { compareHelp, instructionHelp, operandHelp, valueForms, wrapped } from "../help.js";
 
 // Memory words in the order a reader looks for them: the source's names in
 // declaration order and the result, then constants, then temporaries.

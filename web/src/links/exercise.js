@@ -1,8 +1,8 @@
 // Exercises in the page: an "#exercise=" link opens one (the learner's
 // view); "Make an exercise" makes such links (the author's view).
-import { wireAuthor } from "./exercise-author.js";
+import { wireAuthor } from "../views/author.js";
 import { PREFIX, readExercise } from "./exercise-link.js";
-import { showDamaged, showExercise } from "./exercise-view.js";
+import { showDamaged, showExercise } from "../views/exercise.js";
 
 // Runs first when the page starts. Returns true when the address opened an
 // exercise, which then owns the editor's first source and compile.

@@ -2,10 +2,10 @@
 // its cases with a verdict each after every compile, and a draft kept per
 // exercise so that a reload keeps the learner's work. A click on a case puts
 // its inputs into the machine panel, ready to step.
-import { parseCases, problemText } from "./cases.js";
+import { parseCases, problemText } from "../links/cases.js";
 import { $ } from "./dom.js";
-import { grade } from "./grade.js";
-import { storage } from "./storage.js";
+import { grade } from "../machine/grade.js";
+import { storage } from "../links/storage.js";
 
 // Plain text in paragraphs (split at blank lines); line breaks inside a
 // paragraph are kept by its style.

@@ -3,7 +3,7 @@
 // value, and, once the machine has started, the value a register or word
 // holds now and what the last compare means for a branch.
 import { EditorView, hoverTooltip } from "@codemirror/view";
-import { compareHelp, instructionHelp, labelHelp, operandHelp, valueForms } from "./help.js";
+import { compareHelp, instructionHelp, labelHelp, operandHelp, valueForms } from "../help.js";
 
 const REGISTER = { r0: 0, r1: 1 };
 

@@ -2,9 +2,9 @@
 // and says of each whether it passed, and if not, why. A case passes when the
 // code halts within the step limit with _RES equal to the case's result
 // (_RES is 0 when the function returns nothing).
-import { fmt } from "./dom.js";
-import { Machine, MachineError, load } from "./machine.js";
-import { declaredNames } from "./machine-panel.js";
+import { fmt } from "../views/dom.js";
+import { Machine, MachineError, load } from "../machine.js";
+import { declaredNames } from "./controller.js";
 import { runInSlices } from "./runner.js";
 
 export const STEP_LIMIT = 1000000; // as the command line grader's default

@@ -20,7 +20,7 @@ import { classHighlighter } from "@lezer/highlight";
 import { diffArrays } from "diff";
 import { $ } from "./dom.js";
 import { labelLinks } from "./labels.js";
-import { assemblyLanguage, sourceLanguage } from "./lang.js";
+import { assemblyLanguage, sourceLanguage } from "./highlight.js";
 
 const COLOURS = 8; // link colours, reused in turn
 

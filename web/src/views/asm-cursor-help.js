@@ -3,7 +3,7 @@
 // `region` says what the piece at the cursor is, as the hover would. Nothing
 // is said before the learner moves, and a new listing empties it.
 import { EditorView } from "@codemirror/view";
-import { helpAt } from "./asm-help.js";
+import { helpAt } from "./listing-help.js";
 
 // `machineNow()` gives the panel's machine, or null. Returns the editor
 // extension, and refresh() for the panel to call after it has drawn, so that
