@@ -1,86 +1,101 @@
-// The machine panel: parameters, Run and Stop, Step, Step line, Run to
-// cursor, Step back and Reset over the listing in the assembly pane, with
-// breakpoints from both editors' gutters and keys for each action. The
-// current instruction and its source line are marked in the editors.
-import { $, fmt, setStatus } from "../views/dom.js";
-import { breakpointLines, toggleBreakpoint } from "./breakpoints.js";
+// The machine panel's controller: loads the listing shown in the assembly
+// pane into the machine with the parameters' values, and carries out Run and
+// Stop, Step, Step line, Run to cursor, Step back and Reset, stopping at the
+// breakpoints of both editors. It keeps its part of the page's state in
+// `state.machine` (see initialMachine) and touches no element of the page.
+import { wrapped } from "../help.js";
+import { LIMITS } from "../isa-pending.js";
 import { Machine, MachineError, load } from "../machine.js";
-import { drawMachine, wrapNote } from "../views/machine-panel.js";
-import { wireKeys } from "../views/machine-keys.js";
+import { count, fmt } from "../texts/format.js";
+import { declaredNames } from "../compiler/declared.js";
 import { runInSlices } from "./runner.js";
-import { instructionAtListing, instructionOfSource, sourceOf, where as stopsWhere } from "./stops.js";
+import { instructionAtListing, instructionOfSource, sourceOf, where } from "./stops.js";
 
-const MAX_LIMIT = 10000000;
-const BAD_LIMIT = `the step limit is a whole number from 1 to ${fmt(MAX_LIMIT)}`;
+export const BAD_LIMIT = `the step limit is a whole number from 1 to ${fmt(LIMITS.maxSteps)}`;
+const BAD_INPUT = "parameters are whole numbers from -128 to 127";
 
-// Names the source declares, in order: the parameters, then the variables.
-// The source compiled, so a declaration is "int NAME" followed by "=", ","
-// or ")"; the first "int NAME" is the function itself.
-export function declaredNames(source) {
-  const names = [];
-  const params = [];
-  const head = source.indexOf(")");
-  for (const m of source.matchAll(/\b(?:int|void)\s+([\p{L}\p{N}_]+)\s*([=,)(])/gu)) {
-    if (m[2] === "(") continue;
-    names.push(m[1]);
-    if (m.index < head) params.push(m[1]);
-  }
-  return { names, params };
+// The machine's part of the page's state. Published anew on every change;
+// `machine` itself changes in place, so a view that draws it follows the
+// slice, not the machine.
+export const initialMachine = Object.freeze({
+  params: [], // the parameters' names, in order
+  inputs: {}, // name -> the text of its field
+  limit: String(LIMITS.defaultSteps), // the text of the step limit's field
+  limitOk: true,
+  listing: [], // the lines of the listing loaded: { text, source }
+  machine: null, // the Machine, or null when there is none to run
+  running: false, // a run goes on (the machine is not drawn meanwhile)
+  canRun: false, // Run, Step, Step line and To cursor can go
+  canBack: false, // Step back can go
+  canReset: false, // there is a program to start again
+  status: { state: "idle", text: "compile to run" },
+});
+
+// The instruction that runs next, or the halt that ran; null for none.
+export function currentInstruction(machine) {
+  if (!machine) return null;
+  return (machine.halted ? machine.program.code[machine.pc - 1] : machine.current) ?? null;
 }
 
-// `editors` from createEditors(): the panel runs the listing it shows and
-// marks the current line in it. `onDraw()` runs after the panel has drawn.
-export function createMachinePanel(editors, { onDraw = () => {} } = {}) {
-  let source = null; // the compiled source, or null when there is nothing to run
+// The line of the listing (1-based) that currentInstruction stands on, or null.
+export function currentLine(slice) {
+  const ins = slice.running ? null : currentInstruction(slice.machine);
+  return ins ? ins.line + 1 : null;
+}
+
+// The add or sub of the last step when it wrapped around, as a sentence.
+export function wrapNote(machine) {
+  const w = machine?.arithmetic;
+  if (!w || !wrapped(w.op, w.x, w.y)) return null;
+  const exact = w.op === "add" ? w.x + w.y : w.x - w.y;
+  return `${w.op} wrapped around: ${w.x} ${w.op === "add" ? "+" : "−"} ${w.y} = ${exact} does not fit in 8 bits, so ${w.into} = ${machine.reg[w.into === "r0" ? 0 : 1]}`;
+}
+
+const inputValue = (text) => {
+  const n = Number(text);
+  return text.trim() !== "" && Number.isInteger(n) && n >= -128 && n <= 127 ? n : null;
+};
+
+function limitValue(text) {
+  const t = text.trim();
+  const n = Number(t);
+  return /^\d+$/.test(t) && n >= 1 && n <= LIMITS.maxSteps ? n : null;
+}
+
+export function createMachineController(state) {
   let program = null; // the listing loaded into the machine
+  let listing = []; // its lines: { text, source }
   let machine = null;
   let running = null; // the run going on: { stop }
-  let lastEditor = editors.sourceView; // where Run to cursor and Alt+B look
+  let loadError = null; // why the listing could not be loaded, or null
 
-  for (const view of [editors.sourceView, editors.asmView]) {
-    view.contentDOM.addEventListener("focus", () => (lastEditor = view));
+  const slice = () => state.get().machine;
+  const idle = () => machine !== null && running === null && !machine.halted;
+  function publish(change = {}) {
+    const canBack = machine !== null && running === null && machine.canUndo;
+    const flags = { running: running !== null, canRun: idle(), canBack, canReset: program !== null };
+    state.set({ machine: { ...slice(), listing, machine, ...flags, ...change } });
   }
+  const say = (stateName, text) => publish({ status: { state: stateName, text } });
 
-  function inputs() {
-    const values = {};
-    for (const input of $("params").querySelectorAll("input")) {
-      if (!input.checkValidity() || input.value === "") return null;
-      values[input.dataset.name] = Number(input.value);
-    }
-    return values;
-  }
-
-  // Loads the listing of a compiled source (null: nothing compiled), keeping
+  // Loads the listing of the answer shown (null: nothing compiled), keeping
   // the values of parameters that keep their names.
-  function show(compiledSource) {
-    source = compiledSource;
+  function show(answer, before) {
+    stopRunning();
     program = null;
-    const form = $("params");
-    if (source !== null) {
-      const { params } = declaredNames(source);
-      const old = new Map([...form.querySelectorAll("input")].map((i) => [i.dataset.name, i.value]));
-      form.replaceChildren(
-        ...params.map((name) => {
-          const label = document.createElement("label");
-          const input = document.createElement("input");
-          Object.assign(input, { type: "number", min: "-128", max: "127", step: "1", required: true });
-          input.value = old.get(name) ?? "0";
-          input.dataset.name = name;
-          input.id = `param-${name}`;
-          input.addEventListener("input", reset);
-          label.append(`${name} = `, input);
-          return label;
-        }),
-      );
+    loadError = null;
+    listing = answer ? (before ? answer.unoptimised : answer.lines) : [];
+    const params = answer ? declaredNames(answer.source).params : [];
+    const old = slice().inputs;
+    const inputs = Object.fromEntries(params.map((p) => [p, old[p] ?? "0"]));
+    if (answer) {
       try {
-        program = load(editors.listing().map((l) => l.text));
+        program = load(listing.map((l) => l.text));
       } catch (err) {
-        setStatus($("machine-status"), "fail", err.message);
+        loadError = { state: "fail", text: err.message };
       }
-    } else {
-      form.replaceChildren();
     }
-    reset();
+    reset({ params, inputs });
   }
 
   function stopRunning() {
@@ -88,45 +103,37 @@ export function createMachinePanel(editors, { onDraw = () => {} } = {}) {
     running = null;
   }
 
-  function reset() {
+  // Back to the start with the parameters' values; `change` goes to the
+  // state with it.
+  function reset(change = {}) {
     stopRunning();
     machine = null;
+    const { params, inputs } = { ...slice(), ...change };
+    let status = loadError ?? { state: "idle", text: "compile to run" };
     if (program) {
-      const values = inputs();
-      if (values === null) {
-        setStatus($("machine-status"), "fail", "parameters are whole numbers from -128 to 127");
-      } else {
-        machine = new Machine(program, values);
-        setStatus($("machine-status"), "idle", "ready");
+      const values = params.map((p) => inputValue(inputs[p] ?? ""));
+      if (values.includes(null)) status = { state: "fail", text: BAD_INPUT };
+      else {
+        machine = new Machine(program, Object.fromEntries(params.map((p, i) => [p, values[i]])));
+        status = { state: "idle", text: "ready" };
       }
-    } else if (source === null) {
-      setStatus($("machine-status"), "idle", "compile to run");
     }
-    draw();
-  }
-
-  // The step limit, or null (and the reason said) when the field is not a
-  // whole number from 1 to 10,000,000.
-  function limit() {
-    const field = $("max-steps");
-    const ok = /^\d+$/.test(field.value.trim()) && Number(field.value) >= 1 && Number(field.value) <= MAX_LIMIT;
-    field.setAttribute("aria-invalid", String(!ok));
-    return ok ? Number(field.value) : null;
+    publish({ ...change, status });
   }
 
   // A status while the machine can go on; an add or sub of the last step
   // that wrapped around is said too.
   function sayAt(text) {
     const note = wrapNote(machine);
-    setStatus($("machine-status"), note ? "wrapped" : "running", [text, note].filter(Boolean).join(" · "));
+    say(note ? "wrapped" : "running", [text, note].filter(Boolean).join(" · "));
   }
-  const stepCount = () => `${fmt(machine.steps)} ${machine.steps === 1 ? "step" : "steps"}`;
+  const stepCount = () => count(machine.steps, "step");
 
   function said() {
     if (machine.halted) {
       const res = machine.memory.get("_RES");
       const shown = res === undefined ? "" : `: _RES = ${res}`;
-      setStatus($("machine-status"), "halted", `halted after ${fmt(machine.steps)} steps${shown}`);
+      say("halted", `halted after ${fmt(machine.steps)} steps${shown}`);
     } else {
       sayAt(stepCount());
     }
@@ -134,39 +141,35 @@ export function createMachinePanel(editors, { onDraw = () => {} } = {}) {
 
   function failed(err) {
     if (!(err instanceof MachineError)) throw err;
-    setStatus($("machine-status"), "fail", err.message);
+    say("fail", err.message);
   }
 
   function act(what) {
-    if (!machine || running) return;
     try {
       what();
       said();
     } catch (err) {
       failed(err);
     }
-    draw();
   }
 
   function breakpointStops() {
-    const listing = editors.listing();
+    const { breakpoints } = state.get();
     const stops = new Set([
-      ...breakpointLines(editors.asmView).map((n) => instructionAtListing(program, n)),
-      ...breakpointLines(editors.sourceView).map((s) => instructionOfSource(program, listing, s)),
+      ...breakpoints.listing.map((n) => instructionAtListing(program, n)),
+      ...breakpoints.source.map((s) => instructionOfSource(program, listing, s)),
     ]);
     stops.delete(null);
     return stops;
   }
 
-  const where = (i) => stopsWhere(program, editors.listing(), i);
-
   // Runs in slices until halt, the step limit, a breakpoint, or `target(pc)`.
   // `what` names the run in the message at the limit.
   async function runUntil(target = () => false, what = "Run") {
-    if (!machine || running || machine.halted) return;
-    const max = limit();
+    if (!idle()) return;
+    const max = limitValue(slice().limit);
     if (max === null) {
-      setStatus($("machine-status"), "fail", BAD_LIMIT);
+      say("fail", BAD_LIMIT);
       return;
     }
     let stops = breakpointStops();
@@ -176,11 +179,11 @@ export function createMachinePanel(editors, { onDraw = () => {} } = {}) {
       stopBefore: (x) => stops.has(x.pc) || target(x.pc),
       onSlice: (x) => {
         stops = breakpointStops();
-        setStatus($("machine-status"), "busy", `running… ${fmt(x.steps)} steps`);
+        say("busy", `running… ${fmt(x.steps)} steps`);
       },
     });
     running = run;
-    draw();
+    publish();
     let outcome;
     try {
       outcome = await run.done;
@@ -189,93 +192,67 @@ export function createMachinePanel(editors, { onDraw = () => {} } = {}) {
     }
     if (running !== run) return; // reset, or a new compile, took over
     running = null;
+    const at = () => where(program, listing, m.pc);
     if (outcome instanceof Error) failed(outcome);
     else if (outcome === "limit") {
       const goal = what === "Run" ? "" : ` (${what})`;
-      setStatus($("machine-status"), "fail", `no halt within the step limit of ${fmt(max)} steps${goal}; Run goes on, Reset starts again`);
+      say("fail", `no halt within the step limit of ${fmt(max)} steps${goal}; Run goes on, Reset starts again`);
     } else if (outcome === "stopped") sayAt(`stopped after ${stepCount()}`);
-    else if (outcome === "reached" && stops.has(m.pc)) sayAt(`breakpoint after ${stepCount()}: ${where(m.pc)}`);
-    else if (outcome === "reached" && what === "Run to cursor") sayAt(`at the cursor after ${stepCount()}: ${where(m.pc)}`);
-    else if (outcome === "reached") sayAt(`${stepCount()} · now at ${where(m.pc)}`);
+    else if (outcome === "reached" && stops.has(m.pc)) sayAt(`breakpoint after ${stepCount()}: ${at()}`);
+    else if (outcome === "reached" && what === "Run to cursor") sayAt(`at the cursor after ${stepCount()}: ${at()}`);
+    else if (outcome === "reached") sayAt(`${stepCount()} · now at ${at()}`);
     else said();
-    draw();
   }
 
   function stepLine() {
-    if (!machine || machine.halted) return;
-    const listing = editors.listing();
+    if (!idle()) return;
     const from = sourceOf(program, listing, machine.pc);
     runUntil((pc) => sourceOf(program, listing, pc) !== from, "Step line");
   }
 
   function runToCursor() {
-    if (!machine || machine.halted) return;
-    const view = lastEditor;
-    const n = view.state.doc.lineAt(view.state.selection.main.head).number;
-    const i = view === editors.asmView ? instructionAtListing(program, n) : instructionOfSource(program, editors.listing(), n);
+    if (!idle()) return;
+    const { editor, line } = state.get().place;
+    const inListing = editor === "listing";
+    const i = inListing ? instructionAtListing(program, line) : instructionOfSource(program, listing, line);
     if (i === null) {
-      const place = view === editors.asmView ? `assembly line ${n} is not an instruction` : `source line ${n} has no code`;
-      setStatus($("machine-status"), "fail", `${place}: put the cursor on a line to stop at`);
+      const place = inListing ? `assembly line ${line} is not an instruction` : `source line ${line} has no code`;
+      say("fail", `${place}: put the cursor on a line to stop at`);
       return;
     }
     runUntil((pc) => pc === i, "Run to cursor");
   }
 
-  function draw() {
-    const on = machine !== null;
-    const idle = on && !running && !machine.halted;
-    $("run").disabled = !idle;
-    $("stop").disabled = !running;
-    $("step").disabled = !idle;
-    $("line").disabled = !idle;
-    $("cursor").disabled = !idle;
-    $("back").disabled = !on || !!running || !machine.canUndo;
-    $("reset").disabled = !program;
-    if (running) return; // the machine is drawn when the run ends
-    const names = source === null ? [] : declaredNames(source).names;
-    editors.markCurrent(drawMachine(machine, names, editors.listing()));
-    onDraw();
-  }
-
-  function drawBreakpoints() {
-    const list = [
-      ...breakpointLines(editors.sourceView).map((n) => `source ${n}`),
-      ...breakpointLines(editors.asmView).map((n) => `assembly ${n}`),
-    ];
-    $("breakpoints").textContent = list.length ? `breakpoints: ${list.join(", ")}` : "no breakpoints: click beside a line number";
-  }
-
-  $("run").addEventListener("click", () => runUntil());
-  $("stop").addEventListener("click", () => running?.stop());
-  $("step").addEventListener("click", () => act(() => machine.step()));
-  $("line").addEventListener("click", stepLine);
-  $("cursor").addEventListener("click", runToCursor);
-  $("back").addEventListener("click", () => act(() => machine.back()));
-  $("reset").addEventListener("click", reset);
-  $("max-steps").addEventListener("input", () => {
-    if (limit() === null) setStatus($("machine-status"), "fail", BAD_LIMIT);
-    else if (machine && !running && $("machine-status").textContent === BAD_LIMIT) said();
+  state.subscribe((s, before) => {
+    if (before === null || s.answer !== before.answer || (s.answer && s.before !== before.before)) show(s.answer, s.before);
   });
 
-  wireKeys({
-    run: () => (running ? running.stop() : runUntil()),
-    step: () => !$("step").disabled && act(() => machine.step()),
-    back: () => !$("back").disabled && act(() => machine.back()),
-    line: stepLine,
-    cursor: runToCursor,
-    reset: () => !$("reset").disabled && reset(),
-    breakpoint: () => toggleBreakpoint(lastEditor),
-  });
-
-  // Puts values into the parameter fields (name -> value; others keep theirs)
-  // and resets the machine, ready to step.
-  function setParameters(values) {
-    for (const input of $("params").querySelectorAll("input")) {
-      if (Object.prototype.hasOwnProperty.call(values, input.dataset.name)) input.value = String(values[input.dataset.name]);
-    }
-    reset();
-  }
-
-  drawBreakpoints();
-  return { show, setParameters, machine: () => (running ? null : machine), breakpointsChanged: drawBreakpoints };
+  return {
+    run: () => runUntil(),
+    stop: () => running?.stop(),
+    // Run, or Stop while running.
+    toggle: () => (running ? running.stop() : runUntil()),
+    step: () => idle() && act(() => machine.step()),
+    back: () => machine !== null && running === null && machine.canUndo && act(() => machine.back()),
+    stepLine,
+    runToCursor,
+    reset: () => program !== null && reset(),
+    // The text of a parameter's field, or of several (name -> value; others
+    // keep theirs); the machine starts again with them.
+    setInputs: (values) => {
+      const inputs = { ...slice().inputs };
+      for (const [name, value] of Object.entries(values)) if (Object.prototype.hasOwnProperty.call(inputs, name)) inputs[name] = String(value);
+      reset({ inputs });
+    },
+    // The text of the step limit's field.
+    setLimit: (text) => {
+      const ok = limitValue(text) !== null;
+      const change = { limit: text, limitOk: ok };
+      if (!ok) publish({ ...change, status: { state: "fail", text: BAD_LIMIT } });
+      else if (machine !== null && running === null && slice().status.text === BAD_LIMIT) {
+        publish(change);
+        said();
+      } else publish(change);
+    },
+  };
 }

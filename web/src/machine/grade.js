@@ -2,12 +2,11 @@
 // and says of each whether it passed, and if not, why. A case passes when the
 // code halts within the step limit with _RES equal to the case's result
 // (_RES is 0 when the function returns nothing).
-import { fmt } from "../views/dom.js";
+import { LIMITS } from "../isa-pending.js";
 import { Machine, MachineError, load } from "../machine.js";
-import { declaredNames } from "./controller.js";
+import { declaredNames } from "../compiler/declared.js";
+import { count, fmt } from "../texts/format.js";
 import { runInSlices } from "./runner.js";
-
-export const STEP_LIMIT = 1000000; // as the command line grader's default
 
 // The start values of a case for a function with parameters `params`:
 // { inputs } (every parameter named, those left out at 0) or { why }. The
@@ -57,16 +56,17 @@ async function judge(c, program, params, { limit, stale }) {
   }
   if (!m.halted) return { pass: false, why: `no halt within the step limit of ${fmt(limit)} steps`, inputs };
   const got = m.memory.get("_RES") ?? 0;
-  const steps = `${fmt(m.steps)} ${m.steps === 1 ? "step" : "steps"}`;
+  const steps = count(m.steps, "step");
   if (got === c.result) return { pass: true, why: `passed in ${steps}`, inputs };
   return { pass: false, why: `expected ${c.result}, got ${got} (after ${steps})`, inputs };
 }
 
-// `outcome` and `source` as in the page's "quern:compiled" event. Resolves to
-// one verdict per case, { pass, why, inputs }, with `inputs` (name -> value)
-// when the case could be loaded into the machine; or to null when `stale()`
-// turned true on the way.
-export async function grade(cases, outcome, source, { limit = STEP_LIMIT, stale = () => false } = {}) {
+// `outcome` is a compile's, as the page's state keeps it (with its `source`).
+// Resolves to one verdict per case, { pass, why, inputs }, with `inputs`
+// (name -> value) when the case could be loaded into the machine; or to null
+// when `stale()` turned true on the way. The step limit is the command line
+// grader's default.
+export async function grade(cases, outcome, { limit = LIMITS.defaultSteps, stale = () => false } = {}) {
   const all = (why) => cases.map(() => ({ pass: false, why, inputs: null }));
   if (outcome.kind !== "answer") return all("not run: there is no compile result");
   const { json } = outcome;
@@ -77,7 +77,7 @@ export async function grade(cases, outcome, source, { limit = STEP_LIMIT, stale 
   } catch (err) {
     return all(`the machine cannot load the code: ${err.message}`);
   }
-  const { params } = declaredNames(source);
+  const { params } = declaredNames(outcome.source);
   const verdicts = [];
   for (const c of cases) {
     const verdict = await judge(c, program, params, { limit, stale });

@@ -2,13 +2,15 @@
 // the editor (the learner's starting code), a title, a task and the cases.
 // The cases are checked as they are typed, with the grader's messages.
 import { parseCases, problemText } from "../links/cases.js";
-import { $ } from "./dom.js";
+import { count } from "../texts/format.js";
+import { within } from "./dom.js";
 import { exerciseLink } from "../links/exercise-link.js";
 
-// `sourceText` gives the editor's text; `exercise` (or null) is the exercise
-// the page opened, whose title, task and cases start the form.
-export function wireAuthor({ sourceText, exercise }) {
-  const dialog = $("author");
+// `dialog` is the dialog's element, `opener` the button that opens it;
+// `exercise` (or null) is the exercise the page opened, whose title, task and
+// cases start the form.
+export function authorDialog(dialog, opener, state, exercise) {
+  const $ = within(dialog);
   const fields = { title: $("author-title"), task: $("author-task"), cases: $("author-cases") };
   if (exercise) for (const [k, field] of Object.entries(fields)) field.value = exercise[k];
 
@@ -23,12 +25,12 @@ export function wireAuthor({ sourceText, exercise }) {
     );
     $("author-problems").hidden = problems.length === 0;
     $("author-copy").disabled = problems.length > 0;
-    $("author-count").textContent = problems.length ? "" : `${cases.length} ${cases.length === 1 ? "case" : "cases"}`;
+    $("author-count").textContent = problems.length ? "" : count(cases.length, "case");
     $("author-link").hidden = true;
     $("author-copied").textContent = "";
   }
 
-  $("make-exercise").addEventListener("click", () => {
+  opener.addEventListener("click", () => {
     check();
     dialog.showModal();
   });
@@ -38,7 +40,7 @@ export function wireAuthor({ sourceText, exercise }) {
     const link = exerciseLink(location, {
       title: fields.title.value,
       task: fields.task.value,
-      source: sourceText(),
+      source: state.get().source,
       cases: fields.cases.value,
     });
     const out = $("author-link");

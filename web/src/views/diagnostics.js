@@ -2,7 +2,7 @@
 // the cursor there), each with a one-line hint where there is one, and
 // underlined in the source, the message on hover.
 import { setDiagnostics } from "@codemirror/lint";
-import { $ } from "./dom.js";
+import { changed } from "../state.js";
 import { hintFor } from "../texts/hints.js";
 
 // Offset in the editor of the character at (line, column); columns count
@@ -26,10 +26,9 @@ function rangeAt(doc, line, column, syntax) {
   return { from: from + m[1].length, to: from + m[1].length + m[2].length };
 }
 
-export function showDiagnostics(sourceView, found) {
+function showDiagnostics(list, sourceView, found) {
   const doc = sourceView.state.doc;
   const source = doc.toString();
-  const list = $("diagnostics");
   list.replaceChildren();
   const cm = [];
   for (const d of found) {
@@ -66,4 +65,19 @@ export function showDiagnostics(sourceView, found) {
   }
   list.hidden = found.length === 0;
   sourceView.dispatch(setDiagnostics(sourceView.state, cm));
+}
+
+// The findings of the last compile while the source is the one compiled;
+// `list` is the list's element, `sourceView` the source editor.
+export function diagnosticsView(list, state, sourceView) {
+  let shown = false;
+  state.subscribe((s, before) => {
+    if (!changed(s, before, "outcome", "source")) return;
+    const { outcome } = s;
+    const current = outcome?.kind === "answer" && outcome.source === s.source;
+    const found = current ? outcome.json.diagnostics : [];
+    if (!shown && found.length === 0) return;
+    showDiagnostics(list, sourceView, found);
+    shown = found.length > 0;
+  });
 }

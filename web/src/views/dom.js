@@ -1,9 +1,8 @@
-// Small helpers that every part of the page uses.
-export const $ = (id) => document.getElementById(id);
-export const fmt = (n) => n.toLocaleString("en-US");
-
 // A status badge: its state drives its colour, its text says what happened.
-export function setStatus(el, state, text) {
+export function setStatus(el, { state, text }) {
   el.dataset.state = state;
   el.textContent = text;
 }
+
+// Finds the elements of a view by their ids within its root.
+export const within = (root) => (id) => root.querySelector(`#${id}`);

@@ -18,7 +18,9 @@ import {
 } from "@codemirror/view";
 import { classHighlighter } from "@lezer/highlight";
 import { diffArrays } from "diff";
-import { $ } from "./dom.js";
+import { breakpointLines, breakpoints, toggleBreakpoint } from "../machine/breakpoints.js";
+import { currentLine } from "../machine/controller.js";
+import { changed } from "../state.js";
 import { labelLinks } from "./labels.js";
 import { assemblyLanguage, sourceLanguage } from "./highlight.js";
 
@@ -94,7 +96,7 @@ const theme = EditorView.theme({
 
 // An editor in a shadow root of its own, so that its styles are adopted
 // style sheets rather than an inline style element.
-const shadowOf = (id) => $(id).attachShadow({ mode: "open" });
+const shadowOf = (host) => host.attachShadow({ mode: "open" });
 
 const common = [lineNumbers(), highlightActiveLineGutter(), drawSelection(), syntaxHighlighting(classHighlighter), theme];
 
@@ -157,19 +159,27 @@ function scrollWithin(view, n) {
   });
 }
 
-// Creates both editors. `onEdit` runs after every change of the source, with
-// the change's user event ("load…" for a source put in by setSource),
-// `onCompile` on Ctrl/Cmd+Enter in either of them; `sourceExtensions` and
-// `asmExtensions` are further CodeMirror extensions of each.
-export function createEditors({ onEdit, onCompile, sourceExtensions = [], asmExtensions = [] }) {
+// Creates both editors in the hosts `hosts.source` and `hosts.listing`, and
+// keeps them with the page's `state`: the source follows the state's (and
+// every edit goes to it, with its user event), the listing shows the last
+// good answer (before the optimiser when `before`), the machine's current
+// line is marked, and the breakpoints and the cursor of the editor last used
+// go to the state. `compile()` runs on Ctrl/Cmd+Enter in either editor;
+// `sourceExtensions` and `listingExtensions` are further CodeMirror
+// extensions of each.
+export function createEditors(state, hosts, { compile, sourceExtensions = [], listingExtensions = [] }) {
   let linked = false; // whether a compiled listing is shown and linked
   let listing = []; // the lines shown in the assembly pane: { text, source }
   let sourceToAsm = new Map(); // source line -> [listing index]
   let pointer = { view: null, line: null }; // a line under the mouse
 
-  const compileKeys = [{ key: "Mod-Enter", run: () => (onCompile(), true), preventDefault: true }];
+  const compileKeys = [{ key: "Mod-Enter", run: () => (compile(), true), preventDefault: true }];
+  // Views may be updated, and the state changed, only after an update of
+  // the editors.
+  const later = (f) => queueMicrotask(f);
+  const onBreakpoints = () => later(() => state.set({ breakpoints: { source: breakpointLines(sourceView), listing: breakpointLines(asmView) } }));
 
-  const sourceRoot = shadowOf("editor");
+  const sourceRoot = shadowOf(hosts.source);
   const sourceView = new EditorView({
     root: sourceRoot,
     parent: sourceRoot,
@@ -183,6 +193,7 @@ export function createEditors({ onEdit, onCompile, sourceExtensions = [], asmExt
         highlightActiveLine(),
         lintGutter(),
         sourceLanguage,
+        breakpoints({ onChange: onBreakpoints }),
         keymap.of([...compileKeys, ...defaultKeymap, ...historyKeymap, indentWithTab]),
         linkLayer.field,
         activeLayer.field,
@@ -190,18 +201,16 @@ export function createEditors({ onEdit, onCompile, sourceExtensions = [], asmExt
         EditorView.contentAttributes.of({ "aria-label": "Source of one function" }),
         sourceExtensions,
         EditorView.updateListener.of((u) => {
-          // Other views (and this one) may be updated only after this update.
           if (u.docChanged) {
-            const kind = u.transactions.map((tr) => tr.annotation(Transaction.userEvent)).find(Boolean) ?? null;
-            queueMicrotask(() => onEdit(kind));
-          }
-          else if (u.selectionSet && u.view.hasFocus) queueMicrotask(() => followCursor(u.view));
+            const edit = u.transactions.map((tr) => tr.annotation(Transaction.userEvent)).find(Boolean) ?? null;
+            later(() => edited(edit));
+          } else if (u.selectionSet && u.view.hasFocus) later(() => followCursor(u.view));
         }),
       ],
     }),
   });
 
-  const asmRoot = shadowOf("assembly");
+  const asmRoot = shadowOf(hosts.listing);
   const asmView = new EditorView({
     root: asmRoot,
     parent: asmRoot,
@@ -212,30 +221,52 @@ export function createEditors({ onEdit, onCompile, sourceExtensions = [], asmExt
         EditorState.readOnly.of(true),
         assemblyLanguage,
         labelLinks(),
+        breakpoints({ listing: true, onChange: onBreakpoints }),
         keymap.of([...compileKeys, ...defaultKeymap]),
         linkLayer.field,
         activeLayer.field,
         currentLayer.field,
         optLayer.field,
         EditorView.contentAttributes.of({ "aria-label": "Assembly", "aria-readonly": "true" }),
-        asmExtensions,
+        listingExtensions,
         EditorView.updateListener.of((u) => {
-          if (u.selectionSet && u.view.hasFocus) queueMicrotask(() => followCursor(u.view));
+          if (u.selectionSet && u.view.hasFocus) later(() => followCursor(u.view));
         }),
       ],
     }),
   });
 
-  const sourceText = () => sourceView.state.doc.toString();
+  // The editor last used, for the machine's To cursor and Alt+B.
+  let lastEditor = sourceView;
+  const placeOf = (view) => ({
+    editor: view === asmView ? "listing" : "source",
+    line: view.state.doc.lineAt(view.state.selection.main.head).number,
+  });
+  const tellPlace = () => later(() => state.set({ place: placeOf(lastEditor) }));
+  for (const view of [sourceView, asmView]) {
+    view.contentDOM.addEventListener("focus", () => {
+      lastEditor = view;
+      tellPlace();
+    });
+  }
 
-  // Replaces the source as one change that undo takes back; `how` names
-  // where it came from ("load.example", "load.address"…) for onEdit.
-  function setSource(text, how = "load") {
+  // The learner changed the source (or a load of the state reached the
+  // editor, which the state has already).
+  function edited(edit) {
+    const text = sourceView.state.doc.toString();
+    if (text !== state.get().source) state.set({ source: text, edit, revision: state.get().revision + 1 });
+    if (lastEditor === sourceView) tellPlace();
+  }
+
+  // A source loaded into the state replaces the editor's as one change that
+  // undo takes back.
+  function load(text, how) {
+    if (text === sourceView.state.doc.toString()) return;
     sourceView.dispatch({
       changes: { from: 0, to: sourceView.state.doc.length, insert: text },
       selection: { anchor: 0 },
       scrollIntoView: true,
-      userEvent: how,
+      userEvent: how ?? "load",
     });
   }
 
@@ -272,7 +303,6 @@ export function createEditors({ onEdit, onCompile, sourceExtensions = [], asmExt
       asmLines.map((i) => [i + 1, "link-active"]),
       from === asmView || !asmLines.length ? [] : scrollTo(asmView, asmLines[0] + 1, asmLines[asmLines.length - 1] + 1),
     );
-    document.body.dataset.link = src === null ? "" : String(src);
   }
 
   // The source line that a line of either view stands for.
@@ -283,6 +313,7 @@ export function createEditors({ onEdit, onCompile, sourceExtensions = [], asmExt
   }
 
   function followCursor(view) {
+    if (view === lastEditor) tellPlace();
     if (!linked) return;
     const line = view.state.doc.lineAt(view.state.selection.main.head).number;
     highlightLink(sourceOf(view, line), view);
@@ -305,13 +336,13 @@ export function createEditors({ onEdit, onCompile, sourceExtensions = [], asmExt
 
   // Shows a compiled answer's listing, after the optimiser or, with `before`,
   // before it with the optimiser's changes marked; null shows nothing.
-  function showListing(result, before) {
-    linked = result !== null;
-    listing = result ? (before ? result.unoptimised : result.lines) : [];
+  function showListing(answer, before) {
+    linked = answer !== null;
+    listing = answer ? (before ? answer.unoptimised : answer.lines) : [];
     asmView.dispatch({
       changes: { from: 0, to: asmView.state.doc.length, insert: listing.map((l) => l.text).join("\n") },
     });
-    optLayer.put(asmView, result && before ? optimiserMarks(result.unoptimised, result.lines) : []);
+    optLayer.put(asmView, answer && before ? optimiserMarks(answer.unoptimised, answer.lines) : []);
     drawLinks();
   }
 
@@ -324,7 +355,6 @@ export function createEditors({ onEdit, onCompile, sourceExtensions = [], asmExt
       activeLayer.put(view, []);
     }
     currentLayer.put(sourceView, []);
-    document.body.dataset.link = "";
   }
 
   // Marks the machine's current line of the listing (1-based, or null) and
@@ -339,17 +369,19 @@ export function createEditors({ onEdit, onCompile, sourceExtensions = [], asmExt
       currentLayer.put(sourceView, src === null ? [] : [[src, "current"]]);
       scrollWithin(sourceView, src);
     }
-    document.body.dataset.current = line === null ? "" : String(line);
   }
+
+  state.subscribe((s, before) => {
+    if (changed(s, before, "revision")) load(s.source, s.edit);
+    if (changed(s, before, "answer", "before")) showListing(s.answer, s.before);
+    if (s.stale && !before?.stale) unlink();
+    if (changed(s, before, "machine", "answer", "before") && !s.machine.running) markCurrent(currentLine(s.machine));
+  });
 
   return {
     sourceView,
     asmView,
-    sourceText,
-    setSource,
-    showListing,
-    unlink,
-    markCurrent,
-    listing: () => listing,
+    // Sets or clears a breakpoint on the cursor's line of the editor last used.
+    toggleBreakpoint: () => toggleBreakpoint(lastEditor),
   };
 }
