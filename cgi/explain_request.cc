@@ -26,22 +26,19 @@ void send(Output& output, std::string_view text) {
 }  // namespace
 
 int handle_explain(const Environment& environment, Input& input, Output& output) {
-  std::string answer(kJsonType);
   unsigned long long length = 0;
   if (std::optional<std::string_view> refusal = check_headers(environment, &length)) {
-    answer += kBadRequest;
-    answer += refusal_json(*refusal);
-  } else {
-    std::string body;
-    answer += kOk;
-    if (std::optional<std::string> error = read_body(input, length, body)) {
-      answer += explanation_json(explain_unspecified(std::move(*error)));
-    } else {
-      answer += explanation_json(explain(body));
-    }
+    send(output, std::string(kJsonType) + std::string(kBadRequest) + refusal_json(*refusal) + "\n");
+    return 0;
   }
-  answer += '\n';
-  send(output, answer);
+  std::string body;
+  std::optional<std::string> error = read_body(input, length, body);
+  const Explanation explanation = error ? explain_unspecified(std::move(*error)) : explain(body);
+  // The answer goes out as it is written: a long one never sits whole in
+  // memory.
+  const bool ok =
+      output.write(kJsonType) && output.write(kOk) && write_explanation_json(explanation, output);
+  send(output, ok ? "\n" : "");
   return 0;
 }
 

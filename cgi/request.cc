@@ -15,8 +15,8 @@
 #include <string>
 
 #include "failure.h"
-#include "quern_limits.h"
 #include "quern.h"
+#include "quern_limits.h"
 
 namespace quern::cgi {
 namespace {

@@ -482,7 +482,12 @@ int main(int argc, char** argv) {
     if (run) return run_file(source, inputs, max_steps, json);
     if (explain) {
       const quern::Explanation explanation = quern::explain(source);
-      std::cout << quern::explanation_json(explanation) << '\n' << std::flush;
+      std::cout << std::flush;
+      quern::FdOutput out(STDOUT_FILENO);
+      if (!quern::write_explanation_json(explanation, out) || !out.write("\n") || !out.flush()) {
+        quern::internal_failure("failed printing to stdout: " +
+                                std::string(std::strerror(out.error())));
+      }
       return explanation.error ? 1 : 0;
     }
     return compile_file(source);

@@ -40,7 +40,8 @@ std::string_view kind_text(ValidationError::Kind kind) {
 // from an explicit stack of tasks.
 class TreeWriter {
  public:
-  TreeWriter(const SolidTokens& tokens, std::string& out) : tokens_(tokens), out_(out) {}
+  TreeWriter(const SolidTokens& tokens, json::Writer& writer)
+      : tokens_(tokens), writer_(writer), out_(writer.text) {}
 
   // Returns the index of the first token after the function.
   std::size_t write(const Function& function) {
@@ -58,6 +59,7 @@ class TreeWriter {
       const Task task = tasks_.back();
       tasks_.pop_back();
       std::visit([&](const auto& t) { run(t); }, task);
+      writer_.spill();
     }
     return next_;
   }
@@ -242,6 +244,7 @@ class TreeWriter {
   }
 
   const SolidTokens& tokens_;
+  json::Writer& writer_;
   std::string& out_;
   std::size_t next_ = 0;
   std::vector<Task> tasks_;
@@ -249,6 +252,10 @@ class TreeWriter {
 };
 
 }  // namespace
+
+void write_tree_json(const Function& function, const SolidTokens& tokens, json::Writer& writer) {
+  TreeWriter(tokens, writer).write(function);
+}
 
 std::string Explanation::answer() const {
   if (error) return error->report();
@@ -296,8 +303,12 @@ Explanation explain(std::string_view source) {
                                     tokens.first_solid_from(e.position)});
     }
   }
-  const std::size_t after = TreeWriter(tokens, result.tree).write(function);
+  // The tree's walk finds where the function ends; the tree itself is
+  // written with the answer.
+  json::Writer discard(nullptr, true);
+  const std::size_t after = TreeWriter(tokens, discard).write(function);
   if (after < tokens.size()) result.ignored = tokens.start(after);
+  result.function = std::move(trace.function);
   return result;
 }
 

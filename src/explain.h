@@ -35,7 +35,7 @@ struct Explanation {
   std::vector<Diagnostic> diagnostics;    // one per finding of error
   bool parsed = false;                    // the source parsed: parameters, tree, ignored hold
   std::vector<std::string> parameters;    // the function's parameter names
-  std::string tree;                       // the syntax tree as a JSON value
+  std::optional<Function> function;       // the syntax tree, whose names view source
   std::optional<SourcePosition> ignored;  // the first text after the closing brace
   InstructionList optimised;              // what compile prints, when it succeeded
   InstructionList unoptimised;            // the translation before the optimiser ran
@@ -59,6 +59,9 @@ Explanation explain_unspecified(std::string text);
 ///   unoptimised ones with fate and becomes); then params, words, tokens,
 ///   tree, cfg and ignored where they apply. README.md describes each.
 std::string explanation_json(const Explanation& explanation);
+/// The same text written to out as it is made, a stretch at a time, so
+/// that it never sits whole in memory. False when a write failed.
+bool write_explanation_json(const Explanation& explanation, Output& out);
 
 /// The JSON of a request refused before compiling: {"error": reason}.
 std::string refusal_json(std::string_view reason);

@@ -64,10 +64,6 @@ std::string dump(const Json& value) {
   }
 }
 
-Json position_value(int32_t n) {
-  return n == 0 ? Json(nullptr) : Json(n);
-}
-
 // One printed line of a listing: the element it belongs to, and whether it
 // is the element's label line or its instruction line.
 struct Printed {
@@ -92,9 +88,10 @@ bool is_data(const LabelledInstruction& element) {
 // Writes the listing of list, one object per printed line; extra(k, line)
 // appends the members that follow the common ones of line k.
 template <class Extra>
-void append_listing(std::string& out, const InstructionList& list,
+void append_listing(json::Writer& writer, const InstructionList& list,
                     const std::vector<Printed>& printed, const std::vector<int32_t>& map,
                     const Extra& extra) {
+  std::string& out = writer.text;
   if (map.size() != list.size()) {
     internal_failure("source map has " + std::to_string(map.size()) + " lines for " +
                      std::to_string(list.size()) + " elements");
@@ -152,6 +149,7 @@ void append_listing(std::string& out, const InstructionList& list,
     }
     extra(k, line);
     out += '}';
+    writer.spill();
   }
   out += ']';
 }
@@ -159,8 +157,9 @@ void append_listing(std::string& out, const InstructionList& list,
 // The basic blocks of the code lines: a block starts at the first code
 // line, at a label line that does not follow another label line, and right
 // after a jump, a branch or a halt.
-void append_cfg(std::string& out, const InstructionList& list,
+void append_cfg(json::Writer& writer, const InstructionList& list,
                 const std::vector<Printed>& printed) {
+  std::string& out = writer.text;
   std::size_t code = 0;
   while (code < printed.size() && !is_data(list[printed[code].element])) ++code;
   const auto ends_flow = [&](const Printed& line) {
@@ -217,11 +216,13 @@ void append_cfg(std::string& out, const InstructionList& list,
       json::append_number(out, next[n]);
     }
     out += "]}";
+    writer.spill();
   }
   out += ']';
 }
 
-void append_words(std::string& out, const Explanation& e) {
+void append_words(json::Writer& writer, const Explanation& e) {
+  std::string& out = writer.text;
   out += '[';
   bool first = true;
   for (std::size_t i = 0; i < e.optimised.size(); ++i) {
@@ -249,11 +250,13 @@ void append_words(std::string& out, const Explanation& e) {
     json::append_key(out, "line");
     out += e.lines[i] == 0 ? std::string("null") : std::to_string(e.lines[i]);
     out += '}';
+    writer.spill();
   }
   out += ']';
 }
 
-void append_tokens(std::string& out, const SolidTokens& tokens) {
+void append_tokens(json::Writer& writer, const SolidTokens& tokens) {
+  std::string& out = writer.text;
   out += '[';
   for (std::size_t k = 0; k < tokens.size(); ++k) {
     if (k != 0) out += ',';
@@ -267,6 +270,7 @@ void append_tokens(std::string& out, const SolidTokens& tokens) {
     json::append_key(out, "kind");
     json::append_string(out, tokens.kind(k));
     out += '}';
+    writer.spill();
   }
   out += ']';
 }
@@ -284,36 +288,68 @@ LineOf line_of(std::size_t elements, const std::vector<Printed>& printed) {
   return of;
 }
 
-}  // namespace
-
-std::string explanation_json(const Explanation& explanation) {
-  Json object;
-  object["ok"] = !explanation.error.has_value();
-  object["answer"] = explanation.answer();
-  Json diagnostics = Json::array();
-  for (const Diagnostic& d : explanation.diagnostics) {
-    Json entry{{"line", position_value(d.line)},
-               {"column", position_value(d.column)},
-               {"message", d.message}};
-    if (d.is_syntax) entry["causes"] = d.causes;
-    entry["kind"] = d.kind;
-    if (d.name) entry["name"] = *d.name;
-    if (d.at) entry["at"] = Json{{"line", d.at->line}, {"column", d.at->column}};
-    diagnostics.push_back(std::move(entry));
+void append_nullable(std::string& out, int32_t n) {
+  if (n == 0) {
+    out += "null";
+  } else {
+    json::append_number(out, n);
   }
-  object["diagnostics"] = std::move(diagnostics);
-  std::string text = dump(object);
-  text.pop_back();  // the object's closing brace
+}
+
+void append_diagnostics(json::Writer& writer, const std::vector<Diagnostic>& diagnostics) {
+  std::string& out = writer.text;
+  out += '[';
+  for (std::size_t i = 0; i < diagnostics.size(); ++i) {
+    const Diagnostic& d = diagnostics[i];
+    if (i != 0) out += ',';
+    out += R"({"line":)";
+    append_nullable(out, d.line);
+    out += R"(,"column":)";
+    append_nullable(out, d.column);
+    json::append_key(out, "message");
+    json::append_string(out, d.message);
+    if (d.is_syntax) {
+      json::append_key(out, "causes");
+      out += '[';
+      for (std::size_t c = 0; c < d.causes.size(); ++c) {
+        if (c != 0) out += ',';
+        json::append_string(out, d.causes[c]);
+      }
+      out += ']';
+    }
+    json::append_key(out, "kind");
+    json::append_string(out, d.kind);
+    if (d.name) {
+      json::append_key(out, "name");
+      json::append_string(out, *d.name);
+    }
+    if (d.at) {
+      json::append_key(out, "at");
+      json::append_position(out, *d.at);
+    }
+    out += '}';
+    writer.spill();
+  }
+  out += ']';
+}
+
+void write_json(const Explanation& explanation, json::Writer& writer) {
+  std::string& text = writer.text;
+  text += explanation.error ? R"({"ok":false)" : R"({"ok":true)";
+  json::append_key(text, "answer");
+  json::append_string(text, explanation.answer());
+  json::append_key(text, "diagnostics");
+  append_diagnostics(writer, explanation.diagnostics);
   if (!explanation.error) {
     const std::vector<Printed> optimised = printed_lines(explanation.optimised);
     const std::vector<Printed> unoptimised = printed_lines(explanation.unoptimised);
     json::append_key(text, "lines");
-    append_listing(text, explanation.optimised, optimised, explanation.lines,
+    append_listing(writer, explanation.optimised, optimised, explanation.lines,
                    [](std::size_t, Printed) {});
     const LineOf now = line_of(explanation.optimised.size(), optimised);
     json::append_key(text, "unoptimised");
     append_listing(
-        text, explanation.unoptimised, unoptimised, explanation.lines,
+        writer, explanation.unoptimised, unoptimised, explanation.lines,
         [&](std::size_t, Printed line) {
           const LabelledInstruction& before = explanation.unoptimised[line.element];
           const LabelledInstruction& after = explanation.optimised[line.element];
@@ -342,17 +378,18 @@ std::string explanation_json(const Explanation& explanation) {
   }
   if (!explanation.error) {
     json::append_key(text, "words");
-    append_words(text, explanation);
+    append_words(writer, explanation);
   }
   json::append_key(text, "tokens");
-  append_tokens(text, SolidTokens(explanation.source));
-  if (explanation.parsed) {
+  const SolidTokens tokens(explanation.source);
+  append_tokens(writer, tokens);
+  if (explanation.function) {
     json::append_key(text, "tree");
-    text += explanation.tree;
+    write_tree_json(*explanation.function, tokens, writer);
   }
   if (!explanation.error) {
     json::append_key(text, "cfg");
-    append_cfg(text, explanation.optimised, printed_lines(explanation.optimised));
+    append_cfg(writer, explanation.optimised, printed_lines(explanation.optimised));
   }
   if (explanation.parsed) {
     json::append_key(text, "ignored");
@@ -363,7 +400,20 @@ std::string explanation_json(const Explanation& explanation) {
     }
   }
   text += '}';
-  return text;
+}
+
+}  // namespace
+
+std::string explanation_json(const Explanation& explanation) {
+  json::Writer writer(nullptr);
+  write_json(explanation, writer);
+  return std::move(writer.text);
+}
+
+bool write_explanation_json(const Explanation& explanation, Output& out) {
+  json::Writer writer(&out);
+  write_json(explanation, writer);
+  return writer.finish();
 }
 
 std::string refusal_json(std::string_view reason) {

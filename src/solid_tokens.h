@@ -7,6 +7,7 @@
 #include <string_view>
 #include <vector>
 
+#include "json_text.h"
 #include "syntax/parser.h"
 
 namespace quern {
@@ -66,5 +67,8 @@ class SolidTokens {
   std::vector<RawToken> raw_;
   std::vector<uint32_t> solid_;  // indices into raw_
 };
+
+/// Writes the syntax tree of function, parsed from those tokens, as JSON.
+void write_tree_json(const Function& function, const SolidTokens& tokens, json::Writer& writer);
 
 }  // namespace quern
