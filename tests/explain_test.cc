@@ -142,6 +142,37 @@ TEST(Explain, FailuresListTheirFindings) {
   }
 }
 
+// Each finding gives its kind and name, and where the statement or name it
+// is about begins: past the blanks and line breaks before it, where its
+// reported position stands. Text after the function is said to be ignored.
+TEST(Explain, FindingsPointAtWhatTheyAreAbout) {
+  struct Case {
+    const char* source;
+    const char* findings;  // "kind name line:column" of each, for its at
+    const char* ignored;
+  };
+  const Case cases[] = {
+      {"int f(int a) {\n  int b = 1;\n\n  t = a;\n}", "assign-undeclared t 4:3", "null"},
+      {"void f(void x, int _RES) {\n  return 1;\n}\n}",
+       "void-parameter x 1:13, reserved _RES 1:20, void-return - 2:3", R"({"line":4,"column":1})"},
+      {"int f(int a) { int a = 1;\n return q; }  x = 1;",
+       "redeclaration a 1:20, read-undeclared q 2:9", R"({"line":2,"column":15})"},
+      {"int f() { return 1; }\n\n", "", "null"},
+  };
+  for (const Case& c : cases) {
+    const auto answer = nlohmann::ordered_json::parse(explanation_json(explain(c.source)));
+    std::string findings;
+    for (const auto& d : answer["diagnostics"]) {
+      if (!findings.empty()) findings += ", ";
+      findings += d["kind"].get<std::string>() + " " + d.value("name", "-") + " " +
+                  std::to_string(d["at"]["line"].get<int>()) + ":" +
+                  std::to_string(d["at"]["column"].get<int>());
+    }
+    EXPECT_EQ(findings, c.findings) << c.source;
+    EXPECT_EQ(answer["ignored"].dump(), c.ignored) << c.source;
+  }
+}
+
 // The listings are written straight out, the rest by nlohmann-json: the
 // whole must be what nlohmann-json dumps, byte for byte, for every shape of
 // listing and a source whose names are not ASCII.

@@ -168,5 +168,29 @@ TEST(Stress, CgiAnswersMaximalShapes) {
   }
 }
 
+// A legal body with one very long name and many short statements: the
+// explanation must not grow with lines times the longest name. The explain
+// program answers it under an address-space limit of 48 MiB (it once took
+// gigabytes), and the quern command explains it exactly as the program does.
+TEST(Stress, ExplainsLongNamesInLittleMemory) {
+  if (kSanitized) GTEST_SKIP() << "shadow memory alone is larger than the limit";
+  for (std::size_t length : {15000, 30000}) {
+    std::string body = "int f(int a) { int " + std::string(length, 'v') + " = 0; ";
+    while (body.size() + 7 < kMaxBody) body += "a=a+1;";
+    body += "}";
+    testing::CgiRun run;
+    run.program = QUERN_EXPLAIN_PATH;
+    run.environment = {{"CONTENT_TYPE", "text/plain; charset=UTF-8"},
+                       {"CONTENT_LENGTH", std::to_string(body.size())}};
+    run.input = body;
+    run.address_space_limit = std::size_t{48} << 20;
+    const testing::CgiResult r = testing::run_cgi(run);
+    EXPECT_EQ(r.exit_status, 0) << length << ": " << r.err;
+    const std::string json = explanation_json(explain(body));
+    EXPECT_TRUE(r.out == "Content-Type: application/json\nStatus: 200 OK\r\n\r\n" + json + "\n")
+        << length;
+  }
+}
+
 }  // namespace
 }  // namespace quern
