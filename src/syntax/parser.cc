@@ -861,7 +861,8 @@ std::vector<RawToken> lex(std::string_view text) {
         offset += length;
         ++column;
       }
-      token.flags = (name ? RawToken::kName : 0) | (all_numeric ? RawToken::kNumeric : 0) |
+      token.flags = RawToken::kWord | (name ? RawToken::kName : 0) |
+                    (all_numeric ? RawToken::kNumeric : 0) |
                     (ascii_digits ? RawToken::kAsciiDigits : 0);
     } else if (first == kSpace || first == kNewline) {
       if (first == kNewline) ++line, column = 1;

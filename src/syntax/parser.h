@@ -105,6 +105,7 @@ struct RawToken {
   static constexpr uint8_t kName = 2;         // word characters, not starting with a numeral
   static constexpr uint8_t kNumeric = 4;      // numeric characters only
   static constexpr uint8_t kAsciiDigits = 8;  // "0" to "9" only
+  static constexpr uint8_t kWord = 16;        // word characters (names and numbers)
 };
 
 /// The raw tokens of a whole text, exactly as successive TokenStream::uncons
