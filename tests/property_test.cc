@@ -16,6 +16,7 @@
 #include "listing.h"
 #include "opt.h"
 #include "quern.h"
+#include "reference_lexer.h"
 #include "request.h"
 #include "syntax/parser.h"
 #include "trans.h"
