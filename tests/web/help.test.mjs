@@ -34,15 +34,19 @@ test("a common mistake gets its hint", () => {
     [fn("return 200;"), /0 to 127/],
     ["f(int a) {\n  return a;\n}\n", /result type/],
     [fn("a++;"), /no `\+\+`: write `a = a \+ 1;`/],
+    [fn("a += 2;"), /no `\+=`: write `a = a \+ 1;`/],
+    [fn("a = 12ab;"), /`12ab` is neither a number nor a name/],
+    [fn("return a @ b;"), /`@` is not part of the language/],
     [fn("if (a = 0) { b = 1; }"), /Compare with `==`/],
     [fn("if (a > 0) { b = 1; } else if (a < 0) { b = 2; }"), /`else` takes a block/],
     ["void f() {\n  return 1;\n}\n", /`void` function has no result/],
     [fn("int _RES = 1;"), /choose another name/],
   ];
   for (const [source, phrase] of cases) {
-    const [first] = explain(source).diagnostics;
+    const answer = explain(source);
+    const [first] = answer.diagnostics;
     assert.ok(first, `no finding for ${JSON.stringify(source)}`);
-    assert.match(String(hintFor(first, source)), phrase, JSON.stringify(source));
+    assert.match(String(hintFor(first, answer)), phrase, JSON.stringify(source));
   }
 });
 

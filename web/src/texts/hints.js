@@ -1,122 +1,99 @@
-// Hints beside the compiler's findings: for one entry of /explain's
-// `diagnostics` ({line, column, message, causes?}) and the source it came
-// from, a one-line explanation with a fix, or null when there is nothing to
-// add to the report. Code in a hint stands between backticks.
+// Hints beside the compiler's findings: for one entry of the answer's
+// `diagnostics` and the answer itself, a one-line explanation with a fix, or
+// null when there is nothing to add to the report. Code in a hint stands
+// between backticks.
 //
-// A syntax error stands just after the last token the parser accepted, so the
-// hint looks at the tokens around that place: the ones before it and the one
-// that stopped the parser. Tokens are grouped as the compiler groups them:
-// runs of letters, digits and "_"; "==", "!=", "<=", ">="; any other
-// character on its own.
+// A validation finding is told by its kind and the name it is about. A
+// syntax error stands just after the last token the parser accepted, so its
+// hint looks at the answer's tokens around that place: the ones before it and
+// the one that stopped the parser, with the parser's causes.
+import { adjacent, before, tokenIndexAt } from "../compiler/positions.js";
 
-const WORD = /[\p{Alphabetic}\p{N}_]/u;
-const SPACE = /\s/u;
-const NAME = /^[\p{Alphabetic}_][\p{Alphabetic}\p{N}_]*$/u;
-const KEYWORDS = new Set(["int", "void", "if", "else", "while", "return"]);
-// Characters that some rule of the language accepts.
-const LANGUAGE = /^[\p{Alphabetic}\p{N}_(){};,=<>!+-]/u;
+// The symbols that some rule of the language accepts.
+const SYMBOLS = new Set(["(", ")", "{", "}", ";", ",", "=", "<", ">", "!", "+", "-", "==", "!=", "<=", ">="]);
 
-const isName = (t) => NAME.test(t) && !KEYWORDS.has(t);
-
-// Index in `source` of the character at (line, column), both from 1; columns
-// count characters (code points), and only a line feed starts a new line.
-function offsetOf(source, line, column) {
-  let at = 0;
-  for (let l = 1; l < line; l++) {
-    const feed = source.indexOf("\n", at);
-    if (feed < 0) return source.length;
-    at = feed + 1;
-  }
-  for (let c = 1; c < column && at < source.length && source[at] !== "\n"; c++) {
-    at += source.codePointAt(at) > 0xffff ? 2 : 1;
-  }
-  return at;
-}
-
-// The tokens of source[from, to), skipping white space, as {text, at}.
-function* tokens(source, from = 0, to = source.length) {
-  let i = from;
-  while (i < to) {
-    const ch = String.fromCodePoint(source.codePointAt(i));
-    const start = i;
-    i += ch.length;
-    if (SPACE.test(ch)) continue;
-    if (WORD.test(ch)) {
-      while (i < to) {
-        const next = String.fromCodePoint(source.codePointAt(i));
-        if (!WORD.test(next)) break;
-        i += next.length;
-      }
-    } else if ("!<=>".includes(ch) && source[i] === "=") {
-      i++;
-    }
-    yield { text: source.slice(start, i), at: start };
-  }
-}
-
-// What a syntax hint looks at: the three tokens before the position (last
-// one last), the two after it, and where the first of those stands.
-function surroundings(source, line, column) {
-  const at = offsetOf(source, line, column);
-  const before = [];
-  for (const t of tokens(source, 0, at)) {
-    before.push(t.text);
-    if (before.length > 3) before.shift();
-  }
-  const after = [];
-  for (const t of tokens(source, at)) {
-    after.push(t);
-    if (after.length === 2) break;
-  }
+// What a syntax hint looks at: the texts of the three tokens before the
+// position (last one last), of the two after it, and `bad`, the one that
+// stopped the parser once a "+" or "-" in front of it is passed over (an
+// expression ends before the operator whose right side fails); with the
+// tokens themselves, whether the tokens beside the position are names, and
+// the parser's causes.
+function surroundings(tokens, line, column, causes) {
+  const i = tokenIndexAt(tokens, { line, column });
+  const text = (t) => t?.text ?? "";
+  const [nextToken, secondToken] = [tokens[i], tokens[i + 1]];
+  const badToken = text(nextToken) === "+" || text(nextToken) === "-" ? secondToken : nextToken;
+  const behind = tokens.slice(Math.max(0, i - 3), i);
   return {
-    before,
-    prev: before[before.length - 1] ?? "",
-    next: after[0]?.text ?? "",
-    second: after[1]?.text ?? "",
-    nextAt: after[0]?.at ?? source.length,
+    tokens,
+    at: i,
+    before: behind.map(text),
+    prev: text(behind[behind.length - 1]),
+    prevName: behind[behind.length - 1]?.kind === "name",
+    next: text(nextToken),
+    nextName: nextToken?.kind === "name",
+    second: text(secondToken),
+    bad: text(badToken),
+    nextToken,
+    secondToken,
+    badToken,
+    causes,
+    has: (cause) => causes.includes(cause),
   };
 }
 
-// The text from `from` to the next ";" or line end, trimmed.
-const restOfStatement = (source, from) => /^[^;\n]*/.exec(source.slice(from))[0].trim();
+// The statement from the token after the position to the next ";" or the
+// line's end, spaced as in the source where tokens touch.
+function restOfStatement(s) {
+  let out = "";
+  for (let k = s.at; k < s.tokens.length; k++) {
+    const t = s.tokens[k];
+    if (t.text === ";" || t.line !== s.nextToken.line) break;
+    out += (k > s.at && !adjacent(s.tokens[k - 1], t) ? " " : "") + t.text;
+  }
+  return out;
+}
 
-// Findings of validation, keyed by their message.
-const VALIDATION = [
-  [
-    /^Cannot (?:read value of|assign to) undeclared variable '(.*)'$/,
-    (m) =>
-      `\`${m[1]}\` is not declared: add \`int ${m[1]} = 0;\` at the top of the body (or a parameter \`int ${m[1]}\`), or check the spelling; names are case-sensitive.`,
-  ],
-  [
-    /^Redeclaration of variable '(.*)' not permitted \(first declared at line (\d+) column \d+\)$/,
-    (m) =>
-      `\`${m[1]}\` is already declared on line ${m[2]}: give this one another name, or leave out \`int\` and assign \`${m[1]} = ...;\` after the declarations.`,
-  ],
-  [
-    /^Function returning void must not return a value$/,
-    () => "A `void` function has no result: declare it `int` to return a value, or remove this `return`.",
-  ],
-  [/^Parameter '(.*)' must not have type void$/, (m) => `Parameters hold numbers: write \`int ${m[1]}\`.`],
-  [
-    /^Name '(_RES)' is reserved$/,
-    () => "`_RES` is the word the result goes into in the assembly: choose another name.",
-  ],
-  [
-    /^Name '(.*)' is reserved$/,
-    (m) => `Names like \`${m[1]}\` are the labels the compiler makes for \`if\` and \`while\`: choose another name.`,
-  ],
-];
+// The line on which each name is first declared (name -> line), from the
+// answer's tree (an array of nodes); made once per answer.
+const declared = new WeakMap();
+function firstDeclared(answer, name) {
+  if (!declared.has(answer)) {
+    const first = new Map(); // name -> the node of its first declaration
+    for (const node of answer.tree ?? []) {
+      if (node.kind !== "parameter" && node.kind !== "declaration") continue;
+      const seen = first.get(node.text);
+      if (!seen || before(node, seen)) first.set(node.text, node);
+    }
+    declared.set(answer, first);
+  }
+  return declared.get(answer).get(name)?.line ?? null;
+}
+
+// Validation findings, by kind.
+const VALIDATION = {
+  "read-undeclared": ({ name }) =>
+    `\`${name}\` is not declared: add \`int ${name} = 0;\` at the top of the body (or a parameter \`int ${name}\`), or check the spelling; names are case-sensitive.`,
+  redeclaration: ({ name }, answer) => {
+    const line = firstDeclared(answer, name);
+    return `\`${name}\` is already declared${line === null ? "" : ` on line ${line}`}: give this one another name, or leave out \`int\` and assign \`${name} = ...;\` after the declarations.`;
+  },
+  "void-return": () => "A `void` function has no result: declare it `int` to return a value, or remove this `return`.",
+  "void-parameter": ({ name }) => `Parameters hold numbers: write \`int ${name}\`.`,
+  reserved: ({ name }) =>
+    name === "_RES"
+      ? "`_RES` is the word the result goes into in the assembly: choose another name."
+      : `Names like \`${name}\` are the labels the compiler makes for \`if\` and \`while\`: choose another name.`,
+};
+VALIDATION["assign-undeclared"] = VALIDATION["read-undeclared"];
 
 const LOOPS = new Set(["for", "do", "switch"]);
 
 // Syntax errors: [test, hint], the first whose test holds gives the hint.
-// `s` is the diagnostic's surroundings plus `causes`, `has(cause)`,
-// `source`, and `bad`, the token that stopped the parser once a "+" or "-"
-// in front of it is passed over (an expression ends before the operator
-// whose right side fails).
+// `s` is the diagnostic's surroundings (see surroundings()).
 const SYNTAX = [
   [
-    (s) => s.next === "/" && /^\/[/*]/.test(s.source.slice(s.nextAt)),
+    (s) => s.next === "/" && (s.second === "/" || s.second === "*") && adjacent(s.nextToken, s.secondToken),
     () => "Comments are not part of the language: delete it (notes may follow the function's closing `}`, where text is ignored).",
   ],
   [
@@ -128,12 +105,12 @@ const SYNTAX = [
     (s) => s.has("Integer literal contains non-numeric character(s)") && s.prev === "=" && s.before[0] === "int",
     (s) => {
       const name = s.before[1];
-      const value = restOfStatement(s.source, s.nextAt) || "...";
+      const value = restOfStatement(s) || "...";
       return `A declaration takes a number only: declare \`int ${name} = 0;\` and assign \`${name} = ${value};\` after the declarations.`;
     },
   ],
   [
-    (s) => s.has("Expected =") && s.before[1] === "int" && isName(s.prev) && s.next === ";",
+    (s) => s.has("Expected =") && s.before[1] === "int" && s.prevName && s.next === ";",
     (s) => `A declaration needs a starting number: \`int ${s.prev} = 0;\`.`,
   ],
   [
@@ -157,9 +134,9 @@ const SYNTAX = [
     (s) =>
       (s.next === "+" || s.next === "-") &&
       (s.second === s.next || s.second === "=") &&
-      s.source.startsWith(s.next + s.second, s.nextAt),
+      adjacent(s.nextToken, s.secondToken),
     (s) => {
-      const name = isName(s.prev) ? s.prev : "x";
+      const name = s.prevName ? s.prev : "x";
       return `There is no \`${s.next}${s.second}\`: write \`${name} = ${name} ${s.next} 1;\`.`;
     },
   ],
@@ -170,7 +147,7 @@ const SYNTAX = [
   [(s) => s.bad === "/", () => "There is no `/`: divide by subtracting in a loop and counting the steps."],
   [(s) => s.bad === "%", () => "There is no `%`: subtract in a loop while the value is large enough."],
   [
-    (s) => s.next === "(" && isName(s.prev) && !s.has("Invalid identifier '('"),
+    (s) => s.next === "(" && s.prevName && !s.has("Invalid identifier '('"),
     () => "There are no calls: the source is one function, so write the computation out in it.",
   ],
   [
@@ -200,11 +177,11 @@ const SYNTAX = [
     () => "`return` needs a value, e.g. `return 0;` (a `void` function has no `return`).",
   ],
   [
-    (s) => /^\p{N}/u.test(s.bad) && !/^\p{N}+$/u.test(s.bad),
+    (s) => s.badToken?.kind === "number" && s.has("Integer literal contains non-numeric character(s)"),
     (s) => `\`${s.bad}\` is neither a number nor a name: numbers are decimal digits only, and names start with a letter or \`_\`.`,
   ],
   [
-    (s) => s.bad !== "" && !LANGUAGE.test(s.bad),
+    (s) => s.badToken?.kind === "symbol" && !SYMBOLS.has(s.bad),
     (s) => `\`${s.bad}\` is not part of the language: delete it.`,
   ],
   [
@@ -212,7 +189,7 @@ const SYNTAX = [
     (s) => `A number or a name is missing before \`${s.next}\`.`,
   ],
   [
-    (s) => s.causes.some((c) => c.startsWith("Invalid identifier '")) && s.next !== "",
+    (s) => s.next !== "" && s.has(`Invalid identifier '${s.next}'`),
     (s) => `A name is missing before \`${s.next}\`.`,
   ],
   [
@@ -230,7 +207,7 @@ const SYNTAX = [
     () => "A function starts with its result type: `int f(...)` or `void f(...)`.",
   ],
   [
-    (s) => (s.has("Expected type name") || s.has("Expected )")) && (s.prev === "," || s.prev === "(") && isName(s.next),
+    (s) => (s.has("Expected type name") || s.has("Expected )")) && (s.prev === "," || s.prev === "(") && s.nextName,
     (s) => `Each parameter needs its type: \`int ${s.next}\`.`,
   ],
   [
@@ -247,7 +224,7 @@ const SYNTAX = [
     () => "Blocks need braces, even around one statement: `if (a > 0) { a = 1; }`.",
   ],
   [
-    (s) => s.has("Expected =") && isName(s.prev),
+    (s) => s.has("Expected =") && s.prevName,
     (s) => `A statement that starts with a name assigns to it: \`${s.prev} = ...;\`.`,
   ],
   [
@@ -256,22 +233,12 @@ const SYNTAX = [
   ],
 ];
 
-export function hintFor(diagnostic, source) {
-  const { line, column, message, causes } = diagnostic ?? {};
-  if (typeof message !== "string") return null;
-  if (!causes) {
-    for (const [pattern, hint] of VALIDATION) {
-      const m = pattern.exec(message);
-      if (m) return hint(m);
-    }
-    return null;
-  }
-  if (!Number.isInteger(line) || !Number.isInteger(column) || typeof source !== "string") return null;
-  const s = surroundings(source, line, column);
-  s.source = source;
-  s.causes = causes;
-  s.has = (cause) => causes.includes(cause);
-  s.bad = s.next === "+" || s.next === "-" ? s.second : s.next;
+// `diagnostic` is an entry of `answer.diagnostics`.
+export function hintFor(diagnostic, answer) {
+  const { kind, line, column, causes } = diagnostic ?? {};
+  if (Object.prototype.hasOwnProperty.call(VALIDATION, kind)) return VALIDATION[kind](diagnostic, answer);
+  if (kind !== "syntax" || !Number.isInteger(line) || !Number.isInteger(column)) return null;
+  const s = surroundings(answer.tokens ?? [], line, column, causes ?? []);
   for (const [test, hint] of SYNTAX) {
     if (test(s)) return hint(s);
   }
