@@ -5,7 +5,7 @@
 // still stale, until a compile succeeds. An outcome that a later edit or
 // compile has overtaken is dropped.
 import { LIMITS } from "../isa-pending.js";
-import { count, fmt } from "../texts/format.js";
+import { fmt } from "../texts/format.js";
 import { explain, pauseAfterEdit } from "./compile.js";
 
 const encoder = new TextEncoder();
@@ -16,7 +16,8 @@ function statusOf(outcome) {
   if (outcome.kind === "unreachable") return { state: "fail", text: "no answer" };
   const { json, ms, where } = outcome;
   if (json.ok) return { state: "ok", text: where ? `compiled ${where} · ${ms} ms` : `compiled · ${ms} ms` };
-  return { state: "error", text: `${count(json.diagnostics.length, "error")} · ${ms} ms` };
+  const n = json.diagnostics.length;
+  return { state: "error", text: `${n} ${n === 1 ? "error" : "errors"} · ${ms} ms` };
 }
 
 // Whether the last good answer no longer stands for `source`.

@@ -2,7 +2,6 @@
 // the editor (the learner's starting code), a title, a task and the cases.
 // The cases are checked as they are typed, with the grader's messages.
 import { parseCases, problemText } from "../links/cases.js";
-import { count } from "../texts/format.js";
 import { within } from "./dom.js";
 import { exerciseLink } from "../links/exercise-link.js";
 
@@ -25,7 +24,7 @@ export function authorDialog(dialog, opener, state, exercise) {
     );
     $("author-problems").hidden = problems.length === 0;
     $("author-copy").disabled = problems.length > 0;
-    $("author-count").textContent = problems.length ? "" : count(cases.length, "case");
+    $("author-count").textContent = problems.length ? "" : `${cases.length} ${cases.length === 1 ? "case" : "cases"}`;
     $("author-link").hidden = true;
     $("author-copied").textContent = "";
   }
