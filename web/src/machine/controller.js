@@ -7,7 +7,6 @@ import { wrapped } from "../help.js";
 import { LIMITS } from "../isa-pending.js";
 import { Machine, MachineError, load } from "../machine.js";
 import { count, fmt } from "../texts/format.js";
-import { declaredNames } from "../compiler/declared.js";
 import { runInSlices } from "./runner.js";
 import { instructionAtListing, instructionOfSource, sourceOf, where } from "./stops.js";
 
@@ -85,7 +84,7 @@ export function createMachineController(state) {
     program = null;
     loadError = null;
     listing = answer ? (before ? answer.unoptimised : answer.lines) : [];
-    const params = answer ? declaredNames(answer.source).params : [];
+    const params = answer?.params ?? [];
     const old = slice().inputs;
     const inputs = Object.fromEntries(params.map((p) => [p, old[p] ?? "0"]));
     if (answer) {
@@ -156,7 +155,7 @@ export function createMachineController(state) {
   function breakpointStops() {
     const { breakpoints } = state.get();
     const stops = new Set([
-      ...breakpoints.listing.map((n) => instructionAtListing(program, n)),
+      ...breakpoints.listing.map((n) => instructionAtListing(program, listing, n)),
       ...breakpoints.source.map((s) => instructionOfSource(program, listing, s)),
     ]);
     stops.delete(null);
@@ -214,7 +213,7 @@ export function createMachineController(state) {
     if (!idle()) return;
     const { editor, line } = state.get().place;
     const inListing = editor === "listing";
-    const i = inListing ? instructionAtListing(program, line) : instructionOfSource(program, listing, line);
+    const i = inListing ? instructionAtListing(program, listing, line) : instructionOfSource(program, listing, line);
     if (i === null) {
       const place = inListing ? `assembly line ${line} is not an instruction` : `source line ${line} has no code`;
       say("fail", `${place}: put the cursor on a line to stop at`);

@@ -4,7 +4,6 @@
 // (_RES is 0 when the function returns nothing).
 import { LIMITS } from "../isa-pending.js";
 import { Machine, MachineError, load } from "../machine.js";
-import { declaredNames } from "../compiler/declared.js";
 import { count, fmt } from "../texts/format.js";
 import { runInSlices } from "./runner.js";
 
@@ -15,9 +14,9 @@ function bindInputs(c, params) {
   const misfit = (reason) => ({ why: `the inputs do not fit the function: ${reason}` });
   const inputs = Object.fromEntries(params.map((p) => [p, 0]));
   if (c.names === null) {
-    const count = (n, what) => `${n} ${what}${n === 1 ? "" : "s"}`;
+    const plural = (n, what) => `${n} ${what}${n === 1 ? "" : "s"}`; // as the grader writes it
     if (c.values.length !== params.length) {
-      return misfit(`${count(c.values.length, "value")} for ${count(params.length, "parameter")}`);
+      return misfit(`${plural(c.values.length, "value")} for ${plural(params.length, "parameter")}`);
     }
     params.forEach((p, i) => (inputs[p] = c.values[i]));
     return { inputs };
@@ -77,10 +76,9 @@ export async function grade(cases, outcome, { limit = LIMITS.defaultSteps, stale
   } catch (err) {
     return all(`the machine cannot load the code: ${err.message}`);
   }
-  const { params } = declaredNames(outcome.source);
   const verdicts = [];
   for (const c of cases) {
-    const verdict = await judge(c, program, params, { limit, stale });
+    const verdict = await judge(c, program, json.params, { limit, stale });
     if (verdict === null) return null;
     verdicts.push(verdict);
   }

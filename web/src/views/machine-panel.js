@@ -7,23 +7,17 @@
 import { compareHelp, instructionHelp, operandHelp, valueForms } from "../help.js";
 import { LIMITS } from "../isa-pending.js";
 import { currentInstruction, wrapNote } from "../machine/controller.js";
-import { declaredNames } from "../compiler/declared.js";
 import { changed } from "../state.js";
 import { setStatus, within } from "./dom.js";
 
 // Memory words in the order a reader looks for them: the source's names in
-// declaration order and the result, then constants, then temporaries.
-function wordOrder(names) {
-  const rank = (w) => {
-    const i = names.indexOf(w);
-    if (i >= 0) return [0, i];
-    if (w === "_RES") return [1, 0];
-    if (w.startsWith("#")) return [2, Number(w.slice(1))];
-    if (w.startsWith(".t")) return [3, Number(w.slice(2))];
-    return [4, 0];
-  };
+// declaration order (as the listing has them) and the result, then
+// constants, then temporaries. `words` is the answer's.
+const RANK = { parameter: 0, variable: 0, result: 1, constant: 2, temporary: 3 };
+function wordOrder(words) {
+  const rank = new Map(words.map((w, i) => [w.name, [RANK[w.kind] ?? 4, i]]));
   return (a, b) => {
-    const [x, y] = [rank(a), rank(b)];
+    const [x, y] = [rank.get(a) ?? [4, 0], rank.get(b) ?? [4, 0]];
     return x[0] - y[0] || x[1] - y[1] || (a < b ? -1 : a > b ? 1 : 0);
   };
 }
@@ -81,7 +75,7 @@ export function machinePanel(root, state, machine) {
     }
   }
 
-  function drawMachine(m, names, listing) {
+  function drawMachine(m, words, listing) {
     const on = m !== null;
     const note = on ? wrapNote(m) : null;
     for (const [i, id] of ["r0", "r1"].entries()) {
@@ -96,7 +90,7 @@ export function machinePanel(root, state, machine) {
     $("compare").dataset.tip = compareHelp(c && { a: c.x, b: c.y, greater: c.greater, notEqual: c.notEqual });
 
     const body = $("memory");
-    const order = on ? [...m.memory.keys()].sort(wordOrder(names)) : [];
+    const order = on ? [...m.memory.keys()].sort(wordOrder(words)) : [];
     const rows = [...body.rows];
     if (rows.length !== order.length || rows.some((r, k) => r.dataset.word !== order[k])) {
       body.replaceChildren(
@@ -138,7 +132,7 @@ export function machinePanel(root, state, machine) {
       $("stop").disabled = !slice.running;
       $("back").disabled = !slice.canBack;
       $("reset").disabled = !slice.canReset;
-      if (!slice.running) drawMachine(slice.machine, s.answer ? declaredNames(s.answer.source).names : [], slice.listing);
+      if (!slice.running) drawMachine(slice.machine, s.answer?.words ?? [], slice.listing);
     }
     if (changed(s, before, "breakpoints")) {
       const { source, listing } = s.breakpoints;
