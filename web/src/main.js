@@ -10,13 +10,12 @@ import { createMachineController, initialMachine } from "./machine/controller.js
 import { changed, createState, loadSource } from "./state.js";
 import { EXAMPLES } from "./texts/examples.js";
 import { authorDialog } from "./views/author.js";
-import { cursorHelp } from "./views/asm-cursor-help.js";
 import { diagnosticsView } from "./views/diagnostics.js";
 import { createEditors } from "./views/editors.js";
 import { examplesMenu } from "./views/examples.js";
 import { showDamaged, showExercise } from "./views/exercise.js";
 import { header } from "./views/header.js";
-import { asmHelp } from "./views/listing-help.js";
+import { listingHelp } from "./views/listing-help.js";
 import { wireKeys } from "./views/machine-keys.js";
 import { machinePanel } from "./views/machine-panel.js";
 import { resultPane } from "./views/result-pane.js";
@@ -45,11 +44,10 @@ const machine = createMachineController(state);
 // The listing's help, on hover and at the cursor, tells the values of the
 // machine while it is not running.
 const machineNow = () => (state.get().machine.running ? null : state.get().machine.machine);
-const atCursor = cursorHelp(element("asm-help"), machineNow);
 const editors = createEditors(
   state,
   { source: element("editor"), listing: element("assembly") },
-  { compile: compiler.compile, listingExtensions: [asmHelp(machineNow), atCursor.extension] },
+  { compile: compiler.compile, listingExtensions: listingHelp(element("asm-help"), state, machineNow) },
 );
 sourcePane(document.querySelector(".pane.source"), state);
 diagnosticsView(element("diagnostics"), state, editors.sourceView);
@@ -58,11 +56,7 @@ machinePanel(document.querySelector(".pane.machine"), state, machine);
 header(document.querySelector(".topbar"), state, compiler);
 examplesMenu(element("examples"), state);
 const tips = wireTips(document.body);
-state.subscribe((s, before) => {
-  if (!changed(s, before, "machine")) return;
-  tips.refresh();
-  atCursor.refresh();
-});
+state.subscribe((s, before) => changed(s, before, "machine") && tips.refresh());
 wireKeys({
   run: machine.toggle,
   step: machine.step,

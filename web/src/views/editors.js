@@ -4,7 +4,7 @@
 // its counterpart; the machine's current instruction and its source line are
 // marked too.
 import { defaultKeymap, history as undoHistory, historyKeymap, indentWithTab } from "@codemirror/commands";
-import { bracketMatching, indentOnInput, syntaxHighlighting } from "@codemirror/language";
+import { bracketMatching, indentOnInput } from "@codemirror/language";
 import { lintGutter } from "@codemirror/lint";
 import { EditorSelection, EditorState, RangeSetBuilder, StateEffect, StateField, Transaction } from "@codemirror/state";
 import {
@@ -16,13 +16,12 @@ import {
   keymap,
   lineNumbers,
 } from "@codemirror/view";
-import { classHighlighter } from "@lezer/highlight";
-import { diffArrays } from "diff";
 import { breakpointLines, breakpoints, toggleBreakpoint } from "../machine/breakpoints.js";
 import { currentLine } from "../machine/controller.js";
 import { changed } from "../state.js";
 import { labelLinks } from "./labels.js";
-import { assemblyLanguage, sourceLanguage } from "./highlight.js";
+import { listingHighlight, setTokens, setWords, sourceHighlight } from "./highlight.js";
+import { listingField, setListing } from "./listing.js";
 
 const COLOURS = 8; // link colours, reused in turn
 
@@ -83,6 +82,7 @@ const theme = EditorView.theme({
   ".tok-labelName": { color: "var(--t-label)", fontWeight: "600" },
   ".tok-operator, .tok-punctuation, .tok-bracket": { color: "var(--t-op)" },
   ".tok-invalid": { color: "var(--bad)" },
+  ".tok-ignored": { color: "var(--muted)", fontStyle: "italic" },
   ...linkColours,
   ".cm-line.link-active": { backgroundColor: "var(--link-active)", boxShadow: "inset 3px 0 0 var(--accent)" },
   ".cm-line.current": { backgroundColor: "var(--current)", boxShadow: "inset 3px 0 0 #d97706" },
@@ -98,37 +98,17 @@ const theme = EditorView.theme({
 // style sheets rather than an inline style element.
 const shadowOf = (host) => host.attachShadow({ mode: "open" });
 
-const common = [lineNumbers(), highlightActiveLineGutter(), drawSelection(), syntaxHighlighting(classHighlighter), theme];
+const common = [lineNumbers(), highlightActiveLineGutter(), drawSelection(), theme];
 
 // --- the optimiser view -------------------------------------------------------
-// Lines of the listing before the optimiser that it removed, or changed into
-// another line, found by a line diff against the final listing.
-function optimiserMarks(before, after) {
-  const parts = diffArrays(
-    before.map((l) => l.text),
-    after.map((l) => l.text),
-  );
-  const marks = [];
-  let line = 1;
-  for (let i = 0; i < parts.length; i++) {
-    const part = parts[i];
-    if (part.added) continue;
-    if (!part.removed) {
-      line += part.count;
-      continue;
-    }
-    const replaced = parts[i + 1]?.added ? parts[i + 1].value : [];
-    part.value.forEach((_, k) => {
-      const change = replaced[k];
-      marks.push(
-        change === undefined
-          ? [line + k, "opt-removed", { title: "removed by the optimiser" }]
-          : [line + k, "opt-changed", { title: "changed by the optimiser", "data-now": change.trim() }],
-      );
-    });
-    line += part.count;
-  }
-  return marks;
+// Lines of the listing before the optimiser (`unoptimised`) that it removed,
+// or changed into another line of the final listing (`lines`).
+function optimiserMarks(unoptimised, lines) {
+  return unoptimised.flatMap((l, i) => {
+    if (l.fate === "removed") return [[i + 1, "opt-removed", { title: "removed by the optimiser" }]];
+    if (l.fate !== "changed") return [];
+    return [[i + 1, "opt-changed", { title: "changed by the optimiser", "data-now": lines[l.becomes]?.text.trim() ?? "" }]];
+  });
 }
 
 // Scrolls lines `first` to `last` (1-based) wholly into view where they fit,
@@ -192,7 +172,7 @@ export function createEditors(state, hosts, { compile, sourceExtensions = [], li
         indentOnInput(),
         highlightActiveLine(),
         lintGutter(),
-        sourceLanguage,
+        sourceHighlight,
         breakpoints({ onChange: onBreakpoints }),
         keymap.of([...compileKeys, ...defaultKeymap, ...historyKeymap, indentWithTab]),
         linkLayer.field,
@@ -219,7 +199,8 @@ export function createEditors(state, hosts, { compile, sourceExtensions = [], li
       extensions: [
         common,
         EditorState.readOnly.of(true),
-        assemblyLanguage,
+        listingField,
+        listingHighlight,
         labelLinks(),
         breakpoints({ listing: true, onChange: onBreakpoints }),
         keymap.of([...compileKeys, ...defaultKeymap]),
@@ -339,8 +320,10 @@ export function createEditors(state, hosts, { compile, sourceExtensions = [], li
   function showListing(answer, before) {
     linked = answer !== null;
     listing = answer ? (before ? answer.unoptimised : answer.lines) : [];
+    const words = new Map((answer?.words ?? []).map((w) => [w.name, w.kind]));
     asmView.dispatch({
       changes: { from: 0, to: asmView.state.doc.length, insert: listing.map((l) => l.text).join("\n") },
+      effects: [setListing.of(listing), setWords.of(words)],
     });
     optLayer.put(asmView, answer && before ? optimiserMarks(answer.unoptimised, answer.lines) : []);
     drawLinks();
@@ -371,8 +354,16 @@ export function createEditors(state, hosts, { compile, sourceExtensions = [], li
     }
   }
 
+  // The source's highlighting comes with every answer for the text as it is.
+  function highlight(outcome) {
+    if (outcome?.kind === "answer" && outcome.source === sourceView.state.doc.toString()) {
+      sourceView.dispatch({ effects: setTokens.of(outcome.json) });
+    }
+  }
+
   state.subscribe((s, before) => {
     if (changed(s, before, "revision")) load(s.source, s.edit);
+    if (changed(s, before, "outcome")) highlight(s.outcome);
     if (changed(s, before, "answer", "before")) showListing(s.answer, s.before);
     if (s.stale && !before?.stale) unlink();
     if (changed(s, before, "machine", "answer", "before") && !s.machine.running) markCurrent(currentLine(s.machine));

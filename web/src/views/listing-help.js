@@ -1,93 +1,93 @@
 // Help in the listing, on hover and at the cursor: what a mnemonic does, what
 // each operand is (by its place in the instruction), a data word's start
 // value, and, once the machine has started, the value a register or word
-// holds now and what the last compare means for a branch.
+// holds now and what the last compare means for a branch. Without a mouse
+// (the keyboard, touch) the same help comes at the cursor: once the learner
+// moves it in the listing (keys, a click or a tap), a region under the
+// listing says what the piece at the cursor is. Nothing is said before the
+// learner moves, and a new listing empties it.
 import { EditorView, hoverTooltip } from "@codemirror/view";
 import { compareHelp, instructionHelp, labelHelp, operandHelp, valueForms } from "../help.js";
+import { changed } from "../state.js";
+import { formOf, lineAt, pieces } from "./listing.js";
 
 const REGISTER = { r0: 0, r1: 1 };
-
-// The pieces of an instruction line, each with its columns: the mnemonic,
-// then the operands.
-function pieces(text) {
-  if (!text.startsWith("    ")) return [];
-  const out = [];
-  let at = 4;
-  for (const [i, part] of text.slice(4).split(/ (.*)/s).entries()) {
-    if (part === undefined || part === "") continue;
-    if (i === 0) {
-      out.push({ from: at, to: at + part.length, text: part });
-      at += part.length + 1;
-    } else {
-      for (const operand of part.split(", ")) {
-        out.push({ from: at, to: at + operand.length, text: operand });
-        at += operand.length + 2;
-      }
-    }
-  }
-  return out;
-}
-
-// The text of the help for piece `k` of a line whose mnemonic is `op`.
-// `machine` is the running machine or null.
-function helpFor(op, k, text, machine) {
-  if (k === 0) {
-    const help = instructionHelp(op);
-    if (help && machine && (op === "bgt" || op === "bne")) return `${help}\n${compareNow(machine)}`;
-    return help;
-  }
-  const help = operandHelp(op, k - 1, text);
-  if (!help || !machine) return help;
-  if (Object.prototype.hasOwnProperty.call(REGISTER, text) && /^register /.test(help)) {
-    return `${help}\nnow ${valueForms(machine.reg[REGISTER[text]])}`;
-  }
-  if (machine.memory.has(text) && !/^(register|label) /.test(help)) return `${help}\nnow ${valueForms(machine.memory.get(text))}`;
-  return help;
-}
 
 function compareNow(machine) {
   const c = machine.compare;
   return compareHelp(c && { a: c.x, b: c.y, greater: c.greater, notEqual: c.notEqual });
 }
 
+// The help for piece `place` (0 the mnemonic, k its operand k - 1) of an
+// instruction line; `machine` is the machine, or null before it runs.
+function instructionPieceHelp(line, place, machine) {
+  const { op } = line;
+  if (place === 0) {
+    const help = instructionHelp(op);
+    if (help && machine && (op === "bgt" || op === "bne")) return `${help}\n${compareNow(machine)}`;
+    return help;
+  }
+  const text = line.operands[place - 1];
+  const help = operandHelp(op, place - 1, text);
+  const kind = formOf(op)?.[place - 1];
+  if (!help || !machine) return help;
+  if (kind === "register") return `${help}\nnow ${valueForms(machine.reg[REGISTER[text]])}`;
+  if (kind === "word" && machine.memory.has(text)) return `${help}\nnow ${valueForms(machine.memory.get(text))}`;
+  return help;
+}
+
 const theme = EditorView.theme({
   ".cm-help": { maxWidth: "26em", padding: "4px 8px", whiteSpace: "pre-line", fontFamily: "var(--sans)", fontSize: "13px" },
 });
 
-// The help at position `pos` of the listing `doc`: { from, to, text } of the
-// piece it is about, or null. `machine` is the running machine or null.
-// Under the mouse (`side` as hoverTooltip gives it) only a piece itself has
-// help. At the cursor (`cursor`) every place has some: between pieces the
-// piece before it, on the indentation the line's mnemonic, on a label the
-// label's role.
-export function helpAt(doc, pos, machine, { side = 0, cursor = false } = {}) {
-  const line = doc.lineAt(pos);
-  const col = pos - line.from;
-  const label = /^([^\s:]+):$/.exec(line.text);
-  if (label) {
+// The help at position `pos` of the listing editor's `state`: { from, to,
+// text } of the piece it is about, or null. `machine` is the machine or
+// null. Under the mouse (`side` as hoverTooltip gives it) only a piece
+// itself has help. At the cursor (`cursor`) every place has some: between
+// pieces the piece before it, on the indentation the line's mnemonic, on a
+// label the label's role.
+export function helpAt(state, pos, machine, { side = 0, cursor = false } = {}) {
+  const docLine = state.doc.lineAt(pos);
+  const line = lineAt(state, docLine.number);
+  if (!line) return null;
+  const col = pos - docLine.from;
+  if (line.kind === "label") {
     // A label over a data word names a word of memory; under the mouse, jump
     // targets are left to the listing's own label help.
-    const next = line.number < doc.lines ? doc.line(line.number + 1).text : "";
-    if (!/^ {4}-?\d+$/.test(next)) return cursor ? { from: line.from, to: line.to, text: labelHelp(label[1]) } : null;
-    let text = operandHelp("load", 0, label[1]);
-    if (machine && machine.memory.has(label[1])) text += `\nnow ${valueForms(machine.memory.get(label[1]))}`;
-    return { from: line.from, to: line.to, text };
+    if (lineAt(state, docLine.number + 1)?.kind !== "data") {
+      return cursor ? { from: docLine.from, to: docLine.to, text: labelHelp(line.name) } : null;
+    }
+    let text = operandHelp("load", 0, line.name);
+    if (machine && machine.memory.has(line.name)) text += `\nnow ${valueForms(machine.memory.get(line.name))}`;
+    return { from: docLine.from, to: docLine.to, text };
   }
-  const parts = pieces(line.text);
+  const parts = pieces(line);
   const k = cursor
     ? parts.findLastIndex((p, i) => i === 0 || col >= p.from)
     : parts.findIndex((p) => col >= p.from && (col < p.to || (col === p.to && side < 0)));
   if (k < 0) return null;
-  const text = helpFor(parts[0].text, k, parts[k].text, machine);
-  return text ? { from: line.from + parts[k].from, to: line.from + parts[k].to, text } : null;
+  const text = line.kind === "data" ? instructionHelp(String(line.value)) : instructionPieceHelp(line, parts[k].place, machine);
+  return text ? { from: docLine.from + parts[k].from, to: docLine.from + parts[k].to, text } : null;
 }
 
-// `machineNow()` gives the panel's machine, or null before one is ready.
-export function asmHelp(machineNow) {
+// The listing editor's extension of help on hover and at the cursor, saying
+// the latter in `region`. `machineNow()` gives the machine while it is not
+// running, or null; the region follows it.
+export function listingHelp(region, state, machineNow) {
+  let view = null;
+  let at = null; // where the learner last put the cursor, or null
+
+  function refresh() {
+    const help = view && at !== null ? helpAt(view.state, at, machineNow(), { cursor: true }) : null;
+    const text = help?.text ?? "";
+    if (region.textContent !== text) region.textContent = text;
+  }
+  state.subscribe((s, before) => changed(s, before, "machine") && refresh());
+
   return [
     theme,
-    hoverTooltip((view, pos, side) => {
-      const help = helpAt(view.state.doc, pos, machineNow(), { side });
+    hoverTooltip((v, pos, side) => {
+      const help = helpAt(v.state, pos, machineNow(), { side });
       if (!help) return null;
       return {
         pos: help.from,
@@ -100,6 +100,13 @@ export function asmHelp(machineNow) {
           return { dom };
         },
       };
+    }),
+    EditorView.updateListener.of((u) => {
+      const moved = u.transactions.some((tr) => tr.selection && tr.isUserEvent("select"));
+      if (!moved && !u.docChanged) return;
+      view = u.view;
+      at = moved ? u.state.selection.main.head : null;
+      refresh();
     }),
   ];
 }
