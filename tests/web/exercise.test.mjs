@@ -132,6 +132,18 @@ test("an author makes an exercise link; a learner opens it, fails its cases, men
   await page.close();
 });
 
+test("parameters come from the compiler: a name with a vowel sign is an input, and cases bind to it", async () => {
+  const page = await context.newPage();
+  const source = "int f(int कि, int b) { return कि + b; }";
+  await page.goto(exerciseLink(new URL(server.base + "/"), { title: "Sum", task: "", source, cases: "2 3 -> 5\n-4 1 -> -3\n" }));
+  await page.getByText("All 2 cases pass.").waitFor();
+  const form = page.getByRole("form", { name: "Parameters" });
+  assert.deepEqual(await form.getByRole("spinbutton").evaluateAll((fields) => fields.map((f) => f.labels[0].textContent)), ["कि = ", "b = "]);
+  await cases(page).nth(1).getByRole("button").click();
+  assert.deepEqual([await form.getByLabel("कि =").inputValue(), await form.getByLabel("b =").inputValue()], ["-4", "1"]);
+  await page.close();
+});
+
 // A small deterministic generator (an LCG), so that a failure can be replayed.
 const random = (seed) => () => ((seed = (Math.imul(seed, 1103515245) + 12345) >>> 0) >>> 8) / 2 ** 24;
 
