@@ -3,15 +3,11 @@
 // Stop, Step, Step line, Run to cursor, Step back and Reset, stopping at the
 // breakpoints of both editors. It keeps its part of the page's state in
 // `state.machine` (see initialMachine) and touches no element of the page.
-import { wrapped } from "../help.js";
 import { LIMITS } from "../isa-pending.js";
 import { Machine, MachineError, load } from "../machine.js";
-import { count, fmt } from "../texts/format.js";
+import * as say from "../texts/machine-status.js";
 import { runInSlices } from "./runner.js";
 import { instructionAtListing, instructionOfSource, sourceOf, where } from "./stops.js";
-
-export const BAD_LIMIT = `the step limit is a whole number from 1 to ${fmt(LIMITS.maxSteps)}`;
-const BAD_INPUT = "parameters are whole numbers from -128 to 127";
 
 // The machine's part of the page's state. Published anew on every change;
 // `machine` itself changes in place, so a view that draws it follows the
@@ -27,7 +23,7 @@ export const initialMachine = Object.freeze({
   canRun: false, // Run, Step, Step line and To cursor can go
   canBack: false, // Step back can go
   canReset: false, // there is a program to start again
-  status: { state: "idle", text: "compile to run" },
+  status: say.NOTHING,
 });
 
 // The instruction that runs next, or the halt that ran; null for none.
@@ -40,14 +36,6 @@ export function currentInstruction(machine) {
 export function currentLine(slice) {
   const ins = slice.running ? null : currentInstruction(slice.machine);
   return ins ? ins.line + 1 : null;
-}
-
-// The add or sub of the last step when it wrapped around, as a sentence.
-export function wrapNote(machine) {
-  const w = machine?.arithmetic;
-  if (!w || !wrapped(w.op, w.x, w.y)) return null;
-  const exact = w.op === "add" ? w.x + w.y : w.x - w.y;
-  return `${w.op} wrapped around: ${w.x} ${w.op === "add" ? "+" : "−"} ${w.y} = ${exact} does not fit in 8 bits, so ${w.into} = ${machine.reg[w.into === "r0" ? 0 : 1]}`;
 }
 
 const inputValue = (text) => {
@@ -75,7 +63,7 @@ export function createMachineController(state) {
     const flags = { running: running !== null, canRun: idle(), canBack, canReset: program !== null };
     state.set({ machine: { ...slice(), listing, machine, ...flags, ...change } });
   }
-  const say = (stateName, text) => publish({ status: { state: stateName, text } });
+  const tell = (status) => publish({ status });
 
   // Loads the listing of the answer shown (null: nothing compiled), keeping
   // the values of parameters that keep their names.
@@ -108,45 +96,27 @@ export function createMachineController(state) {
     stopRunning();
     machine = null;
     const { params, inputs } = { ...slice(), ...change };
-    let status = loadError ?? { state: "idle", text: "compile to run" };
+    let status = loadError ?? say.NOTHING;
     if (program) {
       const values = params.map((p) => inputValue(inputs[p] ?? ""));
-      if (values.includes(null)) status = { state: "fail", text: BAD_INPUT };
+      if (values.includes(null)) status = say.BAD_INPUT;
       else {
         machine = new Machine(program, Object.fromEntries(params.map((p, i) => [p, values[i]])));
-        status = { state: "idle", text: "ready" };
+        status = say.READY;
       }
     }
     publish({ ...change, status });
   }
 
-  // A status while the machine can go on; an add or sub of the last step
-  // that wrapped around is said too.
-  function sayAt(text) {
-    const note = wrapNote(machine);
-    say(note ? "wrapped" : "running", [text, note].filter(Boolean).join(" · "));
-  }
-  const stepCount = () => count(machine.steps, "step");
-
-  function said() {
-    if (machine.halted) {
-      const res = machine.memory.get("_RES");
-      const shown = res === undefined ? "" : `: _RES = ${res}`;
-      say("halted", `halted after ${fmt(machine.steps)} steps${shown}`);
-    } else {
-      sayAt(stepCount());
-    }
-  }
-
   function failed(err) {
     if (!(err instanceof MachineError)) throw err;
-    say("fail", err.message);
+    tell({ state: "fail", text: err.message });
   }
 
   function act(what) {
     try {
       what();
-      said();
+      tell(say.after(machine));
     } catch (err) {
       failed(err);
     }
@@ -168,7 +138,7 @@ export function createMachineController(state) {
     if (!idle()) return;
     const max = limitValue(slice().limit);
     if (max === null) {
-      say("fail", BAD_LIMIT);
+      tell(say.BAD_LIMIT);
       return;
     }
     let stops = breakpointStops();
@@ -178,7 +148,7 @@ export function createMachineController(state) {
       stopBefore: (x) => stops.has(x.pc) || target(x.pc),
       onSlice: (x) => {
         stops = breakpointStops();
-        say("busy", `running… ${fmt(x.steps)} steps`);
+        tell(say.running(x));
       },
     });
     running = run;
@@ -191,16 +161,13 @@ export function createMachineController(state) {
     }
     if (running !== run) return; // reset, or a new compile, took over
     running = null;
-    const at = () => where(program, listing, m.pc);
+    const at = where(program, listing, m.pc);
     if (outcome instanceof Error) failed(outcome);
-    else if (outcome === "limit") {
-      const goal = what === "Run" ? "" : ` (${what})`;
-      say("fail", `no halt within the step limit of ${fmt(max)} steps${goal}; Run goes on, Reset starts again`);
-    } else if (outcome === "stopped") sayAt(`stopped after ${stepCount()}`);
-    else if (outcome === "reached" && stops.has(m.pc)) sayAt(`breakpoint after ${stepCount()}: ${at()}`);
-    else if (outcome === "reached" && what === "Run to cursor") sayAt(`at the cursor after ${stepCount()}: ${at()}`);
-    else if (outcome === "reached") sayAt(`${stepCount()} · now at ${at()}`);
-    else said();
+    else if (outcome === "limit") tell(say.atLimit(max, what));
+    else if (outcome === "stopped") tell(say.stopped(m, "stopped"));
+    else if (outcome === "reached" && stops.has(m.pc)) tell(say.stopped(m, "breakpoint", at));
+    else if (outcome === "reached") tell(say.stopped(m, what === "Run to cursor" ? "cursor" : "reached", at));
+    else tell(say.after(m));
   }
 
   function stepLine() {
@@ -215,8 +182,7 @@ export function createMachineController(state) {
     const inListing = editor === "listing";
     const i = inListing ? instructionAtListing(program, listing, line) : instructionOfSource(program, listing, line);
     if (i === null) {
-      const place = inListing ? `assembly line ${line} is not an instruction` : `source line ${line} has no code`;
-      say("fail", `${place}: put the cursor on a line to stop at`);
+      tell(say.noStop(inListing, line));
       return;
     }
     runUntil((pc) => pc === i, "Run to cursor");
@@ -247,11 +213,9 @@ export function createMachineController(state) {
     setLimit: (text) => {
       const ok = limitValue(text) !== null;
       const change = { limit: text, limitOk: ok };
-      if (!ok) publish({ ...change, status: { state: "fail", text: BAD_LIMIT } });
-      else if (machine !== null && running === null && slice().status.text === BAD_LIMIT) {
-        publish(change);
-        said();
-      } else publish(change);
+      if (!ok) publish({ ...change, status: say.BAD_LIMIT });
+      else if (machine !== null && running === null && slice().status === say.BAD_LIMIT) publish({ ...change, status: say.after(machine) });
+      else publish(change);
     },
   };
 }

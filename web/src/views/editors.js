@@ -1,57 +1,18 @@
-// The two editors: the source of one function, and its assembly (read only),
-// tied together line by line. Each source line that produced code shares a
-// tint with its assembly lines; the line under the mouse or the cursor marks
-// its counterpart; the machine's current instruction and its source line are
-// marked too.
+// The two editors: the source of one function, and its listing (read only),
+// kept with the page's state and tied together line by line (linking.js).
 import { defaultKeymap, history as undoHistory, historyKeymap, indentWithTab } from "@codemirror/commands";
 import { bracketMatching, indentOnInput } from "@codemirror/language";
 import { lintGutter } from "@codemirror/lint";
-import { EditorSelection, EditorState, RangeSetBuilder, StateEffect, StateField, Transaction } from "@codemirror/state";
-import {
-  Decoration,
-  EditorView,
-  drawSelection,
-  highlightActiveLine,
-  highlightActiveLineGutter,
-  keymap,
-  lineNumbers,
-} from "@codemirror/view";
+import { EditorState, Transaction } from "@codemirror/state";
+import { EditorView, drawSelection, highlightActiveLine, highlightActiveLineGutter, keymap, lineNumbers } from "@codemirror/view";
 import { breakpointLines, breakpoints, toggleBreakpoint } from "../machine/breakpoints.js";
 import { currentLine } from "../machine/controller.js";
 import { changed } from "../state.js";
 import { labelLinks } from "./labels.js";
 import { listingHighlight, setTokens, setWords, sourceHighlight } from "./highlight.js";
+import { COLOURS, createLinks, layer, linkFields } from "./linking.js";
 import { listingField, setListing } from "./listing.js";
 
-const COLOURS = 8; // link colours, reused in turn
-
-// Each layer is a set of line decorations that the page replaces as a whole.
-function layer() {
-  const set = StateEffect.define();
-  const field = StateField.define({
-    create: () => Decoration.none,
-    update: (deco, tr) => {
-      for (const e of tr.effects) if (e.is(set)) return e.value;
-      return deco.map(tr.changes);
-    },
-    provide: (f) => EditorView.decorations.from(f),
-  });
-  // `marks`: [line number (1-based), class, attributes?]; lines past the end are skipped.
-  const put = (view, marks, extra = []) => {
-    const doc = view.state.doc;
-    const sorted = marks.filter(([n]) => n >= 1 && n <= doc.lines).sort((a, b) => a[0] - b[0]);
-    const builder = new RangeSetBuilder();
-    for (const [n, cls, attributes] of sorted) {
-      const from = doc.line(n).from;
-      builder.add(from, from, Decoration.line({ class: cls, attributes }));
-    }
-    view.dispatch({ effects: [set.of(builder.finish()), ...extra] });
-  };
-  return { field, put };
-}
-const linkLayer = layer();
-const activeLayer = layer();
-const currentLayer = layer();
 const optLayer = layer();
 
 // Everything the editors show is styled here: these rules go into the
@@ -100,7 +61,6 @@ const shadowOf = (host) => host.attachShadow({ mode: "open" });
 
 const common = [lineNumbers(), highlightActiveLineGutter(), drawSelection(), theme];
 
-// --- the optimiser view -------------------------------------------------------
 // Lines of the listing before the optimiser (`unoptimised`) that it removed,
 // or changed into another line of the final listing (`lines`).
 function optimiserMarks(unoptimised, lines) {
@@ -108,34 +68,6 @@ function optimiserMarks(unoptimised, lines) {
     if (l.fate === "removed") return [[i + 1, "opt-removed", { title: "removed by the optimiser" }]];
     if (l.fate !== "changed") return [];
     return [[i + 1, "opt-changed", { title: "changed by the optimiser", "data-now": lines[l.becomes]?.text.trim() ?? "" }]];
-  });
-}
-
-// Scrolls lines `first` to `last` (1-based) wholly into view where they fit,
-// else the first of them.
-function scrollTo(view, first, last = first) {
-  const doc = view.state.doc;
-  if (first === null || first === undefined || first > doc.lines) return [];
-  const end = doc.line(Math.min(last, doc.lines)).to;
-  return [EditorView.scrollIntoView(EditorSelection.range(end, doc.line(first).from), { y: "nearest" })];
-}
-
-// Scrolls line n (1-based) to the middle of the editor's own scroller when it
-// is not wholly in view there; the page itself does not move.
-function scrollWithin(view, n) {
-  if (n === null || n === undefined || n > view.state.doc.lines) return;
-  view.requestMeasure({
-    read(v) {
-      const scroller = v.scrollDOM;
-      if (n > v.state.doc.lines || scroller.clientHeight === 0) return null;
-      const block = v.lineBlockAt(v.state.doc.line(n).from);
-      const top = block.top + v.documentTop - scroller.getBoundingClientRect().top + scroller.scrollTop;
-      const fits = top >= scroller.scrollTop && top + block.height <= scroller.scrollTop + scroller.clientHeight;
-      return fits ? null : Math.max(0, top - (scroller.clientHeight - block.height) / 2);
-    },
-    write(to, v) {
-      if (to !== null) v.scrollDOM.scrollTop = to;
-    },
   });
 }
 
@@ -148,11 +80,6 @@ function scrollWithin(view, n) {
 // `sourceExtensions` and `listingExtensions` are further CodeMirror
 // extensions of each.
 export function createEditors(state, hosts, { compile, sourceExtensions = [], listingExtensions = [] }) {
-  let linked = false; // whether a compiled listing is shown and linked
-  let listing = []; // the lines shown in the assembly pane: { text, source }
-  let sourceToAsm = new Map(); // source line -> [listing index]
-  let pointer = { view: null, line: null }; // a line under the mouse
-
   const compileKeys = [{ key: "Mod-Enter", run: () => (compile(), true), preventDefault: true }];
   // Views may be updated, and the state changed, only after an update of
   // the editors.
@@ -175,9 +102,7 @@ export function createEditors(state, hosts, { compile, sourceExtensions = [], li
         sourceHighlight,
         breakpoints({ onChange: onBreakpoints }),
         keymap.of([...compileKeys, ...defaultKeymap, ...historyKeymap, indentWithTab]),
-        linkLayer.field,
-        activeLayer.field,
-        currentLayer.field,
+        linkFields,
         EditorView.contentAttributes.of({ "aria-label": "Source of one function" }),
         sourceExtensions,
         EditorView.updateListener.of((u) => {
@@ -204,9 +129,7 @@ export function createEditors(state, hosts, { compile, sourceExtensions = [], li
         labelLinks(),
         breakpoints({ listing: true, onChange: onBreakpoints }),
         keymap.of([...compileKeys, ...defaultKeymap]),
-        linkLayer.field,
-        activeLayer.field,
-        currentLayer.field,
+        linkFields,
         optLayer.field,
         EditorView.contentAttributes.of({ "aria-label": "Assembly", "aria-readonly": "true" }),
         listingExtensions,
@@ -216,6 +139,8 @@ export function createEditors(state, hosts, { compile, sourceExtensions = [], li
       ],
     }),
   });
+
+  const links = createLinks(sourceView, asmView);
 
   // The editor last used, for the machine's To cursor and Alt+B.
   let lastEditor = sourceView;
@@ -229,6 +154,12 @@ export function createEditors(state, hosts, { compile, sourceExtensions = [], li
       lastEditor = view;
       tellPlace();
     });
+  }
+
+  // The cursor moved in `view`.
+  function followCursor(view) {
+    if (view === lastEditor) tellPlace();
+    links.follow(view);
   }
 
   // The learner changed the source (or a load of the state reached the
@@ -251,107 +182,17 @@ export function createEditors(state, hosts, { compile, sourceExtensions = [], li
     });
   }
 
-  function drawLinks() {
-    pointer = { view: null, line: null };
-    sourceToAsm = new Map();
-    listing.forEach((l, i) => {
-      if (l.source === null) return;
-      if (!sourceToAsm.has(l.source)) sourceToAsm.set(l.source, []);
-      sourceToAsm.get(l.source).push(i);
-    });
-    const colour = new Map([...sourceToAsm.keys()].sort((a, b) => a - b).map((s, k) => [s, k % COLOURS]));
-    const mark = (s) => [`link link-${colour.get(s)}`, { "data-link": String(s) }];
-    linkLayer.put(sourceView, [...sourceToAsm.keys()].map((s) => [s, ...mark(s)]));
-    linkLayer.put(
-      asmView,
-      listing.flatMap((l, i) => (l.source === null ? [] : [[i + 1, ...mark(l.source)]])),
-    );
-    highlightLink(null);
-  }
-
-  // Marks source line `s` and its assembly lines; scrolls the side that
-  // `from` is not into view.
-  function highlightLink(s, from = null) {
-    const asmLines = s === null ? [] : sourceToAsm.get(s) || [];
-    const src = asmLines.length ? s : null;
-    activeLayer.put(
-      sourceView,
-      src === null ? [] : [[src, "link-active"]],
-      from === sourceView ? [] : scrollTo(sourceView, src),
-    );
-    activeLayer.put(
-      asmView,
-      asmLines.map((i) => [i + 1, "link-active"]),
-      from === asmView || !asmLines.length ? [] : scrollTo(asmView, asmLines[0] + 1, asmLines[asmLines.length - 1] + 1),
-    );
-  }
-
-  // The source line that a line of either view stands for.
-  function sourceOf(view, line) {
-    if (!linked) return null;
-    if (view === sourceView) return sourceToAsm.has(line) ? line : null;
-    return listing[line - 1]?.source ?? null;
-  }
-
-  function followCursor(view) {
-    if (view === lastEditor) tellPlace();
-    if (!linked) return;
-    const line = view.state.doc.lineAt(view.state.selection.main.head).number;
-    highlightLink(sourceOf(view, line), view);
-  }
-
-  for (const view of [sourceView, asmView]) {
-    view.dom.addEventListener("mousemove", (e) => {
-      if (!linked) return;
-      const pos = view.posAtCoords({ x: e.clientX, y: e.clientY });
-      const line = pos === null ? null : view.state.doc.lineAt(pos).number;
-      if (line === pointer.line && view === pointer.view) return;
-      pointer = { view, line };
-      highlightLink(line === null ? null : sourceOf(view, line), view);
-    });
-    view.dom.addEventListener("mouseleave", () => {
-      pointer = { view: null, line: null };
-      if (linked && view.hasFocus) followCursor(view);
-    });
-  }
-
   // Shows a compiled answer's listing, after the optimiser or, with `before`,
   // before it with the optimiser's changes marked; null shows nothing.
   function showListing(answer, before) {
-    linked = answer !== null;
-    listing = answer ? (before ? answer.unoptimised : answer.lines) : [];
+    const listing = answer ? (before ? answer.unoptimised : answer.lines) : [];
     const words = new Map((answer?.words ?? []).map((w) => [w.name, w.kind]));
     asmView.dispatch({
       changes: { from: 0, to: asmView.state.doc.length, insert: listing.map((l) => l.text).join("\n") },
       effects: [setListing.of(listing), setWords.of(words)],
     });
     optLayer.put(asmView, answer && before ? optimiserMarks(answer.unoptimised, answer.lines) : []);
-    drawLinks();
-  }
-
-  // Drops the links of the source to a listing that no longer stands for it;
-  // the listing stays shown (and runnable) until the next showListing.
-  function unlink() {
-    linked = false;
-    for (const view of [sourceView, asmView]) {
-      linkLayer.put(view, []);
-      activeLayer.put(view, []);
-    }
-    currentLayer.put(sourceView, []);
-  }
-
-  // Marks the machine's current line of the listing (1-based, or null) and
-  // the source line it came from, scrolling each into view within its editor
-  // but never the page, which would carry the machine's controls off a
-  // phone's screen.
-  function markCurrent(line) {
-    currentLayer.put(asmView, line === null ? [] : [[line, "current"]]);
-    scrollWithin(asmView, line);
-    const src = line === null ? null : (listing[line - 1]?.source ?? null);
-    if (linked) {
-      currentLayer.put(sourceView, src === null ? [] : [[src, "current"]]);
-      scrollWithin(sourceView, src);
-    }
+    links.link(answer ? listing : null);
   }
 
   // The source's highlighting comes with every answer for the text as it is.
@@ -365,8 +206,8 @@ export function createEditors(state, hosts, { compile, sourceExtensions = [], li
     if (changed(s, before, "revision")) load(s.source, s.edit);
     if (changed(s, before, "outcome")) highlight(s.outcome);
     if (changed(s, before, "answer", "before")) showListing(s.answer, s.before);
-    if (s.stale && !before?.stale) unlink();
-    if (changed(s, before, "machine", "answer", "before") && !s.machine.running) markCurrent(currentLine(s.machine));
+    if (s.stale && !before?.stale) links.unlink();
+    if (changed(s, before, "machine", "answer", "before") && !s.machine.running) links.markCurrent(currentLine(s.machine));
   });
 
   return {

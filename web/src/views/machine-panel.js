@@ -6,7 +6,8 @@
 // that wrapped around marks the register it wrote.
 import { compareHelp, instructionHelp, operandHelp, valueForms } from "../help.js";
 import { LIMITS } from "../isa-pending.js";
-import { currentInstruction, wrapNote } from "../machine/controller.js";
+import { currentInstruction } from "../machine/controller.js";
+import { wrapNote } from "../texts/machine-status.js";
 import { changed } from "../state.js";
 import { setStatus, within } from "./dom.js";
 
