@@ -62,14 +62,24 @@ std::string read_file(const std::string& path, const char* what = "source") {
   return text;
 }
 
-int compile_file(const std::string& source) {
-  quern::CompileResult result = quern::compile(source);
-  if (const auto* error = std::get_if<quern::CompileError>(&result)) {
-    std::cerr << error->report() << std::flush;
+// Says on standard error that text after the function is not compiled.
+void warn_ignored(const std::string& path, const quern::Explanation& explanation) {
+  if (explanation.ignored) {
+    std::cerr << (path == "-" ? "standard input" : path) << ": "
+              << quern::ignored_message(*explanation.ignored) << '\n'
+              << std::flush;
+  }
+}
+
+int compile_file(const std::string& path, const std::string& source) {
+  const quern::Explanation explanation = quern::explain(source);
+  warn_ignored(path, explanation);
+  if (explanation.error) {
+    std::cerr << explanation.error->report() << std::flush;
     return 1;
   }
   quern::FdOutput out(STDOUT_FILENO);
-  if (!quern::print_assembly(std::get<quern::InstructionList>(result), out) || !out.flush()) {
+  if (!quern::print_assembly(explanation.optimised, out) || !out.flush()) {
     quern::internal_failure("failed printing to stdout: " +
                             std::string(std::strerror(out.error())));
   }
@@ -141,8 +151,10 @@ bool is_source_word(const std::string& name) {
   return name != "_RES" && name[0] != '#' && name[0] != '.';
 }
 
-int run_file(const std::string& source, const RunInputs& inputs, long max_steps, bool json) {
+int run_file(const std::string& path, const std::string& source, const RunInputs& inputs,
+             long max_steps, bool json) {
   const quern::Explanation explanation = quern::explain(source);
+  warn_ignored(path, explanation);
   if (explanation.error) {
     std::cerr << explanation.error->report() << std::flush;
     return 1;
@@ -479,9 +491,10 @@ int main(int argc, char** argv) {
     }
     const RunInputs inputs = parse_run_inputs(arguments);
     const std::string source = read_file(file);
-    if (run) return run_file(source, inputs, max_steps, json);
+    if (run) return run_file(file, source, inputs, max_steps, json);
     if (explain) {
       const quern::Explanation explanation = quern::explain(source);
+      warn_ignored(file, explanation);
       std::cout << std::flush;
       quern::FdOutput out(STDOUT_FILENO);
       if (!quern::write_explanation_json(explanation, out) || !out.write("\n") || !out.flush()) {
@@ -490,7 +503,7 @@ int main(int argc, char** argv) {
       }
       return explanation.error ? 1 : 0;
     }
-    return compile_file(source);
+    return compile_file(file, source);
   } catch (const BadUse& e) {
     std::cerr << "quern: " << e.message << '\n';
     return kBadUse;

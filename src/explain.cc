@@ -329,6 +329,11 @@ Explanation explain(std::string_view source) {
   return result;
 }
 
+std::string ignored_message(SourcePosition position) {
+  return "Text after the function's closing brace is not compiled (from line " +
+         std::to_string(position.line) + ", column " + std::to_string(position.column) + ").";
+}
+
 Explanation explain_unspecified(std::string text) {
   Explanation result;
   result.diagnostics.push_back(

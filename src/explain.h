@@ -49,6 +49,11 @@ struct Explanation {
 /// outcome. The explanation refers to source, which must outlive it.
 Explanation explain(std::string_view source);
 
+/// What a front end says of text after the function's closing brace, which
+/// starts at position: "Text after the function's closing brace is not
+/// compiled (from line L, column C)."
+std::string ignored_message(SourcePosition position);
+
 /// The explanation of an Unspecified failure that happened before compiling
 /// (a body that could not be read); text is the held error's text.
 Explanation explain_unspecified(std::string text);

@@ -395,6 +395,10 @@ void write_json(const Explanation& explanation, json::Writer& writer) {
     json::append_key(text, "ignored");
     if (explanation.ignored) {
       json::append_position(text, *explanation.ignored);
+      text.pop_back();
+      json::append_key(text, "message");
+      json::append_string(text, ignored_message(*explanation.ignored));
+      text += '}';
     } else {
       text += "null";
     }

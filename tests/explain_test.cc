@@ -154,9 +154,13 @@ TEST(Explain, FindingsPointAtWhatTheyAreAbout) {
   const Case cases[] = {
       {"int f(int a) {\n  int b = 1;\n\n  t = a;\n}", "assign-undeclared t 4:3", "null"},
       {"void f(void x, int _RES) {\n  return 1;\n}\n}",
-       "void-parameter x 1:13, reserved _RES 1:20, void-return - 2:3", R"({"line":4,"column":1})"},
+       "void-parameter x 1:13, reserved _RES 1:20, void-return - 2:3",
+       R"({"line":4,"column":1,"message":"Text after the function's closing brace is not )"
+       R"(compiled (from line 4, column 1)."})"},
       {"int f(int a) { int a = 1;\n return q; }  x = 1;",
-       "redeclaration a 1:20, read-undeclared q 2:9", R"({"line":2,"column":15})"},
+       "redeclaration a 1:20, read-undeclared q 2:9",
+       R"({"line":2,"column":15,"message":"Text after the function's closing brace is not )"
+       R"(compiled (from line 2, column 15)."})"},
       {"int f() { return 1; }\n\n", "", "null"},
   };
   for (const Case& c : cases) {
