@@ -5,12 +5,12 @@
 // those the editors' theme colours.
 import { RangeSetBuilder, StateEffect, StateField } from "@codemirror/state";
 import { Decoration, EditorView } from "@codemirror/view";
-import { offsets } from "../compiler/positions.js";
+import { before, offsets } from "../compiler/positions.js";
 import { formOf, listingField, pieces } from "./listing.js";
 
 const mark = (cls) => Decoration.mark({ class: cls });
 const MARKS = Object.fromEntries(
-  ["tok-keyword", "tok-typeName", "tok-atom", "tok-number", "tok-variableName", "tok-labelName", "tok-operator", "tok-punctuation", "tok-bracket", "tok-invalid", "tok-ignored"].map((c) => [c, mark(c)]),
+  ["tok-keyword", "tok-typeName", "tok-atom", "tok-number", "tok-variableName", "tok-labelName", "tok-operator", "tok-punctuation", "tok-bracket", "tok-invalid"].map((c) => [c, mark(c)]),
 );
 
 const TYPES = new Set(["int", "void"]);
@@ -32,14 +32,16 @@ function tokenClass({ kind, text }) {
 export const setTokens = StateEffect.define();
 
 // The decorations of an answer's tokens on `doc`; the text after the
-// function, which the compiler ignores, is marked as ignored.
+// function, which the compiler leaves out, is marked as such and says so on
+// hover.
 function tokenMarks(doc, { tokens, ignored }) {
   const at = offsets(doc);
   const builder = new RangeSetBuilder();
+  const left = ignored && Decoration.mark({ class: "tok-ignored", attributes: { title: ignored.message } });
   for (const t of tokens ?? []) {
     const from = at(t.line, t.column);
-    const after = ignored && (t.line > ignored.line || (t.line === ignored.line && t.column >= ignored.column));
-    builder.add(from, from + t.text.length, MARKS[after ? "tok-ignored" : tokenClass(t)]);
+    const out = left && !before(t, ignored);
+    builder.add(from, from + t.text.length, out ? left : MARKS[tokenClass(t)]);
   }
   return builder.finish();
 }
