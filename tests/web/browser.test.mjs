@@ -94,10 +94,10 @@ const exampleSource = (name) =>
 // function that waits for that compile and returns its outcome (the compile
 // client's: kind "answer" with the /explain object in `json`, or another).
 async function compiled(source, p = page) {
-  const mark = await p.evaluate(() => window.quernPlayground?.compiles.length ?? 0);
+  const mark = await p.evaluate(() => window.quernPlayground?.compiles.at(-1)?.n ?? 0);
   return async () => {
     const found = await p.waitForFunction(
-      ([s, m]) => window.quernPlayground?.compiles.slice(m).find((c) => c.source === s)?.outcome,
+      ([s, m]) => window.quernPlayground?.compiles.find((c) => c.n > m && c.source === s)?.outcome,
       [source, mark],
       { timeout: WAIT_MS },
     );

@@ -80,13 +80,13 @@ else {
 reloadOnExerciseChange(opened, () => leave());
 
 // For tests and the console. setSource stands for the learner pasting a
-// text: it compiles after the pause. `compiles` lists every compile that
-// finished: { outcome, source }.
+// text: it compiles after the pause. `compiles` lists the last compiles that
+// finished, numbered: { n, outcome, source }.
 const compiles = [];
 state.subscribe((s, before) => {
-  if (changed(s, before, "outcome") && s.outcome && s.outcome.kind !== "not sent") {
-    compiles.push({ outcome: s.outcome, source: s.outcome.source });
-  }
+  if (!changed(s, before, "outcome") || !s.outcome || s.outcome.kind === "not sent") return;
+  compiles.push({ n: (compiles[compiles.length - 1]?.n ?? 0) + 1, outcome: s.outcome, source: s.outcome.source });
+  if (compiles.length > 20) compiles.shift();
 });
 window.quernPlayground = {
   setSource: (text) => loadSource(state, text, "input.paste"),

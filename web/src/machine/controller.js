@@ -161,12 +161,12 @@ export function createMachineController(state) {
     }
     if (running !== run) return; // reset, or a new compile, took over
     running = null;
-    const at = where(program, listing, m.pc);
+    const at = () => where(program, listing, m.pc);
     if (outcome instanceof Error) failed(outcome);
     else if (outcome === "limit") tell(say.atLimit(max, what));
     else if (outcome === "stopped") tell(say.stopped(m, "stopped"));
-    else if (outcome === "reached" && stops.has(m.pc)) tell(say.stopped(m, "breakpoint", at));
-    else if (outcome === "reached") tell(say.stopped(m, what === "Run to cursor" ? "cursor" : "reached", at));
+    else if (outcome === "reached" && stops.has(m.pc)) tell(say.stopped(m, "breakpoint", at()));
+    else if (outcome === "reached") tell(say.stopped(m, what === "Run to cursor" ? "cursor" : "reached", at()));
     else tell(say.after(m));
   }
 
