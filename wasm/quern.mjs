@@ -8,9 +8,10 @@
 // given where it is (a URL or its path, its bytes, or a compiled
 // WebAssembly.Module). explain(source) takes a string or a Uint8Array of
 // UTF-8 bytes and returns what POST /explain answers for that body, parsed:
-// {ok, answer, diagnostics, lines, unoptimised}, or {error} for a body over
-// 65535 bytes. The module answers with the very bytes of the explain
-// program, so the objects are the same field for field.
+// {ok, answer, diagnostics, lines, unoptimised, params, words, tokens, tree,
+// cfg, ignored} (README.md describes them), or {error} for a body over
+// compiler.maxBodyBytes bytes. The module and the service write the answer
+// with the same library code, so the objects are the same field for field.
 //
 // An internal failure of the compiler (which the service answers with a
 // 500) throws an Error with its message; the compiler stays usable.
@@ -73,7 +74,7 @@ export async function loadCompiler(wasm = new URL("./quern.wasm", import.meta.ur
   exports._initialize();
   const decoder = new TextDecoder();
 
-  // Runs one request on the bytes of source; returns the answer's body.
+  // Explains the bytes of source; returns the JSON text.
   function request(source) {
     let bytes;
     if (typeof source === "string") bytes = encoder.encode(source);
@@ -97,13 +98,12 @@ export async function loadCompiler(wasm = new URL("./quern.wasm", import.meta.ur
     } finally {
       exports.free(body);
     }
-    const text = decoder.decode(new Uint8Array(memory.buffer, at, exports.quern_answer_size()));
-    // The answer's headers end at the first empty line; its body is one
-    // JSON object and a line feed.
-    return text.slice(text.indexOf("\r\n\r\n") + 4);
+    return decoder.decode(new Uint8Array(memory.buffer, at, exports.quern_answer_size()));
   }
 
   return {
+    // The largest source, in bytes, that the compiler takes.
+    maxBodyBytes: exports.quern_max_body_bytes(),
     explain(source) {
       return JSON.parse(request(source));
     },
