@@ -2,7 +2,7 @@
 # and writes what C++ takes from it into <binary dir>/generated:
 #   isa_rows.inc    the rows' initializers for quern::isa::kRows (src/isa.h)
 #   isa_order.inc   static_asserts that row i is alternative i of Instruction
-#   isa_limits.inc  the limits' initializer for src/limits.h
+#   isa_limits.inc  the limits' initializer for src/quern_limits.h
 # The native and the WebAssembly build both run it; an edit of the table
 # configures again. A malformed table stops the configuration with its reason.
 
