@@ -234,6 +234,7 @@ int serve(Handler handle) {
   AnswerOutput out(fd_out);
   g_answer = &out;
   set_failure_flush(end_on_failure);
+  fail_when_memory_runs_out();
   const Environment environment = [](const char* name) { return getenv(name); };
   // A refused request is answered already.
   if (!enter_service(environment, out)) return 0;

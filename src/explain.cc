@@ -37,14 +37,18 @@ std::string_view kind_text(ValidationError::Kind kind) {
 // grammar fixes which tokens each node spans, so the walk takes them in
 // step and every node learns its range; a token that is not the one the
 // node must have is an internal failure. Nesting of any depth is walked
-// from an explicit stack of tasks.
+// from an explicit stack of tasks, and the tree is written as a flat array
+// of nodes in postorder (the root last), so that no reader needs to recurse
+// as deep as a long chain nests.
 class TreeWriter {
  public:
   TreeWriter(const SolidTokens& tokens, json::Writer& writer)
       : tokens_(tokens), writer_(writer), out_(writer.text) {}
 
-  // Returns the index of the first token after the function.
+  // Writes the array of nodes; returns the index of the first token after
+  // the function.
   std::size_t write(const Function& function) {
+    out_ += '[';
     std::vector<Task> body{Open{"function", function.name}, Take{}, Take{function.name}, Take{"("}};
     for (std::size_t i = 0; i < function.parameters.size(); ++i) {
       const Parameter& p = function.parameters[i];
@@ -61,6 +65,7 @@ class TreeWriter {
       std::visit([&](const auto& t) { run(t); }, task);
       writer_.spill();
     }
+    out_ += ']';
     return next_;
   }
 
@@ -100,23 +105,7 @@ class TreeWriter {
 
   void run(const Open& o) {
     const std::size_t k = check_next();
-    if (!first_child_.empty()) {
-      if (!first_child_.back()) out_ += ',';
-      first_child_.back() = false;
-    }
-    first_child_.push_back(true);
-    out_ += R"({"kind":)";
-    json::append_string(out_, o.kind);
-    const SourcePosition start = tokens_.start(k);
-    json::append_key(out_, "line");
-    json::append_number(out_, start.line);
-    json::append_key(out_, "column");
-    json::append_number(out_, start.column);
-    if (o.from_token || !o.text.empty()) {
-      json::append_key(out_, "text");
-      json::append_string(out_, o.from_token ? tokens_.text(k) : o.text);
-    }
-    out_ += R"(,"children":[)";
+    open_.push_back({o.kind, o.from_token ? tokens_.text(k) : o.text, tokens_.start(k), {}});
   }
   void run(const Take& t) {
     const std::size_t k = check_next();
@@ -126,11 +115,33 @@ class TreeWriter {
     }
     ++next_;
   }
+  // A node is written once its children are: the nodes come in postorder,
+  // each naming its children by their places in the array.
   void run(const Close&) {
-    out_ += R"(],"end":)";
+    const OpenNode node = std::move(open_.back());
+    open_.pop_back();
+    if (written_ != 0) out_ += ',';
+    out_ += R"({"kind":)";
+    json::append_string(out_, node.kind);
+    json::append_key(out_, "line");
+    json::append_number(out_, node.start.line);
+    json::append_key(out_, "column");
+    json::append_number(out_, node.start.column);
+    json::append_key(out_, "end");
     json::append_position(out_, tokens_.end(next_ - 1));
-    out_ += '}';
-    first_child_.pop_back();
+    if (!node.text.empty()) {
+      json::append_key(out_, "text");
+      json::append_string(out_, node.text);
+    }
+    json::append_key(out_, "children");
+    out_ += '[';
+    for (std::size_t i = 0; i < node.children.size(); ++i) {
+      if (i != 0) out_ += ',';
+      json::append_number(out_, node.children[i]);
+    }
+    out_ += "]}";
+    if (!open_.empty()) open_.back().children.push_back(written_);
+    ++written_;
   }
   void run(const Block& b) {
     std::vector<Task> sequence{Open{"block", {}}, Take{"{"}};
@@ -248,7 +259,13 @@ class TreeWriter {
   std::string& out_;
   std::size_t next_ = 0;
   std::vector<Task> tasks_;
-  std::vector<bool> first_child_;  // per open node: no child written yet
+  struct OpenNode {
+    std::string_view kind, text;
+    SourcePosition start;
+    std::vector<int64_t> children;  // places of the children written so far
+  };
+  std::vector<OpenNode> open_;  // the nodes begun and not yet written
+  int64_t written_ = 0;
 };
 
 }  // namespace

@@ -314,21 +314,27 @@ TEST(Property, StructuredAnswerFitsTheSource) {
     }
     EXPECT_EQ(solid, without_blanks);
 
-    std::vector<const Json*> nodes{&answer["tree"]};
-    while (!nodes.empty()) {
-      const Json& node = *nodes.back();
-      nodes.pop_back();
+    // The nodes come in postorder: each child before its parent, the root
+    // (the function, up to its closing brace) last.
+    const Json& tree = answer["tree"];
+    EXPECT_EQ(tree.back()["kind"], "function");
+    for (std::size_t i = 0; i < tree.size(); ++i) {
+      const Json& node = tree[i];
       const std::size_t from = offset_of(source, node["line"], node["column"]);
       const std::size_t to = offset_of(source, node["end"]["line"], node["end"]["column"]);
       if (node["kind"] == "variable" || node["kind"] == "literal") {
         EXPECT_EQ(source.substr(from, to - from), node["text"]) << source;
       }
-      for (const Json& child : node["children"]) {
+      for (const Json& c : node["children"]) {
+        ASSERT_LT(c.get<std::size_t>(), i);
+        const Json& child = tree[c.get<std::size_t>()];
         EXPECT_LE(from, offset_of(source, child["line"], child["column"]));
         EXPECT_GE(to, offset_of(source, child["end"]["line"], child["end"]["column"]));
-        nodes.push_back(&child);
       }
     }
+    EXPECT_EQ(source.substr(
+                  offset_of(source, tree.back()["end"]["line"], tree.back()["end"]["column"]) - 1),
+              "}\n");
 
     const Json& lines = answer["lines"];
     std::size_t code = 0;

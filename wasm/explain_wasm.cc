@@ -1,39 +1,46 @@
 // The WebAssembly module's entry points, which quern.mjs calls: the explain
-// answer for a source, as the JSON object that POST /explain answers.
+// answer for a source, as the JSON object that POST /explain answers. The
+// answer leaves the module a stretch at a time through an imported
+// function, so that a long one never sits whole in the module's memory,
+// which grows to the largest need it meets and never shrinks.
 #include <emscripten/emscripten.h>
 
 #include <cstddef>
 #include <string>
 
 #include "explain.h"
+#include "output.h"
 #include "quern_limits.h"
+
+extern "C" {
+/// Takes the next size bytes of the answer (quern.mjs provides it).
+void quern_answer_part(const char* text, std::size_t size);
+}
 
 namespace {
 
-// Where the last answer stays until the next call.
-std::string g_answer;
+class PartOutput : public quern::Output {
+ public:
+  bool write(std::string_view text) override {
+    if (!text.empty()) quern_answer_part(text.data(), text.size());
+    return true;
+  }
+};
 
 }  // namespace
 
 extern "C" {
 
-/// Explains the source of size bytes at body and returns the JSON object,
-/// whose length quern_answer_size() gives. A source over the size limit
-/// gets {"error": ...}, as the service refuses it.
-EMSCRIPTEN_KEEPALIVE const char* quern_explain(const char* body, std::size_t size) {
-  // The room of a large answer (up to megabytes) is given back before the
-  // next one is written.
-  g_answer = std::string();
+/// Explains the source of size bytes at body and hands the JSON object to
+/// quern_answer_part. A source over the size limit gets {"error": ...}, as
+/// the service refuses it.
+EMSCRIPTEN_KEEPALIVE void quern_explain(const char* body, std::size_t size) {
+  PartOutput out;
   if (size > quern::kMaxBodyBytes) {
-    g_answer = quern::refusal_json("Content-Length too large");
-  } else {
-    g_answer = quern::explanation_json(quern::explain(std::string_view(body, size)));
+    out.write(quern::refusal_json("Content-Length too large"));
+    return;
   }
-  return g_answer.data();
-}
-
-EMSCRIPTEN_KEEPALIVE std::size_t quern_answer_size() {
-  return g_answer.size();
+  quern::write_explanation_json(quern::explain(std::string_view(body, size)), out);
 }
 
 /// The largest source quern_explain compiles, in bytes.

@@ -47,8 +47,16 @@ export async function loadCompiler(wasm = new URL("./quern.wasm", import.meta.ur
   let memory = null;
   let stderr = "";
   const errorText = new TextDecoder();
+  // The answer arrives in stretches of UTF-8, which may split a character.
+  let answer = [];
+  const answerText = new TextDecoder();
   const imports = {
-    env: { emscripten_notify_memory_growth() {} },
+    env: {
+      emscripten_notify_memory_growth() {},
+      quern_answer_part(at, length) {
+        answer.push(answerText.decode(new Uint8Array(memory.buffer, at, length), { stream: true }));
+      },
+    },
     wasi_snapshot_preview1: {
       // The module writes only to standard error, and only the message of
       // an internal failure, just before it ends.
@@ -72,7 +80,6 @@ export async function loadCompiler(wasm = new URL("./quern.wasm", import.meta.ur
   const { exports } = await WebAssembly.instantiate(module, imports);
   memory = exports.memory;
   exports._initialize();
-  const decoder = new TextDecoder();
 
   // Explains the bytes of source; returns the JSON text.
   function request(source) {
@@ -85,9 +92,9 @@ export async function loadCompiler(wasm = new URL("./quern.wasm", import.meta.ur
     if (body === 0) throw new Error("the compiler is out of memory");
     new Uint8Array(memory.buffer, body, bytes.length).set(bytes);
     stderr = "";
-    let at;
+    answer = [];
     try {
-      at = exports.quern_explain(body, bytes.length);
+      exports.quern_explain(body, bytes.length);
     } catch (error) {
       // A call that did not return left the stack pointer where it stopped.
       exports.stackRestore(stack);
@@ -98,7 +105,10 @@ export async function loadCompiler(wasm = new URL("./quern.wasm", import.meta.ur
     } finally {
       exports.free(body);
     }
-    return decoder.decode(new Uint8Array(memory.buffer, at, exports.quern_answer_size()));
+    answer.push(answerText.decode());
+    const text = answer.join("");
+    answer = [];
+    return text;
   }
 
   return {
@@ -106,6 +116,11 @@ export async function loadCompiler(wasm = new URL("./quern.wasm", import.meta.ur
     maxBodyBytes: exports.quern_max_body_bytes(),
     explain(source) {
       return JSON.parse(request(source));
+    },
+    // For the tests: the bytes of the module's memory, which grows when a
+    // compile needs more and never shrinks.
+    memoryBytes() {
+      return memory.buffer.byteLength;
     },
     // For the tests: explains source and says how many bytes of the
     // module's stack that reached, and how large the stack is.
