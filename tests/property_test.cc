@@ -337,9 +337,10 @@ TEST(Property, StructuredAnswerFitsTheSource) {
               "}\n");
 
     const Json& lines = answer["lines"];
+    // The code ends at the first data word's label line.
     std::size_t code = 0;
-    while (lines[code]["kind"] != "data") ++code;
-    --code;  // the first data word's label line
+    while (code < lines.size() && lines[code]["kind"] != "data") ++code;
+    if (code < lines.size()) --code;
     std::map<std::string, std::size_t> label_line;
     std::vector<std::size_t> starts;
     for (std::size_t k = 0; k < code; ++k) {

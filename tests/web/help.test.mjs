@@ -10,6 +10,7 @@ import { test } from "node:test";
 import { EXAMPLES } from "../../web/src/texts/examples.js";
 import { instructionHelp, operandHelp, valueForms, wrapped } from "../../web/src/help.js";
 import { hintFor } from "../../web/src/texts/hints.js";
+import { INSTRUCTIONS } from "../../web/src/isa.js";
 import { load } from "../../web/src/machine.js";
 import { BUILD_DIR } from "./server.mjs";
 
@@ -71,6 +72,17 @@ test("every instruction and operand of a listing has help, by its place", () => 
       });
     }
   }
+});
+
+// The table's help of an instruction opens with its form, written with the
+// operands' names: a help text that disagrees with the operand forms fails.
+test("each instruction's help opens with its form from the table", () => {
+  for (const row of INSTRUCTIONS.filter((r) => r.kind === "instruction")) {
+    const form = [row.mnemonic, row.operands.map((o) => o.name).join(", ")].join(" ").trim();
+    assert.ok(instructionHelp(row.mnemonic).startsWith(`${form}: `), `${row.mnemonic}: ${instructionHelp(row.mnemonic)}`);
+    row.operands.forEach((o, i) => assert.ok(o.kind === "word" || o.role, `${row.mnemonic} operand ${i} has no role`));
+  }
+  assert.match(instructionHelp("-46"), /starts at -46 = 0b11010010 = 0xD2\./);
 });
 
 test("8-bit values at the edges", () => {
