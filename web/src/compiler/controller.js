@@ -4,7 +4,7 @@
 // stale; an answer with findings, a refusal or no answer at all keep it,
 // still stale, until a compile succeeds. An outcome that a later edit or
 // compile has overtaken is dropped.
-import { LIMITS } from "../isa-pending.js";
+import { LIMITS } from "../isa.js";
 import { fmt } from "../texts/format.js";
 import { explain, pauseAfterEdit } from "./compile.js";
 

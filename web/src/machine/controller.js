@@ -3,8 +3,8 @@
 // Stop, Step, Step line, Run to cursor, Step back and Reset, stopping at the
 // breakpoints of both editors. It keeps its part of the page's state in
 // `state.machine` (see initialMachine) and touches no element of the page.
-import { LIMITS } from "../isa-pending.js";
-import { Machine, MachineError, load } from "../machine.js";
+import { LIMITS } from "../isa.js";
+import { Machine, MachineError, loadLines } from "../machine.js";
 import * as say from "../texts/machine-status.js";
 import { runInSlices } from "./runner.js";
 import { instructionAtListing, instructionOfSource, sourceOf, where } from "./stops.js";
@@ -77,7 +77,7 @@ export function createMachineController(state) {
     const inputs = Object.fromEntries(params.map((p) => [p, old[p] ?? "0"]));
     if (answer) {
       try {
-        program = load(listing.map((l) => l.text));
+        program = loadLines(listing);
       } catch (err) {
         loadError = { state: "fail", text: err.message };
       }

@@ -2,8 +2,8 @@
 // and says of each whether it passed, and if not, why. A case passes when the
 // code halts within the step limit with _RES equal to the case's result
 // (_RES is 0 when the function returns nothing).
-import { LIMITS } from "../isa-pending.js";
-import { Machine, MachineError, load } from "../machine.js";
+import { LIMITS } from "../isa.js";
+import { Machine, MachineError, loadLines } from "../machine.js";
 import { count, fmt } from "../texts/format.js";
 import { runInSlices } from "./runner.js";
 
@@ -72,7 +72,7 @@ export async function grade(cases, outcome, { limit = LIMITS.defaultSteps, stale
   if (!json.ok) return all(`does not compile: ${firstFinding(json)}`);
   let program;
   try {
-    program = load(json.lines.map((l) => l.text));
+    program = loadLines(json.lines);
   } catch (err) {
     return all(`the machine cannot load the code: ${err.message}`);
   }

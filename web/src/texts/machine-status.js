@@ -1,7 +1,7 @@
 // What the machine panel's status says of the machine: { state, text }, the
 // state choosing the badge's colour.
 import { wrapped } from "../help.js";
-import { LIMITS } from "../isa-pending.js";
+import { LIMITS } from "../isa.js";
 import { count, fmt } from "./format.js";
 
 export const BAD_LIMIT = { state: "fail", text: `the step limit is a whole number from 1 to ${fmt(LIMITS.maxSteps)}` };

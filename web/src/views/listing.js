@@ -4,7 +4,7 @@
 // the same lines' text. The listing's highlighting, jump links and help read
 // it from here instead of reading the text again.
 import { StateEffect, StateField } from "@codemirror/state";
-import { INSTRUCTIONS } from "../isa-pending.js";
+import { INSTRUCTIONS } from "../isa.js";
 
 // Sent with the text of a new listing: its lines.
 export const setListing = StateEffect.define();
@@ -20,10 +20,13 @@ export const listingField = StateField.define({
 // The answer's line at line n (1-based) of the editor, or null.
 export const lineAt = (state, n) => state.field(listingField, false)?.[n - 1] ?? null;
 
-const FORMS = new Map(INSTRUCTIONS.map((row) => [row.mnemonic, row.operands]));
+const FORMS = new Map(
+  INSTRUCTIONS.filter((row) => row.kind === "instruction").map((row) => [row.mnemonic, row.operands.map((o) => o.kind)]),
+);
 
 // What stands at each operand place of a mnemonic ("register", "word",
-// "label"), or null for a mnemonic the machine does not know.
+// "label"), from the instruction table; null for a mnemonic it does not
+// have.
 export const formOf = (op) => FORMS.get(op) ?? null;
 
 // The pieces of a line, each with its columns in the line's text:

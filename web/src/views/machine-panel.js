@@ -5,7 +5,7 @@
 // tells its decimal, binary and hexadecimal forms on hover; an add or sub
 // that wrapped around marks the register it wrote.
 import { compareHelp, instructionHelp, operandHelp, valueForms } from "../help.js";
-import { LIMITS } from "../isa-pending.js";
+import { LIMITS } from "../isa.js";
 import { currentInstruction } from "../machine/controller.js";
 import { wrapNote } from "../texts/machine-status.js";
 import { changed } from "../state.js";

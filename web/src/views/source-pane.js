@@ -1,7 +1,7 @@
 // Around the source editor: the size of the source against the service's
 // limit, as it is typed, and a note about where the source came from, with
 // an action when there is one ("Put my code back").
-import { LIMITS } from "../isa-pending.js";
+import { LIMITS } from "../isa.js";
 import { changed } from "../state.js";
 import { fmt } from "../texts/format.js";
 import { within } from "./dom.js";
