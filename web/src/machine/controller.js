@@ -7,7 +7,7 @@ import { LIMITS } from "../isa.js";
 import { Machine, MachineError, loadLines } from "../machine.js";
 import * as say from "../texts/machine-status.js";
 import { runInSlices } from "./runner.js";
-import { instructionAtListing, instructionOfSource, sourceOf, where } from "./stops.js";
+import { breakpointStops, instructionAtListing, instructionOfSource, sourceOf, where } from "./stops.js";
 
 // The machine's part of the page's state. Published anew on every change;
 // `machine` itself changes in place, so a view that draws it follows the
@@ -122,52 +122,31 @@ export function createMachineController(state) {
     }
   }
 
-  function breakpointStops() {
-    const { breakpoints } = state.get();
-    const stops = new Set([
-      ...breakpoints.listing.map((n) => instructionAtListing(program, listing, n)),
-      ...breakpoints.source.map((s) => instructionOfSource(program, listing, s)),
-    ]);
-    stops.delete(null);
-    return stops;
-  }
-
   // Runs in slices until halt, the step limit, a breakpoint, or `target(pc)`.
   // `what` names the run in the message at the limit.
   async function runUntil(target = () => false, what = "Run") {
     if (!idle()) return;
     const max = limitValue(slice().limit);
-    if (max === null) {
-      tell(say.BAD_LIMIT);
-      return;
-    }
-    let stops = breakpointStops();
+    if (max === null) return tell(say.BAD_LIMIT);
+    const stopsNow = () => breakpointStops(program, listing, state.get().breakpoints);
+    let stops = stopsNow();
     const m = machine;
     const run = runInSlices(m, {
       limit: m.steps + max,
       stopBefore: (x) => stops.has(x.pc) || target(x.pc),
       onSlice: (x) => {
-        stops = breakpointStops();
+        stops = stopsNow();
         tell(say.running(x));
       },
     });
     running = run;
     publish();
-    let outcome;
-    try {
-      outcome = await run.done;
-    } catch (err) {
-      outcome = err;
-    }
+    const outcome = await run.done.catch((err) => err);
     if (running !== run) return; // reset, or a new compile, took over
     running = null;
-    const at = () => where(program, listing, m.pc);
-    if (outcome instanceof Error) failed(outcome);
-    else if (outcome === "limit") tell(say.atLimit(max, what));
-    else if (outcome === "stopped") tell(say.stopped(m, "stopped"));
-    else if (outcome === "reached" && stops.has(m.pc)) tell(say.stopped(m, "breakpoint", at()));
-    else if (outcome === "reached") tell(say.stopped(m, what === "Run to cursor" ? "cursor" : "reached", at()));
-    else tell(say.after(m));
+    if (outcome instanceof Error) return failed(outcome);
+    const how = outcome !== "reached" ? outcome : stops.has(m.pc) ? "breakpoint" : what === "Run to cursor" ? "cursor" : "reached";
+    tell(say.ended(m, how, { max, what, where: () => where(program, listing, m.pc) }));
   }
 
   function stepLine() {

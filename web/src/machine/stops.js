@@ -24,3 +24,14 @@ export function where(program, listing, i) {
   const s = sourceOf(program, listing, i);
   return `assembly line ${program.code[i].line + 1}${s ? ` (source line ${s})` : ""}`;
 }
+
+// The instructions that the breakpoints ({ source: [n…], listing: [n…] })
+// stand for, as a set of indices into the code.
+export function breakpointStops(program, listing, breakpoints) {
+  const stops = new Set([
+    ...breakpoints.listing.map((n) => instructionAtListing(program, listing, n)),
+    ...breakpoints.source.map((s) => instructionOfSource(program, listing, s)),
+  ]);
+  stops.delete(null);
+  return stops;
+}

@@ -36,20 +36,20 @@ export function after(machine) {
 
 export const running = (machine) => ({ state: "busy", text: `running… ${fmt(machine.steps)} steps` });
 
-// The end of a run that stopped before halting or reaching its step limit:
-// `how` is "stopped" (by Stop), "breakpoint", "cursor" (Run to cursor) or
-// "reached" (Step line); `where` names the place it stopped at.
-export function stopped(machine, how, where) {
+// The end of a run: `how` is "halted", "limit" (its step limit of `max`
+// steps; `what` names the run), "stopped" (by Stop), "breakpoint", "cursor"
+// (Run to cursor) or "reached" (Step line); `where()` names the place it
+// stopped at.
+export function ended(machine, how, { max, what, where }) {
+  if (how === "halted") return after(machine);
+  if (how === "limit") {
+    const goal = what === "Run" ? "" : ` (${what})`;
+    return { state: "fail", text: `no halt within the step limit of ${fmt(max)} steps${goal}; Run goes on, Reset starts again` };
+  }
   if (how === "stopped") return going(machine, `stopped after ${steps(machine)}`);
-  if (how === "breakpoint") return going(machine, `breakpoint after ${steps(machine)}: ${where}`);
-  if (how === "cursor") return going(machine, `at the cursor after ${steps(machine)}: ${where}`);
-  return going(machine, `${steps(machine)} · now at ${where}`);
-}
-
-// A run that reached its step limit of `max` steps; `what` names the run.
-export function atLimit(max, what) {
-  const goal = what === "Run" ? "" : ` (${what})`;
-  return { state: "fail", text: `no halt within the step limit of ${fmt(max)} steps${goal}; Run goes on, Reset starts again` };
+  if (how === "breakpoint") return going(machine, `breakpoint after ${steps(machine)}: ${where()}`);
+  if (how === "cursor") return going(machine, `at the cursor after ${steps(machine)}: ${where()}`);
+  return going(machine, `${steps(machine)} · now at ${where()}`);
 }
 
 // A line that Run to cursor cannot stop at.
