@@ -67,6 +67,22 @@ std::string dump(const Json& value) {
 
 using Printed = PrintedLine;
 
+std::string_view role_text(LabelRole role) {
+  switch (role) {
+    case LabelRole::LoopHead:
+      return "loop-head";
+    case LabelRole::LoopExit:
+      return "loop-exit";
+    case LabelRole::LoopBody:
+      return "loop-body";
+    case LabelRole::Taken:
+      return "taken";
+    case LabelRole::IfEnd:
+      return "if-end";
+  }
+  internal_failure("unknown label role");
+}
+
 bool is_data(const LabelledInstruction& element) {
   return std::holds_alternative<ins::Value>(element.instruction);
 }
@@ -102,6 +118,11 @@ void append_listing(json::Writer& writer, const InstructionList& list,
       out += R"("label")";
       json::append_key(out, "name");
       json::append_string(out, text.substr(0, text.size() - 1));
+      const NameId id = std::get<label::Name>(element.label).id;
+      if (id.is_generated()) {
+        json::append_key(out, "role");
+        json::append_string(out, role_text(id.label_role()));
+      }
     } else if (const auto* value = std::get_if<ins::Value>(&element.instruction)) {
       char name[NameId::kMaxFormatted];
       json::append_key(out, "kind");
@@ -191,6 +212,8 @@ void append_words(json::Writer& writer, const Explanation& e) {
     json::append_string(out, kind);
     json::append_key(out, "line");
     out += e.lines[i] == 0 ? std::string("null") : std::to_string(e.lines[i]);
+    json::append_key(out, "value");
+    json::append_number(out, std::get<ins::Value>(element.instruction).v);
     out += '}';
     writer.spill();
   }
