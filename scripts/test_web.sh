@@ -7,8 +7,8 @@
 # service under load and at its limits
 # (servers of its own, each started with the settings its test needs, and the
 # systemd unit checked by systemd-analyze). Installs what is missing
-# (lighttpd, chromium, a font, systemd's tools, playwright-core from
-# tests/web's lock file), builds the cgi, quern and print_shape in
+# (lighttpd, chromium, a font, systemd's tools, playwright-core and axe-core
+# from tests/web's lock file), builds the cgi, quern and print_shape in
 # ${BUILD_DIR:-<repo>/build} if they are not there and the static site
 # (scripts/site.sh) into $BUILD_DIR/site, starts one server on a free
 # loopback port for the first suites and always stops it.
@@ -64,10 +64,15 @@ if ((${#missing[@]})); then
 fi
 
 command -v node >/dev/null && command -v npm >/dev/null || die "node and npm are needed (node 20 or later)"
-wanted="$(cd "$web_tests" && node -p 'require("./package-lock.json").packages["node_modules/playwright-core"].version')"
-have="$(cd "$web_tests" && node -p 'require("./node_modules/playwright-core/package.json").version' 2>/dev/null)"
-if [[ "$wanted" != "$have" ]]; then
-  echo "test_web.sh: installing playwright-core $wanted"
+# The test tools (playwright-core, axe-core) at the versions of the lock file.
+off="$(cd "$web_tests" && node -e '
+  const lock = require("./package-lock.json").packages;
+  const have = (name) => { try { return require(`./node_modules/${name}/package.json`).version; } catch { return null; } };
+  const off = Object.keys(lock[""].devDependencies).filter((name) => have(name) !== lock[`node_modules/${name}`].version);
+  console.log(off.join(" "));
+')" || die "cannot read tests/web/package-lock.json"
+if [[ -n "$off" ]]; then
+  echo "test_web.sh: installing $off from tests/web/package-lock.json"
   (cd "$web_tests" && npm ci --no-audit --no-fund) || die "npm ci failed"
 fi
 

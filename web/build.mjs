@@ -27,7 +27,9 @@ await build({
 // (default-src 'self'): its only style is public/reference.css, and the
 // markdown must not bring inline styles, scripts or other hosts with it.
 const markdown = await readFile(path.join(here, "../docs/language.md"), "utf8");
-const body = marked.parse(markdown);
+// A code block wider than a phone scrolls sideways: it takes the keyboard's
+// focus, so that it scrolls without a mouse too.
+const body = marked.parse(markdown).replaceAll("<pre>", '<pre tabindex="0">');
 const unsafe = /<script|<style|\sstyle=|\son[a-z]+=|(?:src|href)="(?:https?:)?\/\//i.exec(body);
 if (unsafe) throw new Error(`docs/language.md: "${unsafe[0]}" is not allowed under the page's policy`);
 const title = /^# (.*)$/m.exec(markdown)?.[1] ?? "Language reference";

@@ -1,11 +1,16 @@
 // The playground as a learner meets it: links that follow the edits, one
 // compile per loaded source, a finding marked where the report puts it with
-// its hint, and jumps that lead to their labels. Every check waits for the
-// state it asserts.
+// its hint, jumps that lead to their labels, and what axe-core finds in the
+// page's states. Every check waits for the state it asserts.
 import assert from "node:assert/strict";
+import { readFileSync } from "node:fs";
+import { createRequire } from "node:module";
 import { after, before, test } from "node:test";
 import { chromium } from "playwright-core";
+import { exerciseLink } from "../../web/src/links/exercise-link.js";
 import { startServer } from "./server.mjs";
+
+const AXE = readFileSync(createRequire(import.meta.url).resolve("axe-core/axe.min.js"), "utf8");
 
 // The summing loop, one statement a line.
 const SUM_SOURCE = "int f(int n) {\n  int s = 0;\n  while (n > 0) {\n    s = s + n;\n    n = n - 1;\n  }\n  return s;\n}\n";
@@ -102,6 +107,67 @@ test("a jump's target leads to its label, and a label marks the jumps to it", as
   await asmLine("bgt _3_iw").click({ position: { x: 4, y: 4 } }); // the start of the line
   await page.keyboard.press("Enter");
   await marked("bgt _3_iw");
+});
+
+// axe-core's serious and critical findings where the page stands now: the
+// rule, and the first element it fails on.
+async function axeFindings() {
+  await page.evaluate(AXE); // by the browser's debugger, which the page's policy does not govern
+  const { violations } = await page.evaluate(() => window.axe.run(document, { resultTypes: ["violations"] }));
+  return violations
+    .filter((v) => v.impact === "serious" || v.impact === "critical")
+    .map((v) => `${v.id} (${v.nodes.length}): ${v.nodes[0].target.join(" ")} ${v.nodes[0].failureSummary.split("\n")[1]?.trim()}`);
+}
+
+test("axe-core finds nothing serious in any state of the page, light or dark, on a desktop or a phone", async () => {
+  const endless = "int f(int n) {\n  while (n == n) {\n    n = n + 1;\n  }\n  return n;\n}\n";
+  const exercise = { title: "Add", task: "Return a + b.", source: "int add(int a, int b) {\n  return 0;\n}\n", cases: "1 2 -> 3\n" };
+  const states = {
+    "the playground": () => open(SUM_SOURCE),
+    "a stale listing after a failed compile": async () => {
+      await open(SUM_SOURCE);
+      await page.getByRole("button", { name: "Step", exact: true }).click();
+      await page.evaluate(() => window.quernPlayground.setSource("int f(int n) {\n  return n\n}\n"));
+      await page.getByText("Stale: this is the assembly").waitFor();
+    },
+    "a run going on": async () => {
+      await open(endless);
+      await page.getByLabel("step limit").fill("10000000");
+      await page.getByRole("button", { name: "Run" }).click();
+      await page.getByRole("button", { name: "Stop" }).waitFor({ state: "visible" });
+      await page.locator('#machine-status[data-state="busy"]').waitFor();
+    },
+    "the language reference": async () => {
+      await page.goto(`${server.base}/reference.html`);
+      await page.getByRole("heading", { level: 1 }).waitFor();
+    },
+    "an exercise": async () => {
+      await page.goto("about:blank");
+      await page.goto(exerciseLink(new URL(`${server.base}/`), exercise));
+      await page.getByText("0 of 1 cases pass.").waitFor();
+    },
+    "the exercise dialog": async () => {
+      await page.getByRole("button", { name: "Make an exercise" }).click();
+      await page.getByRole("dialog", { name: "Make an exercise" }).waitFor();
+    },
+  };
+  const found = [];
+  try {
+    for (const colorScheme of ["light", "dark"]) {
+      await page.emulateMedia({ colorScheme });
+      for (const size of [{ width: 1280, height: 720 }, { width: 390, height: 844 }]) {
+        await page.setViewportSize(size);
+        for (const [name, reach] of Object.entries(states)) {
+          await reach();
+          for (const f of await axeFindings()) found.push(`${name}, ${colorScheme}, ${size.width}px: ${f}`);
+        }
+      }
+    }
+  } finally {
+    await page.emulateMedia({ colorScheme: "light" });
+    await page.setViewportSize({ width: 1280, height: 720 });
+  }
+  assert.deepEqual(found, []);
 });
 
 test("the page logged no error (a policy violation included)", () => {

@@ -103,7 +103,7 @@ export function createEditors(state, hosts, { compile, sourceExtensions = [], li
         breakpoints({ onChange: onBreakpoints }),
         keymap.of([...compileKeys, ...defaultKeymap, ...historyKeymap, indentWithTab]),
         linkFields,
-        EditorView.contentAttributes.of({ "aria-label": "Source of one function" }),
+        EditorView.contentAttributes.of({ "aria-label": "Source of one function", tabindex: "0" }),
         sourceExtensions,
         EditorView.updateListener.of((u) => {
           if (u.docChanged) {
@@ -132,7 +132,7 @@ export function createEditors(state, hosts, { compile, sourceExtensions = [], li
         keymap.of([...compileKeys, ...defaultKeymap]),
         linkFields,
         optLayer.field,
-        EditorView.contentAttributes.of({ "aria-label": "Assembly", "aria-readonly": "true" }),
+        EditorView.contentAttributes.of({ "aria-label": "Assembly", "aria-readonly": "true", tabindex: "0" }),
         listingExtensions,
         EditorView.updateListener.of((u) => {
           if (u.selectionSet && u.view.hasFocus) later(() => followCursor(u.view));
