@@ -3,12 +3,14 @@
 // its hint, jumps that lead to their labels, and what axe-core finds in the
 // page's states. Every check waits for the state it asserts.
 import assert from "node:assert/strict";
+import { spawnSync } from "node:child_process";
 import { readFileSync } from "node:fs";
 import { createRequire } from "node:module";
+import path from "node:path";
 import { after, before, test } from "node:test";
 import { chromium } from "playwright-core";
 import { exerciseLink } from "../../web/src/links/exercise-link.js";
-import { startServer } from "./server.mjs";
+import { BUILD_DIR, startServer } from "./server.mjs";
 
 const AXE = readFileSync(createRequire(import.meta.url).resolve("axe-core/axe.min.js"), "utf8");
 
@@ -107,6 +109,17 @@ test("a jump's target leads to its label, and a label marks the jumps to it", as
   await asmLine("bgt _3_iw").click({ position: { x: 4, y: 4 } }); // the start of the line
   await page.keyboard.press("Enter");
   await marked("bgt _3_iw");
+});
+
+test("text after the function's closing brace is greyed and said not to be compiled, in the answer's words", async () => {
+  const source = "int f(int n) {\n  return n;\n}\n}\n  return n;\n}\n"; // one } too many
+  const { ignored } = JSON.parse(spawnSync(path.join(BUILD_DIR, "quern"), ["--explain", "-"], { input: source }).stdout);
+  await open(source);
+  await page.getByRole("status").filter({ hasText: ignored.message }).waitFor();
+  const greyed = await sourceBox().locator(".tok-ignored").evaluateAll((els) => els.map((e) => [e.textContent, e.title]));
+  assert.deepEqual(greyed, ["}", "return", "n", ";", "}"].map((t) => [t, ignored.message]));
+  await page.evaluate(() => window.quernPlayground.setSource("int f(int n) {\n  return n;\n}\n"));
+  await page.locator("#ignored").waitFor({ state: "hidden" });
 });
 
 // axe-core's serious and critical findings where the page stands now: the
