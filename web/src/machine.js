@@ -248,12 +248,14 @@ export function loadLines(lines) {
 }
 
 export class Machine {
-  // `program` from load(); `inputs` maps names of words to start values.
-  constructor(program, inputs = {}) {
+  // `program` from load(); `inputs` maps names of words to start values: a
+  // Map (any name, "__proto__" included, is a key like another), or a plain
+  // object of own properties.
+  constructor(program, inputs = new Map()) {
     this.program = program;
     this.memory = new Map();
     for (const [name, w] of program.words) this.memory.set(name, w.value);
-    for (const [name, value] of Object.entries(inputs)) {
+    for (const [name, value] of inputs instanceof Map ? inputs : Object.entries(inputs)) {
       if (this.memory.has(name)) this.memory.set(name, wrap(value));
     }
     this.pc = 0;

@@ -12,18 +12,18 @@ import { runInSlices } from "./runner.js";
 // reasons are the command line grader's.
 function bindInputs(c, params) {
   const misfit = (reason) => ({ why: `the inputs do not fit the function: ${reason}` });
-  const inputs = Object.fromEntries(params.map((p) => [p, 0]));
+  const inputs = new Map(params.map((p) => [p, 0]));
   if (c.names === null) {
     const plural = (n, what) => `${n} ${what}${n === 1 ? "" : "s"}`; // as the grader writes it
     if (c.values.length !== params.length) {
       return misfit(`${plural(c.values.length, "value")} for ${plural(params.length, "parameter")}`);
     }
-    params.forEach((p, i) => (inputs[p] = c.values[i]));
+    params.forEach((p, i) => inputs.set(p, c.values[i]));
     return { inputs };
   }
   for (const [i, name] of c.names.entries()) {
     if (!params.includes(name)) return misfit(`no parameter named "${name}"`);
-    inputs[name] = c.values[i];
+    inputs.set(name, c.values[i]);
   }
   return { inputs };
 }
@@ -62,7 +62,7 @@ async function judge(c, program, params, { limit, stale }) {
 
 // `outcome` is a compile's, as the page's state keeps it (with its `source`).
 // Resolves to one verdict per case, { pass, why, inputs }, with `inputs`
-// (name -> value) when the case could be loaded into the machine; or to null
+// (a Map, name -> value) when the case could be loaded into the machine; or to null
 // when `stale()` turned true on the way. The step limit is the command line
 // grader's default.
 export async function grade(cases, outcome, { limit = LIMITS.defaultSteps, stale = () => false } = {}) {
