@@ -129,6 +129,32 @@ test("stepping by source line, a breakpoint in the source gutter, and run to the
   await statusIs("halted after 34 steps: _RES = 3");
 });
 
+test("every listed key works with the cursor in either editor", async () => {
+  await ready({ example: "Summing loop" }, { n: 2 });
+  const editors = [
+    // The editor, the line the cursor goes to, where Alt+C stops and the breakpoint Alt+B sets.
+    ["Source of one function", "n = n - 1;", "at the cursor after 8 steps: assembly line 12 (source line 5)", "source 5"],
+    ["Assembly", "store r0, _RES", "at the cursor after 32 steps: assembly line 19 (source line 7)", "assembly 19"],
+  ];
+  for (const [editor, line, atCursor, breakpoint] of editors) {
+    await page.getByRole("textbox", { name: editor }).locator(".cm-line", { hasText: line }).click();
+    for (const [key, expected] of [
+      ["Alt+R", "ready"],
+      ["Alt+S", "1 step"],
+      ["Alt+L", "4 steps · now at assembly line 8 (source line 4)"],
+      ["Alt+Shift+S", "3 steps"],
+      ["Alt+C", atCursor],
+      ["Alt+B", `breakpoints: ${breakpoint}`],
+      ["Alt+B", "no breakpoints: click beside a line number"],
+      ["Alt+G", "halted after 34 steps: _RES = 3"],
+    ]) {
+      await page.keyboard.press(key);
+      if (key === "Alt+B") await page.locator("#breakpoints").getByText(expected, { exact: true }).waitFor();
+      else await statusIs(expected);
+    }
+  }
+});
+
 test("help on hover and by the keys for a mnemonic and a value, and an add that wrapped around", async () => {
   await ready({ source: "int f(int a) {\n  return a + 100;\n}\n" }, { a: 100 });
   for (let k = 1; k <= 3; k++) await button("Step").click();

@@ -12,6 +12,7 @@ import { labelLinks } from "./labels.js";
 import { listingHighlight, setTokens, sourceHighlight } from "./highlight.js";
 import { COLOURS, createLinks, layer, linkFields } from "./linking.js";
 import { listingField, setListing, setWords, wordsField } from "./listing.js";
+import { leavingMachineKeys } from "./machine-keys.js";
 
 const optLayer = layer();
 
@@ -101,7 +102,7 @@ export function createEditors(state, hosts, { compile, sourceExtensions = [], li
         lintGutter(),
         sourceHighlight,
         breakpoints({ onChange: onBreakpoints }),
-        keymap.of([...compileKeys, ...defaultKeymap, ...historyKeymap, indentWithTab]),
+        keymap.of(leavingMachineKeys([...compileKeys, ...defaultKeymap, ...historyKeymap, indentWithTab])),
         linkFields,
         EditorView.contentAttributes.of({ "aria-label": "Source of one function", tabindex: "0" }),
         sourceExtensions,
@@ -129,7 +130,7 @@ export function createEditors(state, hosts, { compile, sourceExtensions = [], li
         listingHighlight,
         labelLinks(),
         breakpoints({ listing: true, onChange: onBreakpoints }),
-        keymap.of([...compileKeys, ...defaultKeymap]),
+        keymap.of(leavingMachineKeys([...compileKeys, ...defaultKeymap])),
         linkFields,
         optLayer.field,
         EditorView.contentAttributes.of({ "aria-label": "Assembly", "aria-readonly": "true", tabindex: "0" }),
