@@ -122,6 +122,42 @@ test("text after the function's closing brace is greyed and said not to be compi
   await page.locator("#ignored").waitFor({ state: "hidden" });
 });
 
+test("long texts wrap inside their boxes, on a desktop and a phone: the compile's status, an exercise's title", async () => {
+  const exercise = { title: "Add_two_numbers_".repeat(8), task: "", source: SUM_SOURCE, cases: "1 -> 1\n" };
+  const rows = [
+    ["the status", () => open(SUM_SOURCE), "#status", ".pane"],
+    [
+      "the title",
+      async () => {
+        await page.goto(exerciseLink(new URL(`${server.base}/`), exercise));
+        await page.getByText("1 cases pass.").waitFor();
+      },
+      "#exercise-title",
+      ".exercise-task",
+    ],
+  ];
+  // Nothing cut off or hidden, and nothing over the box around it.
+  const overflows = (selector, around) =>
+    page.locator(selector).evaluate((el, a) => {
+      const [box, outer] = [el.getBoundingClientRect(), el.closest(a).getBoundingClientRect()];
+      return el.scrollWidth > el.clientWidth || box.left < outer.left || box.right > outer.right;
+    }, around);
+  const found = [];
+  try {
+    for (const size of [{ width: 1280, height: 720 }, { width: 390, height: 844 }]) {
+      await page.setViewportSize(size);
+      for (const [what, reach, selector, around] of rows) {
+        await page.goto("about:blank");
+        await reach();
+        if (await overflows(selector, around)) found.push(`${what} at ${size.width}px`);
+      }
+    }
+  } finally {
+    await page.setViewportSize({ width: 1280, height: 720 });
+  }
+  assert.deepEqual(found, []);
+});
+
 // axe-core's serious and critical findings where the page stands now: the
 // rule, and the first element it fails on.
 async function axeFindings() {
