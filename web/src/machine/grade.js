@@ -61,20 +61,23 @@ async function judge(c, program, params, { limit, stale }) {
 }
 
 // `outcome` is a compile's, as the page's state keeps it (with its `source`).
-// Resolves to one verdict per case, { pass, why, inputs }, with `inputs`
-// (a Map, name -> value) when the case could be loaded into the machine; or to null
-// when `stale()` turned true on the way. The step limit is the command line
-// grader's default.
+// Resolves to { problem, verdicts }: `problem` says why no case runs at all
+// (the code does not compile, say), in the command line grader's words, or
+// is null; `verdicts` has one per case, { pass, why, inputs }, with `inputs`
+// (a Map, name -> value) when the case could be loaded into the machine,
+// and is empty when there is a problem. Resolves to null when `stale()`
+// turned true on the way. The step limit is the command line grader's
+// default.
 export async function grade(cases, outcome, { limit = LIMITS.defaultSteps, stale = () => false } = {}) {
-  const all = (why) => cases.map(() => ({ pass: false, why, inputs: null }));
-  if (outcome.kind !== "answer") return all("not run: there is no compile result");
+  const none = (problem) => ({ problem, verdicts: [] });
+  if (outcome.kind !== "answer") return none("there is no compile result");
   const { json } = outcome;
-  if (!json.ok) return all(`does not compile: ${firstFinding(json)}`);
+  if (!json.ok) return none(`the code does not compile: ${firstFinding(json)}`);
   let program;
   try {
     program = loadLines(json.lines);
   } catch (err) {
-    return all(`the machine cannot load the code: ${err.message}`);
+    return none(`the machine cannot load the code: ${err.message}`);
   }
   const verdicts = [];
   for (const c of cases) {
@@ -82,5 +85,5 @@ export async function grade(cases, outcome, { limit = LIMITS.defaultSteps, stale
     if (verdict === null) return null;
     verdicts.push(verdict);
   }
-  return verdicts;
+  return { problem: null, verdicts };
 }

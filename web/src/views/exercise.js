@@ -105,18 +105,24 @@ export function showExercise(root, { exercise, key }, state, machine) {
     if (problems.length) return;
     const run = ++runs;
     $("exercise-summary").textContent = "Running the cases…";
-    const verdicts = await grade(cases, outcome, { stale: () => run !== runs });
-    if (verdicts === null) return;
-    verdicts.forEach((v, i) => {
-      const row = rows[i];
-      row.li.dataset.verdict = v.pass ? "pass" : "fail";
-      row.verdict.textContent = v.pass ? v.why : `failed: ${v.why}`;
-      row.inputs = v.inputs;
-      row.button.disabled = v.inputs === null;
+    const graded = await grade(cases, outcome, { stale: () => run !== runs });
+    if (graded === null) return;
+    // Why no case runs (the code does not compile) is said once, above them.
+    const { problem, verdicts } = graded;
+    rows.forEach((row, i) => {
+      const v = verdicts[i];
+      if (v) row.li.dataset.verdict = v.pass ? "pass" : "fail";
+      else delete row.li.dataset.verdict;
+      row.verdict.textContent = !v ? "" : v.pass ? v.why : `failed: ${v.why}`;
+      row.inputs = v?.inputs ?? null;
+      row.button.disabled = row.inputs === null;
     });
     const passed = verdicts.filter((v) => v.pass).length;
-    $("exercise-summary").textContent =
-      passed === cases.length ? `All ${cases.length} cases pass.` : `${passed} of ${cases.length} cases pass.`;
+    $("exercise-summary").textContent = problem
+      ? `No case runs: ${problem}`
+      : passed === cases.length
+        ? `All ${cases.length} cases pass.`
+        : `${passed} of ${cases.length} cases pass.`;
   });
 
   $("exercise-restart").addEventListener("click", () => {
