@@ -24,8 +24,10 @@ await build({
 });
 
 // The reference is a static page under the page's Content-Security-Policy
-// (default-src 'self'): its only style is public/reference.css, and the
-// markdown must not bring inline styles, scripts or other hosts with it.
+// (default-src 'self'): its only style is public/reference.css, its only
+// script public/reference.js (the way back to where the learner came from),
+// and the markdown must not bring inline styles, scripts or other hosts with
+// it.
 const markdown = await readFile(path.join(here, "../docs/language.md"), "utf8");
 // A code block wider than a phone scrolls sideways: it takes the keyboard's
 // focus, so that it scrolls without a mouse too.
@@ -44,6 +46,7 @@ await writeFile(
     <title>${title}</title>
     <link rel="icon" href="data:," />
     <link rel="stylesheet" href="reference.css" />
+    <script src="reference.js" defer></script>
   </head>
   <body>
     <nav><a href="./">← playground</a></nav>

@@ -9,6 +9,7 @@ import { startPlayground } from "./links/address.js";
 import { createMachineController, initialMachine } from "./machine/controller.js";
 import { changed, createState, loadSource } from "./state.js";
 import { EXAMPLES } from "./texts/examples.js";
+import { askDialog } from "./views/ask.js";
 import { authorDialog } from "./views/author.js";
 import { diagnosticsView } from "./views/diagnostics.js";
 import { createEditors } from "./views/editors.js";
@@ -54,7 +55,9 @@ diagnosticsView(element("diagnostics"), state, editors.sourceView);
 resultPane(document.querySelector(".pane.result"), state);
 machinePanel(document.querySelector(".pane.machine"), state, machine);
 header(document.querySelector(".topbar"), state, compiler);
-examplesMenu(element("examples"), state);
+// An exercise asks before an example replaces the learner's code (below).
+let mayReplace = async () => true;
+examplesMenu(element("examples"), state, { mayReplace: (example) => mayReplace(example) });
 const tips = wireTips(document.body);
 state.subscribe((s, before) => changed(s, before, "machine") && tips.refresh());
 wireKeys({
@@ -72,7 +75,7 @@ wireKeys({
 const opened = readExercise(location.hash);
 authorDialog(element("author"), element("make-exercise"), state, opened?.exercise ?? null);
 let leave = () => {};
-if (opened && !opened.error) leave = showExercise(element("exercise"), opened, state, machine);
+if (opened && !opened.error) ({ leave, mayReplace } = showExercise(element("exercise"), opened, state, machine, askDialog(element("ask"))));
 else {
   if (opened?.error) showDamaged(element("exercise"), opened.error);
   startPlayground(state, EXAMPLES[0].source);

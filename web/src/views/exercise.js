@@ -70,11 +70,13 @@ function caseList($, cases, problems, load) {
 }
 
 // `root` is the exercise's band, `opened` from readExercise(), `machine` the
-// machine's controller. Starts the editor with the learner's draft or the
-// exercise's source (a load, which the page compiles at once). Returns a
-// function that stops keeping the draft (for when the page leaves the
-// exercise).
-export function showExercise(root, { exercise, key }, state, machine) {
+// machine's controller, `ask` the page's question (views/ask.js). Starts the
+// editor with the learner's draft or the exercise's source (a load, which
+// the page compiles at once). Returns { leave, mayReplace }: leave() stops
+// keeping the draft (for when the page leaves the exercise); mayReplace(ex)
+// resolves to whether the example `ex` may replace the code, asking the
+// learner when that code is their own.
+export function showExercise(root, { exercise, key }, state, machine, ask) {
   const $ = within(root);
   showBand(root, exercise.title.trim() || "Exercise", exercise.task);
   $("exercise-restart").hidden = false;
@@ -130,6 +132,16 @@ export function showExercise(root, { exercise, key }, state, machine) {
     loadSource(state, exercise.source, "load.exercise"); // a load: compiled at once
   });
 
+  // The draft follows the editor, so an example would replace it: the
+  // exercise's starting code is no loss, the learner's own code is asked for.
+  const mayReplace = async (ex) =>
+    state.get().source === exercise.source ||
+    ask({
+      text: `The example "${ex.name}" would replace your code for this exercise, which the page keeps for you. Replace it?`,
+      yes: "Replace my code",
+      no: "Keep my code",
+    });
+
   loadSource(state, draft.get() ?? exercise.source, "load.exercise");
-  return () => (keeping = false);
+  return { leave: () => (keeping = false), mayReplace };
 }
