@@ -127,10 +127,14 @@ test("stepping by source line, a breakpoint in the source gutter, and run to the
   await statusIs("33 steps");
   await page.keyboard.press("Alt+G");
   await statusIs("halted after 34 steps: _RES = 3");
+  await page.locator("#editor .cm-lineNumbers .cm-gutterElement", { hasText: /^5$/ }).click(); // the breakpoint off
 });
 
+// The summing loop compiled afresh, so that the machine is ready whatever ran before.
+const summingLoop = async () => ready({ source: await page.evaluate(() => window.quernPlayground.EXAMPLES[0].source) }, { n: 2 });
+
 test("every listed key works with the cursor in either editor", async () => {
-  await ready({ example: "Summing loop" }, { n: 2 });
+  await summingLoop();
   const editors = [
     // The editor, the line the cursor goes to, where Alt+C stops and the breakpoint Alt+B sets.
     ["Source of one function", "n = n - 1;", "at the cursor after 8 steps: assembly line 12 (source line 5)", "source 5"],
@@ -153,6 +157,26 @@ test("every listed key works with the cursor in either editor", async () => {
       else await statusIs(expected);
     }
   }
+});
+
+test("while the machine is stopped, a name in the source tells its value on hover", async () => {
+  await summingLoop();
+  await page.locator("#editor .cm-lineNumbers .cm-gutterElement", { hasText: /^5$/ }).click();
+  await button("Run").click();
+  await statusIs("breakpoint after 8 steps: assembly line 12 (source line 5)"); // s = 0 + 2, n not yet 1
+  const names = (line) => page.locator("#editor .cm-line", { hasText: line }).locator(".tok-variableName");
+  for (const [name, nth, value] of [
+    [names("int f(int n)"), 1, "n: now 2 = 0b00000010 = 0x02"],
+    [names("int s = 0;"), 0, "s: now 2 = 0b00000010 = 0x02"],
+    [names("s = s + n;"), 1, "s: now 2 = 0b00000010 = 0x02"],
+    [names("n = n - 1;"), 0, "n: now 2 = 0b00000010 = 0x02"],
+  ]) {
+    await name.nth(nth).hover();
+    await page.locator("#editor .cm-tooltip-hover").getByText(value, { exact: true }).waitFor();
+    await page.mouse.move(0, 0);
+    await page.locator("#editor .cm-tooltip-hover").waitFor({ state: "detached" });
+  }
+  await page.locator("#editor .cm-lineNumbers .cm-gutterElement", { hasText: /^5$/ }).click(); // the breakpoint off
 });
 
 test("help on hover and by the keys for a mnemonic and a value, and an add that wrapped around", async () => {

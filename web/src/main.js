@@ -21,6 +21,7 @@ import { wireKeys } from "./views/machine-keys.js";
 import { machinePanel } from "./views/machine-panel.js";
 import { resultPane } from "./views/result-pane.js";
 import { sourcePane } from "./views/source-pane.js";
+import { sourceValues } from "./views/source-values.js";
 import { wireTips } from "./views/tips.js";
 
 const state = createState({
@@ -42,13 +43,17 @@ const element = (id) => document.getElementById(id);
 const compiler = createCompiler(state);
 const machine = createMachineController(state);
 
-// The listing's help, on hover and at the cursor, tells the values of the
-// machine while it is not running.
+// The listing's help, on hover and at the cursor, and the source's names on
+// hover tell the values of the machine while it is not running.
 const machineNow = () => (state.get().machine.running ? null : state.get().machine.machine);
 const editors = createEditors(
   state,
   { source: element("editor"), listing: element("assembly") },
-  { compile: compiler.compile, listingExtensions: listingHelp(element("asm-help"), state, machineNow) },
+  {
+    compile: compiler.compile,
+    sourceExtensions: sourceValues(state, machineNow),
+    listingExtensions: listingHelp(element("asm-help"), state, machineNow),
+  },
 );
 sourcePane(document.querySelector(".pane.source"), state);
 diagnosticsView(element("diagnostics"), state, editors.sourceView);
