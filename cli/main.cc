@@ -24,6 +24,7 @@
 #include "explain.h"
 #include "explain_request.h"
 #include "failure.h"
+#include "grade.h"
 #include "machine.h"
 #include "output.h"
 #include "quern.h"
@@ -114,24 +115,6 @@ RunInputs parse_run_inputs(const std::vector<std::string>& arguments) {
   return inputs;
 }
 
-// A machine loaded with the compiled code; the code must load.
-quern::Machine load_machine(const quern::Explanation& explanation) {
-  quern::Machine machine;
-  if (std::optional<std::string> error = machine.load(explanation.answer())) {
-    quern::internal_failure("the machine cannot load the compiled code: " + *error);
-  }
-  return machine;
-}
-
-// Runs the machine; a failure of compiled code on it is the compiler's fault.
-quern::Machine::Status run_machine(quern::Machine& machine, long max_steps) {
-  const quern::Machine::Status status = machine.run(max_steps);
-  if (status == quern::Machine::Status::Failed) {
-    quern::internal_failure("the compiled code failed on the machine: " + machine.error());
-  }
-  return status;
-}
-
 int8_t result_of(const quern::Machine& machine) {
   return machine.word("_RES").value_or(0);
 }
@@ -162,12 +145,13 @@ int run_file(const std::string& source, const RunInputs& inputs, long max_steps,
     throw BadUse{"the function takes " + count(parameters.size(), "parameter") + ", " +
                  count(inputs.values.size(), "value") + " given"};
   }
-  quern::Machine machine = load_machine(explanation);
+  quern::Machine machine = quern::cases::load_compiled(explanation);
   const std::vector<std::string>& names = inputs.named ? inputs.names : parameters;
   for (std::size_t i = 0; i < inputs.values.size(); ++i) {
     machine.set_word(names[i], inputs.values[i]);
   }
-  const bool halted = run_machine(machine, max_steps) == quern::Machine::Status::Halted;
+  const bool halted =
+      quern::cases::run_compiled(machine, max_steps) == quern::Machine::Status::Halted;
   if (json) {
     nlohmann::ordered_json values = nlohmann::ordered_json::array();
     for (const auto& [name, value] : machine.words()) {
@@ -194,76 +178,11 @@ int run_file(const std::string& source, const RunInputs& inputs, long max_steps,
 
 // --- --test ------------------------------------------------------------------
 
-// Why a case failed: a fixed message and details, each a key and a value
-// already written as a YAML scalar.
-struct Failure {
-  std::string message;
-  std::vector<std::pair<std::string, std::string>> details;
-};
-
-struct Verdict {
-  const quern::cases::Case* c;
-  std::optional<Failure> failure;
-};
-
 struct Graded {
   std::string path;
-  std::vector<Verdict> verdicts;
+  std::vector<quern::cases::Verdict> verdicts;  // one per case, in case file order
   std::size_t passed = 0;
 };
-
-std::string yaml_string(const std::string& text) {
-  return nlohmann::json(text).dump();
-}
-
-std::string finding_text(const quern::Explanation& explanation) {
-  if (explanation.diagnostics.empty()) return explanation.error->report();
-  const quern::Diagnostic& d = explanation.diagnostics.front();
-  std::string text;
-  if (d.line != 0) {
-    text = "line " + std::to_string(d.line) + ", column " + std::to_string(d.column) + ": ";
-  }
-  text += d.message;
-  for (std::size_t i = 0; i < d.causes.size(); ++i) text += (i ? "; " : ": ") + d.causes[i];
-  return text;
-}
-
-Graded grade(const std::string& path, const std::string& source,
-             const std::vector<quern::cases::Case>& cases, long max_steps) {
-  Graded graded{path, {}, 0};
-  const quern::Explanation explanation = quern::explain(source);
-  std::optional<quern::Machine> loaded;
-  if (!explanation.error) loaded = load_machine(explanation);
-  for (const quern::cases::Case& c : cases) {
-    Verdict verdict{&c, std::nullopt};
-    if (explanation.error) {
-      verdict.failure =
-          Failure{"does not compile", {{"finding", yaml_string(finding_text(explanation))}}};
-    } else if (auto fit = quern::cases::fit_inputs(c, explanation.parameters);
-               auto* reason = std::get_if<std::string>(&fit)) {
-      verdict.failure =
-          Failure{"inputs do not fit the function", {{"reason", yaml_string(*reason)}}};
-    } else {
-      const std::vector<int8_t>& values = std::get<std::vector<int8_t>>(fit);
-      quern::Machine machine = *loaded;
-      for (std::size_t i = 0; i < values.size(); ++i) {
-        machine.set_word(explanation.parameters[i], values[i]);
-      }
-      if (run_machine(machine, max_steps) != quern::Machine::Status::Halted) {
-        verdict.failure =
-            Failure{"no halt within the step limit", {{"max-steps", std::to_string(max_steps)}}};
-      } else if (result_of(machine) != c.expected) {
-        verdict.failure = Failure{"result differs",
-                                  {{"expected", std::to_string(c.expected)},
-                                   {"got", std::to_string(result_of(machine))},
-                                   {"steps", std::to_string(machine.steps())}}};
-      }
-    }
-    if (!verdict.failure) ++graded.passed;
-    graded.verdicts.push_back(std::move(verdict));
-  }
-  return graded;
-}
 
 // A TAP description: '#' would start a directive, '\' escapes.
 std::string tap_text(const std::string& text) {
@@ -303,7 +222,18 @@ std::string xml_text(const std::string& text) {
   return out;
 }
 
-std::string junit_report(const std::vector<Graded>& files, std::size_t total, std::size_t failed) {
+// A failure's details, one "KEY: VALUE" line each, strings written as YAML
+// double-quoted scalars.
+std::string detail_lines(const quern::cases::Verdict& v, const std::string& indent) {
+  std::string text;
+  for (const auto& [key, value] : v.details.items()) {
+    text += indent + key + ": " + value.dump() + "\n";
+  }
+  return text;
+}
+
+std::string junit_report(const std::vector<quern::cases::Case>& cases,
+                         const std::vector<Graded>& files, std::size_t total, std::size_t failed) {
   std::string xml = "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n";
   xml += "<testsuites name=\"quern --test\" tests=\"" + std::to_string(total) + "\" failures=\"" +
          std::to_string(failed) + "\">\n";
@@ -311,16 +241,15 @@ std::string junit_report(const std::vector<Graded>& files, std::size_t total, st
     const std::string name = xml_text(g.path);
     xml += "  <testsuite name=\"" + name + "\" tests=\"" + std::to_string(g.verdicts.size()) +
            "\" failures=\"" + std::to_string(g.verdicts.size() - g.passed) + "\">\n";
-    for (const Verdict& v : g.verdicts) {
-      xml += "    <testcase classname=\"" + name + "\" name=\"" + xml_text(v.c->text) + "\"";
-      if (!v.failure) {
+    for (std::size_t i = 0; i < cases.size(); ++i) {
+      const quern::cases::Verdict& v = g.verdicts[i];
+      xml += "    <testcase classname=\"" + name + "\" name=\"" + xml_text(cases[i].text) + "\"";
+      if (v.passed) {
         xml += "/>\n";
         continue;
       }
-      std::string body;
-      for (const auto& [key, value] : v.failure->details) body += key + ": " + value + "\n";
-      xml += ">\n      <failure message=\"" + xml_text(v.failure->message) + "\">" +
-             xml_text(body) + "</failure>\n    </testcase>\n";
+      xml += ">\n      <failure message=\"" + xml_text(v.message) + "\">" +
+             xml_text(detail_lines(v, "")) + "</failure>\n    </testcase>\n";
     }
     xml += "  </testsuite>\n";
   }
@@ -347,20 +276,22 @@ int test_files(const std::string& cases_path, const std::vector<std::string>& pa
 
   std::vector<Graded> files;
   for (std::size_t i = 0; i < paths.size(); ++i) {
-    files.push_back(grade(paths[i], sources[i], cases, max_steps));
+    Graded g{paths[i], quern::cases::grade(sources[i], cases, max_steps), 0};
+    g.passed = static_cast<std::size_t>(std::count_if(g.verdicts.begin(), g.verdicts.end(),
+                                                      [](const auto& v) { return v.passed; }));
+    files.push_back(std::move(g));
   }
   const std::size_t total = cases.size() * paths.size();
   std::size_t passed = 0;
   std::string tap = "TAP version 14\n1.." + std::to_string(total) + "\n";
   std::size_t number = 0;
   for (const Graded& g : files) {
-    for (const Verdict& v : g.verdicts) {
-      tap += std::string(v.failure ? "not ok " : "ok ") + std::to_string(++number) + " - " +
-             tap_text(g.path) + ": " + tap_text(v.c->text) + "\n";
-      if (!v.failure) continue;
-      tap += "  ---\n  message: " + v.failure->message + "\n";
-      for (const auto& [key, value] : v.failure->details) tap += "  " + key + ": " + value + "\n";
-      tap += "  ...\n";
+    for (std::size_t i = 0; i < cases.size(); ++i) {
+      const quern::cases::Verdict& v = g.verdicts[i];
+      tap += std::string(v.passed ? "ok " : "not ok ") + std::to_string(++number) + " - " +
+             tap_text(g.path) + ": " + tap_text(cases[i].text) + "\n";
+      if (v.passed) continue;
+      tap += "  ---\n  message: " + v.message + "\n" + detail_lines(v, "  ") + "  ...\n";
     }
     passed += g.passed;
     std::cerr << g.path << ": " << g.passed << " of " << g.verdicts.size() << " passed\n";
@@ -368,7 +299,7 @@ int test_files(const std::string& cases_path, const std::vector<std::string>& pa
   std::cout << tap << std::flush;
   std::cerr << passed << " passed, " << total - passed << " failed\n";
   if (junit) {
-    junit_file << junit_report(files, total, total - passed);
+    junit_file << junit_report(cases, files, total, total - passed);
     junit_file.close();
     if (!junit_file) throw BadUse{"cannot write " + *junit};
   }
