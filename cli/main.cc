@@ -184,12 +184,20 @@ struct Graded {
   std::size_t passed = 0;
 };
 
-// A TAP description: '#' would start a directive, '\' escapes.
+// A TAP description on one line: '#' would start a directive, '\' escapes,
+// and a line feed or carriage return (a file may be named with one) would
+// end the line.
 std::string tap_text(const std::string& text) {
   std::string out;
   for (char ch : text) {
-    if (ch == '#' || ch == '\\') out += '\\';
-    out += ch;
+    if (ch == '\n') {
+      out += "\\n";
+    } else if (ch == '\r') {
+      out += "\\r";
+    } else {
+      if (ch == '#' || ch == '\\') out += '\\';
+      out += ch;
+    }
   }
   return out;
 }
@@ -283,7 +291,7 @@ int test_files(const std::string& cases_path, const std::vector<std::string>& pa
   }
   const std::size_t total = cases.size() * paths.size();
   std::size_t passed = 0;
-  std::string tap = "TAP version 14\n1.." + std::to_string(total) + "\n";
+  std::string tap = "TAP version 13\n1.." + std::to_string(total) + "\n";
   std::size_t number = 0;
   for (const Graded& g : files) {
     for (std::size_t i = 0; i < cases.size(); ++i) {
@@ -343,7 +351,7 @@ int main(int argc, char** argv) {
       "                               \"values\":[{\"name\":\"n\",\"value\":0},...]}\n"
       "                              (values: parameters and variables in that order)\n"
       "  quern --test CASES FILE ... grade: run every case of the case file CASES on\n"
-      "                              each FILE, compiled once; TAP version 14 on standard\n"
+      "                              each FILE, compiled once; TAP version 13 on standard\n"
       "                              output, \"FILE: P of T passed\" per file and\n"
       "                              \"N passed, M failed\" on standard error; --junit\n"
       "                              PATH also writes JUnit XML\n\n"

@@ -228,7 +228,7 @@ TEST_F(Cli, GradesSubmissions) {
     if (!line.starts_with("  ")) verdicts += line.substr(0, line.find(" - ")) + "\n";
   }
   EXPECT_EQ(verdicts,
-            "TAP version 14\n1..10\nok 1\nok 2\nok 3\nok 4\nnot ok 5\nnot ok 6\n"
+            "TAP version 13\n1..10\nok 1\nok 2\nok 3\nok 4\nnot ok 5\nnot ok 6\n"
             "not ok 7\nnot ok 8\nnot ok 9\nnot ok 10\n");
   EXPECT_NE(r.out.find("not ok 5 - " + files[2] +
                        ": 3 4 -> 7\n  ---\n  message: result differs\n  expected: 7\n  got: 8\n"),
@@ -260,6 +260,35 @@ TEST_F(Cli, GradesSubmissions) {
   EXPECT_EQ(refused.exit_status, 2);
   EXPECT_EQ(refused.out, "");
   EXPECT_EQ(refused.err, "quern: " + bad + ":3: inputs mix NAME=VALUE pairs and plain values\n");
+}
+
+// The TAP report as a TAP consumer reads it: Debian's prove (TAP::Harness)
+// passes a report of passes and fails one with a failure; a file name with a
+// line feed or carriage return stays on its test line.
+TEST_F(Cli, ProveReadsTheReport) {
+  const std::string cases = file("cases.txt", "3 4 -> 7\nb=1 -> 1\n");
+  const std::string right = file("right.c", "int add(int a, int b) { return a + b; }");
+  const std::string odd = file("odd\nname\r.c", "int add(int a, int b) { return b + a; }");
+  const std::string off = file("off.c", "int add(int a, int b) { return a + b + 1; }");
+  for (const auto& [files, status] :
+       {std::pair{std::vector{right, odd}, 0}, std::pair{std::vector{right, off}, 1}}) {
+    std::vector<std::string> arguments = {"--test", cases};
+    arguments.insert(arguments.end(), files.begin(), files.end());
+    const CgiResult graded = quern(arguments);
+    ASSERT_EQ(graded.exit_status, status) << graded.err;
+    EXPECT_TRUE(graded.out.starts_with("TAP version 13\n1..4\n")) << graded.out;
+    const std::string report = file("report.tap", graded.out);
+    CgiRun prove;
+    prove.program = QUERN_PROVE_PATH;
+    prove.arguments = {"--exec", "/bin/cat", report};
+    const CgiResult proved = testing::run_cgi(prove);
+    EXPECT_EQ(proved.exit_status == 0, status == 0) << proved.out << proved.err;
+    EXPECT_NE(proved.out.find(status == 0 ? "Result: PASS" : "Result: FAIL"), std::string::npos)
+        << proved.out << proved.err;
+  }
+  const std::string report = quern({"--test", cases, odd}).out;
+  EXPECT_NE(report.find("\nok 1 - " + dir_ + "/odd\\nname\\r.c: 3 4 -> 7\n"), std::string::npos)
+      << report;
 }
 
 }  // namespace
