@@ -38,6 +38,12 @@ struct BadUse {
   std::string message;
 };
 
+// The answer to bad use: the message, then where to read how to use quern.
+int bad_use(std::string_view message) {
+  std::cerr << "quern: " << message << "\nRun 'quern --help' for usage.\n";
+  return kBadUse;
+}
+
 // The whole file ("-": standard input), refused when unreadable or larger
 // than the service accepts; what names the kind of file in that refusal.
 std::string read_file(const std::string& path, const char* what = "source") {
@@ -372,6 +378,7 @@ int main(int argc, char** argv) {
   std::string cases_path;
   std::string junit_path;
   long max_steps = 1000000;
+  app.set_version_flag("--version", "quern " QUERN_VERSION);
   auto* explain_flag = app.add_flag("--explain", explain, "Print the explanation as JSON");
   auto* run_flag = app.add_flag("--run", run, "Run the compiled code on the machine model");
   auto* test_option =
@@ -396,9 +403,11 @@ int main(int argc, char** argv) {
   } catch (const CLI::CallForHelp&) {
     std::cout << app.help();
     return 0;
+  } catch (const CLI::CallForVersion& e) {
+    std::cout << e.what() << '\n';
+    return 0;
   } catch (const CLI::ParseError& e) {
-    std::cerr << "quern: " << e.what() << '\n';
-    return kBadUse;
+    return bad_use(e.what());
   }
   try {
     const bool test = !test_option->empty();
@@ -424,7 +433,6 @@ int main(int argc, char** argv) {
     }
     return compile_file(source);
   } catch (const BadUse& e) {
-    std::cerr << "quern: " << e.message << '\n';
-    return kBadUse;
+    return bad_use(e.message);
   }
 }

@@ -20,6 +20,7 @@ using testing::CgiRun;
 
 const std::string kSum =
     "int f(int n) { int s = 0; while (n > 0) { s = s + n; n = n - 1; } return s; }";
+const std::string kHint = "Run 'quern --help' for usage.\n";
 
 class Cli : public ::testing::Test {
  protected:
@@ -145,7 +146,8 @@ TEST_F(Cli, ExitStatuses) {
       {{"--run", "--max-steps", "1000", counting, "a=1"}, 3, ""},
       {{"--run", "--json", "--max-steps", "10", counting, "1"}, 3, "?"},
       {{"--help"}, 0, "?"},
-      // Bad use: one line on standard error.
+      {{"--version"}, 0, "?"},
+      // Bad use: one line on standard error, then the hint.
       {{}, 2, ""},
       {{"--bogus", sum}, 2, ""},
       {{"--explain", "--run", sum}, 2, ""},
@@ -180,9 +182,15 @@ TEST_F(Cli, ExitStatuses) {
     }
     if (c.status == 2 || c.status == 3) {
       EXPECT_TRUE(r.err.starts_with("quern: ")) << what << r.err;
-      EXPECT_EQ(std::count(r.err.begin(), r.err.end(), '\n'), 1) << what << r.err;
+      const std::string hint = c.status == 2 ? kHint : "";
+      ASSERT_TRUE(r.err.ends_with(hint)) << what << r.err;
+      EXPECT_EQ(std::count(r.err.begin(), r.err.end() - hint.size(), '\n'), 1) << what << r.err;
     }
   }
+  const CgiResult version = quern({"--version"});
+  EXPECT_TRUE(version.out.starts_with("quern ") && version.out.ends_with("\n")) << version.out;
+  EXPECT_EQ(std::count(version.out.begin(), version.out.end(), '\n'), 1) << version.out;
+  EXPECT_EQ(version.err, "");
   const std::string help = quern({"--help"}).out;
   for (const char* option : {"--explain", "--run", "--max-steps", "NAME=VALUE", "Exit status",
                              "--json", "--test", "--junit", "101 internal failure"}) {
@@ -197,7 +205,7 @@ TEST_F(Cli, ExitStatuses) {
       {{"--run", "--max-steps", "0", sum}, "quern: --max-steps: 0 is not in 1..10000000\n"},
   };
   for (const auto& [arguments, message] : messages) {
-    EXPECT_EQ(quern(arguments).err, message) << arguments[0];
+    EXPECT_EQ(quern(arguments).err, message + kHint) << arguments[0];
   }
 }
 
@@ -259,7 +267,8 @@ TEST_F(Cli, GradesSubmissions) {
   const CgiResult refused = quern({"--test", bad, files[0]});
   EXPECT_EQ(refused.exit_status, 2);
   EXPECT_EQ(refused.out, "");
-  EXPECT_EQ(refused.err, "quern: " + bad + ":3: inputs mix NAME=VALUE pairs and plain values\n");
+  EXPECT_EQ(refused.err,
+            "quern: " + bad + ":3: inputs mix NAME=VALUE pairs and plain values\n" + kHint);
 }
 
 // The TAP report as a TAP consumer reads it: Debian's prove (TAP::Harness)
