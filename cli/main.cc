@@ -70,6 +70,31 @@ std::string read_file(const std::string& path, const char* what = "source") {
   return text;
 }
 
+// Why text cannot be read as UTF-8, naming the first ill-formed byte; or
+// nothing.
+std::optional<std::string> utf8_problem(std::string_view text) {
+  const std::size_t valid = quern::valid_utf8_prefix(text);
+  if (valid == text.size()) return std::nullopt;
+  return "invalid UTF-8 at byte offset " + std::to_string(valid);
+}
+
+// Why a file's text is refused as a source before it is compiled; or nothing.
+// A byte order mark would reach the compiler as an invisible character that
+// its report quotes, so it is named instead.
+std::optional<std::string> source_problem(std::string_view text) {
+  if (text.starts_with("\xEF\xBB\xBF")) {
+    return "starts with a byte order mark (U+FEFF); save it as UTF-8 without one";
+  }
+  return utf8_problem(text);
+}
+
+// Refuses a source file's text that is not plain UTF-8.
+void check_source(const std::string& path, std::string_view text) {
+  if (const std::optional<std::string> problem = source_problem(text)) {
+    throw BadUse{path + ": " + *problem};
+  }
+}
+
 int compile_file(const std::string& source) {
   quern::CompileResult result = quern::compile(source);
   if (const auto* error = std::get_if<quern::CompileError>(&result)) {
@@ -274,7 +299,11 @@ int test_files(const std::string& cases_path, const std::vector<std::string>& pa
                const std::optional<std::string>& junit, long max_steps) {
   if (paths.empty()) throw BadUse{"--test needs at least one FILE after the case file"};
   // Everything is checked before anything runs.
-  auto parsed = quern::cases::parse_cases(read_file(cases_path, "case file"));
+  const std::string case_text = read_file(cases_path, "case file");
+  if (const std::optional<std::string> problem = utf8_problem(case_text)) {
+    throw BadUse{cases_path + ": " + *problem};
+  }
+  auto parsed = quern::cases::parse_cases(case_text);
   if (const auto* error = std::get_if<quern::cases::CaseFileError>(&parsed)) {
     throw BadUse{cases_path + (error->line ? ":" + std::to_string(error->line) : "") + ": " +
                  error->message};
@@ -290,7 +319,13 @@ int test_files(const std::string& cases_path, const std::vector<std::string>& pa
 
   std::vector<Graded> files;
   for (std::size_t i = 0; i < paths.size(); ++i) {
-    Graded g{paths[i], quern::cases::grade(sources[i], cases, max_steps), 0};
+    Graded g{paths[i], {}, 0};
+    // A submission that is not a source text fails every case with the reason.
+    if (const std::optional<std::string> problem = source_problem(sources[i])) {
+      g.verdicts.assign(cases.size(), {false, "does not compile", {{"finding", *problem}}});
+    } else {
+      g.verdicts = quern::cases::grade(sources[i], cases, max_steps);
+    }
     g.passed = static_cast<std::size_t>(std::count_if(g.verdicts.begin(), g.verdicts.end(),
                                                       [](const auto& v) { return v.passed; }));
     files.push_back(std::move(g));
@@ -364,6 +399,8 @@ int main(int argc, char** argv) {
       "A case file has one case a line, INPUTS -> RESULT: plain values in the order of\n"
       "the parameters (3 4 -> 7) or NAME=VALUE pairs (a=3 b=4 -> 7; parameters left out\n"
       "are 0); '-> 7' for no inputs. '#' starts a comment; blank lines are skipped.\n"
+      "Files are UTF-8; a byte order mark is skipped in a case file, refused in a\n"
+      "source (--explain takes any bytes, as /explain does).\n"
       "Values and results are in -128..127. A case passes when the code halts within\n"
       "the step limit with _RES (0 where nothing is returned) equal to RESULT.\n\n"
       "FILE is - for standard input; a source may hold at most 65535 bytes.\n"
@@ -425,6 +462,8 @@ int main(int argc, char** argv) {
     }
     const RunInputs inputs = parse_run_inputs(arguments);
     const std::string source = read_file(file);
+    // --explain answers for any bytes, as /explain does.
+    if (!explain) check_source(file, source);
     if (run) return run_file(source, inputs, max_steps, json);
     if (explain) {
       const quern::Explanation explanation = quern::explain(source);
