@@ -2,19 +2,16 @@
 // and on every extreme source shape at the full body budget and at half of it.
 //
 // Stages: parse, validate, translate (expand_function), optimise, print
-// (print_assembly into an Output that only counts bytes), compile_here (the
-// whole pipeline on the calling thread), compile (the same on its own
-// large-stack thread, as the service runs it) and request (handle_request
+// (print_assembly into an Output that only counts bytes), compile (the
+// whole pipeline), explain (the same pipeline kept for explaining, and the
+// JSON answer written) and request (handle_request
 // with the body in memory and a counting output: everything the cgi program
 // does except starting and ending the process). A stage runs only on bodies
 // that reach it: a syntax error stops at parse, validation findings stop at
 // validate.
 //
-// The deepest shapes recurse tens of thousands of levels in the parser, the
-// validator, the translator and the syntax tree's destructor, which would
-// overflow the main thread's 8 MiB stack; so all benchmarks run inside
-// quern::run_on_large_stack, on the stack the service gives the pipeline of
-// its largest body.
+// Every stage walks nesting from explicit stacks, so the deepest shapes run
+// on the main thread's stack.
 //
 // Times are CPU time, of the benchmark's thread or, for compile and request,
 // of the whole process, so that other work on a shared machine inflates them
@@ -35,11 +32,11 @@
 #include <string>
 #include <vector>
 
+#include "explain.h"
 #include "opt.h"
 #include "quern.h"
 #include "request.h"
 #include "shapes.h"
-#include "stack.h"
 #include "syntax/parser.h"
 #include "trans.h"
 #include "validate.h"
@@ -167,16 +164,27 @@ void check_result(benchmark::State& state, const Subject* s, const quern::Compil
   }
 }
 
-// The whole pipeline, on the calling stack (compile_here) or on the
-// pipeline's own mapped stack (compile).
-template <quern::CompileResult (*Compile)(std::string_view)>
-void bench_pipeline(benchmark::State& state, const Subject* s) {
+// The whole pipeline.
+void bench_compile(benchmark::State& state, const Subject* s) {
   quern::CompileResult result;
   for (auto _ : state) {
-    result = Compile(s->text);
+    result = quern::compile(s->text);
     benchmark::DoNotOptimize(result);
   }
   check_result(state, s, result);
+  set_bytes(state, *s);
+}
+
+// The pipeline kept for explaining, and its JSON answer.
+void bench_explain(benchmark::State& state, const Subject* s) {
+  std::string json;
+  for (auto _ : state) {
+    json = quern::explanation_json(quern::explain(s->text));
+    benchmark::DoNotOptimize(json);
+  }
+  if (json.rfind(s->valid ? R"({"ok":true)" : R"({"ok":false)", 0) != 0) {
+    state.SkipWithError("the explanation's outcome differs from the stages'");
+  }
   set_bytes(state, *s);
 }
 
@@ -239,8 +247,8 @@ class Collector : public benchmark::ConsoleReporter {
   std::set<std::string> medians_;
 };
 
-const char* const kStages[] = {"parse", "validate",     "translate", "optimise",
-                               "print", "compile_here", "compile",   "request"};
+const char* const kStages[] = {"parse", "validate", "translate", "optimise",
+                               "print", "compile",  "explain",   "request"};
 
 void register_subject(const Subject* s, std::size_t size) {
   const std::string suffix = "/" + s->shape + "/" + std::to_string(size);
@@ -255,9 +263,8 @@ void register_subject(const Subject* s, std::size_t size) {
     add("optimise", bench_optimise)->UseManualTime();
     add("print", bench_print);
   }
-  add("compile_here", bench_pipeline<quern::compile_here>);
-  // These two do their work on a thread of their own.
-  add("compile", bench_pipeline<quern::compile>)->MeasureProcessCPUTime();
+  add("compile", bench_compile);
+  add("explain", bench_explain);
   add("request", bench_request)->MeasureProcessCPUTime();
 }
 
@@ -327,7 +334,7 @@ void print_linearity(const std::map<std::string, double>& times) {
 
 int main(int argc, char** argv) {
   int status = 0;
-  quern::run_on_large_stack(quern::pipeline_stack_size(quern::shapes::kMaxBody), [&] {
+  [&] {
     benchmark::Initialize(&argc, argv);
     if (benchmark::ReportUnrecognizedArguments(argc, argv)) {
       status = 1;
@@ -347,6 +354,6 @@ int main(int argc, char** argv) {
     print_breakdown(reporter.times());
     print_linearity(reporter.times());
     benchmark::Shutdown();
-  });
+  }();
   return status;
 }

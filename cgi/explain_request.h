@@ -1,17 +1,11 @@
-// One /explain request: the same header checks and body as /compile, and a
-// JSON answer that ties the assembly to the source.
+// One /explain request: the same header checks and body as /compile, and the
+// library's JSON answer that ties the assembly to the source.
 #pragma once
-
-#include <string>
 
 #include "explain.h"
 #include "request.h"
 
 namespace quern::cgi {
-
-/// The JSON object of an explanation, on one line: "ok", "answer",
-/// "diagnostics" and, when ok, "lines" and "unoptimised".
-std::string explanation_json(const Explanation& explanation);
 
 /// Handles one request and returns the process's exit status (always 0).
 /// Refused headers get 400 and {"error": reason}; every other request 200

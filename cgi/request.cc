@@ -16,12 +16,12 @@
 
 #include "failure.h"
 #include "quern.h"
+#include "quern_limits.h"
 
 namespace quern::cgi {
 namespace {
 
 constexpr std::string_view kAcceptedType = "text/plain; charset=UTF-8";
-constexpr unsigned long long kMaxLength = 65535;
 constexpr std::string_view kContentType = "Content-Type: text/plain\n";
 constexpr std::string_view kOk = "Status: 200 OK\r\n\r\n";
 constexpr std::string_view kBadRequest = "Status: 400 Bad Request\r\n\r\n";
@@ -54,7 +54,7 @@ std::optional<std::string_view> check_headers(const Environment& environment,
   if (!declared) return "Content-Length must be specified";
   const std::optional<unsigned long long> value = parse_content_length(*declared);
   if (!value) return "Content-Length must be a non-negative integer";
-  if (*value > kMaxLength) return "Content-Length too large";
+  if (*value > kMaxBodyBytes) return "Content-Length too large";
   *length = *value;
   return std::nullopt;
 }

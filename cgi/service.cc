@@ -244,6 +244,7 @@ int serve(Handler handle) {
   AnswerOutput out(fd_out);
   g_answer = &out;
   set_failure_flush(end_on_failure);
+  fail_when_memory_runs_out();
   const Environment environment = [](const char* name) { return getenv(name); };
   if (!method_allowed(environment)) {
     refuse(out, kNotAllowed);

@@ -22,16 +22,15 @@
 
 #include "cases.h"
 #include "explain.h"
-#include "explain_request.h"
 #include "failure.h"
 #include "grade.h"
 #include "machine.h"
 #include "output.h"
 #include "quern.h"
+#include "quern_limits.h"
 
 namespace {
 
-constexpr std::size_t kMaxSource = 65535;
 constexpr int kBadUse = 2;
 
 struct BadUse {
@@ -61,9 +60,9 @@ std::string read_file(const std::string& path, const char* what = "source") {
     }
     if (n == 0) break;
     text.append(buffer, static_cast<std::size_t>(n));
-    if (text.size() > kMaxSource) {
+    if (text.size() > quern::kMaxBodyBytes) {
       if (fd != STDIN_FILENO) close(fd);
-      throw BadUse{path + ": " + what + " over 65535 bytes"};
+      throw BadUse{path + ": " + what + " over " + std::to_string(quern::kMaxBodyBytes) + " bytes"};
     }
   }
   if (fd != STDIN_FILENO) close(fd);
@@ -95,14 +94,24 @@ void check_source(const std::string& path, std::string_view text) {
   }
 }
 
-int compile_file(const std::string& source) {
-  quern::CompileResult result = quern::compile(source);
-  if (const auto* error = std::get_if<quern::CompileError>(&result)) {
-    std::cerr << error->report() << std::flush;
+// Says on standard error that text after the function is not compiled.
+void warn_ignored(const std::string& path, const quern::Explanation& explanation) {
+  if (explanation.ignored) {
+    std::cerr << (path == "-" ? "standard input" : path) << ": "
+              << quern::ignored_message(*explanation.ignored) << '\n'
+              << std::flush;
+  }
+}
+
+int compile_file(const std::string& path, const std::string& source) {
+  const quern::Explanation explanation = quern::explain(source);
+  warn_ignored(path, explanation);
+  if (explanation.error) {
+    std::cerr << explanation.error->report() << std::flush;
     return 1;
   }
   quern::FdOutput out(STDOUT_FILENO);
-  if (!quern::print_assembly(std::get<quern::InstructionList>(result), out) || !out.flush()) {
+  if (!quern::print_assembly(explanation.optimised, out) || !out.flush()) {
     quern::internal_failure("failed printing to stdout: " +
                             std::string(std::strerror(out.error())));
   }
@@ -156,8 +165,10 @@ bool is_source_word(const std::string& name) {
   return name != "_RES" && name[0] != '#' && name[0] != '.';
 }
 
-int run_file(const std::string& source, const RunInputs& inputs, long max_steps, bool json) {
+int run_file(const std::string& path, const std::string& source, const RunInputs& inputs,
+             long max_steps, bool json) {
   const quern::Explanation explanation = quern::explain(source);
+  warn_ignored(path, explanation);
   if (explanation.error) {
     std::cerr << explanation.error->report() << std::flush;
     return 1;
@@ -356,7 +367,7 @@ int test_files(const std::string& cases_path, const std::vector<std::string>& pa
 }
 
 // --max-steps: a number, and as on the playground page, 1 to 10,000,000.
-constexpr long kMaxStepLimit = 10000000;
+using quern::kMaxStepLimit;
 const CLI::Validator kStepLimit(
     [](std::string& text) -> std::string {
       long value = 0;
@@ -366,11 +377,11 @@ const CLI::Validator kStepLimit(
         return "'" + text + "' is not a number";
       }
       if (error != std::errc{} || value < 1 || value > kMaxStepLimit) {
-        return text + " is not in 1..10000000";
+        return text + " is not in 1.." + std::to_string(kMaxStepLimit);
       }
       return "";
     },
-    "1..10000000");
+    "1.." + std::to_string(kMaxStepLimit));
 
 }  // namespace
 
@@ -403,10 +414,12 @@ int main(int argc, char** argv) {
       "source (--explain takes any bytes, as /explain does).\n"
       "Values and results are in -128..127. A case passes when the code halts within\n"
       "the step limit with _RES (0 where nothing is returned) equal to RESULT.\n\n"
-      "FILE is - for standard input; a source may hold at most 65535 bytes.\n"
-      "Exit status: 0 done (--test: every case passed), 1 compile failure (--test: a\n"
-      "case failed), 2 bad use, 3 no halt within the step limit (--run),\n"
-      "101 internal failure (a fault of quern itself).",
+      "FILE is - for standard input; a source may hold at most " +
+          std::to_string(quern::kMaxBodyBytes) +
+          " bytes.\n"
+          "Exit status: 0 done (--test: every case passed), 1 compile failure (--test: a\n"
+          "case failed), 2 bad use, 3 no halt within the step limit (--run),\n"
+          "101 internal failure (a fault of quern itself).",
       "quern"};
   std::vector<std::string> positionals;
   bool explain = false;
@@ -414,7 +427,7 @@ int main(int argc, char** argv) {
   bool json = false;
   std::string cases_path;
   std::string junit_path;
-  long max_steps = 1000000;
+  long max_steps = quern::kDefaultStepLimit;
   app.set_version_flag("--version", "quern " QUERN_VERSION);
   auto* explain_flag = app.add_flag("--explain", explain, "Print the explanation as JSON");
   auto* run_flag = app.add_flag("--run", run, "Run the compiled code on the machine model");
@@ -427,7 +440,8 @@ int main(int argc, char** argv) {
       ->needs(test_option);
   auto* steps_option =
       app.add_option("--max-steps", max_steps,
-                     "Step limit of --run and --test, 1 to 10000000 (default 1000000)")
+                     "Step limit of --run and --test, 1 to " + std::to_string(kMaxStepLimit) +
+                         " (default " + std::to_string(quern::kDefaultStepLimit) + ")")
           ->check(kStepLimit);
   app.add_option("FILE", positionals,
                  "Source file, - for standard input; then NAME=VALUE or VALUE ARGs for --run, "
@@ -464,13 +478,19 @@ int main(int argc, char** argv) {
     const std::string source = read_file(file);
     // --explain answers for any bytes, as /explain does.
     if (!explain) check_source(file, source);
-    if (run) return run_file(source, inputs, max_steps, json);
+    if (run) return run_file(file, source, inputs, max_steps, json);
     if (explain) {
       const quern::Explanation explanation = quern::explain(source);
-      std::cout << quern::cgi::explanation_json(explanation) << '\n' << std::flush;
+      warn_ignored(file, explanation);
+      std::cout << std::flush;
+      quern::FdOutput out(STDOUT_FILENO);
+      if (!quern::write_explanation_json(explanation, out) || !out.write("\n") || !out.flush()) {
+        quern::internal_failure("failed printing to stdout: " +
+                                std::string(std::strerror(out.error())));
+      }
       return explanation.error ? 1 : 0;
     }
-    return compile_file(source);
+    return compile_file(file, source);
   } catch (const BadUse& e) {
     return bad_use(e.message);
   }

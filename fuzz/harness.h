@@ -36,6 +36,7 @@
 #include "explain.h"
 #include "explain_request.h"
 #include "failure.h"
+#include "listing.h"
 #include "output.h"
 #include "quern.h"
 #include "request.h"
@@ -142,10 +143,11 @@ inline std::string check_explain(std::string_view source, const CompileResult& c
   const std::string answer =
       error != nullptr ? error->report() : assembly_text(std::get<InstructionList>(compiled));
   if (explained.answer() != answer) return "explain answers differently from compile";
-  if (cgi::explanation_json(explained).empty()) return "the explanation has no JSON";
+  if (explanation_json(explained).empty()) return "the explanation has no JSON";
   const long lines = 1 + std::count(source.begin(), source.end(), '\n');
-  for (const Listing* listing : {&explained.optimised, &explained.unoptimised}) {
-    for (const ListingLine& line : *listing) {
+  for (const Listing& listed : {listing(explained.optimised, explained.lines),
+                                listing(explained.unoptimised, explained.lines)}) {
+    for (const ListingLine& line : listed) {
       if (line.source < 0 || line.source > lines) return "a source line outside the source";
       if (line.source == 0) return "a code line without a source line";
       if (line.text == "    halt") break;

@@ -1,5 +1,9 @@
-// What the compiler did with a source: both listings, each printed line with
-// the source line it came from, or the failure with its findings.
+// What the compiler did with a source, as one structured answer: the
+// assembly or the report, the findings with their kinds and names, both
+// listings with what each line is and where it came from, the tokens, the
+// syntax tree, the data words and the control-flow graph. Every front end
+// (the explain service, the command line, the page's WebAssembly module)
+// reads this one answer.
 #pragma once
 
 #include <cstdint>
@@ -9,17 +13,9 @@
 #include <vector>
 
 #include "quern.h"
+#include "syntax/syntax.h"
 
 namespace quern {
-
-/// One printed line of a listing, without its line feed, and the source line
-/// of the construct it implements (0: none, as for the words of constants).
-struct ListingLine {
-  std::string text;
-  int32_t source = 0;
-  bool operator==(const ListingLine&) const = default;
-};
-using Listing = std::vector<ListingLine>;
 
 /// One finding of a failed compile, as its report quotes it.
 struct Diagnostic {
@@ -28,28 +24,51 @@ struct Diagnostic {
   std::string message;
   std::vector<std::string> causes;  // a syntax error's possible causes
   bool is_syntax = false;
+  std::string_view kind;             // "syntax", "unspecified" or the kind of a validation finding
+  std::optional<std::string> name;   // the name a validation finding is about
+  std::optional<SourcePosition> at;  // where the statement or name it is about begins
 };
 
 struct Explanation {
-  std::optional<CompileError> error;    // present when the compile failed
-  std::vector<Diagnostic> diagnostics;  // one per finding of error
-  Listing optimised;                    // what compile prints, when it succeeded
-  Listing unoptimised;                  // the translation before the optimiser ran
-  std::vector<std::string> parameters;  // the function's parameter names, when it compiled
+  std::string_view source;                // the explained text, which must outlive this
+  std::optional<CompileError> error;      // present when the compile failed
+  std::vector<Diagnostic> diagnostics;    // one per finding of error
+  bool parsed = false;                    // the source parsed: parameters, tree, ignored hold
+  std::vector<std::string> parameters;    // the function's parameter names
+  std::optional<Function> function;       // the syntax tree, whose names view source
+  std::optional<SourcePosition> ignored;  // the first text after the closing brace
+  InstructionList optimised;              // what compile prints, when it succeeded
+  InstructionList unoptimised;            // the translation before the optimiser ran
+  std::vector<int32_t> lines;             // source line of each element of both lists, 0 for none
 
   /// The text that compile's caller writes: the assembly, or the report.
   std::string answer() const;
 };
 
-/// Compiles source as compile does and explains the outcome.
+/// Compiles source as compile does, in the same pipeline, and explains the
+/// outcome. The explanation refers to source, which must outlive it.
 Explanation explain(std::string_view source);
+
+/// What a front end says of text after the function's closing brace, which
+/// starts at position: "Text after the function's closing brace is not
+/// compiled (from line L, column C)."
+std::string ignored_message(SourcePosition position);
 
 /// The explanation of an Unspecified failure that happened before compiling
 /// (a body that could not be read); text is the held error's text.
 Explanation explain_unspecified(std::string text);
 
-/// The listing of list with the source line of every printed line; lines
-/// has one entry per element of list.
-Listing listing(const InstructionList& list, const std::vector<int32_t>& lines);
+/// The answer as one JSON object on one line (no line feed). Its fields:
+///   ok, answer, diagnostics ({line, column, message, causes?, kind, name?, at?}),
+///   and when ok lines and unoptimised ({text, source, kind, ...}, the
+///   unoptimised ones with fate and becomes); then params, words, tokens,
+///   tree, cfg and ignored where they apply. README.md describes each.
+std::string explanation_json(const Explanation& explanation);
+/// The same text written to out as it is made, a stretch at a time, so
+/// that it never sits whole in memory. False when a write failed.
+bool write_explanation_json(const Explanation& explanation, Output& out);
+
+/// The JSON of a request refused before compiling: {"error": reason}.
+std::string refusal_json(std::string_view reason);
 
 }  // namespace quern

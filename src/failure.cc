@@ -2,6 +2,7 @@
 
 #include <unistd.h>
 
+#include <new>
 #include <string>
 
 namespace quern {
@@ -13,20 +14,29 @@ void set_failure_flush(void (*flush)()) {
   g_flush = flush;
 }
 
+namespace {
+
+// Writes without allocating, so that running out of memory can be told.
+void write_all(std::string_view text) {
+  while (!text.empty()) {
+    const ssize_t n = ::write(STDERR_FILENO, text.data(), text.size());
+    if (n <= 0) break;
+    text.remove_prefix(static_cast<std::size_t>(n));
+  }
+}
+
+}  // namespace
+
 void internal_failure(std::string_view message) {
   if (g_flush != nullptr) g_flush();
-  std::string text = "internal failure: ";
-  text += message;
-  text += '\n';
-  const char* data = text.data();
-  std::size_t left = text.size();
-  while (left > 0) {
-    const ssize_t n = ::write(STDERR_FILENO, data, left);
-    if (n <= 0) break;
-    data += n;
-    left -= static_cast<std::size_t>(n);
-  }
+  write_all("internal failure: ");
+  write_all(message);
+  write_all("\n");
   ::_exit(101);
+}
+
+void fail_when_memory_runs_out() {
+  std::set_new_handler([] { internal_failure("out of memory"); });
 }
 
 }  // namespace quern

@@ -11,6 +11,10 @@ namespace quern {
 /// program had produced up to the failure.
 [[noreturn]] void internal_failure(std::string_view message);
 
+/// Makes an allocation that cannot be served an internal failure, "out of
+/// memory", instead of an exception that ends the process without a word.
+void fail_when_memory_runs_out();
+
 /// Called by internal_failure before it ends the process; used by the
 /// buffered standard output to pass on what it holds.
 void set_failure_flush(void (*flush)());

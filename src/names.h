@@ -45,6 +45,8 @@ class NameId {
   std::string text() const;
 
   bool is_generated() const { return (bits_ >> 30) == kGenerated; }
+  bool is_constant() const { return (bits_ >> 30) == kConstant; }
+  bool is_temporary() const { return (bits_ >> 30) == kTemporary; }
   /// The number of a generated label (0 for other names).
   uint32_t label_number() const { return is_generated() ? (bits_ & kPayload) >> 3 : 0; }
   uint32_t bits() const { return bits_; }

@@ -7,7 +7,7 @@
 
 #include "opt.h"
 #include "overload.h"
-#include "stack.h"
+#include "pipeline.h"
 #include "syntax/parser.h"
 #include "trans.h"
 
@@ -52,26 +52,31 @@ void CompileError::append_report(std::string& out) const {
              kind);
 }
 
-CompileResult compile_here(std::string_view source) {
+CompileResult run_pipeline(std::string_view source, PipelineTrace* trace) {
   if (!is_valid_utf8(source)) {
     return CompileError{compile_error::Unspecified{"stream did not contain valid UTF-8"}};
   }
   std::variant<Function, ParseError> parsed = parse(source);
   if (auto* error = std::get_if<ParseError>(&parsed)) {
-    return CompileError{compile_error::Syntax{syntax_error_text(*error)}};
+    CompileError failure{compile_error::Syntax{syntax_error_text(*error)}};
+    if (trace != nullptr) trace->parse_error = std::move(*error);
+    return failure;
   }
-  const Function& function = std::get<Function>(parsed);
-  std::vector<ValidationError> errors = validate_function(function);
+  const Function* function = &std::get<Function>(parsed);
+  if (trace != nullptr) function = &trace->function.emplace(std::move(std::get<Function>(parsed)));
+  std::vector<ValidationError> errors = validate_function(*function);
   if (!errors.empty()) return CompileError{compile_error::Validation{std::move(errors)}};
-  InstructionList list = expand_function(function, list_capacity_for(source.size()));
+  InstructionList list = expand_function(*function, list_capacity_for(source.size()),
+                                         trace != nullptr ? &trace->lines : nullptr);
+  // The optimiser rewrites elements in place and never moves them, so the
+  // source map fits both lists.
+  if (trace != nullptr) trace->unoptimised = list;
   optimise(list);
   return list;
 }
 
 CompileResult compile(std::string_view source) {
-  CompileResult result;
-  run_on_large_stack(pipeline_stack_size(source.size()), [&] { result = compile_here(source); });
-  return result;
+  return run_pipeline(source, nullptr);
 }
 
 namespace {
@@ -111,28 +116,41 @@ class LineSink {
 
 }  // namespace
 
+char* write_label_line(char* out, const label::Name& name) {
+  char scratch[NameId::kMaxFormatted];
+  const std::string_view text = name.id.view(scratch);
+  std::memcpy(out, text.data(), text.size());
+  out += text.size();
+  *out++ = ':';
+  return out;
+}
+
+char* write_instruction_line(char* out, const Instruction& instruction) {
+  std::memcpy(out, "    ", 4);
+  return write_instruction_text(out + 4, instruction);
+}
+
+std::size_t line_bound() {
+  return 4 + kInstructionTextBound + NameId::longest_length();
+}
+
 bool print_assembly(const InstructionList& list, Output& out) {
   LineSink sink(out);
   char name_text[NameId::kMaxFormatted];
   // No line is longer than an instruction with the longest name there is.
-  const std::size_t longest = NameId::longest_length();
-  const std::size_t line_bound = 4 + kInstructionTextBound + longest + 1;
+  const std::size_t bound = line_bound() + 1;
   for (const LabelledInstruction& element : list) {
     if (const auto* name = std::get_if<label::Name>(&element.label)) {
-      const std::string_view text = name->id.view(name_text);
-      const bool ok = sink.put(text.size() + 2, [&](char* p) {
-        std::memcpy(p, text.data(), text.size());
-        p += text.size();
-        *p++ = ':';
+      const bool ok = sink.put(name->id.view(name_text).size() + 2, [&](char* p) {
+        p = write_label_line(p, *name);
         *p++ = '\n';
         return p;
       });
       if (!ok) return false;
     }
     if (!std::holds_alternative<ins::Nop>(element.instruction)) {
-      const bool ok = sink.put(line_bound, [&](char* p) {
-        std::memcpy(p, "    ", 4);
-        p = write_instruction_text(p + 4, element.instruction);
+      const bool ok = sink.put(bound, [&](char* p) {
+        p = write_instruction_line(p, element.instruction);
         *p++ = '\n';
         return p;
       });

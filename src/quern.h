@@ -43,17 +43,22 @@ std::string syntax_error_text(const ParseError& error);
 
 /// Parses, validates, translates and optimises one function. A source that
 /// is not valid UTF-8 gives the Unspecified error "stream did not contain
-/// valid UTF-8". The pipeline runs on a large dedicated stack, so deeply
-/// nested input cannot overflow the caller's.
+/// valid UTF-8". Every stage walks nested input from explicit stacks, so a
+/// body of any shape needs only a few KiB of the caller's stack.
 CompileResult compile(std::string_view source);
-
-/// Same, on the calling thread's stack.
-CompileResult compile_here(std::string_view source);
 
 /// Writes the assembly text: a "name:" line per Name label, and
 /// "    " + instruction per instruction other than Nop. Stops at the first
 /// failed write and returns false.
 bool print_assembly(const InstructionList& list, Output& out);
+
+/// The two kinds of printed line, without their line feed: a label line
+/// ("name:") and an instruction line ("    " and the instruction). Each
+/// writes at out, which has room for line_bound() characters, and returns
+/// the end. Printing and explaining both write lines with these.
+char* write_label_line(char* out, const label::Name& name);
+char* write_instruction_line(char* out, const Instruction& instruction);
+std::size_t line_bound();
 
 /// The assembly text as a string.
 std::string assembly_text(const InstructionList& list);

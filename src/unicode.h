@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstddef>
+#include <string_view>
 
 namespace quern {
 
@@ -36,6 +37,11 @@ inline bool is_numeric_char(char32_t c) {
   if (c >= 0x80) return is_numeric_char_beyond_ascii(c);
   return c >= '0' && c <= '9';
 }
+
+/// Decodes the UTF-8 character at text[offset] and sets *length to its
+/// bytes. The text has been checked to be valid UTF-8; a stray byte would
+/// decode as U+FFFD.
+char32_t decode_utf8(std::string_view text, std::size_t offset, std::size_t* length);
 
 /// The White_Space property.
 inline bool is_whitespace_char(char32_t c) {

@@ -72,20 +72,26 @@ TEST_F(Cli, AnswersAsTheServiceDoes) {
     const auto [answer, ok] = service_answer(source);
     const std::string path = file("f.c", source);
 
-    // quern FILE refuses bytes that are not UTF-8 (EncodingProblems).
-    if (is_valid_utf8(source)) {
-      const CgiResult plain = quern({path});
-      EXPECT_EQ(plain.exit_status, ok ? 0 : 1) << source;
-      EXPECT_EQ(ok ? plain.out : plain.err, answer) << source;
-      EXPECT_EQ(ok ? plain.err : plain.out, "") << source;
-    }
-
     const CgiResult explained = quern({"--explain", path});
     EXPECT_EQ(explained.exit_status, ok ? 0 : 1) << source;
     const auto json = nlohmann::json::parse(explained.out);
     EXPECT_EQ(json["ok"], ok) << source;
     EXPECT_EQ(json["answer"], answer) << source;
     EXPECT_EQ(json["diagnostics"].empty(), ok) << source;
+    // Text after the function is said to be left out, in the answer's words.
+    const auto ignored = json.value("ignored", nlohmann::json());
+    const std::string warning =
+        ignored.is_object() ? path + ": " + ignored["message"].get<std::string>() + "\n" : "";
+    EXPECT_EQ(explained.err, warning) << source;
+
+    // quern FILE refuses bytes that are not UTF-8 (EncodingProblems).
+    if (is_valid_utf8(source)) {
+      const CgiResult plain = quern({path});
+      EXPECT_EQ(plain.exit_status, ok ? 0 : 1) << source;
+      EXPECT_EQ(ok ? plain.out : plain.err, (ok ? "" : warning) + answer) << source;
+      EXPECT_EQ(ok ? plain.err : plain.out, ok ? warning : "") << source;
+    }
+
     if (ok) {
       std::string printed;
       for (const auto& line : json["lines"]) printed += line["text"].get<std::string>() + "\n";

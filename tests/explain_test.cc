@@ -6,7 +6,7 @@
 
 #include <nlohmann/json.hpp>
 
-#include "explain_request.h"
+#include "listing.h"
 #include "machine.h"
 #include "shapes.h"
 #include "test_util.h"
@@ -105,7 +105,7 @@ TEST(Explain, MapsEachLineToItsConstruct) {
   for (const Case& c : cases) {
     const Explanation e = explain(c.source);
     ASSERT_FALSE(e.error) << c.source;
-    EXPECT_EQ(runs_text(e.optimised), c.runs) << c.source;
+    EXPECT_EQ(runs_text(listing(e.optimised, e.lines)), c.runs) << c.source;
   }
 }
 
@@ -138,7 +138,42 @@ TEST(Explain, FailuresListTheirFindings) {
   for (const Case& c : cases) {
     const Explanation e = explain(c.source);
     EXPECT_EQ(e.answer(), testing::compile_text(c.source)) << c.source;
-    EXPECT_EQ(cgi::explanation_json(e), c.json) << c.source;
+    EXPECT_EQ(testing::first_fields(explanation_json(e)), c.json) << c.source;
+  }
+}
+
+// Each finding gives its kind and name, and where the statement or name it
+// is about begins: past the blanks and line breaks before it, where its
+// reported position stands. Text after the function is said to be ignored.
+TEST(Explain, FindingsPointAtWhatTheyAreAbout) {
+  struct Case {
+    const char* source;
+    const char* findings;  // "kind name line:column" of each, for its at
+    const char* ignored;
+  };
+  const Case cases[] = {
+      {"int f(int a) {\n  int b = 1;\n\n  t = a;\n}", "assign-undeclared t 4:3", "null"},
+      {"void f(void x, int _RES) {\n  return 1;\n}\n}",
+       "void-parameter x 1:13, reserved _RES 1:20, void-return - 2:3",
+       R"({"line":4,"column":1,"message":"Text after the function's closing brace is not )"
+       R"(compiled (from line 4, column 1)."})"},
+      {"int f(int a) { int a = 1;\n return q; }  x = 1;",
+       "redeclaration a 1:20, read-undeclared q 2:9",
+       R"({"line":2,"column":15,"message":"Text after the function's closing brace is not )"
+       R"(compiled (from line 2, column 15)."})"},
+      {"int f() { return 1; }\n\n", "", "null"},
+  };
+  for (const Case& c : cases) {
+    const auto answer = nlohmann::ordered_json::parse(explanation_json(explain(c.source)));
+    std::string findings;
+    for (const auto& d : answer["diagnostics"]) {
+      if (!findings.empty()) findings += ", ";
+      findings += d["kind"].get<std::string>() + " " + d.value("name", "-") + " " +
+                  std::to_string(d["at"]["line"].get<int>()) + ":" +
+                  std::to_string(d["at"]["column"].get<int>());
+    }
+    EXPECT_EQ(findings, c.findings) << c.source;
+    EXPECT_EQ(answer["ignored"].dump(), c.ignored) << c.source;
   }
 }
 
@@ -150,7 +185,7 @@ TEST(Explain, JsonIsWhatTheLibraryDumps) {
       "int f(int \u00e9\U0001d465) {\n  return \u00e9\U0001d465 + 1;\n}\n", "void f() {}"};
   for (const auto& shape : shapes::all()) sources.push_back(shape.make(3000));
   for (const std::string& source : sources) {
-    const std::string json = cgi::explanation_json(explain(source));
+    const std::string json = explanation_json(explain(source));
     EXPECT_EQ(nlohmann::ordered_json::parse(json).dump(), json) << source.substr(0, 60);
   }
 }

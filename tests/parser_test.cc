@@ -6,6 +6,7 @@
 #include <random>
 
 #include "quern.h"
+#include "reference_lexer.h"
 #include "test_util.h"
 
 namespace quern {

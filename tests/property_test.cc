@@ -5,6 +5,7 @@
 
 #include <filesystem>
 #include <fstream>
+#include <map>
 #include <nlohmann/json.hpp>
 #include <random>
 #include <sstream>
@@ -12,8 +13,10 @@
 #include "cgi_run.h"
 #include "evaluator.h"
 #include "explain.h"
+#include "listing.h"
 #include "opt.h"
 #include "quern.h"
+#include "reference_lexer.h"
 #include "request.h"
 #include "syntax/parser.h"
 #include "trans.h"
@@ -202,12 +205,13 @@ void check_map(const std::string& source, const Listing& listing) {
 // The optimiser only rewrites elements in place: its listing is the
 // unoptimised one, line for line with the same source lines, less the
 // branches it removed and the word "#0", and with loads of "#0" as clears.
-void check_optimised_map(const std::string& source, const Explanation& e) {
+void check_optimised_map(const std::string& source, const Listing& unoptimised,
+                         const Listing& optimised) {
   std::size_t j = 0;
   bool zero_word = false;
-  for (const ListingLine& u : e.unoptimised) {
-    if (j < e.optimised.size() && e.optimised[j].source == u.source) {
-      const std::string& o = e.optimised[j].text;
+  for (const ListingLine& u : unoptimised) {
+    if (j < optimised.size() && optimised[j].source == u.source) {
+      const std::string& o = optimised[j].text;
       const bool cleared =
           u.text.starts_with("    load #0, ") && o == "    clear " + u.text.substr(13);
       if (o == u.text || cleared) {
@@ -222,7 +226,7 @@ void check_optimised_map(const std::string& source, const Explanation& e) {
         << source;
     zero_word = u.text == "#0:";
   }
-  ASSERT_EQ(j, e.optimised.size()) << source;
+  ASSERT_EQ(j, optimised.size()) << source;
 }
 
 TEST(Property, SourceMapsFitTheSource) {
@@ -232,9 +236,137 @@ TEST(Property, SourceMapsFitTheSource) {
     const Explanation e = explain(source);
     ASSERT_FALSE(e.error) << source;
     ASSERT_EQ(e.answer(), assembly_text(std::get<InstructionList>(compile(source)))) << source;
-    check_map(source, e.unoptimised);
-    check_map(source, e.optimised);
-    check_optimised_map(source, e);
+    const Listing unoptimised = listing(e.unoptimised, e.lines);
+    const Listing optimised = listing(e.optimised, e.lines);
+    check_map(source, unoptimised);
+    check_map(source, optimised);
+    check_optimised_map(source, unoptimised, optimised);
+  }
+}
+
+// The generated program with its names spelled with combining marks (vowel
+// signs, which are alphabetic and so part of a name): "a" becomes "कि".
+std::string with_marked_names(const std::string& source) {
+  const std::pair<const char*, const char*> spelled[] = {
+      {"a", "\u0915\u093f"}, {"b", "b\u093e"}, {"c", "c\u09c1"}, {"d", "\u0926\u093f"}};
+  std::string out;
+  for (std::size_t i = 0; i < source.size();) {
+    std::size_t end = i;
+    while (end < source.size() &&
+           (std::isalnum(static_cast<unsigned char>(source[end])) || source[end] == '_')) {
+      ++end;
+    }
+    if (end == i) {
+      out += source[i++];
+      continue;
+    }
+    std::string word = source.substr(i, end - i);
+    for (const auto& [plain, marked] : spelled) {
+      if (word == plain) word = marked;
+    }
+    if ((word[0] == 'v' || word[0] == 'k') && std::isdigit(static_cast<unsigned char>(word[1]))) {
+      word += "\u093f";
+    }
+    out += word;
+    i = end;
+  }
+  return out;
+}
+
+// The byte offset of a 1-based line and column (columns count characters).
+std::size_t offset_of(const std::string& source, int line, int column) {
+  std::size_t at = 0;
+  for (int l = 1; l < line; ++l) at = source.find('\n', at) + 1;
+  for (int c = 1; c < column; ++c) {
+    ++at;
+    while (at < source.size() && (static_cast<unsigned char>(source[at]) & 0xC0) == 0x80) ++at;
+  }
+  return at;
+}
+
+// The structured answer agrees with the source and the listing it comes
+// with: the parameters and every token stand where the answer says, the
+// tree's leaves are the tokens they name and each node holds its children,
+// and the blocks follow the rule: a block starts at the first code line, at
+// a label that does not follow a label, and after a jump, a branch or halt.
+TEST(Property, StructuredAnswerFitsTheSource) {
+  using Json = nlohmann::json;
+  ProgramGenerator generator(23);
+  for (int round = 0; round < 200; ++round) {
+    const std::string source = with_marked_names(generator.program());
+    const Json answer = Json::parse(explanation_json(explain(source)));
+    ASSERT_TRUE(answer["ok"]) << source;
+    std::vector<std::string> params;
+    for (const std::string& p : generator.parameter_names()) params.push_back(with_marked_names(p));
+    EXPECT_EQ(answer["params"], Json(params)) << source;
+
+    std::string solid;
+    for (const Json& t : answer["tokens"]) {
+      const std::string text = t["text"];
+      solid += text;
+      ASSERT_EQ(source.compare(offset_of(source, t["line"], t["column"]), text.size(), text), 0)
+          << text << "\n"
+          << source;
+    }
+    std::string without_blanks;
+    for (char c : source) {
+      if (!std::isspace(static_cast<unsigned char>(c))) without_blanks += c;
+    }
+    EXPECT_EQ(solid, without_blanks);
+
+    // The nodes come in postorder: each child before its parent, the root
+    // (the function, up to its closing brace) last.
+    const Json& tree = answer["tree"];
+    EXPECT_EQ(tree.back()["kind"], "function");
+    for (std::size_t i = 0; i < tree.size(); ++i) {
+      const Json& node = tree[i];
+      const std::size_t from = offset_of(source, node["line"], node["column"]);
+      const std::size_t to = offset_of(source, node["end"]["line"], node["end"]["column"]);
+      if (node["kind"] == "variable" || node["kind"] == "literal") {
+        EXPECT_EQ(source.substr(from, to - from), node["text"]) << source;
+      }
+      for (const Json& c : node["children"]) {
+        ASSERT_LT(c.get<std::size_t>(), i);
+        const Json& child = tree[c.get<std::size_t>()];
+        EXPECT_LE(from, offset_of(source, child["line"], child["column"]));
+        EXPECT_GE(to, offset_of(source, child["end"]["line"], child["end"]["column"]));
+      }
+    }
+    EXPECT_EQ(source.substr(
+                  offset_of(source, tree.back()["end"]["line"], tree.back()["end"]["column"]) - 1),
+              "}\n");
+
+    const Json& lines = answer["lines"];
+    std::size_t code = 0;
+    while (lines[code]["kind"] != "data") ++code;
+    --code;  // the first data word's label line
+    std::map<std::string, std::size_t> label_line;
+    std::vector<std::size_t> starts;
+    for (std::size_t k = 0; k < code; ++k) {
+      const Json& line = lines[k];
+      const Json* before = k ? &lines[k - 1] : nullptr;
+      const bool after_flow =
+          before && before->value("op", "") != "" &&
+          std::string("jump bgt bne halt").find(before->value("op", "")) != std::string::npos;
+      if (k == 0 || (line["kind"] == "label" && (*before)["kind"] != "label") || after_flow) {
+        starts.push_back(k);
+      }
+      if (line["kind"] == "label") label_line[line["name"]] = starts.size() - 1;
+    }
+    const Json& cfg = answer["cfg"];
+    ASSERT_EQ(cfg.size(), starts.size()) << source;
+    for (std::size_t b = 0; b < starts.size(); ++b) {
+      const std::size_t last = b + 1 < starts.size() ? starts[b + 1] - 1 : code - 1;
+      EXPECT_EQ(cfg[b]["from"], starts[b]);
+      EXPECT_EQ(cfg[b]["to"], last);
+      const std::string op = lines[last].value("op", "");
+      Json next = Json::array();
+      if (op == "jump" || op == "bgt" || op == "bne") {
+        next.push_back(label_line.at(lines[last]["operands"][0]));
+      }
+      if (op != "jump" && op != "halt" && b + 1 < starts.size()) next.push_back(b + 1);
+      EXPECT_EQ(cfg[b]["next"], next) << "block " << b << "\n" << source;
+    }
   }
 }
 

@@ -1,5 +1,7 @@
 #include "test_util.h"
 
+#include <nlohmann/json.hpp>
+
 #include "overload.h"
 
 namespace quern::testing {
@@ -94,6 +96,29 @@ std::string answer_text(const CompileResult& result) {
 
 std::string compile_text(std::string_view source) {
   return answer_text(compile(source));
+}
+
+std::string first_fields(const std::string& json) {
+  using Json = nlohmann::ordered_json;
+  const Json full = Json::parse(json);
+  const auto keep = [](const Json& object, std::initializer_list<const char*> keys) {
+    Json kept = Json::object();
+    for (const char* key : keys) {
+      if (object.contains(key)) kept[key] = object[key];
+    }
+    return kept;
+  };
+  Json cut = keep(full, {"ok", "answer"});
+  cut["diagnostics"] = Json::array();
+  for (const Json& d : full["diagnostics"]) {
+    cut["diagnostics"].push_back(keep(d, {"line", "column", "message", "causes"}));
+  }
+  for (const char* listing : {"lines", "unoptimised"}) {
+    if (!full.contains(listing)) continue;
+    cut[listing] = Json::array();
+    for (const Json& line : full[listing]) cut[listing].push_back(keep(line, {"text", "source"}));
+  }
+  return cut.dump();
 }
 
 }  // namespace quern::testing

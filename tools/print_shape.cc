@@ -2,7 +2,7 @@
 // the tests and benchmarks written in JavaScript.
 //
 //   print_shape            the shapes' names, one a line
-//   print_shape NAME       that shape's 65535-byte source on standard output
+//   print_shape NAME       that shape's source, as large as the service accepts, on standard output
 #include <cstdio>
 #include <cstring>
 

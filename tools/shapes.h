@@ -1,15 +1,17 @@
 // Source texts of extreme shapes, each as large as fits in a byte budget.
-// Used by the stress tests and the benchmarks: the largest request body the
-// service accepts is 65535 bytes.
+// Used by the stress tests and the benchmarks, at up to the largest body the
+// service accepts.
 #pragma once
 
 #include <cstddef>
 #include <string>
 #include <vector>
 
+#include "quern_limits.h"
+
 namespace quern::shapes {
 
-inline constexpr std::size_t kMaxBody = 65535;
+inline constexpr std::size_t kMaxBody = kMaxBodyBytes;
 
 struct Shape {
   const char* name;

@@ -8,9 +8,10 @@
 // given where it is (a URL or its path, its bytes, or a compiled
 // WebAssembly.Module). explain(source) takes a string or a Uint8Array of
 // UTF-8 bytes and returns what POST /explain answers for that body, parsed:
-// {ok, answer, diagnostics, lines, unoptimised}, or {error} for a body over
-// 65535 bytes. The module answers with the very bytes of the explain
-// program, so the objects are the same field for field.
+// {ok, answer, diagnostics, lines, unoptimised, params, words, tokens, tree,
+// cfg, ignored} (README.md describes them), or {error} for a body over
+// compiler.maxBodyBytes bytes. The module and the service write the answer
+// with the same library code, so the objects are the same field for field.
 //
 // An internal failure of the compiler (which the service answers with a
 // 500) throws an Error with its message; the compiler stays usable.
@@ -46,8 +47,16 @@ export async function loadCompiler(wasm = new URL("./quern.wasm", import.meta.ur
   let memory = null;
   let stderr = "";
   const errorText = new TextDecoder();
+  // The answer arrives in stretches of UTF-8, which may split a character.
+  let answer = [];
+  const answerText = new TextDecoder();
   const imports = {
-    env: { emscripten_notify_memory_growth() {} },
+    env: {
+      emscripten_notify_memory_growth() {},
+      quern_answer_part(at, length) {
+        answer.push(answerText.decode(new Uint8Array(memory.buffer, at, length), { stream: true }));
+      },
+    },
     wasi_snapshot_preview1: {
       // The module writes only to standard error, and only the message of
       // an internal failure, just before it ends.
@@ -71,9 +80,8 @@ export async function loadCompiler(wasm = new URL("./quern.wasm", import.meta.ur
   const { exports } = await WebAssembly.instantiate(module, imports);
   memory = exports.memory;
   exports._initialize();
-  const decoder = new TextDecoder();
 
-  // Runs one request on the bytes of source; returns the answer's body.
+  // Explains the bytes of source; returns the JSON text.
   function request(source) {
     let bytes;
     if (typeof source === "string") bytes = encoder.encode(source);
@@ -84,9 +92,9 @@ export async function loadCompiler(wasm = new URL("./quern.wasm", import.meta.ur
     if (body === 0) throw new Error("the compiler is out of memory");
     new Uint8Array(memory.buffer, body, bytes.length).set(bytes);
     stderr = "";
-    let at;
+    answer = [];
     try {
-      at = exports.quern_explain(body, bytes.length);
+      exports.quern_explain(body, bytes.length);
     } catch (error) {
       // A call that did not return left the stack pointer where it stopped.
       exports.stackRestore(stack);
@@ -97,15 +105,22 @@ export async function loadCompiler(wasm = new URL("./quern.wasm", import.meta.ur
     } finally {
       exports.free(body);
     }
-    const text = decoder.decode(new Uint8Array(memory.buffer, at, exports.quern_answer_size()));
-    // The answer's headers end at the first empty line; its body is one
-    // JSON object and a line feed.
-    return text.slice(text.indexOf("\r\n\r\n") + 4);
+    answer.push(answerText.decode());
+    const text = answer.join("");
+    answer = [];
+    return text;
   }
 
   return {
+    // The largest source, in bytes, that the compiler takes.
+    maxBodyBytes: exports.quern_max_body_bytes(),
     explain(source) {
       return JSON.parse(request(source));
+    },
+    // For the tests: the bytes of the module's memory, which grows when a
+    // compile needs more and never shrinks.
+    memoryBytes() {
+      return memory.buffer.byteLength;
     },
     // For the tests: explains source and says how many bytes of the
     // module's stack that reached, and how large the stack is.

@@ -22,39 +22,6 @@ namespace {
 
 constexpr std::string_view kEndOfInput = "end of input";
 
-// Decodes the UTF-8 character at text[offset]. The text has been checked to
-// be valid UTF-8; a stray byte would decode as U+FFFD.
-char32_t decode(std::string_view text, std::size_t offset, std::size_t* length) {
-  const auto byte = [&](std::size_t i) -> unsigned char {
-    return offset + i < text.size() ? static_cast<unsigned char>(text[offset + i]) : 0;
-  };
-  const unsigned char b0 = byte(0);
-  if (b0 < 0x80) {
-    *length = 1;
-    return b0;
-  }
-  if ((b0 & 0xE0) == 0xC0 && (byte(1) & 0xC0) == 0x80) {
-    *length = 2;
-    return (char32_t{b0 & 0x1Fu} << 6) | (byte(1) & 0x3F);
-  }
-  if ((b0 & 0xF0) == 0xE0 && (byte(1) & 0xC0) == 0x80 && (byte(2) & 0xC0) == 0x80) {
-    *length = 3;
-    return (char32_t{b0 & 0x0Fu} << 12) | (char32_t{byte(1) & 0x3Fu} << 6) | (byte(2) & 0x3F);
-  }
-  if ((b0 & 0xF8) == 0xF0 && (byte(1) & 0xC0) == 0x80 && (byte(2) & 0xC0) == 0x80 &&
-      (byte(3) & 0xC0) == 0x80) {
-    *length = 4;
-    return (char32_t{b0 & 0x07u} << 18) | (char32_t{byte(1) & 0x3Fu} << 12) |
-           (char32_t{byte(2) & 0x3Fu} << 6) | (byte(3) & 0x3F);
-  }
-  *length = 1;
-  return 0xFFFD;
-}
-
-bool is_operator_starter(char32_t c) {
-  return c == '!' || c == '<' || c == '=' || c == '>';
-}
-
 bool later(SourcePosition a, SourcePosition b) {
   return a.line != b.line ? a.line > b.line : a.column > b.column;
 }
@@ -691,87 +658,6 @@ Result<Function> Grammar::function_rule(State s) {
 
 }  // namespace
 
-// --- token stream -----------------------------------------------------------
-
-std::optional<Token> TokenStream::uncons() {
-  enum class Group { Start, Word, Whitespace, Operator };
-  const std::size_t start = offset_;
-  Group group = Group::Start;
-  while (offset_ < text_.size()) {
-    std::size_t length;
-    const char32_t c = decode(text_, offset_, &length);
-    bool complete = false;
-    switch (group) {
-      case Group::Start:
-        if (is_word_char(c)) {
-          group = Group::Word;
-        } else if (is_whitespace_char(c)) {
-          group = Group::Whitespace;
-        } else if (is_operator_starter(c)) {
-          group = Group::Operator;
-        } else {
-          complete = true;
-        }
-        break;
-      case Group::Word:
-        if (!is_word_char(c)) return Token{text_.substr(start, offset_ - start)};
-        break;
-      case Group::Whitespace:
-        if (!is_whitespace_char(c)) return Token{text_.substr(start, offset_ - start)};
-        break;
-      case Group::Operator:
-        if (c != '=') return Token{text_.substr(start, offset_ - start)};
-        complete = true;
-        break;
-    }
-    offset_ += length;
-    if (complete) break;
-  }
-  if (offset_ == start) return std::nullopt;
-  return Token{text_.substr(start, offset_ - start)};
-}
-
-std::optional<std::string_view> skip_to_token(ParserState& s) {
-  for (;;) {
-    std::optional<Token> token = s.stream.uncons();
-    if (!token) return std::nullopt;
-    std::size_t whitespace = 0;
-    std::size_t characters = 0;
-    std::size_t offset = 0;
-    const std::string_view text = token->text;
-    while (offset < text.size()) {
-      std::size_t length;
-      const char32_t c = decode(text, offset, &length);
-      if (c == '\n') {
-        ++s.position.line;
-        s.position.column = 1;
-      } else {
-        ++s.position.column;
-      }
-      if (is_whitespace_char(c)) ++whitespace;
-      ++characters;
-      offset += length;
-    }
-    if (whitespace != 0 && whitespace != characters) {
-      internal_failure(
-          "assertion failed: token.chars().all(char::is_whitespace) || "
-          "!token.chars().any(char::is_whitespace)");
-    }
-    if (whitespace == 0) return text;
-  }
-}
-
-Reply<Token> uncons_token(const ParserState& state) {
-  ParserState s = state;
-  if (std::optional<std::string_view> text = skip_to_token(s)) {
-    return Reply<Token>{Token{*text}, s, {}, true};
-  }
-  // The end of the text, after any whitespace skipped on the way.
-  return Reply<Token>{
-      std::nullopt, ParserState{{}, TokenStream("")},
-      error_at(s.position, ErrorEntry{EntryKind::Unexpected, std::string(kEndOfInput)}), false};
-}
-
 // --- errors -----------------------------------------------------------------
 
 std::string ErrorEntry::text() const {
@@ -831,7 +717,7 @@ std::vector<RawToken> lex(std::string_view text) {
       *numeric = b >= '0' && b <= '9';
       return static_cast<Class>(kAscii[b]);
     }
-    const char32_t c = decode(text, offset, length);
+    const char32_t c = decode_utf8(text, offset, length);
     *numeric = is_numeric_char(c);
     if (*numeric || is_word_char(c)) return kWord;
     return is_whitespace_char(c) ? kSpace : kOther;
@@ -861,7 +747,8 @@ std::vector<RawToken> lex(std::string_view text) {
         offset += length;
         ++column;
       }
-      token.flags = (name ? RawToken::kName : 0) | (all_numeric ? RawToken::kNumeric : 0) |
+      token.flags = RawToken::kWord | (name ? RawToken::kName : 0) |
+                    (all_numeric ? RawToken::kNumeric : 0) |
                     (ascii_digits ? RawToken::kAsciiDigits : 0);
     } else if (first == kSpace || first == kNewline) {
       if (first == kNewline) ++line, column = 1;

@@ -66,6 +66,38 @@ test("the largest body of every shape: the same object, within half the module's
   }
 });
 
+// One very long name and many short statements: the answer once kept every
+// listing line at the size of the longest name, so that one such body took
+// the module's memory past a gigabyte, and that memory never shrinks. A
+// process of its own explains them, so that its memory is theirs alone.
+test("long-name bodies: quern --explain's object, in a process under 256 MiB", () => {
+  const bodies = [15000, 30000].map((length) => {
+    let source = `int f(int a) { int ${"v".repeat(length)} = 0; `;
+    while (source.length + 7 < 65535) source += "a=a+1;";
+    return source + "}";
+  });
+  const script = `
+    const { loadCompiler } = await import(${JSON.stringify(path.join(SITE, "quern.mjs"))});
+    const compiler = await loadCompiler();
+    const { readFileSync } = await import("node:fs");
+    const bodies = JSON.parse(readFileSync(0, "utf8"));
+    const answers = bodies.map((body) => compiler.explain(body));
+    const memory = compiler.memoryBytes();
+    for (let i = 0; i < 5; i++) for (const body of bodies) compiler.explain(body);
+    const rss = process.memoryUsage().rss;
+    process.stdout.write(JSON.stringify({ answers, memory, after: compiler.memoryBytes(), rss }));`;
+  const run = spawnSync(process.execPath, ["--input-type=module", "-e", script], {
+    input: JSON.stringify(bodies),
+    maxBuffer: 1 << 28,
+  });
+  assert.equal(run.status, 0, `${run.error ?? run.stderr}`);
+  const { answers, memory, after, rss } = JSON.parse(run.stdout);
+  bodies.forEach((body, i) => assert.deepEqual(answers[i], expected(Buffer.from(body))));
+  assert.ok(memory <= 32 << 20, `${memory} bytes of module memory`);
+  assert.equal(after, memory, "later compiles grew the module's memory");
+  assert.ok(rss < 256 << 20, `${rss} bytes resident`);
+});
+
 test("a body over 65535 bytes gets /explain's refusal", () => {
   const body = "int f() { return 1; }".padEnd(65536);
   assert.deepEqual(compiler.explain(body), { error: "Content-Length too large" });

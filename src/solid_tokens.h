@@ -1,0 +1,74 @@
+// The tokens of a source that are not blanks, with their texts and places:
+// what the explain answer lists, and what its tree and findings point into.
+#pragma once
+
+#include <algorithm>
+#include <cstdint>
+#include <string_view>
+#include <vector>
+
+#include "json_text.h"
+#include "syntax/parser.h"
+
+namespace quern {
+
+class SolidTokens {
+ public:
+  explicit SolidTokens(std::string_view source) : source_(source), raw_(lex(source)) {
+    for (uint32_t i = 0; i + 1 < raw_.size(); ++i) {
+      if (!(raw_[i].flags & RawToken::kWhitespace)) solid_.push_back(i);
+    }
+  }
+  std::size_t size() const { return solid_.size(); }
+  std::string_view text(std::size_t k) const {
+    const uint32_t i = solid_[k];
+    return source_.substr(raw_[i].offset, raw_[i + 1].offset - raw_[i].offset);
+  }
+  SourcePosition start(std::size_t k) const {
+    const RawToken& t = raw_[solid_[k]];
+    return {t.line, t.column};
+  }
+  // Just after the token: tokens other than blanks never hold a line break.
+  SourcePosition end(std::size_t k) const {
+    const std::string_view t = text(k);
+    const auto characters = std::count_if(
+        t.begin(), t.end(), [](char c) { return (static_cast<unsigned char>(c) & 0xC0) != 0x80; });
+    const SourcePosition s = start(k);
+    return {s.line, s.column + static_cast<int32_t>(characters)};
+  }
+  /// "keyword", "name", "number" (a word that starts with a numeral) or "symbol".
+  std::string_view kind(std::size_t k) const {
+    const uint8_t flags = raw_[solid_[k]].flags;
+    if (!(flags & RawToken::kWord)) return "symbol";
+    if (!(flags & RawToken::kName)) return "number";
+    const std::string_view t = text(k);
+    for (std::string_view keyword : {"int", "void", "return", "if", "else", "while"}) {
+      if (t == keyword) return "keyword";
+    }
+    return "name";
+  }
+
+  // The first character that is not blank at or after position, which is
+  // where a raw token starts (a parser position always is).
+  SourcePosition first_solid_from(SourcePosition position) const {
+    const auto before = [](const RawToken& t, SourcePosition p) {
+      return t.line != p.line ? t.line < p.line : t.column < p.column;
+    };
+    auto it = std::lower_bound(raw_.begin(), raw_.end(), position, before);
+    if (it == raw_.end() || it->line != position.line || it->column != position.column) {
+      return position;
+    }
+    if ((it->flags & RawToken::kWhitespace) && it + 1 != raw_.end()) ++it;
+    return {it->line, it->column};
+  }
+
+ private:
+  std::string_view source_;
+  std::vector<RawToken> raw_;
+  std::vector<uint32_t> solid_;  // indices into raw_
+};
+
+/// Writes the syntax tree of function, parsed from those tokens, as JSON.
+void write_tree_json(const Function& function, const SolidTokens& tokens, json::Writer& writer);
+
+}  // namespace quern
