@@ -13,18 +13,15 @@ import { BUILD_DIR } from "./server.mjs";
 const TABLE = JSON.parse(readFileSync(new URL("../shared/case_files.json", import.meta.url), "utf8"));
 const SITE = path.resolve(process.env.QUERN_SITE || path.join(BUILD_DIR, "site"));
 
-// The worker: grades every source of the table as an exercise does, with
-// the parameters the page finds in the source.
+// The worker: grades every source of the table as an exercise does.
 async function gradeTable({ site, entries }) {
   const { grade } = await import("../../web/src/grade.js");
-  const { declaredNames } = await import("../../web/src/machine-panel.js");
   const { loadCompiler } = await import(path.join(site, "quern.mjs"));
   const compiler = await loadCompiler();
   const results = [];
   for (const e of entries) {
     const outcome = { kind: "answer", json: compiler.explain(e.source) };
-    const params = declaredNames(e.source).params;
-    const verdicts = await grade(parseCases(e.cases).cases, outcome, params, { limit: e.max_steps });
+    const verdicts = await grade(parseCases(e.cases).cases, outcome, { limit: e.max_steps });
     results.push(verdicts.map((v) => ({ pass: v.pass, verdict: [v.message, v.details] })));
   }
   return results;

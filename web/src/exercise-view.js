@@ -5,7 +5,6 @@
 import { parseCases, problemText } from "./cases.js";
 import { $ } from "./dom.js";
 import { grade } from "./grade.js";
-import { declaredNames } from "./machine-panel.js";
 import { storage } from "./storage.js";
 
 // Plain text in paragraphs (split at blank lines); line breaks inside a
@@ -98,7 +97,7 @@ export function showExercise({ exercise, key }, { editors, machinePanel }) {
     if (problems.length) return;
     const run = ++runs;
     $("exercise-summary").textContent = "Running the cases…";
-    const verdicts = await grade(cases, outcome, declaredNames(source).params, { stale: () => run !== runs });
+    const verdicts = await grade(cases, outcome, { stale: () => run !== runs });
     if (verdicts === null) return;
     verdicts.forEach((v, i) => {
       const row = rows[i];

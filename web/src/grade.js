@@ -79,13 +79,12 @@ async function judge(c, program, params, { limit, stale }) {
   return verdict("result differs", { expected: c.result, got, steps: m.steps }, inputs);
 }
 
-// `outcome` as in the page's "quern:compiled" event; `params` the names of
-// the compiled function's parameters, in order. Resolves to one verdict per
-// case, { pass, message, details, why, inputs }, with `inputs` (name ->
-// value) when the case could be loaded into the machine; or to null when
-// `stale()` turned true on the way.
-export async function grade(cases, outcome, params, { limit = STEP_LIMIT, stale = () => false } = {}) {
-  if (!Array.isArray(params)) throw new TypeError("grade: params must be the parameters' names");
+// `outcome` as in the page's "quern:compiled" event; the cases bind to the
+// parameters the answer names. Resolves to one verdict per case, { pass,
+// message, details, why, inputs }, with `inputs` (name -> value) when the
+// case could be loaded into the machine; or to null when `stale()` turned
+// true on the way.
+export async function grade(cases, outcome, { limit = STEP_LIMIT, stale = () => false } = {}) {
   if (outcome.kind !== "answer") return cases.map(() => trouble("not run: there is no compile result"));
   const { json } = outcome;
   if (!json.ok) return cases.map(() => verdict("does not compile", { finding: firstFinding(json) }));
@@ -97,7 +96,7 @@ export async function grade(cases, outcome, params, { limit = STEP_LIMIT, stale 
   }
   const verdicts = [];
   for (const c of cases) {
-    const v = await judge(c, program, params, { limit, stale });
+    const v = await judge(c, program, json.params, { limit, stale });
     if (v === null) return null;
     verdicts.push(v);
   }

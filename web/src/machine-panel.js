@@ -15,15 +15,12 @@ const BAD_LIMIT = `the step limit is a whole number from 1 to ${fmt(MAX_LIMIT)}`
 
 // Names the source declares, in order: the parameters, then the variables.
 // The source compiled, so a declaration is "int NAME" followed by "=", ","
-// or ")"; the first "int NAME" is the function itself. Name characters and
-// blanks are the compiler's: alphabetic (combining vowel signs included),
-// numeric and "_"; White_Space.
+// or ")"; the first "int NAME" is the function itself.
 export function declaredNames(source) {
   const names = [];
   const params = [];
   const head = source.indexOf(")");
-  const declaration = /\b(?:int|void)\p{White_Space}+([\p{Alphabetic}\p{N}_]+)\p{White_Space}*([=,)(])/gu;
-  for (const m of source.matchAll(declaration)) {
+  for (const m of source.matchAll(/\b(?:int|void)\s+([\p{L}\p{N}_]+)\s*([=,)(])/gu)) {
     if (m[2] === "(") continue;
     names.push(m[1]);
     if (m.index < head) params.push(m[1]);
