@@ -7,8 +7,8 @@
 // in the order of the function's parameters, or NAME=VALUE pairs (never both
 // on one line); a function without parameters has none. Values and RESULT
 // are decimal numbers in -128..127. The playground reads case text with the
-// same rules and messages (web/src/cases.js); tests/shared/case_files.json
-// holds both to them.
+// same rules and messages (web/src/links/cases.js);
+// tests/shared/case_files.json holds both to them.
 #pragma once
 
 #include <cstdint>

@@ -1,7 +1,7 @@
 // Grading: the cases of a case file run on the code of one source, each with
 // its verdict. The playground's exercises grade with the same verdicts,
-// messages and details (web/src/grade.js); tests/shared/case_files.json holds
-// both to them.
+// messages and details (web/src/machine/grade.js);
+// tests/shared/case_files.json holds both to them.
 #pragma once
 
 #include <nlohmann/json.hpp>

@@ -21,6 +21,7 @@
 #include <vector>
 
 #include "cases.h"
+#include "cfg.h"
 #include "explain.h"
 #include "failure.h"
 #include "grade.h"
@@ -392,6 +393,10 @@ int main(int argc, char** argv) {
       "                              error report on standard error (exit 1)\n"
       "  quern --explain FILE        the JSON object that POST /explain answers\n"
       "                              (exit 0 when it compiles, 1 when not)\n"
+      "  quern --graph FILE          the control-flow graph in Graphviz DOT: a node\n"
+      "                              b0, b1, ... per basic block with its lines, an\n"
+      "                              edge per successor, the fall-through dashed\n"
+      "                              (dot -Tsvg draws it)\n"
       "  quern --run FILE [ARG ...]  compile and run on the machine model; each ARG is\n"
       "                              NAME=VALUE, or a plain VALUE taken in the order of\n"
       "                              the parameters (all one form; a name at most once);\n"
@@ -423,6 +428,7 @@ int main(int argc, char** argv) {
       "quern"};
   std::vector<std::string> positionals;
   bool explain = false;
+  bool graph = false;
   bool run = false;
   bool json = false;
   std::string cases_path;
@@ -430,6 +436,7 @@ int main(int argc, char** argv) {
   long max_steps = quern::kDefaultStepLimit;
   app.set_version_flag("--version", "quern " QUERN_VERSION);
   auto* explain_flag = app.add_flag("--explain", explain, "Print the explanation as JSON");
+  auto* graph_flag = app.add_flag("--graph", graph, "Print the control-flow graph in Graphviz DOT");
   auto* run_flag = app.add_flag("--run", run, "Run the compiled code on the machine model");
   auto* test_option =
       app.add_option("--test", cases_path, "Grade FILEs against the case file CASES")
@@ -447,7 +454,8 @@ int main(int argc, char** argv) {
                  "Source file, - for standard input; then NAME=VALUE or VALUE ARGs for --run, "
                  "or more FILEs for --test")
       ->required();
-  explain_flag->excludes(run_flag)->excludes(test_option);
+  explain_flag->excludes(run_flag)->excludes(test_option)->excludes(graph_flag);
+  graph_flag->excludes(run_flag)->excludes(test_option);
   run_flag->excludes(test_option);
   try {
     app.parse(argc, argv);
@@ -489,6 +497,16 @@ int main(int argc, char** argv) {
                                 std::string(std::strerror(out.error())));
       }
       return explanation.error ? 1 : 0;
+    }
+    if (graph) {
+      const quern::Explanation explanation = quern::explain(source);
+      warn_ignored(file, explanation);
+      if (explanation.error) {
+        std::cerr << explanation.error->report() << std::flush;
+        return 1;
+      }
+      std::cout << quern::cfg_dot(explanation.optimised) << std::flush;
+      return 0;
     }
     return compile_file(file, source);
   } catch (const BadUse& e) {

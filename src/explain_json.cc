@@ -5,6 +5,7 @@
 #include <nlohmann/json.hpp>
 #include <unordered_map>
 
+#include "cfg.h"
 #include "explain.h"
 #include "failure.h"
 #include "json_text.h"
@@ -64,22 +65,7 @@ std::string dump(const Json& value) {
   }
 }
 
-// One printed line of a listing: the element it belongs to, and whether it
-// is the element's label line or its instruction line.
-struct Printed {
-  uint32_t element;
-  bool label;
-};
-
-std::vector<Printed> printed_lines(const InstructionList& list) {
-  std::vector<Printed> lines;
-  lines.reserve(list.size() + list.size() / 4);
-  for (uint32_t i = 0; i < list.size(); ++i) {
-    if (std::holds_alternative<label::Name>(list[i].label)) lines.push_back({i, true});
-    if (!std::holds_alternative<ins::Nop>(list[i].instruction)) lines.push_back({i, false});
-  }
-  return lines;
-}
+using Printed = PrintedLine;
 
 bool is_data(const LabelledInstruction& element) {
   return std::holds_alternative<ins::Value>(element.instruction);
@@ -154,66 +140,22 @@ void append_listing(json::Writer& writer, const InstructionList& list,
   out += ']';
 }
 
-// The basic blocks of the code lines: a block starts at the first code
-// line, at a label line that does not follow another label line, and right
-// after a jump, a branch or a halt.
 void append_cfg(json::Writer& writer, const InstructionList& list,
                 const std::vector<Printed>& printed) {
   std::string& out = writer.text;
-  std::size_t code = 0;
-  while (code < printed.size() && !is_data(list[printed[code].element])) ++code;
-  const auto ends_flow = [&](const Printed& line) {
-    if (line.label) return false;
-    const Instruction& i = list[line.element].instruction;
-    return std::holds_alternative<ins::Jump>(i) || std::holds_alternative<ins::BranchGreater>(i) ||
-           std::holds_alternative<ins::BranchNotEqual>(i) || std::holds_alternative<ins::Halt>(i);
-  };
-  std::vector<std::size_t> starts;
-  std::vector<uint32_t> block_of(code);
-  std::unordered_map<uint32_t, std::size_t> label_line;  // name bits to printed line
-  for (std::size_t k = 0; k < code; ++k) {
-    const bool start =
-        k == 0 || (printed[k].label && !printed[k - 1].label) || ends_flow(printed[k - 1]);
-    if (start) starts.push_back(k);
-    block_of[k] = static_cast<uint32_t>(starts.size() - 1);
-    if (printed[k].label) {
-      label_line.emplace(std::get<label::Name>(list[printed[k].element].label).id.bits(), k);
-    }
-  }
-  const auto target_block = [&](const Label& l) {
-    const auto* name = std::get_if<label::Name>(&l);
-    const auto it = name != nullptr ? label_line.find(name->id.bits()) : label_line.end();
-    if (it == label_line.end()) internal_failure("a jump to a label that the code lacks");
-    return block_of[it->second];
-  };
   out += '[';
-  for (std::size_t b = 0; b < starts.size(); ++b) {
-    const std::size_t last = b + 1 < starts.size() ? starts[b + 1] - 1 : code - 1;
-    std::vector<uint32_t> next;
-    const bool has_next = b + 1 < starts.size();
-    const Printed line = printed[last];
-    const Instruction* i = line.label ? nullptr : &list[line.element].instruction;
-    if (const auto* jump = i ? std::get_if<ins::Jump>(i) : nullptr) {
-      next.push_back(target_block(jump->l));
-    } else if (const auto* bgt = i ? std::get_if<ins::BranchGreater>(i) : nullptr) {
-      next.push_back(target_block(bgt->l));
-      if (has_next) next.push_back(static_cast<uint32_t>(b + 1));
-    } else if (const auto* bne = i ? std::get_if<ins::BranchNotEqual>(i) : nullptr) {
-      next.push_back(target_block(bne->l));
-      if (has_next) next.push_back(static_cast<uint32_t>(b + 1));
-    } else if (!(i && std::holds_alternative<ins::Halt>(*i)) && has_next) {
-      next.push_back(static_cast<uint32_t>(b + 1));
-    }
+  const std::vector<BasicBlock> blocks = basic_blocks(list, printed);
+  for (std::size_t b = 0; b < blocks.size(); ++b) {
     if (b != 0) out += ',';
     out += R"({"from":)";
-    json::append_number(out, static_cast<int64_t>(starts[b]));
+    json::append_number(out, static_cast<int64_t>(blocks[b].from));
     json::append_key(out, "to");
-    json::append_number(out, static_cast<int64_t>(last));
+    json::append_number(out, static_cast<int64_t>(blocks[b].to));
     json::append_key(out, "next");
     out += '[';
-    for (std::size_t n = 0; n < next.size(); ++n) {
+    for (std::size_t n = 0; n < blocks[b].next.size(); ++n) {
       if (n != 0) out += ',';
-      json::append_number(out, next[n]);
+      json::append_number(out, static_cast<int64_t>(blocks[b].next[n]));
     }
     out += "]}";
     writer.spill();

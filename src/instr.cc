@@ -1,11 +1,14 @@
 // Text of registers, labels and instructions: the assembly lines of the
-// answer and the diagnostic forms used in internal-failure messages.
+// answer, with mnemonics and operand forms from the instruction table (isa.h),
+// and the diagnostic forms used in internal-failure messages.
 #include "instr.h"
 
 #include <cstdio>
 #include <cstring>
+#include <type_traits>
 
 #include "failure.h"
+#include "isa.h"
 #include "overload.h"
 
 namespace quern {
@@ -34,14 +37,70 @@ char* put_label(char* out, const Label& l) {
   return out;
 }
 
-char* put_registers(char* out, std::string_view mnemonic, Register a) {
-  return put_register(put(out, mnemonic), a);
+char* put_operand(char* out, Register r) {
+  return put_register(out, r);
 }
-char* put_registers(char* out, std::string_view mnemonic, Register a, Register b) {
-  return put_register(put(put_registers(out, mnemonic, a), ", "), b);
+char* put_operand(char* out, const Label& l) {
+  return put_label(out, l);
 }
-char* put_registers(char* out, std::string_view mnemonic, Register a, Register b, Register d) {
-  return put_register(put(put_registers(out, mnemonic, a, b), ", "), d);
+
+// Whether an instruction's member of type M may stand at a place of that kind.
+template <typename M>
+constexpr bool fits(isa::Place place) {
+  if constexpr (std::is_same_v<M, Register>) {
+    return place == isa::Place::Register;
+  } else {
+    return std::is_same_v<M, Label> && place != isa::Place::Register;
+  }
+}
+
+// Operand k of an instruction: a blank after the mnemonic, ", " between.
+template <isa::Place place, std::size_t k, typename M>
+char* put_place(char* out, const M& member) {
+  static_assert(fits<M>(place), "the table's operand kind does not fit the member at its place");
+  return put_operand(put(out, k == 0 ? " " : ", "), member);
+}
+
+char* put_value(char* out, int v) {
+  if (v < 0) *out++ = '-';
+  int magnitude = v < 0 ? -v : v;
+  char digits[3];
+  int count = 0;
+  do {
+    digits[count++] = static_cast<char>('0' + magnitude % 10);
+    magnitude /= 10;
+  } while (magnitude != 0);
+  while (count > 0) *out++ = digits[--count];
+  return out;
+}
+
+// The text of an instruction: its mnemonic, then its members in the order the
+// struct declares them, each at its place of the table's row. A row whose
+// count or kinds of operands do not match the struct does not compile.
+template <typename T>
+char* put_instruction(char* out, const T& i) {
+  constexpr const isa::Row& row = isa::kRowOf<T>;
+  if constexpr (row.data) {
+    return put_value(out, i.v);
+  } else {
+    out = put(out, row.mnemonic);
+    if constexpr (row.arity == 0) {
+      static_assert(std::is_empty_v<T>,
+                    "the table gives no operands to an instruction with members");
+      return out;
+    } else if constexpr (row.arity == 1) {
+      const auto& [a] = i;
+      return put_place<row.places[0], 0>(out, a);
+    } else if constexpr (row.arity == 2) {
+      const auto& [a, b] = i;
+      return put_place<row.places[1], 1>(put_place<row.places[0], 0>(out, a), b);
+    } else {
+      static_assert(row.arity == 3);
+      const auto& [a, b, d] = i;
+      out = put_place<row.places[1], 1>(put_place<row.places[0], 0>(out, a), b);
+      return put_place<row.places[2], 2>(out, d);
+    }
+  }
 }
 
 std::string debug_register(Register r) {
@@ -71,46 +130,7 @@ Instruction branch_not_equal(Label l) {
 }
 
 char* write_instruction_text(char* out, const Instruction& instruction) {
-  return std::visit(
-      Overload{
-          [&](const ins::Store& i) {
-            out = put_register(put(out, "store "), i.r);
-            return put_label(put(out, ", "), i.l);
-          },
-          [&](const ins::Load& i) {
-            out = put_label(put(out, "load "), i.l);
-            return put_register(put(out, ", "), i.r);
-          },
-          [&](const ins::Move& i) { return put_registers(out, "move ", i.a, i.b); },
-          [&](const ins::Add& i) { return put_registers(out, "add ", i.a, i.b, i.d); },
-          [&](const ins::Subtract& i) { return put_registers(out, "sub ", i.a, i.b, i.d); },
-          [&](const ins::And& i) { return put_registers(out, "and ", i.a, i.b, i.d); },
-          [&](const ins::Or& i) { return put_registers(out, "or ", i.a, i.b, i.d); },
-          [&](const ins::Nand& i) { return put_registers(out, "nand ", i.a, i.b, i.d); },
-          [&](const ins::Nor& i) { return put_registers(out, "nor ", i.a, i.b, i.d); },
-          [&](const ins::Complement& i) { return put_registers(out, "not ", i.a, i.b); },
-          [&](const ins::Clear& i) { return put_registers(out, "clear ", i.r); },
-          [&](const ins::Compare& i) { return put_registers(out, "cmp ", i.a, i.b); },
-          [&](const ins::BranchGreater& i) { return put_label(put(out, "bgt "), i.l); },
-          [&](const ins::BranchNotEqual& i) { return put_label(put(out, "bne "), i.l); },
-          [&](const ins::Jump& i) { return put_label(put(out, "jump "), i.l); },
-          [&](const ins::Halt&) { return put(out, "halt"); },
-          [&](const ins::Nop&) { return put(out, "nop"); },
-          [&](const ins::Value& i) {
-            const int v = i.v;
-            if (v < 0) *out++ = '-';
-            int magnitude = v < 0 ? -v : v;
-            char digits[3];
-            int count = 0;
-            do {
-              digits[count++] = static_cast<char>('0' + magnitude % 10);
-              magnitude /= 10;
-            } while (magnitude != 0);
-            while (count > 0) *out++ = digits[--count];
-            return out;
-          },
-      },
-      instruction);
+  return std::visit([&](const auto& i) { return put_instruction(out, i); }, instruction);
 }
 
 void append_instruction_text(std::string& out, const Instruction& instruction) {

@@ -1,16 +1,54 @@
 // The machine model: the listing is decoded once into lines with resolved
-// word and label indices, so that a step does no text work.
+// word and label indices, so that a step does no text work. Decoding takes
+// two passes: the first reads label lines and data words, so that an
+// operand may name a label or word defined further down; the second decodes
+// the instructions by the table's rows.
 #include "machine.h"
 
 #include <charconv>
-#include <initializer_list>
+
+#include "failure.h"
+#include "isa.h"
 
 namespace quern {
 namespace {
 
+using isa::kIndex;
+
 int8_t wrap(int value) {
   return static_cast<int8_t>(static_cast<uint8_t>(value & 0xFF));
 }
+
+// Whether step() gives the alternative at this index a meaning; the table's
+// emitted flags must name exactly these, as the machine runs what the
+// compiler emits.
+constexpr bool handled(std::size_t index) {
+  switch (index) {
+    case kIndex<ins::Store>:
+    case kIndex<ins::Load>:
+    case kIndex<ins::Add>:
+    case kIndex<ins::Subtract>:
+    case kIndex<ins::Clear>:
+    case kIndex<ins::Compare>:
+    case kIndex<ins::BranchGreater>:
+    case kIndex<ins::BranchNotEqual>:
+    case kIndex<ins::Jump>:
+    case kIndex<ins::Halt>:
+    case kIndex<ins::Nop>:
+    case kIndex<ins::Value>:
+      return true;
+    default:
+      return false;
+  }
+}
+static_assert(
+    [] {
+      for (std::size_t i = 0; i < std::size(isa::kRows); ++i) {
+        if (isa::kRows[i].emitted != handled(i)) return false;
+      }
+      return true;
+    }(),
+    "the machine runs exactly the instructions that src/isa.json marks emitted");
 
 std::vector<std::string_view> split_operands(std::string_view text) {
   std::vector<std::string_view> out;
@@ -28,98 +66,176 @@ std::optional<uint8_t> register_number(std::string_view name) {
   return std::nullopt;
 }
 
-std::optional<int> integer(std::string_view text) {
-  int value = 0;
+bool blank(std::string_view text) {
+  return text.find_first_not_of(" \t") == std::string_view::npos;
+}
+
+// A data word's text: an optional "-" and decimal digits.
+bool is_value(std::string_view text) {
+  if (text.starts_with('-')) text.remove_prefix(1);
+  return !text.empty() && text.find_first_not_of("0123456789") == std::string_view::npos;
+}
+
+// The value of a data word's text, or nothing outside -128..127.
+std::optional<int8_t> value_of(std::string_view text) {
+  long long value = 0;
   const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
-  if (error != std::errc{} || end != text.data() + text.size()) return std::nullopt;
-  return value;
+  if (error != std::errc{} || end != text.data() + text.size() || value < -128 || value > 127) {
+    return std::nullopt;
+  }
+  return static_cast<int8_t>(value);
+}
+
+std::string quote(std::string_view text) {
+  return "\"" + std::string(text) + "\"";
+}
+
+// The form a row asks for, e.g. "load WORD, REGISTER".
+std::string form_text(const isa::Row& row) {
+  std::string text(row.mnemonic);
+  for (std::size_t k = 0; k < row.arity; ++k) {
+    text += k == 0 ? " " : ", ";
+    switch (row.places[k]) {
+      case isa::Place::Register:
+        text += "REGISTER";
+        break;
+      case isa::Place::Word:
+        text += "WORD";
+        break;
+      case isa::Place::Label:
+        text += "LABEL";
+        break;
+    }
+  }
+  return text;
 }
 
 }  // namespace
 
 std::optional<std::string> Machine::load(std::string_view assembly) {
   *this = Machine{};
-  // Operands that name words or labels are resolved once the whole listing is read.
-  struct Pending {
-    std::size_t line;
-    std::string_view name;
-    bool is_label;
-  };
-  std::vector<Pending> pending;
-  std::unordered_map<std::string_view, std::size_t> labels;
-  std::optional<std::string_view> label;
-  auto malformed = [](std::string_view line) { return "malformed line: " + std::string(line); };
-  while (!assembly.empty()) {
-    const std::size_t end = assembly.find('\n');
-    const std::string_view text = assembly.substr(0, end);
-    assembly.remove_prefix(end == std::string_view::npos ? assembly.size() : end + 1);
-    if (!text.starts_with("    ")) {
-      if (text.size() < 2 || text.back() != ':') return malformed(text);
-      label = text.substr(0, text.size() - 1);
-      labels.emplace(*label, code_.size());
-      continue;
-    }
-    const std::string_view body = text.substr(4);
-    const std::size_t blank = body.find(' ');
-    const std::string_view op = body.substr(0, blank);
-    const std::vector<std::string_view> args = blank == std::string_view::npos
-                                                   ? std::vector<std::string_view>{}
-                                                   : split_operands(body.substr(blank + 1));
-    // Each place of an instruction's form holds one kind of operand, so a
-    // word may be named like a register or a mnemonic ("load r0, r1").
-    const auto regs_at = [&](std::initializer_list<std::size_t> places) {
-      std::vector<uint8_t> regs;
-      for (std::size_t place : places) {
-        const std::optional<uint8_t> r = register_number(args[place]);
-        if (!r) return std::optional<std::vector<uint8_t>>{};
-        regs.push_back(*r);
-      }
-      return std::optional{regs};
-    };
-    std::optional<std::vector<uint8_t>> regs;
-    Line line{Op::Halt};
-    if (const std::optional<int> value = integer(op); value && args.empty()) {
-      if (!label) return "data word without a name: " + std::string(text);
-      line = {Op::Data, 0, 0, 0, words_.size()};
-      word_index_.emplace(std::string(*label), words_.size());
-      words_.emplace_back(std::string(*label), wrap(*value));
-    } else if (op == "halt" && args.empty()) {
-      line = {Op::Halt};
-    } else if (op == "load" && args.size() == 2 && (regs = regs_at({1}))) {
-      line = {Op::Load, (*regs)[0]};
-      pending.push_back({code_.size(), args[0], false});
-    } else if (op == "store" && args.size() == 2 && (regs = regs_at({0}))) {
-      line = {Op::Store, (*regs)[0]};
-      pending.push_back({code_.size(), args[1], false});
-    } else if ((op == "add" || op == "sub") && args.size() == 3 && (regs = regs_at({0, 1, 2}))) {
-      line = {op == "add" ? Op::Add : Op::Sub, (*regs)[0], (*regs)[1], (*regs)[2]};
-    } else if (op == "clear" && args.size() == 1 && (regs = regs_at({0}))) {
-      line = {Op::Clear, (*regs)[0]};
-    } else if (op == "cmp" && args.size() == 2 && (regs = regs_at({0, 1}))) {
-      line = {Op::Compare, (*regs)[0], (*regs)[1]};
-    } else if ((op == "bgt" || op == "bne" || op == "jump") && args.size() == 1) {
-      line = {op == "bgt" ? Op::BranchGreater : op == "bne" ? Op::BranchNotEqual : Op::Jump};
-      pending.push_back({code_.size(), args[0], true});
-    } else {
-      return "cannot execute: " + std::string(text);
-    }
-    code_.push_back(line);
-    label.reset();
-  }
-  for (const Pending& p : pending) {
-    if (p.is_label) {
-      const auto it = labels.find(p.name);
-      if (it == labels.end()) return "unknown label " + std::string(p.name);
-      code_[p.line].target = it->second;
-    } else {
-      const auto it = word_index_.find(std::string(p.name));
-      if (it == word_index_.end()) return "unknown word " + std::string(p.name);
-      code_[p.line].target = it->second;
-    }
+  std::optional<std::string> error = decode(assembly);
+  if (error) {
+    *this = Machine{};
+    return error;
   }
   status_ = Status::Ready;
   error_.clear();
   return std::nullopt;
+}
+
+std::optional<std::string> Machine::decode(std::string_view assembly) {
+  std::vector<std::string_view> lines;
+  while (!assembly.empty()) {
+    const std::size_t end = assembly.find('\n');
+    lines.push_back(assembly.substr(0, end));
+    assembly.remove_prefix(end == std::string_view::npos ? assembly.size() : end + 1);
+  }
+  const auto problem = [](std::size_t i, const std::string& what) {
+    return "line " + std::to_string(i + 1) + ": " + what;
+  };
+
+  // First pass: label lines and data words. It reads on past a problem, so
+  // that the second pass knows every name; its first problem is the load's
+  // error unless the second pass finds one on an earlier line.
+  std::unordered_map<std::string_view, std::size_t> labels;      // name -> code index
+  std::unordered_map<std::string_view, std::size_t> label_line;  // name -> line index
+  // The label line above, which names a data word; empty when there is none
+  // (a label line has at least one character before its ":").
+  std::string_view label;
+  std::optional<std::string> first;
+  std::size_t first_line = lines.size();
+  std::size_t code_size = 0;
+  for (std::size_t i = 0; i < lines.size(); ++i) {
+    const std::string_view text = lines[i];
+    std::optional<std::string> wrong;
+    if (blank(text)) continue;
+    const std::string_view above = label;
+    label = {};
+    if (text.starts_with("    ")) {
+      const std::string_view body = text.substr(4);
+      if (is_value(body)) {
+        const std::optional<int8_t> value = value_of(body);
+        if (above.empty()) {
+          wrong = "data word " + quote(body) + " has no label";
+        } else if (!value) {
+          wrong = "data word " + quote(body) + " is not in -128..127";
+        } else {
+          word_index_.emplace(std::string(above), words_.size());
+          words_.emplace_back(std::string(above), *value);
+        }
+      }
+      ++code_size;
+    } else if (text.size() >= 2 && text.back() == ':') {
+      const std::string_view name = text.substr(0, text.size() - 1);
+      if (const auto it = label_line.find(name); it != label_line.end()) {
+        wrong = "label " + quote(name) + " is already defined on line " +
+                std::to_string(it->second + 1);
+      } else {
+        labels.emplace(name, code_size);
+        label_line.emplace(name, i);
+        label = name;
+      }
+    } else {
+      wrong = "malformed line " + quote(text);
+    }
+    if (wrong && !first) {
+      first = problem(i, *wrong);
+      first_line = i;
+    }
+  }
+
+  // Second pass, up to the first pass's problem: each instruction by its row,
+  // each operand by the kind of its place.
+  std::size_t word = 0;
+  for (std::size_t i = 0; i < first_line; ++i) {
+    const std::string_view text = lines[i];
+    if (blank(text) || !text.starts_with("    ")) continue;
+    const std::string_view body = text.substr(4);
+    if (is_value(body)) {
+      code_.push_back({isa::kIndex<ins::Value>, 0, 0, 0, word++});
+      continue;
+    }
+    const std::size_t blank_at = body.find(' ');
+    const std::string_view op = body.substr(0, blank_at);
+    const std::vector<std::string_view> args = blank_at == std::string_view::npos
+                                                   ? std::vector<std::string_view>{}
+                                                   : split_operands(body.substr(blank_at + 1));
+    const isa::Row* row = isa::find_mnemonic(op);
+    if (row == nullptr) return problem(i, "unknown instruction " + quote(op));
+    if (!row->emitted) {
+      return problem(i, "the machine does not run " + quote(op) + ": the compiler never emits it");
+    }
+    if (args.size() != row->arity) return problem(i, "expected " + quote(form_text(*row)));
+    Line line{static_cast<uint8_t>(row - isa::kRows)};
+    uint8_t* registers[] = {&line.a, &line.b, &line.d};
+    std::size_t next_register = 0;
+    for (std::size_t k = 0; k < args.size(); ++k) {
+      const std::string_view arg = args[k];
+      switch (row->places[k]) {
+        case isa::Place::Register: {
+          const std::optional<uint8_t> r = register_number(arg);
+          if (!r) return problem(i, quote(arg) + " is not a register");
+          *registers[next_register++] = *r;
+          break;
+        }
+        case isa::Place::Word: {
+          const auto it = word_index_.find(std::string(arg));
+          if (it == word_index_.end()) return problem(i, "unknown word " + quote(arg));
+          line.target = it->second;
+          break;
+        }
+        case isa::Place::Label: {
+          const auto it = labels.find(arg);
+          if (it == labels.end()) return problem(i, "unknown label " + quote(arg));
+          line.target = it->second;
+          break;
+        }
+      }
+    }
+    code_.push_back(line);
+  }
+  return first;
 }
 
 bool Machine::set_word(std::string_view name, int8_t value) {
@@ -144,45 +260,51 @@ Machine::Status Machine::fail(std::string why) {
 Machine::Status Machine::step() {
   if (status_ != Status::Ready) return status_;
   if (pc_ >= code_.size()) return fail("ran off the end of the code");
-  const Line& line = code_[pc_++];
-  ++steps_;
+  const Line& line = code_[pc_];
+  std::size_t next = pc_ + 1;
   int8_t* r = registers_;
   switch (line.op) {
-    case Op::Load:
+    case kIndex<ins::Load>:
       r[line.a] = words_[line.target].second;
       break;
-    case Op::Store:
+    case kIndex<ins::Store>:
       words_[line.target].second = r[line.a];
       break;
-    case Op::Add:
+    case kIndex<ins::Add>:
       r[line.d] = wrap(r[line.a] + r[line.b]);
       break;
-    case Op::Sub:
+    case kIndex<ins::Subtract>:
       r[line.d] = wrap(r[line.a] - r[line.b]);
       break;
-    case Op::Clear:
+    case kIndex<ins::Clear>:
       r[line.a] = 0;
       break;
-    case Op::Compare:
+    case kIndex<ins::Compare>:
       greater_ = r[line.a] > r[line.b];
       not_equal_ = r[line.a] != r[line.b];
       break;
-    case Op::BranchGreater:
-      if (greater_) pc_ = line.target;
+    case kIndex<ins::BranchGreater>:
+      if (greater_) next = line.target;
       break;
-    case Op::BranchNotEqual:
-      if (not_equal_) pc_ = line.target;
+    case kIndex<ins::BranchNotEqual>:
+      if (not_equal_) next = line.target;
       break;
-    case Op::Jump:
-      pc_ = line.target;
+    case kIndex<ins::Jump>:
+      next = line.target;
       break;
-    case Op::Halt:
+    case kIndex<ins::Halt>:
       status_ = Status::Halted;
       break;
-    case Op::Data:
-      --pc_;
-      return fail("ran into the data word " + words_[line.target].first);
+    case kIndex<ins::Nop>:
+      break;
+    case kIndex<ins::Value>:
+      return fail("ran into the data word " + quote(words_[line.target].first));
+    default:
+      internal_failure("the machine loaded an instruction it does not run: " +
+                       std::string(isa::kRows[line.op].mnemonic));
   }
+  pc_ = next;
+  ++steps_;
   return status_;
 }
 

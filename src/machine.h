@@ -1,19 +1,43 @@
 // A model of the target machine that runs assembly text as the compiler
-// prints it.
+// prints it. The page's machine (web/src/machine.js) behaves the same way,
+// message for message; tests/shared/machine_cases.json holds both to it.
 //
-// Semantics:
+// The listing, read line by line (lines are numbered from 1, every line
+// counted):
+// - "name:" is a label line; four blanks and then a mnemonic with its
+//   operands separated by ", " is an instruction, four blanks and a decimal
+//   number a data word. A line that is empty or holds only blanks (spaces
+//   and tabs) is skipped wherever it stands, even between a label and its
+//   data word. Anything else is a malformed line.
+// - The instructions and the kind of operand at each place (a register r0 or
+//   r1, the name of a data word, the name of a label) are those of the
+//   instruction table (src/isa.json, isa.h). An operand is read by its place,
+//   so a word may be named r0, r1 or like a mnemonic. The machine runs the
+//   instructions that the compiler emits, nop included (it does nothing);
+//   the others (move, and, or, nand, nor, not) are refused.
+// - A data word takes its name from the label line above it and holds a
+//   value in -128..127. A label is defined once; a second definition of the
+//   same name is an error, not a shadowing.
+// - Everything, labels and words named by operands included, is checked
+//   when the listing is loaded, before anything runs; the first problem in
+//   line order is the load's error, "line N: " and what is wrong.
+//
+// Running:
 // - Words and registers hold signed 8-bit values. Registers r0 and r1 start
-//   at 0; a data word ("name:" then a line holding its value) starts at its
-//   listed value. Parameters and other inputs are set before the start.
+//   at 0; a data word starts at its listed value. Parameters and other
+//   inputs are set before the start.
 // - Execution starts at the first instruction line and runs line by line.
 // - "add a, b, d" and "sub a, b, d" put a + b or a - b into d, wrapped
 //   modulo 256 into -128..127.
 // - "cmp a, b" records whether a > b and whether a != b; "bgt l" and
-//   "bne l" jump to label l when the last compare found a > b or a != b.
+//   "bne l" jump to label l when the last compare found a > b or a != b
+//   (before any compare they go on with the next line).
 // - "clear r" puts 0 into r, "load w, r" the word w into r, "store r, w"
 //   r into the word w; "jump l" goes to label l; "halt" stops the machine.
-// - Anything else (an unknown word or label, running into a data word or
-//   off the end, an instruction the compiler never emits) is a failure.
+// - A step counts once its instruction has run; halt counts. Running off the
+//   end of the code or into a data word fails the machine: that step does
+//   not count and pc() stays on it.
+// - run(n) runs at most n more steps, counted from the call.
 #pragma once
 
 #include <cstdint>
@@ -35,7 +59,7 @@ class Machine {
   };
 
   /// Loads an assembly text and resets the machine. Returns the error text
-  /// of a malformed listing, or nothing.
+  /// of a listing that cannot load ("line 3: unknown word \"z\""), or nothing.
   std::optional<std::string> load(std::string_view assembly);
 
   /// Sets a data word; false when there is no word of that name.
@@ -46,7 +70,8 @@ class Machine {
 
   /// Executes one instruction (nothing once halted or failed).
   Status step();
-  /// Steps until halt or failure, or until max_steps instructions have run.
+  /// Steps until halt or failure, or until max_steps more instructions have
+  /// run.
   Status run(long max_steps);
 
   Status status() const { return status_; }
@@ -60,24 +85,13 @@ class Machine {
   long steps() const { return steps_; }
 
  private:
-  enum class Op {
-    Load,
-    Store,
-    Add,
-    Sub,
-    Clear,
-    Compare,
-    BranchGreater,
-    BranchNotEqual,
-    Jump,
-    Halt,
-    Data
-  };
   struct Line {
-    Op op;
-    uint8_t a = 0, b = 0, d = 0;  // registers
+    uint8_t op;                   // the row in the instruction table
+    uint8_t a = 0, b = 0, d = 0;  // registers, in the order of their places
     std::size_t target = 0;       // a word index or, for jumps, an instruction index
   };
+  // Fills code_ and the words from the listing, or returns the load's error.
+  std::optional<std::string> decode(std::string_view assembly);
   Status fail(std::string why);
 
   std::vector<Line> code_;

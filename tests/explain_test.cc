@@ -1,5 +1,4 @@
-// The source map on hand-checked programs, the JSON of failed compiles, and
-// the machine model on small listings.
+// The source map on hand-checked programs and the JSON of failed compiles.
 #include "explain.h"
 
 #include <gtest/gtest.h>
@@ -7,7 +6,6 @@
 #include <nlohmann/json.hpp>
 
 #include "listing.h"
-#include "machine.h"
 #include "shapes.h"
 #include "test_util.h"
 
@@ -188,105 +186,6 @@ TEST(Explain, JsonIsWhatTheLibraryDumps) {
     const std::string json = explanation_json(explain(source));
     EXPECT_EQ(nlohmann::ordered_json::parse(json).dump(), json) << source.substr(0, 60);
   }
-}
-
-TEST(Machine, RunsListings) {
-  struct Case {
-    const char* assembly;
-    Machine::Status status;
-    const char* words;  // "name=value " per word, or the error
-  };
-  using S = Machine::Status;
-  const Case cases[] = {
-      // add and sub wrap into -128..127; cmp compares signed values.
-      {"    load a, r0\n    load a, r1\n    add r0, r1, r0\n    store r0, a\n"
-       "    clear r1\n    sub r1, r0, r1\n    store r1, b\n    halt\na:\n    127\nb:\n    -128\n",
-       S::Halted, "a=-2 b=2 "},
-      {"    load a, r0\n    load b, r1\n    sub r0, r1, r0\n    store r0, a\n    halt\n"
-       "a:\n    -128\nb:\n    1\n",
-       S::Halted, "a=127 b=1 "},
-      {"    load a, r0\n    clear r1\n    cmp r0, r1\n    bgt x\n    bne y\n    halt\n"
-       "x:\n    store r0, b\n    halt\ny:\n    store r1, a\n    halt\na:\n    -1\nb:\n    5\n",
-       S::Halted, "a=0 b=5 "},
-      {"l:\n    jump l\n    halt\n", S::Ready, ""},
-      {"    load a, r0\na:\n    1\n", S::Failed, "ran into the data word a"},
-      {"    clear r0\n", S::Failed, "ran off the end of the code"},
-  };
-  for (const Case& c : cases) {
-    Machine m;
-    ASSERT_EQ(m.load(c.assembly), std::nullopt) << c.assembly;
-    EXPECT_EQ(m.run(1000), c.status) << c.assembly;
-    std::string words;
-    for (const auto& [name, value] : m.words()) words += name + "=" + std::to_string(value) + " ";
-    EXPECT_EQ(c.status == S::Failed ? m.error() : words, c.words) << c.assembly;
-  }
-}
-
-// A word may be named like a register or a mnemonic: each operand is read by
-// its place in the instruction's form.
-TEST(Machine, RunsProgramsNamedLikeRegistersAndMnemonics) {
-  struct Case {
-    const char* source;
-    std::vector<std::pair<const char*, int8_t>> inputs;
-    int8_t result;
-  };
-  const Case cases[] = {
-      {"int f(int r0, int r1) { return r0 - r1; }", {{"r0", 5}, {"r1", 3}}, 2},
-      {"int r1(int r1, int r0) { int load = 0; load = r0; r0 = r1; r1 = load; return r0 - r1; }",
-       {{"r1", 7}, {"r0", 1}},
-       6},
-      {"int f(int load, int store) { int halt = 0; while (load > 0) { halt = halt + store; "
-       "load = load - 1; } return halt; }",
-       {{"load", 3}, {"store", 4}},
-       12},
-      {"int f(int bgt, int bne) { int clear = 0; if (bgt > bne) { clear = bgt; } else { clear = "
-       "bne; } return clear; }",
-       {{"bgt", -3}, {"bne", -9}},
-       -3},
-      {"int f(int add, int sub) { int cmp = 1; int jump = 0; if (add == sub) { jump = cmp; } else "
-       "{ jump = -cmp; } return jump + add - sub; }",
-       {{"add", 127}, {"sub", -128}},
-       -2},
-  };
-  for (const Case& c : cases) {
-    const std::string assembly = testing::compile_text(c.source);
-    Machine m;
-    ASSERT_EQ(m.load(assembly), std::nullopt) << assembly;
-    for (const auto& [name, value] : c.inputs) ASSERT_TRUE(m.set_word(name, value)) << name;
-    EXPECT_EQ(m.run(10000), Machine::Status::Halted) << assembly << m.error();
-    EXPECT_EQ(m.word("_RES"), c.result) << c.source;
-  }
-}
-
-TEST(Machine, RefusesMalformedListings) {
-  const std::pair<const char*, const char*> cases[] = {
-      {"    load z, r0\n    halt\n", "unknown word z"},
-      {"    jump nowhere\n", "unknown label nowhere"},
-      {"    7\n", "data word without a name:     7"},
-      {"    move r0, r1\n", "cannot execute:     move r0, r1"},
-      {"    load a, r2\na:\n    1\n", "cannot execute:     load a, r2"},
-      {"halt\n", "malformed line: halt"},
-  };
-  for (const auto& [assembly, error] : cases) {
-    Machine m;
-    EXPECT_EQ(m.load(assembly), error) << assembly;
-  }
-}
-
-TEST(Machine, StepsOneInstruction) {
-  Machine m;
-  ASSERT_EQ(m.load("    load a, r1\n    cmp r1, r0\n    halt\na:\n    3\n"), std::nullopt);
-  ASSERT_TRUE(m.set_word("a", -4));
-  EXPECT_FALSE(m.set_word("b", 1));
-  EXPECT_EQ(m.step(), Machine::Status::Ready);
-  EXPECT_EQ(m.reg(1), -4);
-  EXPECT_EQ(m.pc(), 1u);
-  m.step();
-  EXPECT_FALSE(m.greater());
-  EXPECT_TRUE(m.not_equal());
-  EXPECT_EQ(m.step(), Machine::Status::Halted);
-  EXPECT_EQ(m.step(), Machine::Status::Halted);
-  EXPECT_EQ(m.steps(), 3);
 }
 
 }  // namespace

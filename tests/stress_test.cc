@@ -27,15 +27,15 @@ using shapes::kMaxBody;
 // hold them to half of this, a thirty-second of the usual 8 MiB default.
 constexpr std::size_t kSmallStack = std::size_t{256} << 10;
 
-// Runs job on a stack of its own, filled with a pattern beforehand, and
-// returns how many bytes of it the job touched.
-std::size_t stack_used(std::size_t size, const std::function<void()>& job) {
-  void* base = mmap(nullptr, size, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
-  if (base == MAP_FAILED) return size;
-  std::memset(base, 0x5A, size);
+// Runs job on a thread whose stack has size bytes.
+void run_on_stack(void* base, std::size_t size, const std::function<void()>& job) {
   pthread_attr_t attr;
   pthread_attr_init(&attr);
-  pthread_attr_setstack(&attr, base, size);
+  if (base != nullptr) {
+    pthread_attr_setstack(&attr, base, size);
+  } else {
+    pthread_attr_setstacksize(&attr, size);
+  }
   pthread_t thread;
   auto trampoline = [](void* arg) -> void* {
     (*static_cast<const std::function<void()>*>(arg))();
@@ -44,6 +44,15 @@ std::size_t stack_used(std::size_t size, const std::function<void()>& job) {
   pthread_create(&thread, &attr, trampoline, const_cast<std::function<void()>*>(&job));
   pthread_join(thread, nullptr);
   pthread_attr_destroy(&attr);
+}
+
+// Runs job on a stack of its own, filled with a pattern beforehand, and
+// returns how many bytes of it the job touched.
+std::size_t stack_used(std::size_t size, const std::function<void()>& job) {
+  void* base = mmap(nullptr, size, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+  if (base == MAP_FAILED) return size;
+  std::memset(base, 0x5A, size);
+  run_on_stack(base, size, job);
   const auto* bytes = static_cast<const unsigned char*>(base);
   std::size_t untouched = 0;
   while (untouched < size && bytes[untouched] == 0x5A) ++untouched;
@@ -123,8 +132,12 @@ TEST(Stress, MaximalValidShapesRunCorrectly) {
     ASSERT_TRUE(std::holds_alternative<Function>(parsed));
     const std::string assembly = testing::answer_text(compile(source));
     for (int8_t a : {int8_t{-3}, int8_t{1}, int8_t{100}}) {
-      testing::RunResult expected =
-          testing::evaluate(std::get<Function>(parsed), {{"a", a}}, 1 << 20);
+      // The evaluator, written to be plainly right, recurses as deep as the
+      // body nests, so it gets a stack to match.
+      testing::RunResult expected;
+      run_on_stack(nullptr, std::size_t{1} << 30, [&] {
+        expected = testing::evaluate(std::get<Function>(parsed), {{"a", a}}, 1 << 20);
+      });
       testing::RunResult actual = testing::run_assembly(assembly, {{"a", a}}, 1 << 24);
       ASSERT_TRUE(expected.finished && actual.finished) << actual.error;
       EXPECT_EQ(testing::named_words(actual.memory), expected.memory);

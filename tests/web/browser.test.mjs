@@ -47,11 +47,6 @@ before(async () => {
     if (!req.url().startsWith(server.base + "/")) problems.push(`request outside the service: ${req.url()}`);
     if (new URL(req.url()).pathname === "/explain") explainRequests.push({ request: req, page: req.frame().page() });
   });
-  // Every compile's outcome, as the page announces it, in order.
-  await context.addInitScript(() => {
-    window.quernCompiles = [];
-    document.addEventListener("quern:compiled", (e) => window.quernCompiles.push(e.detail));
-  });
   context.on("page", watch);
   page = context.pages()[0] ?? (await context.newPage());
   watch(page);
@@ -99,10 +94,10 @@ const exampleSource = (name) =>
 // function that waits for that compile and returns its outcome (the compile
 // client's: kind "answer" with the /explain object in `json`, or another).
 async function compiled(source, p = page) {
-  const mark = await p.evaluate(() => window.quernCompiles?.length ?? 0);
+  const mark = await p.evaluate(() => window.quernPlayground?.compiles.at(-1)?.n ?? 0);
   return async () => {
     const found = await p.waitForFunction(
-      ([s, m]) => window.quernCompiles.slice(m).find((c) => c.source === s)?.outcome,
+      ([s, m]) => window.quernPlayground?.compiles.find((c) => c.n > m && c.source === s)?.outcome,
       [source, mark],
       { timeout: WAIT_MS },
     );

@@ -7,7 +7,7 @@ import { readFileSync } from "node:fs";
 import path from "node:path";
 import { test } from "node:test";
 import { Worker, isMainThread, parentPort, workerData } from "node:worker_threads";
-import { parseCases } from "../../web/src/cases.js";
+import { parseCases } from "../../web/src/links/cases.js";
 import { BUILD_DIR } from "./server.mjs";
 
 const TABLE = JSON.parse(readFileSync(new URL("../shared/case_files.json", import.meta.url), "utf8"));
@@ -15,7 +15,7 @@ const SITE = path.resolve(process.env.QUERN_SITE || path.join(BUILD_DIR, "site")
 
 // The worker: grades every source of the table as an exercise does.
 async function gradeTable({ site, entries }) {
-  const { grade } = await import("../../web/src/grade.js");
+  const { grade } = await import("../../web/src/machine/grade.js");
   const { loadCompiler } = await import(path.join(site, "quern.mjs"));
   const compiler = await loadCompiler();
   const results = [];

@@ -9,7 +9,7 @@ import os from "node:os";
 import path from "node:path";
 import { after, before, test } from "node:test";
 import { chromium } from "playwright-core";
-import { exerciseLink } from "../../web/src/exercise-link.js";
+import { exerciseLink } from "../../web/src/links/exercise-link.js";
 import { BUILD_DIR, startServer } from "./server.mjs";
 
 const CHROMIUM = process.env.CHROMIUM || "/usr/bin/chromium";
@@ -101,6 +101,18 @@ test("an author makes an exercise link; a learner opens it, fails its cases, men
   assert.equal(kept, start.replace("return 0", "return a + b"));
   await page.goto(server.base + "/#exercise=eyJ0aXRsZSI6");
   await page.getByText("This exercise link is damaged: it does not hold a JSON object.", { exact: false }).waitFor();
+  await page.close();
+});
+
+test("parameters come from the compiler: a name with a vowel sign is an input, and cases bind to it", async () => {
+  const page = await context.newPage();
+  const source = "int f(int कि, int b) { return कि + b; }";
+  await page.goto(exerciseLink(new URL(server.base + "/"), { title: "Sum", task: "", source, cases: "2 3 -> 5\n-4 1 -> -3\n" }));
+  await page.getByText("All 2 cases pass.").waitFor();
+  const form = page.getByRole("form", { name: "Parameters" });
+  assert.deepEqual(await form.getByRole("spinbutton").evaluateAll((fields) => fields.map((f) => f.labels[0].textContent)), ["कि = ", "b = "]);
+  await cases(page).nth(1).getByRole("button").click();
+  assert.deepEqual([await form.getByLabel("कि =").inputValue(), await form.getByLabel("b =").inputValue()], ["-4", "1"]);
   await page.close();
 });
 

@@ -7,9 +7,10 @@ import assert from "node:assert/strict";
 import { spawnSync } from "node:child_process";
 import path from "node:path";
 import { test } from "node:test";
-import { EXAMPLES } from "../../web/src/examples.js";
+import { EXAMPLES } from "../../web/src/texts/examples.js";
 import { instructionHelp, operandHelp, valueForms, wrapped } from "../../web/src/help.js";
-import { hintFor } from "../../web/src/hints.js";
+import { hintFor } from "../../web/src/texts/hints.js";
+import { INSTRUCTIONS } from "../../web/src/isa.js";
 import { load } from "../../web/src/machine.js";
 import { BUILD_DIR } from "./server.mjs";
 
@@ -34,15 +35,19 @@ test("a common mistake gets its hint", () => {
     [fn("return 200;"), /0 to 127/],
     ["f(int a) {\n  return a;\n}\n", /result type/],
     [fn("a++;"), /no `\+\+`: write `a = a \+ 1;`/],
+    [fn("a += 2;"), /no `\+=`: write `a = a \+ 1;`/],
+    [fn("a = 12ab;"), /`12ab` is neither a number nor a name/],
+    [fn("return a @ b;"), /`@` is not part of the language/],
     [fn("if (a = 0) { b = 1; }"), /Compare with `==`/],
     [fn("if (a > 0) { b = 1; } else if (a < 0) { b = 2; }"), /`else` takes a block/],
     ["void f() {\n  return 1;\n}\n", /`void` function has no result/],
     [fn("int _RES = 1;"), /choose another name/],
   ];
   for (const [source, phrase] of cases) {
-    const [first] = explain(source).diagnostics;
+    const answer = explain(source);
+    const [first] = answer.diagnostics;
     assert.ok(first, `no finding for ${JSON.stringify(source)}`);
-    assert.match(String(hintFor(first, source)), phrase, JSON.stringify(source));
+    assert.match(String(hintFor(first, answer)), phrase, JSON.stringify(source));
   }
 });
 
@@ -67,6 +72,17 @@ test("every instruction and operand of a listing has help, by its place", () => 
       });
     }
   }
+});
+
+// The table's help of an instruction opens with its form, written with the
+// operands' names: a help text that disagrees with the operand forms fails.
+test("each instruction's help opens with its form from the table", () => {
+  for (const row of INSTRUCTIONS.filter((r) => r.kind === "instruction")) {
+    const form = [row.mnemonic, row.operands.map((o) => o.name).join(", ")].join(" ").trim();
+    assert.ok(instructionHelp(row.mnemonic).startsWith(`${form}: `), `${row.mnemonic}: ${instructionHelp(row.mnemonic)}`);
+    row.operands.forEach((o, i) => assert.ok(o.kind === "word" || o.role, `${row.mnemonic} operand ${i} has no role`));
+  }
+  assert.match(instructionHelp("-46"), /starts at -46 = 0b11010010 = 0xD2\./);
 });
 
 test("8-bit values at the edges", () => {

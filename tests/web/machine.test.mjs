@@ -1,14 +1,16 @@
-// The page's machine against the library's: generated programs and inputs
-// run through both (`quern --run` and web/src/machine.js on the assembly that
-// `quern` prints) must end with the same words, and must agree on the step at
-// which the step limit stops a run.
+// The page's machine against the library's: the conformance table that the
+// library's machine runs too (tests/shared/machine_cases.json) must give the
+// same verdicts; generated programs and inputs run through both (`quern
+// --run` and web/src/machine.js on the assembly that `quern` prints, and on
+// the explain answer's structured lines) must end with the same words, and
+// must agree on the step at which the step limit stops a run.
 import assert from "node:assert/strict";
 import { execFileSync, spawnSync } from "node:child_process";
-import { mkdtemp, rm, writeFile } from "node:fs/promises";
+import { mkdtemp, readFile, rm, writeFile } from "node:fs/promises";
 import os from "node:os";
 import path from "node:path";
 import { after, before, test } from "node:test";
-import { Machine, load } from "../../web/src/machine.js";
+import { Machine, MachineError, load, loadLines } from "../../web/src/machine.js";
 import { program, random } from "./generate.mjs";
 import { BUILD_DIR } from "./server.mjs";
 
@@ -25,6 +27,35 @@ function quernRun(file, inputs, maxSteps) {
   return Object.fromEntries(r.stdout.trim().split("\n").map((l) => l.split(" = ")).map(([k, v]) => [k, Number(v)]));
 }
 
+// Each case's verdict, in the shape of its "expect" (see the table's "about").
+function verdict(c) {
+  let program;
+  try {
+    program = load(c.listing);
+  } catch (err) {
+    if (!(err instanceof MachineError)) throw err;
+    return { load_error: err.message };
+  }
+  const m = new Machine(program, c.inputs ?? {});
+  let error = null;
+  try {
+    for (const limit of c.runs ?? [1000]) m.run(limit);
+  } catch (err) {
+    if (!(err instanceof MachineError)) throw err;
+    error = err.message;
+  }
+  const v = { status: error ? "failed" : m.halted ? "halted" : "ready", steps: m.steps, result: m.memory.get("_RES") ?? null };
+  if (error) v.error = error;
+  if (c.expect.words) v.words = Object.fromEntries(m.memory);
+  return v;
+}
+
+test("the conformance table: every verdict as the library's machine gives it", async () => {
+  const { cases } = JSON.parse(await readFile(new URL("../shared/machine_cases.json", import.meta.url), "utf8"));
+  assert.ok(cases.length > 0);
+  for (const c of cases) assert.deepEqual(verdict(c), c.expect, c.name);
+});
+
 test("the page's machine ends every run as the library's does", async () => {
   const rnd = random(14);
   for (let i = 0; i < 60; i++) {
@@ -32,6 +63,10 @@ test("the page's machine ends every run as the library's does", async () => {
     const file = path.join(dir, `p${i}.c`);
     await writeFile(file, source);
     const code = load(execFileSync(QUERN, [file], { encoding: "utf8" }).replace(/\n$/, "").split("\n"));
+    // The same program from the explain answer's structured lines.
+    const lines = JSON.parse(execFileSync(QUERN, ["--explain", file], { encoding: "utf8" })).lines;
+    assert.ok(lines.every((l) => l.kind), "the explain answer's lines carry their kinds");
+    const fromLines = loadLines(lines);
     const edges = [-128, -1, 0, 1, 127];
     for (const inputs of [
       { a: Math.floor(rnd() * 256) - 128, b: Math.floor(rnd() * 256) - 128 },
@@ -42,6 +77,9 @@ test("the page's machine ends every run as the library's does", async () => {
       assert.equal(m.run(1_000_000), true, `${source}\n${JSON.stringify(inputs)}: no halt`);
       const got = Object.fromEntries(Object.keys(expected).map((k) => [k, m.memory.get(k)]));
       assert.deepEqual(got, expected, `${source}\n${JSON.stringify(inputs)}`);
+      const m2 = new Machine(fromLines, inputs);
+      assert.equal(m2.run(1_000_000), true);
+      assert.deepEqual([m2.steps, [...m2.memory]], [m.steps, [...m.memory]], `loadLines: ${source}`);
       // The limit: the halt is the last of m.steps steps, so one fewer stops short.
       assert.notEqual(quernRun(file, inputs, m.steps), null, `${source}: limit ${m.steps}`);
       assert.equal(quernRun(file, inputs, m.steps - 1), null, `${source}: limit ${m.steps - 1}`);

@@ -1,53 +1,24 @@
 // Help texts for the assembly listing and the machine panel: what each
 // instruction does, what each operand is, the forms of a value, what the last
-// compare found, and whether an add or sub wrapped around. Pure functions of
-// their arguments; nothing here touches the page.
-import { FORMS } from "./machine.js";
+// compare found, and whether an add or sub wrapped around. The instructions'
+// help and their operands' roles come from the instruction table (isa.js).
+// Pure functions of their arguments; nothing here touches the page.
+import { INSTRUCTIONS } from "./isa.js";
 
-const RANGE = "wrapped into -128..127";
-
-const INSTRUCTIONS = {
-  load: "load w, r: r ← the memory word w; memory and the compare are unchanged.",
-  store: "store r, w: the memory word w ← r; the registers and the compare are unchanged.",
-  add: `add a, b, d: d ← a + b, ${RANGE}; memory and the compare are unchanged.`,
-  sub: `sub a, b, d: d ← a − b, ${RANGE}; memory and the compare are unchanged.`,
-  clear: "clear r: r ← 0; memory and the compare are unchanged.",
-  cmp: "cmp a, b: compares register a with register b and keeps whether a > b and whether a ≠ b, for the bgt and bne that follow; registers and memory are unchanged.",
-  bgt: "bgt L: goes on at label L if the last cmp a, b found a > b (as signed values), else with the next line; before any cmp it goes on with the next line. Nothing else changes.",
-  bne: "bne L: goes on at label L if the last cmp a, b found a ≠ b, else with the next line; before any cmp it goes on with the next line. Nothing else changes.",
-  jump: "jump L: goes on at label L. Nothing else changes.",
-  halt: "halt: stops the machine; the function's result is the word _RES.",
-};
+// The rows of the instructions by mnemonic, and the data word's row.
+const ROWS = new Map(INSTRUCTIONS.filter((row) => row.kind === "instruction").map((row) => [row.mnemonic, row]));
+const DATA = INSTRUCTIONS.find((row) => row.kind === "data");
 
 const isValue = (text) => /^-?\d+$/.test(text);
-const has = (table, key) => Object.prototype.hasOwnProperty.call(table, key);
 const wrap = (v) => ((((v + 128) % 256) + 256) % 256) - 128;
 
 // The help of a mnemonic of the listing, or of a data word (its number);
 // null for anything else.
 export function instructionHelp(op) {
-  if (has(INSTRUCTIONS, op)) return INSTRUCTIONS[op];
-  if (typeof op === "string" && isValue(op)) {
-    return `Data word: the memory word named by the label above starts at ${valueForms(Number(op))}. It is data, never executed: halt comes before it.`;
-  }
+  if (ROWS.has(op)) return ROWS.get(op).help;
+  if (typeof op === "string" && isValue(op)) return DATA.help.replace("{value}", valueForms(Number(op)));
   return null;
 }
-
-// What a register does at each place.
-const REGISTER_ROLE = {
-  load: [null, "receives the word's value"],
-  store: ["its value is written to the word"],
-  add: ["the left operand", "the right operand", "receives the sum"],
-  sub: ["the left operand", "the right operand, subtracted", "receives the difference"],
-  clear: ["set to 0"],
-  cmp: ["the left side, a in a > b", "the right side, b in a > b"],
-};
-
-const BRANCH_ROLE = {
-  bgt: "bgt goes there when the last compare found a > b",
-  bne: "bne goes there when the last compare found a ≠ b",
-  jump: "jump always goes there",
-};
 
 // Generated labels: "_", a number, "_" and the label's role.
 const LABEL_ROLE = {
@@ -79,10 +50,10 @@ export function labelHelp(text) {
 // decided by the place, so that a word named like a register or a mnemonic
 // is still a word; null when `op` has no operand there.
 export function operandHelp(op, index, text) {
-  const kind = has(FORMS, op) ? FORMS[op][index] : undefined;
-  if (kind === "register") return `register ${text}: ${REGISTER_ROLE[op][index]}`;
-  if (kind === "word") return wordHelp(text);
-  if (kind === "label") return `${labelHelp(text)}; ${BRANCH_ROLE[op]}`;
+  const place = ROWS.get(op)?.operands[index];
+  if (place?.kind === "register") return `register ${text}: ${place.role}`;
+  if (place?.kind === "word") return wordHelp(text);
+  if (place?.kind === "label") return `${labelHelp(text)}; ${place.role}`;
   return null;
 }
 

@@ -1,13 +1,28 @@
 // The two-register machine, run in the page on the assembly that the compiler
-// answered. Words and registers hold signed 8-bit values; add and sub wrap
-// into -128..127; cmp a, b records whether a > b and whether a != b for the
-// bgt and bne that follow; registers start at 0; execution starts at the
-// first instruction line and ends at halt; data words start at their listed
-// values, and parameters are set before the start.
+// answered. It behaves as the library's machine model (src/machine.h, where
+// the rules are written out), message for message; the conformance table
+// tests/shared/machine_cases.json holds both to it. In short:
 //
-// Each operand is read by its place in the instruction's form (load WORD, REG;
-// store REG, WORD; add REG, REG, REG; …), so a word may be named r0, r1 or
-// like a mnemonic.
+// - Instructions, and the kind of operand at each place (register, word,
+//   label), come from the instruction table (isa.js). Each operand is read
+//   by its place (load WORD, REGISTER; store REGISTER, WORD; …), so a word
+//   may be named r0, r1 or like a mnemonic. The machine runs what the
+//   compiler emits and refuses the rest.
+// - Empty lines (or lines of blanks) are skipped; a label is defined once; a
+//   data word follows its label line and holds a value in -128..127.
+// - The whole listing, every operand's word or label included, is checked
+//   when it is loaded: load() and loadLines() throw a MachineError with the
+//   first problem in line order, "line N: …".
+// - Words and registers hold signed 8-bit values; add and sub wrap into
+//   -128..127; cmp a, b records whether a > b and whether a != b for the bgt
+//   and bne that follow; registers start at 0; execution starts at the first
+//   instruction line and ends at halt; data words start at their listed
+//   values, and parameters are set before the start.
+// - A step counts once its instruction has run (halt counts). A step that
+//   cannot run (off the end of the code, or into a data word) throws a
+//   MachineError and changes nothing. run(limit) runs at most `limit` more
+//   steps.
+import { INSTRUCTIONS } from "./isa.js";
 
 const wrap = (v) => ((((v + 128) % 256) + 256) % 256) - 128;
 const REGISTER = { r0: 0, r1: 1 };
@@ -50,49 +65,187 @@ class Ring {
   }
 }
 
-// Reads an assembly listing (an array of lines without line feeds) into its
-// instructions, labels and data words. Every element remembers the index of
-// its line in the listing.
-export function load(lines) {
-  const code = [];
+// What each instruction that the machine runs does, by the table's variant:
+// changes to the machine `m`, and the index of the next instruction when it
+// is not the next line. `undo` records a word written.
+const RUN = {
+  Load(m, ins) {
+    m.reg[ins.regs[0]] = m.memory.get(ins.word);
+  },
+  Store(m, ins, undo) {
+    undo.word = ins.word;
+    undo.old = m.memory.get(ins.word);
+    m.memory.set(ins.word, m.reg[ins.regs[0]]);
+  },
+  Add: (m, ins) => arithmetic(m, ins, (x, y) => x + y),
+  Subtract: (m, ins) => arithmetic(m, ins, (x, y) => x - y),
+  Clear(m, ins) {
+    m.reg[ins.regs[0]] = 0;
+  },
+  Compare(m, ins) {
+    const x = m.reg[ins.regs[0]];
+    const y = m.reg[ins.regs[1]];
+    m.compare = { a: ins.args[0], b: ins.args[1], x, y, greater: x > y, notEqual: x !== y };
+  },
+  BranchGreater: (m, ins) => (m.compare?.greater ? ins.target : undefined),
+  BranchNotEqual: (m, ins) => (m.compare?.notEqual ? ins.target : undefined),
+  Jump: (m, ins) => ins.target,
+  Halt(m) {
+    m.halted = true;
+  },
+  Nop() {},
+};
+
+function arithmetic(m, ins, op) {
+  const x = m.reg[ins.regs[0]];
+  const y = m.reg[ins.regs[1]];
+  m.reg[ins.regs[2]] = wrap(op(x, y));
+  m.arithmetic = { op: ins.op, x, y, into: ins.args[2] };
+}
+
+// The rows of the instructions by mnemonic.
+const ROWS = new Map(INSTRUCTIONS.filter((row) => row.kind === "instruction").map((row) => [row.mnemonic, row]));
+for (const row of ROWS.values()) {
+  if (row.emitted !== has(RUN, row.variant)) {
+    const runs = has(RUN, row.variant) ? "runs" : "does not run";
+    throw new Error(`src/isa.json marks ${row.mnemonic} emitted: ${row.emitted}, but the machine ${runs} it`);
+  }
+}
+
+// The operands that each instruction the machine runs takes, by place: what
+// stands at each ("register", "word" or "label").
+export const FORMS = Object.fromEntries(
+  [...ROWS.values()].filter((row) => row.emitted).map((row) => [row.mnemonic, row.operands.map((o) => o.kind)]),
+);
+
+// The form an instruction asks for, e.g. "load WORD, REGISTER".
+const formText = (row) => [row.mnemonic, row.operands.map((o) => o.kind.toUpperCase()).join(", ")].join(" ").trim();
+
+// The pieces of one line of assembly text: { kind: "blank" | "label" |
+// "instruction" | "data" | "malformed" } with the label's `name`, the
+// instruction's `op` and `args`, or the data word's `value` as written.
+function readLine(text) {
+  if (/^[ \t]*$/.test(text)) return { kind: "blank" };
+  if (text.startsWith("    ")) {
+    const body = text.slice(4);
+    if (/^-?\d+$/.test(body)) return { kind: "data", value: body };
+    const blank = body.indexOf(" ");
+    return {
+      kind: "instruction",
+      op: blank < 0 ? body : body.slice(0, blank),
+      args: blank < 0 ? [] : body.slice(blank + 1).split(", "),
+    };
+  }
+  if (text.length >= 2 && text.endsWith(":")) return { kind: "label", name: text.slice(0, -1) };
+  return { kind: "malformed", text };
+}
+
+// The same pieces from a line of the explain answer, which carries them
+// ({ kind, name?, op?, operands?, value? }); a line without a kind is read
+// from its text.
+function structuredLine(line) {
+  switch (line.kind) {
+    case "label":
+      return { kind: "label", name: line.name };
+    case "instruction":
+      return { kind: "instruction", op: line.op, args: line.operands };
+    case "data":
+      return { kind: "data", value: String(line.value) };
+    default:
+      return readLine(line.text);
+  }
+}
+
+const quote = (text) => `"${text}"`;
+
+// The program of a listing's pieces: { code, labels, words }. Every element
+// of `code` (an instruction or a data word) remembers the index of its line;
+// `labels` maps a label to the index in `code` of the line after it, `words`
+// a data word's name to { value, line }. Two passes, as the library's: the
+// first reads label lines and data words (on past a problem, so that the
+// second knows every name), the second decodes the instructions up to the
+// first pass's first problem.
+function assemble(pieces) {
+  const fail = (line, what) => new MachineError(`line ${line + 1}: ${what}`);
   const labels = new Map();
+  const labelLine = new Map();
   const words = new Map(); // name -> { value, line }
-  let pending = null;
-  lines.forEach((text, line) => {
-    if (text.startsWith("    ")) {
-      const body = text.slice(4);
-      const blank = body.indexOf(" ");
-      const op = blank < 0 ? body : body.slice(0, blank);
-      const args = blank < 0 ? [] : body.slice(blank + 1).split(", ");
-      if (/^-?\d+$/.test(op)) {
-        if (pending === null) throw new MachineError(`data word without a name on line ${line + 1}`);
-        words.set(pending, { value: wrap(Number(op)), line });
+  const wordAt = new Map(); // line -> the name of its data word
+  let label = null;
+  let first = null;
+  let firstLine = pieces.length;
+  let size = 0;
+  pieces.forEach((p, line) => {
+    let wrong = null;
+    if (p.kind === "data") {
+      const value = Number(p.value) + 0;
+      if (label === null) wrong = `data word ${quote(p.value)} has no label`;
+      else if (!(value >= -128 && value <= 127)) wrong = `data word ${quote(p.value)} is not in -128..127`;
+      else {
+        words.set(label, { value, line });
+        wordAt.set(line, label);
       }
-      code.push({ op, args, line });
-      pending = null;
-    } else if (text.endsWith(":") && text.length > 1) {
-      pending = text.slice(0, -1);
-      labels.set(pending, code.length);
-    } else if (text !== "") {
-      throw new MachineError(`malformed line ${line + 1}: ${text}`);
+    } else if (p.kind === "label") {
+      if (labelLine.has(p.name)) wrong = `label ${quote(p.name)} is already defined on line ${labelLine.get(p.name) + 1}`;
+      else {
+        labels.set(p.name, size);
+        labelLine.set(p.name, line);
+      }
+    } else if (p.kind === "malformed") {
+      wrong = `malformed line ${quote(p.text)}`;
+    }
+    if (p.kind === "data" || p.kind === "instruction") size++;
+    if (p.kind !== "blank") label = p.kind === "label" && wrong === null ? p.name : null;
+    if (wrong !== null && first === null) {
+      first = fail(line, wrong);
+      firstLine = line;
     }
   });
+
+  const code = [];
+  for (const [line, p] of pieces.slice(0, firstLine).entries()) {
+    if (p.kind === "data") {
+      code.push({ kind: "data", op: p.value, args: [], line, name: wordAt.get(line) });
+      continue;
+    }
+    if (p.kind !== "instruction") continue;
+    const { op, args } = p;
+    const row = ROWS.get(op);
+    if (!row) throw fail(line, `unknown instruction ${quote(op)}`);
+    if (!row.emitted) throw fail(line, `the machine does not run ${quote(op)}: the compiler never emits it`);
+    if (args.length !== row.operands.length) throw fail(line, `expected ${quote(formText(row))}`);
+    const ins = { kind: "instruction", op, args, line, run: RUN[row.variant], regs: [], word: null, target: null };
+    row.operands.forEach(({ kind }, k) => {
+      const arg = args[k];
+      if (kind === "register") {
+        if (!has(REGISTER, arg)) throw fail(line, `${quote(arg)} is not a register`);
+        ins.regs.push(REGISTER[arg]);
+      } else if (kind === "word") {
+        if (!words.has(arg)) throw fail(line, `unknown word ${quote(arg)}`);
+        ins.word = arg;
+      } else {
+        if (!labels.has(arg)) throw fail(line, `unknown label ${quote(arg)}`);
+        ins.target = labels.get(arg);
+      }
+    });
+    code.push(ins);
+  }
+  if (first) throw first;
   return { code, labels, words };
 }
 
-// The operands that each instruction takes, by place: what stands at each.
-export const FORMS = {
-  halt: [],
-  load: ["word", "register"],
-  store: ["register", "word"],
-  add: ["register", "register", "register"],
-  sub: ["register", "register", "register"],
-  clear: ["register"],
-  cmp: ["register", "register"],
-  bgt: ["label"],
-  bne: ["label"],
-  jump: ["label"],
-};
+// Reads an assembly listing (an array of lines without line feeds) into its
+// instructions, labels and data words; throws a MachineError when it cannot
+// load.
+export function load(lines) {
+  return assemble(lines.map(readLine));
+}
+
+// The same from the lines of the explain answer ({ text, source, kind, … }),
+// without reading their text again.
+export function loadLines(lines) {
+  return assemble(lines.map(structuredLine));
+}
 
 export class Machine {
   // `program` from load(); `inputs` maps names of words to start values.
@@ -115,7 +268,6 @@ export class Machine {
     this.steps = 0;
     this.written = NOTHING; // words written by the last step or run
     this.history = new Ring(HISTORY);
-    this.checked = new Array(program.code.length).fill(false);
   }
 
   // The element that executes next, or undefined past the end.
@@ -128,87 +280,35 @@ export class Machine {
     return this.history.length > 0;
   }
 
-  // Throws unless the instruction at `pc` names what its form asks for at each
-  // place: a register, a word of memory, a label. Each instruction is checked
-  // once, the first time it runs.
-  check(ins) {
-    const { op, args } = ins;
-    const form = has(FORMS, op) ? FORMS[op] : null;
-    if (form === null || form.length !== args.length) {
-      throw new MachineError(`cannot execute "${[op, args.join(", ")].join(" ").trim()}"`);
-    }
-    form.forEach((kind, i) => {
-      const name = args[i];
-      if (kind === "register" && !has(REGISTER, name)) throw new MachineError(`${op}: ${name} is not a register`);
-      if (kind === "word" && !this.memory.has(name)) throw new MachineError(`${op}: unknown word ${name}`);
-      if (kind === "label" && !this.program.labels.has(name)) throw new MachineError(`${op}: unknown label ${name}`);
-    });
-    this.checked[this.pc] = true;
-  }
-
-  // Executes one instruction; returns false once halted.
+  // Executes one instruction; returns false once halted. Throws a
+  // MachineError, and changes nothing, when the step cannot run.
   step() {
     if (this.halted) return false;
     const ins = this.current;
-    if (!ins) throw new MachineError("ran off the end of the program");
-    if (!this.checked[this.pc]) this.check(ins);
-    const a = ins.args;
+    if (!ins) throw new MachineError("ran off the end of the code");
+    if (ins.kind === "data") throw new MachineError(`ran into the data word "${ins.name}"`);
     const undo = { pc: this.pc, reg: [this.reg[0], this.reg[1]], compare: this.compare, arithmetic: this.arithmetic, word: null, old: 0 };
-    let next = this.pc + 1;
     this.arithmetic = null;
-    switch (ins.op) {
-      case "halt":
-        this.halted = true;
-        break;
-      case "load":
-        this.reg[REGISTER[a[1]]] = this.memory.get(a[0]);
-        break;
-      case "store":
-        undo.word = a[1];
-        undo.old = this.memory.get(a[1]);
-        this.memory.set(a[1], this.reg[REGISTER[a[0]]]);
-        break;
-      case "add":
-      case "sub": {
-        const x = this.reg[REGISTER[a[0]]];
-        const y = this.reg[REGISTER[a[1]]];
-        this.reg[REGISTER[a[2]]] = wrap(ins.op === "add" ? x + y : x - y);
-        this.arithmetic = { op: ins.op, x, y, into: a[2] };
-        break;
-      }
-      case "clear":
-        this.reg[REGISTER[a[0]]] = 0;
-        break;
-      case "cmp": {
-        const x = this.reg[REGISTER[a[0]]];
-        const y = this.reg[REGISTER[a[1]]];
-        this.compare = { a: a[0], b: a[1], x, y, greater: x > y, notEqual: x !== y };
-        break;
-      }
-      case "bgt":
-      case "bne":
-      case "jump":
-        if (ins.op === "jump" || (this.compare && (ins.op === "bgt" ? this.compare.greater : this.compare.notEqual))) {
-          next = this.program.labels.get(a[0]);
-        }
-        break;
-    }
-    this.pc = next;
+    this.pc = ins.run(this, ins, undo) ?? this.pc + 1;
     this.steps++;
     this.history.push(undo);
     this.written = undo.word === null ? NOTHING : new Set([undo.word]);
     return !this.halted;
   }
 
-  // Runs until halt or until `limit` steps in all have been executed (halt
-  // counts as one). Returns true when halted.
+  // Runs until halt, or until `limit` more steps have run (halt counts as
+  // one). Returns true when halted. The words written by the whole run
+  // become `written`.
   run(limit) {
     const written = new Set();
-    while (!this.halted && this.steps < limit) {
-      this.step();
-      for (const w of this.written) written.add(w);
+    try {
+      for (let n = 0; n < limit && !this.halted; n++) {
+        this.step();
+        for (const w of this.written) written.add(w);
+      }
+    } finally {
+      this.written = written;
     }
-    this.written = written;
     return this.halted;
   }
 

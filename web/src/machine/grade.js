@@ -4,19 +4,18 @@
 // (_RES is 0 when the function returns nothing). The verdicts, their messages
 // and details are the command line grader's; tests/shared/case_files.json
 // holds both graders to them.
-import { fmt } from "./dom.js";
-import { Machine, MachineError, load } from "./machine.js";
+import { LIMITS } from "../isa.js";
+import { Machine, MachineError, loadLines } from "../machine.js";
+import { count, fmt } from "../texts/format.js";
 import { runInSlices } from "./runner.js";
-
-export const STEP_LIMIT = 1000000; // as the command line grader's default
 
 // The start values of a case for a function with parameters `params`:
 // { inputs } (every parameter named, those left out at 0) or { reason }.
 function bindInputs(c, params) {
   if (c.names === null) {
-    const count = (n, what) => `${n} ${what}${n === 1 ? "" : "s"}`;
+    const plural = (n, what) => `${n} ${what}${n === 1 ? "" : "s"}`; // as the grader writes it
     if (c.values.length !== params.length) {
-      return { reason: `${count(c.values.length, "value")} for ${count(params.length, "parameter")}` };
+      return { reason: `${plural(c.values.length, "value")} for ${plural(params.length, "parameter")}` };
     }
     return { inputs: Object.fromEntries(params.map((p, i) => [p, c.values[i]])) };
   }
@@ -35,8 +34,6 @@ function firstFinding(json) {
   return `${where}${d.message}${causes}`;
 }
 
-const steps = (n) => `${fmt(n)} ${n === 1 ? "step" : "steps"}`;
-
 // A verdict: `message` and `details` as the command line grader gives them,
 // `why` as the page says it.
 const verdict = (message, details, inputs = null) => ({
@@ -45,11 +42,11 @@ const verdict = (message, details, inputs = null) => ({
   details,
   inputs,
   why: {
-    passed: () => `passed in ${steps(details.steps)}`,
+    passed: () => `passed in ${count(details.steps, "step")}`,
     "does not compile": () => `does not compile: ${details.finding}`,
     "inputs do not fit the function": () => `the inputs do not fit the function: ${details.reason}`,
     "no halt within the step limit": () => `no halt within the step limit of ${fmt(details["max-steps"])} steps`,
-    "result differs": () => `expected ${details.expected}, got ${details.got} (after ${steps(details.steps)})`,
+    "result differs": () => `expected ${details.expected}, got ${details.got} (after ${count(details.steps, "step")})`,
   }[message](),
 });
 
@@ -79,18 +76,19 @@ async function judge(c, program, params, { limit, stale }) {
   return verdict("result differs", { expected: c.result, got, steps: m.steps }, inputs);
 }
 
-// `outcome` as in the page's "quern:compiled" event; the cases bind to the
-// parameters the answer names. Resolves to one verdict per case, { pass,
-// message, details, why, inputs }, with `inputs` (name -> value) when the
-// case could be loaded into the machine; or to null when `stale()` turned
-// true on the way.
-export async function grade(cases, outcome, { limit = STEP_LIMIT, stale = () => false } = {}) {
+// `outcome` is a compile's, as the page's state keeps it (with its
+// `source`); the cases bind to the parameters the answer names. Resolves to
+// one verdict per case, { pass, message, details, why, inputs }, with
+// `inputs` (name -> value) when the case could be loaded into the machine;
+// or to null when `stale()` turned true on the way. The step limit is the
+// command line grader's default.
+export async function grade(cases, outcome, { limit = LIMITS.defaultSteps, stale = () => false } = {}) {
   if (outcome.kind !== "answer") return cases.map(() => trouble("not run: there is no compile result"));
   const { json } = outcome;
   if (!json.ok) return cases.map(() => verdict("does not compile", { finding: firstFinding(json) }));
   let program;
   try {
-    program = load(json.lines.map((l) => l.text));
+    program = loadLines(json.lines);
   } catch (err) {
     return cases.map(() => trouble(`the machine cannot load the code: ${err.message}`));
   }

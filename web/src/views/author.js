@@ -1,14 +1,15 @@
 // The author's side: a dialog that makes an exercise link from the source in
 // the editor (the learner's starting code), a title, a task and the cases.
 // The cases are checked as they are typed, with the grader's messages.
-import { parseCases, problemText } from "./cases.js";
-import { $ } from "./dom.js";
-import { exerciseLink } from "./exercise-link.js";
+import { parseCases, problemText } from "../links/cases.js";
+import { within } from "./dom.js";
+import { exerciseLink } from "../links/exercise-link.js";
 
-// `sourceText` gives the editor's text; `exercise` (or null) is the exercise
-// the page opened, whose title, task and cases start the form.
-export function wireAuthor({ sourceText, exercise }) {
-  const dialog = $("author");
+// `dialog` is the dialog's element, `opener` the button that opens it;
+// `exercise` (or null) is the exercise the page opened, whose title, task and
+// cases start the form.
+export function authorDialog(dialog, opener, state, exercise) {
+  const $ = within(dialog);
   const fields = { title: $("author-title"), task: $("author-task"), cases: $("author-cases") };
   if (exercise) for (const [k, field] of Object.entries(fields)) field.value = exercise[k];
 
@@ -28,7 +29,7 @@ export function wireAuthor({ sourceText, exercise }) {
     $("author-copied").textContent = "";
   }
 
-  $("make-exercise").addEventListener("click", () => {
+  opener.addEventListener("click", () => {
     check();
     dialog.showModal();
   });
@@ -38,7 +39,7 @@ export function wireAuthor({ sourceText, exercise }) {
     const link = exerciseLink(location, {
       title: fields.title.value,
       task: fields.task.value,
-      source: sourceText(),
+      source: state.get().source,
       cases: fields.cases.value,
     });
     const out = $("author-link");

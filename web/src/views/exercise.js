@@ -2,10 +2,11 @@
 // its cases with a verdict each after every compile, and a draft kept per
 // exercise so that a reload keeps the learner's work. A click on a case puts
 // its inputs into the machine panel, ready to step.
-import { parseCases, problemText } from "./cases.js";
-import { $ } from "./dom.js";
-import { grade } from "./grade.js";
-import { storage } from "./storage.js";
+import { parseCases, problemText } from "../links/cases.js";
+import { grade } from "../machine/grade.js";
+import { storage } from "../links/storage.js";
+import { changed, loadSource } from "../state.js";
+import { within } from "./dom.js";
 
 // Plain text in paragraphs (split at blank lines); line breaks inside a
 // paragraph are kept by its style.
@@ -22,21 +23,24 @@ function paragraphs(text) {
     });
 }
 
-function showBand(title, text) {
-  $("exercise").hidden = false;
+function showBand(root, title, text) {
+  const $ = within(root);
+  root.hidden = false;
   $("exercise-title").textContent = title;
   $("exercise-text").replaceChildren(...paragraphs(text));
 }
 
-export function showDamaged(message) {
-  showBand("This exercise cannot be opened", message);
+// `root` is the exercise's band (its section).
+export function showDamaged(root, message) {
+  const $ = within(root);
+  showBand(root, "This exercise cannot be opened", message);
   $("exercise-restart").hidden = true;
   $("exercise-summary").textContent = "";
 }
 
 // The list of cases, one button (its text) and one verdict each; or, when
 // the cases cannot be read, their problems. `load` gets a case's inputs.
-function caseList(cases, problems, load) {
+function caseList($, cases, problems, load) {
   const list = $("exercise-cases");
   const rows = cases.map((c) => {
     const li = document.createElement("li");
@@ -65,15 +69,17 @@ function caseList(cases, problems, load) {
   return rows;
 }
 
-// `opened` from readExercise(); `editors` and `machinePanel` are the page's.
-// Starts the editor with the learner's draft or the exercise's source (a
-// load, which the page compiles at once). Returns a function that stops keeping the draft
-// (for when the page leaves the exercise).
-export function showExercise({ exercise, key }, { editors, machinePanel }) {
-  showBand(exercise.title.trim() || "Exercise", exercise.task);
+// `root` is the exercise's band, `opened` from readExercise(), `machine` the
+// machine's controller. Starts the editor with the learner's draft or the
+// exercise's source (a load, which the page compiles at once). Returns a
+// function that stops keeping the draft (for when the page leaves the
+// exercise).
+export function showExercise(root, { exercise, key }, state, machine) {
+  const $ = within(root);
+  showBand(root, exercise.title.trim() || "Exercise", exercise.task);
   $("exercise-restart").hidden = false;
   const { cases, problems } = parseCases(exercise.cases);
-  const rows = caseList(cases, problems, (inputs) => machinePanel.setParameters(inputs));
+  const rows = caseList($, cases, problems, (inputs) => machine.setInputs(inputs));
 
   // The draft: kept at every compile and when the page is left, so that the
   // last keystrokes survive a reload too.
@@ -83,7 +89,7 @@ export function showExercise({ exercise, key }, { editors, machinePanel }) {
     remove: () => storage.remove(key),
   };
   let keeping = true;
-  const keep = (text = editors.sourceText()) => {
+  const keep = (text = state.get().source) => {
     if (!keeping) return;
     if (text === exercise.source) draft.remove();
     else draft.set(text);
@@ -92,8 +98,10 @@ export function showExercise({ exercise, key }, { editors, machinePanel }) {
   document.addEventListener("visibilitychange", () => document.visibilityState === "hidden" && keep());
 
   let runs = 0; // bumped by every compile; a run of the cases for an older one stops
-  document.addEventListener("quern:compiled", async ({ detail: { outcome, source } }) => {
-    keep(source);
+  state.subscribe(async (s, before) => {
+    const { outcome } = s;
+    if (!changed(s, before, "outcome") || outcome === null || outcome.kind === "not sent") return;
+    keep(outcome.source);
     if (problems.length) return;
     const run = ++runs;
     $("exercise-summary").textContent = "Running the cases…";
@@ -113,9 +121,9 @@ export function showExercise({ exercise, key }, { editors, machinePanel }) {
 
   $("exercise-restart").addEventListener("click", () => {
     draft.remove();
-    editors.setSource(exercise.source); // a load: compiled at once
+    loadSource(state, exercise.source, "load.exercise"); // a load: compiled at once
   });
 
-  editors.setSource(draft.get() ?? exercise.source); // a load: compiled at once
+  loadSource(state, draft.get() ?? exercise.source, "load.exercise");
   return () => (keeping = false);
 }

@@ -32,22 +32,3 @@ export function sourceFromHash(hash) {
 export function shareLink(location, text) {
   return location.origin + location.pathname + location.search + PREFIX + encodeSource(text);
 }
-
-// The Share button: puts the link in the address bar and the field beside
-// the button, and copies it where the browser lets the page.
-export function wireShareButton(button, field, sourceText) {
-  button.addEventListener("click", async () => {
-    const link = shareLink(location, sourceText());
-    field.value = link;
-    field.hidden = false;
-    field.select();
-    window.history.replaceState(null, "", link);
-    try {
-      await navigator.clipboard.writeText(link);
-      button.textContent = "Copied";
-    } catch {
-      button.textContent = "Copy the link";
-    }
-    setTimeout(() => (button.textContent = "Share"), 2000);
-  });
-}

@@ -4,7 +4,7 @@
 // service's POST /explain only where WebAssembly is unavailable or the
 // compiler cannot be loaded; so a page served as static files asks no
 // server for anything but its own files.
-import { loadCompiler } from "../../wasm/quern.mjs";
+import { loadCompiler } from "../../../wasm/quern.mjs";
 
 const CONTENT_TYPE = "text/plain; charset=UTF-8"; // the only header value the service accepts
 const TIMEOUT_MS = 30000;

@@ -4,41 +4,41 @@
 // the cursor, once the learner moved it) marks every jump and branch to it.
 import { Prec, StateEffect, StateField } from "@codemirror/state";
 import { Decoration, EditorView, keymap } from "@codemirror/view";
+import { formOf, lineAt, listingField, pieces } from "./listing.js";
 
-const JUMP = /^(\s+(?:jump|bgt|bne)\s+)(\S+)\s*$/;
-const LABEL = /^(\S+):\s*$/;
+// The label that line n (1-based) of the listing defines, or null.
+function labelOf(state, n) {
+  const line = lineAt(state, n);
+  return line?.kind === "label" ? line.name : null;
+}
 
-// The label a line defines, or null.
-const labelOf = (line) => LABEL.exec(line.text)?.[1] ?? null;
-
-// The target of the jump on a line: { name, from, to } or null.
-function targetOf(line) {
-  const m = JUMP.exec(line.text);
-  if (!m) return null;
-  const from = line.from + m[1].length;
-  return { name: m[2], from, to: from + m[2].length };
+// The target of the jump or branch on line n: { name, from, to } or null.
+function targetOf(state, n) {
+  const line = lineAt(state, n);
+  if (line?.kind !== "instruction") return null;
+  const place = formOf(line.op)?.indexOf("label") ?? -1;
+  const piece = place < 0 ? null : pieces(line).find((p) => p.place === place + 1);
+  if (!piece) return null;
+  const from = state.doc.line(n).from + piece.from;
+  return { name: piece.text, from, to: from + piece.text.length };
 }
 
 // Moves the cursor to the line of label `name`; false when there is none.
 function goToLabel(view, name) {
-  const doc = view.state.doc;
-  for (let n = 1; n <= doc.lines; n++) {
-    const line = doc.line(n);
-    if (labelOf(line) === name) {
-      view.dispatch({ selection: { anchor: line.from }, scrollIntoView: true, userEvent: "select.label" });
-      return true;
-    }
-  }
-  return false;
+  const lines = view.state.field(listingField);
+  const i = lines.findIndex((l) => l.kind === "label" && l.name === name);
+  if (i < 0 || i >= view.state.doc.lines) return false;
+  view.dispatch({ selection: { anchor: view.state.doc.line(i + 1).from }, scrollIntoView: true, userEvent: "select.label" });
+  return true;
 }
 
-function decorate(doc, marked) {
+function decorate(state, marked) {
   const ranges = [];
-  for (let n = 1; n <= doc.lines; n++) {
-    const line = doc.line(n);
-    const target = targetOf(line);
+  const lines = state.field(listingField);
+  for (let n = 1; n <= Math.min(lines.length, state.doc.lines); n++) {
+    const target = targetOf(state, n);
     if (!target) continue;
-    if (target.name === marked) ranges.push(Decoration.line({ class: "jumps-here" }).range(line.from));
+    if (target.name === marked) ranges.push(Decoration.line({ class: "jumps-here" }).range(state.doc.line(n).from));
     ranges.push(
       Decoration.mark({ class: "jump-target", attributes: { title: `go to ${target.name}` } }).range(target.from, target.to),
     );
@@ -51,15 +51,16 @@ const hoverLabel = StateEffect.define(); // the label under the mouse, or null
 // { mouse: label under the mouse, cursor: label under a cursor that the
 // learner moved, marked: label whose jumps are marked, deco }
 const labels = StateField.define({
-  create: (state) => ({ mouse: null, cursor: null, marked: null, deco: decorate(state.doc, null) }),
+  create: (state) => ({ mouse: null, cursor: null, marked: null, deco: decorate(state, null) }),
   update(value, tr) {
     let { mouse, cursor } = value;
     for (const e of tr.effects) if (e.is(hoverLabel)) mouse = e.value;
+    const listed = tr.state.field(listingField) !== tr.startState.field(listingField);
     if (tr.docChanged) cursor = null;
-    if (tr.selection) cursor = tr.isUserEvent("select") ? labelOf(tr.state.doc.lineAt(tr.selection.main.head)) : null;
+    if (tr.selection) cursor = tr.isUserEvent("select") ? labelOf(tr.state, tr.state.doc.lineAt(tr.selection.main.head).number) : null;
     const marked = mouse ?? cursor;
-    if (!tr.docChanged && marked === value.marked) return { ...value, mouse, cursor };
-    return { mouse, cursor, marked, deco: decorate(tr.state.doc, marked) };
+    if (!tr.docChanged && !listed && marked === value.marked) return { ...value, mouse, cursor };
+    return { mouse, cursor, marked, deco: decorate(tr.state, marked) };
   },
   provide: (f) => EditorView.decorations.from(f, (v) => v.deco),
 });
@@ -72,7 +73,7 @@ export function labelLinks() {
         {
           key: "Enter",
           run: (view) => {
-            const target = targetOf(view.state.doc.lineAt(view.state.selection.main.head));
+            const target = targetOf(view.state, view.state.doc.lineAt(view.state.selection.main.head).number);
             return target !== null && goToLabel(view, target.name);
           },
         },
@@ -82,13 +83,13 @@ export function labelLinks() {
       click(e, view) {
         const pos = view.posAtCoords({ x: e.clientX, y: e.clientY });
         if (pos === null) return false;
-        const target = targetOf(view.state.doc.lineAt(pos));
+        const target = targetOf(view.state, view.state.doc.lineAt(pos).number);
         if (!target || pos < target.from || pos > target.to) return false;
         return goToLabel(view, target.name);
       },
       mousemove(e, view) {
         const pos = view.posAtCoords({ x: e.clientX, y: e.clientY });
-        const name = pos === null ? null : labelOf(view.state.doc.lineAt(pos));
+        const name = pos === null ? null : labelOf(view.state, view.state.doc.lineAt(pos).number);
         if (name !== view.state.field(labels).mouse) view.dispatch({ effects: hoverLabel.of(name) });
         return false;
       },

@@ -1,0 +1,91 @@
+// When the page compiles, and what a compile's outcome does to the page's
+// state. A learner's edit compiles after a pause (see pauseAfterEdit), a
+// loaded source and compile() at once. An edit marks the last good answer
+// stale; an answer with findings, a refusal or no answer at all keep it,
+// still stale, until a compile succeeds. An outcome that a later edit or
+// compile has overtaken is dropped.
+import { LIMITS } from "../isa.js";
+import { fmt } from "../texts/format.js";
+import { explain, pauseAfterEdit } from "./compile.js";
+
+const encoder = new TextEncoder();
+
+// The badge of a finished compile.
+function statusOf(outcome) {
+  if (outcome.kind === "refused") return { state: "fail", text: outcome.status };
+  if (outcome.kind === "unreachable") return { state: "fail", text: "no answer" };
+  const { json, ms, where } = outcome;
+  if (json.ok) return { state: "ok", text: where ? `compiled ${where} · ${ms} ms` : `compiled · ${ms} ms` };
+  const n = json.diagnostics.length;
+  return { state: "error", text: `${n} ${n === 1 ? "error" : "errors"} · ${ms} ms` };
+}
+
+// Whether the last good answer no longer stands for `source`.
+const staleFor = (s, source = s.source) => s.answer !== null && s.answer.source !== source;
+
+// Returns { compile, sent }: compile() compiles the source now; sent() counts
+// the compiles sent so far.
+export function createCompiler(state) {
+  let sent = 0;
+  let latest = 0; // the number of the last compile asked for
+  let timer = 0;
+
+  async function compile() {
+    clearTimeout(timer);
+    const { source, revision } = state.get();
+    const body = encoder.encode(source);
+    const mine = ++latest;
+    if (body.length > LIMITS.bodyBytes) {
+      state.set({
+        outcome: { kind: "not sent", bytes: body.length, source },
+        stale: staleFor(state.get()),
+        status: { state: "fail", text: "not sent" },
+      });
+      return;
+    }
+    state.set({ status: { state: "busy", text: "compiling…" } });
+    sent++;
+    const outcome = await explain(body);
+    if (mine !== latest || state.get().revision !== revision) return;
+    const done = { ...outcome, source };
+    if (outcome.kind === "answer" && outcome.json.ok) {
+      state.set({ outcome: done, answer: { ...outcome.json, source }, stale: false, status: statusOf(outcome) });
+    } else {
+      state.set({ outcome: done, stale: staleFor(state.get()), status: statusOf(outcome) });
+    }
+  }
+
+  state.subscribe((s, before) => {
+    if (before === null || s.revision === before.revision) return;
+    if (!s.stale && staleFor(s)) state.set({ stale: true, status: { state: "stale", text: "edited: compiling after a pause" } });
+    clearTimeout(timer);
+    if (s.edit?.startsWith("load")) compile();
+    else timer = setTimeout(compile, pauseAfterEdit());
+  });
+
+  return { compile, sent: () => sent };
+}
+
+// What the page says of an outcome beside the listing: "" when there is
+// nothing to say. `kept` tells whether a last good answer is kept.
+export function noticeOf(outcome, kept) {
+  if (outcome?.kind === "not sent") {
+    return (
+      `The source is ${fmt(outcome.bytes)} bytes in UTF-8; the service accepts at most ` +
+      `${fmt(LIMITS.bodyBytes)} bytes. Shorten it and compile again.`
+    );
+  }
+  if (outcome?.kind === "refused") {
+    return outcome.error
+      ? `The service refused the request: ${outcome.error}`
+      : `The server answered ${outcome.status} instead of a compile result.`;
+  }
+  if (outcome?.kind === "unreachable") {
+    return (
+      "The compiler could not be reached, so this source was not compiled. Your code" +
+      (kept ? ", the last assembly and the machine are kept" : " is kept") +
+      ". Check your connection, then press Compile to try again."
+    );
+  }
+  return "";
+}

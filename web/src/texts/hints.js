@@ -1,0 +1,246 @@
+// Hints beside the compiler's findings: for one entry of the answer's
+// `diagnostics` and the answer itself, a one-line explanation with a fix, or
+// null when there is nothing to add to the report. Code in a hint stands
+// between backticks.
+//
+// A validation finding is told by its kind and the name it is about. A
+// syntax error stands just after the last token the parser accepted, so its
+// hint looks at the answer's tokens around that place: the ones before it and
+// the one that stopped the parser, with the parser's causes.
+import { adjacent, before, tokenIndexAt } from "../compiler/positions.js";
+
+// The symbols that some rule of the language accepts.
+const SYMBOLS = new Set(["(", ")", "{", "}", ";", ",", "=", "<", ">", "!", "+", "-", "==", "!=", "<=", ">="]);
+
+// What a syntax hint looks at: the texts of the three tokens before the
+// position (last one last), of the two after it, and `bad`, the one that
+// stopped the parser once a "+" or "-" in front of it is passed over (an
+// expression ends before the operator whose right side fails); with the
+// tokens themselves, whether the tokens beside the position are names, and
+// the parser's causes.
+function surroundings(tokens, line, column, causes) {
+  const i = tokenIndexAt(tokens, { line, column });
+  const text = (t) => t?.text ?? "";
+  const [nextToken, secondToken] = [tokens[i], tokens[i + 1]];
+  const badToken = text(nextToken) === "+" || text(nextToken) === "-" ? secondToken : nextToken;
+  const behind = tokens.slice(Math.max(0, i - 3), i);
+  return {
+    tokens,
+    at: i,
+    before: behind.map(text),
+    prev: text(behind[behind.length - 1]),
+    prevName: behind[behind.length - 1]?.kind === "name",
+    next: text(nextToken),
+    nextName: nextToken?.kind === "name",
+    second: text(secondToken),
+    bad: text(badToken),
+    nextToken,
+    secondToken,
+    badToken,
+    causes,
+    has: (cause) => causes.includes(cause),
+  };
+}
+
+// The statement from the token after the position to the next ";" or the
+// line's end, spaced as in the source where tokens touch.
+function restOfStatement(s) {
+  let out = "";
+  for (let k = s.at; k < s.tokens.length; k++) {
+    const t = s.tokens[k];
+    if (t.text === ";" || t.line !== s.nextToken.line) break;
+    out += (k > s.at && !adjacent(s.tokens[k - 1], t) ? " " : "") + t.text;
+  }
+  return out;
+}
+
+// The line on which each name is first declared (name -> line), from the
+// answer's tree (an array of nodes); made once per answer.
+const declared = new WeakMap();
+function firstDeclared(answer, name) {
+  if (!declared.has(answer)) {
+    const first = new Map(); // name -> the node of its first declaration
+    for (const node of answer.tree ?? []) {
+      if (node.kind !== "parameter" && node.kind !== "declaration") continue;
+      const seen = first.get(node.text);
+      if (!seen || before(node, seen)) first.set(node.text, node);
+    }
+    declared.set(answer, first);
+  }
+  return declared.get(answer).get(name)?.line ?? null;
+}
+
+// Validation findings, by kind.
+const VALIDATION = {
+  "read-undeclared": ({ name }) =>
+    `\`${name}\` is not declared: add \`int ${name} = 0;\` at the top of the body (or a parameter \`int ${name}\`), or check the spelling; names are case-sensitive.`,
+  redeclaration: ({ name }, answer) => {
+    const line = firstDeclared(answer, name);
+    return `\`${name}\` is already declared${line === null ? "" : ` on line ${line}`}: give this one another name, or leave out \`int\` and assign \`${name} = ...;\` after the declarations.`;
+  },
+  "void-return": () => "A `void` function has no result: declare it `int` to return a value, or remove this `return`.",
+  "void-parameter": ({ name }) => `Parameters hold numbers: write \`int ${name}\`.`,
+  reserved: ({ name }) =>
+    name === "_RES"
+      ? "`_RES` is the word the result goes into in the assembly: choose another name."
+      : `Names like \`${name}\` are the labels the compiler makes for \`if\` and \`while\`: choose another name.`,
+};
+VALIDATION["assign-undeclared"] = VALIDATION["read-undeclared"];
+
+const LOOPS = new Set(["for", "do", "switch"]);
+
+// Syntax errors: [test, hint], the first whose test holds gives the hint.
+// `s` is the diagnostic's surroundings (see surroundings()).
+const SYNTAX = [
+  [
+    (s) => s.next === "/" && (s.second === "/" || s.second === "*") && adjacent(s.nextToken, s.secondToken),
+    () => "Comments are not part of the language: delete it (notes may follow the function's closing `}`, where text is ignored).",
+  ],
+  [
+    (s) => s.has("number too large to fit in target type"),
+    () => "Numbers are written from 0 to 127, since values are 8-bit (-128 to 127): use a smaller number (-128 is `-127 - 1`).",
+  ],
+  [(s) => s.has("invalid digit found in string"), () => "Write numbers with the digits 0 to 9 only."],
+  [
+    (s) => s.has("Integer literal contains non-numeric character(s)") && s.prev === "=" && s.before[0] === "int",
+    (s) => {
+      const name = s.before[1];
+      const value = restOfStatement(s) || "...";
+      return `A declaration takes a number only: declare \`int ${name} = 0;\` and assign \`${name} = ${value};\` after the declarations.`;
+    },
+  ],
+  [
+    (s) => s.has("Expected =") && s.before[1] === "int" && s.prevName && s.next === ";",
+    (s) => `A declaration needs a starting number: \`int ${s.prev} = 0;\`.`,
+  ],
+  [
+    (s) => s.has("Expected =") && s.prev === "int",
+    (s) =>
+      `Declarations come first in the body, never after a statement or inside \`if\` or \`while\`: move \`int ${s.next} ...;\` up to the top.`,
+  ],
+  [
+    (s) => (s.prev === "if" || s.prev === "while" || s.prev === "int") && s.next === "=",
+    (s) => `A variable named \`${s.prev}\` cannot be assigned, as the statement reads as the keyword: choose another name.`,
+  ],
+  [
+    (s) => LOOPS.has(s.prev),
+    (s) => `There is no \`${s.prev}\`: use \`while (...) { ... }\` and \`if\`.`,
+  ],
+  [
+    (s) => s.prev === "else" && s.next === "if",
+    () => "`else` takes a block: write `else { if (...) { ... } }`.",
+  ],
+  [
+    (s) =>
+      (s.next === "+" || s.next === "-") &&
+      (s.second === s.next || s.second === "=") &&
+      adjacent(s.nextToken, s.secondToken),
+    (s) => {
+      const name = s.prevName ? s.prev : "x";
+      return `There is no \`${s.next}${s.second}\`: write \`${name} = ${name} ${s.next} 1;\`.`;
+    },
+  ],
+  [
+    (s) => s.bad === "*",
+    () => "There is no `*`: multiply by adding in a loop (see the example \"Multiply by adding\").",
+  ],
+  [(s) => s.bad === "/", () => "There is no `/`: divide by subtracting in a loop and counting the steps."],
+  [(s) => s.bad === "%", () => "There is no `%`: subtract in a loop while the value is large enough."],
+  [
+    (s) => s.next === "(" && s.prevName && !s.has("Invalid identifier '('"),
+    () => "There are no calls: the source is one function, so write the computation out in it.",
+  ],
+  [
+    (s) => s.bad === "(",
+    () => "Expressions have no parentheses: work the inner part out into a variable first (`t = a + 1;`), then use it (`x = b - t;`).",
+  ],
+  [
+    (s) => s.bad === "&" || s.bad === "|",
+    () => "A condition is one comparison, with no `&&` or `||`: nest one `if` in another for \"and\", or use one `if` per test for \"or\".",
+  ],
+  [(s) => s.bad === "!", () => "There is no `!`: compare instead, e.g. `x == 0`."],
+  [(s) => s.bad === ".", () => "Numbers are whole, 0 to 127: there are no decimals."],
+  [
+    (s) => s.has("Expected ==") && s.next === "=",
+    () => "Compare with `==`; a single `=` assigns.",
+  ],
+  [
+    (s) => s.has("Expected =="),
+    () => "A condition compares two expressions: write for example `a != 0`, not `a` alone.",
+  ],
+  [
+    (s) => s.has("Invalid identifier '-'"),
+    () => "One `-` at most may stand before a number or name: `- -a` is just `a`.",
+  ],
+  [
+    (s) => s.prev === "return" && s.next === ";",
+    () => "`return` needs a value, e.g. `return 0;` (a `void` function has no `return`).",
+  ],
+  [
+    (s) => s.badToken?.kind === "number" && s.has("Integer literal contains non-numeric character(s)"),
+    (s) => `\`${s.bad}\` is neither a number nor a name: numbers are decimal digits only, and names start with a letter or \`_\`.`,
+  ],
+  [
+    (s) => s.badToken?.kind === "symbol" && !SYMBOLS.has(s.bad),
+    (s) => `\`${s.bad}\` is not part of the language: delete it.`,
+  ],
+  [
+    (s) => s.has("Integer literal contains non-numeric character(s)") && s.next !== "",
+    (s) => `A number or a name is missing before \`${s.next}\`.`,
+  ],
+  [
+    (s) => s.next !== "" && s.has(`Invalid identifier '${s.next}'`),
+    (s) => `A name is missing before \`${s.next}\`.`,
+  ],
+  [
+    (s) => s.has("Unexpected 'end of input'") && s.before.length === 0,
+    () => "Write one function, e.g. `int f(int n) { return n; }`.",
+  ],
+  [
+    (s) => s.has("Unexpected 'end of input'"),
+    () => "The source ends too early: close every `{` with a `}`.",
+  ],
+  [(s) => s.has("Expected ;"), (s) => `End the statement with \`;\` right after \`${s.prev}\`.`],
+  [(s) => s.has("Expected )"), (s) => `Close the parenthesis with \`)\` right after \`${s.prev}\`.`],
+  [
+    (s) => s.has("Expected type name") && s.before.length === 0,
+    () => "A function starts with its result type: `int f(...)` or `void f(...)`.",
+  ],
+  [
+    (s) => (s.has("Expected type name") || s.has("Expected )")) && (s.prev === "," || s.prev === "(") && s.nextName,
+    (s) => `Each parameter needs its type: \`int ${s.next}\`.`,
+  ],
+  [
+    (s) => s.has("Expected type name") && s.prev === ",",
+    () => "A `,` must be followed by another parameter: remove the last `,`.",
+  ],
+  [
+    (s) => s.has("Expected (") && (s.prev === "if" || s.prev === "while"),
+    (s) => `The condition goes in parentheses: \`${s.prev} (a > 0) {\`.`,
+  ],
+  [(s) => s.has("Expected ("), () => "The function's name is followed by its parameters in parentheses: `int f() {`."],
+  [
+    (s) => s.has("Expected {"),
+    () => "Blocks need braces, even around one statement: `if (a > 0) { a = 1; }`.",
+  ],
+  [
+    (s) => s.has("Expected =") && s.prevName,
+    (s) => `A statement that starts with a name assigns to it: \`${s.prev} = ...;\`.`,
+  ],
+  [
+    (s) => s.has("Expected }"),
+    () => "A statement is `x = ...;`, `return ...;`, `if` or `while`; or close the block with `}`.",
+  ],
+];
+
+// `diagnostic` is an entry of `answer.diagnostics`.
+export function hintFor(diagnostic, answer) {
+  const { kind, line, column, causes } = diagnostic ?? {};
+  if (Object.prototype.hasOwnProperty.call(VALIDATION, kind)) return VALIDATION[kind](diagnostic, answer);
+  if (kind !== "syntax" || !Number.isInteger(line) || !Number.isInteger(column)) return null;
+  const s = surroundings(answer.tokens ?? [], line, column, causes ?? []);
+  for (const [test, hint] of SYNTAX) {
+    if (test(s)) return hint(s);
+  }
+  return null;
+}

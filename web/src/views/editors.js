@@ -1,0 +1,219 @@
+// The two editors: the source of one function, and its listing (read only),
+// kept with the page's state and tied together line by line (linking.js).
+import { defaultKeymap, history as undoHistory, historyKeymap, indentWithTab } from "@codemirror/commands";
+import { bracketMatching, indentOnInput } from "@codemirror/language";
+import { lintGutter } from "@codemirror/lint";
+import { EditorState, Transaction } from "@codemirror/state";
+import { EditorView, drawSelection, highlightActiveLine, highlightActiveLineGutter, keymap, lineNumbers } from "@codemirror/view";
+import { breakpointLines, breakpoints, toggleBreakpoint } from "../machine/breakpoints.js";
+import { currentLine } from "../machine/controller.js";
+import { changed } from "../state.js";
+import { labelLinks } from "./labels.js";
+import { listingHighlight, setTokens, setWords, sourceHighlight } from "./highlight.js";
+import { COLOURS, createLinks, layer, linkFields } from "./linking.js";
+import { listingField, setListing } from "./listing.js";
+
+const optLayer = layer();
+
+// Everything the editors show is styled here: these rules go into the
+// editors' shadow roots as constructed style sheets, which the page's
+// Content-Security-Policy allows (it forbids inline style elements). The
+// colours are the page's custom properties, which follow light and dark.
+const linkColours = Object.fromEntries(
+  Array.from({ length: COLOURS }, (_, k) => [`.cm-line.link-${k}`, { backgroundColor: `var(--l${k})` }]),
+);
+const theme = EditorView.theme({
+  "&": { color: "var(--fg)", backgroundColor: "var(--code-bg)", height: "100%", fontSize: "13.5px" },
+  ".cm-scroller": { fontFamily: "var(--mono)", lineHeight: "1.5" },
+  ".cm-content": { caretColor: "var(--fg)" },
+  ".cm-cursor, .cm-dropCursor": { borderLeftColor: "var(--fg)" },
+  ".cm-gutters": { backgroundColor: "var(--gutter-bg)", color: "var(--muted)", borderRight: "1px solid var(--line)" },
+  ".cm-activeLine": { backgroundColor: "transparent", outline: "1px solid var(--line)" },
+  ".cm-activeLineGutter": { backgroundColor: "var(--active-gutter)" },
+  "&.cm-focused": { outline: "2px solid var(--accent)", outlineOffset: "-2px" },
+  "&.cm-focused .cm-selectionBackground, .cm-selectionBackground, ::selection": {
+    backgroundColor: "var(--selection) !important",
+  },
+  ".cm-tooltip": { backgroundColor: "var(--panel)", color: "var(--fg)", border: "1px solid var(--line)" },
+  ".cm-diagnostic-error": { borderLeftColor: "var(--bad)" },
+  ".tok-keyword": { color: "var(--t-keyword)", fontWeight: "600" },
+  ".tok-typeName, .tok-atom": { color: "var(--t-type)" },
+  ".tok-number": { color: "var(--t-number)" },
+  ".tok-variableName": { color: "var(--t-name)" },
+  ".tok-labelName": { color: "var(--t-label)", fontWeight: "600" },
+  ".tok-operator, .tok-punctuation, .tok-bracket": { color: "var(--t-op)" },
+  ".tok-invalid": { color: "var(--bad)" },
+  ".tok-ignored": { color: "var(--muted)", fontStyle: "italic" },
+  ...linkColours,
+  ".cm-line.link-active": { backgroundColor: "var(--link-active)", boxShadow: "inset 3px 0 0 var(--accent)" },
+  ".cm-line.current": { backgroundColor: "var(--current)", boxShadow: "inset 3px 0 0 #d97706" },
+  ".cm-line.opt-removed": { textDecoration: "line-through", color: "var(--removed)" },
+  ".cm-line.opt-removed span": { color: "var(--removed)" },
+  ".cm-line.opt-changed": { boxShadow: "inset 3px 0 0 var(--changed)" },
+  ".jump-target": { textDecoration: "underline dotted", cursor: "pointer" },
+  ".cm-line.jumps-here": { boxShadow: "inset -4px 0 0 var(--t-label)" },
+  ".cm-line.opt-changed::after": { content: '"  → " attr(data-now)', color: "var(--changed)", fontStyle: "italic" },
+});
+
+// An editor in a shadow root of its own, so that its styles are adopted
+// style sheets rather than an inline style element.
+const shadowOf = (host) => host.attachShadow({ mode: "open" });
+
+const common = [lineNumbers(), highlightActiveLineGutter(), drawSelection(), theme];
+
+// Lines of the listing before the optimiser (`unoptimised`) that it removed,
+// or changed into another line of the final listing (`lines`).
+function optimiserMarks(unoptimised, lines) {
+  return unoptimised.flatMap((l, i) => {
+    if (l.fate === "removed") return [[i + 1, "opt-removed", { title: "removed by the optimiser" }]];
+    if (l.fate !== "changed") return [];
+    return [[i + 1, "opt-changed", { title: "changed by the optimiser", "data-now": lines[l.becomes]?.text.trim() ?? "" }]];
+  });
+}
+
+// Creates both editors in the hosts `hosts.source` and `hosts.listing`, and
+// keeps them with the page's `state`: the source follows the state's (and
+// every edit goes to it, with its user event), the listing shows the last
+// good answer (before the optimiser when `before`), the machine's current
+// line is marked, and the breakpoints and the cursor of the editor last used
+// go to the state. `compile()` runs on Ctrl/Cmd+Enter in either editor;
+// `sourceExtensions` and `listingExtensions` are further CodeMirror
+// extensions of each.
+export function createEditors(state, hosts, { compile, sourceExtensions = [], listingExtensions = [] }) {
+  const compileKeys = [{ key: "Mod-Enter", run: () => (compile(), true), preventDefault: true }];
+  // Views may be updated, and the state changed, only after an update of
+  // the editors.
+  const later = (f) => queueMicrotask(f);
+  const onBreakpoints = () => later(() => state.set({ breakpoints: { source: breakpointLines(sourceView), listing: breakpointLines(asmView) } }));
+
+  const sourceRoot = shadowOf(hosts.source);
+  const sourceView = new EditorView({
+    root: sourceRoot,
+    parent: sourceRoot,
+    state: EditorState.create({
+      doc: "",
+      extensions: [
+        common,
+        undoHistory(),
+        bracketMatching(),
+        indentOnInput(),
+        highlightActiveLine(),
+        lintGutter(),
+        sourceHighlight,
+        breakpoints({ onChange: onBreakpoints }),
+        keymap.of([...compileKeys, ...defaultKeymap, ...historyKeymap, indentWithTab]),
+        linkFields,
+        EditorView.contentAttributes.of({ "aria-label": "Source of one function" }),
+        sourceExtensions,
+        EditorView.updateListener.of((u) => {
+          if (u.docChanged) {
+            const edit = u.transactions.map((tr) => tr.annotation(Transaction.userEvent)).find(Boolean) ?? null;
+            later(() => edited(edit));
+          } else if (u.selectionSet && u.view.hasFocus) later(() => followCursor(u.view));
+        }),
+      ],
+    }),
+  });
+
+  const asmRoot = shadowOf(hosts.listing);
+  const asmView = new EditorView({
+    root: asmRoot,
+    parent: asmRoot,
+    state: EditorState.create({
+      doc: "",
+      extensions: [
+        common,
+        EditorState.readOnly.of(true),
+        listingField,
+        listingHighlight,
+        labelLinks(),
+        breakpoints({ listing: true, onChange: onBreakpoints }),
+        keymap.of([...compileKeys, ...defaultKeymap]),
+        linkFields,
+        optLayer.field,
+        EditorView.contentAttributes.of({ "aria-label": "Assembly", "aria-readonly": "true" }),
+        listingExtensions,
+        EditorView.updateListener.of((u) => {
+          if (u.selectionSet && u.view.hasFocus) later(() => followCursor(u.view));
+        }),
+      ],
+    }),
+  });
+
+  const links = createLinks(sourceView, asmView);
+
+  // The editor last used, for the machine's To cursor and Alt+B.
+  let lastEditor = sourceView;
+  const placeOf = (view) => ({
+    editor: view === asmView ? "listing" : "source",
+    line: view.state.doc.lineAt(view.state.selection.main.head).number,
+  });
+  const tellPlace = () => later(() => state.set({ place: placeOf(lastEditor) }));
+  for (const view of [sourceView, asmView]) {
+    view.contentDOM.addEventListener("focus", () => {
+      lastEditor = view;
+      tellPlace();
+    });
+  }
+
+  // The cursor moved in `view`.
+  function followCursor(view) {
+    if (view === lastEditor) tellPlace();
+    links.follow(view);
+  }
+
+  // The learner changed the source (or a load of the state reached the
+  // editor, which the state has already).
+  function edited(edit) {
+    const text = sourceView.state.doc.toString();
+    if (text !== state.get().source) state.set({ source: text, edit, revision: state.get().revision + 1 });
+    if (lastEditor === sourceView) tellPlace();
+  }
+
+  // A source loaded into the state replaces the editor's as one change that
+  // undo takes back.
+  function load(text, how) {
+    if (text === sourceView.state.doc.toString()) return;
+    sourceView.dispatch({
+      changes: { from: 0, to: sourceView.state.doc.length, insert: text },
+      selection: { anchor: 0 },
+      scrollIntoView: true,
+      userEvent: how ?? "load",
+    });
+  }
+
+  // Shows a compiled answer's listing, after the optimiser or, with `before`,
+  // before it with the optimiser's changes marked; null shows nothing.
+  function showListing(answer, before) {
+    const listing = answer ? (before ? answer.unoptimised : answer.lines) : [];
+    const words = new Map((answer?.words ?? []).map((w) => [w.name, w.kind]));
+    asmView.dispatch({
+      changes: { from: 0, to: asmView.state.doc.length, insert: listing.map((l) => l.text).join("\n") },
+      effects: [setListing.of(listing), setWords.of(words)],
+    });
+    optLayer.put(asmView, answer && before ? optimiserMarks(answer.unoptimised, answer.lines) : []);
+    links.link(answer ? listing : null);
+  }
+
+  // The source's highlighting comes with every answer for the text as it is.
+  function highlight(outcome) {
+    if (outcome?.kind === "answer" && outcome.source === sourceView.state.doc.toString()) {
+      sourceView.dispatch({ effects: setTokens.of(outcome.json) });
+    }
+  }
+
+  state.subscribe((s, before) => {
+    if (changed(s, before, "revision")) load(s.source, s.edit);
+    if (changed(s, before, "outcome")) highlight(s.outcome);
+    if (changed(s, before, "answer", "before")) showListing(s.answer, s.before);
+    if (s.stale && !before?.stale) links.unlink();
+    if (changed(s, before, "machine", "answer", "before") && !s.machine.running) links.markCurrent(currentLine(s.machine));
+  });
+
+  return {
+    sourceView,
+    asmView,
+    // Sets or clears a breakpoint on the cursor's line of the editor last used.
+    toggleBreakpoint: () => toggleBreakpoint(lastEditor),
+  };
+}

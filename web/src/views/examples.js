@@ -1,0 +1,47 @@
+// The examples menu. Choosing one replaces the source as one change that
+// undo takes back; when it replaces code of the learner's own, a note above
+// the source offers to put that code back, until the learner edits again.
+// The menu shows an example only while the source is that example.
+import { changed, loadSource } from "../state.js";
+import { EXAMPLES } from "../texts/examples.js";
+
+export function examplesMenu(select, state) {
+  let replaced = null; // the learner's code that an example replaced
+  for (const [i, ex] of EXAMPLES.entries()) {
+    const option = document.createElement("option");
+    option.value = String(i);
+    option.textContent = ex.name;
+    select.append(option);
+  }
+
+  function restore(text) {
+    replaced = null;
+    state.set({ note: null });
+    loadSource(state, text, "load.restore");
+  }
+
+  select.addEventListener("change", () => {
+    const ex = EXAMPLES[Number(select.value)];
+    if (!ex || select.value === "") return;
+    const mine = state.get().source;
+    if (replaced === null && mine.trim() !== "" && !EXAMPLES.some((e) => e.source === mine)) replaced = mine;
+    loadSource(state, ex.source, "load.example");
+    if (replaced !== null) {
+      const text = replaced;
+      state.set({ note: { text: `The example "${ex.name}" replaced your code.`, action: { label: "Put my code back", run: () => restore(text) } } });
+    }
+  });
+
+  state.subscribe((s, before) => {
+    if (!changed(s, before, "revision")) return;
+    if (s.edit === "load.draft") {
+      const i = EXAMPLES.findIndex((ex) => ex.source === s.source);
+      select.value = i >= 0 ? String(i) : "";
+    }
+    if (select.value !== "" && EXAMPLES[Number(select.value)]?.source !== s.source) select.value = "";
+    if (before !== null && !s.edit?.startsWith("load")) {
+      replaced = null;
+      if (s.note) state.set({ note: null });
+    }
+  });
+}

@@ -1,0 +1,167 @@
+// The source and its listing tied together line by line. Each source line
+// that produced code shares a tint with its assembly lines; the line under
+// the mouse or the cursor, on either side, marks its counterpart and scrolls
+// all of it into view where it fits; the machine's current instruction and
+// its source line are marked too.
+import { EditorSelection, RangeSetBuilder, StateEffect, StateField } from "@codemirror/state";
+import { Decoration, EditorView } from "@codemirror/view";
+
+export const COLOURS = 8; // link colours, reused in turn
+
+// A set of line decorations that the page replaces as a whole: `field` goes
+// into the editors, put() replaces its marks.
+export function layer() {
+  const set = StateEffect.define();
+  const field = StateField.define({
+    create: () => Decoration.none,
+    update: (deco, tr) => {
+      for (const e of tr.effects) if (e.is(set)) return e.value;
+      return deco.map(tr.changes);
+    },
+    provide: (f) => EditorView.decorations.from(f),
+  });
+  // `marks`: [line number (1-based), class, attributes?]; lines past the end are skipped.
+  const put = (view, marks, extra = []) => {
+    const doc = view.state.doc;
+    const sorted = marks.filter(([n]) => n >= 1 && n <= doc.lines).sort((a, b) => a[0] - b[0]);
+    const builder = new RangeSetBuilder();
+    for (const [n, cls, attributes] of sorted) {
+      const from = doc.line(n).from;
+      builder.add(from, from, Decoration.line({ class: cls, attributes }));
+    }
+    view.dispatch({ effects: [set.of(builder.finish()), ...extra] });
+  };
+  return { field, put };
+}
+const linkLayer = layer();
+const activeLayer = layer();
+const currentLayer = layer();
+
+// The fields of the links, for both editors.
+export const linkFields = [linkLayer.field, activeLayer.field, currentLayer.field];
+
+// Scrolls lines `first` to `last` (1-based) wholly into view where they fit,
+// else the first of them.
+function scrollTo(view, first, last = first) {
+  const doc = view.state.doc;
+  if (first === null || first === undefined || first > doc.lines) return [];
+  const end = doc.line(Math.min(last, doc.lines)).to;
+  return [EditorView.scrollIntoView(EditorSelection.range(end, doc.line(first).from), { y: "nearest" })];
+}
+
+// Scrolls line n (1-based) to the middle of the editor's own scroller when it
+// is not wholly in view there; the page itself does not move.
+function scrollWithin(view, n) {
+  if (n === null || n === undefined || n > view.state.doc.lines) return;
+  view.requestMeasure({
+    read(v) {
+      const scroller = v.scrollDOM;
+      if (n > v.state.doc.lines || scroller.clientHeight === 0) return null;
+      const block = v.lineBlockAt(v.state.doc.line(n).from);
+      const top = block.top + v.documentTop - scroller.getBoundingClientRect().top + scroller.scrollTop;
+      const fits = top >= scroller.scrollTop && top + block.height <= scroller.scrollTop + scroller.clientHeight;
+      return fits ? null : Math.max(0, top - (scroller.clientHeight - block.height) / 2);
+    },
+    write(to, v) {
+      if (to !== null) v.scrollDOM.scrollTop = to;
+    },
+  });
+}
+
+// Links the editors `sourceView` and `asmView` (both with linkFields).
+export function createLinks(sourceView, asmView) {
+  let linked = false; // whether a compiled listing is shown and linked
+  let listing = []; // the lines shown in the assembly pane: { text, source, … }
+  let sourceToAsm = new Map(); // source line -> [listing index]
+  let pointer = { view: null, line: null }; // a line under the mouse
+
+  // Marks source line `s` and its assembly lines; scrolls the side that
+  // `from` is not into view.
+  function highlight(s, from = null) {
+    const asmLines = s === null ? [] : sourceToAsm.get(s) || [];
+    const src = asmLines.length ? s : null;
+    activeLayer.put(sourceView, src === null ? [] : [[src, "link-active"]], from === sourceView ? [] : scrollTo(sourceView, src));
+    activeLayer.put(
+      asmView,
+      asmLines.map((i) => [i + 1, "link-active"]),
+      from === asmView || !asmLines.length ? [] : scrollTo(asmView, asmLines[0] + 1, asmLines[asmLines.length - 1] + 1),
+    );
+  }
+
+  // The source line that a line of either view stands for.
+  function sourceOf(view, line) {
+    if (!linked) return null;
+    if (view === sourceView) return sourceToAsm.has(line) ? line : null;
+    return listing[line - 1]?.source ?? null;
+  }
+
+  // Marks the counterpart of the cursor's line in `view`.
+  function follow(view) {
+    if (!linked) return;
+    const line = view.state.doc.lineAt(view.state.selection.main.head).number;
+    highlight(sourceOf(view, line), view);
+  }
+
+  for (const view of [sourceView, asmView]) {
+    view.dom.addEventListener("mousemove", (e) => {
+      if (!linked) return;
+      const pos = view.posAtCoords({ x: e.clientX, y: e.clientY });
+      const line = pos === null ? null : view.state.doc.lineAt(pos).number;
+      if (line === pointer.line && view === pointer.view) return;
+      pointer = { view, line };
+      highlight(line === null ? null : sourceOf(view, line), view);
+    });
+    view.dom.addEventListener("mouseleave", () => {
+      pointer = { view: null, line: null };
+      if (linked && view.hasFocus) follow(view);
+    });
+  }
+
+  // Links the lines of a listing just shown (null: none) to the source.
+  function link(lines) {
+    linked = lines !== null;
+    listing = lines ?? [];
+    pointer = { view: null, line: null };
+    sourceToAsm = new Map();
+    listing.forEach((l, i) => {
+      if (l.source === null) return;
+      if (!sourceToAsm.has(l.source)) sourceToAsm.set(l.source, []);
+      sourceToAsm.get(l.source).push(i);
+    });
+    const colour = new Map([...sourceToAsm.keys()].sort((a, b) => a - b).map((s, k) => [s, k % COLOURS]));
+    const mark = (s) => [`link link-${colour.get(s)}`, { "data-link": String(s) }];
+    linkLayer.put(sourceView, [...sourceToAsm.keys()].map((s) => [s, ...mark(s)]));
+    linkLayer.put(
+      asmView,
+      listing.flatMap((l, i) => (l.source === null ? [] : [[i + 1, ...mark(l.source)]])),
+    );
+    highlight(null);
+  }
+
+  // Drops the links of the source to a listing that no longer stands for it;
+  // the listing stays shown (and runnable) until the next link().
+  function unlink() {
+    linked = false;
+    for (const view of [sourceView, asmView]) {
+      linkLayer.put(view, []);
+      activeLayer.put(view, []);
+    }
+    currentLayer.put(sourceView, []);
+  }
+
+  // Marks the machine's current line of the listing (1-based, or null) and
+  // the source line it came from, scrolling each into view within its editor
+  // but never the page, which would carry the machine's controls off a
+  // phone's screen.
+  function markCurrent(line) {
+    currentLayer.put(asmView, line === null ? [] : [[line, "current"]]);
+    scrollWithin(asmView, line);
+    const src = line === null ? null : (listing[line - 1]?.source ?? null);
+    if (linked) {
+      currentLayer.put(sourceView, src === null ? [] : [[src, "current"]]);
+      scrollWithin(sourceView, src);
+    }
+  }
+
+  return { link, unlink, follow, markCurrent };
+}

@@ -1,0 +1,144 @@
+// The machine panel: the parameters' fields, the buttons and the step limit,
+// which go to the machine's controller, and what the panel shows of the
+// machine: r0, r1, the last compare with its values, every memory word, the
+// instruction that runs next, the breakpoints and the status. Each value
+// tells its decimal, binary and hexadecimal forms on hover; an add or sub
+// that wrapped around marks the register it wrote.
+import { compareHelp, instructionHelp, operandHelp, valueForms } from "../help.js";
+import { LIMITS } from "../isa.js";
+import { currentInstruction } from "../machine/controller.js";
+import { wrapNote } from "../texts/machine-status.js";
+import { changed } from "../state.js";
+import { setStatus, within } from "./dom.js";
+
+// Memory words in the order a reader looks for them: the source's names in
+// declaration order (as the listing has them) and the result, then
+// constants, then temporaries. `words` is the answer's.
+const RANK = { parameter: 0, variable: 0, result: 1, constant: 2, temporary: 3 };
+function wordOrder(words) {
+  const rank = new Map(words.map((w, i) => [w.name, [RANK[w.kind] ?? 4, i]]));
+  return (a, b) => {
+    const [x, y] = [rank.get(a) ?? [4, 0], rank.get(b) ?? [4, 0]];
+    return x[0] - y[0] || x[1] - y[1] || (a < b ? -1 : a > b ? 1 : 0);
+  };
+}
+
+function compareText(c) {
+  if (!c) return "none yet";
+  return `cmp ${c.a}, ${c.b}: ${c.x} ${c.greater ? ">" : c.notEqual ? "<" : "="} ${c.y}`;
+}
+
+function showValue(el, value) {
+  el.textContent = value === null || value === undefined ? "—" : String(value);
+  if (value === null || value === undefined) delete el.dataset.tip;
+  else el.dataset.tip = valueForms(value);
+}
+
+// `root` is the panel's element; `machine` the controller.
+export function machinePanel(root, state, machine) {
+  const $ = within(root);
+  const form = $("params");
+  const limit = $("max-steps");
+  Object.assign(limit, { min: "1", max: String(LIMITS.maxSteps), value: String(LIMITS.defaultSteps) });
+
+  const buttons = {
+    run: machine.run,
+    stop: machine.stop,
+    step: machine.step,
+    line: machine.stepLine,
+    cursor: machine.runToCursor,
+    back: machine.back,
+    reset: machine.reset,
+  };
+  for (const [id, action] of Object.entries(buttons)) $(id).addEventListener("click", () => action());
+  limit.addEventListener("input", () => machine.setLimit(limit.value));
+
+  // One field per parameter; rebuilt when the names change.
+  function drawParams({ params, inputs }) {
+    const fields = [...form.querySelectorAll("input")];
+    if (fields.length !== params.length || fields.some((f, i) => f.dataset.name !== params[i])) {
+      form.replaceChildren(
+        ...params.map((name) => {
+          const label = document.createElement("label");
+          const input = document.createElement("input");
+          Object.assign(input, { type: "number", min: "-128", max: "127", step: "1", required: true });
+          input.dataset.name = name;
+          input.id = `param-${name}`;
+          input.addEventListener("input", () => machine.setInputs({ [name]: input.value }));
+          label.append(`${name} = `, input);
+          return label;
+        }),
+      );
+    }
+    for (const input of form.querySelectorAll("input")) {
+      const text = inputs[input.dataset.name];
+      if (input.value !== text) input.value = text;
+    }
+  }
+
+  function drawMachine(m, words, listing) {
+    const on = m !== null;
+    const note = on ? wrapNote(m) : null;
+    for (const [i, id] of ["r0", "r1"].entries()) {
+      const el = $(id);
+      showValue(el, on ? m.reg[i] : null);
+      const hit = note !== null && m.arithmetic.into === id;
+      el.classList.toggle("wrapped", hit);
+      if (hit) el.dataset.tip = `${el.dataset.tip}\n${note}`;
+    }
+    const c = on ? m.compare : null;
+    $("compare").textContent = compareText(c);
+    $("compare").dataset.tip = compareHelp(c && { a: c.x, b: c.y, greater: c.greater, notEqual: c.notEqual });
+
+    const body = $("memory");
+    const order = on ? [...m.memory.keys()].sort(wordOrder(words)) : [];
+    const rows = [...body.rows];
+    if (rows.length !== order.length || rows.some((r, k) => r.dataset.word !== order[k])) {
+      body.replaceChildren(
+        ...order.map((name) => {
+          const row = document.createElement("tr");
+          row.dataset.word = name;
+          const a = document.createElement("td");
+          a.textContent = name;
+          a.dataset.tip = operandHelp("load", 0, name);
+          row.append(a, document.createElement("td"));
+          return row;
+        }),
+      );
+    }
+    for (const row of body.rows) {
+      row.classList.toggle("written", m.written.has(row.dataset.word));
+      showValue(row.cells[1], m.memory.get(row.dataset.word));
+    }
+
+    const ins = currentInstruction(m);
+    const next = $("next");
+    if (ins) {
+      const where = listing[ins.line]?.source;
+      next.textContent = `${m.halted ? "ran" : "next"}: ${listing[ins.line]?.text.trim() ?? ins.op}` + (where ? ` · source line ${where}` : "");
+      next.dataset.tip = instructionHelp(ins.op) ?? "";
+    } else {
+      next.textContent = "";
+      delete next.dataset.tip;
+    }
+  }
+
+  state.subscribe((s, before) => {
+    if (changed(s, before, "machine")) {
+      const slice = s.machine;
+      drawParams(slice);
+      setStatus($("machine-status"), slice.status);
+      limit.setAttribute("aria-invalid", String(!slice.limitOk));
+      for (const id of ["run", "step", "line", "cursor"]) $(id).disabled = !slice.canRun;
+      $("stop").disabled = !slice.running;
+      $("back").disabled = !slice.canBack;
+      $("reset").disabled = !slice.canReset;
+      if (!slice.running) drawMachine(slice.machine, s.answer?.words ?? [], slice.listing);
+    }
+    if (changed(s, before, "breakpoints")) {
+      const { source, listing } = s.breakpoints;
+      const list = [...source.map((n) => `source ${n}`), ...listing.map((n) => `assembly ${n}`)];
+      $("breakpoints").textContent = list.length ? `breakpoints: ${list.join(", ")}` : "no breakpoints: click beside a line number";
+    }
+  });
+}
