@@ -67,6 +67,22 @@ std::string dump(const Json& value) {
 
 using Printed = PrintedLine;
 
+std::string_view role_text(LabelRole role) {
+  switch (role) {
+    case LabelRole::LoopHead:
+      return "loop-head";
+    case LabelRole::LoopExit:
+      return "loop-exit";
+    case LabelRole::LoopBody:
+      return "loop-body";
+    case LabelRole::Taken:
+      return "taken";
+    case LabelRole::IfEnd:
+      return "if-end";
+  }
+  internal_failure("unknown label role");
+}
+
 bool is_data(const LabelledInstruction& element) {
   return std::holds_alternative<ins::Value>(element.instruction);
 }
@@ -102,6 +118,11 @@ void append_listing(json::Writer& writer, const InstructionList& list,
       out += R"("label")";
       json::append_key(out, "name");
       json::append_string(out, text.substr(0, text.size() - 1));
+      const NameId id = std::get<label::Name>(element.label).id;
+      if (id.is_generated()) {
+        json::append_key(out, "role");
+        json::append_string(out, role_text(id.label_role()));
+      }
     } else if (const auto* value = std::get_if<ins::Value>(&element.instruction)) {
       char name[NameId::kMaxFormatted];
       json::append_key(out, "kind");
@@ -152,12 +173,8 @@ void append_cfg(json::Writer& writer, const InstructionList& list,
     json::append_key(out, "to");
     json::append_number(out, static_cast<int64_t>(blocks[b].to));
     json::append_key(out, "next");
-    out += '[';
-    for (std::size_t n = 0; n < blocks[b].next.size(); ++n) {
-      if (n != 0) out += ',';
-      json::append_number(out, static_cast<int64_t>(blocks[b].next[n]));
-    }
-    out += "]}";
+    json::append_numbers(out, blocks[b].next);
+    out += '}';
     writer.spill();
   }
   out += ']';
@@ -191,6 +208,8 @@ void append_words(json::Writer& writer, const Explanation& e) {
     json::append_string(out, kind);
     json::append_key(out, "line");
     out += e.lines[i] == 0 ? std::string("null") : std::to_string(e.lines[i]);
+    json::append_key(out, "value");
+    json::append_number(out, std::get<ins::Value>(element.instruction).v);
     out += '}';
     writer.spill();
   }
@@ -252,12 +271,7 @@ void append_diagnostics(json::Writer& writer, const std::vector<Diagnostic>& dia
     json::append_string(out, d.message);
     if (d.is_syntax) {
       json::append_key(out, "causes");
-      out += '[';
-      for (std::size_t c = 0; c < d.causes.size(); ++c) {
-        if (c != 0) out += ',';
-        json::append_string(out, d.causes[c]);
-      }
-      out += ']';
+      json::append_strings(out, d.causes);
     }
     json::append_key(out, "kind");
     json::append_string(out, d.kind);
@@ -311,12 +325,7 @@ void write_json(const Explanation& explanation, json::Writer& writer) {
   }
   if (explanation.parsed) {
     json::append_key(text, "params");
-    text += '[';
-    for (std::size_t i = 0; i < explanation.parameters.size(); ++i) {
-      if (i != 0) text += ',';
-      json::append_string(text, explanation.parameters[i]);
-    }
-    text += ']';
+    json::append_strings(text, explanation.parameters);
   }
   if (!explanation.error) {
     json::append_key(text, "words");

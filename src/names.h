@@ -49,6 +49,8 @@ class NameId {
   bool is_temporary() const { return (bits_ >> 30) == kTemporary; }
   /// The number of a generated label (0 for other names).
   uint32_t label_number() const { return is_generated() ? (bits_ & kPayload) >> 3 : 0; }
+  /// The role of a generated label (meaningless for other names).
+  LabelRole label_role() const { return static_cast<LabelRole>(bits_ & 7); }
   uint32_t bits() const { return bits_; }
 
   bool operator==(const NameId&) const = default;

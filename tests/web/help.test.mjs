@@ -61,14 +61,17 @@ test("every instruction and operand of a listing has help, by its place", () => 
   assert.ok(compiled.length >= 4, "the examples and the program above compile");
   for (const answer of compiled) {
     const lines = answer.lines.map((l) => l.text);
-    const { code, words, labels } = load(lines);
+    const { code, words } = load(lines);
+    const listed = new Map(answer.words.map((w) => [w.name, w]));
+    const roles = new Map(answer.lines.filter((l) => l.role).map((l) => [l.name, l.role]));
     for (const { op, args } of code) {
       assert.ok(instructionHelp(op), `no help for ${op}`);
       args.forEach((arg, i) => {
         // r0 and r1 may be words too; then only the place tells.
         const register = /^r[01]$/.test(arg) && !((op === "load" && i === 0) || (op === "store" && i === 1));
         const kind = register ? /^register / : words.has(arg) ? /^(?!register|label)/ : /^label _\d+_\w+: /;
-        assert.match(String(operandHelp(op, i, arg)), kind, `${op} ${args.join(", ")}: operand ${i}`);
+        const about = { word: listed.get(arg), role: roles.get(arg) };
+        assert.match(String(operandHelp(op, i, arg, about)), kind, `${op} ${args.join(", ")}: operand ${i}`);
       });
     }
   }

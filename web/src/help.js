@@ -20,40 +20,49 @@ export function instructionHelp(op) {
   return null;
 }
 
-// Generated labels: "_", a number, "_" and the label's role.
+// The roles of the labels the compiler makes, as the answer names them.
 const LABEL_ROLE = {
-  w: "the head of a while loop, where its condition is tested; the loop's jump back comes here",
-  ew: "the exit of a while loop: the code after the loop",
-  iw: "the start of a while loop's body",
-  t: "the block of an if that the branch reaches: the then-block for >, < and !=, the else-block for <=, >= and ==",
-  ei: "the end of an if: both of its blocks go on here",
+  "loop-head": "the head of a while loop, where its condition is tested; the loop's jump back comes here",
+  "loop-exit": "the exit of a while loop: the code after the loop",
+  "loop-body": "the start of a while loop's body",
+  taken: "the block of an if that the branch reaches: the then-block for >, < and !=, the else-block for <=, >= and ==",
+  "if-end": "the end of an if: both of its blocks go on here",
 };
 
-function wordHelp(text) {
-  if (/^#-?\d+$/.test(text)) {
-    return `constant word ${text}: holds ${text.slice(1)}; the source's literal ${text.slice(1)} is read from it, and nothing writes it`;
+// What a memory word is, from the answer's word ({name, kind, value}); a
+// name the answer does not list is just a word.
+function wordHelp(name, word) {
+  switch (word?.kind) {
+    case "constant":
+      return `constant word ${name}: holds ${word.value}; the source's literal ${word.value} is read from it, and nothing writes it`;
+    case "temporary":
+      return `temporary word ${name}: keeps the left side of an operation while the right side takes both registers`;
+    case "result":
+      return `${name}, the result: each return stores into it, and its value at halt is the function's result`;
+    case "parameter":
+      return `memory word ${name}: the parameter ${name} of the source`;
+    case "variable":
+      return `memory word ${name}: the variable ${name} of the source`;
+    default:
+      return `memory word ${name}`;
   }
-  if (/^\.t\d+$/.test(text)) {
-    return `temporary word ${text}: keeps the left side of an operation while the right side takes both registers`;
-  }
-  if (text === "_RES") return "_RES, the result: each return stores into it, and its value at halt is the function's result";
-  return `memory word ${text}: the parameter or variable ${text} of the source`;
 }
 
-// What a label of the listing is: its role, for the labels the compiler makes.
-export function labelHelp(text) {
-  const m = /^_\d+_(w|ew|iw|t|ei)$/.exec(text);
-  return m ? `label ${text}: ${LABEL_ROLE[m[1]]}` : `label ${text}`;
+// What a label of the listing is: its role, as the answer gives it for the
+// labels the compiler makes.
+export function labelHelp(name, role) {
+  return LABEL_ROLE[role] ? `label ${name}: ${LABEL_ROLE[role]}` : `label ${name}`;
 }
 
 // What the operand `text` at place `index` (from 0) of instruction `op` is,
 // decided by the place, so that a word named like a register or a mnemonic
-// is still a word; null when `op` has no operand there.
-export function operandHelp(op, index, text) {
+// is still a word; null when `op` has no operand there. `about` carries what
+// the answer says of it: the word ({name, kind, value}) or the label's role.
+export function operandHelp(op, index, text, about = {}) {
   const place = ROWS.get(op)?.operands[index];
   if (place?.kind === "register") return `register ${text}: ${place.role}`;
-  if (place?.kind === "word") return wordHelp(text);
-  if (place?.kind === "label") return `${labelHelp(text)}; ${place.role}`;
+  if (place?.kind === "word") return wordHelp(text, about.word);
+  if (place?.kind === "label") return `${labelHelp(text, about.role)}; ${place.role}`;
   return null;
 }
 

@@ -9,9 +9,9 @@ import { breakpointLines, breakpoints, toggleBreakpoint } from "../machine/break
 import { currentLine } from "../machine/controller.js";
 import { changed } from "../state.js";
 import { labelLinks } from "./labels.js";
-import { listingHighlight, setTokens, setWords, sourceHighlight } from "./highlight.js";
+import { listingHighlight, setTokens, sourceHighlight } from "./highlight.js";
 import { COLOURS, createLinks, layer, linkFields } from "./linking.js";
-import { listingField, setListing } from "./listing.js";
+import { listingField, setListing, setWords, wordsField } from "./listing.js";
 
 const optLayer = layer();
 
@@ -125,6 +125,7 @@ export function createEditors(state, hosts, { compile, sourceExtensions = [], li
         common,
         EditorState.readOnly.of(true),
         listingField,
+        wordsField,
         listingHighlight,
         labelLinks(),
         breakpoints({ listing: true, onChange: onBreakpoints }),
@@ -186,7 +187,7 @@ export function createEditors(state, hosts, { compile, sourceExtensions = [], li
   // before it with the optimiser's changes marked; null shows nothing.
   function showListing(answer, before) {
     const listing = answer ? (before ? answer.unoptimised : answer.lines) : [];
-    const words = new Map((answer?.words ?? []).map((w) => [w.name, w.kind]));
+    const words = new Map((answer?.words ?? []).map((w) => [w.name, w]));
     asmView.dispatch({
       changes: { from: 0, to: asmView.state.doc.length, insert: listing.map((l) => l.text).join("\n") },
       effects: [setListing.of(listing), setWords.of(words)],

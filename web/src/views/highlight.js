@@ -6,7 +6,7 @@
 import { RangeSetBuilder, StateEffect, StateField } from "@codemirror/state";
 import { Decoration, EditorView } from "@codemirror/view";
 import { before, offsets } from "../compiler/positions.js";
-import { formOf, listingField, pieces } from "./listing.js";
+import { formOf, listingField, pieces, wordsField } from "./listing.js";
 
 const mark = (cls) => Decoration.mark({ class: cls });
 const MARKS = Object.fromEntries(
@@ -65,12 +65,12 @@ function pieceClass(line, place, words) {
   if (place === 0) return form ? "tok-keyword" : "tok-invalid";
   const kind = form?.[place - 1];
   if (kind === "register") return "tok-atom";
-  if (kind === "word" && words.get(line.operands[place - 1]) === "constant") return "tok-number";
+  if (kind === "word" && words.get(line.operands[place - 1])?.kind === "constant") return "tok-number";
   return "tok-variableName";
 }
 
 // The decorations of the listing's lines on `doc`; `words` maps the data
-// words' names to their kinds.
+// words' names to the answer's words.
 function listingMarks(doc, lines, words) {
   const builder = new RangeSetBuilder();
   lines.forEach((line, i) => {
@@ -87,19 +87,7 @@ function listingMarks(doc, lines, words) {
   return builder.finish();
 }
 
-// Sent with a new listing: the kinds of its data words (name -> kind).
-export const setWords = StateEffect.define();
-
-const wordsField = StateField.define({
-  create: () => new Map(),
-  update(words, tr) {
-    for (const e of tr.effects) if (e.is(setWords)) return e.value;
-    return words;
-  },
-});
-
 export const listingHighlight = [
-  wordsField,
   StateField.define({
     create: () => Decoration.none,
     update(deco, tr) {

@@ -9,7 +9,7 @@
 import { EditorView, hoverTooltip } from "@codemirror/view";
 import { compareHelp, instructionHelp, labelHelp, operandHelp, valueForms } from "../help.js";
 import { changed } from "../state.js";
-import { formOf, lineAt, pieces } from "./listing.js";
+import { aboutName, formOf, lineAt, pieces } from "./listing.js";
 
 const REGISTER = { r0: 0, r1: 1 };
 
@@ -20,7 +20,7 @@ function compareNow(machine) {
 
 // The help for piece `place` (0 the mnemonic, k its operand k - 1) of an
 // instruction line; `machine` is the machine, or null before it runs.
-function instructionPieceHelp(line, place, machine) {
+function instructionPieceHelp(state, line, place, machine) {
   const { op } = line;
   if (place === 0) {
     const help = instructionHelp(op);
@@ -28,7 +28,7 @@ function instructionPieceHelp(line, place, machine) {
     return help;
   }
   const text = line.operands[place - 1];
-  const help = operandHelp(op, place - 1, text);
+  const help = operandHelp(op, place - 1, text, aboutName(state, text));
   const kind = formOf(op)?.[place - 1];
   if (!help || !machine) return help;
   if (kind === "register") return `${help}\nnow ${valueForms(machine.reg[REGISTER[text]])}`;
@@ -55,9 +55,9 @@ export function helpAt(state, pos, machine, { side = 0, cursor = false } = {}) {
     // A label over a data word names a word of memory; under the mouse, jump
     // targets are left to the listing's own label help.
     if (lineAt(state, docLine.number + 1)?.kind !== "data") {
-      return cursor ? { from: docLine.from, to: docLine.to, text: labelHelp(line.name) } : null;
+      return cursor ? { from: docLine.from, to: docLine.to, text: labelHelp(line.name, line.role) } : null;
     }
-    let text = operandHelp("load", 0, line.name);
+    let text = operandHelp("load", 0, line.name, aboutName(state, line.name));
     if (machine && machine.memory.has(line.name)) text += `\nnow ${valueForms(machine.memory.get(line.name))}`;
     return { from: docLine.from, to: docLine.to, text };
   }
@@ -66,7 +66,7 @@ export function helpAt(state, pos, machine, { side = 0, cursor = false } = {}) {
     ? parts.findLastIndex((p, i) => i === 0 || col >= p.from)
     : parts.findIndex((p) => col >= p.from && (col < p.to || (col === p.to && side < 0)));
   if (k < 0) return null;
-  const text = line.kind === "data" ? instructionHelp(String(line.value)) : instructionPieceHelp(line, parts[k].place, machine);
+  const text = line.kind === "data" ? instructionHelp(String(line.value)) : instructionPieceHelp(state, line, parts[k].place, machine);
   return text ? { from: docLine.from + parts[k].from, to: docLine.from + parts[k].to, text } : null;
 }
 

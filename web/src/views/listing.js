@@ -17,6 +17,26 @@ export const listingField = StateField.define({
   },
 });
 
+// Sent with a new listing: its data words, name -> the answer's word
+// ({name, kind, line, value}).
+export const setWords = StateEffect.define();
+
+export const wordsField = StateField.define({
+  create: () => new Map(),
+  update(words, tr) {
+    for (const e of tr.effects) if (e.is(setWords)) return e.value;
+    return words;
+  },
+});
+
+// What the answer says of an operand's text: the word of that name, and the
+// role of the label of that name.
+export function aboutName(state, name) {
+  const word = state.field(wordsField, false)?.get(name);
+  const label = state.field(listingField, false)?.find((l) => l.kind === "label" && l.name === name && l.role);
+  return { word, role: label?.role };
+}
+
 // The answer's line at line n (1-based) of the editor, or null.
 export const lineAt = (state, n) => state.field(listingField, false)?.[n - 1] ?? null;
 

@@ -100,7 +100,7 @@ export function machinePanel(root, state, machine) {
           row.dataset.word = name;
           const a = document.createElement("td");
           a.textContent = name;
-          a.dataset.tip = operandHelp("load", 0, name);
+          a.dataset.tip = operandHelp("load", 0, name, { word: words.find((w) => w.name === name) });
           row.append(a, document.createElement("td"));
           return row;
         }),
