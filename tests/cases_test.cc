@@ -20,41 +20,32 @@ const json& table() {
   return parsed;
 }
 
-// A case as the table writes it: names is null for plain values.
-json case_json(const Case& c) {
-  json names = nullptr;
-  std::vector<int> values;
-  if (const auto* plain = std::get_if<PlainInputs>(&c.inputs)) {
-    values.assign(plain->begin(), plain->end());
-  } else {
-    names = json::array();
-    for (const NamedValue& n : std::get<NamedInputs>(c.inputs)) {
-      names.push_back(n.name);
-      values.push_back(n.value);
-    }
-  }
-  return {{"line", c.line},
-          {"text", c.text},
-          {"names", names},
-          {"values", values},
-          {"result", int{c.expected}}};
-}
-
 TEST(CaseTable, ReadsCaseFiles) {
   ASSERT_GE(table()["read"].size(), 20u);
   for (const json& entry : table()["read"]) {
     const auto parsed = parse_cases(entry["text"].get<std::string>());
     json got;
     if (const auto* error = std::get_if<CaseFileError>(&parsed)) {
-      const json line = error->line ? json(error->line) : json(nullptr);
-      got["error"] = {{"line", line}, {"message", error->message}};
+      got["error"] = {error->line ? json(error->line) : json(nullptr), error->message};
     } else {
       got["cases"] = json::array();
-      for (const Case& c : std::get<std::vector<Case>>(parsed))
-        got["cases"].push_back(case_json(c));
+      for (const Case& c : std::get<std::vector<Case>>(parsed)) {
+        json names = nullptr;
+        std::vector<int> values;
+        if (const auto* plain = std::get_if<PlainInputs>(&c.inputs)) {
+          values.assign(plain->begin(), plain->end());
+        } else {
+          names = json::array();
+          for (const NamedValue& n : std::get<NamedInputs>(c.inputs)) {
+            names.push_back(n.name);
+            values.push_back(n.value);
+          }
+        }
+        got["cases"].push_back({c.line, c.text, names, values, c.expected});
+      }
     }
-    const json want =
-        entry.contains("error") ? json{{"error", entry["error"]}} : json{{"cases", entry["cases"]}};
+    const char* key = entry.contains("error") ? "error" : "cases";
+    const json want = {{key, entry[key]}};
     EXPECT_EQ(got, want) << entry["what"];
   }
 }
@@ -62,12 +53,11 @@ TEST(CaseTable, ReadsCaseFiles) {
 TEST(CaseTable, Grades) {
   ASSERT_GE(table()["grade"].size(), 8u);
   for (const json& entry : table()["grade"]) {
-    const std::string source = entry["source"];
     const auto parsed = parse_cases(entry["cases"].get<std::string>());
     ASSERT_TRUE(std::holds_alternative<std::vector<Case>>(parsed)) << entry["what"];
     json got = json::array();
-    for (const Verdict& v :
-         grade(source, std::get<std::vector<Case>>(parsed), entry["max_steps"])) {
+    for (const Verdict& v : grade(entry["source"].get<std::string>(),
+                                  std::get<std::vector<Case>>(parsed), entry["max_steps"])) {
       EXPECT_EQ(v.passed, v.message == "passed") << entry["what"];
       got.push_back({v.message, v.details});
     }

@@ -1,7 +1,6 @@
 // The page's case-file reader and grader against the table that quern's are
-// held to as well (tests/cases_test.cc): each case file's cases or its first
-// malformed line, and each case's verdict with its message and details, the
-// sources compiled by quern.mjs from the built site.
+// held to as well (tests/cases_test.cc), the sources compiled by quern.mjs
+// from the built site.
 import assert from "node:assert/strict";
 import { readFileSync } from "node:fs";
 import path from "node:path";
@@ -13,36 +12,34 @@ import { BUILD_DIR } from "./server.mjs";
 const TABLE = JSON.parse(readFileSync(new URL("../shared/case_files.json", import.meta.url), "utf8"));
 const SITE = path.resolve(process.env.QUERN_SITE || path.join(BUILD_DIR, "site"));
 
-// The worker: grades every source of the table as an exercise does.
-async function gradeTable({ site, entries }) {
+// The worker grades every source of the table as an exercise does: grade.js
+// runs the machine in slices between the messages of a MessageChannel, which
+// keep a thread alive, so the test ends the worker once it has answered.
+if (!isMainThread) {
   const { grade } = await import("../../web/src/machine/grade.js");
-  const { loadCompiler } = await import(path.join(site, "quern.mjs"));
+  const { loadCompiler } = await import(path.join(workerData.site, "quern.mjs"));
   const compiler = await loadCompiler();
   const results = [];
-  for (const e of entries) {
+  for (const e of workerData.entries) {
     const outcome = { kind: "answer", json: compiler.explain(e.source) };
     const verdicts = await grade(parseCases(e.cases).cases, outcome, { limit: e.max_steps });
-    results.push(verdicts.map((v) => ({ pass: v.pass, verdict: [v.message, v.details] })));
+    results.push(verdicts.map((v) => [v.message, v.details, v.pass]));
   }
-  return results;
-}
-
-if (!isMainThread) {
-  parentPort.postMessage(await gradeTable(workerData));
+  parentPort.postMessage(results);
 } else {
   test("the page reads every case file of the table as quern --test does", () => {
     assert.ok(TABLE.read.length >= 20);
     for (const e of TABLE.read) {
       const { cases, problems } = parseCases(e.text);
-      if (e.error) assert.deepEqual(problems[0], e.error, e.what);
-      else assert.deepEqual({ cases, problems }, { cases: e.cases, problems: [] }, e.what);
+      if (e.error) assert.deepEqual(problems[0], { line: e.error[0], message: e.error[1] }, e.what);
+      else {
+        const rows = cases.map((c) => [c.line, c.text, c.names, c.values, c.result]);
+        assert.deepEqual({ rows, problems }, { rows: e.cases, problems: [] }, e.what);
+      }
     }
   });
 
   test("the page grades every source of the table as quern --test does", async () => {
-    // grade.js runs the machine in slices between the messages of a
-    // MessageChannel, which keeps a thread alive: it runs in a worker, ended
-    // once it has answered.
     const worker = new Worker(new URL(import.meta.url), { workerData: { site: SITE, entries: TABLE.grade } });
     const results = await new Promise((resolve, reject) => {
       worker.once("message", resolve);
@@ -51,16 +48,8 @@ if (!isMainThread) {
     await worker.terminate();
     assert.equal(results.length, TABLE.grade.length);
     TABLE.grade.forEach((e, i) => {
-      assert.deepEqual(
-        results[i].map((r) => r.verdict),
-        e.verdicts,
-        e.what,
-      );
-      assert.deepEqual(
-        results[i].map((r) => r.pass),
-        e.verdicts.map(([message]) => message === "passed"),
-        e.what,
-      );
+      const want = e.verdicts.map(([message, details]) => [message, details, message === "passed"]);
+      assert.deepEqual(results[i], want, e.what);
     });
   });
 }
