@@ -51,11 +51,11 @@ std::string markup_text(std::string_view text) {
           out += "&quot;";
           break;
         case '\'':
-          out += "&#39;";
+          out += "&apos;";
           break;
         default:
           const bool control = static_cast<unsigned char>(ch) < 0x20 && ch != '\t' && ch != '\n';
-          out += control || ch == 0x7F ? '?' : ch;
+          out += control ? '?' : ch;
       }
     }
     if (valid == text.size()) break;
