@@ -19,6 +19,7 @@
 #include <nlohmann/json.hpp>
 #include <optional>
 #include <string>
+#include <system_error>
 #include <vector>
 
 #include "cases.h"
@@ -253,7 +254,8 @@ nlohmann::ordered_json exercise_json(const quern::exercise::Exercise& e) {
 // {"index": its index.md or null, "exercises": [{"file": NAME, ...}]}.
 int print_exercise(const std::string& path) {
   nlohmann::ordered_json answer;
-  if (std::filesystem::is_directory(path)) {
+  std::error_code unknown;  // a path that cannot be looked at is read as a file, which says why
+  if (std::filesystem::is_directory(path, unknown)) {
     auto listed = quern::exercise::list_course(path);
     if (const auto* error = std::get_if<std::string>(&listed)) throw BadUse{*error};
     const quern::exercise::Course& course = std::get<quern::exercise::Course>(listed);
@@ -276,7 +278,9 @@ int print_exercise(const std::string& path) {
   } else {
     answer = exercise_json(read_exercise(path));
   }
-  std::cout << answer.dump() << '\n' << std::flush;
+  // A file name need not be UTF-8.
+  std::cout << answer.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace) << '\n'
+            << std::flush;
   return 0;
 }
 
@@ -286,7 +290,8 @@ std::vector<std::string> submission_paths(const std::vector<std::string>& paths)
   namespace fs = std::filesystem;
   std::vector<std::string> files;
   for (const std::string& path : paths) {
-    if (path == "-" || !fs::is_directory(path)) {
+    std::error_code unknown;  // read as a file, which says why
+    if (path == "-" || !fs::is_directory(path, unknown)) {
       files.push_back(path);
       continue;
     }
