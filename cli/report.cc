@@ -156,7 +156,7 @@ std::string score_chart(const Grading& grading) {
 const char* const kStyle =
     "body{font:15px/1.4 system-ui,sans-serif;margin:2em;color:#222}"
     "table{border-collapse:collapse;margin:1em 0}"
-    "th,td{border:1px solid #ccc;padding:.2em .5em;text-align:center}"
+    "th,td{border:1px solid #ccc;padding:.2em .5em;text-align:center;white-space:nowrap}"
     "th.file,td.case{text-align:left}"
     "td.pass{background:#dff0d8}td.fail{background:#f2dede}"
     "code{white-space:pre}svg text{font-size:12px}"
