@@ -148,7 +148,7 @@ test("parameters named like an object's properties get their values", async () =
     assert.match(state.get().machine.status.text, new RegExp(`: _RES = ${expected}$`), `panel: ${name}`);
 
     const { cases } = parseCases(`5 2 -> ${expected}\n${name}=5 b=2 -> ${expected}\n`);
-    const { verdicts } = await grade(cases, { kind: "answer", json });
+    const verdicts = await grade(cases, { kind: "answer", json });
     assert.deepEqual(verdicts.map((v) => v.why), ["passed in 5 steps", "passed in 5 steps"], `grader: ${name}`);
   }
 });

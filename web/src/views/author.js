@@ -8,6 +8,7 @@ import { exerciseLink } from "../links/exercise-link.js";
 import { grade } from "../machine/grade.js";
 import { changed } from "../state.js";
 import { within } from "./dom.js";
+import { whyNoCaseRuns } from "./exercise.js";
 
 // `dialog` is the dialog's element, `opener` the button that opens it;
 // `exercise` (or null) is the exercise the page opened, whose title, task and
@@ -33,9 +34,9 @@ export function authorDialog(dialog, opener, state, exercise) {
     if (cases.length === 0) return say("");
     if (outcome?.source !== source) return say("Compiling the code in the editor…"); // told again when it has
     say("Running the cases on the code in the editor…");
-    const graded = await grade(cases, outcome, { stale: () => run !== runs });
-    if (graded === null || run !== runs) return;
-    const { problem, verdicts } = graded;
+    const verdicts = await grade(cases, outcome, { stale: () => run !== runs });
+    if (verdicts === null || run !== runs) return;
+    const problem = whyNoCaseRuns(outcome, verdicts);
     if (problem) return say(`No case runs on the code in the editor: ${problem}`);
     const failing = cases.flatMap((c, i) => {
       if (verdicts[i].pass) return [];

@@ -69,6 +69,15 @@ function caseList($, cases, problems, load) {
   return rows;
 }
 
+// Why no case runs, when the compile left nothing to run (the grader then
+// fails every case alike, `verdicts`): "the code does not compile: …". Null
+// when the cases ran.
+export function whyNoCaseRuns(outcome, verdicts) {
+  if (outcome.kind !== "answer") return "there is no compile result";
+  if (!outcome.json.ok) return `the code ${verdicts[0]?.why ?? "does not compile"}`;
+  return null;
+}
+
 // `root` is the exercise's band, `opened` from readExercise(), `machine` the
 // machine's controller, `ask` the page's question (views/ask.js). Starts the
 // editor with the learner's draft or the exercise's source (a load, which
@@ -81,7 +90,7 @@ export function showExercise(root, { exercise, key }, state, machine, ask) {
   showBand(root, exercise.title.trim() || "Exercise", exercise.task);
   $("exercise-restart").hidden = false;
   const { cases, problems } = parseCases(exercise.cases);
-  const rows = caseList($, cases, problems, (inputs) => machine.setInputs(inputs));
+  const rows = caseList($, cases, problems, (inputs) => machine.setInputs(Object.entries(inputs)));
 
   // The draft: kept at every compile and when the page is left, so that the
   // last keystrokes survive a reload too.
@@ -107,12 +116,13 @@ export function showExercise(root, { exercise, key }, state, machine, ask) {
     if (problems.length) return;
     const run = ++runs;
     $("exercise-summary").textContent = "Running the cases…";
-    const graded = await grade(cases, outcome, { stale: () => run !== runs });
-    if (graded === null) return;
-    // Why no case runs (the code does not compile) is said once, above them.
-    const { problem, verdicts } = graded;
+    const verdicts = await grade(cases, outcome, { stale: () => run !== runs });
+    if (verdicts === null) return;
+    // Code that did not compile fails every case alike: that is said once,
+    // above them, and no case has a verdict of its own.
+    const notRun = whyNoCaseRuns(outcome, verdicts);
     rows.forEach((row, i) => {
-      const v = verdicts[i];
+      const v = notRun ? null : verdicts[i];
       if (v) row.li.dataset.verdict = v.pass ? "pass" : "fail";
       else delete row.li.dataset.verdict;
       row.verdict.textContent = !v ? "" : v.pass ? v.why : `failed: ${v.why}`;
@@ -120,11 +130,8 @@ export function showExercise(root, { exercise, key }, state, machine, ask) {
       row.button.disabled = row.inputs === null;
     });
     const passed = verdicts.filter((v) => v.pass).length;
-    $("exercise-summary").textContent = problem
-      ? `No case runs: ${problem}`
-      : passed === cases.length
-        ? `All ${cases.length} cases pass.`
-        : `${passed} of ${cases.length} cases pass.`;
+    const n = cases.length;
+    $("exercise-summary").textContent = notRun ? `No case runs: ${notRun}` : passed === n ? `All ${n} cases pass.` : `${passed} of ${n} cases pass.`;
   });
 
   $("exercise-restart").addEventListener("click", () => {
