@@ -9,9 +9,6 @@ const SLICE_MS = 10;
 const channel = new MessageChannel();
 const waiting = [];
 channel.port1.onmessage = () => waiting.shift()();
-// Under Node (the tests) a port would keep the process alive once nothing
-// else runs; browsers have no unref.
-channel.port1.unref?.();
 const yieldToPage = () =>
   new Promise((resolve) => {
     waiting.push(resolve);
