@@ -4,6 +4,7 @@
 // its inputs into the machine panel, ready to step.
 import { parseCases, problemText } from "../links/cases.js";
 import { grade } from "../machine/grade.js";
+import { recordProgress } from "../links/progress.js";
 import { storage } from "../links/storage.js";
 import { changed, loadSource } from "../state.js";
 import { within } from "./dom.js";
@@ -115,6 +116,7 @@ export function showExercise(root, { exercise, key }, state, machine) {
       row.button.disabled = v.inputs === null;
     });
     const passed = verdicts.filter((v) => v.pass).length;
+    recordProgress(key, passed === cases.length);
     $("exercise-summary").textContent =
       passed === cases.length ? `All ${cases.length} cases pass.` : `${passed} of ${cases.length} cases pass.`;
   });
