@@ -24,6 +24,7 @@
 #include "cfg.h"
 #include "explain.h"
 #include "failure.h"
+#include "grade.h"
 #include "machine.h"
 #include "output.h"
 #include "quern.h"
@@ -36,6 +37,12 @@ constexpr int kBadUse = 2;
 struct BadUse {
   std::string message;
 };
+
+// The answer to bad use: the message, then where to read how to use quern.
+int bad_use(std::string_view message) {
+  std::cerr << "quern: " << message << "\nRun 'quern --help' for usage.\n";
+  return kBadUse;
+}
 
 // The whole file ("-": standard input), refused when unreadable or larger
 // than the service accepts; what names the kind of file in that refusal.
@@ -61,6 +68,31 @@ std::string read_file(const std::string& path, const char* what = "source") {
   }
   if (fd != STDIN_FILENO) close(fd);
   return text;
+}
+
+// Why text cannot be read as UTF-8, naming the first ill-formed byte; or
+// nothing.
+std::optional<std::string> utf8_problem(std::string_view text) {
+  const std::size_t valid = quern::valid_utf8_prefix(text);
+  if (valid == text.size()) return std::nullopt;
+  return "invalid UTF-8 at byte offset " + std::to_string(valid);
+}
+
+// Why a file's text is refused as a source before it is compiled; or nothing.
+// A byte order mark would reach the compiler as an invisible character that
+// its report quotes, so it is named instead.
+std::optional<std::string> source_problem(std::string_view text) {
+  if (text.starts_with("\xEF\xBB\xBF")) {
+    return "starts with a byte order mark (U+FEFF); save it as UTF-8 without one";
+  }
+  return utf8_problem(text);
+}
+
+// Refuses a source file's text that is not plain UTF-8.
+void check_source(const std::string& path, std::string_view text) {
+  if (const std::optional<std::string> problem = source_problem(text)) {
+    throw BadUse{path + ": " + *problem};
+  }
 }
 
 // Says on standard error that text after the function is not compiled.
@@ -124,24 +156,6 @@ RunInputs parse_run_inputs(const std::vector<std::string>& arguments) {
   return inputs;
 }
 
-// A machine loaded with the compiled code; the code must load.
-quern::Machine load_machine(const quern::Explanation& explanation) {
-  quern::Machine machine;
-  if (std::optional<std::string> error = machine.load(explanation.answer())) {
-    quern::internal_failure("the machine cannot load the compiled code: " + *error);
-  }
-  return machine;
-}
-
-// Runs the machine; a failure of compiled code on it is the compiler's fault.
-quern::Machine::Status run_machine(quern::Machine& machine, long max_steps) {
-  const quern::Machine::Status status = machine.run(max_steps);
-  if (status == quern::Machine::Status::Failed) {
-    quern::internal_failure("the compiled code failed on the machine: " + machine.error());
-  }
-  return status;
-}
-
 int8_t result_of(const quern::Machine& machine) {
   return machine.word("_RES").value_or(0);
 }
@@ -174,12 +188,13 @@ int run_file(const std::string& path, const std::string& source, const RunInputs
     throw BadUse{"the function takes " + count(parameters.size(), "parameter") + ", " +
                  count(inputs.values.size(), "value") + " given"};
   }
-  quern::Machine machine = load_machine(explanation);
+  quern::Machine machine = quern::cases::load_compiled(explanation);
   const std::vector<std::string>& names = inputs.named ? inputs.names : parameters;
   for (std::size_t i = 0; i < inputs.values.size(); ++i) {
     machine.set_word(names[i], inputs.values[i]);
   }
-  const bool halted = run_machine(machine, max_steps) == quern::Machine::Status::Halted;
+  const bool halted =
+      quern::cases::run_compiled(machine, max_steps) == quern::Machine::Status::Halted;
   if (json) {
     nlohmann::ordered_json values = nlohmann::ordered_json::array();
     for (const auto& [name, value] : machine.words()) {
@@ -206,83 +221,26 @@ int run_file(const std::string& path, const std::string& source, const RunInputs
 
 // --- --test ------------------------------------------------------------------
 
-// Why a case failed: a fixed message and details, each a key and a value
-// already written as a YAML scalar.
-struct Failure {
-  std::string message;
-  std::vector<std::pair<std::string, std::string>> details;
-};
-
-struct Verdict {
-  const quern::cases::Case* c;
-  std::optional<Failure> failure;
-};
-
 struct Graded {
   std::string path;
-  std::vector<Verdict> verdicts;
+  std::vector<quern::cases::Verdict> verdicts;  // one per case, in case file order
   std::size_t passed = 0;
 };
 
-std::string yaml_string(const std::string& text) {
-  return nlohmann::json(text).dump();
-}
-
-std::string finding_text(const quern::Explanation& explanation) {
-  if (explanation.diagnostics.empty()) return explanation.error->report();
-  const quern::Diagnostic& d = explanation.diagnostics.front();
-  std::string text;
-  if (d.line != 0) {
-    text = "line " + std::to_string(d.line) + ", column " + std::to_string(d.column) + ": ";
-  }
-  text += d.message;
-  for (std::size_t i = 0; i < d.causes.size(); ++i) text += (i ? "; " : ": ") + d.causes[i];
-  return text;
-}
-
-Graded grade(const std::string& path, const std::string& source,
-             const std::vector<quern::cases::Case>& cases, long max_steps) {
-  Graded graded{path, {}, 0};
-  const quern::Explanation explanation = quern::explain(source);
-  std::optional<quern::Machine> loaded;
-  if (!explanation.error) loaded = load_machine(explanation);
-  for (const quern::cases::Case& c : cases) {
-    Verdict verdict{&c, std::nullopt};
-    if (explanation.error) {
-      verdict.failure =
-          Failure{"does not compile", {{"finding", yaml_string(finding_text(explanation))}}};
-    } else if (auto fit = quern::cases::fit_inputs(c, explanation.parameters);
-               auto* reason = std::get_if<std::string>(&fit)) {
-      verdict.failure =
-          Failure{"inputs do not fit the function", {{"reason", yaml_string(*reason)}}};
-    } else {
-      const std::vector<int8_t>& values = std::get<std::vector<int8_t>>(fit);
-      quern::Machine machine = *loaded;
-      for (std::size_t i = 0; i < values.size(); ++i) {
-        machine.set_word(explanation.parameters[i], values[i]);
-      }
-      if (run_machine(machine, max_steps) != quern::Machine::Status::Halted) {
-        verdict.failure =
-            Failure{"no halt within the step limit", {{"max-steps", std::to_string(max_steps)}}};
-      } else if (result_of(machine) != c.expected) {
-        verdict.failure = Failure{"result differs",
-                                  {{"expected", std::to_string(c.expected)},
-                                   {"got", std::to_string(result_of(machine))},
-                                   {"steps", std::to_string(machine.steps())}}};
-      }
-    }
-    if (!verdict.failure) ++graded.passed;
-    graded.verdicts.push_back(std::move(verdict));
-  }
-  return graded;
-}
-
-// A TAP description: '#' would start a directive, '\' escapes.
+// A TAP description on one line: '#' would start a directive, '\' escapes,
+// and a line feed or carriage return (a file may be named with one) would
+// end the line.
 std::string tap_text(const std::string& text) {
   std::string out;
   for (char ch : text) {
-    if (ch == '#' || ch == '\\') out += '\\';
-    out += ch;
+    if (ch == '\n') {
+      out += "\\n";
+    } else if (ch == '\r') {
+      out += "\\r";
+    } else {
+      if (ch == '#' || ch == '\\') out += '\\';
+      out += ch;
+    }
   }
   return out;
 }
@@ -315,7 +273,18 @@ std::string xml_text(const std::string& text) {
   return out;
 }
 
-std::string junit_report(const std::vector<Graded>& files, std::size_t total, std::size_t failed) {
+// A failure's details, one "KEY: VALUE" line each, strings written as YAML
+// double-quoted scalars.
+std::string detail_lines(const quern::cases::Verdict& v, const std::string& indent) {
+  std::string text;
+  for (const auto& [key, value] : v.details.items()) {
+    text += indent + key + ": " + value.dump() + "\n";
+  }
+  return text;
+}
+
+std::string junit_report(const std::vector<quern::cases::Case>& cases,
+                         const std::vector<Graded>& files, std::size_t total, std::size_t failed) {
   std::string xml = "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n";
   xml += "<testsuites name=\"quern --test\" tests=\"" + std::to_string(total) + "\" failures=\"" +
          std::to_string(failed) + "\">\n";
@@ -323,16 +292,15 @@ std::string junit_report(const std::vector<Graded>& files, std::size_t total, st
     const std::string name = xml_text(g.path);
     xml += "  <testsuite name=\"" + name + "\" tests=\"" + std::to_string(g.verdicts.size()) +
            "\" failures=\"" + std::to_string(g.verdicts.size() - g.passed) + "\">\n";
-    for (const Verdict& v : g.verdicts) {
-      xml += "    <testcase classname=\"" + name + "\" name=\"" + xml_text(v.c->text) + "\"";
-      if (!v.failure) {
+    for (std::size_t i = 0; i < cases.size(); ++i) {
+      const quern::cases::Verdict& v = g.verdicts[i];
+      xml += "    <testcase classname=\"" + name + "\" name=\"" + xml_text(cases[i].text) + "\"";
+      if (v.passed) {
         xml += "/>\n";
         continue;
       }
-      std::string body;
-      for (const auto& [key, value] : v.failure->details) body += key + ": " + value + "\n";
-      xml += ">\n      <failure message=\"" + xml_text(v.failure->message) + "\">" +
-             xml_text(body) + "</failure>\n    </testcase>\n";
+      xml += ">\n      <failure message=\"" + xml_text(v.message) + "\">" +
+             xml_text(detail_lines(v, "")) + "</failure>\n    </testcase>\n";
     }
     xml += "  </testsuite>\n";
   }
@@ -343,7 +311,11 @@ int test_files(const std::string& cases_path, const std::vector<std::string>& pa
                const std::optional<std::string>& junit, long max_steps) {
   if (paths.empty()) throw BadUse{"--test needs at least one FILE after the case file"};
   // Everything is checked before anything runs.
-  auto parsed = quern::cases::parse_cases(read_file(cases_path, "case file"));
+  const std::string case_text = read_file(cases_path, "case file");
+  if (const std::optional<std::string> problem = utf8_problem(case_text)) {
+    throw BadUse{cases_path + ": " + *problem};
+  }
+  auto parsed = quern::cases::parse_cases(case_text);
   if (const auto* error = std::get_if<quern::cases::CaseFileError>(&parsed)) {
     throw BadUse{cases_path + (error->line ? ":" + std::to_string(error->line) : "") + ": " +
                  error->message};
@@ -359,20 +331,28 @@ int test_files(const std::string& cases_path, const std::vector<std::string>& pa
 
   std::vector<Graded> files;
   for (std::size_t i = 0; i < paths.size(); ++i) {
-    files.push_back(grade(paths[i], sources[i], cases, max_steps));
+    Graded g{paths[i], {}, 0};
+    // A submission that is not a source text fails every case with the reason.
+    if (const std::optional<std::string> problem = source_problem(sources[i])) {
+      g.verdicts.assign(cases.size(), {false, "does not compile", {{"finding", *problem}}});
+    } else {
+      g.verdicts = quern::cases::grade(sources[i], cases, max_steps);
+    }
+    g.passed = static_cast<std::size_t>(std::count_if(g.verdicts.begin(), g.verdicts.end(),
+                                                      [](const auto& v) { return v.passed; }));
+    files.push_back(std::move(g));
   }
   const std::size_t total = cases.size() * paths.size();
   std::size_t passed = 0;
-  std::string tap = "TAP version 14\n1.." + std::to_string(total) + "\n";
+  std::string tap = "TAP version 13\n1.." + std::to_string(total) + "\n";
   std::size_t number = 0;
   for (const Graded& g : files) {
-    for (const Verdict& v : g.verdicts) {
-      tap += std::string(v.failure ? "not ok " : "ok ") + std::to_string(++number) + " - " +
-             tap_text(g.path) + ": " + tap_text(v.c->text) + "\n";
-      if (!v.failure) continue;
-      tap += "  ---\n  message: " + v.failure->message + "\n";
-      for (const auto& [key, value] : v.failure->details) tap += "  " + key + ": " + value + "\n";
-      tap += "  ...\n";
+    for (std::size_t i = 0; i < cases.size(); ++i) {
+      const quern::cases::Verdict& v = g.verdicts[i];
+      tap += std::string(v.passed ? "ok " : "not ok ") + std::to_string(++number) + " - " +
+             tap_text(g.path) + ": " + tap_text(cases[i].text) + "\n";
+      if (v.passed) continue;
+      tap += "  ---\n  message: " + v.message + "\n" + detail_lines(v, "  ") + "  ...\n";
     }
     passed += g.passed;
     std::cerr << g.path << ": " << g.passed << " of " << g.verdicts.size() << " passed\n";
@@ -380,7 +360,7 @@ int test_files(const std::string& cases_path, const std::vector<std::string>& pa
   std::cout << tap << std::flush;
   std::cerr << passed << " passed, " << total - passed << " failed\n";
   if (junit) {
-    junit_file << junit_report(files, total, total - passed);
+    junit_file << junit_report(cases, files, total, total - passed);
     junit_file.close();
     if (!junit_file) throw BadUse{"cannot write " + *junit};
   }
@@ -428,13 +408,15 @@ int main(int argc, char** argv) {
       "                               \"values\":[{\"name\":\"n\",\"value\":0},...]}\n"
       "                              (values: parameters and variables in that order)\n"
       "  quern --test CASES FILE ... grade: run every case of the case file CASES on\n"
-      "                              each FILE, compiled once; TAP version 14 on standard\n"
+      "                              each FILE, compiled once; TAP version 13 on standard\n"
       "                              output, \"FILE: P of T passed\" per file and\n"
       "                              \"N passed, M failed\" on standard error; --junit\n"
       "                              PATH also writes JUnit XML\n\n"
       "A case file has one case a line, INPUTS -> RESULT: plain values in the order of\n"
       "the parameters (3 4 -> 7) or NAME=VALUE pairs (a=3 b=4 -> 7; parameters left out\n"
       "are 0); '-> 7' for no inputs. '#' starts a comment; blank lines are skipped.\n"
+      "Files are UTF-8; a byte order mark is skipped in a case file, refused in a\n"
+      "source (--explain takes any bytes, as /explain does).\n"
       "Values and results are in -128..127. A case passes when the code halts within\n"
       "the step limit with _RES (0 where nothing is returned) equal to RESULT.\n\n"
       "FILE is - for standard input; a source may hold at most " +
@@ -452,6 +434,7 @@ int main(int argc, char** argv) {
   std::string cases_path;
   std::string junit_path;
   long max_steps = quern::kDefaultStepLimit;
+  app.set_version_flag("--version", "quern " QUERN_VERSION);
   auto* explain_flag = app.add_flag("--explain", explain, "Print the explanation as JSON");
   auto* graph_flag = app.add_flag("--graph", graph, "Print the control-flow graph in Graphviz DOT");
   auto* run_flag = app.add_flag("--run", run, "Run the compiled code on the machine model");
@@ -479,9 +462,11 @@ int main(int argc, char** argv) {
   } catch (const CLI::CallForHelp&) {
     std::cout << app.help();
     return 0;
+  } catch (const CLI::CallForVersion& e) {
+    std::cout << e.what() << '\n';
+    return 0;
   } catch (const CLI::ParseError& e) {
-    std::cerr << "quern: " << e.what() << '\n';
-    return kBadUse;
+    return bad_use(e.what());
   }
   try {
     const bool test = !test_option->empty();
@@ -499,6 +484,8 @@ int main(int argc, char** argv) {
     }
     const RunInputs inputs = parse_run_inputs(arguments);
     const std::string source = read_file(file);
+    // --explain answers for any bytes, as /explain does.
+    if (!explain) check_source(file, source);
     if (run) return run_file(file, source, inputs, max_steps, json);
     if (explain) {
       const quern::Explanation explanation = quern::explain(source);
@@ -523,7 +510,6 @@ int main(int argc, char** argv) {
     }
     return compile_file(file, source);
   } catch (const BadUse& e) {
-    std::cerr << "quern: " << e.message << '\n';
-    return kBadUse;
+    return bad_use(e.message);
   }
 }

@@ -134,12 +134,8 @@ class TreeWriter {
       json::append_string(out_, node.text);
     }
     json::append_key(out_, "children");
-    out_ += '[';
-    for (std::size_t i = 0; i < node.children.size(); ++i) {
-      if (i != 0) out_ += ',';
-      json::append_number(out_, node.children[i]);
-    }
-    out_ += "]}";
+    json::append_numbers(out_, node.children);
+    out_ += '}';
     if (!open_.empty()) open_.back().children.push_back(written_);
     ++written_;
   }

@@ -173,12 +173,8 @@ void append_cfg(json::Writer& writer, const InstructionList& list,
     json::append_key(out, "to");
     json::append_number(out, static_cast<int64_t>(blocks[b].to));
     json::append_key(out, "next");
-    out += '[';
-    for (std::size_t n = 0; n < blocks[b].next.size(); ++n) {
-      if (n != 0) out += ',';
-      json::append_number(out, static_cast<int64_t>(blocks[b].next[n]));
-    }
-    out += "]}";
+    json::append_numbers(out, blocks[b].next);
+    out += '}';
     writer.spill();
   }
   out += ']';
@@ -275,12 +271,7 @@ void append_diagnostics(json::Writer& writer, const std::vector<Diagnostic>& dia
     json::append_string(out, d.message);
     if (d.is_syntax) {
       json::append_key(out, "causes");
-      out += '[';
-      for (std::size_t c = 0; c < d.causes.size(); ++c) {
-        if (c != 0) out += ',';
-        json::append_string(out, d.causes[c]);
-      }
-      out += ']';
+      json::append_strings(out, d.causes);
     }
     json::append_key(out, "kind");
     json::append_string(out, d.kind);
@@ -334,12 +325,7 @@ void write_json(const Explanation& explanation, json::Writer& writer) {
   }
   if (explanation.parsed) {
     json::append_key(text, "params");
-    text += '[';
-    for (std::size_t i = 0; i < explanation.parameters.size(); ++i) {
-      if (i != 0) text += ',';
-      json::append_string(text, explanation.parameters[i]);
-    }
-    text += ']';
+    json::append_strings(text, explanation.parameters);
   }
   if (!explanation.error) {
     json::append_key(text, "words");

@@ -49,6 +49,29 @@ class Writer {
 /// text as a JSON string. The text must be valid UTF-8.
 void append_string(std::string& out, std::string_view text);
 void append_number(std::string& out, int64_t n);
+/// An array of numbers or of strings.
+template <class Numbers>
+void append_numbers(std::string& out, const Numbers& numbers) {
+  out += '[';
+  bool first = true;
+  for (const auto n : numbers) {
+    if (!first) out += ',';
+    first = false;
+    append_number(out, static_cast<int64_t>(n));
+  }
+  out += ']';
+}
+template <class Strings>
+void append_strings(std::string& out, const Strings& strings) {
+  out += '[';
+  bool first = true;
+  for (const auto& s : strings) {
+    if (!first) out += ',';
+    first = false;
+    append_string(out, s);
+  }
+  out += ']';
+}
 /// A position as {"line":L,"column":C}.
 void append_position(std::string& out, SourcePosition position);
 /// ,"key": (the comma, the key and the colon of the next member).

@@ -11,6 +11,7 @@
 #include <sstream>
 
 #include "cgi_run.h"
+#include "quern.h"
 
 namespace quern {
 namespace {
@@ -20,6 +21,7 @@ using testing::CgiRun;
 
 const std::string kSum =
     "int f(int n) { int s = 0; while (n > 0) { s = s + n; n = n - 1; } return s; }";
+const std::string kHint = "Run 'quern --help' for usage.\n";
 
 class Cli : public ::testing::Test {
  protected:
@@ -64,6 +66,7 @@ TEST_F(Cli, AnswersAsTheServiceDoes) {
       "int f(int a, int b, int a) { x = 1; return y; }",
       "int f() {\n  int é𝑥 = 1;\n  y = 2;\n}",
       "int f() \xFF{}",
+      "\xEF\xBB\xBFint f() {}",
       "void f() { int a = 1; while (a != 0) { a = a - -1; } } trailing text",
   };
   for (const std::string& source : sources) {
@@ -82,10 +85,14 @@ TEST_F(Cli, AnswersAsTheServiceDoes) {
         ignored.is_object() ? path + ": " + ignored["message"].get<std::string>() + "\n" : "";
     EXPECT_EQ(explained.err, warning) << source;
 
-    const CgiResult plain = quern({path});
-    EXPECT_EQ(plain.exit_status, ok ? 0 : 1) << source;
-    EXPECT_EQ(ok ? plain.out : plain.err, (ok ? "" : warning) + answer) << source;
-    EXPECT_EQ(ok ? plain.err : plain.out, ok ? warning : "") << source;
+    // quern FILE refuses bytes that are not UTF-8, and a byte order mark
+    // (EncodingProblems); --explain answers them as /explain does.
+    if (is_valid_utf8(source) && !source.starts_with("\xEF\xBB\xBF")) {
+      const CgiResult plain = quern({path});
+      EXPECT_EQ(plain.exit_status, ok ? 0 : 1) << source;
+      EXPECT_EQ(ok ? plain.out : plain.err, (ok ? "" : warning) + answer) << source;
+      EXPECT_EQ(ok ? plain.err : plain.out, ok ? warning : "") << source;
+    }
 
     if (ok) {
       std::string printed;
@@ -151,7 +158,8 @@ TEST_F(Cli, ExitStatuses) {
       {{"--run", "--max-steps", "1000", counting, "a=1"}, 3, ""},
       {{"--run", "--json", "--max-steps", "10", counting, "1"}, 3, "?"},
       {{"--help"}, 0, "?"},
-      // Bad use: one line on standard error.
+      {{"--version"}, 0, "?"},
+      // Bad use: one line on standard error, then the hint.
       {{}, 2, ""},
       {{"--bogus", sum}, 2, ""},
       {{"--explain", "--run", sum}, 2, ""},
@@ -186,9 +194,15 @@ TEST_F(Cli, ExitStatuses) {
     }
     if (c.status == 2 || c.status == 3) {
       EXPECT_TRUE(r.err.starts_with("quern: ")) << what << r.err;
-      EXPECT_EQ(std::count(r.err.begin(), r.err.end(), '\n'), 1) << what << r.err;
+      const std::string hint = c.status == 2 ? kHint : "";
+      ASSERT_TRUE(r.err.ends_with(hint)) << what << r.err;
+      EXPECT_EQ(std::count(r.err.begin(), r.err.end() - hint.size(), '\n'), 1) << what << r.err;
     }
   }
+  const CgiResult version = quern({"--version"});
+  EXPECT_TRUE(version.out.starts_with("quern ") && version.out.ends_with("\n")) << version.out;
+  EXPECT_EQ(std::count(version.out.begin(), version.out.end(), '\n'), 1) << version.out;
+  EXPECT_EQ(version.err, "");
   const std::string help = quern({"--help"}).out;
   for (const char* option : {"--explain", "--run", "--max-steps", "NAME=VALUE", "Exit status",
                              "--json", "--test", "--junit", "101 internal failure"}) {
@@ -203,7 +217,52 @@ TEST_F(Cli, ExitStatuses) {
       {{"--run", "--max-steps", "0", sum}, "quern: --max-steps: 0 is not in 1..10000000\n"},
   };
   for (const auto& [arguments, message] : messages) {
-    EXPECT_EQ(quern(arguments).err, message) << arguments[0];
+    EXPECT_EQ(quern(arguments).err, message + kHint) << arguments[0];
+  }
+}
+
+// Files that are not plain UTF-8: a source is refused, naming the file and
+// the first bad byte (in --test, each case of it fails with that finding); a
+// case file's byte order mark is skipped.
+TEST_F(Cli, EncodingProblems) {
+  const std::string right = "int f() { return 1; }";
+  const std::string cases = file("cases.txt", "-> 1\n");
+  const std::string bom = "\xEF\xBB\xBF";
+  const std::string mark =
+      "FILE: starts with a byte order mark (U+FEFF); save it as UTF-8 without one";
+  const std::string bad = "FILE: invalid UTF-8 at byte offset ";
+  struct Case {
+    std::string text;  // of the file named FILE
+    std::vector<std::string> arguments;
+    int status;
+    std::string expected;  // the bad use's message, or a piece of the TAP
+  };
+  const Case table[] = {
+      {bom + right, {"FILE"}, 2, mark},
+      {bom + right, {"--run", "FILE"}, 2, mark},
+      {"int f() \xFF{}", {"FILE"}, 2, bad + "8"},
+      // A character cut short at the end; an overlong form after a character of two bytes.
+      {right + "\xE2\x82", {"--run", "FILE"}, 2, bad + "21"},
+      {"é\xC0\xAF", {"FILE"}, 2, bad + "2"},
+      {bom + right, {"--test", cases, "FILE"}, 1, "finding: \"starts with a byte order mark"},
+      {"int f() \xFF{}",
+       {"--test", cases, "FILE"},
+       1,
+       "finding: \"invalid UTF-8 at byte offset 8\""},
+      {bom + "-> 1\r\n", {"--test", "FILE", file("right.c", right)}, 0, "ok 1 - "},
+      {"a\xFF=1 -> 1\n", {"--test", "FILE", file("right.c", right)}, 2, bad + "1"},
+  };
+  for (const Case& c : table) {
+    const std::string path = file("f.c", c.text);
+    std::vector<std::string> arguments = c.arguments;
+    std::replace(arguments.begin(), arguments.end(), std::string("FILE"), path);
+    const CgiResult r = quern(arguments);
+    EXPECT_EQ(r.exit_status, c.status) << c.text << r.err;
+    if (c.status == 2) {
+      EXPECT_EQ(r.err, "quern: " + path + c.expected.substr(4) + "\n" + kHint) << c.text;
+    } else {
+      EXPECT_NE(r.out.find(c.expected), std::string::npos) << c.text << r.out;
+    }
   }
 }
 
@@ -234,7 +293,7 @@ TEST_F(Cli, GradesSubmissions) {
     if (!line.starts_with("  ")) verdicts += line.substr(0, line.find(" - ")) + "\n";
   }
   EXPECT_EQ(verdicts,
-            "TAP version 14\n1..10\nok 1\nok 2\nok 3\nok 4\nnot ok 5\nnot ok 6\n"
+            "TAP version 13\n1..10\nok 1\nok 2\nok 3\nok 4\nnot ok 5\nnot ok 6\n"
             "not ok 7\nnot ok 8\nnot ok 9\nnot ok 10\n");
   EXPECT_NE(r.out.find("not ok 5 - " + files[2] +
                        ": 3 4 -> 7\n  ---\n  message: result differs\n  expected: 7\n  got: 8\n"),
@@ -265,7 +324,37 @@ TEST_F(Cli, GradesSubmissions) {
   const CgiResult refused = quern({"--test", bad, files[0]});
   EXPECT_EQ(refused.exit_status, 2);
   EXPECT_EQ(refused.out, "");
-  EXPECT_EQ(refused.err, "quern: " + bad + ":3: inputs mix NAME=VALUE pairs and plain values\n");
+  EXPECT_EQ(refused.err,
+            "quern: " + bad + ":3: inputs mix NAME=VALUE pairs and plain values\n" + kHint);
+}
+
+// The TAP report as a TAP consumer reads it: Debian's prove (TAP::Harness)
+// passes a report of passes and fails one with a failure; a file name with a
+// line feed or carriage return stays on its test line.
+TEST_F(Cli, ProveReadsTheReport) {
+  const std::string cases = file("cases.txt", "3 4 -> 7\nb=1 -> 1\n");
+  const std::string right = file("right.c", "int add(int a, int b) { return a + b; }");
+  const std::string odd = file("odd\nname\r.c", "int add(int a, int b) { return b + a; }");
+  const std::string off = file("off.c", "int add(int a, int b) { return a + b + 1; }");
+  for (const auto& [files, status] :
+       {std::pair{std::vector{right, odd}, 0}, std::pair{std::vector{right, off}, 1}}) {
+    std::vector<std::string> arguments = {"--test", cases};
+    arguments.insert(arguments.end(), files.begin(), files.end());
+    const CgiResult graded = quern(arguments);
+    ASSERT_EQ(graded.exit_status, status) << graded.err;
+    EXPECT_TRUE(graded.out.starts_with("TAP version 13\n1..4\n")) << graded.out;
+    const std::string report = file("report.tap", graded.out);
+    CgiRun prove;
+    prove.program = QUERN_PROVE_PATH;
+    prove.arguments = {"--exec", "/bin/cat", report};
+    const CgiResult proved = testing::run_cgi(prove);
+    EXPECT_EQ(proved.exit_status == 0, status == 0) << proved.out << proved.err;
+    EXPECT_NE(proved.out.find(status == 0 ? "Result: PASS" : "Result: FAIL"), std::string::npos)
+        << proved.out << proved.err;
+  }
+  const std::string report = quern({"--test", cases, odd}).out;
+  EXPECT_NE(report.find("\nok 1 - " + dir_ + "/odd\\nname\\r.c: 3 4 -> 7\n"), std::string::npos)
+      << report;
 }
 
 }  // namespace
