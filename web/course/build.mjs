@@ -5,9 +5,10 @@
 //
 // COURSE is a folder of exercise files (*.md, in file-name order) and an
 // optional index.md that introduces the course. QUERN is the command line
-// compiler, whose `--exercise FILE` reads each exercise file (the one reader
-// of them) into its title, task, starting source and visible cases; hidden
-// cases never leave it, so no file of the site holds one.
+// compiler, whose `--exercise COURSE` lists the folder and reads each
+// exercise file (the one reader of them) into its title, task, starting
+// source and visible cases; hidden cases never leave it, only their count,
+// so no file of the site holds one.
 //
 // The site then has the course page as index.html (the introduction and the
 // exercises, each a link that opens it in the playground's exercise mode),
@@ -16,8 +17,7 @@
 import { build } from "esbuild";
 import { marked } from "marked";
 import { spawnSync } from "node:child_process";
-import { existsSync } from "node:fs";
-import { readdir, readFile, writeFile } from "node:fs/promises";
+import { readFile, writeFile } from "node:fs/promises";
 import path from "node:path";
 import { fileURLToPath } from "node:url";
 import { exerciseLink } from "../src/links/exercise-link.js";
@@ -36,10 +36,11 @@ const escape = (text) =>
   text.replace(/[&<>"]/g, (c) => ({ "&": "&amp;", "<": "&lt;", ">": "&gt;", '"': "&quot;" })[c]);
 const plural = (n, one) => `${n} ${one}${n === 1 ? "" : "s"}`;
 
-// Exits as quern did, with its message (FILE:LINE: what is wrong), for a
-// malformed file.
-function readExercise(file) {
-  const run = spawnSync(quern, ["--exercise", file], { encoding: "utf8" });
+// { index: the text of index.md or null, exercises: [{ file, title, task,
+// start, cases, hidden }] }. Exits as quern did, with its message
+// (FILE:LINE: what is wrong), for a malformed file.
+function readCourse() {
+  const run = spawnSync(quern, ["--exercise", course], { encoding: "utf8" });
   if (run.error) throw run.error;
   if (run.status !== 0) {
     process.stderr.write(run.stderr);
@@ -51,13 +52,11 @@ function readExercise(file) {
 // The introduction, under the page's policy (default-src 'self'): the
 // markdown may link anywhere but must not bring scripts, styles or anything
 // loaded from another host.
-async function introduction() {
-  const file = path.join(course, "index.md");
-  if (!existsSync(file)) return { title: "Exercises", html: "<h1>Exercises</h1>\n" };
-  const markdown = await readFile(file, "utf8");
+function introduction(markdown) {
+  if (markdown === null) return { title: "Exercises", html: "<h1>Exercises</h1>\n" };
   const html = marked.parse(markdown);
   const unsafe = /<(?:script|style|iframe|object|embed|link|meta|base|form)\b|\sstyle=|\son[a-z]+=|\ssrc="?(?:[a-z]+:)?\/\/|href="?\s*javascript:/i.exec(html);
-  if (unsafe) throw new Error(`${file}: "${unsafe[0]}" is not allowed in the course page`);
+  if (unsafe) throw new Error(`${course}/index.md: "${unsafe[0]}" is not allowed in the course page`);
   const title = /^# (.*)$/m.exec(markdown)?.[1].trim();
   return title ? { title, html } : { title: "Exercises", html: `<h1>Exercises</h1>\n${html}` };
 }
@@ -70,10 +69,9 @@ function insert(html, anchor, text, after = false) {
   return html.slice(0, cut) + text + html.slice(cut);
 }
 
-const names = (await readdir(course)).filter((n) => n.endsWith(".md") && n !== "index.md").sort();
-if (names.length === 0) throw new Error(`${course}: no exercise files (*.md besides index.md)`);
-const exercises = names.map((name) => readExercise(path.join(course, name)));
-const intro = await introduction();
+const { index, exercises } = readCourse();
+if (exercises.length === 0) throw new Error(`${course}: no exercise files (*.md besides index.md)`);
+const intro = introduction(index);
 
 // Links from here to the playground beside it.
 const beside = { origin: "", pathname: "playground.html", search: "" };
