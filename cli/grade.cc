@@ -4,6 +4,8 @@
 #include "grade.h"
 
 #include <optional>
+#include <unordered_map>
+#include <variant>
 
 #include "failure.h"
 
@@ -44,7 +46,11 @@ Machine::Status run_compiled(Machine& machine, long max_steps) {
 
 std::vector<Verdict> grade(std::string_view source, const std::vector<Case>& cases,
                            long max_steps) {
-  const Explanation explanation = explain(source);
+  return grade(explain(source), cases, max_steps);
+}
+
+std::vector<Verdict> grade(const Explanation& explanation, const std::vector<Case>& cases,
+                           long max_steps) {
   std::vector<Verdict> verdicts;
   if (explanation.error) {
     const Verdict failed{false, "does not compile", {{"finding", finding_text(explanation)}}};
@@ -76,6 +82,31 @@ std::vector<Verdict> grade(std::string_view source, const std::vector<Case>& cas
     }
   }
   return verdicts;
+}
+
+std::string canonical_listing(const Explanation& explanation) {
+  // A name the source chose is a text name; "_RES" is the compiler's.
+  static const NameId kResult("_RES");
+  std::unordered_map<uint32_t, std::size_t> order;  // NameId bits -> order of appearance
+  const auto canonical = [&](Label& l) {
+    auto* name = std::get_if<label::Name>(&l);
+    if (name == nullptr || name->id.is_generated() || name->id.is_constant() ||
+        name->id.is_temporary() || name->id == kResult) {
+      return;
+    }
+    const std::size_t k = order.try_emplace(name->id.bits(), order.size() + 1).first->second;
+    l = label::Name(NameId("n" + std::to_string(k)));
+  };
+  InstructionList list = explanation.optimised;
+  for (LabelledInstruction& element : list) {
+    canonical(element.label);
+    std::visit(
+        [&](auto& instruction) {
+          if constexpr (requires { instruction.l; }) canonical(instruction.l);
+        },
+        element.instruction);
+  }
+  return assembly_text(list);
 }
 
 }  // namespace quern::cases

@@ -30,6 +30,15 @@ struct Verdict {
 /// Compiles source once and runs every case on its code, at most max_steps
 /// instructions each.
 std::vector<Verdict> grade(std::string_view source, const std::vector<Case>& cases, long max_steps);
+/// The same for a source already compiled.
+std::vector<Verdict> grade(const Explanation& explanation, const std::vector<Case>& cases,
+                           long max_steps);
+
+/// The listing of a compile that succeeded with every name the source chose
+/// (parameters and variables) renamed by the order of its first appearance
+/// in the listing: two sources compile to the same code under other names
+/// exactly when their canonical listings are equal.
+std::string canonical_listing(const Explanation& explanation);
 
 /// A machine loaded with the code of a compile that succeeded; code the
 /// machine cannot load is an internal failure.

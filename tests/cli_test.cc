@@ -8,9 +8,11 @@
 #include <filesystem>
 #include <fstream>
 #include <nlohmann/json.hpp>
+#include <set>
 #include <sstream>
 
 #include "cgi_run.h"
+#include "exercise.h"
 #include "quern.h"
 
 namespace quern {
@@ -355,6 +357,139 @@ TEST_F(Cli, ProveReadsTheReport) {
   const std::string report = quern({"--test", cases, odd}).out;
   EXPECT_NE(report.find("\nok 1 - " + dir_ + "/odd\\nname\\r.c: 3 4 -> 7\n"), std::string::npos)
       << report;
+}
+
+// A course as the teacher uses it: the example course read for its site,
+// each exercise's model answer passing, and a class's folder graded against
+// the exercise with hidden cases, every report exact.
+TEST_F(Cli, GradesACourse) {
+  const std::string course = QUERN_COURSE_DIR;
+  const auto site = nlohmann::json::parse(quern({"--exercise", course}).out);
+  const std::pair<std::string, std::string> exercises[] = {
+      {"01-add.md", "int add(int a, int b) { return a + b; }"},
+      {"02-clamp.md",
+       "int clamp(int n) { if (n > 100) { n = 100; } if (0 > n) { n = 0; } return n; }"},
+      {"03-sum.md",
+       "int sum(int n) { int s = 0; while (n > 0) { s = s + n; n = n - 1; } "
+       "return s; }"},
+  };
+  ASSERT_EQ(site["exercises"].size(), 3u);
+  for (std::size_t i = 0; i < 3; ++i) {
+    const std::string path = course + "/" + exercises[i].first;
+    EXPECT_EQ(site["exercises"][i]["file"], exercises[i].first);
+    const CgiResult model = quern({"--test", path, file("model.c", exercises[i].second)});
+    EXPECT_EQ(model.exit_status, 0) << path << model.out;
+    std::ifstream in(path);
+    const auto read = exercise::parse_exercise(
+        std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()));
+    const auto& hidden = std::get<exercise::Exercise>(read).hidden;
+    EXPECT_EQ(site["exercises"][i]["hidden"], hidden.size());
+    const auto& entry = site["exercises"][i];
+    const std::string shown = "\n" + entry["task"].get<std::string>() + "\n" +
+                              entry["cases"].get<std::string>() + entry["start"].get<std::string>();
+    for (const cases::Case& c : hidden) {
+      EXPECT_EQ(shown.find("\n" + c.text + "\n"), std::string::npos) << c.text;
+    }
+  }
+
+  // The clamp's cases: 3 visible, then 6 hidden (the third is 101 -> 100).
+  const std::string clamp =
+      "int clamp(int N) {\n  if (N > 100) {\n    N = 100;\n  }\n"
+      "  if (0 > N) {\n    N = 0;\n  }\n  return N;\n}\n";
+  const auto spelled = [&](std::string name, std::string bound) {
+    std::string text = clamp;
+    for (std::size_t at; (at = text.find('N')) != std::string::npos;) text.replace(at, 1, name);
+    return text.replace(text.find("> 100"), 5, "> " + bound);
+  };
+  std::filesystem::create_directories(dir_ + "/class/late");
+  const struct {
+    std::string name, source, verdicts;  // '+' a case passed
+  } submissions[] = {
+      {"alice.c", spelled("n", "100"), "+++++++++"},
+      {"bob <i>&amp;\"'.c", spelled("percent", "100"), "+++++++++"},
+      {"carol.c", spelled("n", "101"), "+++++-+++"},
+      {"dave.c", "int clamp(int n) {\n  return n\n}\n", "---------"},
+      {"late/erin.c", "int clamp(int n) { while (n == n) { n = n + 1; } return n; }", "---------"},
+  };
+  std::string tap_verdicts = "TAP version 13\n1..45\n";
+  int test = 0;
+  for (const auto& s : submissions) {
+    file("class/" + s.name, s.source);
+    for (char v : s.verdicts)
+      tap_verdicts += (v == '+' ? "ok " : "not ok ") + std::to_string(++test) + "\n";
+  }
+  const std::string results = dir_ + "/results.json", html = dir_ + "/report.html";
+  const CgiResult graded =
+      quern({"--test", course + "/02-clamp.md", dir_ + "/class", "--results", results, "--html",
+             html, "--junit", dir_ + "/junit.xml", "--max-steps", "5000"});
+  EXPECT_EQ(graded.exit_status, 1) << graded.err;
+  std::string verdicts;
+  std::istringstream tap(graded.out);
+  for (std::string line; std::getline(tap, line);) {
+    if (!line.starts_with("  ")) verdicts += line.substr(0, line.find(" - ")) + "\n";
+  }
+  EXPECT_EQ(verdicts, tap_verdicts);
+
+  std::ifstream results_in(results);
+  const auto report = nlohmann::json::parse(results_in);
+  ASSERT_EQ(report["submissions"].size(), 5u);
+  const std::string compile_error = report["submissions"][3]["tests"][0]["output"];
+  for (std::size_t i = 0; i < 5; ++i) {
+    const auto& entry = report["submissions"][i];
+    EXPECT_EQ(entry["file"], dir_ + "/class/" + submissions[i].name);
+    EXPECT_EQ(entry["score"],
+              std::count(submissions[i].verdicts.begin(), submissions[i].verdicts.end(), '+'));
+    EXPECT_EQ(entry["max_score"], 9);
+    for (std::size_t k = 3; k < 9; ++k) {
+      const auto& t = entry["tests"][k];
+      EXPECT_EQ(t["name"], "hidden case " + std::to_string(k - 2));
+      // The learner reads why, never the case's inputs or results.
+      const std::set<std::string> outputs = {"passed", "result differs",
+                                             "no halt within the step limit", compile_error};
+      EXPECT_TRUE(outputs.contains(t["output"])) << t;
+    }
+  }
+  EXPECT_TRUE(compile_error.starts_with("does not compile\nfinding: ")) << compile_error;
+
+  std::ifstream junit_in(dir_ + "/junit.xml");
+  const std::string xml((std::istreambuf_iterator<char>(junit_in)), {});
+  EXPECT_NE(xml.find("<testsuites name=\"quern --test\" tests=\"45\" failures=\"19\">"),
+            std::string::npos);
+  for (const auto& [tag, count] :
+       {std::pair{"<testsuite ", 5}, {"<testcase ", 45}, {"<failure ", 19}}) {
+    int n = 0;
+    for (std::size_t at = xml.find(tag); at != std::string::npos; at = xml.find(tag, at + 1)) ++n;
+    EXPECT_EQ(n, count) << tag;
+  }
+
+  // The page is well formed, holds a chart, and groups only alice and bob.
+  CgiRun check;
+  check.program = QUERN_PYTHON_PATH;
+  check.arguments = {"-c", R"(
+import sys
+from html.parser import HTMLParser
+VOID = {"meta", "link", "br", "hr", "img", "input", "col", "wbr"}
+class Check(HTMLParser):
+    stack, svg, groups, group = [], 0, [], None
+    def handle_starttag(self, tag, attrs):
+        self.svg += tag == "svg"
+        if tag == "li" and ("class", "same-code") in attrs: self.group = ""
+        if tag not in VOID: self.stack.append(tag)
+    def handle_startendtag(self, tag, attrs): pass
+    def handle_endtag(self, tag):
+        if not self.stack or self.stack.pop() != tag: sys.exit("misplaced </%s>" % tag)
+        if tag == "li" and self.group is not None: self.groups.append(self.group); self.group = None
+    def handle_data(self, data):
+        if self.group is not None: self.group += data
+c = Check(); c.feed(open(sys.argv[1], encoding="utf-8").read()); c.close()
+if c.stack: sys.exit("unclosed " + " ".join(c.stack))
+print("svg", c.svg, *c.groups, sep="\n")
+)",
+                     html};
+  const CgiResult checked = testing::run_cgi(check);
+  EXPECT_EQ(checked.err, "");
+  EXPECT_EQ(checked.out, "svg\n1\nSame code, other names: " + dir_ + "/class/alice.c, " + dir_ +
+                             "/class/bob <i>&amp;\"'.c\n");
 }
 
 }  // namespace
