@@ -82,7 +82,7 @@ mkdir -p "$site"
 cp -R "$root/web/public/." "$site/"
 cp "$wasm/wasm/quern.wasm" "$root/wasm/quern.mjs" "$site/"
 if [[ -n "$course" ]]; then
-  node "$root/web/course/build.mjs" "$site" "$course" "$root/tests/web/exercise-standin.mjs" >&2 # stand-in
+  node "$root/web/course/build.mjs" "$site" "$course" "$build/quern" >&2
 fi
 chmod -R u=rwX,go=rX "$site"
 if [[ -n "$course" ]]; then

@@ -84,7 +84,7 @@ fi
 mkdir -p "$BUILD_DIR/web"
 export QUERN_SITE="$BUILD_DIR/site"
 bash "$root/scripts/site.sh" "$QUERN_SITE" || die "building the static site failed"
-export QUERN_COURSE="$root/tests/web/course"
+export QUERN_COURSE="$root/docs/course"
 export QUERN_COURSE_SITE="$BUILD_DIR/course-site"
 bash "$root/scripts/site.sh" "$QUERN_COURSE_SITE" --course "$QUERN_COURSE" || die "building the course site failed"
 

@@ -14,7 +14,7 @@ import { BUILD_DIR, ROOT } from "./server.mjs";
 import { serveStatic } from "./static.mjs";
 
 const SITE = path.resolve(process.env.QUERN_COURSE_SITE || path.join(BUILD_DIR, "course-site"));
-const COURSE = path.resolve(process.env.QUERN_COURSE || path.join(ROOT, "tests/web/course"));
+const COURSE = path.resolve(process.env.QUERN_COURSE || path.join(ROOT, "docs/course"));
 const CHROMIUM = process.env.CHROMIUM || "/usr/bin/chromium";
 
 const exerciseFiles = readdirSync(COURSE)
