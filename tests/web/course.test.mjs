@@ -64,6 +64,7 @@ test("a learner passes an exercise and sees it on the list; after one visit the 
     const page = context.pages()[0] ?? (await context.newPage());
     const problems = [];
     page.on("pageerror", (err) => problems.push(err.message));
+    page.on("console", (msg) => msg.type() === "error" && problems.push(msg.text()));
     await page.goto(`${server.base}/`);
     const list = page.getByRole("list", { name: "Exercises" });
     const states = () => list.locator(".state").allTextContents();
