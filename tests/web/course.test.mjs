@@ -101,7 +101,7 @@ test("a learner passes an exercise and sees it on the list; after one visit the 
 
     // A new build of the site: the next visit shows it.
     const index = path.join(site, "index.html");
-    writeFileSync(index, readFileSync(index, "utf8").replace("<h2 id=\"exercises\">Exercises", "<h2 id=\"exercises\">New exercises"));
+    writeFileSync(index, readFileSync(index, "utf8").replace('<h2 id="exercises">Exercises', '<h2 id="exercises">New exercises'));
     await writeServiceWorker(site);
     await page.goto(`${server.base}/`);
     await page.getByRole("heading", { name: "New exercises" }).waitFor();
