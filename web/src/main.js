@@ -20,6 +20,8 @@ import { wireKeys } from "./views/machine-keys.js";
 import { machinePanel } from "./views/machine-panel.js";
 import { resultPane } from "./views/result-pane.js";
 import { sourcePane } from "./views/source-pane.js";
+import { graphView } from "./views/stages/graph.js";
+import { followProfile, profileGutter } from "./views/stages/profile-gutter.js";
 import { wireTips } from "./views/tips.js";
 
 const state = createState({
@@ -47,7 +49,7 @@ const machineNow = () => (state.get().machine.running ? null : state.get().machi
 const editors = createEditors(
   state,
   { source: element("editor"), listing: element("assembly") },
-  { compile: compiler.compile, listingExtensions: listingHelp(element("asm-help"), state, machineNow) },
+  { compile: compiler.compile, sourceExtensions: profileGutter, listingExtensions: listingHelp(element("asm-help"), state, machineNow) },
 );
 sourcePane(document.querySelector(".pane.source"), state);
 diagnosticsView(element("diagnostics"), state, editors.sourceView);
@@ -55,6 +57,8 @@ resultPane(document.querySelector(".pane.result"), state);
 machinePanel(document.querySelector(".pane.machine"), state, machine);
 header(document.querySelector(".topbar"), state, compiler);
 examplesMenu(element("examples"), state);
+graphView(element("graph"), state, editors.asmView);
+followProfile(state, editors.sourceView);
 const tips = wireTips(document.body);
 state.subscribe((s, before) => changed(s, before, "machine") && tips.refresh());
 wireKeys({
