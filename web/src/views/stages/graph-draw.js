@@ -66,8 +66,10 @@ export function drawGraph(host, answer, goTo) {
   g.setGraph({ rankdir: "TB", nodesep: 24, ranksep: 34, marginx: 8, marginy: 8 });
   g.setDefaultEdgeLabel(() => ({}));
   const texts = answer.cfg.map((b) => {
-    const all = answer.lines.slice(b.from, b.to + 1).map((l) => l.text.replace(/^\s+/, "  "));
-    return all.length > SHOWN_LINES ? [...all.slice(0, SHOWN_LINES - 1), `  … ${all.length - SHOWN_LINES + 1} more lines`] : all;
+    const size = b.to - b.from + 1;
+    const shown = size > SHOWN_LINES ? SHOWN_LINES - 1 : size;
+    const texts = answer.lines.slice(b.from, b.from + shown).map((l) => l.text.replace(/^\s+/, "  "));
+    return size > shown ? [...texts, `  … ${size - shown} more lines`] : texts;
   });
   texts.forEach((t, k) => {
     const width = Math.max(12, ...t.map((s) => s.length)) * CHAR_WIDTH + 16;

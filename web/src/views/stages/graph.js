@@ -9,7 +9,7 @@ import { changed } from "../../state.js";
 
 // Laid out and drawn within a second on a shared 2-core machine (see the
 // README's figures).
-export const MAX_BLOCKS = 400;
+export const MAX_BLOCKS = 250;
 
 // `root` is a <details> element; Enter or a click on a block puts the cursor
 // of `asmView` (the assembly) on the block's first line.
@@ -29,6 +29,7 @@ export function graphView(root, state, asmView) {
     if (!root.open || drawing?.answer === answer) return;
     body.replaceChildren();
     drawing = null;
+    delete root.dataset.drawn;
     if (!answer?.cfg) {
       note.textContent = "Compile a function to see its graph.";
       return;
