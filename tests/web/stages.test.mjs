@@ -69,6 +69,25 @@ test("the graph has a block per cfg entry, and after Run each block says how oft
   for (const k of answer.cfg.keys()) await page.getByRole("button", { name: `${name(k)}, ran ${counts[k]} times`, exact: true }).waitFor();
 });
 
+test("hovering a token or a node of the tree marks its source range and its assembly lines", async () => {
+  await page.evaluate(() => window.quernPlayground.setSource("int f(int a) {\n  return a + 1;\n}\n"));
+  await page.getByRole("button", { name: /^Compile/ }).click();
+  const marked = () => page.locator("#editor .cm-stage-mark").allTextContents();
+  const waitMarked = (text) => page.waitForFunction((t) => document.querySelector("#editor").shadowRoot.querySelector(".cm-stage-mark")?.textContent === t, text);
+
+  await page.getByText("Tokens", { exact: true }).click();
+  await page.getByRole("listitem", { name: "number 1, line 2, column 14", exact: true }).hover();
+  await waitMarked("1");
+  assert.deepEqual(await marked(), ["1"]);
+
+  await page.getByText("Syntax tree", { exact: true }).click();
+  await page.getByRole("treeitem", { name: "addition, line 2", exact: true }).hover({ position: { x: 6, y: 6 } });
+  await waitMarked("a + 1");
+  assert.deepEqual(await marked(), ["a + 1"]);
+  // The return's four instructions: load, load, add, store.
+  assert.equal(await page.locator("#assembly .cm-stage-line").count(), 4);
+});
+
 test("the page logged no error", () => {
   assert.deepEqual(problems, []);
 });

@@ -21,7 +21,9 @@ import { machinePanel } from "./views/machine-panel.js";
 import { resultPane } from "./views/result-pane.js";
 import { sourcePane } from "./views/source-pane.js";
 import { graphView } from "./views/stages/graph.js";
+import { listingMarks, sourceMarks } from "./views/stages/marks.js";
 import { followProfile, profileGutter } from "./views/stages/profile-gutter.js";
+import { cursorWatch, stageViews } from "./views/stages/stage-views.js";
 import { wireTips } from "./views/tips.js";
 
 const state = createState({
@@ -49,7 +51,7 @@ const machineNow = () => (state.get().machine.running ? null : state.get().machi
 const editors = createEditors(
   state,
   { source: element("editor"), listing: element("assembly") },
-  { compile: compiler.compile, sourceExtensions: profileGutter, listingExtensions: listingHelp(element("asm-help"), state, machineNow) },
+  { compile: compiler.compile, sourceExtensions: [profileGutter, sourceMarks, cursorWatch], listingExtensions: [listingHelp(element("asm-help"), state, machineNow), listingMarks] },
 );
 sourcePane(document.querySelector(".pane.source"), state);
 diagnosticsView(element("diagnostics"), state, editors.sourceView);
@@ -59,6 +61,7 @@ header(document.querySelector(".topbar"), state, compiler);
 examplesMenu(element("examples"), state);
 graphView(element("graph"), state, editors.asmView);
 followProfile(state, editors.sourceView);
+stageViews(document.querySelector(".stages"), state, editors.sourceView, editors.asmView);
 const tips = wireTips(document.body);
 state.subscribe((s, before) => changed(s, before, "machine") && tips.refresh());
 wireKeys({
