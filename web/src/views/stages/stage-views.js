@@ -39,9 +39,10 @@ function reveal(item) {
 }
 
 const STYLE = `
-.stages { padding: 0 1rem 1rem; display: grid; gap: 0.5rem; }
-.stage > summary { cursor: pointer; font-weight: 600; padding: 0.25rem 0; }
-.stage-body { position: relative; max-height: 22rem; overflow: auto; border: 1px solid GrayText; border-radius: 4px; padding: 0.25rem; }
+.stages { flex: 0 0 auto; max-height: 45vh; overflow: auto; display: flex; flex-wrap: wrap; align-items: flex-start; gap: 0 1.5rem; padding: 0 10px; }
+.stage[open] { flex-basis: 100%; }
+.stage > summary { cursor: pointer; font-weight: 600; padding: 0.2rem 0; }
+.stage-body { position: relative; max-height: 30vh; overflow: auto; border: 1px solid GrayText; border-radius: 4px; padding: 0.25rem; }
 .stage-note, .tree-path { margin: 0.25rem 0; font-size: 0.9em; }
 .tree-path { font-family: ui-monospace, "DejaVu Sans Mono", monospace; }
 .token-list { display: flex; flex-wrap: wrap; gap: 4px; list-style: none; margin: 0; padding: 0; }
