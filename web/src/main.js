@@ -59,7 +59,7 @@ resultPane(document.querySelector(".pane.result"), state);
 machinePanel(document.querySelector(".pane.machine"), state, machine);
 header(document.querySelector(".topbar"), state, compiler);
 examplesMenu(element("examples"), state);
-graphView(element("graph"), state, editors.asmView);
+graphView(element("graph"), state, editors.sourceView, editors.asmView);
 followProfile(state, editors.sourceView);
 stageViews(document.querySelector(".stages"), state, editors.sourceView, editors.asmView);
 const tips = wireTips(document.body);

@@ -18,6 +18,7 @@ const STYLE = `
 .cfg .block[data-heat="3"] rect { fill: color-mix(in srgb, #e8590c 40%, Canvas); }
 .cfg .block[data-heat="4"] rect { fill: color-mix(in srgb, #e8590c 58%, Canvas); }
 .cfg .block[aria-current="true"] rect { stroke: Highlight; stroke-width: 3; }
+.cfg .block.placed rect { stroke: #1c7ed6; stroke-width: 2.5; stroke-dasharray: 6 3; }
 .cfg .block:focus { outline: none; }
 .cfg .block:focus rect, .cfg .block:hover rect { stroke: CanvasText; stroke-width: 2; }
 .cfg text { fill: CanvasText; }
@@ -58,9 +59,11 @@ export function edgesOf(answer) {
 const blockName = (k, b) => `Block ${k}: lines ${b.from + 1}–${b.to + 1}`;
 
 // Draws `answer`'s graph into `host`; `goTo(line)` moves the assembly's cursor
-// (Enter or a click on a block). Returns update(profile, current block or
-// -1), which shows a run's counts and the current block.
-export function drawGraph(host, answer, goTo) {
+// (Enter or a click on a block), `point(k)` tells of the block under the
+// mouse or the focus (-1 when it leaves). Returns update(profile, current
+// block or -1), which shows a run's counts and the current block, and
+// place(k), which marks the block of the assembly's cursor (-1: none).
+export function drawGraph(host, answer, goTo, point) {
   adoptStyle();
   const g = new dagre.graphlib.Graph({ multigraph: true });
   g.setGraph({ rankdir: "TB", nodesep: 24, ranksep: 34, marginx: 8, marginy: 8 });
@@ -101,6 +104,10 @@ export function drawGraph(host, answer, goTo) {
     const group = el("g", { class: "block", tabindex: 0, role: "button", "aria-label": blockName(k, b) }, el("rect", { x, y, width: n.width, height: n.height, rx: 4 }), code, count);
     const open = () => goTo(b.from + 1);
     group.addEventListener("click", open);
+    group.addEventListener("mouseenter", () => point(k));
+    group.addEventListener("focus", () => point(k));
+    group.addEventListener("mouseleave", () => point(-1));
+    group.addEventListener("blur", () => point(-1));
     group.addEventListener("keydown", (ev) => {
       if (ev.key === "Enter" || ev.key === " ") {
         ev.preventDefault();
@@ -113,6 +120,9 @@ export function drawGraph(host, answer, goTo) {
   host.replaceChildren(svg);
 
   return {
+    place(k) {
+      groups.forEach(({ group }, j) => group.classList.toggle("placed", j === k));
+    },
     update(run, here) {
       const max = run ? Math.max(1, ...run.blocks) : 1;
       groups.forEach(({ group, count }, k) => {

@@ -6,14 +6,27 @@
 import { blockOfLine, profile } from "../../machine/profile.js";
 import { currentLine } from "../../machine/controller.js";
 import { changed } from "../../state.js";
+import { mark } from "./marks.js";
 
 // Laid out and drawn within a second on a shared 2-core machine (see the
 // README's figures).
 export const MAX_BLOCKS = 250;
 
 // `root` is a <details> element; Enter or a click on a block puts the cursor
-// of `asmView` (the assembly) on the block's first line.
-export function graphView(root, state, asmView) {
+// of `asmView` (the assembly) on the block's first line; a block under the
+// mouse or the focus marks its lines and their source lines, and the
+// assembly's cursor marks its block.
+export function graphView(root, state, sourceView, asmView) {
+  const point = (k) => {
+    const s = state.get();
+    const b = s.answer?.cfg?.[k];
+    if (!b || s.before) return mark(sourceView, asmView, null, null, []);
+    const sources = s.answer.lines.slice(b.from, b.to + 1).flatMap((l) => (l.kind === "instruction" && l.source !== null ? [l.source] : []));
+    const first = sources.length ? Math.min(...sources) : null;
+    const last = sources.length ? Math.max(...sources) : null;
+    const asm = Array.from({ length: b.to - b.from + 1 }, (_, i) => b.from + i);
+    mark(sourceView, asmView, first && { line: first, column: 1 }, last && { line: last, column: Infinity }, asm);
+  };
   const goTo = (n) => {
     if (n > asmView.state.doc.lines) return;
     asmView.dispatch({ selection: { anchor: asmView.state.doc.line(n).from }, scrollIntoView: true });
@@ -43,7 +56,7 @@ export function graphView(root, state, asmView) {
     loading ??= import("./graph-draw.js");
     const { drawGraph } = await loading;
     if (state.get().answer !== answer || !root.open) return draw();
-    drawing = { answer, ...drawGraph(body, answer, goTo) };
+    drawing = { answer, ...drawGraph(body, answer, goTo, point) };
     note.textContent = `${answer.cfg.length} ${answer.cfg.length === 1 ? "block" : "blocks"}. Solid edges are taken jumps and branches, dashed ones fall through; a loop's edge back is drawn in its own colour.`;
     root.dataset.drawn = String(answer.cfg.length);
     follow(state.get());
@@ -55,11 +68,13 @@ export function graphView(root, state, asmView) {
     const run = m.running || !m.machine?.steps ? null : profile(s.answer, m.listing, m.machine);
     const line = s.before ? null : currentLine(m);
     drawing.update(run, line === null ? -1 : blockOfLine(s.answer.cfg, line - 1));
+    const { editor, line: at } = s.place;
+    drawing.place?.(editor === "listing" && !s.before ? blockOfLine(s.answer.cfg, at - 1) : -1);
   }
 
   root.addEventListener("toggle", () => draw());
   state.subscribe((s, before) => {
     if (changed(s, before, "answer")) draw();
-    else if (changed(s, before, "machine", "before")) follow(s);
+    else if (changed(s, before, "machine", "before", "place")) follow(s);
   });
 }
