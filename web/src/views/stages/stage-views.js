@@ -4,7 +4,8 @@
 // its path from the root shown) and the listing before the optimiser, each
 // line kept, changed or removed. A piece under the mouse or the focus marks
 // its source range and its assembly lines (marks.js); the cursor in the
-// source marks the pieces it is in. All of it is read from the answer.
+// source, or the mouse over it, marks the pieces it is in. All of it is read
+// from the answer.
 import { EditorView } from "@codemirror/view";
 import { changed } from "../../state.js";
 import { mark } from "./marks.js";
@@ -15,17 +16,28 @@ const MAX_NODES = 3000;
 
 // The source editor's cursor, for the views: add `cursorWatch` to the source
 // editor's extensions.
+// The mouse over the source stands for the cursor while it is there.
 const watchers = [];
-export const cursorWatch = EditorView.updateListener.of((u) => {
-  if (u.selectionSet || u.docChanged) for (const w of watchers) w(u.state);
-});
+const tell = (editorState, head) => {
+  for (const w of watchers) w(editorState, head);
+};
+export const cursorWatch = [
+  EditorView.updateListener.of((u) => (u.selectionSet || u.docChanged) && tell(u.state)),
+  EditorView.domEventHandlers({
+    mousemove: (ev, view) => {
+      const pos = view.posAtCoords({ x: ev.clientX, y: ev.clientY });
+      if (pos !== null) tell(view.state, pos);
+    },
+    mouseleave: (ev, view) => tell(view.state),
+  }),
+];
 
 const before = (a, b) => a.line < b.line || (a.line === b.line && a.column < b.column);
 const within = (at, node) => !before(at, node) && before(at, node.end);
 
-// Where the cursor of `editorState` is: { line, column } (column in characters).
-function cursorAt(editorState) {
-  const head = editorState.selection.main.head;
+// Where the cursor of `editorState` is, or offset `head`: { line, column }
+// (column in characters).
+function cursorAt(editorState, head = editorState.selection.main.head) {
   const line = editorState.doc.lineAt(head);
   return { line: line.number, column: [...line.text.slice(0, head - line.from)].length + 1 };
 }
@@ -268,8 +280,8 @@ export function stageViews(root, state, sourceView, asmView) {
     if (changed(s, old, "answer")) refresh();
     else if (changed(s, old, "place") && beforeList.open && s.answer) placeLines(s.place);
   });
-  watchers.push((editorState) => {
-    const at = cursorAt(editorState);
+  watchers.push((editorState, head) => {
+    const at = cursorAt(editorState, head);
     selectAt(at);
     if (!tokens.open) return;
     const answer = state.get().answer;
