@@ -79,6 +79,7 @@ cmake --build "$wasm" -j2 >&2
 bash "$root/web/build.sh" >&2
 
 mkdir -p "$site"
+rm -rf "$site/dist" # its chunks are named by their hash: none stale
 cp -R "$root/web/public/." "$site/"
 cp "$wasm/wasm/quern.wasm" "$root/wasm/quern.mjs" "$site/"
 if [[ -n "$course" ]]; then

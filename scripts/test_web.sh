@@ -166,6 +166,7 @@ run_suite browser.test.mjs
 run_suite panel.test.mjs
 run_suite exercise.test.mjs
 run_suite page.test.mjs
+run_suite stages.test.mjs
 stop_server
 run_suite site.test.mjs
 run_suite course.test.mjs

@@ -20,6 +20,10 @@ import { wireKeys } from "./views/machine-keys.js";
 import { machinePanel } from "./views/machine-panel.js";
 import { resultPane } from "./views/result-pane.js";
 import { sourcePane } from "./views/source-pane.js";
+import { graphView } from "./views/stages/graph.js";
+import { listingMarks, sourceMarks } from "./views/stages/marks.js";
+import { followProfile, profileGutter } from "./views/stages/profile-gutter.js";
+import { cursorWatch, stageViews } from "./views/stages/stage-views.js";
 import { wireTips } from "./views/tips.js";
 
 const state = createState({
@@ -47,7 +51,7 @@ const machineNow = () => (state.get().machine.running ? null : state.get().machi
 const editors = createEditors(
   state,
   { source: element("editor"), listing: element("assembly") },
-  { compile: compiler.compile, listingExtensions: listingHelp(element("asm-help"), state, machineNow) },
+  { compile: compiler.compile, sourceExtensions: [profileGutter, sourceMarks, cursorWatch], listingExtensions: [listingHelp(element("asm-help"), state, machineNow), listingMarks] },
 );
 sourcePane(document.querySelector(".pane.source"), state);
 diagnosticsView(element("diagnostics"), state, editors.sourceView);
@@ -55,6 +59,9 @@ resultPane(document.querySelector(".pane.result"), state);
 machinePanel(document.querySelector(".pane.machine"), state, machine);
 header(document.querySelector(".topbar"), state, compiler);
 examplesMenu(element("examples"), state);
+graphView(element("graph"), state, editors.sourceView, editors.asmView);
+followProfile(state, editors.sourceView);
+stageViews(document.querySelector(".stages"), state, editors.sourceView, editors.asmView);
 const tips = wireTips(document.body);
 state.subscribe((s, before) => changed(s, before, "machine") && tips.refresh());
 wireKeys({
