@@ -1,18 +1,24 @@
 // Bundles the playground (src/main.js with CodeMirror) into
-// public/dist/playground.js, the one script the page loads, and renders the
+// public/dist/playground.js, the one script the page loads (a module; what it
+// imports only when a view opens, such as the graph's layout, goes into
+// chunks of its own beside it), and renders the
 // language reference (docs/language.md) into public/reference.html.
 import { build } from "esbuild";
 import { marked } from "marked";
-import { readFile, writeFile } from "node:fs/promises";
+import { readFile, rm, writeFile } from "node:fs/promises";
 import path from "node:path";
 import { fileURLToPath } from "node:url";
 
 const here = path.dirname(fileURLToPath(import.meta.url));
+// Chunks are named by their hash: a fresh folder keeps no stale ones.
+await rm(path.join(here, "public/dist"), { recursive: true, force: true });
 await build({
-  entryPoints: [path.join(here, "src/main.js")],
-  outfile: path.join(here, "public/dist/playground.js"),
+  entryPoints: { playground: path.join(here, "src/main.js") },
+  outdir: path.join(here, "public/dist"),
+  chunkNames: "[name]-[hash]",
   bundle: true,
-  format: "iife",
+  format: "esm",
+  splitting: true,
   minify: true,
   target: "es2020",
   legalComments: "linked",

@@ -270,6 +270,8 @@ export class Machine {
     this.steps = 0;
     this.written = NOTHING; // words written by the last step or run
     this.history = new Ring(HISTORY);
+    // How many times each element of the code ran (its profile), by index.
+    this.runs = new Uint32Array(program.code.length);
   }
 
   // The element that executes next, or undefined past the end.
@@ -292,6 +294,7 @@ export class Machine {
     const undo = { pc: this.pc, reg: [this.reg[0], this.reg[1]], compare: this.compare, arithmetic: this.arithmetic, word: null, old: 0 };
     this.arithmetic = null;
     this.pc = ins.run(this, ins, undo) ?? this.pc + 1;
+    this.runs[undo.pc]++;
     this.steps++;
     this.history.push(undo);
     this.written = undo.word === null ? NOTHING : new Set([undo.word]);
@@ -319,6 +322,7 @@ export class Machine {
     const undo = this.history.pop();
     if (!undo) return false;
     this.pc = undo.pc;
+    this.runs[undo.pc]--;
     this.reg = undo.reg;
     this.compare = undo.compare;
     this.arithmetic = undo.arithmetic;

@@ -22,6 +22,10 @@ import { machinePanel } from "./views/machine-panel.js";
 import { resultPane } from "./views/result-pane.js";
 import { sourcePane } from "./views/source-pane.js";
 import { sourceValues } from "./views/source-values.js";
+import { graphView } from "./views/stages/graph.js";
+import { listingMarks, sourceMarks } from "./views/stages/marks.js";
+import { followProfile, profileGutter } from "./views/stages/profile-gutter.js";
+import { cursorWatch, stageViews } from "./views/stages/stage-views.js";
 import { wireTips } from "./views/tips.js";
 
 const state = createState({
@@ -51,8 +55,8 @@ const editors = createEditors(
   { source: element("editor"), listing: element("assembly") },
   {
     compile: compiler.compile,
-    sourceExtensions: sourceValues(state, machineNow),
-    listingExtensions: listingHelp(element("asm-help"), state, machineNow),
+    sourceExtensions: [profileGutter, sourceMarks, cursorWatch, sourceValues(state, machineNow)],
+    listingExtensions: [listingHelp(element("asm-help"), state, machineNow), listingMarks],
   },
 );
 sourcePane(document.querySelector(".pane.source"), state);
@@ -63,6 +67,9 @@ header(document.querySelector(".topbar"), state, compiler);
 // An exercise asks before an example replaces the learner's code (below).
 let mayReplace = async () => true;
 examplesMenu(element("examples"), state, { mayReplace: (example) => mayReplace(example) });
+graphView(element("graph"), state, editors.sourceView, editors.asmView);
+followProfile(state, editors.sourceView);
+stageViews(document.querySelector(".stages"), state, editors.sourceView, editors.asmView);
 const tips = wireTips(document.body);
 state.subscribe((s, before) => changed(s, before, "machine") && tips.refresh());
 wireKeys({

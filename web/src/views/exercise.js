@@ -4,6 +4,7 @@
 // its inputs into the machine panel, ready to step.
 import { parseCases, problemText } from "../links/cases.js";
 import { grade } from "../machine/grade.js";
+import { recordProgress } from "../links/progress.js";
 import { storage } from "../links/storage.js";
 import { changed, loadSource } from "../state.js";
 import { within } from "./dom.js";
@@ -131,6 +132,7 @@ export function showExercise(root, { exercise, key }, state, machine, ask) {
     });
     const passed = verdicts.filter((v) => v.pass).length;
     const n = cases.length;
+    recordProgress(key, passed === n);
     $("exercise-summary").textContent = notRun ? `No case runs: ${notRun}` : passed === n ? `All ${n} cases pass.` : `${passed} of ${n} cases pass.`;
   });
 
