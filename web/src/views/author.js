@@ -20,11 +20,11 @@ export function authorDialog(dialog, opener, state, exercise) {
 
   // Runs the cases on the code in the editor, as its last compile left it.
   let runs = 0; // bumped by every run; an older one stops
-  let tried = null; // { text, outcome } that the last run was of
-  async function tryCases(text, cases) {
+  let tried = null; // { written, outcome }: the cases' text and the compile that the last run was of
+  async function tryCases(written, cases) {
     const { outcome, source } = state.get();
-    if (tried?.text === text && tried.outcome === outcome) return;
-    tried = { text, outcome };
+    if (tried?.written === written && tried.outcome === outcome) return;
+    tried = { written, outcome };
     const run = ++runs;
     const say = (text, failing = []) => {
       $("author-verdict").textContent = text;
