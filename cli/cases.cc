@@ -6,26 +6,16 @@
 namespace quern::cases {
 namespace {
 
-bool blank(char c) {
-  return c == ' ' || c == '\t';
-}
-
-std::string_view trim(std::string_view text) {
-  while (!text.empty() && blank(text.front())) text.remove_prefix(1);
-  while (!text.empty() && blank(text.back())) text.remove_suffix(1);
-  return text;
-}
-
 std::vector<std::string_view> tokens(std::string_view text) {
   std::vector<std::string_view> out;
   std::size_t i = 0;
   while (i < text.size()) {
-    if (blank(text[i])) {
+    if (is_blank(text[i])) {
       ++i;
       continue;
     }
     const std::size_t start = i;
-    while (i < text.size() && !blank(text[i])) ++i;
+    while (i < text.size() && !is_blank(text[i])) ++i;
     out.push_back(text.substr(start, i - start));
   }
   return out;
@@ -123,7 +113,7 @@ std::variant<std::vector<Case>, CaseFileError> parse_cases(std::string_view text
     std::string_view content = text.substr(0, end);
     text.remove_prefix(end == std::string_view::npos ? text.size() : end + 1);
     if (content.ends_with('\r')) content.remove_suffix(1);  // a CR LF line end
-    content = trim(content.substr(0, content.find('#')));
+    content = trim_blanks(content.substr(0, content.find('#')));
     if (content.empty()) continue;
     std::variant<Case, std::string> parsed = parse_line(content);
     if (auto* message = std::get_if<std::string>(&parsed)) return CaseFileError{line, *message};

@@ -43,6 +43,17 @@ struct CaseFileError {
   bool operator==(const CaseFileError&) const = default;
 };
 
+/// Blanks, in case files and exercise files: a space or a tab.
+inline bool is_blank(char c) {
+  return c == ' ' || c == '\t';
+}
+/// text without the blanks at either end.
+inline std::string_view trim_blanks(std::string_view text) {
+  while (!text.empty() && is_blank(text.front())) text.remove_prefix(1);
+  while (!text.empty() && is_blank(text.back())) text.remove_suffix(1);
+  return text;
+}
+
 /// A decimal number in -128..127 (an optional '-', then digits), or nothing.
 std::optional<int8_t> parse_value(std::string_view text);
 

@@ -25,16 +25,6 @@ std::string unknown_block(std::string_view info) {
          "\" is not an exercise block (```quern, ```cases or ```cases hidden)";
 }
 
-bool blank(char c) {
-  return c == ' ' || c == '\t';
-}
-
-std::string_view trim(std::string_view text) {
-  while (!text.empty() && blank(text.front())) text.remove_prefix(1);
-  while (!text.empty() && blank(text.back())) text.remove_suffix(1);
-  return text;
-}
-
 // The leading spaces of a line that may start a fence or a heading: at most
 // three, or npos when there are more (an indented code block).
 std::size_t indent_of(std::string_view line) {
@@ -58,7 +48,7 @@ std::optional<Fence> opening_fence(std::string_view line) {
   std::size_t end = indent;
   while (end < line.size() && line[end] == mark) ++end;
   if (end - indent < 3) return std::nullopt;
-  const std::string_view info = trim(line.substr(end));
+  const std::string_view info = cases::trim_blanks(line.substr(end));
   if (mark == '`' && info.find('`') != std::string_view::npos) return std::nullopt;
   return Fence{mark, end - indent, indent, info};
 }
@@ -68,7 +58,7 @@ bool closes(const Fence& fence, std::string_view line) {
   if (indent == std::string_view::npos) return false;
   std::size_t end = indent;
   while (end < line.size() && line[end] == fence.mark) ++end;
-  return end - indent >= fence.run && trim(line.substr(end)).empty();
+  return end - indent >= fence.run && cases::trim_blanks(line.substr(end)).empty();
 }
 
 // The title of a level-one heading line, or nothing.
@@ -76,13 +66,14 @@ std::optional<std::string_view> heading(std::string_view line) {
   const std::size_t indent = indent_of(line);
   if (indent == std::string_view::npos) return std::nullopt;
   line.remove_prefix(indent);
-  if (!line.starts_with('#') || (line.size() > 1 && !blank(line[1]))) return std::nullopt;
-  std::string_view text = trim(line.substr(1));
+  if (!line.starts_with('#') || (line.size() > 1 && !cases::is_blank(line[1]))) return std::nullopt;
+  std::string_view text = cases::trim_blanks(line.substr(1));
   // A closing run of '#' is no part of the title when a blank comes before it.
   std::size_t end = text.size();
   while (end > 0 && text[end - 1] == '#') --end;
   if (end == 0) return std::string_view();
-  if (end < text.size() && blank(text[end - 1])) text = trim(text.substr(0, end));
+  if (end < text.size() && cases::is_blank(text[end - 1]))
+    text = cases::trim_blanks(text.substr(0, end));
   return text;
 }
 
@@ -93,7 +84,7 @@ std::optional<Part> part_of(std::string_view info) {
   if (word != "quern" && word != "cases") return Part::Task;
   if (info == "quern") return Part::Start;
   if (info == "cases") return Part::Visible;
-  if (word == "cases" && trim(info.substr(5)) == "hidden") return Part::Hidden;
+  if (word == "cases" && cases::trim_blanks(info.substr(5)) == "hidden") return Part::Hidden;
   return std::nullopt;
 }
 
@@ -132,8 +123,8 @@ std::variant<Exercise, cases::CaseFileError> parse_exercise(std::string_view tex
   std::vector<std::string_view> task;
   bool removed = false;  // a part was taken out since the last task line
   const auto keep = [&](std::string_view line) {
-    const bool after_gap = removed && !task.empty() && trim(task.back()).empty();
-    if (!(after_gap && trim(line).empty())) task.push_back(line);
+    const bool after_gap = removed && !task.empty() && cases::trim_blanks(task.back()).empty();
+    if (!(after_gap && cases::trim_blanks(line).empty())) task.push_back(line);
     removed = false;
   };
 
@@ -205,8 +196,8 @@ std::variant<Exercise, cases::CaseFileError> parse_exercise(std::string_view tex
 
   std::size_t first = 0;
   std::size_t last = task.size();
-  while (first < last && trim(task[first]).empty()) ++first;
-  while (last > first && trim(task[last - 1]).empty()) --last;
+  while (first < last && cases::trim_blanks(task[first]).empty()) ++first;
+  while (last > first && cases::trim_blanks(task[last - 1]).empty()) --last;
   for (std::size_t i = first; i < last; ++i) exercise.task.append(task[i]).push_back('\n');
   return exercise;
 }

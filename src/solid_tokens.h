@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cstdint>
+#include <span>
 #include <string_view>
 #include <vector>
 
@@ -14,7 +15,8 @@ namespace quern {
 
 class SolidTokens {
  public:
-  explicit SolidTokens(std::string_view source) : source_(source), raw_(lex(source)) {
+  /// raw holds source's raw tokens, as lex gives them, and outlives this.
+  SolidTokens(std::string_view source, std::span<const RawToken> raw) : source_(source), raw_(raw) {
     for (uint32_t i = 0; i + 1 < raw_.size(); ++i) {
       if (!(raw_[i].flags & RawToken::kWhitespace)) solid_.push_back(i);
     }
@@ -64,7 +66,7 @@ class SolidTokens {
 
  private:
   std::string_view source_;
-  std::vector<RawToken> raw_;
+  std::span<const RawToken> raw_;
   std::vector<uint32_t> solid_;  // indices into raw_
 };
 

@@ -5,8 +5,7 @@ import assert from "node:assert/strict";
 import { mkdir } from "node:fs/promises";
 import path from "node:path";
 import { after, before, test } from "node:test";
-import { chromium } from "playwright-core";
-import { BUILD_DIR, startServer } from "./server.mjs";
+import { BUILD_DIR, openWatchedPage, startServer } from "./server.mjs";
 
 const SHOT_DIR = path.join(BUILD_DIR, "web");
 const ENDLESS = "int f(int n) {\n  while (n == n) {\n    n = n + 1;\n  }\n  return n;\n}\n";
@@ -14,14 +13,11 @@ const ENDLESS = "int f(int n) {\n  while (n == n) {\n    n = n + 1;\n  }\n  retu
 let server;
 let browser;
 let page;
-const problems = [];
+let problems = [];
 
 before(async () => {
   server = await startServer();
-  browser = await chromium.launch({ executablePath: process.env.CHROMIUM || "/usr/bin/chromium", args: ["--no-sandbox", "--disable-gpu"] });
-  page = await browser.newPage({ viewport: { width: 1280, height: 720 } });
-  page.on("console", (msg) => msg.type() === "error" && problems.push(`console: ${msg.text()}`));
-  page.on("pageerror", (err) => problems.push(`page error: ${err.message}`));
+  ({ browser, page, problems } = await openWatchedPage());
   await mkdir(SHOT_DIR, { recursive: true });
   await page.goto(server.base + "/");
 });

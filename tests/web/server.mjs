@@ -41,6 +41,18 @@ function canConnect(port) {
 // stop() is safe to call more than once; the server is also killed if the
 // test process exits without calling it. With env (settings for serve.sh),
 // a server of the test's own is started even when QUERN_URL names one.
+// Chromium as the browser tests run it, with one page whose console errors
+// and uncaught exceptions are collected in `problems`.
+export async function openWatchedPage(viewport = { width: 1280, height: 720 }) {
+  const { chromium } = await import("playwright-core");
+  const browser = await chromium.launch({ executablePath: process.env.CHROMIUM || "/usr/bin/chromium", args: ["--no-sandbox", "--disable-gpu"] });
+  const page = await browser.newPage({ viewport });
+  const problems = [];
+  page.on("console", (msg) => msg.type() === "error" && problems.push(`console: ${msg.text()}`));
+  page.on("pageerror", (err) => problems.push(`page error: ${err.message}`));
+  return { browser, page, problems };
+}
+
 export async function startServer({ env } = {}) {
   if (process.env.QUERN_URL && !env) {
     return { base: process.env.QUERN_URL.replace(/\/$/, ""), stop: async () => {} };

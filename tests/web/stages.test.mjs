@@ -7,23 +7,19 @@ import { mkdtemp, writeFile } from "node:fs/promises";
 import os from "node:os";
 import path from "node:path";
 import { after, before, test } from "node:test";
-import { chromium } from "playwright-core";
 import { Machine, loadLines } from "../../web/src/machine.js";
-import { BUILD_DIR, startServer } from "./server.mjs";
+import { BUILD_DIR, openWatchedPage, startServer } from "./server.mjs";
 
 const LOOP_IF = "int f(int n) {\n  int s = 0;\n  while (n > 0) {\n    if (n > 5) {\n      s = s + 2;\n    } else {\n      s = s + 1;\n    }\n    n = n - 1;\n  }\n  return s;\n}\n";
 
 let server;
 let browser;
 let page;
-const problems = [];
+let problems = [];
 
 before(async () => {
   server = await startServer();
-  browser = await chromium.launch({ executablePath: process.env.CHROMIUM || "/usr/bin/chromium", args: ["--no-sandbox", "--disable-gpu"] });
-  page = await browser.newPage({ viewport: { width: 1280, height: 720 } });
-  page.on("console", (msg) => msg.type() === "error" && problems.push(`console: ${msg.text()}`));
-  page.on("pageerror", (err) => problems.push(`page error: ${err.message}`));
+  ({ browser, page, problems } = await openWatchedPage());
   await page.goto(server.base + "/");
 });
 

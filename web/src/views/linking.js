@@ -8,9 +8,9 @@ import { Decoration, EditorView } from "@codemirror/view";
 
 export const COLOURS = 8; // link colours, reused in turn
 
-// A set of line decorations that the page replaces as a whole: `field` goes
-// into the editors, put() replaces its marks.
-export function layer() {
+// Decorations that the page replaces as a whole and that edits move with
+// the text: `field` goes into the editors, `set.of(decorations)` replaces them.
+export function replaceable() {
   const set = StateEffect.define();
   const field = StateField.define({
     create: () => Decoration.none,
@@ -20,6 +20,13 @@ export function layer() {
     },
     provide: (f) => EditorView.decorations.from(f),
   });
+  return { set, field };
+}
+
+// A set of line decorations that the page replaces as a whole: `field` goes
+// into the editors, put() replaces its marks.
+export function layer() {
+  const { set, field } = replaceable();
   // `marks`: [line number (1-based), class, attributes?]; lines past the end are skipped.
   const put = (view, marks, extra = []) => {
     const doc = view.state.doc;

@@ -1,19 +1,11 @@
 // What a piece of a stage view stands for, marked in the editors: its source
 // range in the source, and the assembly lines made from its source lines in
 // the listing. One mark at a time on each side; edits move it with the text.
-import { StateEffect, StateField } from "@codemirror/state";
 import { Decoration, EditorView } from "@codemirror/view";
+import { replaceable } from "../linking.js";
 
 function markField(make) {
-  const set = StateEffect.define();
-  const field = StateField.define({
-    create: () => Decoration.none,
-    update: (deco, tr) => {
-      for (const e of tr.effects) if (e.is(set)) return e.value;
-      return deco.map(tr.changes);
-    },
-    provide: (f) => EditorView.decorations.from(f),
-  });
+  const { set, field } = replaceable();
   return { field, put: (view, ranges) => view.dispatch({ effects: set.of(Decoration.set(ranges.map(make), true)) }) };
 }
 
