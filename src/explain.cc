@@ -45,8 +45,9 @@ class TreeWriter {
   TreeWriter(const SolidTokens& tokens, json::Writer& writer)
       : tokens_(tokens), writer_(writer), out_(writer.text) {}
 
-  // Writes the array of nodes.
-  void write(const Function& function) {
+  // Writes the array of nodes; returns the index of the first token after
+  // the function.
+  std::size_t write(const Function& function) {
     out_ += '[';
     std::vector<Task> body{Open{"function", function.name}, Take{}, Take{function.name}, Take{"("}};
     for (std::size_t i = 0; i < function.parameters.size(); ++i) {
@@ -65,6 +66,7 @@ class TreeWriter {
       writer_.spill();
     }
     out_ += ']';
+    return next_;
   }
 
  private:
@@ -288,7 +290,6 @@ Explanation explain(std::string_view source) {
     result.unoptimised = std::move(trace.unoptimised);
     result.lines = std::move(trace.lines);
   }
-  result.tokens = std::move(trace.tokens);
   if (trace.parse_error) {
     const ParseError& e = *trace.parse_error;
     Diagnostic d{e.position.line, e.position.column, "Syntax error", {}, true, "syntax", {}, {}};
@@ -297,7 +298,7 @@ Explanation explain(std::string_view source) {
     return result;
   }
   const Function& function = *trace.function;
-  const SolidTokens tokens(source, result.tokens);
+  const SolidTokens tokens(source);
   result.parsed = true;
   for (const Parameter& p : function.parameters) result.parameters.emplace_back(p.name);
   if (result.error) {
@@ -315,14 +316,11 @@ Explanation explain(std::string_view source) {
                                     tokens.first_solid_from(e.position)});
     }
   }
-  // The text after the function starts at the first token that is not
-  // blank (blank runs are whole tokens, so at most one is passed over).
-  for (std::size_t i = trace.end; i + 1 < result.tokens.size(); ++i) {
-    if (!(result.tokens[i].flags & RawToken::kWhitespace)) {
-      result.ignored = SourcePosition{result.tokens[i].line, result.tokens[i].column};
-      break;
-    }
-  }
+  // The tree's walk finds where the function ends; the tree itself is
+  // written with the answer.
+  json::Writer discard(nullptr, true);
+  const std::size_t after = TreeWriter(tokens, discard).write(function);
+  if (after < tokens.size()) result.ignored = tokens.start(after);
   result.function = std::move(trace.function);
   return result;
 }

@@ -13,7 +13,6 @@
 #include <vector>
 
 #include "quern.h"
-#include "syntax/parser.h"
 #include "syntax/syntax.h"
 
 namespace quern {
@@ -37,7 +36,6 @@ struct Explanation {
   bool parsed = false;                    // the source parsed: parameters, tree, ignored hold
   std::vector<std::string> parameters;    // the function's parameter names
   std::optional<Function> function;       // the syntax tree, whose names view source
-  std::vector<RawToken> tokens;           // the raw tokens of source, blanks included
   std::optional<SourcePosition> ignored;  // the first text after the closing brace
   InstructionList optimised;              // what compile prints, when it succeeded
   InstructionList unoptimised;            // the translation before the optimiser ran

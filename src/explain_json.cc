@@ -332,7 +332,7 @@ void write_json(const Explanation& explanation, json::Writer& writer) {
     append_words(writer, explanation);
   }
   json::append_key(text, "tokens");
-  const SolidTokens tokens(explanation.source, explanation.tokens);
+  const SolidTokens tokens(explanation.source);
   append_tokens(writer, tokens);
   if (explanation.function) {
     json::append_key(text, "tree");

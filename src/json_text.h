@@ -16,10 +16,10 @@ namespace quern::json {
 /// A JSON text being written. Pieces are appended to text; between pieces
 /// the writer calls spill(), which passes a full stretch of text on to the
 /// output, so that a long answer never sits whole in memory. Without an
-/// output the text is kept whole.
+/// output the text is kept whole, or dropped when discarding.
 class Writer {
  public:
-  explicit Writer(Output* output) : output_(output) {}
+  explicit Writer(Output* output, bool discard = false) : output_(output), discard_(discard) {}
   std::string text;
 
   void spill() {
@@ -37,9 +37,12 @@ class Writer {
     if (output_ != nullptr) {
       ok_ = ok_ && output_->write(text);
       text.clear();
+    } else if (discard_) {
+      text.clear();
     }
   }
   Output* output_;
+  bool discard_;
   bool ok_ = true;
 };
 

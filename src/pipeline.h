@@ -14,8 +14,6 @@ namespace quern {
 
 /// What a run keeps for an explanation.
 struct PipelineTrace {
-  std::vector<RawToken> tokens;           // the raw tokens the parse read
-  std::size_t end = 0;                    // the raw token after the function, when parsed
   std::optional<ParseError> parse_error;  // when the parse failed
   std::optional<Function> function;       // when the parse succeeded
   InstructionList unoptimised;            // the translation before the optimiser

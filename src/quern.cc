@@ -56,9 +56,7 @@ CompileResult run_pipeline(std::string_view source, PipelineTrace* trace) {
   if (!is_valid_utf8(source)) {
     return CompileError{compile_error::Unspecified{"stream did not contain valid UTF-8"}};
   }
-  // An explanation lists the tokens too: the text is lexed once for both.
-  std::variant<Function, ParseError> parsed =
-      trace != nullptr ? parse(source, trace->tokens = lex(source), &trace->end) : parse(source);
+  std::variant<Function, ParseError> parsed = parse(source);
   if (auto* error = std::get_if<ParseError>(&parsed)) {
     CompileError failure{compile_error::Syntax{syntax_error_text(*error)}};
     if (trace != nullptr) trace->parse_error = std::move(*error);

@@ -4,7 +4,6 @@
 
 #include <algorithm>
 #include <cstdint>
-#include <span>
 #include <string_view>
 #include <vector>
 
@@ -15,8 +14,7 @@ namespace quern {
 
 class SolidTokens {
  public:
-  /// raw holds source's raw tokens, as lex gives them, and outlives this.
-  SolidTokens(std::string_view source, std::span<const RawToken> raw) : source_(source), raw_(raw) {
+  explicit SolidTokens(std::string_view source) : source_(source), raw_(lex(source)) {
     for (uint32_t i = 0; i + 1 < raw_.size(); ++i) {
       if (!(raw_[i].flags & RawToken::kWhitespace)) solid_.push_back(i);
     }
@@ -66,7 +64,7 @@ class SolidTokens {
 
  private:
   std::string_view source_;
-  std::span<const RawToken> raw_;
+  std::vector<RawToken> raw_;
   std::vector<uint32_t> solid_;  // indices into raw_
 };
 

@@ -775,18 +775,13 @@ std::vector<RawToken> lex(std::string_view text) {
 }
 
 std::variant<Function, ParseError> parse(std::string_view source) {
-  return parse(source, lex(source));
-}
-
-std::variant<Function, ParseError> parse(std::string_view source,
-                                         const std::vector<RawToken>& tokens, std::size_t* end) {
+  const std::vector<RawToken> tokens = lex(source);
   // Room for the nodes of the densest text up front; pages that are not
   // reached are never touched.
   auto arena = std::make_unique<TreeArena>(std::max<std::size_t>(4096, 16 * source.size()));
   Grammar grammar(source, tokens, *arena);
   Result<Function> result = grammar.function_rule(0);
   if (result.ok()) {
-    if (end != nullptr) *end = result.state;
     result.value->arena = std::move(arena);
     return std::move(*result.value);
   }

@@ -71,10 +71,5 @@ std::vector<RawToken> lex(std::string_view text);
 /// Parses a whole source text as one function. Text after the function's
 /// closing brace is not read.
 std::variant<Function, ParseError> parse(std::string_view source);
-/// The same, from the text's raw tokens as lex gives them. On success *end,
-/// when given, is the index of the raw token after the closing brace.
-std::variant<Function, ParseError> parse(std::string_view source,
-                                         const std::vector<RawToken>& tokens,
-                                         std::size_t* end = nullptr);
 
 }  // namespace quern
