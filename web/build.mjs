@@ -1,5 +1,6 @@
 // Bundles the playground (src/main.js with CodeMirror) into
-// public/dist/playground.js, the one script the page loads, and renders the
+// public/dist/playground.js, the one script the page loads, and the
+// compiler's worker into public/dist/compile-worker.js, and renders the
 // language reference (docs/language.md) into public/reference.html.
 import { build } from "esbuild";
 import { marked } from "marked";
@@ -8,11 +9,8 @@ import path from "node:path";
 import { fileURLToPath } from "node:url";
 
 const here = path.dirname(fileURLToPath(import.meta.url));
-await build({
-  entryPoints: [path.join(here, "src/main.js")],
-  outfile: path.join(here, "public/dist/playground.js"),
+const common = {
   bundle: true,
-  format: "iife",
   minify: true,
   target: "es2020",
   legalComments: "linked",
@@ -21,6 +19,19 @@ await build({
   external: ["node:*"],
   define: { "import.meta.url": "undefined" },
   logLevel: "warning",
+};
+await build({
+  ...common,
+  entryPoints: [path.join(here, "src/main.js")],
+  outfile: path.join(here, "public/dist/playground.js"),
+  format: "iife",
+});
+// The compiler's worker, which the page starts from dist/compile-worker.js.
+await build({
+  ...common,
+  entryPoints: [path.join(here, "src/compiler/worker.js")],
+  outfile: path.join(here, "public/dist/compile-worker.js"),
+  format: "iife",
 });
 
 // The reference is a static page under the page's Content-Security-Policy

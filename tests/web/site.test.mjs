@@ -40,7 +40,7 @@ test("a #source= link opens compiled in the page, from static files only", async
     );
     assert.match(await page.locator("#status").textContent(), /^compiled in the page · \d+(\.\d)? ms$/);
     assert.deepEqual(problems, []);
-    const files = ["/", "/playground.css", "/dist/playground.js", "/quern.wasm"];
+    const files = ["/", "/playground.css", "/dist/playground.js", "/dist/compile-worker.js", "/quern.wasm"];
     assert.deepEqual([...new Set(server.requests)].sort(), files.map((f) => `GET ${f}`).sort());
   } finally {
     await context.close();
