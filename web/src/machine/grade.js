@@ -3,9 +3,9 @@
 // code halts within the step limit with _RES equal to the case's result
 // (_RES is 0 when the function returns nothing).
 import { LIMITS } from "../isa.js";
-import { Machine, MachineError, loadLines } from "../machine.js";
+import { Machine, MachineError } from "../machine.js";
 import { count, fmt } from "../texts/format.js";
-import { runInSlices } from "./runner.js";
+import { loadInSlices, runInSlices } from "./runner.js";
 
 // The start values of a case for a function with parameters `params`:
 // { inputs } (every parameter named, those left out at 0) or { why }. The
@@ -72,10 +72,12 @@ export async function grade(cases, outcome, { limit = LIMITS.defaultSteps, stale
   if (!json.ok) return all(`does not compile: ${firstFinding(json)}`);
   let program;
   try {
-    program = loadLines(json.lines);
+    program = await loadInSlices(json.lines, { stale });
   } catch (err) {
+    if (!(err instanceof MachineError)) throw err;
     return all(`the machine cannot load the code: ${err.message}`);
   }
+  if (program === null) return null;
   const verdicts = [];
   for (const c of cases) {
     const verdict = await judge(c, program, json.params, { limit, stale });
