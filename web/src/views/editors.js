@@ -3,17 +3,17 @@
 import { defaultKeymap, history as undoHistory, historyKeymap, indentWithTab } from "@codemirror/commands";
 import { bracketMatching, indentOnInput } from "@codemirror/language";
 import { lintGutter } from "@codemirror/lint";
-import { EditorState, Transaction } from "@codemirror/state";
+import { EditorState, Text, Transaction } from "@codemirror/state";
 import { EditorView, drawSelection, highlightActiveLine, highlightActiveLineGutter, keymap, lineNumbers } from "@codemirror/view";
 import { breakpointLines, breakpoints, toggleBreakpoint } from "../machine/breakpoints.js";
 import { currentLine } from "../machine/controller.js";
 import { changed } from "../state.js";
 import { labelLinks } from "./labels.js";
-import { listingHighlight, setTokens, sourceHighlight } from "./highlight.js";
-import { COLOURS, createLinks, layer, linkFields } from "./linking.js";
+import { listingHighlight, setTokens, sourceHighlight, tokenMarks } from "./highlight.js";
+import { COLOURS, createLinks, linkFields, viewLayer } from "./linking.js";
 import { listingField, setListing, setWords, wordsField } from "./listing.js";
 
-const optLayer = layer();
+const optLayer = viewLayer();
 
 // Everything the editors show is styled here: these rules go into the
 // editors' shadow roots as constructed style sheets, which the page's
@@ -61,15 +61,15 @@ const shadowOf = (host) => host.attachShadow({ mode: "open" });
 
 const common = [lineNumbers(), highlightActiveLineGutter(), drawSelection(), theme];
 
-// Lines of the listing before the optimiser (`unoptimised`) that it removed,
-// or changed into another line of the final listing (`lines`).
-function optimiserMarks(unoptimised, lines) {
-  return unoptimised.flatMap((l, i) => {
-    if (l.fate === "removed") return [[i + 1, "opt-removed", { title: "removed by the optimiser" }]];
-    if (l.fate !== "changed") return [];
-    return [[i + 1, "opt-changed", { title: "changed by the optimiser", "data-now": lines[l.becomes]?.text.trim() ?? "" }]];
-  });
-}
+// The marks of the lines of the listing before the optimiser (`unoptimised`)
+// that it removed, or changed into another line of the final listing
+// (`lines`), by line number.
+const optimiserMarks = (unoptimised, lines) => (n) => {
+  const l = unoptimised[n - 1];
+  if (l?.fate === "removed") return ["opt-removed", { title: "removed by the optimiser" }];
+  if (l?.fate !== "changed") return null;
+  return ["opt-changed", { title: "changed by the optimiser", "data-now": lines[l.becomes]?.text.trim() ?? "" }];
+};
 
 // Creates both editors in the hosts `hosts.source` and `hosts.listing`, and
 // keeps them with the page's `state`: the source follows the state's (and
@@ -131,7 +131,7 @@ export function createEditors(state, hosts, { compile, sourceExtensions = [], li
         breakpoints({ listing: true, onChange: onBreakpoints }),
         keymap.of([...compileKeys, ...defaultKeymap]),
         linkFields,
-        optLayer.field,
+        optLayer.extension,
         EditorView.contentAttributes.of({ "aria-label": "Assembly", "aria-readonly": "true" }),
         listingExtensions,
         EditorView.updateListener.of((u) => {
@@ -189,18 +189,22 @@ export function createEditors(state, hosts, { compile, sourceExtensions = [], li
     const listing = answer ? (before ? answer.unoptimised : answer.lines) : [];
     const words = new Map((answer?.words ?? []).map((w) => [w.name, w]));
     asmView.dispatch({
-      changes: { from: 0, to: asmView.state.doc.length, insert: listing.map((l) => l.text).join("\n") },
+      changes: { from: 0, to: asmView.state.doc.length, insert: Text.of(listing.length ? listing.map((l) => l.text) : [""]) },
       effects: [setListing.of(listing), setWords.of(words)],
     });
-    optLayer.put(asmView, answer && before ? optimiserMarks(answer.unoptimised, answer.lines) : []);
+    optLayer.put(asmView, answer && before ? optimiserMarks(answer.unoptimised, answer.lines) : null);
     links.link(answer ? listing : null);
   }
 
-  // The source's highlighting comes with every answer for the text as it is.
-  function highlight(outcome) {
-    if (outcome?.kind === "answer" && outcome.source === sourceView.state.doc.toString()) {
-      sourceView.dispatch({ effects: setTokens.of(outcome.json) });
-    }
+  // The source's highlighting comes with every answer for the text as it is
+  // (an edit or a later answer while it is being made stops it).
+  let highlights = 0;
+  async function highlight(outcome) {
+    const mine = ++highlights;
+    const { doc } = sourceView.state;
+    if (outcome?.kind !== "answer" || outcome.source !== doc.toString()) return;
+    const marks = await tokenMarks(doc, outcome.json, () => mine !== highlights || sourceView.state.doc !== doc);
+    if (marks && mine === highlights && sourceView.state.doc === doc) sourceView.dispatch({ effects: setTokens.of(marks) });
   }
 
   state.subscribe((s, before) => {
