@@ -1,10 +1,16 @@
 // The findings of a failed compile: listed under the editor (a click puts
 // the cursor there), each with a one-line hint where there is one, and
-// underlined in the source, the message on hover.
+// underlined in the source, the message on hover. The list names the first
+// LISTED and says how many more there are: the largest sources have tens of
+// thousands of findings, more than the page can lay out at once, and the
+// source marks them all.
 import { setDiagnostics } from "@codemirror/lint";
 import { offsets, tokenIndexAt } from "../compiler/positions.js";
 import { changed } from "../state.js";
+import { count } from "../texts/format.js";
 import { hintFor } from "../texts/hints.js";
+
+const LISTED = 100;
 
 // Where a finding is marked, from the answer's tokens: { from, to } in the
 // editor. A syntax error stands just after the previous token and is about
@@ -55,19 +61,27 @@ function showDiagnostics(list, sourceView, answer) {
   const at = offsets(doc);
   const byPlace = new Map(found.some((d) => d.at) ? tokens.map((t) => [`${t.line}:${t.column}`, t]) : []);
   const marks = [];
-  list.replaceChildren(
-    ...found.map((d) => {
-      const { li, where, message } = item(d, answer);
-      if (d.line !== null) {
-        marks.push({ ...rangeOf(d, tokens, at, byPlace), severity: "error", message: `line ${d.line}, column ${d.column}: ${message}` });
-        where.addEventListener("click", () => {
-          sourceView.dispatch({ selection: { anchor: offsets(sourceView.state.doc)(d.line, d.column) }, scrollIntoView: true });
-          sourceView.focus();
-        });
-      }
-      return li;
-    }),
-  );
+  const items = [];
+  found.forEach((d, i) => {
+    if (i >= LISTED) {
+      const message = d.causes?.length ? `${d.message}: ${d.causes.join("; ")}` : d.message;
+      if (d.line !== null) marks.push({ ...rangeOf(d, tokens, at, byPlace), severity: "error", message: `line ${d.line}, column ${d.column}: ${message}` });
+      return;
+    }
+    const { li, where, message } = item(d, answer);
+    if (d.line !== null) {
+      marks.push({ ...rangeOf(d, tokens, at, byPlace), severity: "error", message: `line ${d.line}, column ${d.column}: ${message}` });
+      where.addEventListener("click", () => {
+        sourceView.dispatch({ selection: { anchor: offsets(sourceView.state.doc)(d.line, d.column) }, scrollIntoView: true });
+        sourceView.focus();
+      });
+    }
+    items.push(li);
+  });
+  if (found.length > LISTED) {
+    items.push(Object.assign(document.createElement("li"), { className: "more", textContent: `… and ${count(found.length - LISTED, "more finding")}, each marked in the source` }));
+  }
+  list.replaceChildren(...items);
   list.hidden = found.length === 0;
   // CodeMirror wants its diagnostics in the order of the text.
   marks.sort((a, b) => a.from - b.from || a.to - b.to);
