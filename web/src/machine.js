@@ -161,6 +161,10 @@ const quote = (text) => `"${text}"`;
 // Lines between two pauses of assembling().
 const STRETCH = 4096;
 
+// The arrays of an instruction's registers, one for each sequence of them,
+// shared by every instruction with that sequence.
+const REGS = new Map();
+
 // The program of a listing's lines, each read into its pieces by `read`:
 // { code, labels, words }. Every element of `code` (an instruction or a data
 // word) remembers the index of its line; `labels` maps a label to the index
@@ -180,11 +184,9 @@ function* assembling(lines, read) {
   let first = null;
   let firstLine = lines.length;
   let size = 0;
-  const pieces = [];
   for (let line = 0; line < lines.length; line++) {
     if (line % STRETCH === STRETCH - 1) yield;
     const p = read(lines[line]);
-    pieces.push(p);
     let wrong = null;
     if (p.kind === "data") {
       const value = Number(p.value) + 0;
@@ -211,10 +213,12 @@ function* assembling(lines, read) {
     }
   }
 
+  // The second pass reads each line again rather than keep the first's
+  // pieces: a long listing then leaves less for the page to collect.
   const code = [];
   for (let line = 0; line < firstLine; line++) {
     if (line % STRETCH === STRETCH - 1) yield;
-    const p = pieces[line];
+    const p = read(lines[line]);
     if (p.kind === "data") {
       code.push({ kind: "data", op: p.value, args: [], line, name: wordAt.get(line) });
       continue;
@@ -226,10 +230,12 @@ function* assembling(lines, read) {
     if (!row.emitted) throw fail(line, `the machine does not run ${quote(op)}: the compiler never emits it`);
     if (args.length !== row.operands.length) throw fail(line, `expected ${quote(formText(row))}`);
     const ins = { kind: "instruction", op, args, line, run: RUN[row.variant], regs: [], word: null, target: null };
+    let regs = 1; // the registers in base 2 after a leading 1, for sharing their array
     row.operands.forEach(({ kind }, k) => {
       const arg = args[k];
       if (kind === "register") {
         if (!has(REGISTER, arg)) throw fail(line, `${quote(arg)} is not a register`);
+        regs = regs * 2 + REGISTER[arg];
         ins.regs.push(REGISTER[arg]);
       } else if (kind === "word") {
         if (!words.has(arg)) throw fail(line, `unknown word ${quote(arg)}`);
@@ -239,6 +245,8 @@ function* assembling(lines, read) {
         ins.target = labels.get(arg);
       }
     });
+    if (!REGS.has(regs)) REGS.set(regs, Object.freeze(ins.regs));
+    ins.regs = REGS.get(regs);
     code.push(ins);
   }
   if (first) throw first;
