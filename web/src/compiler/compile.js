@@ -13,7 +13,7 @@ const WORKER = "dist/compile-worker.js";
 // The compiled module of quern.wasm, fetched from the moment the page starts
 // (index.html preloads it): null where there is none. Each worker gets it.
 const wasm =
-  typeof WebAssembly === "object" && typeof Worker === "function"
+  typeof WebAssembly === "object"
     ? fetch(new URL("quern.wasm", document.baseURI))
         .then((response) => (response.ok ? response.arrayBuffer() : Promise.reject(new Error(response.statusText))))
         .then((bytes) => WebAssembly.compile(bytes))
@@ -25,35 +25,36 @@ const wasm =
 let job = null;
 let count = 0;
 
-// Starts a worker with the compiler; resolves to it once it can compile, or
-// to null when it cannot.
-function start(module) {
-  if (!module) return Promise.resolve(null);
+// Starts a worker with the compiler: its script loads while the module
+// compiles. Resolves to the worker once it can compile, or to null when it
+// cannot.
+function start() {
+  if (typeof WebAssembly !== "object" || typeof Worker !== "function") return Promise.resolve(null);
   return new Promise((resolve) => {
     const worker = new Worker(new URL(WORKER, document.baseURI));
+    const fail = () => {
+      worker.terminate();
+      resolve(null);
+    };
     worker.onmessage = ({ data }) => {
-      if (data.ready) {
-        worker.onmessage = receive;
-        resolve(worker);
-      } else {
-        worker.terminate();
-        resolve(null);
-      }
+      if (!data.ready) return fail();
+      worker.onmessage = receive;
+      resolve(worker);
     };
     worker.onerror = (event) => {
       event.preventDefault();
-      worker.terminate();
       // Before it could compile, the page does without it; during a compile,
       // that compile failed and a fresh worker takes the next.
-      if (worker.onmessage !== receive) return resolve(null);
+      if (worker.onmessage !== receive) return fail();
+      worker.terminate();
       if (job) finish({ kind: "refused", status: "internal failure", error: event.message || "the compiler's worker stopped" });
-      current = start(module);
+      current = start();
     };
-    worker.postMessage({ module });
+    wasm.then((module) => (module ? worker.postMessage({ module }) : fail()));
   });
 }
 
-let current = wasm.then(start);
+let current = start();
 
 // Compiles the UTF-8 bytes of a source. Resolves to one of:
 //   { kind: "answer", json, ms, where }       the /explain object, how long the page
@@ -98,7 +99,7 @@ function supersede() {
   finish({ kind: "superseded" });
   if (compiling) {
     current.then((worker) => worker?.terminate());
-    current = wasm.then(start);
+    current = start();
   }
 }
 
