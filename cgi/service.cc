@@ -33,6 +33,8 @@ namespace {
 
 constexpr std::string_view kBusy =
     "Status: 503 Service Unavailable\r\nRetry-After: 5\r\n\r\nService busy, try again later";
+constexpr std::string_view kNotAllowed =
+    "Status: 405 Method Not Allowed\r\nAllow: POST\r\n\r\nOnly POST is allowed";
 constexpr unsigned long kDefaultWaitSeconds = 18;
 // The semaphores of a server's set.
 constexpr unsigned short kSlots = 0;   // free compile slots
@@ -163,8 +165,16 @@ bool wait_for_slot(int id, unsigned long seconds) {
   }
 }
 
-bool refuse(Output& output) {
-  if (!output.write(kBusy) || !output.flush()) {
+// Whether the request's method may ask for a compile: POST, or no
+// REQUEST_METHOD at all (the program run by hand or by the tests). The
+// server runs the program for any method.
+bool method_allowed(const Environment& environment) {
+  const char* method = environment("REQUEST_METHOD");
+  return method == nullptr || std::string_view(method) == "POST";
+}
+
+bool refuse(Output& output, std::string_view answer = kBusy) {
+  if (!output.write(answer) || !output.flush()) {
     const int error = output.error();
     internal_failure("failed printing to stdout: " + std::string(std::strerror(error)) +
                      " (os error " + std::to_string(error) + ")");
@@ -236,6 +246,10 @@ int serve(Handler handle) {
   set_failure_flush(end_on_failure);
   fail_when_memory_runs_out();
   const Environment environment = [](const char* name) { return getenv(name); };
+  if (!method_allowed(environment)) {
+    refuse(out, kNotAllowed);
+    return 0;
+  }
   // A refused request is answered already.
   if (!enter_service(environment, out)) return 0;
   FdInput in(STDIN_FILENO);

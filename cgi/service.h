@@ -77,8 +77,11 @@ using Handler = int (*)(const Environment& environment, Input& input, Output& ou
 
 /// The whole of a CGI program's main: standard output through an
 /// AnswerOutput, a broken pipe shown as a write error rather than a signal,
-/// the failure hook, enter_service, then handle on the process's
-/// environment and standard input. Returns the exit status.
+/// the failure hook; a REQUEST_METHOD other than POST answered
+///   "Status: 405 Method Not Allowed\r\nAllow: POST\r\n\r\n" message
+/// before any place is taken (the server runs the program for any method);
+/// then enter_service, and handle on the process's environment and standard
+/// input. Returns the exit status.
 int serve(Handler handle);
 
 }  // namespace quern::cgi

@@ -114,6 +114,9 @@ std::variant<Case, std::string> parse_line(std::string_view text) {
 std::variant<std::vector<Case>, CaseFileError> parse_cases(std::string_view text) {
   std::vector<Case> cases;
   int line = 0;
+  // Editors on some systems start a UTF-8 file with a byte order mark; it is
+  // no part of the first line.
+  if (text.starts_with("\xEF\xBB\xBF")) text.remove_prefix(3);
   while (!text.empty()) {
     ++line;
     const std::size_t end = text.find('\n');

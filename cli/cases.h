@@ -1,12 +1,14 @@
 // The case file of `quern --test`: one case a line, `INPUTS -> RESULT`.
 //
-// Lines end with LF or CR LF. On each line everything from the first '#' on is a comment; blanks
-// (spaces and tabs) around what is left are dropped, and a line left empty
-// is skipped. INPUTS are plain values, taken in the order of the function's
-// parameters, or NAME=VALUE pairs (never both on one line); a function
-// without parameters has none. Values and RESULT are decimal numbers in
-// -128..127. The playground checks case text with the same rules and
-// messages, so a message here is changed only together with the page's.
+// A byte order mark at the start is skipped. Lines end with LF or CR LF (a
+// last line without LF may end with CR). On each line everything from the
+// first '#' on is a comment; blanks (spaces and tabs) around what is left are
+// dropped, and a line left empty is skipped. INPUTS are plain values, taken
+// in the order of the function's parameters, or NAME=VALUE pairs (never both
+// on one line); a function without parameters has none. Values and RESULT
+// are decimal numbers in -128..127. The playground reads case text with the
+// same rules and messages (web/src/links/cases.js);
+// tests/shared/case_files.json holds both to them.
 #pragma once
 
 #include <cstdint>

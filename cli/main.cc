@@ -1,6 +1,6 @@
 // The command-line compiler: compiles one source file, explains it as the
-// /explain service does, runs it on the machine model, or grades files
-// against a case file.
+// /explain service does, runs it on the machine model, grades files against
+// a case file or an exercise file, or reads an exercise for the course site.
 //
 // Exit status: 0 done, 1 the source does not compile (--test: a case
 // failed), 2 bad use (one line on standard error), 3 no halt within the step
@@ -13,21 +13,26 @@
 #include <cerrno>
 #include <charconv>
 #include <cstring>
+#include <filesystem>
 #include <fstream>
 #include <iostream>
 #include <nlohmann/json.hpp>
 #include <optional>
 #include <string>
+#include <system_error>
 #include <vector>
 
 #include "cases.h"
 #include "cfg.h"
+#include "exercise.h"
 #include "explain.h"
 #include "failure.h"
+#include "grade.h"
 #include "machine.h"
 #include "output.h"
 #include "quern.h"
 #include "quern_limits.h"
+#include "report.h"
 
 namespace {
 
@@ -36,6 +41,12 @@ constexpr int kBadUse = 2;
 struct BadUse {
   std::string message;
 };
+
+// The answer to bad use: the message, then where to read how to use quern.
+int bad_use(std::string_view message) {
+  std::cerr << "quern: " << message << "\nRun 'quern --help' for usage.\n";
+  return kBadUse;
+}
 
 // The whole file ("-": standard input), refused when unreadable or larger
 // than the service accepts; what names the kind of file in that refusal.
@@ -61,6 +72,31 @@ std::string read_file(const std::string& path, const char* what = "source") {
   }
   if (fd != STDIN_FILENO) close(fd);
   return text;
+}
+
+// Why text cannot be read as UTF-8, naming the first ill-formed byte; or
+// nothing.
+std::optional<std::string> utf8_problem(std::string_view text) {
+  const std::size_t valid = quern::valid_utf8_prefix(text);
+  if (valid == text.size()) return std::nullopt;
+  return "invalid UTF-8 at byte offset " + std::to_string(valid);
+}
+
+// Why a file's text is refused as a source before it is compiled; or nothing.
+// A byte order mark would reach the compiler as an invisible character that
+// its report quotes, so it is named instead.
+std::optional<std::string> source_problem(std::string_view text) {
+  if (text.starts_with("\xEF\xBB\xBF")) {
+    return "starts with a byte order mark (U+FEFF); save it as UTF-8 without one";
+  }
+  return utf8_problem(text);
+}
+
+// Refuses a source file's text that is not plain UTF-8.
+void check_source(const std::string& path, std::string_view text) {
+  if (const std::optional<std::string> problem = source_problem(text)) {
+    throw BadUse{path + ": " + *problem};
+  }
 }
 
 // Says on standard error that text after the function is not compiled.
@@ -124,24 +160,6 @@ RunInputs parse_run_inputs(const std::vector<std::string>& arguments) {
   return inputs;
 }
 
-// A machine loaded with the compiled code; the code must load.
-quern::Machine load_machine(const quern::Explanation& explanation) {
-  quern::Machine machine;
-  if (std::optional<std::string> error = machine.load(explanation.answer())) {
-    quern::internal_failure("the machine cannot load the compiled code: " + *error);
-  }
-  return machine;
-}
-
-// Runs the machine; a failure of compiled code on it is the compiler's fault.
-quern::Machine::Status run_machine(quern::Machine& machine, long max_steps) {
-  const quern::Machine::Status status = machine.run(max_steps);
-  if (status == quern::Machine::Status::Failed) {
-    quern::internal_failure("the compiled code failed on the machine: " + machine.error());
-  }
-  return status;
-}
-
 int8_t result_of(const quern::Machine& machine) {
   return machine.word("_RES").value_or(0);
 }
@@ -174,12 +192,13 @@ int run_file(const std::string& path, const std::string& source, const RunInputs
     throw BadUse{"the function takes " + count(parameters.size(), "parameter") + ", " +
                  count(inputs.values.size(), "value") + " given"};
   }
-  quern::Machine machine = load_machine(explanation);
+  quern::Machine machine = quern::cases::load_compiled(explanation);
   const std::vector<std::string>& names = inputs.named ? inputs.names : parameters;
   for (std::size_t i = 0; i < inputs.values.size(); ++i) {
     machine.set_word(names[i], inputs.values[i]);
   }
-  const bool halted = run_machine(machine, max_steps) == quern::Machine::Status::Halted;
+  const bool halted =
+      quern::cases::run_compiled(machine, max_steps) == quern::Machine::Status::Halted;
   if (json) {
     nlohmann::ordered_json values = nlohmann::ordered_json::array();
     for (const auto& [name, value] : machine.words()) {
@@ -204,186 +223,183 @@ int run_file(const std::string& path, const std::string& source, const RunInputs
   return 0;
 }
 
-// --- --test ------------------------------------------------------------------
+// --- --test and --exercise ---------------------------------------------------
 
-// Why a case failed: a fixed message and details, each a key and a value
-// already written as a YAML scalar.
-struct Failure {
-  std::string message;
-  std::vector<std::pair<std::string, std::string>> details;
-};
-
-struct Verdict {
-  const quern::cases::Case* c;
-  std::optional<Failure> failure;
-};
-
-struct Graded {
-  std::string path;
-  std::vector<Verdict> verdicts;
-  std::size_t passed = 0;
-};
-
-std::string yaml_string(const std::string& text) {
-  return nlohmann::json(text).dump();
+std::string where(const std::string& path, const quern::cases::CaseFileError& error) {
+  return path + (error.line ? ":" + std::to_string(error.line) : "") + ": " + error.message;
 }
 
-std::string finding_text(const quern::Explanation& explanation) {
-  if (explanation.diagnostics.empty()) return explanation.error->report();
-  const quern::Diagnostic& d = explanation.diagnostics.front();
-  std::string text;
-  if (d.line != 0) {
-    text = "line " + std::to_string(d.line) + ", column " + std::to_string(d.column) + ": ";
+quern::exercise::Exercise read_exercise(const std::string& path) {
+  const std::string text = read_file(path, "exercise file");
+  if (const std::optional<std::string> problem = utf8_problem(text)) {
+    throw BadUse{path + ": " + *problem};
   }
-  text += d.message;
-  for (std::size_t i = 0; i < d.causes.size(); ++i) text += (i ? "; " : ": ") + d.causes[i];
-  return text;
+  auto parsed = quern::exercise::parse_exercise(text);
+  if (const auto* error = std::get_if<quern::cases::CaseFileError>(&parsed)) {
+    throw BadUse{where(path, *error)};
+  }
+  return std::get<quern::exercise::Exercise>(std::move(parsed));
 }
 
-Graded grade(const std::string& path, const std::string& source,
-             const std::vector<quern::cases::Case>& cases, long max_steps) {
-  Graded graded{path, {}, 0};
-  const quern::Explanation explanation = quern::explain(source);
-  std::optional<quern::Machine> loaded;
-  if (!explanation.error) loaded = load_machine(explanation);
-  for (const quern::cases::Case& c : cases) {
-    Verdict verdict{&c, std::nullopt};
-    if (explanation.error) {
-      verdict.failure =
-          Failure{"does not compile", {{"finding", yaml_string(finding_text(explanation))}}};
-    } else if (auto fit = quern::cases::fit_inputs(c, explanation.parameters);
-               auto* reason = std::get_if<std::string>(&fit)) {
-      verdict.failure =
-          Failure{"inputs do not fit the function", {{"reason", yaml_string(*reason)}}};
-    } else {
-      const std::vector<int8_t>& values = std::get<std::vector<int8_t>>(fit);
-      quern::Machine machine = *loaded;
-      for (std::size_t i = 0; i < values.size(); ++i) {
-        machine.set_word(explanation.parameters[i], values[i]);
+// What the course site is built from: the exercise without its hidden cases.
+nlohmann::ordered_json exercise_json(const quern::exercise::Exercise& e) {
+  return {{"title", e.title},
+          {"task", e.task},
+          {"start", e.start ? nlohmann::ordered_json(*e.start) : nlohmann::ordered_json()},
+          {"cases", e.cases_text},
+          {"hidden", e.hidden.size()}};
+}
+
+// --exercise PATH: an exercise file's object, or for a course folder
+// {"index": its index.md or null, "exercises": [{"file": NAME, ...}]}.
+int print_exercise(const std::string& path) {
+  nlohmann::ordered_json answer;
+  std::error_code unknown;  // a path that cannot be looked at is read as a file, which says why
+  if (std::filesystem::is_directory(path, unknown)) {
+    auto listed = quern::exercise::list_course(path);
+    if (const auto* error = std::get_if<std::string>(&listed)) throw BadUse{*error};
+    const quern::exercise::Course& course = std::get<quern::exercise::Course>(listed);
+    nlohmann::ordered_json index;
+    if (course.index) {
+      std::string text = read_file(*course.index, "index file");
+      if (const std::optional<std::string> problem = utf8_problem(text)) {
+        throw BadUse{*course.index + ": " + *problem};
       }
-      if (run_machine(machine, max_steps) != quern::Machine::Status::Halted) {
-        verdict.failure =
-            Failure{"no halt within the step limit", {{"max-steps", std::to_string(max_steps)}}};
-      } else if (result_of(machine) != c.expected) {
-        verdict.failure = Failure{"result differs",
-                                  {{"expected", std::to_string(c.expected)},
-                                   {"got", std::to_string(result_of(machine))},
-                                   {"steps", std::to_string(machine.steps())}}};
+      if (text.starts_with("\xEF\xBB\xBF")) text.erase(0, 3);
+      index = text;
+    }
+    nlohmann::ordered_json exercises = nlohmann::ordered_json::array();
+    for (const std::string& file : course.exercises) {
+      nlohmann::ordered_json entry = {{"file", std::filesystem::path(file).filename().string()}};
+      entry.update(exercise_json(read_exercise(file)));
+      exercises.push_back(std::move(entry));
+    }
+    answer = {{"index", std::move(index)}, {"exercises", std::move(exercises)}};
+  } else {
+    answer = exercise_json(read_exercise(path));
+  }
+  // A file name need not be UTF-8.
+  std::cout << answer.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace) << '\n'
+            << std::flush;
+  return 0;
+}
+
+// The submissions PATHs name: a file as it is, a folder every *.c file
+// under it, in byte order of their paths.
+std::vector<std::string> submission_paths(const std::vector<std::string>& paths) {
+  namespace fs = std::filesystem;
+  std::vector<std::string> files;
+  for (const std::string& path : paths) {
+    std::error_code unknown;  // read as a file, which says why
+    if (path == "-" || !fs::is_directory(path, unknown)) {
+      files.push_back(path);
+      continue;
+    }
+    std::vector<std::string> found;
+    std::error_code error;
+    fs::recursive_directory_iterator it(path, error);
+    for (; !error && it != fs::recursive_directory_iterator(); it.increment(error)) {
+      if (it->path().extension() == ".c" && it->is_regular_file(error)) {
+        found.push_back(it->path().string());
       }
     }
-    if (!verdict.failure) ++graded.passed;
-    graded.verdicts.push_back(std::move(verdict));
+    if (error) throw BadUse{"cannot read " + path + ": " + error.message()};
+    if (found.empty()) throw BadUse{path + ": no *.c file under it"};
+    std::sort(found.begin(), found.end());
+    files.insert(files.end(), found.begin(), found.end());
   }
-  return graded;
+  return files;
 }
 
-// A TAP description: '#' would start a directive, '\' escapes.
-std::string tap_text(const std::string& text) {
-  std::string out;
-  for (char ch : text) {
-    if (ch == '#' || ch == '\\') out += '\\';
-    out += ch;
-  }
-  return out;
-}
+struct ReportPaths {
+  std::string junit, results, html;  // empty: not asked for
+};
 
-std::string xml_text(const std::string& text) {
-  std::string out;
-  for (char ch : text) {
-    switch (ch) {
-      case '&':
-        out += "&amp;";
-        break;
-      case '<':
-        out += "&lt;";
-        break;
-      case '>':
-        out += "&gt;";
-        break;
-      case '"':
-        out += "&quot;";
-        break;
-      case '\'':
-        out += "&apos;";
-        break;
-      default:
-        // XML has no way to write other control characters.
-        const bool control = static_cast<unsigned char>(ch) < 0x20 && ch != '\t' && ch != '\n';
-        out += control ? '?' : ch;
-    }
+// A report file, opened before anything is graded so that a path that
+// cannot be written is bad use; none when path is empty.
+class ReportFile {
+ public:
+  explicit ReportFile(const std::string& path) : path_(path) {
+    if (path_.empty()) return;
+    out_.open(path_, std::ios::binary | std::ios::trunc);
+    if (!out_) throw BadUse{"cannot write " + path_ + ": " + std::strerror(errno)};
   }
-  return out;
-}
-
-std::string junit_report(const std::vector<Graded>& files, std::size_t total, std::size_t failed) {
-  std::string xml = "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n";
-  xml += "<testsuites name=\"quern --test\" tests=\"" + std::to_string(total) + "\" failures=\"" +
-         std::to_string(failed) + "\">\n";
-  for (const Graded& g : files) {
-    const std::string name = xml_text(g.path);
-    xml += "  <testsuite name=\"" + name + "\" tests=\"" + std::to_string(g.verdicts.size()) +
-           "\" failures=\"" + std::to_string(g.verdicts.size() - g.passed) + "\">\n";
-    for (const Verdict& v : g.verdicts) {
-      xml += "    <testcase classname=\"" + name + "\" name=\"" + xml_text(v.c->text) + "\"";
-      if (!v.failure) {
-        xml += "/>\n";
-        continue;
-      }
-      std::string body;
-      for (const auto& [key, value] : v.failure->details) body += key + ": " + value + "\n";
-      xml += ">\n      <failure message=\"" + xml_text(v.failure->message) + "\">" +
-             xml_text(body) + "</failure>\n    </testcase>\n";
-    }
-    xml += "  </testsuite>\n";
+  explicit operator bool() const { return !path_.empty(); }
+  void write(const std::string& text) {
+    out_ << text;
+    out_.close();
+    if (!out_) throw BadUse{"cannot write " + path_};
   }
-  return xml + "</testsuites>\n";
-}
 
+ private:
+  std::string path_;
+  std::ofstream out_;
+};
+
+// CASES is a case file, or an exercise file (*.md) whose visible and then
+// hidden cases are graded.
 int test_files(const std::string& cases_path, const std::vector<std::string>& paths,
-               const std::optional<std::string>& junit, long max_steps) {
+               const ReportPaths& report_paths, long max_steps) {
   if (paths.empty()) throw BadUse{"--test needs at least one FILE after the case file"};
   // Everything is checked before anything runs.
-  auto parsed = quern::cases::parse_cases(read_file(cases_path, "case file"));
-  if (const auto* error = std::get_if<quern::cases::CaseFileError>(&parsed)) {
-    throw BadUse{cases_path + (error->line ? ":" + std::to_string(error->line) : "") + ": " +
-                 error->message};
-  }
-  const std::vector<quern::cases::Case>& cases = std::get<std::vector<quern::cases::Case>>(parsed);
-  std::vector<std::string> sources;
-  for (const std::string& path : paths) sources.push_back(read_file(path));
-  std::ofstream junit_file;
-  if (junit) {
-    junit_file.open(*junit, std::ios::binary | std::ios::trunc);
-    if (!junit_file) throw BadUse{"cannot write " + *junit + ": " + std::strerror(errno)};
-  }
-
-  std::vector<Graded> files;
-  for (std::size_t i = 0; i < paths.size(); ++i) {
-    files.push_back(grade(paths[i], sources[i], cases, max_steps));
-  }
-  const std::size_t total = cases.size() * paths.size();
-  std::size_t passed = 0;
-  std::string tap = "TAP version 14\n1.." + std::to_string(total) + "\n";
-  std::size_t number = 0;
-  for (const Graded& g : files) {
-    for (const Verdict& v : g.verdicts) {
-      tap += std::string(v.failure ? "not ok " : "ok ") + std::to_string(++number) + " - " +
-             tap_text(g.path) + ": " + tap_text(v.c->text) + "\n";
-      if (!v.failure) continue;
-      tap += "  ---\n  message: " + v.failure->message + "\n";
-      for (const auto& [key, value] : v.failure->details) tap += "  " + key + ": " + value + "\n";
-      tap += "  ...\n";
+  quern::report::Grading grading;
+  grading.source = cases_path;
+  std::vector<quern::cases::Case> case_file;
+  std::optional<quern::exercise::Exercise> exercise;
+  if (cases_path.ends_with(".md")) {
+    exercise = read_exercise(cases_path);
+    grading.title = exercise->title;
+    for (const quern::cases::Case& c : exercise->visible) grading.cases.push_back({&c, c.text});
+    for (std::size_t k = 0; k < exercise->hidden.size(); ++k) {
+      grading.cases.push_back({&exercise->hidden[k], "hidden case " + std::to_string(k + 1), true});
     }
-    passed += g.passed;
-    std::cerr << g.path << ": " << g.passed << " of " << g.verdicts.size() << " passed\n";
+  } else {
+    const std::string case_text = read_file(cases_path, "case file");
+    if (const std::optional<std::string> problem = utf8_problem(case_text)) {
+      throw BadUse{cases_path + ": " + *problem};
+    }
+    auto parsed = quern::cases::parse_cases(case_text);
+    if (const auto* error = std::get_if<quern::cases::CaseFileError>(&parsed)) {
+      throw BadUse{where(cases_path, *error)};
+    }
+    case_file = std::move(std::get<std::vector<quern::cases::Case>>(parsed));
+    for (const quern::cases::Case& c : case_file) grading.cases.push_back({&c, c.text});
   }
-  std::cout << tap << std::flush;
+  std::vector<quern::cases::Case> cases;
+  for (const quern::report::GradedCase& c : grading.cases) cases.push_back(*c.c);
+  const std::vector<std::string> files = submission_paths(paths);
+  std::vector<std::string> sources;
+  for (const std::string& path : files) sources.push_back(read_file(path));
+  ReportFile junit(report_paths.junit);
+  ReportFile results(report_paths.results);
+  ReportFile html(report_paths.html);
+
+  for (std::size_t i = 0; i < files.size(); ++i) {
+    quern::report::Submission s{files[i], {}, 0, std::nullopt, std::nullopt};
+    // A submission that is not a source text fails every case with the reason.
+    if (const std::optional<std::string> problem = source_problem(sources[i])) {
+      s.verdicts.assign(cases.size(), {false, "does not compile", {{"finding", *problem}}});
+    } else {
+      const quern::Explanation explanation = quern::explain(sources[i]);
+      s.verdicts = quern::cases::grade(explanation, cases, max_steps);
+      if (!explanation.error) {
+        s.listing = quern::assembly_text(explanation.optimised);
+        s.canonical = quern::cases::canonical_listing(explanation);
+      }
+    }
+    s.passed = static_cast<std::size_t>(std::count_if(s.verdicts.begin(), s.verdicts.end(),
+                                                      [](const auto& v) { return v.passed; }));
+    std::cerr << s.path << ": " << s.passed << " of " << s.verdicts.size() << " passed\n";
+    grading.submissions.push_back(std::move(s));
+  }
+  std::cout << quern::report::tap(grading) << std::flush;
+  const std::size_t total = cases.size() * files.size();
+  std::size_t passed = 0;
+  for (const quern::report::Submission& s : grading.submissions) passed += s.passed;
   std::cerr << passed << " passed, " << total - passed << " failed\n";
-  if (junit) {
-    junit_file << junit_report(files, total, total - passed);
-    junit_file.close();
-    if (!junit_file) throw BadUse{"cannot write " + *junit};
-  }
+  if (junit) junit.write(quern::report::junit(grading));
+  if (results) results.write(quern::report::results_json(grading));
+  if (html) html.write(quern::report::html(grading));
   return passed == total ? 0 : 1;
 }
 
@@ -428,13 +444,23 @@ int main(int argc, char** argv) {
       "                               \"values\":[{\"name\":\"n\",\"value\":0},...]}\n"
       "                              (values: parameters and variables in that order)\n"
       "  quern --test CASES FILE ... grade: run every case of the case file CASES on\n"
-      "                              each FILE, compiled once; TAP version 14 on standard\n"
+      "                              each FILE, compiled once; TAP version 13 on standard\n"
       "                              output, \"FILE: P of T passed\" per file and\n"
       "                              \"N passed, M failed\" on standard error; --junit\n"
-      "                              PATH also writes JUnit XML\n\n"
+      "                              PATH also writes JUnit XML, --results PATH a JSON\n"
+      "                              results object (a point per case), --html PATH a\n"
+      "                              page for people. CASES may be an exercise file\n"
+      "                              (*.md: its visible and hidden cases); a FILE that is\n"
+      "                              a folder means every *.c file under it, sorted\n"
+      "  quern --exercise FILE.md    the exercise as JSON for the course site:\n"
+      "                              {\"title\",\"task\",\"start\",\"cases\",\"hidden\"}\n"
+      "                              (hidden: how many hidden cases); for a course\n"
+      "                              folder {\"index\",\"exercises\":[{\"file\",...}]}\n\n"
       "A case file has one case a line, INPUTS -> RESULT: plain values in the order of\n"
       "the parameters (3 4 -> 7) or NAME=VALUE pairs (a=3 b=4 -> 7; parameters left out\n"
       "are 0); '-> 7' for no inputs. '#' starts a comment; blank lines are skipped.\n"
+      "Files are UTF-8; a byte order mark is skipped in a case file, refused in a\n"
+      "source (--explain takes any bytes, as /explain does).\n"
       "Values and results are in -128..127. A case passes when the code halts within\n"
       "the step limit with _RES (0 where nothing is returned) equal to RESULT.\n\n"
       "FILE is - for standard input; a source may hold at most " +
@@ -449,9 +475,11 @@ int main(int argc, char** argv) {
   bool graph = false;
   bool run = false;
   bool json = false;
+  bool exercise = false;
   std::string cases_path;
-  std::string junit_path;
+  ReportPaths reports;
   long max_steps = quern::kDefaultStepLimit;
+  app.set_version_flag("--version", "quern " QUERN_VERSION);
   auto* explain_flag = app.add_flag("--explain", explain, "Print the explanation as JSON");
   auto* graph_flag = app.add_flag("--graph", graph, "Print the control-flow graph in Graphviz DOT");
   auto* run_flag = app.add_flag("--run", run, "Run the compiled code on the machine model");
@@ -459,7 +487,15 @@ int main(int argc, char** argv) {
       app.add_option("--test", cases_path, "Grade FILEs against the case file CASES")
           ->type_name("CASES");
   app.add_flag("--json", json, "With --run: print the outcome as one JSON object")->needs(run_flag);
-  app.add_option("--junit", junit_path, "With --test: also write JUnit XML to PATH")
+  auto* exercise_flag = app.add_flag(
+      "--exercise", exercise, "Print an exercise file (or a course folder) as JSON for the site");
+  app.add_option("--junit", reports.junit, "With --test: also write JUnit XML to PATH")
+      ->type_name("PATH")
+      ->needs(test_option);
+  app.add_option("--results", reports.results, "With --test: also write the results as JSON")
+      ->type_name("PATH")
+      ->needs(test_option);
+  app.add_option("--html", reports.html, "With --test: also write the report page (HTML)")
       ->type_name("PATH")
       ->needs(test_option);
   auto* steps_option =
@@ -474,21 +510,26 @@ int main(int argc, char** argv) {
   explain_flag->excludes(run_flag)->excludes(test_option)->excludes(graph_flag);
   graph_flag->excludes(run_flag)->excludes(test_option);
   run_flag->excludes(test_option);
+  exercise_flag->excludes(explain_flag)
+      ->excludes(graph_flag)
+      ->excludes(run_flag)
+      ->excludes(test_option);
   try {
     app.parse(argc, argv);
   } catch (const CLI::CallForHelp&) {
     std::cout << app.help();
     return 0;
+  } catch (const CLI::CallForVersion& e) {
+    std::cout << e.what() << '\n';
+    return 0;
   } catch (const CLI::ParseError& e) {
-    std::cerr << "quern: " << e.what() << '\n';
-    return kBadUse;
+    return bad_use(e.what());
   }
   try {
     const bool test = !test_option->empty();
     if (!steps_option->empty() && !run && !test) throw BadUse{"--max-steps needs --run or --test"};
     if (test) {
-      return test_files(cases_path, positionals,
-                        junit_path.empty() ? std::nullopt : std::optional(junit_path), max_steps);
+      return test_files(cases_path, positionals, reports, max_steps);
     }
     const std::string& file = positionals.front();
     const std::vector<std::string> arguments(positionals.begin() + 1, positionals.end());
@@ -497,8 +538,11 @@ int main(int argc, char** argv) {
                    "': one FILE is compiled at a time; ARGs are for --run, several FILEs for "
                    "--test"};
     }
+    if (exercise) return print_exercise(file);
     const RunInputs inputs = parse_run_inputs(arguments);
     const std::string source = read_file(file);
+    // --explain answers for any bytes, as /explain does.
+    if (!explain) check_source(file, source);
     if (run) return run_file(file, source, inputs, max_steps, json);
     if (explain) {
       const quern::Explanation explanation = quern::explain(source);
@@ -523,7 +567,6 @@ int main(int argc, char** argv) {
     }
     return compile_file(file, source);
   } catch (const BadUse& e) {
-    std::cerr << "quern: " << e.message << '\n';
-    return kBadUse;
+    return bad_use(e.message);
   }
 }

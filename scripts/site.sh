@@ -20,7 +20,7 @@ site="${1:-$build/site}"
 
 # shellcheck source=scripts/packages.sh
 source "$root/scripts/packages.sh"
-ensure_packages cmake g++ make libicu-dev nlohmann-json3-dev libcli11-dev libgtest-dev emscripten >&2
+ensure_packages cmake g++ make libicu-dev nlohmann-json3-dev libcli11-dev libgtest-dev perl emscripten >&2
 
 # The Unicode tables, from the native build's generator.
 if [[ ! -f "$build/CMakeCache.txt" ]]; then

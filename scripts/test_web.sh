@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Web tests of quern: HTTP integration tests against lighttpd running the cgi,
 # the page's machine against the library's (quern --run), quern.mjs against
-# quern --explain, the page's hints and help texts against the compiler's
+# quern --explain, the page's case-file reader and grader against the table
+# that quern's are held to, the page's hints and help texts against the compiler's
 # findings and listings, then the playground in headless Chromium as lighttpd
 # serves it and as a plain static file server serves the site, then the
 # service under load and at its limits
@@ -155,6 +156,7 @@ run_suite() {
 run_suite integration.test.mjs
 run_suite machine.test.mjs
 run_suite quern_mjs.test.mjs
+run_suite case_files.test.mjs
 run_suite help.test.mjs
 run_suite browser.test.mjs
 run_suite panel.test.mjs

@@ -166,7 +166,7 @@ std::string assembly_text(const InstructionList& list) {
   return out.text();
 }
 
-bool is_valid_utf8(std::string_view text) {
+std::size_t valid_utf8_prefix(std::string_view text) {
   std::size_t i = 0;
   const std::size_t n = text.size();
   while (i < n) {
@@ -185,18 +185,22 @@ bool is_valid_utf8(std::string_view text) {
     } else if ((b & 0xF8) == 0xF0) {
       length = 4, min = 0x10000, c = b & 0x07;
     } else {
-      return false;
+      return i;
     }
-    if (i + length > n) return false;
+    if (i + length > n) return i;
     for (std::size_t k = 1; k < length; ++k) {
       const auto cb = static_cast<unsigned char>(text[i + k]);
-      if ((cb & 0xC0) != 0x80) return false;
+      if ((cb & 0xC0) != 0x80) return i;
       c = (c << 6) | (cb & 0x3F);
     }
-    if (c < min || c > 0x10FFFF || (c >= 0xD800 && c <= 0xDFFF)) return false;
+    if (c < min || c > 0x10FFFF || (c >= 0xD800 && c <= 0xDFFF)) return i;
     i += length;
   }
-  return true;
+  return n;
+}
+
+bool is_valid_utf8(std::string_view text) {
+  return valid_utf8_prefix(text) == text.size();
 }
 
 }  // namespace quern

@@ -66,4 +66,8 @@ std::string assembly_text(const InstructionList& list);
 /// Whether text is well-formed UTF-8.
 bool is_valid_utf8(std::string_view text);
 
+/// The length of the longest prefix of text that is well-formed UTF-8: the
+/// offset of the first byte of the first ill-formed sequence, or text.size().
+std::size_t valid_utf8_prefix(std::string_view text);
+
 }  // namespace quern

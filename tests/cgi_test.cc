@@ -127,6 +127,33 @@ TEST(Cgi, AnswersWithExactBytes) {
   }
 }
 
+// Both programs answer any method but POST with 405 before they take a place
+// among the compiles (a broken setting of the service would end them with
+// 101 once they did); POST, or no method at all, is answered as before.
+TEST(Cgi, AnswersOnlyPost) {
+  const std::string source = "int f() {}";
+  for (const char* program : {QUERN_CGI_PATH, QUERN_EXPLAIN_PATH}) {
+    const std::string posted = post(source, program).out;
+    ASSERT_NE(posted.find("Status: 200 OK"), std::string::npos) << program;
+    for (const char* method : {"GET", "HEAD", "PUT", "DELETE", "OPTIONS", "post", "", "POST"}) {
+      CgiRun run;
+      run.program = program;
+      run.environment = {{"CONTENT_TYPE", kType},
+                         {"CONTENT_LENGTH", std::to_string(source.size())},
+                         {"REQUEST_METHOD", method}};
+      run.input = source;
+      EXPECT_EQ(run_cgi(run).out, std::string_view(method) == "POST"
+                                      ? posted
+                                      : "Status: 405 Method Not Allowed\r\nAllow: POST\r\n\r\n"
+                                        "Only POST is allowed")
+          << program << " " << method;
+      run.environment.emplace_back("QUERN_CPU_MS", "none");
+      EXPECT_EQ(run_cgi(run).exit_status, std::string_view(method) == "POST" ? 101 : 0)
+          << program << " " << method;
+    }
+  }
+}
+
 CgiResult post_declared(const std::string& body, const std::string& length,
                         StdinMode mode = StdinMode::kBytes) {
   CgiRun run;

@@ -8,9 +8,12 @@
 #include <filesystem>
 #include <fstream>
 #include <nlohmann/json.hpp>
+#include <set>
 #include <sstream>
 
 #include "cgi_run.h"
+#include "exercise.h"
+#include "quern.h"
 
 namespace quern {
 namespace {
@@ -20,6 +23,7 @@ using testing::CgiRun;
 
 const std::string kSum =
     "int f(int n) { int s = 0; while (n > 0) { s = s + n; n = n - 1; } return s; }";
+const std::string kHint = "Run 'quern --help' for usage.\n";
 
 class Cli : public ::testing::Test {
  protected:
@@ -64,6 +68,7 @@ TEST_F(Cli, AnswersAsTheServiceDoes) {
       "int f(int a, int b, int a) { x = 1; return y; }",
       "int f() {\n  int é𝑥 = 1;\n  y = 2;\n}",
       "int f() \xFF{}",
+      "\xEF\xBB\xBFint f() {}",
       "void f() { int a = 1; while (a != 0) { a = a - -1; } } trailing text",
   };
   for (const std::string& source : sources) {
@@ -82,10 +87,14 @@ TEST_F(Cli, AnswersAsTheServiceDoes) {
         ignored.is_object() ? path + ": " + ignored["message"].get<std::string>() + "\n" : "";
     EXPECT_EQ(explained.err, warning) << source;
 
-    const CgiResult plain = quern({path});
-    EXPECT_EQ(plain.exit_status, ok ? 0 : 1) << source;
-    EXPECT_EQ(ok ? plain.out : plain.err, (ok ? "" : warning) + answer) << source;
-    EXPECT_EQ(ok ? plain.err : plain.out, ok ? warning : "") << source;
+    // quern FILE refuses bytes that are not UTF-8, and a byte order mark
+    // (EncodingProblems); --explain answers them as /explain does.
+    if (is_valid_utf8(source) && !source.starts_with("\xEF\xBB\xBF")) {
+      const CgiResult plain = quern({path});
+      EXPECT_EQ(plain.exit_status, ok ? 0 : 1) << source;
+      EXPECT_EQ(ok ? plain.out : plain.err, (ok ? "" : warning) + answer) << source;
+      EXPECT_EQ(ok ? plain.err : plain.out, ok ? warning : "") << source;
+    }
 
     if (ok) {
       std::string printed;
@@ -151,7 +160,8 @@ TEST_F(Cli, ExitStatuses) {
       {{"--run", "--max-steps", "1000", counting, "a=1"}, 3, ""},
       {{"--run", "--json", "--max-steps", "10", counting, "1"}, 3, "?"},
       {{"--help"}, 0, "?"},
-      // Bad use: one line on standard error.
+      {{"--version"}, 0, "?"},
+      // Bad use: one line on standard error, then the hint.
       {{}, 2, ""},
       {{"--bogus", sum}, 2, ""},
       {{"--explain", "--run", sum}, 2, ""},
@@ -186,9 +196,15 @@ TEST_F(Cli, ExitStatuses) {
     }
     if (c.status == 2 || c.status == 3) {
       EXPECT_TRUE(r.err.starts_with("quern: ")) << what << r.err;
-      EXPECT_EQ(std::count(r.err.begin(), r.err.end(), '\n'), 1) << what << r.err;
+      const std::string hint = c.status == 2 ? kHint : "";
+      ASSERT_TRUE(r.err.ends_with(hint)) << what << r.err;
+      EXPECT_EQ(std::count(r.err.begin(), r.err.end() - hint.size(), '\n'), 1) << what << r.err;
     }
   }
+  const CgiResult version = quern({"--version"});
+  EXPECT_TRUE(version.out.starts_with("quern ") && version.out.ends_with("\n")) << version.out;
+  EXPECT_EQ(std::count(version.out.begin(), version.out.end(), '\n'), 1) << version.out;
+  EXPECT_EQ(version.err, "");
   const std::string help = quern({"--help"}).out;
   for (const char* option : {"--explain", "--run", "--max-steps", "NAME=VALUE", "Exit status",
                              "--json", "--test", "--junit", "101 internal failure"}) {
@@ -203,7 +219,52 @@ TEST_F(Cli, ExitStatuses) {
       {{"--run", "--max-steps", "0", sum}, "quern: --max-steps: 0 is not in 1..10000000\n"},
   };
   for (const auto& [arguments, message] : messages) {
-    EXPECT_EQ(quern(arguments).err, message) << arguments[0];
+    EXPECT_EQ(quern(arguments).err, message + kHint) << arguments[0];
+  }
+}
+
+// Files that are not plain UTF-8: a source is refused, naming the file and
+// the first bad byte (in --test, each case of it fails with that finding); a
+// case file's byte order mark is skipped.
+TEST_F(Cli, EncodingProblems) {
+  const std::string right = "int f() { return 1; }";
+  const std::string cases = file("cases.txt", "-> 1\n");
+  const std::string bom = "\xEF\xBB\xBF";
+  const std::string mark =
+      "FILE: starts with a byte order mark (U+FEFF); save it as UTF-8 without one";
+  const std::string bad = "FILE: invalid UTF-8 at byte offset ";
+  struct Case {
+    std::string text;  // of the file named FILE
+    std::vector<std::string> arguments;
+    int status;
+    std::string expected;  // the bad use's message, or a piece of the TAP
+  };
+  const Case table[] = {
+      {bom + right, {"FILE"}, 2, mark},
+      {bom + right, {"--run", "FILE"}, 2, mark},
+      {"int f() \xFF{}", {"FILE"}, 2, bad + "8"},
+      // A character cut short at the end; an overlong form after a character of two bytes.
+      {right + "\xE2\x82", {"--run", "FILE"}, 2, bad + "21"},
+      {"é\xC0\xAF", {"FILE"}, 2, bad + "2"},
+      {bom + right, {"--test", cases, "FILE"}, 1, "finding: \"starts with a byte order mark"},
+      {"int f() \xFF{}",
+       {"--test", cases, "FILE"},
+       1,
+       "finding: \"invalid UTF-8 at byte offset 8\""},
+      {bom + "-> 1\r\n", {"--test", "FILE", file("right.c", right)}, 0, "ok 1 - "},
+      {"a\xFF=1 -> 1\n", {"--test", "FILE", file("right.c", right)}, 2, bad + "1"},
+  };
+  for (const Case& c : table) {
+    const std::string path = file("f.c", c.text);
+    std::vector<std::string> arguments = c.arguments;
+    std::replace(arguments.begin(), arguments.end(), std::string("FILE"), path);
+    const CgiResult r = quern(arguments);
+    EXPECT_EQ(r.exit_status, c.status) << c.text << r.err;
+    if (c.status == 2) {
+      EXPECT_EQ(r.err, "quern: " + path + c.expected.substr(4) + "\n" + kHint) << c.text;
+    } else {
+      EXPECT_NE(r.out.find(c.expected), std::string::npos) << c.text << r.out;
+    }
   }
 }
 
@@ -234,7 +295,7 @@ TEST_F(Cli, GradesSubmissions) {
     if (!line.starts_with("  ")) verdicts += line.substr(0, line.find(" - ")) + "\n";
   }
   EXPECT_EQ(verdicts,
-            "TAP version 14\n1..10\nok 1\nok 2\nok 3\nok 4\nnot ok 5\nnot ok 6\n"
+            "TAP version 13\n1..10\nok 1\nok 2\nok 3\nok 4\nnot ok 5\nnot ok 6\n"
             "not ok 7\nnot ok 8\nnot ok 9\nnot ok 10\n");
   EXPECT_NE(r.out.find("not ok 5 - " + files[2] +
                        ": 3 4 -> 7\n  ---\n  message: result differs\n  expected: 7\n  got: 8\n"),
@@ -265,7 +326,170 @@ TEST_F(Cli, GradesSubmissions) {
   const CgiResult refused = quern({"--test", bad, files[0]});
   EXPECT_EQ(refused.exit_status, 2);
   EXPECT_EQ(refused.out, "");
-  EXPECT_EQ(refused.err, "quern: " + bad + ":3: inputs mix NAME=VALUE pairs and plain values\n");
+  EXPECT_EQ(refused.err,
+            "quern: " + bad + ":3: inputs mix NAME=VALUE pairs and plain values\n" + kHint);
+}
+
+// The TAP report as a TAP consumer reads it: Debian's prove (TAP::Harness)
+// passes a report of passes and fails one with a failure; a file name with a
+// line feed or carriage return stays on its test line.
+TEST_F(Cli, ProveReadsTheReport) {
+  const std::string cases = file("cases.txt", "3 4 -> 7\nb=1 -> 1\n");
+  const std::string right = file("right.c", "int add(int a, int b) { return a + b; }");
+  const std::string odd = file("odd\nname\r.c", "int add(int a, int b) { return b + a; }");
+  const std::string off = file("off.c", "int add(int a, int b) { return a + b + 1; }");
+  for (const auto& [files, status] :
+       {std::pair{std::vector{right, odd}, 0}, std::pair{std::vector{right, off}, 1}}) {
+    std::vector<std::string> arguments = {"--test", cases};
+    arguments.insert(arguments.end(), files.begin(), files.end());
+    const CgiResult graded = quern(arguments);
+    ASSERT_EQ(graded.exit_status, status) << graded.err;
+    EXPECT_TRUE(graded.out.starts_with("TAP version 13\n1..4\n")) << graded.out;
+    const std::string report = file("report.tap", graded.out);
+    CgiRun prove;
+    prove.program = QUERN_PROVE_PATH;
+    prove.arguments = {"--exec", "/bin/cat", report};
+    const CgiResult proved = testing::run_cgi(prove);
+    EXPECT_EQ(proved.exit_status == 0, status == 0) << proved.out << proved.err;
+    EXPECT_NE(proved.out.find(status == 0 ? "Result: PASS" : "Result: FAIL"), std::string::npos)
+        << proved.out << proved.err;
+  }
+  const std::string report = quern({"--test", cases, odd}).out;
+  EXPECT_NE(report.find("\nok 1 - " + dir_ + "/odd\\nname\\r.c: 3 4 -> 7\n"), std::string::npos)
+      << report;
+}
+
+// A course as the teacher uses it: the example course read for its site,
+// each exercise's model answer passing, and a class's folder graded against
+// the exercise with hidden cases, every report exact.
+TEST_F(Cli, GradesACourse) {
+  const std::string course = QUERN_COURSE_DIR;
+  const auto site = nlohmann::json::parse(quern({"--exercise", course}).out);
+  const std::pair<std::string, std::string> exercises[] = {
+      {"01-add.md", "int add(int a, int b) { return a + b; }"},
+      {"02-clamp.md",
+       "int clamp(int n) { if (n > 100) { n = 100; } if (0 > n) { n = 0; } return n; }"},
+      {"03-sum.md",
+       "int sum(int n) { int s = 0; while (n > 0) { s = s + n; n = n - 1; } "
+       "return s; }"},
+  };
+  ASSERT_EQ(site["exercises"].size(), 3u);
+  for (std::size_t i = 0; i < 3; ++i) {
+    const std::string path = course + "/" + exercises[i].first;
+    EXPECT_EQ(site["exercises"][i]["file"], exercises[i].first);
+    const CgiResult model = quern({"--test", path, file("model.c", exercises[i].second)});
+    EXPECT_EQ(model.exit_status, 0) << path << model.out;
+    std::ifstream in(path);
+    const auto read = exercise::parse_exercise(
+        std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()));
+    const auto& hidden = std::get<exercise::Exercise>(read).hidden;
+    EXPECT_EQ(site["exercises"][i]["hidden"], hidden.size());
+    const auto& entry = site["exercises"][i];
+    const std::string shown = "\n" + entry["task"].get<std::string>() + "\n" +
+                              entry["cases"].get<std::string>() + entry["start"].get<std::string>();
+    for (const cases::Case& c : hidden) {
+      EXPECT_EQ(shown.find("\n" + c.text + "\n"), std::string::npos) << c.text;
+    }
+  }
+
+  // The clamp's cases: 3 visible, then 6 hidden (the third is 101 -> 100).
+  const std::string clamp =
+      "int clamp(int N) {\n  if (N > 100) {\n    N = 100;\n  }\n"
+      "  if (0 > N) {\n    N = 0;\n  }\n  return N;\n}\n";
+  const auto spelled = [&](std::string name, std::string bound) {
+    std::string text = clamp;
+    for (std::size_t at; (at = text.find('N')) != std::string::npos;) text.replace(at, 1, name);
+    return text.replace(text.find("> 100"), 5, "> " + bound);
+  };
+  std::filesystem::create_directories(dir_ + "/class/late");
+  const struct {
+    std::string name, source, verdicts;  // '+' a case passed
+  } submissions[] = {
+      {"alice.c", spelled("n", "100"), "+++++++++"},
+      {"bob <i>&amp;\"'.c", spelled("percent", "100"), "+++++++++"},
+      {"carol.c", spelled("n", "101"), "+++++-+++"},
+      {"dave.c", "int clamp(int n) {\n  return n\n}\n", "---------"},
+      {"late/erin.c", "int clamp(int n) { while (n == n) { n = n + 1; } return n; }", "---------"},
+  };
+  std::string tap_verdicts = "TAP version 13\n1..45\n";
+  int test = 0;
+  for (const auto& s : submissions) {
+    file("class/" + s.name, s.source);
+    for (char v : s.verdicts)
+      tap_verdicts += (v == '+' ? "ok " : "not ok ") + std::to_string(++test) + "\n";
+  }
+  const std::string results = dir_ + "/results.json", html = dir_ + "/report.html";
+  const CgiResult graded =
+      quern({"--test", course + "/02-clamp.md", dir_ + "/class", "--results", results, "--html",
+             html, "--junit", dir_ + "/junit.xml", "--max-steps", "5000"});
+  EXPECT_EQ(graded.exit_status, 1) << graded.err;
+  std::string verdicts;
+  std::istringstream tap(graded.out);
+  for (std::string line; std::getline(tap, line);) {
+    if (!line.starts_with("  ")) verdicts += line.substr(0, line.find(" - ")) + "\n";
+  }
+  EXPECT_EQ(verdicts, tap_verdicts);
+
+  std::ifstream results_in(results);
+  const auto report = nlohmann::json::parse(results_in);
+  ASSERT_EQ(report["submissions"].size(), 5u);
+  const std::string compile_error = report["submissions"][3]["tests"][0]["output"];
+  for (std::size_t i = 0; i < 5; ++i) {
+    const auto& entry = report["submissions"][i];
+    EXPECT_EQ(entry["file"], dir_ + "/class/" + submissions[i].name);
+    EXPECT_EQ(entry["score"],
+              std::count(submissions[i].verdicts.begin(), submissions[i].verdicts.end(), '+'));
+    EXPECT_EQ(entry["max_score"], 9);
+    for (std::size_t k = 3; k < 9; ++k) {
+      const auto& t = entry["tests"][k];
+      EXPECT_EQ(t["name"], "hidden case " + std::to_string(k - 2));
+      // The learner reads why, never the case's inputs or results.
+      const std::set<std::string> outputs = {"passed", "result differs",
+                                             "no halt within the step limit", compile_error};
+      EXPECT_TRUE(outputs.contains(t["output"])) << t;
+    }
+  }
+  EXPECT_TRUE(compile_error.starts_with("does not compile\nfinding: ")) << compile_error;
+
+  std::ifstream junit_in(dir_ + "/junit.xml");
+  const std::string xml((std::istreambuf_iterator<char>(junit_in)), {});
+  EXPECT_NE(xml.find("<testsuites name=\"quern --test\" tests=\"45\" failures=\"19\">"),
+            std::string::npos);
+  for (const auto& [tag, count] :
+       {std::pair{"<testsuite ", 5}, {"<testcase ", 45}, {"<failure ", 19}}) {
+    int n = 0;
+    for (std::size_t at = xml.find(tag); at != std::string::npos; at = xml.find(tag, at + 1)) ++n;
+    EXPECT_EQ(n, count) << tag;
+  }
+
+  // The page is well formed, holds a chart, and groups only alice and bob.
+  CgiRun check;
+  check.program = QUERN_PYTHON_PATH;
+  check.arguments = {"-c", R"(
+import sys
+from html.parser import HTMLParser
+VOID = {"meta", "link", "br", "hr", "img", "input", "col", "wbr"}
+class Check(HTMLParser):
+    stack, svg, groups, group = [], 0, [], None
+    def handle_starttag(self, tag, attrs):
+        self.svg += tag == "svg"
+        if tag == "li" and ("class", "same-code") in attrs: self.group = ""
+        if tag not in VOID: self.stack.append(tag)
+    def handle_startendtag(self, tag, attrs): pass
+    def handle_endtag(self, tag):
+        if not self.stack or self.stack.pop() != tag: sys.exit("misplaced </%s>" % tag)
+        if tag == "li" and self.group is not None: self.groups.append(self.group); self.group = None
+    def handle_data(self, data):
+        if self.group is not None: self.group += data
+c = Check(); c.feed(open(sys.argv[1], encoding="utf-8").read()); c.close()
+if c.stack: sys.exit("unclosed " + " ".join(c.stack))
+print("svg", c.svg, *c.groups, sep="\n")
+)",
+                     html};
+  const CgiResult checked = testing::run_cgi(check);
+  EXPECT_EQ(checked.err, "");
+  EXPECT_EQ(checked.out, "svg\n1\nSame code, other names: " + dir_ + "/class/alice.c, " + dir_ +
+                             "/class/bob <i>&amp;\"'.c\n");
 }
 
 }  // namespace

@@ -1,6 +1,7 @@
-// Exercises: case files read with the grader's messages; an exercise made in
-// the author's dialog, opened by a learner, failed, mended and passed in
-// headless Chromium; the page's verdicts against `quern --test`'s.
+// Exercises: an exercise made in the author's dialog, opened by a learner,
+// failed, mended and passed in headless Chromium; the page's verdicts against
+// `quern --test`'s on generated programs. The case-file reader and the grader
+// on their own are held to tests/shared/case_files.json (case_files.test.mjs).
 import assert from "node:assert/strict";
 import { spawnSync } from "node:child_process";
 import { mkdtempSync, rmSync, writeFileSync } from "node:fs";
@@ -8,7 +9,6 @@ import os from "node:os";
 import path from "node:path";
 import { after, before, test } from "node:test";
 import { chromium } from "playwright-core";
-import { parseCases, problemText } from "../../web/src/links/cases.js";
 import { exerciseLink } from "../../web/src/links/exercise-link.js";
 import { BUILD_DIR, startServer } from "./server.mjs";
 
@@ -37,34 +37,6 @@ after(async () => {
   await browser?.close();
   await server?.stop();
   if (dir) rmSync(dir, { recursive: true, force: true });
-});
-
-test("case files: each malformed line is named with its number and what is wrong, as quern --test names it", () => {
-  const table = [
-    ["3 4", "line 1: expected INPUTS -> RESULT"],
-    ["1 -> 2 -> 3", 'line 1: more than one "->"'],
-    ["3 4 ->  # no result", 'line 1: missing the result after "->"'],
-    ["3 4 -> 7 8", 'line 1: one result expected after "->"'],
-    ["3 -> 128", 'line 1: "128" is not a number in -128..127'],
-    ["3 -> +1", 'line 1: "+1" is not a number in -128..127'],
-    ["a=1 2 -> 3", "line 1: inputs mix NAME=VALUE pairs and plain values"],
-    ["=3 -> 3", 'line 1: "=3" is not a NAME=VALUE pair'],
-    ["a=-129 -> 0", 'line 1: "-129" is not a number in -128..127'],
-    ["a=b=1 -> 0", 'line 1: "b=1" is not a number in -128..127'],
-    ["1 x -> 0", 'line 1: "x" is not a number in -128..127'],
-    ["a=1 a=2 -> 0", 'line 1: "a" is given twice'],
-    ["# only a comment\n\n \t ", "no cases"],
-    ["\n  # a note\n1 2 -> 3 # a case\n\t3 -> x\n", 'line 4: "x" is not a number in -128..127'],
-    ["1 -> 1\r\n2 -> 2 3\r\n", 'line 2: one result expected after "->"'], // CR LF line ends
-  ];
-  // The page's message, and the command line grader's for the same file.
-  for (const [text, message] of table) {
-    assert.deepEqual(parseCases(text).problems.map(problemText), [message], JSON.stringify(text));
-    writeFileSync(path.join(dir, "cases"), text);
-    const cli = spawnSync(QUERN, ["--test", "cases", "/dev/null"], { cwd: dir, encoding: "utf8" });
-    const where = /^line \d+: /.test(message) ? message.replace(/^line (\d+): /, "cases:$1: ") : `cases: ${message}`;
-    assert.equal(cli.stderr, `quern: ${where}\n`, JSON.stringify(text));
-  }
 });
 
 const cases = (page) => page.getByRole("list", { name: "Cases" }).getByRole("listitem");

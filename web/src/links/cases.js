@@ -3,12 +3,15 @@
 // ("a=3 b=4 -> 7"); a function without parameters is "-> RESULT". "#" starts
 // a comment; lines left empty are skipped. The command line grader reads the
 // same files and says the same things about malformed lines, so the messages
-// here are its messages, word for word.
+// here are its messages, word for word; tests/shared/case_files.json holds
+// both readers to them.
 
 const BLANKS = /[ \t]+/;
 const NUMBER = /^-?[0-9]+$/;
 
 const isValue = (text) => NUMBER.test(text) && Number(text) >= -128 && Number(text) <= 127;
+// "-0" is 0 (Number gives -0, which is not the same value to every reader).
+const valueOf = (text) => Number(text) + 0;
 const notNumber = (text) => `"${text}" is not a number in -128..127`;
 const tokens = (text) => text.split(BLANKS).filter((t) => t !== "");
 
@@ -37,9 +40,9 @@ function readCase(text) {
     if (!isValue(value)) return { message: notNumber(value) };
     if (name !== null && names.includes(name)) return { message: `"${name}" is given twice` };
     if (name !== null) names.push(name);
-    values.push(Number(value));
+    values.push(valueOf(value));
   }
-  return { case: { text, names: named > 0 ? names : null, values, result: Number(right[0]) } };
+  return { case: { text, names: named > 0 ? names : null, values, result: valueOf(right[0]) } };
 }
 
 // Reads a whole case file. Returns { cases, problems }: each case is
@@ -49,8 +52,11 @@ function readCase(text) {
 export function parseCases(text) {
   const cases = [];
   const problems = [];
-  // Lines end with LF or CR LF, as in the command line grader.
-  text.split(/\r?\n/).forEach((raw, i) => {
+  // A byte order mark at the start is no part of the first line. Lines end
+  // with LF or CR LF, and a last line without LF may end with CR.
+  const body = text.startsWith("\uFEFF") ? text.slice(1) : text;
+  body.split("\n").forEach((physical, i) => {
+    const raw = physical.endsWith("\r") ? physical.slice(0, -1) : physical;
     const hash = raw.indexOf("#");
     const line = (hash < 0 ? raw : raw.slice(0, hash)).replace(/^[ \t]+|[ \t]+$/g, "");
     if (line === "") return;

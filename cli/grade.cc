@@ -1,0 +1,112 @@
+// Grading takes a source and the cases of a case file and gives a verdict per
+// case: the source is compiled once, and each case whose inputs fit the
+// function runs on a copy of the loaded machine.
+#include "grade.h"
+
+#include <optional>
+#include <unordered_map>
+#include <variant>
+
+#include "failure.h"
+
+namespace quern::cases {
+namespace {
+
+// The first finding on one line: "line L, column C: MESSAGE", then a syntax
+// error's causes after ": " and "; "; no position for a finding without one.
+std::string finding_text(const Explanation& explanation) {
+  if (explanation.diagnostics.empty()) internal_failure("a failed compile without findings");
+  const Diagnostic& d = explanation.diagnostics.front();
+  std::string text;
+  if (d.line != 0) {
+    text = "line " + std::to_string(d.line) + ", column " + std::to_string(d.column) + ": ";
+  }
+  text += d.message;
+  for (std::size_t i = 0; i < d.causes.size(); ++i) text += (i ? "; " : ": ") + d.causes[i];
+  return text;
+}
+
+}  // namespace
+
+Machine load_compiled(const Explanation& explanation) {
+  Machine machine;
+  if (std::optional<std::string> error = machine.load(explanation.answer())) {
+    internal_failure("the machine cannot load the compiled code: " + *error);
+  }
+  return machine;
+}
+
+Machine::Status run_compiled(Machine& machine, long max_steps) {
+  const Machine::Status status = machine.run(max_steps);
+  if (status == Machine::Status::Failed) {
+    internal_failure("the compiled code failed on the machine: " + machine.error());
+  }
+  return status;
+}
+
+std::vector<Verdict> grade(std::string_view source, const std::vector<Case>& cases,
+                           long max_steps) {
+  return grade(explain(source), cases, max_steps);
+}
+
+std::vector<Verdict> grade(const Explanation& explanation, const std::vector<Case>& cases,
+                           long max_steps) {
+  std::vector<Verdict> verdicts;
+  if (explanation.error) {
+    const Verdict failed{false, "does not compile", {{"finding", finding_text(explanation)}}};
+    return std::vector<Verdict>(cases.size(), failed);
+  }
+  const Machine loaded = load_compiled(explanation);
+  const std::vector<std::string>& parameters = explanation.parameters;
+  for (const Case& c : cases) {
+    auto fit = fit_inputs(c, parameters);
+    if (auto* reason = std::get_if<std::string>(&fit)) {
+      verdicts.push_back({false, "inputs do not fit the function", {{"reason", *reason}}});
+      continue;
+    }
+    const std::vector<int8_t>& values = std::get<std::vector<int8_t>>(fit);
+    Machine machine = loaded;
+    for (std::size_t i = 0; i < values.size(); ++i) machine.set_word(parameters[i], values[i]);
+    if (run_compiled(machine, max_steps) != Machine::Status::Halted) {
+      verdicts.push_back({false, "no halt within the step limit", {{"max-steps", max_steps}}});
+      continue;
+    }
+    const int got = machine.word("_RES").value_or(0);
+    if (got == c.expected) {
+      verdicts.push_back({true, "passed", {{"steps", machine.steps()}}});
+    } else {
+      verdicts.push_back(
+          {false,
+           "result differs",
+           {{"expected", int{c.expected}}, {"got", got}, {"steps", machine.steps()}}});
+    }
+  }
+  return verdicts;
+}
+
+std::string canonical_listing(const Explanation& explanation) {
+  // A name the source chose is a text name; "_RES" is the compiler's.
+  static const NameId kResult("_RES");
+  std::unordered_map<uint32_t, std::size_t> order;  // NameId bits -> order of appearance
+  const auto canonical = [&](Label& l) {
+    auto* name = std::get_if<label::Name>(&l);
+    if (name == nullptr || name->id.is_generated() || name->id.is_constant() ||
+        name->id.is_temporary() || name->id == kResult) {
+      return;
+    }
+    const std::size_t k = order.try_emplace(name->id.bits(), order.size() + 1).first->second;
+    l = label::Name(NameId("n" + std::to_string(k)));
+  };
+  InstructionList list = explanation.optimised;
+  for (LabelledInstruction& element : list) {
+    canonical(element.label);
+    std::visit(
+        [&](auto& instruction) {
+          if constexpr (requires { instruction.l; }) canonical(instruction.l);
+        },
+        element.instruction);
+  }
+  return assembly_text(list);
+}
+
+}  // namespace quern::cases

@@ -1,0 +1,67 @@
+// The reports of a grading: submissions against the cases of a case file or
+// an exercise, written as TAP, JUnit XML, a results object for course
+// platforms (JSON) and one page for the teacher (HTML).
+//
+// A test is one case on one submission, worth one point. Visible cases are
+// named by their text; hidden cases "hidden case K" (K from 1 in the order
+// of the hidden block), so that nothing a learner reads names their inputs.
+#pragma once
+
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "cases.h"
+#include "grade.h"
+
+namespace quern::report {
+
+struct GradedCase {
+  const cases::Case* c = nullptr;
+  std::string name;  // the case's text, or "hidden case K"
+  bool hidden = false;
+};
+
+struct Submission {
+  std::string path;
+  std::vector<cases::Verdict> verdicts;  // one per case, in the grading's order
+  std::size_t passed = 0;
+  std::optional<std::string> listing;    // its assembly, when it compiles
+  std::optional<std::string> canonical;  // the same with names made canonical
+};
+
+struct Grading {
+  std::string source;                // the case file or exercise file
+  std::optional<std::string> title;  // an exercise's title
+  std::vector<GradedCase> cases;
+  std::vector<Submission> submissions;
+};
+
+/// TAP version 13: the plan, then per submission and case "ok K - PATH: NAME"
+/// or "not ok K - PATH: NAME" with a YAML block of the message and details.
+std::string tap(const Grading& grading);
+
+/// JUnit XML: a testsuite per submission, a testcase per case, a failure
+/// element with the message and details under each failed case.
+std::string junit(const Grading& grading);
+
+/// The results object, one line of JSON:
+///   {"source", "title" (null for a case file), "max_score",
+///    "submissions": [{"file", "score", "max_score",
+///                     "tests": [{"name", "score", "max_score", "status", "output"}]}]}
+/// status is "passed" or "failed". output is the verdict's message and its
+/// details as "KEY: VALUE" lines; a hidden case's output is its message
+/// alone (with the finding, when the submission does not compile), so it
+/// shows neither inputs nor results.
+std::string results_json(const Grading& grading);
+
+/// Groups of two or more submissions (their indices, in order) that compile
+/// to the same canonical listing, in the order of their first members.
+std::vector<std::vector<std::size_t>> same_code(const Grading& grading);
+
+/// One self-contained HTML page: a summary, the score distribution as an
+/// inline SVG chart, a table of submissions against cases, each case's pass
+/// rate, and the groups of same_code, each saying whether the names differ.
+std::string html(const Grading& grading);
+
+}  // namespace quern::report
