@@ -51,6 +51,7 @@ cmake --build "$wasm" -j2 >&2
 bash "$root/web/build.sh" >&2
 
 mkdir -p "$site"
+rm -rf "$site/dist" # the page's chunks have new names at each change
 cp -R "$root/web/public/." "$site/"
 cp "$wasm/wasm/quern.wasm" "$root/wasm/quern.mjs" "$site/"
 chmod -R u=rwX,go=rX "$site"

@@ -1,10 +1,11 @@
 // Bundles the playground (src/main.js with CodeMirror) into
-// public/dist/playground.js, the one script the page loads, and the
-// compiler's worker into public/dist/compile-worker.js, and renders the
-// language reference (docs/language.md) into public/reference.html.
+// public/dist/playground.js, the script the page loads, with what it loads
+// later (src/rest.js) in chunks beside it, and the compiler's worker into
+// public/dist/compile-worker.js; renders the language reference
+// (docs/language.md) into public/reference.html.
 import { build } from "esbuild";
 import { marked } from "marked";
-import { readFile, writeFile } from "node:fs/promises";
+import { readFile, rm, writeFile } from "node:fs/promises";
 import path from "node:path";
 import { fileURLToPath } from "node:url";
 
@@ -20,17 +21,24 @@ const common = {
   define: { "import.meta.url": "undefined" },
   logLevel: "warning",
 };
+const dist = path.join(here, "public/dist");
+await rm(dist, { recursive: true, force: true }); // chunks of earlier builds
 await build({
   ...common,
-  entryPoints: [path.join(here, "src/main.js")],
-  outfile: path.join(here, "public/dist/playground.js"),
-  format: "iife",
+  entryPoints: { playground: path.join(here, "src/main.js") },
+  outdir: dist,
+  format: "esm",
+  splitting: true,
+  // The code that playground.js shares with what it loads later goes into
+  // one chunk, dist/chunk.js, which index.html preloads beside it (a second
+  // shared chunk would take the same name, and the build would fail).
+  chunkNames: "[name]",
 });
 // The compiler's worker, which the page starts from dist/compile-worker.js.
 await build({
   ...common,
   entryPoints: [path.join(here, "src/compiler/worker.js")],
-  outfile: path.join(here, "public/dist/compile-worker.js"),
+  outfile: path.join(dist, "compile-worker.js"),
   format: "iife",
 });
 

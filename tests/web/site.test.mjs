@@ -39,8 +39,12 @@ test("a #source= link opens compiled in the page, from static files only", async
       { timeout: 15_000 },
     );
     assert.match(await page.locator("#status").textContent(), /^compiled in the page · \d+(\.\d)? ms$/);
+    // The machine panel comes with the rest of the page, after the listing.
+    await page.locator("#step:enabled").waitFor();
     assert.deepEqual(problems, []);
-    const files = ["/", "/playground.css", "/dist/playground.js", "/dist/compile-worker.js", "/quern.wasm"];
+    const files = ["/", "/playground.css", "/quern.wasm"].concat(
+      ["playground", "chunk", "rest", "compile-worker"].map((name) => `/dist/${name}.js`),
+    );
     assert.deepEqual([...new Set(server.requests)].sort(), files.map((f) => `GET ${f}`).sort());
   } finally {
     await context.close();

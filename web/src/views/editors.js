@@ -3,7 +3,7 @@
 import { defaultKeymap, history as undoHistory, historyKeymap, indentWithTab } from "@codemirror/commands";
 import { bracketMatching, indentOnInput } from "@codemirror/language";
 import { lintGutter } from "@codemirror/lint";
-import { EditorState, Text, Transaction } from "@codemirror/state";
+import { EditorState, StateEffect, Text, Transaction } from "@codemirror/state";
 import { EditorView, drawSelection, highlightActiveLine, highlightActiveLineGutter, keymap, lineNumbers } from "@codemirror/view";
 import { breakpointLines, breakpoints, toggleBreakpoint } from "../machine/breakpoints.js";
 import { currentLine } from "../machine/controller.js";
@@ -220,5 +220,7 @@ export function createEditors(state, hosts, { compile, sourceExtensions = [], li
     asmView,
     // Sets or clears a breakpoint on the cursor's line of the editor last used.
     toggleBreakpoint: () => toggleBreakpoint(lastEditor),
+    // Adds CodeMirror extensions to the listing's editor.
+    extendListing: (extension) => asmView.dispatch({ effects: StateEffect.appendConfig.of(extension) }),
   };
 }
