@@ -2,8 +2,9 @@
 // compile never holds up typing or drawing. It gets the compiled module of
 // quern.wasm once ({ module }), then one source at a time ({ n, body }: the
 // compile's number and its UTF-8 bytes), and answers each compile with
-//   { n, json }                            a small /explain object, whole; or
-//   { n, json: "<text>", parts }           a large one in JSON text, its long
+//   { n, ms, json }                        a small /explain object, whole, and
+//                                          how long the compile took; or
+//   { n, ms, json: "<text>", parts }       a large one in JSON text, its long
 //                                          arrays left empty, then `parts`
 //                                          messages { n, field, text } that
 //                                          each carry the next stretch of an
@@ -26,9 +27,9 @@ let compiler = null;
 
 // The parts are all written before the first goes: the page reads them while
 // the worker would otherwise still be writing, on a machine with few cores.
-function answer(n, json) {
+function answer(n, ms, json) {
   const arrays = Object.keys(json).filter((k) => Array.isArray(json[k]));
-  if (arrays.reduce((sum, k) => sum + json[k].length, 0) < SMALL) return postMessage({ n, json });
+  if (arrays.reduce((sum, k) => sum + json[k].length, 0) < SMALL) return postMessage({ n, ms, json });
   const parts = [];
   const head = { ...json };
   for (const field of arrays) {
@@ -40,7 +41,7 @@ function answer(n, json) {
     head[field] = [];
     for (let i = 0; i < all.length; i += step) parts.push({ n, field, text: JSON.stringify(all.slice(i, i + step)) });
   }
-  postMessage({ n, json: JSON.stringify(head), parts: parts.length });
+  postMessage({ n, ms, json: JSON.stringify(head), parts: parts.length });
   for (const part of parts) postMessage(part);
 }
 
@@ -55,6 +56,7 @@ onmessage = async ({ data }) => {
     return;
   }
   const { n, body } = data;
+  const started = performance.now();
   let json;
   try {
     json = compiler.explain(body);
@@ -62,5 +64,5 @@ onmessage = async ({ data }) => {
     postMessage({ n, error: err.message });
     return;
   }
-  answer(n, json);
+  answer(n, performance.now() - started, json);
 };
