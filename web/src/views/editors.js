@@ -188,12 +188,17 @@ export function createEditors(state, hosts, { compile, sourceExtensions = [], li
   function showListing(answer, before) {
     const listing = answer ? (before ? answer.unoptimised : answer.lines) : [];
     const words = new Map((answer?.words ?? []).map((w) => [w.name, w]));
+    const linked = links.link(answer ? listing : null);
     asmView.dispatch({
       changes: { from: 0, to: asmView.state.doc.length, insert: Text.of(listing.length ? listing.map((l) => l.text) : [""]) },
-      effects: [setListing.of(listing), setWords.of(words)],
+      effects: [
+        setListing.of(listing),
+        setWords.of(words),
+        optLayer.of(answer && before ? optimiserMarks(answer.unoptimised, answer.lines) : null),
+        ...linked.listing,
+      ],
     });
-    optLayer.put(asmView, answer && before ? optimiserMarks(answer.unoptimised, answer.lines) : null);
-    links.link(answer ? listing : null);
+    sourceView.dispatch({ effects: linked.source });
   }
 
   // The source's highlighting comes with every answer for the text as it is
@@ -212,7 +217,8 @@ export function createEditors(state, hosts, { compile, sourceExtensions = [], li
     if (changed(s, before, "outcome")) highlight(s.outcome);
     if (changed(s, before, "answer", "before")) showListing(s.answer, s.before);
     if (s.stale && !before?.stale) links.unlink();
-    if (changed(s, before, "machine", "answer", "before") && !s.machine.running) links.markCurrent(currentLine(s.machine));
+    // The machine is published anew once it has loaded a new listing.
+    if (changed(s, before, "machine") && !s.machine.running) links.markCurrent(currentLine(s.machine));
   });
 
   return {

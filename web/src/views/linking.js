@@ -9,7 +9,8 @@ import { Decoration, EditorView, ViewPlugin } from "@codemirror/view";
 export const COLOURS = 8; // link colours, reused in turn
 
 // A set of line decorations that the page replaces as a whole: `field` goes
-// into the editors, put() replaces its marks.
+// into the editors, put() replaces its marks, of() gives the effect that
+// does.
 export function layer() {
   const set = StateEffect.define();
   const field = StateField.define({
@@ -20,26 +21,28 @@ export function layer() {
     },
     provide: (f) => EditorView.decorations.from(f),
   });
-  // `marks`: [line number (1-based), class, attributes?]; lines past the end are skipped.
-  const put = (view, marks, extra = []) => {
-    const doc = view.state.doc;
+  // `marks`: [line number (1-based), class, attributes?] on `doc`; lines
+  // past the end are skipped.
+  const of = (doc, marks) => {
     const sorted = marks.filter(([n]) => n >= 1 && n <= doc.lines).sort((a, b) => a[0] - b[0]);
     const builder = new RangeSetBuilder();
     for (const [n, cls, attributes] of sorted) {
       const from = doc.line(n).from;
       builder.add(from, from, Decoration.line({ class: cls, attributes }));
     }
-    view.dispatch({ effects: [set.of(builder.finish()), ...extra] });
+    return set.of(builder.finish());
   };
-  return { field, put };
+  const put = (view, marks, extra = []) => view.dispatch({ effects: [of(view.state.doc, marks), ...extra] });
+  return { field, put, of };
 }
 
 // Line decorations that the page replaces as a whole, drawn only on the
 // lines in view: a listing has up to a few hundred thousand lines, and
 // marking them all at once would hold up the page. `extension` goes into the
 // editors; put() sets a function from a line number (1-based) to
-// [class, attributes?] or null, or null for no marks. An edit of the text
-// drops them.
+// [class, attributes?] or null, or null for no marks, and of() gives the
+// effect that does. An edit of the text drops them, unless it comes with
+// that effect.
 export function viewLayer() {
   const set = StateEffect.define();
   const field = StateField.define({
@@ -72,8 +75,9 @@ export function viewLayer() {
     },
     { decorations: (p) => p.decorations },
   );
-  const put = (view, marksOf, extra = []) => view.dispatch({ effects: [set.of(marksOf), ...extra] });
-  return { extension: [field, plugin], put };
+  const of = (marksOf) => set.of(marksOf);
+  const put = (view, marksOf, extra = []) => view.dispatch({ effects: [of(marksOf), ...extra] });
+  return { extension: [field, plugin], put, of };
 }
 
 // The lines (1-based) of `sorted`, a sorted array, as a function for put().
@@ -173,7 +177,10 @@ export function createLinks(sourceView, asmView) {
     });
   }
 
-  // Links the lines of a listing just shown (null: none) to the source.
+  // Links the lines of a listing (null: none) to the source: returns the
+  // effects that mark them, { source, listing }, for each editor's
+  // transaction that shows the listing (one transaction an editor, as each
+  // has the page lay out its content again).
   function link(lines) {
     linked = lines !== null;
     listing = lines ?? [];
@@ -186,20 +193,21 @@ export function createLinks(sourceView, asmView) {
     });
     const colour = new Map([...sourceToAsm.keys()].sort((a, b) => a - b).map((s, k) => [s, k % COLOURS]));
     const mark = (s) => (colour.has(s) ? [`link link-${colour.get(s)}`, { "data-link": String(s) }] : null);
-    linkLayer.put(sourceView, linked ? mark : null);
-    linkLayer.put(asmView, linked ? (n) => mark(listing[n - 1]?.source ?? null) : null);
-    highlight(null);
+    // The machine's current line is marked again once the machine has
+    // loaded the listing.
+    const none = currentLayer.of(sourceView.state.doc, []);
+    return {
+      source: [linkLayer.of(linked ? mark : null), activeLayer.of(null), none],
+      listing: [linkLayer.of(linked ? (n) => mark(listing[n - 1]?.source ?? null) : null), activeLayer.of(null), none],
+    };
   }
 
   // Drops the links of the source to a listing that no longer stands for it;
   // the listing stays shown (and runnable) until the next link().
   function unlink() {
     linked = false;
-    for (const view of [sourceView, asmView]) {
-      linkLayer.put(view, null);
-      activeLayer.put(view, null);
-    }
-    currentLayer.put(sourceView, []);
+    sourceView.dispatch({ effects: [linkLayer.of(null), activeLayer.of(null), currentLayer.of(sourceView.state.doc, [])] });
+    asmView.dispatch({ effects: [linkLayer.of(null), activeLayer.of(null)] });
   }
 
   // Marks the machine's current line of the listing (1-based, or null) and
