@@ -1,11 +1,17 @@
 #!/usr/bin/env bash
 # Builds the playground as a static site that compiles in the page:
 #
-#   scripts/site.sh [DIR]      (default <repo>/build/site)
+#   scripts/site.sh [DIR] [--course COURSE]      (default DIR: <repo>/build/site)
 #
 # DIR then holds index.html, playground.css, dist/playground.js, quern.mjs and
 # quern.wasm, and nothing else: any static file server serves the whole
 # playground from it (python3 -m http.server, run in DIR, for one).
+#
+# With --course, DIR is the site of the course in the folder COURSE (exercise
+# files and an optional index.md): index.html lists its exercises, the
+# playground is playground.html, and a service worker keeps the site for use
+# without a network (web/course/build.mjs, which reads each exercise file with
+# the native build's quern --exercise).
 #
 # Installs what is missing (emscripten and the native build's tools from
 # Debian, the page's packages from npm), generates the Unicode tables with the
@@ -16,7 +22,28 @@ set -euo pipefail
 
 root="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 build="${BUILD_DIR:-$root/build}"
-site="${1:-$build/site}"
+site=""
+course=""
+while (($#)); do
+  case "$1" in
+    --course)
+      [[ $# -ge 2 ]] || { echo "site.sh: --course needs a folder" >&2; exit 2; }
+      course="$2"
+      shift 2
+      ;;
+    -*) echo "usage: scripts/site.sh [DIR] [--course COURSE]" >&2; exit 2 ;;
+    *)
+      [[ -z "$site" ]] || { echo "usage: scripts/site.sh [DIR] [--course COURSE]" >&2; exit 2; }
+      site="$1"
+      shift
+      ;;
+  esac
+done
+site="${site:-$build/site}"
+if [[ -n "$course" && ! -d "$course" ]]; then
+  echo "site.sh: $course is not a folder" >&2
+  exit 2
+fi
 
 # shellcheck source=scripts/packages.sh
 source "$root/scripts/packages.sh"
@@ -26,7 +53,8 @@ ensure_packages cmake g++ make libicu-dev nlohmann-json3-dev libcli11-dev libgte
 if [[ ! -f "$build/CMakeCache.txt" ]]; then
   cmake -S "$root" -B "$build" >&2
 fi
-cmake --build "$build" --target unicode_tables -j2 >&2
+# A course's exercise files are read by quern.
+cmake --build "$build" --target unicode_tables ${course:+quern_cli} -j2 >&2
 build="$(cd "$build" && pwd)"
 
 # emscripten's JavaScript optimiser finds Debian's acorn only through
@@ -51,8 +79,15 @@ cmake --build "$wasm" -j2 >&2
 bash "$root/web/build.sh" >&2
 
 mkdir -p "$site"
-rm -rf "$site/dist" # the page's chunks have new names at each change
+rm -rf "$site/dist" # its chunks are named by their hash: none stale
 cp -R "$root/web/public/." "$site/"
 cp "$wasm/wasm/quern.wasm" "$root/wasm/quern.mjs" "$site/"
+if [[ -n "$course" ]]; then
+  node "$root/web/course/build.mjs" "$site" "$course" "$build/quern" >&2
+fi
 chmod -R u=rwX,go=rX "$site"
-echo "site.sh: the playground is in $site" >&2
+if [[ -n "$course" ]]; then
+  echo "site.sh: the course site of $course is in $site" >&2
+else
+  echo "site.sh: the playground is in $site" >&2
+fi

@@ -4,14 +4,15 @@
 # quern --explain, the page's case-file reader and grader against the table
 # that quern's are held to, the page's hints and help texts against the compiler's
 # findings and listings, then the playground in headless Chromium as lighttpd
-# serves it and as a plain static file server serves the site, then the
-# service under load and at its limits
+# serves it and as a plain static file server serves the site and a course's
+# site (online and offline), then the service under load and at its limits
 # (servers of its own, each started with the settings its test needs, and the
 # systemd unit checked by systemd-analyze). Installs what is missing
-# (lighttpd, chromium, a font, systemd's tools, playwright-core from
-# tests/web's lock file), builds the cgi, quern and print_shape in
-# ${BUILD_DIR:-<repo>/build} if they are not there and the static site
-# (scripts/site.sh) into $BUILD_DIR/site, starts one server on a free
+# (lighttpd, chromium, a font, systemd's tools, playwright-core and axe-core
+# from tests/web's lock file), builds the cgi, quern and print_shape in
+# ${BUILD_DIR:-<repo>/build} if they are not there, the static site
+# (scripts/site.sh) into $BUILD_DIR/site and the example course's site into
+# $BUILD_DIR/course-site, starts one server on a free
 # loopback port for the first suites and always stops it.
 #
 # Ends with the line "N passed, M failed"; exits non-zero on any failure.
@@ -65,10 +66,15 @@ if ((${#missing[@]})); then
 fi
 
 command -v node >/dev/null && command -v npm >/dev/null || die "node and npm are needed (node 20 or later)"
-wanted="$(cd "$web_tests" && node -p 'require("./package-lock.json").packages["node_modules/playwright-core"].version')"
-have="$(cd "$web_tests" && node -p 'require("./node_modules/playwright-core/package.json").version' 2>/dev/null)"
-if [[ "$wanted" != "$have" ]]; then
-  echo "test_web.sh: installing playwright-core $wanted"
+# The test tools (playwright-core, axe-core) at the versions of the lock file.
+off="$(cd "$web_tests" && node -e '
+  const lock = require("./package-lock.json").packages;
+  const have = (name) => { try { return require(`./node_modules/${name}/package.json`).version; } catch { return null; } };
+  const off = Object.keys(lock[""].devDependencies).filter((name) => have(name) !== lock[`node_modules/${name}`].version);
+  console.log(off.join(" "));
+')" || die "cannot read tests/web/package-lock.json"
+if [[ -n "$off" ]]; then
+  echo "test_web.sh: installing $off from tests/web/package-lock.json"
   (cd "$web_tests" && npm ci --no-audit --no-fund) || die "npm ci failed"
 fi
 
@@ -83,6 +89,9 @@ fi
 mkdir -p "$BUILD_DIR/web"
 export QUERN_SITE="$BUILD_DIR/site"
 bash "$root/scripts/site.sh" "$QUERN_SITE" || die "building the static site failed"
+export QUERN_COURSE="$root/docs/course"
+export QUERN_COURSE_SITE="$BUILD_DIR/course-site"
+bash "$root/scripts/site.sh" "$QUERN_COURSE_SITE" --course "$QUERN_COURSE" || die "building the course site failed"
 
 # --- the server -------------------------------------------------------------
 server_pid=""
@@ -162,8 +171,10 @@ run_suite browser.test.mjs
 run_suite panel.test.mjs
 run_suite exercise.test.mjs
 run_suite page.test.mjs
+run_suite stages.test.mjs
 stop_server
 run_suite site.test.mjs
+run_suite course.test.mjs
 run_suite service.test.mjs
 echo "screenshots: $BUILD_DIR/web/playground-{error,linked,machine}.png $BUILD_DIR/web/panel-{help,breakpoint,phone}.png"
 

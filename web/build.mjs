@@ -1,15 +1,17 @@
 // Bundles the playground (src/main.js with CodeMirror) into
-// public/dist/playground.js, the script the page loads, with what it loads
-// later (src/rest.js) in chunks beside it, and the compiler's worker into
-// public/dist/compile-worker.js; renders the language reference
-// (docs/language.md) into public/reference.html.
+// public/dist/playground.js, the one script the page loads (a module; what it
+// imports later, the rest of the page once the first listing shows and the
+// graph's layout when that view opens, goes into chunks of its own beside
+// it), and the compiler's worker into public/dist/compile-worker.js; renders
+// the language reference (docs/language.md) into public/reference.html.
 import { build } from "esbuild";
 import { marked } from "marked";
-import { readFile, rm, writeFile } from "node:fs/promises";
+import { readFile, readdir, rename, rm, writeFile } from "node:fs/promises";
 import path from "node:path";
 import { fileURLToPath } from "node:url";
 
 const here = path.dirname(fileURLToPath(import.meta.url));
+const dist = path.join(here, "public/dist");
 const common = {
   bundle: true,
   minify: true,
@@ -21,19 +23,28 @@ const common = {
   define: { "import.meta.url": "undefined" },
   logLevel: "warning",
 };
-const dist = path.join(here, "public/dist");
-await rm(dist, { recursive: true, force: true }); // chunks of earlier builds
-await build({
+// Chunks are named by their hash: a fresh folder keeps no stale ones.
+await rm(dist, { recursive: true, force: true });
+const { metafile } = await build({
   ...common,
   entryPoints: { playground: path.join(here, "src/main.js") },
   outdir: dist,
+  chunkNames: "[name]-[hash]",
   format: "esm",
   splitting: true,
-  // The code that playground.js shares with what it loads later goes into
-  // one chunk, dist/chunk.js, which index.html preloads beside it (a second
-  // shared chunk would take the same name, and the build would fail).
-  chunkNames: "[name]",
+  metafile: true,
 });
+// The code that playground.js shares with what it loads later is in a chunk
+// that it imports at once: that chunk is renamed dist/shared.js, which
+// index.html preloads beside playground.js rather than after it.
+const entry = Object.entries(metafile.outputs).find(([, out]) => out.entryPoint)[1];
+const imported = entry.imports.filter((i) => i.kind === "import-statement").map((i) => path.basename(i.path));
+if (imported.length !== 1) throw new Error(`playground.js imports ${imported.length} chunks at once; index.html preloads one`);
+await rename(path.join(dist, imported[0]), path.join(dist, "shared.js"));
+for (const file of (await readdir(dist)).filter((f) => f.endsWith(".js"))) {
+  const text = await readFile(path.join(dist, file), "utf8");
+  if (text.includes(imported[0])) await writeFile(path.join(dist, file), text.replaceAll(`./${imported[0]}`, "./shared.js"));
+}
 // The compiler's worker, which the page starts from dist/compile-worker.js.
 await build({
   ...common,
@@ -43,10 +54,14 @@ await build({
 });
 
 // The reference is a static page under the page's Content-Security-Policy
-// (default-src 'self'): its only style is public/reference.css, and the
-// markdown must not bring inline styles, scripts or other hosts with it.
+// (default-src 'self'): its only style is public/reference.css, its only
+// script public/reference.js (the way back to where the learner came from),
+// and the markdown must not bring inline styles, scripts or other hosts with
+// it.
 const markdown = await readFile(path.join(here, "../docs/language.md"), "utf8");
-const body = marked.parse(markdown);
+// A code block wider than a phone scrolls sideways: it takes the keyboard's
+// focus, so that it scrolls without a mouse too.
+const body = marked.parse(markdown).replaceAll("<pre>", '<pre tabindex="0">');
 const unsafe = /<script|<style|\sstyle=|\son[a-z]+=|(?:src|href)="(?:https?:)?\/\//i.exec(body);
 if (unsafe) throw new Error(`docs/language.md: "${unsafe[0]}" is not allowed under the page's policy`);
 const title = /^# (.*)$/m.exec(markdown)?.[1] ?? "Language reference";
@@ -61,6 +76,7 @@ await writeFile(
     <title>${title}</title>
     <link rel="icon" href="data:," />
     <link rel="stylesheet" href="reference.css" />
+    <script src="reference.js" defer></script>
   </head>
   <body>
     <nav><a href="./">← playground</a></nav>

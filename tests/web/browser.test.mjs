@@ -10,7 +10,7 @@ import os from "node:os";
 import path from "node:path";
 import { after, before, test } from "node:test";
 import { chromium } from "playwright-core";
-import { MAX_ASM, MAX_SOURCE, SUM_ASM, SUM_SOURCE, UNICODE_REPORT, UNICODE_SOURCE } from "./cases.mjs";
+import { MAX_ASM, MAX_SOURCE, SUM_ASM, SUM_SOURCE } from "./cases.mjs";
 import { BUILD_DIR, CONTENT_TYPE, startServer } from "./server.mjs";
 
 const CHROMIUM = process.env.CHROMIUM || "/usr/bin/chromium";
@@ -177,18 +177,19 @@ test("errors are underlined, listed with their message, and go when the text is 
   await eventually(() => state("#status"), "ok");
 });
 
-test("several findings are all marked; columns count characters, not UTF-16 units", async () => {
+test("findings are listed in the order of the text, marked where their statement or name begins; columns count characters", async () => {
   const cases = [
-    // Line 2 column 9 is just past "  x = 1;" on line 2: offset 10 + 8.
-    { source: "int f() {\n  x = 1;\n  y = 2;\n}", marks: ["1:10", "2:9"], words: ["x", "y"], click: 1, offset: 18 },
-    // "  int é𝑥 = 1;" is 13 characters but 14 UTF-16 units: column 14 is its end.
-    { source: UNICODE_SOURCE, marks: ["2:14"], words: ["y"], click: 0, offset: 24, report: UNICODE_REPORT },
+    // The report has y's read at 2:6, then x's assignment at 1:10 (the line before): x at 2:3 is listed first.
+    { source: "int f() {\n  x = y;\n  return 0;\n}", marks: ["2:3", "2:7"], words: ["x", "y"], click: 1, offset: 16 },
+    // Column 15 stands after 14 characters, 15 UTF-16 units: offset 10 + 15.
+    { source: "int f() {\n  int é𝑥 = 1; y = 2;\n}", marks: ["2:15"], words: ["y"], click: 0, offset: 25 },
   ];
   for (const c of cases) {
-    assert.equal((await compileSource(c.source)).kind, "answer");
-    await eventually(diagnostics, c.marks);
+    const outcome = await compileSource(c.source);
+    assert.equal(outcome.kind, "answer");
+    await eventually(diagnostics, c.marks, c.source);
     await eventually(underlined, c.words);
-    if (c.report) await eventually(() => text("#report"), c.report);
+    await eventually(() => text("#report"), outcome.json.answer); // the report as the service words it
     await page.locator("#diagnostics li .where").nth(c.click).click();
     await eventually(cursor, c.offset);
   }

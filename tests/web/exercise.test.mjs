@@ -58,7 +58,12 @@ test("an author makes an exercise link; a learner opens it, fails its cases, men
   assert.equal(await dialog.getByRole("button", { name: "Copy exercise link" }).isDisabled(), true);
   const right = "3 4 -> 7\n-5 2 -> -3\nb=28 a=100 -> -128  # by name\n";
   await box.fill(right);
-  await dialog.getByText("3 cases").waitFor();
+  await dialog.getByText("3 cases", { exact: true }).waitFor();
+  // They fail on the starting code, and the dialog says which before the link goes out.
+  const failing = dialog.getByRole("list", { name: "Failing cases on the code in the editor" }).getByRole("listitem");
+  await failing.nth(2).waitFor();
+  const said = ["line 1: 3 4 -> 7", "line 2: -5 2 -> -3", "line 3: b=28 a=100 -> -128"].map((c) => `${c}: expected ${c.split(" ").at(-1)}, got 0 (after 3 steps)`);
+  assert.deepEqual(await failing.allTextContents(), said);
   await dialog.getByRole("button", { name: "Copy exercise link" }).click();
   const field = dialog.getByLabel("Exercise link");
   await field.waitFor();
@@ -101,6 +106,28 @@ test("an author makes an exercise link; a learner opens it, fails its cases, men
   assert.equal(kept, start.replace("return 0", "return a + b"));
   await page.goto(server.base + "/#exercise=eyJ0aXRsZSI6");
   await page.getByText("This exercise link is damaged: it does not hold a JSON object.", { exact: false }).waitFor();
+  await page.close();
+});
+
+test("the learner's work is not lost: the reference leads back to the exercise, an example replaces it only when asked to", async () => {
+  const page = await context.newPage();
+  const mine = "int add(int a, int b) {\n  return a + b;\n}\n";
+  await page.goto(exerciseLink(new URL(server.base + "/"), { title: "Add", task: "", source: "int add(int a, int b) {}", cases: "3 4 -> 7\n" }));
+  await page.evaluate((s) => window.quernPlayground.setSource(s), mine);
+  // The reference's link back is one step; an example that the learner does not take leaves the code, past a reload.
+  for (const leave of [
+    async () => (await page.getByRole("link", { name: "Language reference" }).click(), page.getByRole("link", { name: "← playground" }).click()),
+    async () => {
+      await page.getByLabel("Load an example program").selectOption({ label: "Summing loop" });
+      await page.getByRole("dialog", { name: /would replace your code/ }).getByRole("button", { name: "Keep my code" }).click();
+      await page.reload();
+    },
+  ]) {
+    await page.getByText("All 1 cases pass.").waitFor();
+    await leave();
+    await page.getByText("All 1 cases pass.").waitFor();
+    assert.equal(await page.evaluate(() => window.quernPlayground.sourceText()), mine);
+  }
   await page.close();
 });
 
@@ -167,10 +194,13 @@ test("on generated programs the page's verdicts and reasons are quern --test's",
   try {
     for (let k = 0; k < 6; k++) {
       const { file, source, cases: text } = generated(k, random(k + 1), dir);
-      const expected = tapVerdicts(spawnSync(QUERN, ["--test", file + ".cases", file], { encoding: "utf8" }).stdout);
+      const tap = tapVerdicts(spawnSync(QUERN, ["--test", file + ".cases", file], { encoding: "utf8" }).stdout);
+      // Code that does not compile runs no case: the page says why once, above them.
+      const failed = tap.every(([, v]) => v.startsWith("failed: does not compile: ")) ? tap[0][1].slice(8) : null;
+      const expected = failed ? tap.map(([t]) => [t, ""]) : tap;
       await page.goto("about:blank");
       await page.goto(exerciseLink(new URL(server.base + "/"), { title: `f${k}`, task: "", source, cases: text }));
-      await page.getByText(/cases pass\.$/).waitFor();
+      await page.getByText(failed ? `No case runs: the code ${failed}` : /cases pass\.$/).waitFor();
       const verdicts = await cases(page).evaluateAll((items) =>
         items.map((li) => [li.firstChild.textContent, li.lastChild.textContent.replace(/^passed.*/, "passed")]),
       );

@@ -19,7 +19,7 @@ const explain = (source) =>
   JSON.parse(spawnSync(path.join(BUILD_DIR, "quern"), ["--explain", "-"], { input: source }).stdout);
 const fn = (body) => `int f(int a, int b) {\n  ${body}\n}\n`;
 
-test("a common mistake gets its hint", () => {
+test("a common mistake or slip gets its hint", () => {
   const cases = [
     [fn("int s = a + b;\n  return s;"), /declare `int s = 0;` and assign `s = a \+ b;`/],
     [fn("return a * 2;"), /no `\*`/],
@@ -42,6 +42,15 @@ test("a common mistake gets its hint", () => {
     [fn("if (a > 0) { b = 1; } else if (a < 0) { b = 2; }"), /`else` takes a block/],
     ["void f() {\n  return 1;\n}\n", /`void` function has no result/],
     [fn("int _RES = 1;"), /choose another name/],
+    [fn("if (a => b) { a = 1; }"), /no `=>`: write `>=`/],
+    ["int f(n) {\n  return n;\n}\n", /parameter needs its type: `int n`/],
+    [fn("while (a > 0); {\n    a = a - 1;\n  }\n  return a;"), /Delete the `;` after the condition: `while/],
+    [fn("if (a > 0); { b = 1; }"), /Delete the `;` after the condition: `if/],
+    ["int f(int n);\n", /Delete the `;`: the function's parameters are followed by its body/],
+    [fn("if (a > 0) { b = 1; };"), /Delete this `;`/],
+    [fn("if (0 < a < 5) { b = 1; }"), /one comparison/],
+    [fn("if (a > 0) { b = 1; } else (a < 0) { b = 2; }"), /`else` takes no condition/],
+    [fn("if (a > 0) { b = 1; } elif (a < 0) { b = 2; }"), /no `elif`/],
   ];
   for (const [source, phrase] of cases) {
     const answer = explain(source);

@@ -1,11 +1,16 @@
 // The playground as a learner meets it: links that follow the edits, one
 // compile per loaded source, a finding marked where the report puts it with
-// its hint, and jumps that lead to their labels. Every check waits for the
-// state it asserts.
+// its hint, jumps that lead to their labels, and what axe-core finds in the
+// page's states. Every check waits for the state it asserts.
 import assert from "node:assert/strict";
+import { readFileSync } from "node:fs";
+import { createRequire } from "node:module";
 import { after, before, test } from "node:test";
 import { chromium } from "playwright-core";
+import { exerciseLink } from "../../web/src/links/exercise-link.js";
 import { startServer } from "./server.mjs";
+
+const AXE = readFileSync(createRequire(import.meta.url).resolve("axe-core/axe.min.js"), "utf8");
 
 // The summing loop, one statement a line.
 const SUM_SOURCE = "int f(int n) {\n  int s = 0;\n  while (n > 0) {\n    s = s + n;\n    n = n - 1;\n  }\n  return s;\n}\n";
@@ -102,6 +107,58 @@ test("a jump's target leads to its label, and a label marks the jumps to it", as
   await asmLine("bgt _3_iw").click({ position: { x: 4, y: 4 } }); // the start of the line
   await page.keyboard.press("Enter");
   await marked("bgt _3_iw");
+});
+
+test("text after the function's closing brace is said not to be compiled, in the answer's words, until it goes", async () => {
+  await open("int f(int n) {\n  return n;\n}\n}\n  return n;\n}\n"); // one } too many: the answer's ignored.message
+  await page.getByRole("status").filter({ hasText: "Text after the function's closing brace is not compiled (from line 4, column 1)." }).waitFor();
+  await page.evaluate(() => window.quernPlayground.setSource("int f(int n) {\n  return n;\n}\n"));
+  await page.locator("#ignored").waitFor({ state: "hidden" });
+});
+
+// What is wrong where the page stands now: axe-core's serious and critical
+// findings, and which of the elements `boxes` (ids) cut or hide part of
+// their text.
+async function findings(boxes) {
+  await page.evaluate(AXE); // by the browser's debugger, which the page's policy does not govern
+  const { violations } = await page.evaluate(() => window.axe.run(document, { resultTypes: ["violations"] }));
+  const over = await page.evaluate((ids) => ids.filter((id) => document.getElementById(id).scrollWidth > document.getElementById(id).clientWidth), boxes);
+  return [...violations.filter((v) => ["serious", "critical"].includes(v.impact)).map((v) => `${v.id}: ${v.nodes[0].target.join(" ")} ${v.nodes[0].failureSummary.split("\n")[1]?.trim()}`), ...over.map((id) => `#${id} runs over`)];
+}
+
+test("in every state, light and dark, on a desktop and a phone: nothing serious for axe-core, no text cut or running over", async () => {
+  // [state, how the learner gets there, the elements whose text must show whole]
+  const states = [
+    ["the playground", () => open(SUM_SOURCE), ["status"]],
+    ["a stale listing after a failed compile", async () => {
+      await page.evaluate(() => window.quernPlayground.setSource("int f(int n) {\n  return n\n}\n"));
+      await page.getByText("Stale: this is the assembly").waitFor();
+    }, []],
+    ["a run going on", async () => {
+      await open("int f(int n) {\n  while (n == n) {\n    n = n + 1;\n  }\n  return n;\n}\n");
+      await page.getByLabel("step limit").fill("10000000");
+      await page.getByRole("button", { name: "Run" }).click();
+      await page.locator('#machine-status[data-state="busy"]').waitFor();
+    }, []],
+    ["the language reference", () => page.goto(`${server.base}/reference.html`), []],
+    ["an exercise", async () => {
+      await page.goto(exerciseLink(new URL(`${server.base}/`), { title: "Add_two_numbers_".repeat(8), task: "Add.", source: SUM_SOURCE, cases: "1 -> 1" }));
+      await page.getByText("All 1 cases pass.").waitFor();
+    }, ["exercise-title"]],
+    ["the exercise dialog", () => page.getByRole("button", { name: "Make an exercise" }).click(), []],
+  ];
+  const found = [];
+  for (const colorScheme of ["light", "dark"]) {
+    await page.emulateMedia({ colorScheme });
+    for (const size of [{ width: 1280, height: 720 }, { width: 390, height: 844 }]) {
+      await page.setViewportSize(size);
+      for (const [name, reach, boxes] of states) {
+        await reach();
+        for (const f of await findings(boxes)) found.push(`${name}, ${colorScheme}, ${size.width}px: ${f}`);
+      }
+    }
+  }
+  assert.deepEqual(found, []);
 });
 
 test("the page logged no error (a policy violation included)", () => {

@@ -127,6 +127,40 @@ test("stepping by source line, a breakpoint in the source gutter, and run to the
   await statusIs("33 steps");
   await page.keyboard.press("Alt+G");
   await statusIs("halted after 34 steps: _RES = 3");
+  await page.locator("#editor .cm-lineNumbers .cm-gutterElement", { hasText: /^5$/ }).click(); // the breakpoint off
+});
+
+test("every listed key works from either editor; stopped there, a name in the source tells its value on hover", async () => {
+  await ready({ source: await page.evaluate(() => window.quernPlayground.EXAMPLES[0].source) }, { n: 2 }); // compiled afresh
+  for (const [editor, line, atCursor, breakpoint, values] of [
+    // The editor, the line the cursor goes to, where Alt+C stops, the breakpoint Alt+B sets, and n and s there.
+    ["Source of one function", "n = n - 1;", "at the cursor after 8 steps: assembly line 12 (source line 5)", "source 5", [2, 2]],
+    ["Assembly", "store r0, _RES", "at the cursor after 32 steps: assembly line 19 (source line 7)", "assembly 19", [0, 3]],
+  ]) {
+    await page.getByRole("textbox", { name: editor }).locator(".cm-line", { hasText: line }).click();
+    for (const [key, status] of [["Alt+R", "ready"], ["Alt+S", "1 step"], ["Alt+L", "4 steps · now at assembly line 8 (source line 4)"], ["Alt+Shift+S", "3 steps"], ["Alt+C", atCursor]]) {
+      await page.keyboard.press(key);
+      await statusIs(status);
+    }
+    for (const [name, at, value] of [["n", "int f(int n)", values[0]], ["s", "return s;", values[1]]]) {
+      await page.locator("#editor .cm-line", { hasText: at }).locator(".tok-variableName").last().hover();
+      await page.locator("#editor .cm-tooltip-hover").getByText(new RegExp(`^${name}: now ${value} = 0b`)).waitFor();
+    }
+    for (const shown of [`breakpoints: ${breakpoint}`, "no breakpoints: click beside a line number"]) {
+      await page.keyboard.press("Alt+B");
+      await page.locator("#breakpoints").getByText(shown, { exact: true }).waitFor();
+    }
+    await page.keyboard.press("Alt+G");
+    await statusIs("halted after 34 steps: _RES = 3");
+  }
+});
+
+test("a parameter named like a property of every JavaScript object gets the value typed in", async () => {
+  for (const name of ["__proto__", "constructor"]) {
+    await ready({ source: `int f(int ${name}, int b) { return ${name} - b; }` }, JSON.parse(`{"${name}": 5, "b": 2}`));
+    await button("Run").click();
+    await statusIs("halted after 5 steps: _RES = 3"); // as quern --run gives it
+  }
 });
 
 test("help on hover and by the keys for a mnemonic and a value, and an add that wrapped around", async () => {

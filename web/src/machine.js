@@ -281,12 +281,14 @@ export function loadingLines(lines) {
 }
 
 export class Machine {
-  // `program` from load(); `inputs` maps names of words to start values.
-  constructor(program, inputs = {}) {
+  // `program` from load(); `inputs` maps names of words to start values: a
+  // Map (any name, "__proto__" included, is a key like another), or a plain
+  // object of own properties.
+  constructor(program, inputs = new Map()) {
     this.program = program;
     this.memory = new Map();
     for (const [name, w] of program.words) this.memory.set(name, w.value);
-    for (const [name, value] of Object.entries(inputs)) {
+    for (const [name, value] of inputs instanceof Map ? inputs : Object.entries(inputs)) {
       if (this.memory.has(name)) this.memory.set(name, wrap(value));
     }
     this.pc = 0;
@@ -301,6 +303,8 @@ export class Machine {
     this.steps = 0;
     this.written = NOTHING; // words written by the last step or run
     this.history = new Ring(HISTORY);
+    // How many times each element of the code ran (its profile), by index.
+    this.runs = new Uint32Array(program.code.length);
   }
 
   // The element that executes next, or undefined past the end.
@@ -323,6 +327,7 @@ export class Machine {
     const undo = { pc: this.pc, reg: [this.reg[0], this.reg[1]], compare: this.compare, arithmetic: this.arithmetic, word: null, old: 0 };
     this.arithmetic = null;
     this.pc = ins.run(this, ins, undo) ?? this.pc + 1;
+    this.runs[undo.pc]++;
     this.steps++;
     this.history.push(undo);
     this.written = undo.word === null ? NOTHING : new Set([undo.word]);
@@ -350,6 +355,7 @@ export class Machine {
     const undo = this.history.pop();
     if (!undo) return false;
     this.pc = undo.pc;
+    this.runs[undo.pc]--;
     this.reg = undo.reg;
     this.compare = undo.compare;
     this.arithmetic = undo.arithmetic;

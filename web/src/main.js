@@ -16,6 +16,10 @@ import { examplesMenu } from "./views/examples.js";
 import { header } from "./views/header.js";
 import { resultPane } from "./views/result-pane.js";
 import { sourcePane } from "./views/source-pane.js";
+import { graphView } from "./views/stages/graph.js";
+import { listingMarks, sourceMarks } from "./views/stages/marks.js";
+import { followProfile, profileGutter } from "./views/stages/profile-gutter.js";
+import { cursorWatch, stageViews } from "./views/stages/stage-views.js";
 
 const state = createState({
   source: "",
@@ -36,12 +40,25 @@ const element = (id) => document.getElementById(id);
 const compiler = createCompiler(state);
 const machine = createMachineController(state);
 
-const editors = createEditors(state, { source: element("editor"), listing: element("assembly") }, { compile: compiler.compile });
+const editors = createEditors(
+  state,
+  { source: element("editor"), listing: element("assembly") },
+  {
+    compile: compiler.compile,
+    sourceExtensions: [profileGutter, sourceMarks, cursorWatch],
+    listingExtensions: [listingMarks],
+  },
+);
 sourcePane(document.querySelector(".pane.source"), state);
 diagnosticsView(element("diagnostics"), state, editors.sourceView);
 resultPane(document.querySelector(".pane.result"), state);
 header(document.querySelector(".topbar"), state, compiler);
-examplesMenu(element("examples"), state);
+// An exercise asks before an example replaces the learner's code (below).
+let mayReplace = async () => true;
+examplesMenu(element("examples"), state, { mayReplace: (example) => mayReplace(example) });
+graphView(element("graph"), state, editors.sourceView, editors.asmView);
+followProfile(state, editors.sourceView);
+stageViews(document.querySelector(".stages"), state, editors.sourceView, editors.asmView);
 
 // An exercise link loads its own source and keeps its own draft, once its
 // view has loaded with the rest of the page; otherwise the playground
@@ -51,7 +68,7 @@ examplesMenu(element("examples"), state);
 const opened = readExercise(location.hash);
 const rest = () => import("./rest.js").then((r) => (r.startRest(state, { machine, editors, opened }), r));
 let leave = () => {};
-if (opened && !opened.error) rest().then((r) => (leave = r.showExercise(element("exercise"), opened, state, machine)));
+if (opened && !opened.error) rest().then((r) => ({ leave, mayReplace } = r.showExercise(element("exercise"), opened, state, machine, r.askDialog(element("ask")))));
 else {
   startPlayground(state, EXAMPLES[0].source);
   let asked = false;

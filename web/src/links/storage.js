@@ -13,3 +13,9 @@ export const storage = {
   set: (key, value) => attempt(() => localStorage.setItem(key, value)),
   remove: (key) => attempt(() => localStorage.removeItem(key)),
 };
+
+// The same for what one tab remembers while it is open.
+export const tabStorage = {
+  get: (key) => attempt(() => sessionStorage.getItem(key)),
+  set: (key, value) => attempt(() => sessionStorage.setItem(key, value)),
+};

@@ -14,7 +14,7 @@ import { breakpointStops, instructionAtListing, instructionOfSource, sourceOf, w
 // slice, not the machine.
 export const initialMachine = Object.freeze({
   params: [], // the parameters' names, in order
-  inputs: {}, // name -> the text of its field
+  inputs: new Map(), // name -> the text of its field (a Map: a name is any name)
   limit: String(LIMITS.defaultSteps), // the text of the step limit's field
   limitOk: true,
   listing: [], // the lines of the listing loaded: { text, source }
@@ -79,7 +79,7 @@ export function createMachineController(state) {
     listing = answer ? (before ? answer.unoptimised : answer.lines) : [];
     const params = answer?.params ?? [];
     const old = slice().inputs;
-    const inputs = Object.fromEntries(params.map((p) => [p, old[p] ?? "0"]));
+    const inputs = new Map(params.map((p) => [p, old.get(p) ?? "0"]));
     if (answer) {
       const pending = () => {
         loading = true;
@@ -110,10 +110,10 @@ export function createMachineController(state) {
     const { params, inputs } = { ...slice(), ...change };
     let status = loadError ?? (loading ? say.LOADING : say.NOTHING);
     if (program) {
-      const values = params.map((p) => inputValue(inputs[p] ?? ""));
+      const values = params.map((p) => inputValue(inputs.get(p) ?? ""));
       if (values.includes(null)) status = say.BAD_INPUT;
       else {
-        machine = new Machine(program, Object.fromEntries(params.map((p, i) => [p, values[i]])));
+        machine = new Machine(program, new Map(params.map((p, i) => [p, values[i]])));
         status = say.READY;
       }
     }
@@ -193,11 +193,11 @@ export function createMachineController(state) {
     stepLine,
     runToCursor,
     reset: () => program !== null && reset(),
-    // The text of a parameter's field, or of several (name -> value; others
-    // keep theirs); the machine starts again with them.
+    // The text of a parameter's field, or of several ([name, value] pairs or
+    // a Map; others keep theirs); the machine starts again with them.
     setInputs: (values) => {
-      const inputs = { ...slice().inputs };
-      for (const [name, value] of Object.entries(values)) if (Object.prototype.hasOwnProperty.call(inputs, name)) inputs[name] = String(value);
+      const inputs = new Map(slice().inputs);
+      for (const [name, value] of values) if (inputs.has(name)) inputs.set(name, String(value));
       reset({ inputs });
     },
     // The text of the step limit's field.

@@ -54,6 +54,24 @@ function restOfStatement(s) {
   return out;
 }
 
+// Whether the position stands in the function's parameters: no "{" before it.
+const inParameters = (s) => !s.tokens.slice(0, s.at).some((t) => t.text === "{");
+
+// What the ")" just before the position closes: the token in front of its
+// "(" ("if", "while", or the function's name), or "" when it is no ")".
+function headOfParenthesis(s) {
+  if (s.prev !== ")") return "";
+  let depth = 0;
+  for (let k = s.at - 1; k >= 0; k--) {
+    const t = s.tokens[k].text;
+    if (t === ")") depth++;
+    else if (t === "(" && --depth === 0) return s.tokens[k - 1]?.text ?? "";
+  }
+  return "";
+}
+
+const COMPARISONS = new Set(["==", "!=", "<", ">", "<=", ">="]);
+
 // The line on which each name is first declared (name -> line), from the
 // answer's tree (an array of nodes); made once per answer.
 const declared = new WeakMap();
@@ -131,6 +149,29 @@ const SYNTAX = [
     () => "`else` takes a block: write `else { if (...) { ... } }`.",
   ],
   [
+    (s) => s.prev === "else" && s.next === "(",
+    () => "`else` takes no condition: write `else { ... }`, or `else { if (...) { ... } }` for another test.",
+  ],
+  [
+    (s) => ["elif", "elsif", "elseif"].includes(s.prev) && s.next === "(",
+    (s) => `There is no \`${s.prev}\`: write \`else { if (...) { ... } }\`.`,
+  ],
+  [
+    (s) => s.has("Expected {") && s.next === ";",
+    (s) => {
+      const head = headOfParenthesis(s);
+      if (head === "if" || head === "while") {
+        return `Delete the \`;\` after the condition: \`${head} (...) { ... }\`, with the block right after the \`)\` (a \`;\` there ends the \`${head}\`).`;
+      }
+      if (s.prev === ")") return "Delete the `;`: the function's parameters are followed by its body, `int f(int n) { ... }`.";
+      return `Delete the \`;\` after \`${s.prev}\`: a block \`{ ... }\` follows it.`;
+    },
+  ],
+  [
+    (s) => s.has("Expected }") && s.next === ";" && (s.prev === ";" || s.prev === "}"),
+    () => "Delete this `;`: a statement ends with one `;`, and a block ends with its `}` alone.",
+  ],
+  [
     (s) =>
       (s.next === "+" || s.next === "-") &&
       (s.second === s.next || s.second === "=") &&
@@ -160,6 +201,10 @@ const SYNTAX = [
   ],
   [(s) => s.bad === "!", () => "There is no `!`: compare instead, e.g. `x == 0`."],
   [(s) => s.bad === ".", () => "Numbers are whole, 0 to 127: there are no decimals."],
+  [
+    (s) => s.has("Expected ==") && s.next === "=" && (s.second === ">" || s.second === "<") && adjacent(s.nextToken, s.secondToken),
+    (s) => `There is no \`=${s.second}\`: write \`${s.second}=\`, the \`=\` last.`,
+  ],
   [
     (s) => s.has("Expected ==") && s.next === "=",
     () => "Compare with `==`; a single `=` assigns.",
@@ -201,14 +246,18 @@ const SYNTAX = [
     () => "The source ends too early: close every `{` with a `}`.",
   ],
   [(s) => s.has("Expected ;"), (s) => `End the statement with \`;\` right after \`${s.prev}\`.`],
+  [
+    (s) => (s.has("Expected type name") || s.has("Expected )")) && (s.prev === "," || s.prev === "(") && s.nextName && inParameters(s),
+    (s) => `Each parameter needs its type: \`int ${s.next}\`.`,
+  ],
+  [
+    (s) => s.has("Expected )") && COMPARISONS.has(s.next),
+    () => "A condition is one comparison: for \"between\", nest one `if` in another (`if (0 < n) { if (n < 5) { ... } }`).",
+  ],
   [(s) => s.has("Expected )"), (s) => `Close the parenthesis with \`)\` right after \`${s.prev}\`.`],
   [
     (s) => s.has("Expected type name") && s.before.length === 0,
     () => "A function starts with its result type: `int f(...)` or `void f(...)`.",
-  ],
-  [
-    (s) => (s.has("Expected type name") || s.has("Expected )")) && (s.prev === "," || s.prev === "(") && s.nextName,
-    (s) => `Each parameter needs its type: \`int ${s.next}\`.`,
   ],
   [
     (s) => s.has("Expected type name") && s.prev === ",",

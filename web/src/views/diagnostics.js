@@ -1,46 +1,57 @@
-// The findings of a failed compile: listed under the editor (a click puts
-// the cursor there), each with a one-line hint where there is one, and
-// underlined in the source, the message on hover. The list names the first
-// LISTED and says how many more there are: the largest sources have tens of
-// thousands of findings, more than the page can lay out at once, and the
-// source marks them all.
+// The findings of a failed compile: listed under the editor in the order of
+// the text (a click puts the cursor there), each with a one-line hint where
+// there is one, and underlined in the source, the message on hover. The list
+// names the first LISTED and says how many more there are: the largest
+// sources have tens of thousands of findings, more than the page can lay
+// out at once, and the source marks them all.
 import { setDiagnostics } from "@codemirror/lint";
-import { offsets, tokenIndexAt } from "../compiler/positions.js";
+import { before, offsets, tokenIndexAt } from "../compiler/positions.js";
 import { changed } from "../state.js";
 import { count } from "../texts/format.js";
 import { hintFor } from "../texts/hints.js";
 
 const LISTED = 100;
 
+// Where the page puts a finding: a syntax error where the report puts it,
+// just after the previous token; a validation finding at its `at`, where
+// the statement or the name it is about begins (the report's place is the
+// end of the token before, often on an earlier line). Null for a finding
+// without a place.
+const placeOf = (d) => d.at ?? (d.line === null ? null : { line: d.line, column: d.column });
+
+// The findings in the order of their places in the text, those without a
+// place last.
+const inTextOrder = (found) =>
+  [...found].sort((a, b) => {
+    const [p, q] = [placeOf(a), placeOf(b)];
+    if (!p || !q) return (p ? 0 : 1) - (q ? 0 : 1);
+    return before(p, q) ? -1 : before(q, p) ? 1 : 0;
+  });
+
 // Where a finding is marked, from the answer's tokens: { from, to } in the
-// editor. A syntax error stands just after the previous token and is about
-// what stands there: the token that follows on the same line is
-// underlined, or else the point itself (a missing ";" at the end of a line
-// is marked there, not on the next line). A validation finding is about the
-// statement that follows, whose first token starts at its `at`.
-function rangeOf(d, tokens, at, byPlace) {
-  if (d.at) {
-    const token = byPlace.get(`${d.at.line}:${d.at.column}`);
-    const from = at(d.at.line, d.at.column);
-    return { from, to: from + (token?.text.length ?? 0) };
-  }
-  const from = at(d.line, d.column);
-  const token = tokens[tokenIndexAt(tokens, d)];
-  if (!token || token.line !== d.line) return { from, to: from };
+// editor. A syntax error is about what stands at its place: the token that
+// follows on the same line is underlined, or else the point itself (a
+// missing ";" at the end of a line is marked there, not on the next line).
+// A validation finding underlines the token at its place.
+function rangeOf(d, place, tokens, at, byPlace) {
+  const from = at(place.line, place.column);
+  if (d.at) return { from, to: from + (byPlace.get(`${place.line}:${place.column}`)?.text.length ?? 0) };
+  const token = tokens[tokenIndexAt(tokens, place)];
+  if (!token || token.line !== place.line) return { from, to: from };
   const start = at(token.line, token.column);
   return { from: start, to: start + token.text.length };
 }
 
-function item(d, answer) {
+function item(d, place, answer) {
   const message = d.causes?.length ? `${d.message}: ${d.causes.join("; ")}` : d.message;
   const li = document.createElement("li");
-  li.dataset.line = String(d.line ?? "");
-  li.dataset.column = String(d.column ?? "");
+  li.dataset.line = String(place?.line ?? "");
+  li.dataset.column = String(place?.column ?? "");
   const where = document.createElement("button");
   where.type = "button";
   where.className = "where";
-  where.textContent = d.line === null ? "—" : `${d.line}:${d.column}`;
-  where.disabled = d.line === null;
+  where.textContent = place ? `${place.line}:${place.column}` : "—";
+  where.disabled = !place;
   const text = document.createElement("span");
   text.className = "message";
   text.textContent = message;
@@ -62,17 +73,19 @@ function showDiagnostics(list, sourceView, answer) {
   const byPlace = new Map(found.some((d) => d.at) ? tokens.map((t) => [`${t.line}:${t.column}`, t]) : []);
   const marks = [];
   const items = [];
-  found.forEach((d, i) => {
+  inTextOrder(found).forEach((d, i) => {
+    const place = placeOf(d);
     if (i >= LISTED) {
       const message = d.causes?.length ? `${d.message}: ${d.causes.join("; ")}` : d.message;
-      if (d.line !== null) marks.push({ ...rangeOf(d, tokens, at, byPlace), severity: "error", message: `line ${d.line}, column ${d.column}: ${message}` });
+      if (place) marks.push({ ...rangeOf(d, place, tokens, at, byPlace), severity: "error", message: `line ${place.line}, column ${place.column}: ${message}` });
       return;
     }
-    const { li, where, message } = item(d, answer);
-    if (d.line !== null) {
-      marks.push({ ...rangeOf(d, tokens, at, byPlace), severity: "error", message: `line ${d.line}, column ${d.column}: ${message}` });
+    const { li, where, message } = item(d, place, answer);
+    if (place) {
+      const { line, column } = place;
+      marks.push({ ...rangeOf(d, place, tokens, at, byPlace), severity: "error", message: `line ${line}, column ${column}: ${message}` });
       where.addEventListener("click", () => {
-        sourceView.dispatch({ selection: { anchor: offsets(sourceView.state.doc)(d.line, d.column) }, scrollIntoView: true });
+        sourceView.dispatch({ selection: { anchor: offsets(sourceView.state.doc)(line, column) }, scrollIntoView: true });
         sourceView.focus();
       });
     }

@@ -12,6 +12,7 @@ import { labelLinks } from "./labels.js";
 import { listingHighlight, setTokens, sourceHighlight, tokenMarks } from "./highlight.js";
 import { COLOURS, createLinks, linkFields, viewLayer } from "./linking.js";
 import { listingField, setListing, setWords, wordsField } from "./listing.js";
+import { leavingMachineKeys } from "./machine-keys.js";
 
 const optLayer = viewLayer();
 
@@ -101,9 +102,9 @@ export function createEditors(state, hosts, { compile, sourceExtensions = [], li
         lintGutter(),
         sourceHighlight,
         breakpoints({ onChange: onBreakpoints }),
-        keymap.of([...compileKeys, ...defaultKeymap, ...historyKeymap, indentWithTab]),
+        keymap.of(leavingMachineKeys([...compileKeys, ...defaultKeymap, ...historyKeymap, indentWithTab])),
         linkFields,
-        EditorView.contentAttributes.of({ "aria-label": "Source of one function" }),
+        EditorView.contentAttributes.of({ "aria-label": "Source of one function", tabindex: "0" }),
         sourceExtensions,
         EditorView.updateListener.of((u) => {
           if (u.docChanged) {
@@ -129,10 +130,10 @@ export function createEditors(state, hosts, { compile, sourceExtensions = [], li
         listingHighlight,
         labelLinks(),
         breakpoints({ listing: true, onChange: onBreakpoints }),
-        keymap.of([...compileKeys, ...defaultKeymap]),
+        keymap.of(leavingMachineKeys([...compileKeys, ...defaultKeymap])),
         linkFields,
         optLayer.extension,
-        EditorView.contentAttributes.of({ "aria-label": "Assembly", "aria-readonly": "true" }),
+        EditorView.contentAttributes.of({ "aria-label": "Assembly", "aria-readonly": "true", tabindex: "0" }),
         listingExtensions,
         EditorView.updateListener.of((u) => {
           if (u.selectionSet && u.view.hasFocus) later(() => followCursor(u.view));
@@ -226,7 +227,7 @@ export function createEditors(state, hosts, { compile, sourceExtensions = [], li
     asmView,
     // Sets or clears a breakpoint on the cursor's line of the editor last used.
     toggleBreakpoint: () => toggleBreakpoint(lastEditor),
-    // Adds CodeMirror extensions to the listing's editor.
-    extendListing: (extension) => asmView.dispatch({ effects: StateEffect.appendConfig.of(extension) }),
+    // Adds CodeMirror extensions to one of the editors.
+    extend: (view, extension) => view.dispatch({ effects: StateEffect.appendConfig.of(extension) }),
   };
 }

@@ -5,7 +5,15 @@
 import { changed, loadSource } from "../state.js";
 import { EXAMPLES } from "../texts/examples.js";
 
-export function examplesMenu(select, state) {
+// The index in the menu of the example that the source is, or "".
+const shown = (source) => {
+  const i = EXAMPLES.findIndex((ex) => ex.source === source);
+  return i >= 0 ? String(i) : "";
+};
+
+// `mayReplace(example)` resolves to whether the example may replace the
+// source now (an exercise asks first, lest its draft be lost).
+export function examplesMenu(select, state, { mayReplace = async () => true } = {}) {
   let replaced = null; // the learner's code that an example replaced
   for (const [i, ex] of EXAMPLES.entries()) {
     const option = document.createElement("option");
@@ -20,9 +28,13 @@ export function examplesMenu(select, state) {
     loadSource(state, text, "load.restore");
   }
 
-  select.addEventListener("change", () => {
+  select.addEventListener("change", async () => {
     const ex = EXAMPLES[Number(select.value)];
     if (!ex || select.value === "") return;
+    if (!(await mayReplace(ex))) {
+      select.value = shown(state.get().source);
+      return;
+    }
     const mine = state.get().source;
     if (replaced === null && mine.trim() !== "" && !EXAMPLES.some((e) => e.source === mine)) replaced = mine;
     loadSource(state, ex.source, "load.example");
@@ -34,10 +46,7 @@ export function examplesMenu(select, state) {
 
   state.subscribe((s, before) => {
     if (!changed(s, before, "revision")) return;
-    if (s.edit === "load.draft") {
-      const i = EXAMPLES.findIndex((ex) => ex.source === s.source);
-      select.value = i >= 0 ? String(i) : "";
-    }
+    if (s.edit === "load.draft") select.value = shown(s.source);
     if (select.value !== "" && EXAMPLES[Number(select.value)]?.source !== s.source) select.value = "";
     if (before !== null && !s.edit?.startsWith("load")) {
       replaced = null;

@@ -4,6 +4,7 @@
 // its inputs into the machine panel, ready to step.
 import { parseCases, problemText } from "../links/cases.js";
 import { grade } from "../machine/grade.js";
+import { recordProgress } from "../links/progress.js";
 import { storage } from "../links/storage.js";
 import { changed, loadSource } from "../state.js";
 import { within } from "./dom.js";
@@ -69,17 +70,28 @@ function caseList($, cases, problems, load) {
   return rows;
 }
 
+// Why no case runs, when the compile left nothing to run (the grader then
+// fails every case alike, `verdicts`): "the code does not compile: …". Null
+// when the cases ran.
+export function whyNoCaseRuns(outcome, verdicts) {
+  if (outcome.kind !== "answer") return "there is no compile result";
+  if (!outcome.json.ok) return `the code ${verdicts[0]?.why ?? "does not compile"}`;
+  return null;
+}
+
 // `root` is the exercise's band, `opened` from readExercise(), `machine` the
-// machine's controller. Starts the editor with the learner's draft or the
-// exercise's source (a load, which the page compiles at once). Returns a
-// function that stops keeping the draft (for when the page leaves the
-// exercise).
-export function showExercise(root, { exercise, key }, state, machine) {
+// machine's controller, `ask` the page's question (views/ask.js). Starts the
+// editor with the learner's draft or the exercise's source (a load, which
+// the page compiles at once). Returns { leave, mayReplace }: leave() stops
+// keeping the draft (for when the page leaves the exercise); mayReplace(ex)
+// resolves to whether the example `ex` may replace the code, asking the
+// learner when that code is their own.
+export function showExercise(root, { exercise, key }, state, machine, ask) {
   const $ = within(root);
   showBand(root, exercise.title.trim() || "Exercise", exercise.task);
   $("exercise-restart").hidden = false;
   const { cases, problems } = parseCases(exercise.cases);
-  const rows = caseList($, cases, problems, (inputs) => machine.setInputs(inputs));
+  const rows = caseList($, cases, problems, (inputs) => machine.setInputs(Object.entries(inputs)));
 
   // The draft: kept at every compile and when the page is left, so that the
   // last keystrokes survive a reload too.
@@ -107,16 +119,21 @@ export function showExercise(root, { exercise, key }, state, machine) {
     $("exercise-summary").textContent = "Running the cases…";
     const verdicts = await grade(cases, outcome, { stale: () => run !== runs });
     if (verdicts === null) return;
-    verdicts.forEach((v, i) => {
-      const row = rows[i];
-      row.li.dataset.verdict = v.pass ? "pass" : "fail";
-      row.verdict.textContent = v.pass ? v.why : `failed: ${v.why}`;
-      row.inputs = v.inputs;
-      row.button.disabled = v.inputs === null;
+    // Code that did not compile fails every case alike: that is said once,
+    // above them, and no case has a verdict of its own.
+    const notRun = whyNoCaseRuns(outcome, verdicts);
+    rows.forEach((row, i) => {
+      const v = notRun ? null : verdicts[i];
+      if (v) row.li.dataset.verdict = v.pass ? "pass" : "fail";
+      else delete row.li.dataset.verdict;
+      row.verdict.textContent = !v ? "" : v.pass ? v.why : `failed: ${v.why}`;
+      row.inputs = v?.inputs ?? null;
+      row.button.disabled = row.inputs === null;
     });
     const passed = verdicts.filter((v) => v.pass).length;
-    $("exercise-summary").textContent =
-      passed === cases.length ? `All ${cases.length} cases pass.` : `${passed} of ${cases.length} cases pass.`;
+    const n = cases.length;
+    recordProgress(key, passed === n);
+    $("exercise-summary").textContent = notRun ? `No case runs: ${notRun}` : passed === n ? `All ${n} cases pass.` : `${passed} of ${n} cases pass.`;
   });
 
   $("exercise-restart").addEventListener("click", () => {
@@ -124,6 +141,16 @@ export function showExercise(root, { exercise, key }, state, machine) {
     loadSource(state, exercise.source, "load.exercise"); // a load: compiled at once
   });
 
+  // The draft follows the editor, so an example would replace it: the
+  // exercise's starting code is no loss, the learner's own code is asked for.
+  const mayReplace = async (ex) =>
+    state.get().source === exercise.source ||
+    ask({
+      text: `The example "${ex.name}" would replace your code for this exercise, which the page keeps for you. Replace it?`,
+      yes: "Replace my code",
+      no: "Keep my code",
+    });
+
   loadSource(state, draft.get() ?? exercise.source, "load.exercise");
-  return () => (keeping = false);
+  return { leave: () => (keeping = false), mayReplace };
 }

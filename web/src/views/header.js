@@ -1,8 +1,14 @@
-// The page's header: Compile (also Ctrl/Cmd+Enter anywhere in the page) and
+// The page's header: Compile (also Ctrl/Cmd+Enter anywhere in the page),
 // Share, which puts the source's link in the address bar and the field beside
-// the button, and copies it where the browser lets the page.
+// the button, and copies it where the browser lets the page, and the link to
+// the language reference, whose way back returns to this very address (an
+// exercise, a share link).
 import { shareLink } from "../links/share.js";
+import { tabStorage } from "../links/storage.js";
 import { within } from "./dom.js";
+
+// Where the reference's link back leads; public/reference.js reads it.
+const RETURN_KEY = "quern.reference.return";
 
 export function header(root, state, { compile }) {
   const $ = within(root);
@@ -14,6 +20,9 @@ export function header(root, state, { compile }) {
     }
   });
   if (/Mac|iPhone|iPad/.test(navigator.platform)) $("shortcut").textContent = "⌘+Enter";
+  // A click of any button (a new tab included) opens the reference.
+  const reference = root.querySelector("a.reference");
+  for (const type of ["click", "auxclick"]) reference.addEventListener(type, () => tabStorage.set(RETURN_KEY, location.href));
 
   const share = $("share");
   const field = $("share-link");

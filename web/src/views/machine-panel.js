@@ -64,14 +64,14 @@ export function machinePanel(root, state, machine) {
           Object.assign(input, { type: "number", min: "-128", max: "127", step: "1", required: true });
           input.dataset.name = name;
           input.id = `param-${name}`;
-          input.addEventListener("input", () => machine.setInputs({ [name]: input.value }));
+          input.addEventListener("input", () => machine.setInputs([[name, input.value]]));
           label.append(`${name} = `, input);
           return label;
         }),
       );
     }
     for (const input of form.querySelectorAll("input")) {
-      const text = inputs[input.dataset.name];
+      const text = inputs.get(input.dataset.name);
       if (input.value !== text) input.value = text;
     }
   }

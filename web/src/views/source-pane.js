@@ -1,6 +1,8 @@
 // Around the source editor: the size of the source against the service's
-// limit, as it is typed, and a note about where the source came from, with
-// an action when there is one ("Put my code back").
+// limit, as it is typed, a note about where the source came from, with an
+// action when there is one ("Put my code back"), and under the editor the
+// answer's message when text after the function is not compiled (the text
+// itself is greyed, highlight.js).
 import { LIMITS } from "../isa.js";
 import { changed } from "../state.js";
 import { fmt } from "../texts/format.js";
@@ -25,6 +27,12 @@ export function sourcePane(root, state) {
       $("source-note-action").textContent = action?.label ?? "";
       $("source-note-action").onclick = action?.run ?? null;
       $("source-note").hidden = !text;
+    }
+    if (changed(s, before, "outcome", "source")) {
+      const { outcome } = s;
+      const ignored = outcome?.kind === "answer" && outcome.source === s.source ? outcome.json.ignored : null;
+      $("ignored").textContent = ignored?.message ?? "";
+      $("ignored").hidden = !ignored;
     }
   });
 }

@@ -1,0 +1,114 @@
+// The course site of scripts/site.sh --course, served by a plain file server,
+// in headless Chromium: no file of it holds a hidden case; its page lists the
+// course's exercises and shows one as passed once the learner has passed it;
+// after one visit it opens and compiles with the network gone, and a new
+// build replaces the one kept on the next visit.
+import assert from "node:assert/strict";
+import { cpSync, mkdtempSync, readdirSync, readFileSync, rmSync, writeFileSync } from "node:fs";
+import os from "node:os";
+import path from "node:path";
+import { test } from "node:test";
+import { chromium } from "playwright-core";
+import { writeServiceWorker } from "../../web/course/offline.mjs";
+import { BUILD_DIR, ROOT } from "./server.mjs";
+import { serveStatic } from "./static.mjs";
+
+const SITE = path.resolve(process.env.QUERN_COURSE_SITE || path.join(BUILD_DIR, "course-site"));
+const COURSE = path.resolve(process.env.QUERN_COURSE || path.join(ROOT, "docs/course"));
+const CHROMIUM = process.env.CHROMIUM || "/usr/bin/chromium";
+
+const exerciseFiles = readdirSync(COURSE)
+  .filter((n) => n.endsWith(".md") && n !== "index.md")
+  .sort()
+  .map((n) => readFileSync(path.join(COURSE, n), "utf8"));
+const titles = exerciseFiles.map((text) => /^# (.*)$/m.exec(text)[1].trim());
+const files = (dir) => readdirSync(dir, { recursive: true, withFileTypes: true }).filter((e) => e.isFile());
+const caseLines = (text) => text.split("\n").map((l) => l.replace(/#.*/, "").trim()).filter((l) => l !== "");
+const blocks = (text, fence) =>
+  [...text.matchAll(new RegExp(`^\`\`\`${fence}[ \t]*\n([^]*?)^\`\`\``, "gm"))].flatMap(([, body]) => caseLines(body));
+
+test("no file of the course site holds a hidden case, nor does any exercise link in it", () => {
+  const hidden = exerciseFiles.map((text) => blocks(text, "cases hidden"));
+  const visible = exerciseFiles.flatMap((text) => blocks(text, "cases"));
+  const texts = files(SITE).map((e) => readFileSync(path.join(e.parentPath ?? e.path, e.name), "utf8"));
+  const links = texts.flatMap((t) => [...t.matchAll(/#exercise=([\w-]+)/g)].map(([, code]) => code));
+  const payloads = [...new Set(links)].map((code) => JSON.parse(Buffer.from(code, "base64url").toString("utf8")));
+  assert.deepEqual(payloads.map((p) => p.title), titles);
+  payloads.forEach((p, i) => {
+    const lines = caseLines(p.cases);
+    assert.ok(lines.length > 0 && hidden[i].every((h) => !lines.includes(h)), `the link to "${p.title}"`);
+  });
+  // A hidden case that no visible case contains is found nowhere in the site.
+  const telling = hidden.flat().filter((h) => !visible.some((v) => v.includes(h)));
+  assert.ok(telling.length > 0, "the course has hidden cases");
+  for (const line of telling) {
+    for (const text of [...texts, ...payloads.map((p) => p.cases)]) {
+      assert.ok(!text.includes(line) && !text.includes(line.replace(">", "&gt;")), `"${line}" is in the site`);
+    }
+  }
+});
+
+test("a learner passes an exercise and sees it on the list; after one visit the site works offline and updates", async () => {
+  // A copy, so that a new build can be put in its place.
+  const site = mkdtempSync(path.join(os.tmpdir(), "quern-course-"));
+  cpSync(SITE, site, { recursive: true });
+  const server = await serveStatic(site);
+  // A profile of its own: a site can be installed only outside incognito.
+  const profile = mkdtempSync(path.join(os.tmpdir(), "quern-course-profile-"));
+  const context = await chromium.launchPersistentContext(profile, {
+    executablePath: CHROMIUM,
+    args: ["--no-sandbox", "--disable-gpu", "--no-first-run"],
+    viewport: { width: 1280, height: 720 },
+  });
+  try {
+    const page = context.pages()[0] ?? (await context.newPage());
+    const problems = [];
+    page.on("pageerror", (err) => problems.push(err.message));
+    page.on("console", (msg) => msg.type() === "error" && problems.push(msg.text()));
+    await page.goto(`${server.base}/`);
+    const list = page.getByRole("list", { name: "Exercises" });
+    const states = () => list.locator(".state").allTextContents();
+    assert.deepEqual(await list.getByRole("link").allTextContents(), titles);
+    assert.deepEqual(await states(), titles.map(() => "not started"));
+
+    // The first exercise, passed as a learner types it.
+    await list.getByRole("link", { name: titles[0] }).click();
+    await page.getByRole("heading", { name: titles[0] }).waitFor();
+    await page.getByText(/^\d+ of \d+ cases pass\.$/).waitFor();
+    await page.locator("#editor .cm-line", { hasText: "return 0;" }).click();
+    await page.keyboard.press("End");
+    await page.keyboard.press("ArrowLeft");
+    await page.keyboard.press("Backspace");
+    await page.keyboard.type("a + b");
+    await page.getByText(/^All \d+ cases pass\.$/).waitFor();
+    await page.goBack();
+    await list.getByText("all visible cases pass").waitFor();
+    assert.deepEqual(await states(), titles.map((_, i) => (i === 0 ? "all visible cases pass" : "not started")));
+
+    // Offline once the service worker controls the page: the server sees no
+    // request, and the course opens an exercise that compiles.
+    await page.waitForFunction(() => navigator.serviceWorker.controller !== null);
+    const cdp = await context.newCDPSession(page);
+    assert.deepEqual((await cdp.send("Page.getInstallabilityErrors")).installabilityErrors, []);
+    await context.setOffline(true);
+    const seen = server.requests.length;
+    await page.reload();
+    await list.getByRole("link", { name: titles[1] }).click();
+    await page.getByText(/^\d+ of \d+ cases pass\.$/).waitFor();
+    assert.match(await page.locator("#status").textContent(), /^compiled in the page/);
+    assert.deepEqual(server.requests.slice(seen), []);
+    await context.setOffline(false);
+
+    // A new build of the site: the next visit shows it.
+    const index = path.join(site, "index.html");
+    writeFileSync(index, readFileSync(index, "utf8").replace('<h2 id="exercises">Exercises', '<h2 id="exercises">New exercises'));
+    await writeServiceWorker(site);
+    await page.goto(`${server.base}/`);
+    await page.getByRole("heading", { name: "New exercises" }).waitFor();
+    assert.deepEqual(problems, []);
+  } finally {
+    await context.close();
+    await server.stop();
+    for (const dir of [site, profile]) rmSync(dir, { recursive: true, force: true });
+  }
+});

@@ -1,0 +1,93 @@
+// The stage views in headless Chromium, driven by role and name: the
+// control-flow graph's blocks and the profile of a run, checked against a
+// trace of the page's machine model on the compiler's own answer.
+import assert from "node:assert/strict";
+import { execFileSync } from "node:child_process";
+import { mkdtemp, writeFile } from "node:fs/promises";
+import os from "node:os";
+import path from "node:path";
+import { after, before, test } from "node:test";
+import { chromium } from "playwright-core";
+import { Machine, loadLines } from "../../web/src/machine.js";
+import { BUILD_DIR, startServer } from "./server.mjs";
+
+const LOOP_IF = "int f(int n) {\n  int s = 0;\n  while (n > 0) {\n    if (n > 5) {\n      s = s + 2;\n    } else {\n      s = s + 1;\n    }\n    n = n - 1;\n  }\n  return s;\n}\n";
+
+let server;
+let browser;
+let page;
+const problems = [];
+
+before(async () => {
+  server = await startServer();
+  browser = await chromium.launch({ executablePath: process.env.CHROMIUM || "/usr/bin/chromium", args: ["--no-sandbox", "--disable-gpu"] });
+  page = await browser.newPage({ viewport: { width: 1280, height: 720 } });
+  page.on("console", (msg) => msg.type() === "error" && problems.push(`console: ${msg.text()}`));
+  page.on("pageerror", (err) => problems.push(`page error: ${err.message}`));
+  await page.goto(server.base + "/");
+});
+
+after(async () => {
+  await browser?.close();
+  await server?.stop();
+});
+
+// The answer of quern --explain for `source`.
+async function explain(source) {
+  const file = path.join(await mkdtemp(path.join(os.tmpdir(), "stages-")), "f.c");
+  await writeFile(file, source);
+  return JSON.parse(execFileSync(path.join(BUILD_DIR, "quern"), ["--explain", file], { encoding: "utf8" }));
+}
+
+// How many times each block is entered, stepping the machine to halt.
+function trace(answer, inputs) {
+  const m = new Machine(loadLines(answer.lines), inputs);
+  const blockAt = new Map(answer.cfg.map((b, k) => [answer.lines.findIndex((l, i) => i >= b.from && l.kind === "instruction"), k]));
+  const counts = answer.cfg.map(() => 0);
+  while (!m.halted) {
+    const k = blockAt.get(m.current.line);
+    if (k !== undefined) counts[k]++;
+    m.step();
+  }
+  return counts;
+}
+
+test("the graph has a block per cfg entry, and after Run each block says how often it ran", async () => {
+  const answer = await explain(LOOP_IF);
+  const counts = trace(answer, { n: 9 });
+  assert.ok(answer.cfg.length >= 5 && counts.some((c) => c > 1), "the program loops and branches");
+
+  await page.evaluate((s) => window.quernPlayground.setSource(s), LOOP_IF);
+  await page.getByRole("button", { name: /^Compile/ }).click();
+  await page.getByText("Control-flow graph", { exact: true }).click();
+  const name = (k) => `Block ${k}: lines ${answer.cfg[k].from + 1}–${answer.cfg[k].to + 1}`;
+  for (const k of answer.cfg.keys()) await page.getByRole("button", { name: name(k), exact: true }).waitFor();
+  assert.equal(await page.getByRole("button", { name: /^Block \d+: lines \d+–\d+/ }).count(), answer.cfg.length);
+
+  await page.getByRole("spinbutton", { name: "n =" }).fill("9");
+  await page.getByRole("button", { name: "Run", exact: true }).click();
+  for (const k of answer.cfg.keys()) await page.getByRole("button", { name: `${name(k)}, ran ${counts[k]} times`, exact: true }).waitFor();
+});
+
+test("hovering a token or a node of the tree marks its source range and its assembly lines", async () => {
+  await page.evaluate(() => window.quernPlayground.setSource("int f(int a) {\n  return a + 1;\n}\n"));
+  await page.getByRole("button", { name: /^Compile/ }).click();
+  const marked = () => page.locator("#editor .cm-stage-mark").allTextContents();
+  const waitMarked = (text) => page.waitForFunction((t) => document.querySelector("#editor").shadowRoot.querySelector(".cm-stage-mark")?.textContent === t, text);
+
+  await page.getByText("Tokens", { exact: true }).click();
+  await page.getByRole("listitem", { name: "number 1, line 2, column 14", exact: true }).hover();
+  await waitMarked("1");
+  assert.deepEqual(await marked(), ["1"]);
+
+  await page.getByText("Syntax tree", { exact: true }).click();
+  await page.getByRole("treeitem", { name: "addition, line 2", exact: true }).hover({ position: { x: 6, y: 6 } });
+  await waitMarked("a + 1");
+  assert.deepEqual(await marked(), ["a + 1"]);
+  // The return's four instructions: load, load, add, store.
+  assert.equal(await page.locator("#assembly .cm-stage-line").count(), 4);
+});
+
+test("the page logged no error", () => {
+  assert.deepEqual(problems, []);
+});
