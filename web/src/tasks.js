@@ -18,10 +18,18 @@ export const nextTask = () =>
 // How long a slice runs before it lets the page have its turn.
 export const SLICE_MS = 10;
 
+// Items that one slice surely takes: more start in a task of their own, so
+// that the task that asked for them (drawing a large answer, say) stays short.
+const FEW = 2000;
+
 // Calls each(i) for i from 0 to n - 1, in slices of about SLICE_MS, the first
-// at once. Resolves to true when all ran, false once stopped() held between
-// two slices.
+// at once when there are few. Resolves to true when all ran, false once
+// stopped() held between two slices.
 export async function inSlices(n, each, stopped = () => false) {
+  if (n > FEW) {
+    await nextTask();
+    if (stopped()) return false;
+  }
   for (let i = 0; i < n; ) {
     const end = performance.now() + SLICE_MS;
     do each(i++);

@@ -20,7 +20,7 @@ import { loadCompiler } from "../../../wasm/quern.mjs";
 
 // About the most JSON text one message carries (the page reads it in a few
 // milliseconds); an answer of fewer array elements than SMALL goes whole.
-const PART_CHARS = 256 * 1024;
+const PART_CHARS = 128 * 1024;
 const SMALL = 4000;
 
 let compiler = null;

@@ -5,20 +5,25 @@
 import { loadingLines } from "../machine.js";
 import { SLICE_MS, nextTask } from "../tasks.js";
 
-// Loads the lines of a listing (the answer's) into a program, in slices. The
-// first slice runs at once: `pending()` is called when the listing takes
-// more, before the first pause. Resolves to the program, or to null when
-// `stale()` held after a pause; rejects with a MachineError when the listing
-// cannot be loaded.
+// Loads the lines of a listing (the answer's) into a program, in slices. A
+// short listing loads at once; a long one (more than LONG lines) in tasks
+// of its own, `pending()` called before the first. Resolves to the
+// program, or to null when `stale()` held after a pause; rejects with a
+// MachineError when the listing cannot be loaded.
+const LONG = 2000;
 export async function loadInSlices(lines, { stale = () => false, pending = () => {} } = {}) {
   const steps = loadingLines(lines);
-  for (let paused = false; ; paused = true) {
+  if (lines.length > LONG) {
+    pending();
+    await nextTask();
+    if (stale()) return null;
+  }
+  for (;;) {
     const end = performance.now() + SLICE_MS;
     let step;
     do step = steps.next();
     while (!step.done && performance.now() < end);
     if (step.done) return step.value;
-    if (!paused) pending();
     await nextTask();
     if (stale()) return null;
   }
