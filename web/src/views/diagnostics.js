@@ -5,6 +5,8 @@
 // sources have tens of thousands of findings, more than the page can lay
 // out at once, and the source marks them all.
 import { setDiagnostics } from "@codemirror/lint";
+import { StateEffect } from "@codemirror/state";
+import { ViewPlugin } from "@codemirror/view";
 import { before, offsets, tokenIndexAt } from "../compiler/positions.js";
 import { changed } from "../state.js";
 import { count } from "../texts/format.js";
@@ -65,7 +67,17 @@ function item(d, place, answer) {
   return { li, where, message };
 }
 
-function showDiagnostics(list, sourceView, answer) {
+// The marks that the source editor is given: all of them when they are few;
+// of many (the largest sources have tens of thousands on one line, more
+// than the lint and its gutter can take in at once), those on the text in
+// view, given anew as the view moves.
+const MANY = 1000;
+function inView(view, marks) {
+  if (marks.length <= MANY) return marks;
+  return marks.filter((m) => view.visibleRanges.some(({ from, to }) => m.to >= from && m.from <= to));
+}
+
+function showDiagnostics(list, sourceView, answer, given) {
   const found = answer?.diagnostics ?? [];
   const tokens = answer?.tokens ?? [];
   const doc = sourceView.state.doc;
@@ -98,19 +110,31 @@ function showDiagnostics(list, sourceView, answer) {
   list.hidden = found.length === 0;
   // CodeMirror wants its diagnostics in the order of the text.
   marks.sort((a, b) => a.from - b.from || a.to - b.to);
-  sourceView.dispatch(setDiagnostics(sourceView.state, marks));
+  given.marks = marks;
+  sourceView.dispatch(setDiagnostics(sourceView.state, inView(sourceView, marks)));
 }
 
 // The findings of the last compile while the source is the one compiled;
 // `list` is the list's element, `sourceView` the source editor.
 export function diagnosticsView(list, state, sourceView) {
   let shown = false;
+  const marks = { marks: [] }; // the marks of the findings shown
   state.subscribe((s, before) => {
     if (!changed(s, before, "outcome", "source")) return;
     const { outcome } = s;
     const current = outcome?.kind === "answer" && !outcome.json.ok && outcome.source === s.source;
     if (!shown && !current) return;
-    showDiagnostics(list, sourceView, current ? outcome.json : null);
+    showDiagnostics(list, sourceView, current ? outcome.json : null, marks);
     shown = current;
   });
+  // Many marks follow the view; an edit drops them all (above) until the
+  // next compile.
+  const follow = ViewPlugin.define(() => ({
+    update(u) {
+      if (!u.viewportChanged || u.docChanged || marks.marks.length <= MANY) return;
+      const given = marks.marks;
+      queueMicrotask(() => given === marks.marks && u.view.dispatch(setDiagnostics(u.view.state, inView(u.view, given))));
+    },
+  }));
+  sourceView.dispatch({ effects: StateEffect.appendConfig.of(follow) });
 }
