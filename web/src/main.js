@@ -10,9 +10,11 @@ import { startPlayground } from "./links/address.js";
 import { createMachineController, initialMachine } from "./machine/controller.js";
 import { changed, createState, loadSource } from "./state.js";
 import { EXAMPLES } from "./texts/examples.js";
+import { askDialog } from "./views/ask.js";
 import { diagnosticsView } from "./views/diagnostics.js";
 import { createEditors } from "./views/editors.js";
 import { examplesMenu } from "./views/examples.js";
+import { showDamaged, showExercise } from "./views/exercise.js";
 import { header } from "./views/header.js";
 import { resultPane } from "./views/result-pane.js";
 import { sourcePane } from "./views/source-pane.js";
@@ -60,26 +62,24 @@ graphView(element("graph"), state, editors.sourceView, editors.asmView);
 followProfile(state, editors.sourceView);
 stageViews(document.querySelector(".stages"), state, editors.sourceView, editors.asmView);
 
-// An exercise link loads its own source and keeps its own draft, once its
-// view has loaded with the rest of the page; otherwise the playground
-// starts with its draft or the address's share link, and the rest loads
-// after the first compile, in a task after the frame that shows it. The
-// machine's buttons and "Make an exercise" are disabled until then.
+// An exercise link loads its own source and keeps its own draft; otherwise
+// the playground starts with its draft or the address's share link. The
+// rest of the page loads after the first compile, in a task after the frame
+// that shows it; the machine's buttons and "Make an exercise" are disabled
+// until then.
 const opened = readExercise(location.hash);
-const rest = () => import("./rest.js").then((r) => (r.startRest(state, { machine, editors, opened }), r));
 let leave = () => {};
-if (opened && !opened.error) rest().then((r) => ({ leave, mayReplace } = r.showExercise(element("exercise"), opened, state, machine, r.askDialog(element("ask")))));
+if (opened && !opened.error) ({ leave, mayReplace } = showExercise(element("exercise"), opened, state, machine, askDialog(element("ask"))));
 else {
+  if (opened?.error) showDamaged(element("exercise"), opened.error);
   startPlayground(state, EXAMPLES[0].source);
-  let asked = false;
-  state.subscribe((s) => {
-    if (asked || s.outcome === null) return;
-    asked = true;
-    requestAnimationFrame(() =>
-      setTimeout(() => rest().then((r) => opened?.error && r.showDamaged(element("exercise"), opened.error))),
-    );
-  });
 }
+let asked = false;
+state.subscribe((s) => {
+  if (asked || s.outcome === null) return;
+  asked = true;
+  requestAnimationFrame(() => setTimeout(() => import("./rest.js").then((r) => r.startRest(state, { machine, editors, opened }))));
+});
 reloadOnExerciseChange(opened, () => leave());
 
 // For tests and the console. setSource stands for the learner pasting a

@@ -1,8 +1,7 @@
 // The parts of the page that its first listing does not need, which main.js
-// loads once that listing is shown (at once for an exercise link, whose view
-// brings the source): the machine panel and its keys, the listing's help
-// and the values of the source's names, the help on hover elsewhere, and
-// exercises with the author's dialog.
+// loads once that listing is shown: the machine panel and its keys, the
+// listing's help and the values of the source's names, the help on hover
+// elsewhere, and the author's dialog.
 import { changed } from "./state.js";
 import { authorDialog } from "./views/author.js";
 import { listingHelp } from "./views/listing-help.js";
@@ -10,9 +9,6 @@ import { wireKeys } from "./views/machine-keys.js";
 import { machinePanel } from "./views/machine-panel.js";
 import { sourceValues } from "./views/source-values.js";
 import { wireTips } from "./views/tips.js";
-
-export { askDialog } from "./views/ask.js";
-export { showDamaged, showExercise } from "./views/exercise.js";
 
 // `machine` is the machine's controller, `editors` what createEditors gave,
 // `opened` what readExercise read from the address.
