@@ -7,7 +7,7 @@
 #
 # Usage: scripts/bench_page.sh
 # Environment: BUILD_DIR (default <repo>/build); BASELINE, the revision whose
-# page the figures are set against (default 35bc972, main's last page that
+# page the figures are set against (default 90102e4, main's last page that
 # compiled on its main thread; its site is built from git archive once, into
 # $BUILD_DIR/page-baseline/<commit>/site; BASELINE= measures this page
 # alone); and the run counts of bench/page_bench.mjs (TYPICAL_RUNS,
@@ -31,7 +31,7 @@ BUILD_DIR="$build" bash "$root/scripts/site.sh" "$site"
 cmake --build "$build" --target print_shape -j2 >&2
 (cd "$root/tests/web" && npm ci --no-audit --no-fund >&2)
 
-baseline="${BASELINE-35bc972}"
+baseline="${BASELINE-90102e4}"
 base_site=""
 if [[ -n "$baseline" ]]; then
   commit="$(git -C "$root" rev-parse --verify --quiet "$baseline^{commit}")" || {
