@@ -18,15 +18,17 @@
 // of a second. JSON text is read faster there than the same objects cloned.
 import { loadCompiler } from "../../../wasm/quern.mjs";
 
-// About the most JSON text one message carries (the page reads it in a few
-// milliseconds); an answer of fewer array elements than SMALL goes whole.
+// About the most JSON text one message carries (the page reads it in one
+// task of some tens of milliseconds at most); an answer of fewer array
+// elements than SMALL goes whole.
 const PART_CHARS = 128 * 1024;
 const SMALL = 4000;
 
 let compiler = null;
 
-// The parts are all written before the first goes: the page reads them while
-// the worker would otherwise still be writing, on a machine with few cores.
+// Every part is written before the first message goes, so that the worker
+// is done with the answer while the page reads it (on a machine of two
+// cores, the two would take turns on one).
 function answer(n, ms, json) {
   const arrays = Object.keys(json).filter((k) => Array.isArray(json[k]));
   if (arrays.reduce((sum, k) => sum + json[k].length, 0) < SMALL) return postMessage({ n, ms, json });
