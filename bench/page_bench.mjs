@@ -1,19 +1,29 @@
 // The playground compiling in the page, measured in headless Chromium against
 // the static site served on loopback by a plain file server:
-//   - compile time in the page (quern.mjs's explain, the /explain object
-//     parsed, as the page's status reports it) for the typical body and the
-//     largest body of every extreme shape;
+//   - compile time on a page's main thread (quern.mjs's explain, the
+//     /explain object parsed; the playground compiles in its worker) for the
+//     typical body and the largest body of every extreme shape;
+//   - the longest task on the page's main thread (Chromium's long-task
+//     observer, which reports every task over 50 ms) while a learner pastes
+//     the largest body of each extreme shape over the first example, from
+//     the paste until the answer is shown and the page is idle again; and
+//     then while the learner types in it (the closing brace deleted and typed
+//     again), until the page is idle once more;
 //   - keystroke to painted assembly: a key that changes the listing, from
 //     its keydown to the end of the frame that shows the new listing;
 //   - first load to assembly: a #source= link opened in a fresh browser
 //     context (nothing cached), from the navigation's start to the end of
-//     the frame that first shows the assembly;
+//     the frame that first shows the assembly; also with the CPU throttled
+//     4× (Chromium's Emulation.setCPUThrottlingRate);
 //   - the site's files, compressed (gzip -9 and brotli).
+// With a second site (BASELINE_SITE) the page figures are measured for both
+// in the same run, one after the other at each repetition.
 // Prints a table with each target, met or MISSED.
 //
-// Usage: node bench/page_bench.mjs SITE_DIR PRINT_SHAPE
+// Usage: node bench/page_bench.mjs SITE_DIR PRINT_SHAPE [BASELINE_SITE]
 // Environment: CHROMIUM (default /usr/bin/chromium), TYPICAL_RUNS (500),
-// SHAPE_RUNS (10), KEY_RUNS (40), LOAD_RUNS (15).
+// SHAPE_RUNS (10), PASTE_RUNS (3), KEY_RUNS (40), LOAD_RUNS (15),
+// BASELINE_NAME (what the baseline column is called).
 import { execFileSync } from "node:child_process";
 import { readdirSync, readFileSync, statSync } from "node:fs";
 import { createRequire } from "node:module";
@@ -26,9 +36,9 @@ const { chromium } = createRequire(path.join(root, "tests/web/package.json"))("p
 const { serveStatic } = await import(path.join(root, "tests/web/static.mjs"));
 const { SUM_SOURCE } = await import(path.join(root, "tests/web/cases.mjs"));
 
-const [site, printShape] = process.argv.slice(2);
+const [site, printShape, baselineSite] = process.argv.slice(2);
 if (!site || !printShape) {
-  console.error("usage: node bench/page_bench.mjs SITE_DIR PRINT_SHAPE");
+  console.error("usage: node bench/page_bench.mjs SITE_DIR PRINT_SHAPE [BASELINE_SITE]");
   process.exit(2);
 }
 const runs = (name, fallback) => Number(process.env[name] || fallback);
@@ -38,11 +48,13 @@ const median = (xs) => {
 };
 const ms = (x) => (x < 10 ? x.toFixed(2) : x.toFixed(0));
 const rows = [];
-// A figure against its target (limit in the same unit; none: no target).
-const row = (what, value, unit, limit = undefined) =>
+// A figure against its target (limit in the same unit; none: no target);
+// `before` is the baseline's figure, when there is one.
+const row = (what, value, unit, limit = undefined, before = undefined) =>
   rows.push([
     what,
     `${value} ${unit}`,
+    before === undefined ? "" : `${before} ${unit}`,
     limit === undefined ? "" : `≤ ${limit} ${unit}`,
     limit === undefined ? "" : Number(value) <= limit ? "met" : `MISSED: ${(Number(value) / limit).toFixed(1)}× the target`,
   ]);
@@ -71,16 +83,51 @@ function armPaint([text, since]) {
   requestAnimationFrame(check);
 }
 
-const server = await serveStatic(site);
+// Keeps every long task of the page in window.benchTasks: { start, duration }.
+function watchTasks() {
+  window.benchTasks = [];
+  new PerformanceObserver((list) => {
+    for (const e of list.getEntries()) window.benchTasks.push({ start: e.startTime, duration: e.duration });
+  }).observe({ type: "longtask", buffered: true });
+}
+
+// Resolves once the page has compiled `source` after its compile number
+// `after` (the page's test hook lists its compiles) and its main thread has
+// then been idle for a whole idle period twice in a row, so that work the
+// page put off has run too.
+function settled([source, after]) {
+  return new Promise((resolve) => {
+    let idle = 0;
+    const wait = () =>
+      requestIdleCallback((deadline) => {
+        const done = window.quernPlayground.compiles.some((c) => c.n > after && c.source === source);
+        idle = done && deadline.timeRemaining() >= 40 ? idle + 1 : 0;
+        if (idle >= 2) resolve();
+        else setTimeout(wait, 20);
+      });
+    wait();
+  });
+}
+
+const lastCompile = (page) => page.evaluate(() => window.quernPlayground.compiles.at(-1)?.n ?? 0);
+const longestSince = (page, since) =>
+  page.evaluate((t) => Math.max(0, ...window.benchTasks.filter((x) => x.start >= t).map((x) => x.duration)), since);
+
+const servers = [await serveStatic(site)];
+if (baselineSite) servers.push(await serveStatic(baselineSite));
 const browser = await launch();
+const shapes = execFileSync(printShape, { encoding: "utf8" }).trim().split("\n");
+// figures[name][k]: the runs' figures of the site k.
+const figures = {};
+const record = (name, k, value) => ((figures[name] ??= servers.map(() => []))[k].push(value));
 try {
-  const link = (source) => `${server.base}/#source=${Buffer.from(source).toString("base64url")}`;
+  const link = (server, source) => `${server.base}/#source=${Buffer.from(source).toString("base64url")}`;
 
   // --- compile time in the page ---------------------------------------------
   {
     const context = await browser.newContext();
     const page = await context.newPage();
-    await page.goto(server.base + "/");
+    await page.goto(servers[0].base + "/");
     await page.evaluate(async () => {
       const { loadCompiler } = await import("/quern.mjs");
       window.benchCompiler = await loadCompiler();
@@ -100,21 +147,56 @@ try {
       );
     await time(SUM_SOURCE, 50); // warm-up: the engine's optimising tier
     const typical = median(await time(SUM_SOURCE, runs("TYPICAL_RUNS", 500)));
-    row(`compile, typical body (${Buffer.byteLength(SUM_SOURCE)} bytes)`, ms(typical), "ms", 1);
-    for (const name of execFileSync(printShape, { encoding: "utf8" }).trim().split("\n")) {
+    row(`compile on a main thread, typical body (${Buffer.byteLength(SUM_SOURCE)} bytes)`, ms(typical), "ms", 1);
+    for (const name of shapes) {
       const source = execFileSync(printShape, [name]).toString("utf8");
       await time(source, 1);
       const t = median(await time(source, runs("SHAPE_RUNS", 10)));
-      row(`compile, 65535 bytes: ${name}`, ms(t), "ms", 100);
+      row(`compile on a main thread, 65535 bytes: ${name}`, ms(t), "ms", 100);
     }
     await context.close();
   }
 
+  // --- pasting and typing the largest bodies ------------------------------------
+  for (let run = 0; run < runs("PASTE_RUNS", 3); run++) {
+    for (const name of shapes) {
+      const source = execFileSync(printShape, [name]).toString("utf8");
+      for (const [k, server] of servers.entries()) {
+        const context = await browser.newContext({ viewport: { width: 1280, height: 720 } });
+        await context.grantPermissions(["clipboard-read", "clipboard-write"], { origin: server.base });
+        await context.addInitScript(watchTasks);
+        const page = await context.newPage();
+        await page.goto(server.base + "/");
+        await page.locator('#status[data-state="ok"]').waitFor();
+        const editor = page.getByRole("textbox", { name: "Source of one function" });
+        await page.evaluate((text) => navigator.clipboard.writeText(text), source);
+        await editor.click();
+        await page.keyboard.press("Control+A");
+        let since = await page.evaluate(() => performance.now());
+        let compiles = await lastCompile(page);
+        await page.keyboard.press("Control+V");
+        await page.evaluate(settled, [source, compiles]);
+        record(`paste, ${name}`, k, await longestSince(page, since));
+
+        // The closing brace taken away and typed again, at a learner's pace.
+        since = await page.evaluate(() => performance.now());
+        compiles = await lastCompile(page);
+        await page.keyboard.press("Control+End");
+        await page.keyboard.press("Backspace", { delay: 30 });
+        await page.waitForTimeout(150);
+        await page.keyboard.type(source.slice(-1), { delay: 30 });
+        await page.evaluate(settled, [source, compiles]);
+        record(`typing, ${name}`, k, await longestSince(page, since));
+        await context.close();
+      }
+    }
+  }
+
   // --- keystroke to painted assembly ----------------------------------------
-  {
+  for (const [k, server] of servers.entries()) {
     const context = await browser.newContext();
     const page = await context.newPage();
-    await page.goto(link("int f() {\n  return 1;\n}\n"));
+    await page.goto(link(server, "int f() {\n  return 1;\n}\n"));
     await page.evaluate(armPaint, ["#1:", null]);
     await page.waitForFunction(() => window.benchPainted !== null);
     await page.evaluate(() =>
@@ -123,39 +205,57 @@ try {
     await page.locator("#editor .cm-line", { hasText: "return 1;" }).click();
     await page.keyboard.press("End");
     await page.keyboard.press("ArrowLeft");
-    const times = [];
     for (let i = 0; i < runs("KEY_RUNS", 40); i++) {
       // "return 1;" and "return 12;" in turn: the constant's word changes.
       const [key, word] = i % 2 ? ["Backspace", "#1:"] : ["2", "#12:"];
       await page.evaluate(armPaint, [word, "benchKey"]);
       await page.keyboard.press(key);
       const handle = await page.waitForFunction(() => window.benchPainted);
-      if (i >= 4) times.push(await handle.jsonValue()); // the first few warm the engine up
+      if (i >= 4) record("keystroke", k, await handle.jsonValue()); // the first few warm the engine up
     }
-    const t = median(times);
-    row("keystroke to painted assembly", ms(t), "ms", 50);
     await context.close();
   }
 
   // --- first load to assembly ------------------------------------------------
-  {
-    const times = [];
-    for (let i = 0; i < runs("LOAD_RUNS", 15); i++) {
-      const context = await browser.newContext(); // an empty cache each time
-      await context.addInitScript(armPaint, ["    halt", null]);
-      const page = await context.newPage();
-      await page.goto(link(SUM_SOURCE));
-      const handle = await page.waitForFunction(() => window.benchPainted);
-      times.push(await handle.jsonValue());
-      await context.close();
+  for (let i = 0; i < runs("LOAD_RUNS", 15); i++) {
+    for (const rate of [1, 4]) {
+      for (const [k, server] of servers.entries()) {
+        const context = await browser.newContext(); // an empty cache each time
+        await context.addInitScript(armPaint, ["    halt", null]);
+        const page = await context.newPage();
+        if (rate !== 1) {
+          const cdp = await context.newCDPSession(page);
+          await cdp.send("Emulation.setCPUThrottlingRate", { rate });
+        }
+        await page.goto(link(server, SUM_SOURCE));
+        const handle = await page.waitForFunction(() => window.benchPainted, null, { timeout: 60_000 });
+        record(`load ${rate}`, k, await handle.jsonValue());
+        await context.close();
+      }
     }
-    const t = median(times);
-    row("first load to assembly, loopback", ms(t), "ms", 300);
   }
 } finally {
   await browser.close();
-  await server.stop();
+  for (const server of servers) await server.stop();
 }
+
+// The median of a figure for this site, and for the baseline when there is
+// one. A longest task of 0 is none that the observer reports (over 50 ms).
+const both = (name, limit, what, reduce = median) => {
+  const [mine, base] = figures[name].map((xs) => ms(reduce(xs)));
+  row(what, mine, "ms", limit, base);
+  const r = rows[rows.length - 1];
+  for (const k of [1, 2]) r[k] = r[k].replace(/^0\.00 ms$/, "under 50 ms");
+};
+const worst = (xs) => Math.max(...xs);
+for (const name of shapes) {
+  both(`paste, ${name}`, 100, `longest task, pasting 65535 bytes: ${name} (median of ${runs("PASTE_RUNS", 3)})`);
+  both(`paste, ${name}`, 100, `longest task, pasting 65535 bytes: ${name} (worst)`, worst);
+}
+for (const name of shapes) both(`typing, ${name}`, 100, `longest task, typing in 65535 bytes: ${name} (median)`);
+both("keystroke", 50, "keystroke to painted assembly");
+both("load 1", 300, "first load to assembly, loopback");
+both("load 4", undefined, "first load to assembly, CPU throttled 4×");
 
 // --- size ------------------------------------------------------------------------
 const files = [];
@@ -178,5 +278,6 @@ row("the compiler, brotli", kib(size(compiler, brotli)), "KiB");
 row("the whole site, gzip -9", kib(size(files, gzip)), "KiB");
 row("the whole site, uncompressed", kib(size(files, (b) => b)), "KiB");
 
-console.log(`| what | median | target | |\n|---|---|---|---|`);
+const baseline = baselineSite ? process.env.BASELINE_NAME || "baseline" : "";
+console.log(`| what | median | ${baseline} | target | |\n|---|---|---|---|---|`);
 for (const r of rows) console.log(`| ${r.join(" | ")} |`);

@@ -1,24 +1,19 @@
 // Bundles the playground (src/main.js with CodeMirror) into
 // public/dist/playground.js, the one script the page loads (a module; what it
-// imports only when a view opens, such as the graph's layout, goes into
-// chunks of its own beside it), and renders the
-// language reference (docs/language.md) into public/reference.html.
+// imports later, the rest of the page once the first listing shows and the
+// graph's layout when that view opens, goes into chunks of its own beside
+// it), and the compiler's worker into public/dist/compile-worker.js; renders
+// the language reference (docs/language.md) into public/reference.html.
 import { build } from "esbuild";
 import { renderMarkdown } from "./markdown.mjs";
-import { readFile, rm, writeFile } from "node:fs/promises";
+import { readFile, readdir, rename, rm, writeFile } from "node:fs/promises";
 import path from "node:path";
 import { fileURLToPath } from "node:url";
 
 const here = path.dirname(fileURLToPath(import.meta.url));
-// Chunks are named by their hash: a fresh folder keeps no stale ones.
-await rm(path.join(here, "public/dist"), { recursive: true, force: true });
-await build({
-  entryPoints: { playground: path.join(here, "src/main.js") },
-  outdir: path.join(here, "public/dist"),
-  chunkNames: "[name]-[hash]",
+const dist = path.join(here, "public/dist");
+const common = {
   bundle: true,
-  format: "esm",
-  splitting: true,
   minify: true,
   target: "es2020",
   legalComments: "linked",
@@ -27,6 +22,35 @@ await build({
   external: ["node:*"],
   define: { "import.meta.url": "undefined" },
   logLevel: "warning",
+};
+// Chunks are named by their hash: a fresh folder keeps no stale ones.
+await rm(dist, { recursive: true, force: true });
+const { metafile } = await build({
+  ...common,
+  entryPoints: { playground: path.join(here, "src/main.js") },
+  outdir: dist,
+  chunkNames: "[name]-[hash]",
+  format: "esm",
+  splitting: true,
+  metafile: true,
+});
+// The code that playground.js shares with what it loads later is in a chunk
+// that it imports at once: that chunk is renamed dist/shared.js, which
+// index.html preloads beside playground.js rather than after it.
+const entry = Object.entries(metafile.outputs).find(([, out]) => out.entryPoint)[1];
+const imported = entry.imports.filter((i) => i.kind === "import-statement").map((i) => path.basename(i.path));
+if (imported.length !== 1) throw new Error(`playground.js imports ${imported.length} chunks at once; index.html preloads one`);
+await rename(path.join(dist, imported[0]), path.join(dist, "shared.js"));
+for (const file of (await readdir(dist)).filter((f) => f.endsWith(".js"))) {
+  const text = await readFile(path.join(dist, file), "utf8");
+  if (text.includes(imported[0])) await writeFile(path.join(dist, file), text.replaceAll(`./${imported[0]}`, "./shared.js"));
+}
+// The compiler's worker, which the page starts from dist/compile-worker.js.
+await build({
+  ...common,
+  entryPoints: [path.join(here, "src/compiler/worker.js")],
+  outfile: path.join(dist, "compile-worker.js"),
+  format: "iife",
 });
 
 // The reference is a static page under the page's Content-Security-Policy

@@ -3,12 +3,14 @@
 // its hint, jumps that lead to their labels, and what axe-core finds in the
 // page's states. Every check waits for the state it asserts.
 import assert from "node:assert/strict";
+import { execFileSync } from "node:child_process";
 import { readFileSync } from "node:fs";
 import { createRequire } from "node:module";
+import path from "node:path";
 import { after, before, test } from "node:test";
 import { chromium } from "playwright-core";
 import { exerciseLink } from "../../web/src/links/exercise-link.js";
-import { startServer } from "./server.mjs";
+import { BUILD_DIR, startServer } from "./server.mjs";
 
 const AXE = readFileSync(createRequire(import.meta.url).resolve("axe-core/axe.min.js"), "utf8");
 
@@ -159,6 +161,24 @@ test("in every state, light and dark, on a desktop and a phone: nothing serious 
     }
   }
   assert.deepEqual(found, []);
+});
+
+test("a paste while the longest answer's body compiles is compiled in its place, and shown", async () => {
+  await open(SUM_SOURCE);
+  const paste = async (text) => {
+    await page.evaluate((t) => navigator.clipboard.writeText(t), text);
+    await page.keyboard.press("Control+A");
+    await page.keyboard.press("Control+V");
+  };
+  await page.context().grantPermissions(["clipboard-read", "clipboard-write"], { origin: server.base });
+  await sourceBox().click();
+  await paste(execFileSync(path.join(BUILD_DIR, "print_shape"), ["spilling_chain"], { encoding: "utf8" }));
+  await page.locator('#status[data-state="busy"]').waitFor(); // "compiling…"
+  await paste("int f() { return 7; }");
+  await page.keyboard.press("Control+Enter");
+  await asmLine("load #7, r0").waitFor();
+  await compiled();
+  assert.equal(await page.getByRole("textbox", { name: "Assembly" }).locator(".cm-line").count(), 7);
 });
 
 test("the page logged no error (a policy violation included)", () => {

@@ -158,14 +158,23 @@ function structuredLine(line) {
 
 const quote = (text) => `"${text}"`;
 
-// The program of a listing's pieces: { code, labels, words }. Every element
-// of `code` (an instruction or a data word) remembers the index of its line;
-// `labels` maps a label to the index in `code` of the line after it, `words`
-// a data word's name to { value, line }. Two passes, as the library's: the
-// first reads label lines and data words (on past a problem, so that the
-// second knows every name), the second decodes the instructions up to the
-// first pass's first problem.
-function assemble(pieces) {
+// Lines between two pauses of assembling().
+const STRETCH = 4096;
+
+// The arrays of an instruction's registers, one for each sequence of them,
+// shared by every instruction with that sequence.
+const REGS = new Map();
+
+// The program of a listing's lines, each read into its pieces by `read`:
+// { code, labels, words }. Every element of `code` (an instruction or a data
+// word) remembers the index of its line; `labels` maps a label to the index
+// in `code` of the line after it, `words` a data word's name to { value,
+// line }. Two passes, as the library's: the first reads label lines and data
+// words (on past a problem, so that the second knows every name), the second
+// decodes the instructions up to the first pass's first problem. A
+// generator that pauses every STRETCH lines and returns the program, so that
+// a page can load a long listing in slices.
+function* assembling(lines, read) {
   const fail = (line, what) => new MachineError(`line ${line + 1}: ${what}`);
   const labels = new Map();
   const labelLine = new Map();
@@ -173,9 +182,11 @@ function assemble(pieces) {
   const wordAt = new Map(); // line -> the name of its data word
   let label = null;
   let first = null;
-  let firstLine = pieces.length;
+  let firstLine = lines.length;
   let size = 0;
-  pieces.forEach((p, line) => {
+  for (let line = 0; line < lines.length; line++) {
+    if (line % STRETCH === STRETCH - 1) yield;
+    const p = read(lines[line]);
     let wrong = null;
     if (p.kind === "data") {
       const value = Number(p.value) + 0;
@@ -200,10 +211,14 @@ function assemble(pieces) {
       first = fail(line, wrong);
       firstLine = line;
     }
-  });
+  }
 
+  // The second pass reads each line again rather than keep the first's
+  // pieces: a long listing then leaves less for the page to collect.
   const code = [];
-  for (const [line, p] of pieces.slice(0, firstLine).entries()) {
+  for (let line = 0; line < firstLine; line++) {
+    if (line % STRETCH === STRETCH - 1) yield;
+    const p = read(lines[line]);
     if (p.kind === "data") {
       code.push({ kind: "data", op: p.value, args: [], line, name: wordAt.get(line) });
       continue;
@@ -215,10 +230,12 @@ function assemble(pieces) {
     if (!row.emitted) throw fail(line, `the machine does not run ${quote(op)}: the compiler never emits it`);
     if (args.length !== row.operands.length) throw fail(line, `expected ${quote(formText(row))}`);
     const ins = { kind: "instruction", op, args, line, run: RUN[row.variant], regs: [], word: null, target: null };
+    let regs = 1; // the registers in base 2 after a leading 1, for sharing their array
     row.operands.forEach(({ kind }, k) => {
       const arg = args[k];
       if (kind === "register") {
         if (!has(REGISTER, arg)) throw fail(line, `${quote(arg)} is not a register`);
+        regs = regs * 2 + REGISTER[arg];
         ins.regs.push(REGISTER[arg]);
       } else if (kind === "word") {
         if (!words.has(arg)) throw fail(line, `unknown word ${quote(arg)}`);
@@ -228,23 +245,39 @@ function assemble(pieces) {
         ins.target = labels.get(arg);
       }
     });
+    if (!REGS.has(regs)) REGS.set(regs, Object.freeze(ins.regs));
+    ins.regs = REGS.get(regs);
     code.push(ins);
   }
   if (first) throw first;
   return { code, labels, words };
 }
 
+function assemble(lines, read) {
+  const steps = assembling(lines, read);
+  for (;;) {
+    const { done, value } = steps.next();
+    if (done) return value;
+  }
+}
+
 // Reads an assembly listing (an array of lines without line feeds) into its
 // instructions, labels and data words; throws a MachineError when it cannot
 // load.
 export function load(lines) {
-  return assemble(lines.map(readLine));
+  return assemble(lines, readLine);
 }
 
 // The same from the lines of the explain answer ({ text, source, kind, … }),
 // without reading their text again.
 export function loadLines(lines) {
-  return assemble(lines.map(structuredLine));
+  return assemble(lines, structuredLine);
+}
+
+// loadLines() as a generator (see assembling()): next() goes on until the
+// next pause, and at the end gives the program as its value, or throws.
+export function loadingLines(lines) {
+  return assembling(lines, structuredLine);
 }
 
 export class Machine {

@@ -1,20 +1,60 @@
 // The compile client: the one way the page gets the /explain object for a
 // source, whoever computes it. The page compiles it itself, with the compiler
-// in WebAssembly (quern.mjs and quern.wasm beside the page), and asks the
-// service's POST /explain only where WebAssembly is unavailable or the
-// compiler cannot be loaded; so a page served as static files asks no
-// server for anything but its own files.
-import { loadCompiler } from "../../../wasm/quern.mjs";
+// in WebAssembly (quern.wasm beside the page) in a worker (worker.js), off the
+// page's main thread, and asks the service's POST /explain only where
+// WebAssembly is unavailable or the compiler cannot be loaded; so a page
+// served as static files asks no server for anything but its own files.
+import { nextTask } from "../tasks.js";
 
 const CONTENT_TYPE = "text/plain; charset=UTF-8"; // the only header value the service accepts
 const TIMEOUT_MS = 30000;
+const WORKER = "dist/compile-worker.js";
 
-// The compiler in the page, loading from the moment the page starts; null
-// where there is none.
-const inPage =
+// The compiled module of quern.wasm, fetched from the moment the page starts
+// (index.html preloads it): null where there is none. Each worker gets it.
+const wasm =
   typeof WebAssembly === "object"
-    ? loadCompiler(new URL("quern.wasm", document.baseURI)).catch(() => null)
+    ? fetch(new URL("quern.wasm", document.baseURI))
+        .then((response) => (response.ok ? response.arrayBuffer() : Promise.reject(new Error(response.statusText))))
+        .then((bytes) => WebAssembly.compile(bytes))
+        .catch(() => null)
     : Promise.resolve(null);
+
+// The compile the worker has been given and not fully answered:
+// { n, resolve, ms, json (null until the worker has compiled it), left }.
+let job = null;
+let count = 0;
+
+// Starts a worker with the compiler: its script loads while the module
+// compiles. Resolves to the worker once it can compile, or to null when it
+// cannot.
+function start() {
+  if (typeof WebAssembly !== "object" || typeof Worker !== "function") return Promise.resolve(null);
+  return new Promise((resolve) => {
+    const worker = new Worker(new URL(WORKER, document.baseURI));
+    const fail = () => {
+      worker.terminate();
+      resolve(null);
+    };
+    worker.onmessage = ({ data }) => {
+      if (!data.ready) return fail();
+      worker.onmessage = receive;
+      resolve(worker);
+    };
+    worker.onerror = (event) => {
+      event.preventDefault();
+      // Before it could compile, the page does without it; during a compile,
+      // that compile failed and a fresh worker takes the next.
+      if (worker.onmessage !== receive) return fail();
+      worker.terminate();
+      if (job) finish({ kind: "refused", status: "internal failure", error: event.message || "the compiler's worker stopped" });
+      current = start();
+    };
+    wasm.then((module) => (module ? worker.postMessage({ module }) : fail()));
+  });
+}
+
+let current = start();
 
 // Compiles the UTF-8 bytes of a source. Resolves to one of:
 //   { kind: "answer", json, ms, where }       the /explain object, how long it took
@@ -23,9 +63,11 @@ const inPage =
 //   { kind: "refused", status, error }        an answer that is not a compile result
 //                                             (`error`: the service's reason, or null)
 //   { kind: "unreachable", message }          no answer at all
+//   { kind: "superseded" }                    a later call came before the answer, which
+//                                             is not computed (or read) any further
 export async function explain(body) {
-  const compiler = await inPage;
-  return compiler ? explainHere(compiler, body) : explainByService(body);
+  const worker = await current;
+  return worker ? explainHere(body) : explainByService(body);
 }
 
 // How long after the last keystroke the page compiles. The service is asked
@@ -35,29 +77,82 @@ export async function explain(body) {
 // not (the largest sources take a few tenths of a second).
 const SERVICE_PAUSE_MS = 500;
 let pauseMs = typeof WebAssembly === "object" ? 0 : SERVICE_PAUSE_MS;
-inPage.then((compiler) => {
-  if (!compiler) pauseMs = SERVICE_PAUSE_MS;
+current.then((worker) => {
+  if (!worker) pauseMs = SERVICE_PAUSE_MS;
 });
 
 export function pauseAfterEdit() {
   return pauseMs;
 }
 
-function explainHere(compiler, body) {
-  const started = performance.now();
-  let json;
-  try {
-    json = compiler.explain(body);
-  } catch (err) {
-    // The service answers an internal failure with a 500 and logs it.
-    return { kind: "refused", status: "internal failure", error: err.message };
+function finish(outcome) {
+  const { resolve } = job;
+  job = null;
+  resolve(outcome);
+}
+
+// A newer compile overtakes the one going on: a worker still compiling it is
+// stopped and a fresh one started, and what has come of its answer is dropped.
+function supersede() {
+  if (!job) return;
+  const compiling = job.json === null;
+  finish({ kind: "superseded" });
+  if (compiling) {
+    current.then((worker) => worker?.terminate());
+    current = start();
   }
-  const elapsed = performance.now() - started;
-  pauseMs = Math.min(SERVICE_PAUSE_MS, Math.floor(elapsed * 10));
+}
+
+async function explainHere(body) {
+  supersede();
+  const n = ++count;
+  const answered = new Promise((resolve) => (job = { n, resolve, ms: 0, json: null, left: 0 }));
+  const worker = await current;
+  if (job?.n !== n) return answered; // overtaken meanwhile
+  if (!worker) {
+    job = null;
+    return explainByService(body);
+  }
+  worker.postMessage({ n, body });
+  return answered;
+}
+
+// Takes in the worker's messages of the compile going on (see worker.js), one
+// message a task, and resolves the compile when its answer is whole: a large
+// one in a task of its own, as the page then has much to draw.
+function receive({ data }) {
+  if (!job || data.n !== job.n) return; // a compile that a newer one overtook
+  if (data.error !== undefined) return finish({ kind: "refused", status: "internal failure", error: data.error });
+  if (data.field !== undefined) {
+    const into = job.json[data.field];
+    for (const item of JSON.parse(data.text)) into.push(item);
+    job.left--;
+  } else if (data.parts !== undefined) {
+    job.json = JSON.parse(data.json);
+    job.left = data.parts;
+    job.ms = data.ms;
+  } else {
+    job.json = data.json;
+    job.ms = data.ms;
+  }
+  if (job.left > 0) return;
+  if (data.field !== undefined) {
+    const whole = job;
+    nextTask().then(() => job === whole && answered());
+  } else {
+    answered();
+  }
+}
+
+// The compile's time is the worker's, the compiler's own and its reading of
+// the answer: the page's reading of a large answer does not hold up typing.
+function answered() {
+  const { json } = job;
+  pauseMs = Math.min(SERVICE_PAUSE_MS, Math.floor(job.ms * 10));
   // Tenths of a millisecond: a typical compile takes one or two.
-  const ms = Math.round(elapsed * 10) / 10;
-  if (typeof json.ok === "boolean") return { kind: "answer", json, ms, where: "in the page" };
-  return { kind: "refused", status: "400 Bad Request", error: json.error };
+  const ms = Math.round(job.ms * 10) / 10;
+  if (typeof json.ok === "boolean") finish({ kind: "answer", json, ms, where: "in the page" });
+  else finish({ kind: "refused", status: "400 Bad Request", error: json.error });
 }
 
 async function explainByService(body) {

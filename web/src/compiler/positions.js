@@ -3,26 +3,29 @@
 // editor counts UTF-16 units from the start of the text.
 
 // A function (line, column) -> offset in the CodeMirror document `doc`; past
-// the end of a line it gives the line's end. Quick when asked in the order
-// of the text (as tokens come), since it goes on from the last place asked.
+// the end of a line it gives the line's end. A column is its offset on a
+// line of characters of one UTF-16 unit each; a line with characters of two
+// (outside the Basic Multilingual Plane) gets the offsets of its columns
+// counted once, when first asked.
 export function offsets(doc) {
   let line = null; // the line last asked for, from doc.line()
-  let column = 1; // a column of that line, and its offset in the line
-  let at = 0;
+  let starts = null; // the offset of each of its columns and of its end, if it has wide characters
   return (n, c) => {
     const number = Math.min(Math.max(n, 1), doc.lines);
-    if (line === null || line.number !== number || c < column) {
+    if (line === null || line.number !== number) {
       line = doc.line(number);
-      column = 1;
-      at = 0;
+      starts = /[\uD800-\uDBFF]/.test(line.text) ? columnStarts(line.text) : null;
     }
-    const text = line.text;
-    while (column < c && at < text.length) {
-      at += text.codePointAt(at) > 0xffff ? 2 : 1;
-      column++;
-    }
-    return line.from + at;
+    const k = Math.max(c - 1, 0);
+    return line.from + (starts ? starts[Math.min(k, starts.length - 1)] : Math.min(k, line.length));
   };
+}
+
+function columnStarts(text) {
+  const starts = [];
+  for (let at = 0; at < text.length; at += text.codePointAt(at) > 0xffff ? 2 : 1) starts.push(at);
+  starts.push(text.length);
+  return starts;
 }
 
 // Whether place a comes before place b ({ line, column } each).

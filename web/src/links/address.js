@@ -12,6 +12,11 @@ import { storage } from "./storage.js";
 const DRAFT_KEY = "quern.playground.source";
 const ADDRESS_KEY = "quern.playground.address"; // the address's hash when the draft was saved
 const ADDRESS_MS = 250; // the address follows edits at most this often
+// The longest link the address follows. Chromium takes tens to hundreds of
+// milliseconds to take an address of tens of kilobytes, which would hold up
+// typing in a long source; such a source is kept by its draft, and the
+// address is the page's own (a Share link still carries it).
+const ADDRESS_MAX = 16 * 1024;
 
 // Starts the playground with the draft, the share link in the address, or
 // `first` (the first example's source).
@@ -21,7 +26,9 @@ export function startPlayground(state, first) {
   function followAddress() {
     clearTimeout(timer);
     timer = 0;
-    window.history.replaceState(null, "", shareLink(location, state.get().source));
+    const link = shareLink(location, state.get().source);
+    const address = link.length <= ADDRESS_MAX ? link : location.origin + location.pathname + location.search;
+    if (address !== location.href) window.history.replaceState(null, "", address);
     storage.set(ADDRESS_KEY, location.hash);
   }
 

@@ -4,9 +4,9 @@
 // breakpoints of both editors. It keeps its part of the page's state in
 // `state.machine` (see initialMachine) and touches no element of the page.
 import { LIMITS } from "../isa.js";
-import { Machine, MachineError, loadLines } from "../machine.js";
+import { Machine, MachineError } from "../machine.js";
 import * as say from "../texts/machine-status.js";
-import { runInSlices } from "./runner.js";
+import { loadInSlices, runInSlices } from "./runner.js";
 import { breakpointStops, instructionAtListing, instructionOfSource, sourceOf, where } from "./stops.js";
 
 // The machine's part of the page's state. Published anew on every change;
@@ -55,6 +55,8 @@ export function createMachineController(state) {
   let machine = null;
   let running = null; // the run going on: { stop }
   let loadError = null; // why the listing could not be loaded, or null
+  let loads = 0; // bumped by every listing shown; a load for an older one stops
+  let loading = false; // a long listing is being loaded
 
   const slice = () => state.get().machine;
   const idle = () => machine !== null && running === null && !machine.halted;
@@ -66,21 +68,31 @@ export function createMachineController(state) {
   const tell = (status) => publish({ status });
 
   // Loads the listing of the answer shown (null: nothing compiled), keeping
-  // the values of parameters that keep their names.
-  function show(answer, before) {
+  // the values of parameters that keep their names. A long listing loads in
+  // slices, and the panel says so meanwhile.
+  async function show(answer, before) {
     stopRunning();
     program = null;
     loadError = null;
+    loading = false;
+    const mine = ++loads;
     listing = answer ? (before ? answer.unoptimised : answer.lines) : [];
     const params = answer?.params ?? [];
     const old = slice().inputs;
     const inputs = new Map(params.map((p) => [p, old.get(p) ?? "0"]));
     if (answer) {
+      const pending = () => {
+        loading = true;
+        reset({ params, inputs });
+      };
       try {
-        program = loadLines(listing);
+        program = await loadInSlices(listing, { stale: () => mine !== loads, pending });
       } catch (err) {
-        loadError = { state: "fail", text: err.message };
+        if (!(err instanceof MachineError)) throw err;
+        if (mine === loads) loadError = { state: "fail", text: err.message };
       }
+      if (mine !== loads) return;
+      loading = false;
     }
     reset({ params, inputs });
   }
@@ -96,7 +108,7 @@ export function createMachineController(state) {
     stopRunning();
     machine = null;
     const { params, inputs } = { ...slice(), ...change };
-    let status = loadError ?? say.NOTHING;
+    let status = loadError ?? (loading ? say.LOADING : say.NOTHING);
     if (program) {
       const values = params.map((p) => inputValue(inputs.get(p) ?? ""));
       if (values.includes(null)) status = say.BAD_INPUT;

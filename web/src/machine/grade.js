@@ -5,9 +5,9 @@
 // and details are the command line grader's; tests/shared/case_files.json
 // holds both graders to them.
 import { LIMITS } from "../isa.js";
-import { Machine, MachineError, loadLines } from "../machine.js";
+import { Machine, MachineError } from "../machine.js";
 import { count, fmt } from "../texts/format.js";
-import { runInSlices } from "./runner.js";
+import { loadInSlices, runInSlices } from "./runner.js";
 
 // The start values of a case for a function with parameters `params`:
 // { inputs } (every parameter named, those left out at 0) or { reason }.
@@ -88,10 +88,12 @@ export async function grade(cases, outcome, { limit = LIMITS.defaultSteps, stale
   if (!json.ok) return cases.map(() => verdict("does not compile", { finding: firstFinding(json) }));
   let program;
   try {
-    program = loadLines(json.lines);
+    program = await loadInSlices(json.lines, { stale });
   } catch (err) {
+    if (!(err instanceof MachineError)) throw err;
     return cases.map(() => trouble(`the machine cannot load the code: ${err.message}`));
   }
+  if (program === null) return null;
   const verdicts = [];
   for (const c of cases) {
     const v = await judge(c, program, json.params, { limit, stale });

@@ -1,19 +1,33 @@
 // Runs the machine for many steps without freezing the page: steps go in
 // slices of a few milliseconds, and between slices the page draws and answers
-// clicks and keys, so a run can be stopped at any time.
+// clicks and keys, so a run can be stopped at any time. A long listing loads
+// into the machine in slices too.
+import { loadingLines } from "../machine.js";
+import { SLICE_MS, nextTask } from "../tasks.js";
 
-const SLICE_MS = 10;
-
-// A task of its own after the current one, without the minimum delay that
-// nested timers get.
-const channel = new MessageChannel();
-const waiting = [];
-channel.port1.onmessage = () => waiting.shift()();
-const yieldToPage = () =>
-  new Promise((resolve) => {
-    waiting.push(resolve);
-    channel.port2.postMessage(null);
-  });
+// Loads the lines of a listing (the answer's) into a program, in slices. A
+// short listing loads at once; a long one (more than LONG lines) in tasks
+// of its own, `pending()` called before the first. Resolves to the
+// program, or to null when `stale()` held after a pause; rejects with a
+// MachineError when the listing cannot be loaded.
+const LONG = 2000;
+export async function loadInSlices(lines, { stale = () => false, pending = () => {} } = {}) {
+  const steps = loadingLines(lines);
+  if (lines.length > LONG) {
+    pending();
+    await nextTask();
+    if (stale()) return null;
+  }
+  for (;;) {
+    const end = performance.now() + SLICE_MS;
+    let step;
+    do step = steps.next();
+    while (!step.done && performance.now() < end);
+    if (step.done) return step.value;
+    await nextTask();
+    if (stale()) return null;
+  }
+}
 
 // Steps `machine` until it halts, `limit` steps in all have run, or
 // `stopBefore(machine)` holds before a step other than the first, or stop()
@@ -44,7 +58,7 @@ export function runInSlices(machine, { limit, stopBefore = () => false, onSlice 
         const outcome = slice();
         if (outcome) return outcome;
         onSlice(machine);
-        await yieldToPage();
+        await nextTask();
         if (stopped) return "stopped";
       }
     } finally {

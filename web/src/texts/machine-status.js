@@ -8,6 +8,7 @@ export const BAD_LIMIT = { state: "fail", text: `the step limit is a whole numbe
 export const BAD_INPUT = { state: "fail", text: "parameters are whole numbers from -128 to 127" };
 export const READY = { state: "idle", text: "ready" };
 export const NOTHING = { state: "idle", text: "compile to run" };
+export const LOADING = { state: "busy", text: "loading the listing…" };
 
 // The add or sub of the last step when it wrapped around, as a sentence.
 export function wrapNote(machine) {

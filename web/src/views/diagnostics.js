@@ -1,10 +1,18 @@
 // The findings of a failed compile: listed under the editor in the order of
 // the text (a click puts the cursor there), each with a one-line hint where
-// there is one, and underlined in the source, the message on hover.
+// there is one, and underlined in the source, the message on hover. The list
+// names the first LISTED and says how many more there are: the largest
+// sources have tens of thousands of findings, more than the page can lay
+// out at once, and the source marks them all.
 import { setDiagnostics } from "@codemirror/lint";
+import { StateEffect } from "@codemirror/state";
+import { ViewPlugin } from "@codemirror/view";
 import { before, offsets, tokenIndexAt } from "../compiler/positions.js";
 import { changed } from "../state.js";
+import { count } from "../texts/format.js";
 import { hintFor } from "../texts/hints.js";
+
+const LISTED = 100;
 
 // Where the page puts a finding: a syntax error where the report puts it,
 // just after the previous token; a validation finding at its `at`, where
@@ -59,44 +67,74 @@ function item(d, place, answer) {
   return { li, where, message };
 }
 
-function showDiagnostics(list, sourceView, answer) {
+// The marks that the source editor is given: all of them when they are few;
+// of many (the largest sources have tens of thousands on one line, more
+// than the lint and its gutter can take in at once), those on the text in
+// view, given anew as the view moves.
+const MANY = 1000;
+function inView(view, marks) {
+  if (marks.length <= MANY) return marks;
+  return marks.filter((m) => view.visibleRanges.some(({ from, to }) => m.to >= from && m.from <= to));
+}
+
+function showDiagnostics(list, sourceView, answer, given) {
   const found = answer?.diagnostics ?? [];
   const tokens = answer?.tokens ?? [];
   const doc = sourceView.state.doc;
   const at = offsets(doc);
   const byPlace = new Map(found.some((d) => d.at) ? tokens.map((t) => [`${t.line}:${t.column}`, t]) : []);
   const marks = [];
-  list.replaceChildren(
-    ...inTextOrder(found).map((d) => {
-      const place = placeOf(d);
-      const { li, where, message } = item(d, place, answer);
-      if (place) {
-        const { line, column } = place;
-        marks.push({ ...rangeOf(d, place, tokens, at, byPlace), severity: "error", message: `line ${line}, column ${column}: ${message}` });
-        where.addEventListener("click", () => {
-          sourceView.dispatch({ selection: { anchor: offsets(sourceView.state.doc)(line, column) }, scrollIntoView: true });
-          sourceView.focus();
-        });
-      }
-      return li;
-    }),
-  );
+  const items = [];
+  inTextOrder(found).forEach((d, i) => {
+    const place = placeOf(d);
+    if (i >= LISTED) {
+      const message = d.causes?.length ? `${d.message}: ${d.causes.join("; ")}` : d.message;
+      if (place) marks.push({ ...rangeOf(d, place, tokens, at, byPlace), severity: "error", message: `line ${place.line}, column ${place.column}: ${message}` });
+      return;
+    }
+    const { li, where, message } = item(d, place, answer);
+    if (place) {
+      const { line, column } = place;
+      marks.push({ ...rangeOf(d, place, tokens, at, byPlace), severity: "error", message: `line ${line}, column ${column}: ${message}` });
+      where.addEventListener("click", () => {
+        sourceView.dispatch({ selection: { anchor: offsets(sourceView.state.doc)(line, column) }, scrollIntoView: true });
+        sourceView.focus();
+      });
+    }
+    items.push(li);
+  });
+  if (found.length > LISTED) {
+    items.push(Object.assign(document.createElement("li"), { className: "more", textContent: `… and ${count(found.length - LISTED, "more finding")}, each marked in the source` }));
+  }
+  list.replaceChildren(...items);
   list.hidden = found.length === 0;
   // CodeMirror wants its diagnostics in the order of the text.
   marks.sort((a, b) => a.from - b.from || a.to - b.to);
-  sourceView.dispatch(setDiagnostics(sourceView.state, marks));
+  given.marks = marks;
+  sourceView.dispatch(setDiagnostics(sourceView.state, inView(sourceView, marks)));
 }
 
 // The findings of the last compile while the source is the one compiled;
 // `list` is the list's element, `sourceView` the source editor.
 export function diagnosticsView(list, state, sourceView) {
   let shown = false;
+  const marks = { marks: [] }; // the marks of the findings shown
   state.subscribe((s, before) => {
     if (!changed(s, before, "outcome", "source")) return;
     const { outcome } = s;
     const current = outcome?.kind === "answer" && !outcome.json.ok && outcome.source === s.source;
     if (!shown && !current) return;
-    showDiagnostics(list, sourceView, current ? outcome.json : null);
+    showDiagnostics(list, sourceView, current ? outcome.json : null, marks);
     shown = current;
   });
+  // Many marks follow the view; an edit drops them all (above) until the
+  // next compile.
+  const follow = ViewPlugin.define(() => ({
+    update(u) {
+      if (!u.viewportChanged || u.docChanged || marks.marks.length <= MANY) return;
+      const given = marks.marks;
+      queueMicrotask(() => given === marks.marks && u.view.dispatch(setDiagnostics(u.view.state, inView(u.view, given))));
+    },
+  }));
+  sourceView.dispatch({ effects: StateEffect.appendConfig.of(follow) });
 }

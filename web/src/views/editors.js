@@ -3,18 +3,18 @@
 import { defaultKeymap, history as undoHistory, historyKeymap, indentWithTab } from "@codemirror/commands";
 import { bracketMatching, indentOnInput } from "@codemirror/language";
 import { lintGutter } from "@codemirror/lint";
-import { EditorState, Transaction } from "@codemirror/state";
+import { EditorState, StateEffect, Text, Transaction } from "@codemirror/state";
 import { EditorView, drawSelection, highlightActiveLine, highlightActiveLineGutter, keymap, lineNumbers } from "@codemirror/view";
 import { breakpointLines, breakpoints, toggleBreakpoint } from "../machine/breakpoints.js";
 import { currentLine } from "../machine/controller.js";
 import { changed } from "../state.js";
 import { labelLinks } from "./labels.js";
-import { listingHighlight, setTokens, sourceHighlight } from "./highlight.js";
-import { COLOURS, createLinks, layer, linkFields } from "./linking.js";
+import { listingHighlight, setTokens, sourceHighlight, tokenMarks } from "./highlight.js";
+import { COLOURS, createLinks, linkFields, viewLayer } from "./linking.js";
 import { listingField, setListing, setWords, wordsField } from "./listing.js";
 import { leavingMachineKeys } from "./machine-keys.js";
 
-const optLayer = layer();
+const optLayer = viewLayer();
 
 // Everything the editors show is styled here: these rules go into the
 // editors' shadow roots as constructed style sheets, which the page's
@@ -62,15 +62,15 @@ const shadowOf = (host) => host.attachShadow({ mode: "open" });
 
 const common = [lineNumbers(), highlightActiveLineGutter(), drawSelection(), theme];
 
-// Lines of the listing before the optimiser (`unoptimised`) that it removed,
-// or changed into another line of the final listing (`lines`).
-function optimiserMarks(unoptimised, lines) {
-  return unoptimised.flatMap((l, i) => {
-    if (l.fate === "removed") return [[i + 1, "opt-removed", { title: "removed by the optimiser" }]];
-    if (l.fate !== "changed") return [];
-    return [[i + 1, "opt-changed", { title: "changed by the optimiser", "data-now": lines[l.becomes]?.text.trim() ?? "" }]];
-  });
-}
+// The marks of the lines of the listing before the optimiser (`unoptimised`)
+// that it removed, or changed into another line of the final listing
+// (`lines`), by line number.
+const optimiserMarks = (unoptimised, lines) => (n) => {
+  const l = unoptimised[n - 1];
+  if (l?.fate === "removed") return ["opt-removed", { title: "removed by the optimiser" }];
+  if (l?.fate !== "changed") return null;
+  return ["opt-changed", { title: "changed by the optimiser", "data-now": lines[l.becomes]?.text.trim() ?? "" }];
+};
 
 // Creates both editors in the hosts `hosts.source` and `hosts.listing`, and
 // keeps them with the page's `state`: the source follows the state's (and
@@ -132,7 +132,7 @@ export function createEditors(state, hosts, { compile, sourceExtensions = [], li
         breakpoints({ listing: true, onChange: onBreakpoints }),
         keymap.of(leavingMachineKeys([...compileKeys, ...defaultKeymap])),
         linkFields,
-        optLayer.field,
+        optLayer.extension,
         EditorView.contentAttributes.of({ "aria-label": "Assembly", "aria-readonly": "true", tabindex: "0" }),
         listingExtensions,
         EditorView.updateListener.of((u) => {
@@ -189,19 +189,28 @@ export function createEditors(state, hosts, { compile, sourceExtensions = [], li
   function showListing(answer, before) {
     const listing = answer ? (before ? answer.unoptimised : answer.lines) : [];
     const words = new Map((answer?.words ?? []).map((w) => [w.name, w]));
+    const linked = links.link(answer ? listing : null);
     asmView.dispatch({
-      changes: { from: 0, to: asmView.state.doc.length, insert: listing.map((l) => l.text).join("\n") },
-      effects: [setListing.of(listing), setWords.of(words)],
+      changes: { from: 0, to: asmView.state.doc.length, insert: Text.of(listing.length ? listing.map((l) => l.text) : [""]) },
+      effects: [
+        setListing.of(listing),
+        setWords.of(words),
+        optLayer.of(answer && before ? optimiserMarks(answer.unoptimised, answer.lines) : null),
+        ...linked.listing,
+      ],
     });
-    optLayer.put(asmView, answer && before ? optimiserMarks(answer.unoptimised, answer.lines) : []);
-    links.link(answer ? listing : null);
+    sourceView.dispatch({ effects: linked.source });
   }
 
-  // The source's highlighting comes with every answer for the text as it is.
-  function highlight(outcome) {
-    if (outcome?.kind === "answer" && outcome.source === sourceView.state.doc.toString()) {
-      sourceView.dispatch({ effects: setTokens.of(outcome.json) });
-    }
+  // The source's highlighting comes with every answer for the text as it is
+  // (an edit or a later answer while it is being made stops it).
+  let highlights = 0;
+  async function highlight(outcome) {
+    const mine = ++highlights;
+    const { doc } = sourceView.state;
+    if (outcome?.kind !== "answer" || outcome.source !== doc.toString()) return;
+    const marks = await tokenMarks(doc, outcome.json, () => mine !== highlights || sourceView.state.doc !== doc);
+    if (marks && mine === highlights && sourceView.state.doc === doc) sourceView.dispatch({ effects: setTokens.of(marks) });
   }
 
   state.subscribe((s, before) => {
@@ -209,7 +218,8 @@ export function createEditors(state, hosts, { compile, sourceExtensions = [], li
     if (changed(s, before, "outcome")) highlight(s.outcome);
     if (changed(s, before, "answer", "before")) showListing(s.answer, s.before);
     if (s.stale && !before?.stale) links.unlink();
-    if (changed(s, before, "machine", "answer", "before") && !s.machine.running) links.markCurrent(currentLine(s.machine));
+    // The machine is published anew once it has loaded a new listing.
+    if (changed(s, before, "machine") && !s.machine.running) links.markCurrent(currentLine(s.machine));
   });
 
   return {
@@ -217,5 +227,7 @@ export function createEditors(state, hosts, { compile, sourceExtensions = [], li
     asmView,
     // Sets or clears a breakpoint on the cursor's line of the editor last used.
     toggleBreakpoint: () => toggleBreakpoint(lastEditor),
+    // Adds CodeMirror extensions to one of the editors.
+    extend: (view, extension) => view.dispatch({ effects: StateEffect.appendConfig.of(extension) }),
   };
 }

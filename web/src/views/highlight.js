@@ -1,11 +1,13 @@
 // Highlighting of both editors from the answer, not from a tokenizer of the
 // page's own: the source from the answer's tokens (mapped through the edits
 // made since, until the next answer brings its own), the listing from its
-// lines' kinds, mnemonics and operands. The classes ("tok-keyword", …) are
+// lines' kinds, mnemonics and operands, on the lines in view (a listing has
+// up to a few hundred thousand lines). The classes ("tok-keyword", …) are
 // those the editors' theme colours.
 import { RangeSetBuilder, StateEffect, StateField } from "@codemirror/state";
-import { Decoration, EditorView } from "@codemirror/view";
+import { Decoration, ViewPlugin } from "@codemirror/view";
 import { before, offsets } from "../compiler/positions.js";
+import { inSlices } from "../tasks.js";
 import { formOf, listingField, pieces, wordsField } from "./listing.js";
 
 const mark = (cls) => Decoration.mark({ class: cls });
@@ -28,33 +30,68 @@ function tokenClass({ kind, text }) {
   return OPERATORS.has(text) ? "tok-operator" : "tok-invalid";
 }
 
-// Sent with an answer whose source is the editor's text: the answer.
+// Sent with the decorations of an answer's tokens, made for the editor's
+// text as it is (tokenMarks).
 export const setTokens = StateEffect.define();
 
 // The decorations of an answer's tokens on `doc`; the text after the
 // function, which the compiler leaves out, is marked as such and says so on
-// hover.
-function tokenMarks(doc, { tokens, ignored }) {
+// hover. Made in slices (the largest sources have some 65,000 tokens):
+// resolves to them, or to null once `stale()` held between two slices.
+export async function tokenMarks(doc, { tokens = [], ignored }, stale) {
   const at = offsets(doc);
   const builder = new RangeSetBuilder();
   const left = ignored && Decoration.mark({ class: "tok-ignored", attributes: { title: ignored.message } });
-  for (const t of tokens ?? []) {
+  const mark = (i) => {
+    const t = tokens[i];
     const from = at(t.line, t.column);
     const out = left && !before(t, ignored);
     builder.add(from, from + t.text.length, out ? left : MARKS[tokenClass(t)]);
+  };
+  return (await inSlices(tokens.length, mark, stale)) ? builder.finish() : null;
+}
+
+// The source's token marks, kept for the whole text and mapped through the
+// edits; the editor is given only those in view, as the largest sources are
+// one line of some 65,000 tokens, too many to compare and draw on every
+// change.
+const tokensField = StateField.define({
+  create: () => Decoration.none,
+  update(deco, tr) {
+    for (const e of tr.effects) if (e.is(setTokens)) return e.value;
+    return deco.map(tr.changes);
+  },
+});
+
+function tokensInView(view) {
+  const all = view.state.field(tokensField);
+  const builder = new RangeSetBuilder();
+  let last = -1;
+  for (const { from, to } of view.visibleRanges) {
+    all.between(from, to, (f, t, mark) => {
+      if (f <= last) return; // a token across the gap between two ranges
+      builder.add(f, t, mark);
+      last = f;
+    });
   }
   return builder.finish();
 }
 
 export const sourceHighlight = [
-  StateField.define({
-    create: () => Decoration.none,
-    update(deco, tr) {
-      for (const e of tr.effects) if (e.is(setTokens)) return tokenMarks(tr.state.doc, e.value);
-      return deco.map(tr.changes);
+  tokensField,
+  ViewPlugin.fromClass(
+    class {
+      constructor(view) {
+        this.decorations = tokensInView(view);
+      }
+      update(u) {
+        if (u.docChanged || u.viewportChanged || u.state.field(tokensField) !== u.startState.field(tokensField)) {
+          this.decorations = tokensInView(u.view);
+        }
+      }
     },
-    provide: (f) => EditorView.decorations.from(f),
-  }),
+    { decorations: (p) => p.decorations },
+  ),
 ];
 
 // The class of piece `place` of a listing line.
@@ -69,13 +106,16 @@ function pieceClass(line, place, words) {
   return "tok-variableName";
 }
 
-// The decorations of the listing's lines on `doc`; `words` maps the data
-// words' names to the answer's words.
-function listingMarks(doc, lines, words) {
+// The decorations of the listing's lines that `view` shows.
+function listingMarks(view) {
+  const { doc } = view.state;
+  const lines = view.state.field(listingField);
+  const words = view.state.field(wordsField);
   const builder = new RangeSetBuilder();
-  lines.forEach((line, i) => {
-    if (i >= doc.lines) return;
-    const start = doc.line(i + 1).from;
+  const last = Math.min(doc.lineAt(view.viewport.to).number, lines.length);
+  for (let n = doc.lineAt(view.viewport.from).number; n <= last; n++) {
+    const line = lines[n - 1];
+    const start = doc.line(n).from;
     let end = 0;
     for (const p of pieces(line)) {
       // The commas between operands.
@@ -83,18 +123,19 @@ function listingMarks(doc, lines, words) {
       builder.add(start + p.from, start + p.to, MARKS[pieceClass(line, p.place, words)]);
       end = p.to;
     }
-  });
+  }
   return builder.finish();
 }
 
-export const listingHighlight = [
-  StateField.define({
-    create: () => Decoration.none,
-    update(deco, tr) {
-      const lines = tr.state.field(listingField);
-      if (lines === tr.startState.field(listingField)) return deco;
-      return listingMarks(tr.state.doc, lines, tr.state.field(wordsField));
-    },
-    provide: (f) => EditorView.decorations.from(f),
-  }),
-];
+export const listingHighlight = ViewPlugin.fromClass(
+  class {
+    constructor(view) {
+      this.decorations = listingMarks(view);
+    }
+    update(u) {
+      const listed = u.state.field(listingField) !== u.startState.field(listingField);
+      if (listed || u.viewportChanged || u.docChanged) this.decorations = listingMarks(u.view);
+    }
+  },
+  { decorations: (p) => p.decorations },
+);

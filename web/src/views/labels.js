@@ -3,7 +3,7 @@
 // cursor to the label's line. The label under the mouse (else the one under
 // the cursor, once the learner moved it) marks every jump and branch to it.
 import { Prec, StateEffect, StateField } from "@codemirror/state";
-import { Decoration, EditorView, keymap } from "@codemirror/view";
+import { Decoration, EditorView, ViewPlugin, keymap } from "@codemirror/view";
 import { formOf, lineAt, listingField, pieces } from "./listing.js";
 
 // The label that line n (1-based) of the listing defines, or null.
@@ -32,10 +32,14 @@ function goToLabel(view, name) {
   return true;
 }
 
-function decorate(state, marked) {
+// The jump targets on the lines that `view` shows, and the jumps to the
+// label `marked` among them (a listing has up to a few hundred thousand
+// lines).
+function decorate(view, marked) {
+  const { state } = view;
   const ranges = [];
-  const lines = state.field(listingField);
-  for (let n = 1; n <= Math.min(lines.length, state.doc.lines); n++) {
+  const last = Math.min(state.doc.lineAt(view.viewport.to).number, state.field(listingField).length);
+  for (let n = state.doc.lineAt(view.viewport.from).number; n <= last; n++) {
     const target = targetOf(state, n);
     if (!target) continue;
     if (target.name === marked) ranges.push(Decoration.line({ class: "jumps-here" }).range(state.doc.line(n).from));
@@ -49,25 +53,40 @@ function decorate(state, marked) {
 const hoverLabel = StateEffect.define(); // the label under the mouse, or null
 
 // { mouse: label under the mouse, cursor: label under a cursor that the
-// learner moved, marked: label whose jumps are marked, deco }
+// learner moved, marked: label whose jumps are marked }
 const labels = StateField.define({
-  create: (state) => ({ mouse: null, cursor: null, marked: null, deco: decorate(state, null) }),
+  create: () => ({ mouse: null, cursor: null, marked: null }),
   update(value, tr) {
     let { mouse, cursor } = value;
     for (const e of tr.effects) if (e.is(hoverLabel)) mouse = e.value;
-    const listed = tr.state.field(listingField) !== tr.startState.field(listingField);
     if (tr.docChanged) cursor = null;
     if (tr.selection) cursor = tr.isUserEvent("select") ? labelOf(tr.state, tr.state.doc.lineAt(tr.selection.main.head).number) : null;
     const marked = mouse ?? cursor;
-    if (!tr.docChanged && !listed && marked === value.marked) return { ...value, mouse, cursor };
-    return { mouse, cursor, marked, deco: decorate(tr.state, marked) };
+    if (mouse === value.mouse && cursor === value.cursor && marked === value.marked) return value;
+    return { mouse, cursor, marked };
   },
-  provide: (f) => EditorView.decorations.from(f, (v) => v.deco),
 });
+
+const jumps = ViewPlugin.fromClass(
+  class {
+    constructor(view) {
+      this.decorations = decorate(view, view.state.field(labels).marked);
+    }
+    update(u) {
+      const marked = u.state.field(labels).marked;
+      const listed = u.state.field(listingField) !== u.startState.field(listingField);
+      if (listed || u.docChanged || u.viewportChanged || marked !== u.startState.field(labels).marked) {
+        this.decorations = decorate(u.view, marked);
+      }
+    }
+  },
+  { decorations: (p) => p.decorations },
+);
 
 export function labelLinks() {
   return [
     labels,
+    jumps,
     Prec.high(
       keymap.of([
         {

@@ -4,7 +4,7 @@
 // all of it into view where it fits; the machine's current instruction and
 // its source line are marked too.
 import { EditorSelection, RangeSetBuilder, StateEffect, StateField } from "@codemirror/state";
-import { Decoration, EditorView } from "@codemirror/view";
+import { Decoration, EditorView, ViewPlugin } from "@codemirror/view";
 
 export const COLOURS = 8; // link colours, reused in turn
 
@@ -24,28 +24,87 @@ export function replaceable() {
 }
 
 // A set of line decorations that the page replaces as a whole: `field` goes
-// into the editors, put() replaces its marks.
+// into the editors, put() replaces its marks, of() gives the effect that
+// does.
 export function layer() {
   const { set, field } = replaceable();
-  // `marks`: [line number (1-based), class, attributes?]; lines past the end are skipped.
-  const put = (view, marks, extra = []) => {
-    const doc = view.state.doc;
+  // `marks`: [line number (1-based), class, attributes?] on `doc`; lines
+  // past the end are skipped.
+  const of = (doc, marks) => {
     const sorted = marks.filter(([n]) => n >= 1 && n <= doc.lines).sort((a, b) => a[0] - b[0]);
     const builder = new RangeSetBuilder();
     for (const [n, cls, attributes] of sorted) {
       const from = doc.line(n).from;
       builder.add(from, from, Decoration.line({ class: cls, attributes }));
     }
-    view.dispatch({ effects: [set.of(builder.finish()), ...extra] });
+    return set.of(builder.finish());
   };
-  return { field, put };
+  const put = (view, marks, extra = []) => view.dispatch({ effects: [of(view.state.doc, marks), ...extra] });
+  return { field, put, of };
 }
-const linkLayer = layer();
-const activeLayer = layer();
+
+// Line decorations that the page replaces as a whole, drawn only on the
+// lines in view: a listing has up to a few hundred thousand lines, and
+// marking them all at once would hold up the page. `extension` goes into the
+// editors; put() sets a function from a line number (1-based) to
+// [class, attributes?] or null, or null for no marks, and of() gives the
+// effect that does. An edit of the text drops them, unless it comes with
+// that effect.
+export function viewLayer() {
+  const set = StateEffect.define();
+  const field = StateField.define({
+    create: () => null,
+    update(marksOf, tr) {
+      for (const e of tr.effects) if (e.is(set)) return e.value;
+      return tr.docChanged ? null : marksOf;
+    },
+  });
+  const draw = (view) => {
+    const marksOf = view.state.field(field);
+    if (!marksOf) return Decoration.none;
+    const { doc } = view.state;
+    const builder = new RangeSetBuilder();
+    const last = doc.lineAt(view.viewport.to).number;
+    for (let n = doc.lineAt(view.viewport.from).number; n <= last; n++) {
+      const mark = marksOf(n);
+      if (mark) builder.add(doc.line(n).from, doc.line(n).from, Decoration.line({ class: mark[0], attributes: mark[1] }));
+    }
+    return builder.finish();
+  };
+  const plugin = ViewPlugin.fromClass(
+    class {
+      constructor(view) {
+        this.decorations = draw(view);
+      }
+      update(u) {
+        if (u.viewportChanged || u.docChanged || u.state.field(field) !== u.startState.field(field)) this.decorations = draw(u.view);
+      }
+    },
+    { decorations: (p) => p.decorations },
+  );
+  const of = (marksOf) => set.of(marksOf);
+  const put = (view, marksOf, extra = []) => view.dispatch({ effects: [of(marksOf), ...extra] });
+  return { extension: [field, plugin], put, of };
+}
+
+// The lines (1-based) of `sorted`, a sorted array, as a function for put().
+const inSorted = (sorted, mark) => (n) => {
+  let lo = 0;
+  let hi = sorted.length;
+  while (lo < hi) {
+    const mid = (lo + hi) >> 1;
+    if (sorted[mid] < n) lo = mid + 1;
+    else hi = mid;
+  }
+  return sorted[lo] === n ? mark : null;
+};
+
+const linkLayer = viewLayer();
+const activeLayer = viewLayer();
 const currentLayer = layer();
 
 // The fields of the links, for both editors.
-export const linkFields = [linkLayer.field, activeLayer.field, currentLayer.field];
+export const linkFields = [linkLayer.extension, activeLayer.extension, currentLayer.field];
 
 // Scrolls lines `first` to `last` (1-based) wholly into view where they fit,
 // else the first of them.
@@ -79,7 +138,7 @@ function scrollWithin(view, n) {
 export function createLinks(sourceView, asmView) {
   let linked = false; // whether a compiled listing is shown and linked
   let listing = []; // the lines shown in the assembly pane: { text, source, … }
-  let sourceToAsm = new Map(); // source line -> [listing index]
+  let sourceToAsm = new Map(); // source line -> [its lines in the listing, 1-based]
   let pointer = { view: null, line: null }; // a line under the mouse
 
   // Marks source line `s` and its assembly lines; scrolls the side that
@@ -87,11 +146,12 @@ export function createLinks(sourceView, asmView) {
   function highlight(s, from = null) {
     const asmLines = s === null ? [] : sourceToAsm.get(s) || [];
     const src = asmLines.length ? s : null;
-    activeLayer.put(sourceView, src === null ? [] : [[src, "link-active"]], from === sourceView ? [] : scrollTo(sourceView, src));
+    const active = ["link-active"];
+    activeLayer.put(sourceView, src === null ? null : inSorted([src], active), from === sourceView ? [] : scrollTo(sourceView, src));
     activeLayer.put(
       asmView,
-      asmLines.map((i) => [i + 1, "link-active"]),
-      from === asmView || !asmLines.length ? [] : scrollTo(asmView, asmLines[0] + 1, asmLines[asmLines.length - 1] + 1),
+      asmLines.length ? inSorted(asmLines, active) : null,
+      from === asmView || !asmLines.length ? [] : scrollTo(asmView, asmLines[0], asmLines[asmLines.length - 1]),
     );
   }
 
@@ -124,7 +184,10 @@ export function createLinks(sourceView, asmView) {
     });
   }
 
-  // Links the lines of a listing just shown (null: none) to the source.
+  // Links the lines of a listing (null: none) to the source: returns the
+  // effects that mark them, { source, listing }, for each editor's
+  // transaction that shows the listing (one transaction an editor, as each
+  // has the page lay out its content again).
   function link(lines) {
     linked = lines !== null;
     listing = lines ?? [];
@@ -133,27 +196,25 @@ export function createLinks(sourceView, asmView) {
     listing.forEach((l, i) => {
       if (l.source === null) return;
       if (!sourceToAsm.has(l.source)) sourceToAsm.set(l.source, []);
-      sourceToAsm.get(l.source).push(i);
+      sourceToAsm.get(l.source).push(i + 1);
     });
     const colour = new Map([...sourceToAsm.keys()].sort((a, b) => a - b).map((s, k) => [s, k % COLOURS]));
-    const mark = (s) => [`link link-${colour.get(s)}`, { "data-link": String(s) }];
-    linkLayer.put(sourceView, [...sourceToAsm.keys()].map((s) => [s, ...mark(s)]));
-    linkLayer.put(
-      asmView,
-      listing.flatMap((l, i) => (l.source === null ? [] : [[i + 1, ...mark(l.source)]])),
-    );
-    highlight(null);
+    const mark = (s) => (colour.has(s) ? [`link link-${colour.get(s)}`, { "data-link": String(s) }] : null);
+    // The machine's current line is marked again once the machine has
+    // loaded the listing.
+    const none = currentLayer.of(sourceView.state.doc, []);
+    return {
+      source: [linkLayer.of(linked ? mark : null), activeLayer.of(null), none],
+      listing: [linkLayer.of(linked ? (n) => mark(listing[n - 1]?.source ?? null) : null), activeLayer.of(null), none],
+    };
   }
 
   // Drops the links of the source to a listing that no longer stands for it;
   // the listing stays shown (and runnable) until the next link().
   function unlink() {
     linked = false;
-    for (const view of [sourceView, asmView]) {
-      linkLayer.put(view, []);
-      activeLayer.put(view, []);
-    }
-    currentLayer.put(sourceView, []);
+    sourceView.dispatch({ effects: [linkLayer.of(null), activeLayer.of(null), currentLayer.of(sourceView.state.doc, [])] });
+    asmView.dispatch({ effects: [linkLayer.of(null), activeLayer.of(null)] });
   }
 
   // Marks the machine's current line of the listing (1-based, or null) and

@@ -4,7 +4,23 @@
 // and the "before optimiser" toggle with its legend.
 import { noticeOf } from "../compiler/controller.js";
 import { changed } from "../state.js";
+import { count } from "../texts/format.js";
 import { setStatus, within } from "./dom.js";
+
+// The report shows its first REPORT_LINES lines and says how many more there
+// are: the largest sources have tens of thousands of findings, whose lines
+// the page would take seconds to lay out; the source marks them all.
+const REPORT_LINES = 200;
+function shortened(report) {
+  let end = -1;
+  for (let k = 0; k < REPORT_LINES; k++) {
+    end = report.indexOf("\n", end + 1);
+    if (end < 0 || end === report.length - 1) return report;
+  }
+  let more = 0;
+  for (let at = end; at >= 0 && at < report.length - 1; at = report.indexOf("\n", at + 1)) more++;
+  return `${report.slice(0, end + 1)}… and ${count(more, "more line")}: the source marks every finding\n`;
+}
 
 // The title and the report of a compile's outcome: the report is null when
 // the listing shows alone.
@@ -31,7 +47,7 @@ export function resultPane(root, state) {
     const { title, report } = reportOf(s.outcome, kept);
     $("result-title").textContent = title;
     $("report").hidden = report === null;
-    $("report").textContent = report ?? "";
+    $("report").textContent = report === null ? "" : shortened(report);
     $("report").classList.toggle("above-assembly", report !== null && kept);
     listing.hidden = report !== null && !kept;
     listing.classList.toggle("stale", s.stale);

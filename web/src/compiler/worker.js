@@ -1,0 +1,70 @@
+// The compiler's worker: compiles off the page's main thread, so that a long
+// compile never holds up typing or drawing. It gets the compiled module of
+// quern.wasm once ({ module }), then one source at a time ({ n, body }: the
+// compile's number and its UTF-8 bytes), and answers each compile with
+//   { n, ms, json }                        a small /explain object, whole, and
+//                                          how long the compile took; or
+//   { n, ms, json: "<text>", parts }       a large one in JSON text, its long
+//                                          arrays left empty, then `parts`
+//                                          messages { n, field, text } that
+//                                          each carry the next stretch of an
+//                                          array's elements in JSON text;
+//   { n, error }                           an internal failure of the compiler.
+// It says { ready: true } once it can compile, or { failed: message }.
+//
+// A large answer goes in stretches because the page takes in each message
+// in one task of its main thread: the largest answers are tens of megabytes
+// of JSON, and reading one in a single task would freeze the page for most
+// of a second. JSON text is read faster there than the same objects cloned.
+import { loadCompiler } from "../../../wasm/quern.mjs";
+
+// About the most JSON text one message carries (the page reads it in one
+// task of some tens of milliseconds at most); an answer of fewer array
+// elements than SMALL goes whole.
+const PART_CHARS = 128 * 1024;
+const SMALL = 4000;
+
+let compiler = null;
+
+// Every part is written before the first message goes, so that the worker
+// is done with the answer while the page reads it (on a machine of two
+// cores, the two would take turns on one).
+function answer(n, ms, json) {
+  const arrays = Object.keys(json).filter((k) => Array.isArray(json[k]));
+  if (arrays.reduce((sum, k) => sum + json[k].length, 0) < SMALL) return postMessage({ n, ms, json });
+  const parts = [];
+  const head = { ...json };
+  for (const field of arrays) {
+    const all = json[field];
+    const sample = all.slice(0, 64);
+    const each = JSON.stringify(sample).length / Math.max(sample.length, 1);
+    const step = Math.max(1, Math.floor(PART_CHARS / each));
+    if (all.length <= step) continue;
+    head[field] = [];
+    for (let i = 0; i < all.length; i += step) parts.push({ n, field, text: JSON.stringify(all.slice(i, i + step)) });
+  }
+  postMessage({ n, ms, json: JSON.stringify(head), parts: parts.length });
+  for (const part of parts) postMessage(part);
+}
+
+onmessage = async ({ data }) => {
+  if (data.module) {
+    try {
+      compiler = await loadCompiler(data.module);
+      postMessage({ ready: true });
+    } catch (err) {
+      postMessage({ failed: String(err?.message ?? err) });
+    }
+    return;
+  }
+  const { n, body } = data;
+  const started = performance.now();
+  let json;
+  try {
+    json = compiler.explain(body);
+  } catch (err) {
+    postMessage({ n, error: err.message });
+    return;
+  }
+  answer(n, performance.now() - started, json);
+};
