@@ -142,6 +142,11 @@ test("in every state, light and dark, on a desktop and a phone: nothing serious 
       await page.getByRole("button", { name: "Run" }).click();
       await page.locator('#machine-status[data-state="busy"]').waitFor();
     }, []],
+    ["every stage open", async () => {
+      await open(SUM_SOURCE);
+      for (const title of ["Tokens", "Syntax tree", "Before the optimiser", "Control-flow graph"]) await page.getByText(title, { exact: true }).click();
+      await page.getByRole("button", { name: /^Block 0: / }).waitFor();
+    }, []],
     ["the language reference", () => page.goto(`${server.base}/reference.html`), []],
     ["an exercise", async () => {
       await page.goto(exerciseLink(new URL(`${server.base}/`), { title: "Add_two_numbers_".repeat(8), task: "Add.", source: SUM_SOURCE, cases: "1 -> 1" }));

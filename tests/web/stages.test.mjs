@@ -65,7 +65,7 @@ test("the graph has a block per cfg entry, and after Run each block says how oft
   for (const k of answer.cfg.keys()) await page.getByRole("button", { name: `${name(k)}, ran ${counts[k]} times`, exact: true }).waitFor();
 });
 
-test("hovering a token or a node of the tree marks its source range and its assembly lines", async () => {
+test("hovering a token or a node of the tree marks its source range and its assembly lines, and an assembly line marks them", async () => {
   await page.evaluate(() => window.quernPlayground.setSource("int f(int a) {\n  return a + 1;\n}\n"));
   await page.getByRole("button", { name: /^Compile/ }).click();
   const marked = () => page.locator("#editor .cm-stage-mark").allTextContents();
@@ -77,11 +77,16 @@ test("hovering a token or a node of the tree marks its source range and its asse
   assert.deepEqual(await marked(), ["1"]);
 
   await page.getByText("Syntax tree", { exact: true }).click();
-  await page.getByRole("treeitem", { name: "addition, line 2", exact: true }).hover({ position: { x: 6, y: 6 } });
+  await page.getByRole("treeitem", { name: "addition, line 2, column 10", exact: true }).hover({ position: { x: 6, y: 6 } });
   await waitMarked("a + 1");
   assert.deepEqual(await marked(), ["a + 1"]);
   // The return's four instructions: load, load, add, store.
   assert.equal(await page.locator("#assembly .cm-stage-line").count(), 4);
+
+  // The add marks the tokens of its source line and the node that holds them all.
+  await page.getByRole("textbox", { name: "Assembly" }).locator(".cm-line", { hasText: "add r0" }).hover();
+  await page.getByRole("treeitem", { name: "return, line 2, column 3", exact: true, selected: true }).waitFor();
+  assert.deepEqual(await page.locator("#tokens [aria-current=true] code").allTextContents(), ["return", "a", "+", "1", ";"]);
 });
 
 test("the page logged no error", () => {

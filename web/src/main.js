@@ -21,7 +21,7 @@ import { sourcePane } from "./views/source-pane.js";
 import { graphView } from "./views/stages/graph.js";
 import { listingMarks, sourceMarks } from "./views/stages/marks.js";
 import { followProfile, profileGutter } from "./views/stages/profile-gutter.js";
-import { cursorWatch, stageViews } from "./views/stages/stage-views.js";
+import { stageViews, watch } from "./views/stages/stage-views.js";
 
 const state = createState({
   source: "",
@@ -47,8 +47,8 @@ const editors = createEditors(
   { source: element("editor"), listing: element("assembly") },
   {
     compile: compiler.compile,
-    sourceExtensions: [profileGutter, sourceMarks, cursorWatch],
-    listingExtensions: [listingMarks],
+    sourceExtensions: [profileGutter, sourceMarks, watch("source")],
+    listingExtensions: [listingMarks, watch("listing")],
   },
 );
 sourcePane(document.querySelector(".pane.source"), state);

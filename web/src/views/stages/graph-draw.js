@@ -22,6 +22,7 @@ const STYLE = `
 .cfg .block:focus { outline: none; }
 .cfg .block:focus rect, .cfg .block:hover rect { stroke: CanvasText; stroke-width: 2; }
 .cfg text { fill: CanvasText; }
+.cfg .over { pointer-events: none; }
 .cfg .count { font-weight: bold; }
 .cfg .edge { fill: none; stroke: CanvasText; stroke-width: 1.3; }
 .cfg .edge.fall { stroke-dasharray: 5 4; }
@@ -99,9 +100,11 @@ export function drawGraph(host, answer, goTo, point) {
     const n = g.node(String(k));
     const x = n.x - n.width / 2;
     const y = n.y - n.height / 2;
-    const count = el("text", { class: "count", x: x + n.width - 6, y: y + 13, "text-anchor": "end", "aria-hidden": "true" });
-    const code = el("text", { x: x + 6, y: y + 6, "aria-hidden": "true" }, ...texts[k].map((t, j) => el("tspan", { x: x + 6, y: y + 18 + j * LINE_HEIGHT }, t)));
-    const group = el("g", { class: "block", tabindex: 0, role: "button", "aria-label": blockName(k, b) }, el("rect", { x, y, width: n.width, height: n.height, rx: 4 }), code, count);
+    // The code and the count lie over the block, outside it: the block's
+    // name is all that it says, and the mouse goes through them to it.
+    const count = el("text", { class: "count", x: x + n.width - 6, y: y + 13, "text-anchor": "end" });
+    const code = el("text", { x: x + 6, y: y + 6 }, ...texts[k].map((t, j) => el("tspan", { x: x + 6, y: y + 18 + j * LINE_HEIGHT }, t)));
+    const group = el("g", { class: "block", tabindex: 0, role: "button", "aria-label": blockName(k, b) }, el("rect", { x, y, width: n.width, height: n.height, rx: 4 }));
     const open = () => goTo(b.from + 1);
     group.addEventListener("click", open);
     group.addEventListener("mouseenter", () => point(k));
@@ -114,7 +117,7 @@ export function drawGraph(host, answer, goTo, point) {
         open();
       }
     });
-    svg.append(group);
+    svg.append(group, el("g", { class: "over", "aria-hidden": "true" }, code, count));
     return { group, count };
   });
   host.replaceChildren(svg);

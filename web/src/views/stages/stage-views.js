@@ -14,26 +14,26 @@ import { mark } from "./marks.js";
 const MAX_TOKENS = 5000;
 const MAX_NODES = 3000;
 
-// The source editor's cursor, for the views: add `cursorWatch` to the source
-// editor's extensions.
-// The mouse over the source stands for the cursor while it is there.
+// Where the views point: the cursor of the source or of the listing, or the
+// mouse over either while it is there. Add `watch("source")` and
+// `watch("listing")` to the editors' extensions.
 const watchers = [];
-const tell = (editorState, head) => {
-  for (const w of watchers) w(editorState, head);
+const tell = (...where) => {
+  for (const w of watchers) w(...where);
 };
-export const cursorWatch = [
-  EditorView.updateListener.of((u) => (u.selectionSet || u.docChanged) && tell(u.state)),
+export const watch = (editor) => [
+  EditorView.updateListener.of((u) => (u.selectionSet || u.docChanged) && (editor === "source" || u.view.hasFocus) && tell(editor, u.state)),
   EditorView.domEventHandlers({
     mousemove: (ev, view) => {
       const pos = view.posAtCoords({ x: ev.clientX, y: ev.clientY });
-      if (pos !== null) tell(view.state, pos);
+      if (pos !== null) tell(editor, view.state, pos);
     },
-    mouseleave: (ev, view) => tell(view.state),
+    mouseleave: () => tell(), // back to the cursor of the editor last used
   }),
 ];
 
 const before = (a, b) => a.line < b.line || (a.line === b.line && a.column < b.column);
-const within = (at, node) => !before(at, node) && before(at, node.end);
+const after = ({ line, column }) => ({ line, column: column + 1 });
 
 // Where the cursor of `editorState` is, or offset `head`: { line, column }
 // (column in characters).
@@ -60,13 +60,13 @@ const STYLE = `
 .token-list { display: flex; flex-wrap: wrap; gap: 4px; list-style: none; margin: 0; padding: 0; }
 .token-list li { border: 1px solid GrayText; border-radius: 3px; padding: 0 4px; display: inline-flex; gap: 4px; align-items: baseline; }
 .token-list .kind, .before-lines .fate, .stages .where { font-size: 0.8em; opacity: 0.8; }
-.stages li.here, .stages [aria-selected=true] > .node { background: color-mix(in srgb, #1c7ed6 22%, Canvas); }
+.stages li[aria-current=true], .stages [aria-selected=true] > .node { background: color-mix(in srgb, #1c7ed6 22%, Canvas); }
 .stages li:focus-visible, .stages [role=treeitem]:focus-visible > .node { outline: 2px solid #1c7ed6; }
-.stages [role=tree], .stages [role=group] { list-style: none; margin: 0; padding-left: 1.1rem; }
-.stages [role=tree] { padding-left: 0.2rem; }
-.stages [aria-expanded] > .node::before { content: "▾ "; }
-.stages [aria-expanded=false] > .node::before { content: "▸ "; }
-.stages [aria-expanded=false] > [role=group] { display: none; }
+.stages [role=tree] { list-style: none; margin: 0; padding-left: 0.2rem; }
+.stages [role=treeitem] { padding-left: calc(var(--level) * 1.1rem); }
+.stages [aria-expanded=true] .twisty::before { content: "▾ "; }
+.stages [aria-expanded=false] .twisty::before { content: "▸ "; }
+.stages .sr-only { position: absolute; width: 1px; height: 1px; overflow: hidden; clip-path: inset(50%); white-space: nowrap; }
 .stages .node { cursor: default; font-family: ui-monospace, "DejaVu Sans Mono", monospace; }
 .before-lines { list-style: none; margin: 0; padding: 0; font-family: ui-monospace, "DejaVu Sans Mono", monospace; }
 .before-lines li { display: flex; gap: 1rem; white-space: pre; }
@@ -154,37 +154,66 @@ export function stageViews(root, state, sourceView, asmView) {
   });
 
   // --- the syntax tree ---------------------------------------------------------
+  // A flat list of tree items in preorder, each with its level: an item
+  // holds only its own label, so its name is what it shows, and folding a
+  // node hides the run of items after it that is its subtree.
   const tree = root.querySelector("#tree");
   const treeRoot = tree.querySelector("[role=tree]");
   const treePath = tree.querySelector(".tree-path");
   const treeNote = tree.querySelector(".stage-note");
   let nodeItems = []; // by index in the answer's tree
-  const nodeName = (n) => `${n.kind}${n.text !== undefined ? ` ${n.text}` : ""}, line ${n.line}`;
+  let shown = []; // the items in preorder
+  const nodeLabel = (n) => `${n.kind}${n.text !== undefined ? ` ${n.text}` : ""}`;
   function drawTree(answer) {
     nodeItems = [];
+    shown = [];
     treeRoot.replaceChildren();
     treePath.textContent = "";
     const nodes = answer?.tree ?? [];
     treeNote.textContent = nodes.length > MAX_NODES ? `${nodes.length} nodes, too many to show here (at most ${MAX_NODES}).` : "";
     if (!nodes.length || nodes.length > MAX_NODES) return;
-    // Postorder: each child is made before its parent.
-    nodes.forEach((n, i) => {
-      const label = html("span", { className: "node" }, html("b", {}, n.kind), n.text !== undefined ? ` ${n.text}` : "", html("span", { className: "where" }, ` ${n.line}:${n.column}`));
-      const li = html("li", { role: "treeitem", tabIndex: -1, ariaLabel: nodeName(n), ariaSelected: "false" }, label);
-      li.dataset.index = i;
-      if (n.children.length) {
-        li.ariaExpanded = "true";
-        li.append(html("ul", { role: "group" }, ...n.children.map((c) => nodeItems[c])));
-      }
+    // In postorder each subtree ends at its root: its size gives the run
+    // of items that it covers in preorder.
+    const size = nodes.map(() => 1);
+    nodes.forEach((n, i) => n.children.forEach((c) => (size[i] += size[c])));
+    const stack = [[nodes.length - 1, 0, null, 1, 1]];
+    while (stack.length) {
+      const [i, level, parent, pos, of] = stack.pop();
+      const n = nodes[i];
+      // What a screen reader says, and what shows.
+      const label = html(
+        "span",
+        { className: "node" },
+        html("span", { className: "sr-only" }, `${nodeLabel(n)}, line ${n.line}, column ${n.column}`),
+        html("span", { ariaHidden: "true" }, html("span", { className: "twisty" }), html("b", {}, n.kind), n.text !== undefined ? ` ${n.text}` : "", html("span", { className: "where" }, ` ${n.line}:${n.column}`)),
+      );
+      const li = html("li", { role: "treeitem", tabIndex: -1, ariaSelected: "false", ariaLevel: String(level + 1), ariaSetSize: String(of), ariaPosInSet: String(pos) }, label);
+      li.style.setProperty("--level", level);
+      if (n.children.length) li.ariaExpanded = "true";
+      Object.assign(li.dataset, { index: i, end: shown.length + size[i] - 1 });
+      li.parent = parent;
       nodeItems[i] = li;
-    });
-    const top = nodeItems[nodes.length - 1];
-    top.tabIndex = 0;
-    treeRoot.append(top);
+      shown.push(li);
+      for (let k = n.children.length - 1; k >= 0; k--) stack.push([n.children[k], level + 1, li, k + 1, n.children.length]);
+    }
+    shown[0].tabIndex = 0;
+    treeRoot.append(...shown);
   }
-  // The tree items that are shown (their ancestors expanded), in order.
-  const visible = () => [...treeRoot.querySelectorAll("[role=treeitem]")].filter((li) => !li.parentElement.closest("[aria-expanded=false]"));
-  const toggle = (li, open = li.ariaExpanded !== "true") => li.ariaExpanded !== null && (li.ariaExpanded = String(open));
+  // Hides the items under a folded node.
+  function fold() {
+    for (let i = 0; i < shown.length; ) {
+      shown[i].hidden = false;
+      const end = Number(shown[i].dataset.end);
+      if (shown[i].ariaExpanded === "false") for (let k = i + 1; k <= end; k++) shown[k].hidden = true;
+      i = shown[i].ariaExpanded === "false" ? end + 1 : i + 1;
+    }
+  }
+  const visible = () => shown.filter((li) => !li.hidden);
+  const toggle = (li, open = li.ariaExpanded !== "true") => {
+    if (li.ariaExpanded === null || li.ariaExpanded === String(open)) return;
+    li.ariaExpanded = String(open);
+    fold();
+  };
   treeRoot.addEventListener("click", (ev) => {
     const li = ev.target.closest("[role=treeitem]");
     if (li && ev.target.closest(".node")) toggle(li);
@@ -192,11 +221,10 @@ export function stageViews(root, state, sourceView, asmView) {
   treeRoot.addEventListener("keydown", (ev) => {
     const li = document.activeElement?.closest?.("[role=treeitem]");
     if (!li) return;
-    const parent = li.parentElement.closest("[role=treeitem]");
     if (ev.key === "ArrowRight" && li.ariaExpanded === "false") toggle(li, true);
-    else if (ev.key === "ArrowRight" && li.ariaExpanded === "true") focusOn(visible(), li.querySelector("[role=treeitem]"));
+    else if (ev.key === "ArrowRight" && li.ariaExpanded === "true") focusOn(visible(), shown[shown.indexOf(li) + 1]);
     else if (ev.key === "ArrowLeft" && li.ariaExpanded === "true") toggle(li, false);
-    else if (ev.key === "ArrowLeft" && parent) focusOn(visible(), parent);
+    else if (ev.key === "ArrowLeft" && li.parent) focusOn(visible(), li.parent);
     else if (ev.key === "Enter" || ev.key === " ") toggle(li);
     else return;
     ev.preventDefault();
@@ -206,19 +234,24 @@ export function stageViews(root, state, sourceView, asmView) {
     const n = state.get().answer.tree[li.dataset.index];
     mark(sourceView, asmView, n, n.end, asmOf(n.line, n.end.line));
   });
-  // Selects the innermost node at the source's cursor and shows its path.
-  function selectAt(at) {
+  // Selects the innermost node that holds the source from `from` to just
+  // before `to` (each { line, column }; null for none), and shows its path
+  // from the root.
+  function selectAt(from, to) {
     const nodes = state.get().answer?.tree;
     if (!tree.open || !nodes || !nodeItems.length) return;
     for (const li of treeRoot.querySelectorAll("[aria-selected=true]")) li.ariaSelected = "false";
+    treePath.textContent = "";
+    if (!from) return;
+    const holds = (n) => !before(from, n) && !before(n.end, to);
     const path = [];
     let i = nodes.length - 1;
-    while (i !== undefined && within(at, nodes[i])) {
+    while (i !== undefined && holds(nodes[i])) {
       path.push(i);
-      i = nodes[i].children.find((c) => within(at, nodes[c]));
+      i = nodes[i].children.find((c) => holds(nodes[c]));
     }
-    treePath.textContent = path.length ? path.map((k) => nodes[k].kind + (nodes[k].text !== undefined ? ` ${nodes[k].text}` : "")).join(" › ") : "";
     if (!path.length) return;
+    treePath.textContent = path.map((k) => nodeLabel(nodes[k])).join(" › ");
     const li = nodeItems[path[path.length - 1]];
     li.ariaSelected = "true";
     for (const k of path) if (nodeItems[k] !== li) toggle(nodeItems[k], true);
@@ -253,7 +286,7 @@ export function stageViews(root, state, sourceView, asmView) {
     for (const li of lineItems) {
       const l = s.answer.unoptimised[li.dataset.index];
       const here = editor === "source" ? l.source === line : s.before ? Number(li.dataset.index) === line - 1 : l.becomes === line - 1 && l.fate !== "removed";
-      li.classList.toggle("here", here);
+      li.ariaCurrent = here ? "true" : null;
     }
   }
 
@@ -272,24 +305,46 @@ export function stageViews(root, state, sourceView, asmView) {
         drawn.set(view, answer);
       }
     }
-    selectAt(cursorAt(sourceView.state));
-    if (beforeList.open && answer) placeLines(state.get().place);
+    follow();
   }
   for (const [view] of views) view.addEventListener("toggle", refresh);
   state.subscribe((s, old) => {
     if (changed(s, old, "answer")) refresh();
-    else if (changed(s, old, "place") && beforeList.open && s.answer) placeLines(s.place);
+    else if (changed(s, old, "place")) follow();
   });
-  watchers.push((editorState, head) => {
-    const at = cursorAt(editorState, head);
-    selectAt(at);
-    if (!tokens.open) return;
-    const answer = state.get().answer;
-    for (const li of tokenList.querySelectorAll(".here")) li.classList.remove("here");
-    const k = answer?.tokens?.findIndex((t) => t.line === at.line && t.column <= at.column && at.column <= t.column + [...t.text].length);
-    if (k >= 0 && tokenItems[k]) {
-      tokenItems[k].classList.add("here");
-      reveal(tokenItems[k]);
+  // Marks what the views have at a place in the source (the token and the
+  // innermost node there, the lines of its line before the optimiser) or at
+  // a line of the listing (the tokens of its source line and the node that
+  // holds them all, its line before the optimiser); with no place given, at
+  // the cursor of the editor last used.
+  function follow(editor, editorState, head) {
+    const s = state.get();
+    if (!editor) {
+      editor = s.place.editor;
+      editorState = (editor === "listing" ? asmView : sourceView).state;
     }
-  });
+    if (!s.answer || !views.some(([view]) => view.open)) return;
+    const all = s.answer.tokens ?? [];
+    const width = (t) => [...t.text].length;
+    let line, here;
+    if (editor === "source") {
+      const at = cursorAt(editorState, head);
+      line = at.line;
+      here = all.filter((t) => t.line === at.line && t.column <= at.column && at.column <= t.column + width(t)).slice(0, 1);
+      selectAt(at, after(at));
+    } else {
+      line = editorState.doc.lineAt(head ?? editorState.selection.main.head).number;
+      const source = shownListing(s)[line - 1]?.source;
+      here = source ? all.filter((t) => t.line === source) : [];
+      const last = here[here.length - 1];
+      if (here.length) selectAt(here[0], { line: last.line, column: last.column + width(last) });
+      else selectAt(null);
+    }
+    if (beforeList.open) placeLines({ editor, line });
+    if (!tokens.open) return;
+    for (const li of tokenList.querySelectorAll("[aria-current]")) li.ariaCurrent = null;
+    for (const t of here) if (tokenItems.length) tokenItems[all.indexOf(t)].ariaCurrent = "true";
+    if (here.length && tokenItems.length) reveal(tokenItems[all.indexOf(here[0])]);
+  }
+  watchers.push(follow);
 }
