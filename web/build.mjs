@@ -5,7 +5,7 @@
 // it), and the compiler's worker into public/dist/compile-worker.js; renders
 // the language reference (docs/language.md) into public/reference.html.
 import { build } from "esbuild";
-import { renderMarkdown } from "./markdown.mjs";
+import { renderMarkdown, sitePage } from "./markdown.mjs";
 import { readFile, readdir, rename, rm, writeFile } from "node:fs/promises";
 import path from "node:path";
 import { fileURLToPath } from "node:url";
@@ -63,22 +63,5 @@ const body = renderMarkdown(markdown, "docs/language.md", { ownLinksOnly: true }
 const title = /^# (.*)$/m.exec(markdown)?.[1] ?? "Language reference";
 await writeFile(
   path.join(here, "public/reference.html"),
-  `<!doctype html>
-<html lang="en">
-  <head>
-    <meta charset="utf-8" />
-    <meta name="viewport" content="width=device-width, initial-scale=1" />
-    <meta name="color-scheme" content="light dark" />
-    <title>${title}</title>
-    <link rel="icon" href="data:," />
-    <link rel="stylesheet" href="reference.css" />
-    <script src="reference.js" defer></script>
-  </head>
-  <body>
-    <nav><a href="./">← playground</a></nav>
-    <main>
-${body}    </main>
-  </body>
-</html>
-`,
+  sitePage({ title, icon: "data:,", head: `    <script src="reference.js" defer></script>\n`, nav: `<a href="./">← playground</a>`, main: body }),
 );

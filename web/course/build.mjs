@@ -15,7 +15,7 @@
 // the playground as playground.html, a web app manifest and icons, and last
 // sw.js, the service worker that keeps the whole site for offline use.
 import { build } from "esbuild";
-import { renderMarkdown } from "../markdown.mjs";
+import { renderMarkdown, sitePage } from "../markdown.mjs";
 import { spawnSync } from "node:child_process";
 import { readFile, writeFile } from "node:fs/promises";
 import path from "node:path";
@@ -91,29 +91,17 @@ const head = `    <link rel="manifest" href="manifest.webmanifest" />
 `;
 await writeFile(
   path.join(site, "index.html"),
-  `<!doctype html>
-<html lang="en">
-  <head>
-    <meta charset="utf-8" />
-    <meta name="viewport" content="width=device-width, initial-scale=1" />
-    <meta name="color-scheme" content="light dark" />
-    <meta http-equiv="Content-Security-Policy" content="default-src 'self'" />
-    <title>${escape(intro.title)}</title>
-    <link rel="icon" href="icon.svg" type="image/svg+xml" />
-    <link rel="stylesheet" href="reference.css" />
-${head}    <script src="dist/course.js" defer></script>
-  </head>
-  <body>
-    <nav><a href="playground.html">Playground</a> · <a href="reference.html">Language reference</a></nav>
-    <main>
-${intro.html}      <h2 id="exercises">Exercises</h2>
+  sitePage({
+    title: escape(intro.title),
+    icon: "icon.svg",
+    head: `${head}    <script src="dist/course.js" defer></script>\n`,
+    nav: `<a href="playground.html">Playground</a> · <a href="reference.html">Language reference</a>`,
+    main: `${intro.html}      <h2 id="exercises">Exercises</h2>
       <ol class="exercises" aria-labelledby="exercises">
 ${items.join("")}      </ol>
       <p class="course-note">Your code and how far you got are kept in this browser. After one visit the course also opens without a network.</p>
-    </main>
-  </body>
-</html>
 `,
+  }),
 );
 
 // The playground, with a way back to the course.
