@@ -144,10 +144,25 @@ function receive({ data }) {
   }
 }
 
+// Makes the worker's short form of the listing before the optimiser (see
+// worker.js) into its lines when `json.unoptimised` is first read: a kept
+// line k is line k of the final listing with its fate.
+function unpack(json) {
+  const short = json.unoptimised;
+  if (!Array.isArray(short) || !short.some((u) => typeof u === "number")) return;
+  let lines = null;
+  Object.defineProperty(json, "unoptimised", {
+    enumerable: true,
+    configurable: true,
+    get: () => (lines ??= short.map((u) => (typeof u === "number" ? { ...json.lines[u], fate: "kept", becomes: u } : u))),
+  });
+}
+
 // The compile's time is the worker's, the compiler's own and its reading of
 // the answer: the page's reading of a large answer does not hold up typing.
 function answered() {
   const { json } = job;
+  unpack(json);
   pauseMs = Math.min(SERVICE_PAUSE_MS, Math.floor(job.ms * 10));
   // Tenths of a millisecond: a typical compile takes one or two.
   const ms = Math.round(job.ms * 10) / 10;

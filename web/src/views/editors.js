@@ -72,14 +72,6 @@ const optimiserMarks = (unoptimised, lines) => (n) => {
   return ["opt-changed", { title: "changed by the optimiser", "data-now": lines[l.becomes]?.text.trim() ?? "" }];
 };
 
-// Whether the document `doc` has the lines `texts`.
-function sameLines(doc, texts) {
-  if (doc.lines !== texts.length) return false;
-  let k = 0;
-  for (const line of doc.iterLines()) if (line !== texts[k++]) return false;
-  return true;
-}
-
 // Creates both editors in the hosts `hosts.source` and `hosts.listing`, and
 // keeps them with the page's `state`: the source follows the state's (and
 // every edit goes to it, with its user event), the listing shows the last
@@ -192,6 +184,7 @@ export function createEditors(state, hosts, { compile, sourceExtensions = [], li
     });
   }
 
+  let shownTexts = [""]; // the lines of the listing's text
   // Shows a compiled answer's listing, after the optimiser or, with `before`,
   // before it with the optimiser's changes marked; null shows nothing.
   function showListing(answer, before) {
@@ -199,11 +192,13 @@ export function createEditors(state, hosts, { compile, sourceExtensions = [], li
     const words = new Map((answer?.words ?? []).map((w) => [w.name, w]));
     const linked = links.link(answer ? listing : null);
     const texts = listing.length ? listing.map((l) => l.text) : [""];
+    // The same text again (a listing often comes back unchanged as the
+    // learner types) is not replaced: CodeMirror would take the old
+    // document apart and measure the new one.
+    const same = texts.length === shownTexts.length && texts.every((t, i) => t === shownTexts[i]);
+    shownTexts = texts;
     asmView.dispatch({
-      // The same text again (a listing often comes back unchanged as the
-      // learner types) is not replaced: CodeMirror would take the old
-      // document apart and measure the new one.
-      changes: sameLines(asmView.state.doc, texts) ? [] : { from: 0, to: asmView.state.doc.length, insert: Text.of(texts) },
+      changes: same ? [] : { from: 0, to: asmView.state.doc.length, insert: Text.of(texts) },
       effects: [
         setListing.of(listing),
         setWords.of(words),
