@@ -200,6 +200,29 @@ test("the listing before the optimiser reaches the page as quern --explain gives
   }
 });
 
+test("on a line of 65,534 characters, the text in view has its colours and its findings' underlines wherever the view is", async () => {
+  await open(SUM_SOURCE);
+  const source = execFileSync(path.join(BUILD_DIR, "print_shape"), ["most_validation_errors"], { encoding: "utf8" });
+  await page.evaluate((s) => window.quernPlayground.setSource(s), source);
+  await page.locator('#status[data-state="error"]').waitFor({ timeout: 60_000 });
+  for (const at of [0.5, 1, 0]) {
+    await page.evaluate((f) => {
+      const view = window.quernPlayground.sourceView;
+      view.dispatch({ selection: { anchor: Math.floor(view.state.doc.length * f) }, scrollIntoView: true });
+    }, at);
+    // Marks of each kind within the editor's visible box.
+    await page.waitForFunction(() => {
+      const root = document.querySelector("#editor").shadowRoot;
+      const box = root.querySelector(".cm-scroller").getBoundingClientRect();
+      const seen = (selector) => [...root.querySelectorAll(selector)].filter((e) => {
+        const r = e.getBoundingClientRect();
+        return r.right > box.left + 40 && r.left < box.right - 40;
+      }).length;
+      return seen(".cm-lintRange") > 5 && seen(".tok-variableName") > 5;
+    });
+  }
+});
+
 test("the page logged no error (a policy violation included)", () => {
   assert.deepEqual(problems, []);
 });
