@@ -24,9 +24,10 @@ export function sightOf(view) {
 
 // The ranges of the document that `view` shows: its visible ranges, each
 // line longer than LONG cut to the columns around the view. Columns are
-// counted as CodeMirror counts them for its own gaps in a long line, one
-// character each of the default width; a long line with other characters
-// (a tab, a wide character) keeps its whole visible range.
+// counted as CodeMirror counts them for its own gaps in a long line (the
+// editors do not wrap lines), one character each of the default width; a
+// long line with other characters (a tab, a wide character) keeps its
+// whole visible range.
 export function inSight(view) {
   const { doc } = view.state;
   const first = sightOf(view) * STEP - MARGIN;
