@@ -14,7 +14,8 @@ const here = path.dirname(fileURLToPath(import.meta.url));
 const dist = path.join(here, "public/dist");
 const common = {
   bundle: true,
-  minify: true,
+  // QUERN_MINIFY=0 keeps the names, for profiles (bench/page_trace.mjs).
+  minify: process.env.QUERN_MINIFY !== "0",
   target: "es2020",
   legalComments: "linked",
   // quern.mjs reads quern.wasm from a file under Node only, and finds it

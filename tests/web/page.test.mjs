@@ -4,8 +4,9 @@
 // page's states. Every check waits for the state it asserts.
 import assert from "node:assert/strict";
 import { execFileSync } from "node:child_process";
-import { readFileSync } from "node:fs";
+import { mkdtempSync, readFileSync, writeFileSync } from "node:fs";
 import { createRequire } from "node:module";
+import os from "node:os";
 import path from "node:path";
 import { after, before, test } from "node:test";
 import { chromium } from "playwright-core";
@@ -184,6 +185,42 @@ test("a paste while the longest answer's body compiles is compiled in its place,
   await asmLine("load #7, r0").waitFor();
   await compiled();
   assert.equal(await page.getByRole("textbox", { name: "Assembly" }).locator(".cm-line").count(), 7);
+});
+
+test("the listing before the optimiser reaches the page as quern --explain gives it, changed and removed lines and the largest listing's", async () => {
+  await open(SUM_SOURCE);
+  const dir = mkdtempSync(path.join(os.tmpdir(), "page-"));
+  const loop = SUM_SOURCE.replace("    s = s + n;\n", "    if (n > 5) {\n      s = s + 2;\n    } else {\n      s = s + 1;\n    }\n");
+  for (const source of [loop, execFileSync(path.join(BUILD_DIR, "print_shape"), ["longest_chain"], { encoding: "utf8" })]) {
+    writeFileSync(path.join(dir, "f.c"), source);
+    const want = JSON.parse(execFileSync(path.join(BUILD_DIR, "quern"), ["--explain", path.join(dir, "f.c")], { encoding: "utf8", maxBuffer: 1 << 28 }));
+    await page.evaluate((s) => window.quernPlayground.setSource(s), source);
+    const got = await page.waitForFunction((s) => window.quernPlayground.compiles.find((c) => c.source === s)?.outcome.json.unoptimised, source, { timeout: 60_000 });
+    assert.deepEqual(await got.jsonValue(), want.unoptimised);
+  }
+});
+
+test("on a line of 65,534 characters, the text in view has its colours and its findings' underlines wherever the view is", async () => {
+  await open(SUM_SOURCE);
+  const source = execFileSync(path.join(BUILD_DIR, "print_shape"), ["most_validation_errors"], { encoding: "utf8" });
+  await page.evaluate((s) => window.quernPlayground.setSource(s), source);
+  await page.locator('#status[data-state="error"]').waitFor({ timeout: 60_000 });
+  for (const at of [0.5, 1, 0]) {
+    await page.evaluate((f) => {
+      const view = window.quernPlayground.sourceView;
+      view.dispatch({ selection: { anchor: Math.floor(view.state.doc.length * f) }, scrollIntoView: true });
+    }, at);
+    // Marks of each kind within the editor's visible box.
+    await page.waitForFunction(() => {
+      const root = document.querySelector("#editor").shadowRoot;
+      const box = root.querySelector(".cm-scroller").getBoundingClientRect();
+      const seen = (selector) => [...root.querySelectorAll(selector)].filter((e) => {
+        const r = e.getBoundingClientRect();
+        return r.right > box.left + 40 && r.left < box.right - 40;
+      }).length;
+      return seen(".cm-lintRange") > 5 && seen(".tok-variableName") > 5;
+    });
+  }
 });
 
 test("the page logged no error (a policy violation included)", () => {

@@ -21,9 +21,16 @@ const wasm =
     : Promise.resolve(null);
 
 // The compile the worker has been given and not fully answered:
-// { n, resolve, ms, json (null until the worker has compiled it), left }.
+// { n, resolve, ms, json (null until the worker has compiled it), left,
+// parts (field -> the stretches read so far, { text, items })}.
 let job = null;
 let count = 0;
+// The stretches of the last answer read whole, by field: one that comes
+// again as the same text (as much of a large answer does while the learner
+// types) is not read again, its elements are those read before. The page
+// then makes no new objects for them, and its garbage collector has none of
+// the old ones to collect.
+let lastParts = new Map();
 
 // Starts a worker with the compiler: its script loads while the module
 // compiles. Resolves to the worker once it can compile, or to null when it
@@ -106,7 +113,7 @@ function supersede() {
 async function explainHere(body) {
   supersede();
   const n = ++count;
-  const answered = new Promise((resolve) => (job = { n, resolve, ms: 0, json: null, left: 0 }));
+  const answered = new Promise((resolve) => (job = { n, resolve, ms: 0, json: null, left: 0, parts: new Map() }));
   const worker = await current;
   if (job?.n !== n) return answered; // overtaken meanwhile
   if (!worker) {
@@ -124,8 +131,13 @@ function receive({ data }) {
   if (!job || data.n !== job.n) return; // a compile that a newer one overtook
   if (data.error !== undefined) return finish({ kind: "refused", status: "internal failure", error: data.error });
   if (data.field !== undefined) {
+    const read = job.parts.get(data.field) ?? [];
+    const before = lastParts.get(data.field)?.[read.length];
+    const items = before?.text === data.text ? before.items : JSON.parse(data.text);
+    read.push({ text: data.text, items });
+    job.parts.set(data.field, read);
     const into = job.json[data.field];
-    for (const item of JSON.parse(data.text)) into.push(item);
+    for (const item of items) into.push(item);
     job.left--;
   } else if (data.parts !== undefined) {
     job.json = JSON.parse(data.json);
@@ -144,10 +156,26 @@ function receive({ data }) {
   }
 }
 
+// Makes the worker's short form of the listing before the optimiser (see
+// worker.js) into its lines when `json.unoptimised` is first read: a kept
+// line k is line k of the final listing with its fate.
+function unpack(json) {
+  const short = json.unoptimised;
+  if (!Array.isArray(short) || !short.some((u) => typeof u === "number")) return;
+  let lines = null;
+  Object.defineProperty(json, "unoptimised", {
+    enumerable: true,
+    configurable: true,
+    get: () => (lines ??= short.map((u) => (typeof u === "number" ? { ...json.lines[u], fate: "kept", becomes: u } : u))),
+  });
+}
+
 // The compile's time is the worker's, the compiler's own and its reading of
 // the answer: the page's reading of a large answer does not hold up typing.
 function answered() {
   const { json } = job;
+  lastParts = job.parts;
+  unpack(json);
   pauseMs = Math.min(SERVICE_PAUSE_MS, Math.floor(job.ms * 10));
   // Tenths of a millisecond: a typical compile takes one or two.
   const ms = Math.round(job.ms * 10) / 10;

@@ -20,6 +20,11 @@ function statusOf(outcome) {
   return { state: "error", text: `${n} ${n === 1 ? "error" : "errors"} · ${ms} ms` };
 }
 
+// The /explain object with its `source`; a field that the compile client
+// makes only when it is first read (compile.js) is copied as it is.
+const withSource = (json, source) =>
+  Object.defineProperties({}, { ...Object.getOwnPropertyDescriptors(json), source: { value: source, enumerable: true, writable: true, configurable: true } });
+
 // Whether the last good answer no longer stands for `source`.
 const staleFor = (s, source = s.source) => s.answer !== null && s.answer.source !== source;
 
@@ -49,7 +54,7 @@ export function createCompiler(state) {
     if (mine !== latest || state.get().revision !== revision) return;
     const done = { ...outcome, source };
     if (outcome.kind === "answer" && outcome.json.ok) {
-      state.set({ outcome: done, answer: { ...outcome.json, source }, stale: false, status: statusOf(outcome) });
+      state.set({ outcome: done, answer: withSource(outcome.json, source), stale: false, status: statusOf(outcome) });
     } else {
       state.set({ outcome: done, stale: staleFor(state.get()), status: statusOf(outcome) });
     }

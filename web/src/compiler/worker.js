@@ -10,7 +10,8 @@
 //                                          each carry the next stretch of an
 //                                          array's elements in JSON text;
 //   { n, error }                           an internal failure of the compiler.
-// It says { ready: true } once it can compile, or { failed: message }.
+// It says { ready: true } once it can compile, or { failed: message }. The
+// /explain object has its kept lines before the optimiser in short (compact).
 //
 // A large answer goes in stretches because the page takes in each message
 // in one task of its main thread: the largest answers are tens of megabytes
@@ -25,6 +26,27 @@ const PART_CHARS = 128 * 1024;
 const SMALL = 4000;
 
 let compiler = null;
+
+// Whether a line before the optimiser that it kept is its line `line` of the
+// final listing, field for field.
+function sameLine(before, line) {
+  if (before.fate !== "kept" || !line || Object.keys(before).length !== Object.keys(line).length + 2) return false;
+  return Object.keys(line).every((k) => {
+    const [a, b] = [before[k], line[k]];
+    return Array.isArray(a) && Array.isArray(b) ? a.length === b.length && a.every((x, i) => x === b[i]) : a === b;
+  });
+}
+
+// The answer as it goes to the page: a line before the optimiser that it
+// kept as it is (most of them, all of the largest listings') goes as the
+// number of the line it became, which the page makes into the line again
+// when the listing before the optimiser is first read (compile.js). The
+// largest listings have some 175,000 lines, and every object the page holds
+// makes its garbage collector's pauses longer.
+function compact(json) {
+  if (!Array.isArray(json.unoptimised) || !Array.isArray(json.lines)) return json;
+  return { ...json, unoptimised: json.unoptimised.map((u) => (sameLine(u, json.lines[u.becomes]) ? u.becomes : u)) };
+}
 
 // Every part is written before the first message goes, so that the worker
 // is done with the answer while the page reads it (on a machine of two
@@ -66,5 +88,5 @@ onmessage = async ({ data }) => {
     postMessage({ n, error: err.message });
     return;
   }
-  answer(n, performance.now() - started, json);
+  answer(n, performance.now() - started, compact(json));
 };

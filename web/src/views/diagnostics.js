@@ -9,8 +9,10 @@ import { StateEffect } from "@codemirror/state";
 import { ViewPlugin } from "@codemirror/view";
 import { before, offsets, tokenIndexAt } from "../compiler/positions.js";
 import { changed } from "../state.js";
+import { inSlices } from "../tasks.js";
 import { count } from "../texts/format.js";
 import { hintFor } from "../texts/hints.js";
+import { followSight, inSight } from "./in-sight.js";
 
 const LISTED = 100;
 
@@ -34,14 +36,22 @@ const inTextOrder = (found) =>
 // editor. A syntax error is about what stands at its place: the token that
 // follows on the same line is underlined, or else the point itself (a
 // missing ";" at the end of a line is marked there, not on the next line).
-// A validation finding underlines the token at its place.
-function rangeOf(d, place, tokens, at, byPlace) {
+// A validation finding underlines the token that starts at its place.
+function rangeOf(d, place, tokens, at) {
   const from = at(place.line, place.column);
-  if (d.at) return { from, to: from + (byPlace.get(`${place.line}:${place.column}`)?.text.length ?? 0) };
   const token = tokens[tokenIndexAt(tokens, place)];
+  if (d.at) return { from, to: from + (token?.line === place.line && token.column === place.column ? token.text.length : 0) };
   if (!token || token.line !== place.line) return { from, to: from };
   const start = at(token.line, token.column);
   return { from: start, to: start + token.text.length };
+}
+
+// The source's mark of a finding (with its message, `message` when the
+// caller has it), or null for a finding without a place.
+function markOf(d, tokens, at, message = d.causes?.length ? `${d.message}: ${d.causes.join("; ")}` : d.message) {
+  const place = placeOf(d);
+  if (!place) return null;
+  return { ...rangeOf(d, place, tokens, at), severity: "error", message: `line ${place.line}, column ${place.column}: ${message}` };
 }
 
 function item(d, place, answer) {
@@ -70,55 +80,70 @@ function item(d, place, answer) {
 // The marks that the source editor is given: all of them when they are few;
 // of many (the largest sources have tens of thousands on one line, more
 // than the lint and its gutter can take in at once), those on the text in
-// view, given anew as the view moves.
+// sight (in-sight.js), given anew as the view moves.
 const MANY = 1000;
 function inView(view, marks) {
   if (marks.length <= MANY) return marks;
-  return marks.filter((m) => view.visibleRanges.some(({ from, to }) => m.to >= from && m.from <= to));
+  const ranges = inSight(view);
+  return marks.filter((m) => ranges.some(({ from, to }) => m.to >= from && m.from <= to));
 }
 
+// Shows the findings of `answer` (null: none). The list and the marks of
+// the findings it names come at once; the marks of the others (tens of
+// thousands in the largest sources) are made in slices, and given to the
+// editor once all are made, unless another call came meanwhile. The marks of
+// an answer shown again on the same text are kept from the last time.
 function showDiagnostics(list, sourceView, answer, given) {
+  const mine = ++given.calls;
   const found = answer?.diagnostics ?? [];
   const tokens = answer?.tokens ?? [];
   const doc = sourceView.state.doc;
   const at = offsets(doc);
-  const byPlace = new Map(found.some((d) => d.at) ? tokens.map((t) => [`${t.line}:${t.column}`, t]) : []);
+  const ordered = inTextOrder(found);
   const marks = [];
   const items = [];
-  inTextOrder(found).forEach((d, i) => {
+  for (const d of ordered.slice(0, LISTED)) {
     const place = placeOf(d);
-    if (i >= LISTED) {
-      const message = d.causes?.length ? `${d.message}: ${d.causes.join("; ")}` : d.message;
-      if (place) marks.push({ ...rangeOf(d, place, tokens, at, byPlace), severity: "error", message: `line ${place.line}, column ${place.column}: ${message}` });
-      return;
-    }
     const { li, where, message } = item(d, place, answer);
     if (place) {
       const { line, column } = place;
-      marks.push({ ...rangeOf(d, place, tokens, at, byPlace), severity: "error", message: `line ${line}, column ${column}: ${message}` });
+      marks.push(markOf(d, tokens, at, message));
       where.addEventListener("click", () => {
         sourceView.dispatch({ selection: { anchor: offsets(sourceView.state.doc)(line, column) }, scrollIntoView: true });
         sourceView.focus();
       });
     }
     items.push(li);
-  });
+  }
   if (found.length > LISTED) {
     items.push(Object.assign(document.createElement("li"), { className: "more", textContent: `… and ${count(found.length - LISTED, "more finding")}, each marked in the source` }));
   }
   list.replaceChildren(...items);
   list.hidden = found.length === 0;
-  // CodeMirror wants its diagnostics in the order of the text.
-  marks.sort((a, b) => a.from - b.from || a.to - b.to);
-  given.marks = marks;
-  sourceView.dispatch(setDiagnostics(sourceView.state, inView(sourceView, marks)));
+  const give = (all) => {
+    // CodeMirror wants its diagnostics in the order of the text.
+    all.sort((a, b) => a.from - b.from || a.to - b.to);
+    given.marks = all;
+    if (answer) given.kept = { answer, text: doc.toString(), marks: all };
+    sourceView.dispatch(setDiagnostics(sourceView.state, inView(sourceView, all)));
+  };
+  if (answer && given.kept.answer === answer && given.kept.text === doc.toString()) return give(given.kept.marks);
+  if (found.length <= LISTED) return give(marks);
+  const rest = ordered.slice(LISTED);
+  const stopped = () => mine !== given.calls || sourceView.state.doc !== doc;
+  inSlices(rest.length, (i) => {
+    const mark = markOf(rest[i], tokens, at);
+    if (mark) marks.push(mark);
+  }, stopped).then((done) => done && !stopped() && give(marks));
 }
 
 // The findings of the last compile while the source is the one compiled;
 // `list` is the list's element, `sourceView` the source editor.
 export function diagnosticsView(list, state, sourceView) {
   let shown = false;
-  const marks = { marks: [] }; // the marks of the findings shown
+  // The marks of the findings shown; those of the last answer shown, with
+  // the text they were made for; the calls of showDiagnostics so far.
+  const marks = { marks: [], kept: { answer: null, text: "", marks: [] }, calls: 0 };
   state.subscribe((s, before) => {
     if (!changed(s, before, "outcome", "source")) return;
     const { outcome } = s;
@@ -129,12 +154,15 @@ export function diagnosticsView(list, state, sourceView) {
   });
   // Many marks follow the view; an edit drops them all (above) until the
   // next compile.
+  const again = (view) => {
+    const given = marks.marks;
+    queueMicrotask(() => given === marks.marks && view.dispatch(setDiagnostics(view.state, inView(view, given))));
+  };
   const follow = ViewPlugin.define(() => ({
     update(u) {
-      if (!u.viewportChanged || u.docChanged || marks.marks.length <= MANY) return;
-      const given = marks.marks;
-      queueMicrotask(() => given === marks.marks && u.view.dispatch(setDiagnostics(u.view.state, inView(u.view, given))));
+      if (u.viewportChanged && !u.docChanged && marks.marks.length > MANY) again(u.view);
     },
   }));
-  sourceView.dispatch({ effects: StateEffect.appendConfig.of(follow) });
+  const sideways = followSight((view) => marks.marks.length > MANY && again(view));
+  sourceView.dispatch({ effects: StateEffect.appendConfig.of([follow, sideways]) });
 }

@@ -184,14 +184,21 @@ export function createEditors(state, hosts, { compile, sourceExtensions = [], li
     });
   }
 
+  let shownTexts = [""]; // the lines of the listing's text
   // Shows a compiled answer's listing, after the optimiser or, with `before`,
   // before it with the optimiser's changes marked; null shows nothing.
   function showListing(answer, before) {
     const listing = answer ? (before ? answer.unoptimised : answer.lines) : [];
     const words = new Map((answer?.words ?? []).map((w) => [w.name, w]));
     const linked = links.link(answer ? listing : null);
+    const texts = listing.length ? listing.map((l) => l.text) : [""];
+    // The same text again (a listing often comes back unchanged as the
+    // learner types) is not replaced: CodeMirror would take the old
+    // document apart and measure the new one.
+    const same = texts.length === shownTexts.length && texts.every((t, i) => t === shownTexts[i]);
+    shownTexts = texts;
     asmView.dispatch({
-      changes: { from: 0, to: asmView.state.doc.length, insert: Text.of(listing.length ? listing.map((l) => l.text) : [""]) },
+      changes: same ? [] : { from: 0, to: asmView.state.doc.length, insert: Text.of(texts) },
       effects: [
         setListing.of(listing),
         setWords.of(words),

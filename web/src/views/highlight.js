@@ -8,6 +8,7 @@ import { RangeSetBuilder, StateEffect, StateField } from "@codemirror/state";
 import { Decoration, ViewPlugin } from "@codemirror/view";
 import { before, offsets } from "../compiler/positions.js";
 import { inSlices } from "../tasks.js";
+import { followSight, inSight, sightOf } from "./in-sight.js";
 import { formOf, listingField, pieces, wordsField } from "./listing.js";
 
 const mark = (cls) => Decoration.mark({ class: cls });
@@ -52,9 +53,9 @@ export async function tokenMarks(doc, { tokens = [], ignored }, stale) {
 }
 
 // The source's token marks, kept for the whole text and mapped through the
-// edits; the editor is given only those in view, as the largest sources are
-// one line of some 65,000 tokens, too many to compare and draw on every
-// change.
+// edits; the editor is given only those in sight (in-sight.js), as the
+// largest sources are one line of some 65,000 tokens, too many to compare
+// and draw on every change.
 const tokensField = StateField.define({
   create: () => Decoration.none,
   update(deco, tr) {
@@ -67,7 +68,7 @@ function tokensInView(view) {
   const all = view.state.field(tokensField);
   const builder = new RangeSetBuilder();
   let last = -1;
-  for (const { from, to } of view.visibleRanges) {
+  for (const { from, to } of inSight(view)) {
     all.between(from, to, (f, t, mark) => {
       if (f <= last) return; // a token across the gap between two ranges
       builder.add(f, t, mark);
@@ -83,15 +84,19 @@ export const sourceHighlight = [
     class {
       constructor(view) {
         this.decorations = tokensInView(view);
+        this.sight = sightOf(view);
       }
       update(u) {
-        if (u.docChanged || u.viewportChanged || u.state.field(tokensField) !== u.startState.field(tokensField)) {
+        const sight = sightOf(u.view);
+        if (u.docChanged || u.viewportChanged || sight !== this.sight || u.state.field(tokensField) !== u.startState.field(tokensField)) {
           this.decorations = tokensInView(u.view);
+          this.sight = sight;
         }
       }
     },
     { decorations: (p) => p.decorations },
   ),
+  followSight((view) => view.dispatch({})),
 ];
 
 // The class of piece `place` of a listing line.

@@ -138,13 +138,33 @@ function scrollWithin(view, n) {
 export function createLinks(sourceView, asmView) {
   let linked = false; // whether a compiled listing is shown and linked
   let listing = []; // the lines shown in the assembly pane: { text, source, … }
-  let sourceToAsm = new Map(); // source line -> [its lines in the listing, 1-based]
+  let colour = new Map(); // source line that produced code -> its colour
+  let sourceToAsm = null; // source line -> [its lines in the listing, 1-based], made when first asked
+
+  // The lines of the listing (1-based) that source line `s` produced.
+  function asmOf(s) {
+    if (!sourceToAsm) {
+      sourceToAsm = new Map();
+      let last = null;
+      let lines = null;
+      listing.forEach((l, i) => {
+        if (l.source === null) return;
+        if (l.source !== last) {
+          last = l.source;
+          lines = sourceToAsm.get(last);
+          if (!lines) sourceToAsm.set(last, (lines = []));
+        }
+        lines.push(i + 1);
+      });
+    }
+    return sourceToAsm.get(s) || [];
+  }
   let pointer = { view: null, line: null }; // a line under the mouse
 
   // Marks source line `s` and its assembly lines; scrolls the side that
   // `from` is not into view.
   function highlight(s, from = null) {
-    const asmLines = s === null ? [] : sourceToAsm.get(s) || [];
+    const asmLines = s === null ? [] : asmOf(s);
     const src = asmLines.length ? s : null;
     const active = ["link-active"];
     activeLayer.put(sourceView, src === null ? null : inSorted([src], active), from === sourceView ? [] : scrollTo(sourceView, src));
@@ -158,7 +178,7 @@ export function createLinks(sourceView, asmView) {
   // The source line that a line of either view stands for.
   function sourceOf(view, line) {
     if (!linked) return null;
-    if (view === sourceView) return sourceToAsm.has(line) ? line : null;
+    if (view === sourceView) return colour.has(line) ? line : null;
     return listing[line - 1]?.source ?? null;
   }
 
@@ -192,13 +212,12 @@ export function createLinks(sourceView, asmView) {
     linked = lines !== null;
     listing = lines ?? [];
     pointer = { view: null, line: null };
-    sourceToAsm = new Map();
-    listing.forEach((l, i) => {
-      if (l.source === null) return;
-      if (!sourceToAsm.has(l.source)) sourceToAsm.set(l.source, []);
-      sourceToAsm.get(l.source).push(i + 1);
-    });
-    const colour = new Map([...sourceToAsm.keys()].sort((a, b) => a - b).map((s, k) => [s, k % COLOURS]));
+    // Which source line has which assembly lines is found when first asked
+    // (asmOf): the largest listings have some 175,000 lines.
+    sourceToAsm = null;
+    const sources = new Set();
+    for (const l of listing) if (l.source !== null) sources.add(l.source);
+    colour = new Map([...sources].sort((a, b) => a - b).map((s, k) => [s, k % COLOURS]));
     const mark = (s) => (colour.has(s) ? [`link link-${colour.get(s)}`, { "data-link": String(s) }] : null);
     // The machine's current line is marked again once the machine has
     // loaded the listing.
