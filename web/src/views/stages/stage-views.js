@@ -241,17 +241,14 @@ export function stageViews(root, state, sourceView, asmView) {
     const nodes = state.get().answer?.tree;
     if (!tree.open || !nodes || !nodeItems.length) return;
     for (const li of treeRoot.querySelectorAll("[aria-selected=true]")) li.ariaSelected = "false";
-    treePath.textContent = "";
-    if (!from) return;
-    const holds = (n) => !before(from, n) && !before(n.end, to);
     const path = [];
-    let i = nodes.length - 1;
-    while (i !== undefined && holds(nodes[i])) {
-      path.push(i);
-      i = nodes[i].children.find((c) => holds(nodes[c]));
-    }
+    const holds = (n) => !before(from, n) && !before(n.end, to);
+    for (let i = nodes.length - 1; from && i !== undefined && holds(nodes[i]); i = nodes[i].children.find((c) => holds(nodes[c]))) path.push(i);
+    // The path is read out when it changes (it is a live region), not
+    // again as the mouse moves within one node.
+    const text = path.map((k) => nodeLabel(nodes[k])).join(" › ");
+    if (treePath.textContent !== text) treePath.textContent = text;
     if (!path.length) return;
-    treePath.textContent = path.map((k) => nodeLabel(nodes[k])).join(" › ");
     const li = nodeItems[path[path.length - 1]];
     li.ariaSelected = "true";
     for (const k of path) if (nodeItems[k] !== li) toggle(nodeItems[k], true);
