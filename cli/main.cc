@@ -20,6 +20,7 @@
 #include <optional>
 #include <string>
 #include <system_error>
+#include <variant>
 #include <vector>
 
 #include "cases.h"
@@ -229,16 +230,27 @@ std::string where(const std::string& path, const quern::cases::CaseFileError& er
   return path + (error.line ? ":" + std::to_string(error.line) : "") + ": " + error.message;
 }
 
-quern::exercise::Exercise read_exercise(const std::string& path) {
-  const std::string text = read_file(path, "exercise file");
+// A UTF-8 text file other than a source, read whole; `what` names its kind.
+std::string read_text(const std::string& path, const char* what) {
+  std::string text = read_file(path, what);
   if (const std::optional<std::string> problem = utf8_problem(text)) {
     throw BadUse{path + ": " + *problem};
   }
-  auto parsed = quern::exercise::parse_exercise(text);
+  return text;
+}
+
+// What was read from the file at `path`, or the refusal naming the file and
+// the line that is wrong.
+template <typename T>
+T parsed_or_refused(const std::string& path, std::variant<T, quern::cases::CaseFileError> parsed) {
   if (const auto* error = std::get_if<quern::cases::CaseFileError>(&parsed)) {
     throw BadUse{where(path, *error)};
   }
-  return std::get<quern::exercise::Exercise>(std::move(parsed));
+  return std::get<T>(std::move(parsed));
+}
+
+quern::exercise::Exercise read_exercise(const std::string& path) {
+  return parsed_or_refused(path, quern::exercise::parse_exercise(read_text(path, "exercise file")));
 }
 
 // What the course site is built from: the exercise without its hidden cases.
@@ -261,10 +273,7 @@ int print_exercise(const std::string& path) {
     const quern::exercise::Course& course = std::get<quern::exercise::Course>(listed);
     nlohmann::ordered_json index;
     if (course.index) {
-      std::string text = read_file(*course.index, "index file");
-      if (const std::optional<std::string> problem = utf8_problem(text)) {
-        throw BadUse{*course.index + ": " + *problem};
-      }
+      std::string text = read_text(*course.index, "index file");
       if (text.starts_with("\xEF\xBB\xBF")) text.erase(0, 3);
       index = text;
     }
@@ -354,15 +363,8 @@ int test_files(const std::string& cases_path, const std::vector<std::string>& pa
       grading.cases.push_back({&exercise->hidden[k], "hidden case " + std::to_string(k + 1), true});
     }
   } else {
-    const std::string case_text = read_file(cases_path, "case file");
-    if (const std::optional<std::string> problem = utf8_problem(case_text)) {
-      throw BadUse{cases_path + ": " + *problem};
-    }
-    auto parsed = quern::cases::parse_cases(case_text);
-    if (const auto* error = std::get_if<quern::cases::CaseFileError>(&parsed)) {
-      throw BadUse{where(cases_path, *error)};
-    }
-    case_file = std::move(std::get<std::vector<quern::cases::Case>>(parsed));
+    case_file = parsed_or_refused(cases_path,
+                                  quern::cases::parse_cases(read_text(cases_path, "case file")));
     for (const quern::cases::Case& c : case_file) grading.cases.push_back({&c, c.text});
   }
   std::vector<quern::cases::Case> cases;

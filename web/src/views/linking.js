@@ -134,37 +134,41 @@ function scrollWithin(view, n) {
   });
 }
 
+// The lines of `listing` (1-based) that source line `s` produced. Which
+// source line has which lines is found once per listing, when first asked:
+// the largest listings have some 175,000 lines.
+const bySource = new WeakMap();
+export function linesOfSource(listing, s) {
+  let lines = bySource.get(listing);
+  if (!lines) {
+    lines = new Map();
+    let last = null;
+    let those = null;
+    listing.forEach((l, i) => {
+      if (l.source === null) return;
+      if (l.source !== last) {
+        last = l.source;
+        those = lines.get(last);
+        if (!those) lines.set(last, (those = []));
+      }
+      those.push(i + 1);
+    });
+    bySource.set(listing, lines);
+  }
+  return lines.get(s) ?? [];
+}
+
 // Links the editors `sourceView` and `asmView` (both with linkFields).
 export function createLinks(sourceView, asmView) {
   let linked = false; // whether a compiled listing is shown and linked
   let listing = []; // the lines shown in the assembly pane: { text, source, … }
   let colour = new Map(); // source line that produced code -> its colour
-  let sourceToAsm = null; // source line -> [its lines in the listing, 1-based], made when first asked
-
-  // The lines of the listing (1-based) that source line `s` produced.
-  function asmOf(s) {
-    if (!sourceToAsm) {
-      sourceToAsm = new Map();
-      let last = null;
-      let lines = null;
-      listing.forEach((l, i) => {
-        if (l.source === null) return;
-        if (l.source !== last) {
-          last = l.source;
-          lines = sourceToAsm.get(last);
-          if (!lines) sourceToAsm.set(last, (lines = []));
-        }
-        lines.push(i + 1);
-      });
-    }
-    return sourceToAsm.get(s) || [];
-  }
   let pointer = { view: null, line: null }; // a line under the mouse
 
   // Marks source line `s` and its assembly lines; scrolls the side that
   // `from` is not into view.
   function highlight(s, from = null) {
-    const asmLines = s === null ? [] : asmOf(s);
+    const asmLines = s === null ? [] : linesOfSource(listing, s);
     const src = asmLines.length ? s : null;
     const active = ["link-active"];
     activeLayer.put(sourceView, src === null ? null : inSorted([src], active), from === sourceView ? [] : scrollTo(sourceView, src));
@@ -212,9 +216,6 @@ export function createLinks(sourceView, asmView) {
     linked = lines !== null;
     listing = lines ?? [];
     pointer = { view: null, line: null };
-    // Which source line has which assembly lines is found when first asked
-    // (asmOf): the largest listings have some 175,000 lines.
-    sourceToAsm = null;
     const sources = new Set();
     for (const l of listing) if (l.source !== null) sources.add(l.source);
     colour = new Map([...sources].sort((a, b) => a - b).map((s, k) => [s, k % COLOURS]));

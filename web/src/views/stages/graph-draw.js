@@ -61,8 +61,9 @@ const blockName = (k, b) => `Block ${k}: lines ${b.from + 1}–${b.to + 1}`;
 
 // Draws `answer`'s graph into `host`; `goTo(line)` moves the assembly's cursor
 // (Enter or a click on a block), `point(k)` tells of the block under the
-// mouse or the focus (-1 when it leaves). Returns update(profile, current
-// block or -1), which shows a run's counts and the current block, and
+// mouse or the focus (-1 when it leaves). Returns update(runs, current block
+// or -1), which shows a run's counts and the current block (`runs`: for
+// each block { n, heat } as profile.js counts them, or null for none), and
 // place(k), which marks the block of the assembly's cursor (-1: none).
 export function drawGraph(host, answer, goTo, point) {
   adoptStyle();
@@ -126,12 +127,11 @@ export function drawGraph(host, answer, goTo, point) {
     place(k) {
       groups.forEach(({ group }, j) => group.classList.toggle("placed", j === k));
     },
-    update(run, here) {
-      const max = run ? Math.max(1, ...run.blocks) : 1;
+    update(runs, here) {
       groups.forEach(({ group, count }, k) => {
-        const n = run?.blocks[k] ?? null;
+        const n = runs?.[k].n ?? null;
         group.setAttribute("aria-label", n === null ? blockName(k, answer.cfg[k]) : `${blockName(k, answer.cfg[k])}, ran ${n} times`);
-        group.dataset.heat = n ? String(Math.ceil((4 * n) / max)) : "0";
+        group.dataset.heat = String(runs?.[k].heat ?? 0);
         count.textContent = n === null ? "" : `×${n}`;
         if (k === here) group.setAttribute("aria-current", "true");
         else group.removeAttribute("aria-current");

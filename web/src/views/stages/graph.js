@@ -3,7 +3,7 @@
 // the first time the disclosure opens; a graph of more than MAX_BLOCKS blocks
 // is not laid out at all, and the view says how many blocks it has. The
 // blocks show the profile of the machine's run and mark its current block.
-import { blockOfLine, profile } from "../../machine/profile.js";
+import { blockOfLine, heatOf, profile } from "../../machine/profile.js";
 import { currentLine } from "../../machine/controller.js";
 import { changed } from "../../state.js";
 import { mark } from "./marks.js";
@@ -34,7 +34,7 @@ export function graphView(root, state, sourceView, asmView) {
   };
   const body = root.querySelector(".graph-body");
   const note = root.querySelector(".graph-note");
-  let drawing = null; // { answer, update(profile, current) } once drawn
+  let drawing = null; // { answer, update, place } once drawn; { answer } for the notice
   let loading = null;
 
   async function draw() {
@@ -49,7 +49,7 @@ export function graphView(root, state, sourceView, asmView) {
     }
     if (answer.cfg.length > MAX_BLOCKS) {
       note.textContent = `This function has ${answer.cfg.length} blocks, too many to draw here (at most ${MAX_BLOCKS}).`;
-      drawing = { answer, update() {} };
+      drawing = { answer };
       return;
     }
     note.textContent = "Laying out the graph…";
@@ -67,7 +67,8 @@ export function graphView(root, state, sourceView, asmView) {
     const m = s.machine;
     const run = m.running || !m.machine?.steps ? null : profile(s.answer, m.listing, m.machine);
     const line = s.before ? null : currentLine(m);
-    drawing.update(run, line === null ? -1 : blockOfLine(s.answer.cfg, line - 1));
+    const max = run ? Math.max(...run.blocks) : 0;
+    drawing.update(run?.blocks.map((n) => ({ n, heat: heatOf(n, max) })), line === null ? -1 : blockOfLine(s.answer.cfg, line - 1));
     const { editor, line: at } = s.place;
     drawing.place?.(editor === "listing" && !s.before ? blockOfLine(s.answer.cfg, at - 1) : -1);
   }

@@ -4,7 +4,7 @@
 // compile or an edit of the line.
 import { RangeSet, StateEffect, StateField } from "@codemirror/state";
 import { EditorView, GutterMarker, gutter } from "@codemirror/view";
-import { profile } from "../../machine/profile.js";
+import { heatOf, profile } from "../../machine/profile.js";
 import { changed } from "../../state.js";
 
 class Count extends GutterMarker {
@@ -57,9 +57,9 @@ export function followProfile(state, sourceView) {
     const doc = sourceView.state.doc;
     const marks = [];
     if (run && !s.stale) {
-      const max = Math.max(1, ...run.sources.values());
+      const max = Math.max(...run.sources.values());
       for (const [line, n] of [...run.sources].sort((a, b) => a[0] - b[0])) {
-        if (n > 0 && line >= 1 && line <= doc.lines) marks.push(new Count(n, Math.ceil((4 * n) / max)).range(doc.line(line).from));
+        if (n > 0 && line >= 1 && line <= doc.lines) marks.push(new Count(n, heatOf(n, max)).range(doc.line(line).from));
       }
     }
     queueMicrotask(() => sourceView.dispatch({ effects: setCounts.of(RangeSet.of(marks)) }));

@@ -8,6 +8,7 @@
 // from the answer.
 import { EditorView } from "@codemirror/view";
 import { changed } from "../../state.js";
+import { linesOfSource } from "../linking.js";
 import { mark } from "./marks.js";
 
 // Larger answers are not listed: the views say how many pieces there are.
@@ -104,12 +105,16 @@ export function stageViews(root, state, sourceView, asmView) {
   sheet.replaceSync(STYLE);
   document.adoptedStyleSheets = [...document.adoptedStyleSheets, sheet];
   const shownListing = (s) => (s.before ? s.answer.unoptimised : s.answer.lines);
-  // The assembly lines (indices) of source lines `first` to `last`.
+  // The instructions (indices in the listing shown) of source lines `first`
+  // to `last`.
   const asmOf = (first, last) => {
     const s = state.get();
     if (!s.answer?.lines) return [];
+    const listing = shownListing(s);
     const out = [];
-    shownListing(s).forEach((l, i) => l.kind === "instruction" && l.source >= first && l.source <= last && out.push(i));
+    for (let line = first; line <= last; line++) {
+      for (const n of linesOfSource(listing, line)) if (listing[n - 1].kind === "instruction") out.push(n - 1);
+    }
     return out;
   };
   const clear = () => mark(sourceView, asmView, null, null, []);
