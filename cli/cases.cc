@@ -101,18 +101,24 @@ std::variant<Case, std::string> parse_line(std::string_view text) {
 
 }  // namespace
 
+std::vector<std::string_view> text_lines(std::string_view text) {
+  if (text.starts_with(kByteOrderMark)) text.remove_prefix(kByteOrderMark.size());
+  std::vector<std::string_view> lines;
+  while (!text.empty()) {
+    const std::size_t end = text.find('\n');
+    std::string_view line = text.substr(0, end);
+    text.remove_prefix(end == std::string_view::npos ? text.size() : end + 1);
+    if (line.ends_with('\r')) line.remove_suffix(1);
+    lines.push_back(line);
+  }
+  return lines;
+}
+
 std::variant<std::vector<Case>, CaseFileError> parse_cases(std::string_view text) {
   std::vector<Case> cases;
   int line = 0;
-  // Editors on some systems start a UTF-8 file with a byte order mark; it is
-  // no part of the first line.
-  if (text.starts_with("\xEF\xBB\xBF")) text.remove_prefix(3);
-  while (!text.empty()) {
+  for (std::string_view content : text_lines(text)) {
     ++line;
-    const std::size_t end = text.find('\n');
-    std::string_view content = text.substr(0, end);
-    text.remove_prefix(end == std::string_view::npos ? text.size() : end + 1);
-    if (content.ends_with('\r')) content.remove_suffix(1);  // a CR LF line end
     content = trim_blanks(content.substr(0, content.find('#')));
     if (content.empty()) continue;
     std::variant<Case, std::string> parsed = parse_line(content);

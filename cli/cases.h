@@ -43,6 +43,13 @@ struct CaseFileError {
   bool operator==(const CaseFileError&) const = default;
 };
 
+/// The UTF-8 byte order mark, which editors on some systems put at the
+/// start of a file.
+inline constexpr std::string_view kByteOrderMark = "\xEF\xBB\xBF";
+/// The lines of a text file, without their ends (LF or CR LF); a byte order
+/// mark at its start is no part of the first line.
+std::vector<std::string_view> text_lines(std::string_view text);
+
 /// Blanks, in case files and exercise files: a space or a tab.
 inline bool is_blank(char c) {
   return c == ' ' || c == '\t';

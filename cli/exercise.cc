@@ -105,15 +105,7 @@ std::variant<std::vector<cases::Case>, cases::CaseFileError> block_cases(std::st
 }  // namespace
 
 std::variant<Exercise, cases::CaseFileError> parse_exercise(std::string_view text) {
-  if (text.starts_with("\xEF\xBB\xBF")) text.remove_prefix(3);
-  std::vector<std::string_view> lines;
-  while (!text.empty()) {
-    const std::size_t end = text.find('\n');
-    std::string_view line = text.substr(0, end);
-    text.remove_prefix(end == std::string_view::npos ? text.size() : end + 1);
-    if (line.ends_with('\r')) line.remove_suffix(1);
-    lines.push_back(line);
-  }
+  const std::vector<std::string_view> lines = cases::text_lines(text);
 
   Exercise exercise;
   std::optional<int> title_line;

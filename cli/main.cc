@@ -87,7 +87,7 @@ std::optional<std::string> utf8_problem(std::string_view text) {
 // A byte order mark would reach the compiler as an invisible character that
 // its report quotes, so it is named instead.
 std::optional<std::string> source_problem(std::string_view text) {
-  if (text.starts_with("\xEF\xBB\xBF")) {
+  if (text.starts_with(quern::cases::kByteOrderMark)) {
     return "starts with a byte order mark (U+FEFF); save it as UTF-8 without one";
   }
   return utf8_problem(text);
@@ -274,7 +274,9 @@ int print_exercise(const std::string& path) {
     nlohmann::ordered_json index;
     if (course.index) {
       std::string text = read_text(*course.index, "index file");
-      if (text.starts_with("\xEF\xBB\xBF")) text.erase(0, 3);
+      if (text.starts_with(quern::cases::kByteOrderMark)) {
+        text.erase(0, quern::cases::kByteOrderMark.size());
+      }
       index = text;
     }
     nlohmann::ordered_json exercises = nlohmann::ordered_json::array();
