@@ -397,9 +397,8 @@ int test_files(const std::string& cases_path, const std::vector<std::string>& pa
     grading.submissions.push_back(std::move(s));
   }
   std::cout << quern::report::tap(grading) << std::flush;
-  const std::size_t total = cases.size() * files.size();
-  std::size_t passed = 0;
-  for (const quern::report::Submission& s : grading.submissions) passed += s.passed;
+  const std::size_t total = quern::report::total_tests(grading);
+  const std::size_t passed = quern::report::total_passed(grading);
   std::cerr << passed << " passed, " << total - passed << " failed\n";
   if (junit) junit.write(quern::report::junit(grading));
   if (results) results.write(quern::report::results_json(grading));

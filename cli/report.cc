@@ -76,16 +76,6 @@ std::string detail_lines(const cases::Verdict& v, const std::string& indent) {
   return text;
 }
 
-std::size_t total_tests(const Grading& grading) {
-  return grading.cases.size() * grading.submissions.size();
-}
-
-std::size_t total_passed(const Grading& grading) {
-  std::size_t passed = 0;
-  for (const Submission& s : grading.submissions) passed += s.passed;
-  return passed;
-}
-
 // What a learner reads of a verdict. A hidden case's details would tell its
 // inputs' effect, so only a finding, which is about the source, is kept.
 std::string output_text(const GradedCase& c, const cases::Verdict& v) {
@@ -163,6 +153,16 @@ const char* const kStyle =
     ".rate{display:inline-block;height:.8em;background:#3b6ea5}";
 
 }  // namespace
+
+std::size_t total_tests(const Grading& grading) {
+  return grading.cases.size() * grading.submissions.size();
+}
+
+std::size_t total_passed(const Grading& grading) {
+  std::size_t passed = 0;
+  for (const Submission& s : grading.submissions) passed += s.passed;
+  return passed;
+}
 
 std::string tap(const Grading& grading) {
   std::string text = "TAP version 13\n1.." + std::to_string(total_tests(grading)) + "\n";

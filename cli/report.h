@@ -37,6 +37,10 @@ struct Grading {
   std::vector<Submission> submissions;
 };
 
+/// The tests of a grading (every case on every submission), and how many passed.
+std::size_t total_tests(const Grading& grading);
+std::size_t total_passed(const Grading& grading);
+
 /// TAP version 13: the plan, then per submission and case "ok K - PATH: NAME"
 /// or "not ok K - PATH: NAME" with a YAML block of the message and details.
 std::string tap(const Grading& grading);
