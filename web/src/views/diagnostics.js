@@ -46,16 +46,18 @@ function rangeOf(d, place, tokens, at) {
   return { from: start, to: start + token.text.length };
 }
 
-// The source's mark of a finding (with its message, `message` when the
-// caller has it), or null for a finding without a place.
-function markOf(d, tokens, at, message = d.causes?.length ? `${d.message}: ${d.causes.join("; ")}` : d.message) {
+// A finding's message, with what a syntax error found instead.
+const messageOf = (d) => (d.causes?.length ? `${d.message}: ${d.causes.join("; ")}` : d.message);
+
+// The source's mark of a finding, or null for a finding without a place.
+function markOf(d, tokens, at) {
   const place = placeOf(d);
   if (!place) return null;
-  return { ...rangeOf(d, place, tokens, at), severity: "error", message: `line ${place.line}, column ${place.column}: ${message}` };
+  return { ...rangeOf(d, place, tokens, at), severity: "error", message: `line ${place.line}, column ${place.column}: ${messageOf(d)}` };
 }
 
 function item(d, place, answer) {
-  const message = d.causes?.length ? `${d.message}: ${d.causes.join("; ")}` : d.message;
+  const message = messageOf(d);
   const li = document.createElement("li");
   li.dataset.line = String(place?.line ?? "");
   li.dataset.column = String(place?.column ?? "");
@@ -74,7 +76,7 @@ function item(d, place, answer) {
   hint.append(...said.split("`").map((part, k) => (k % 2 ? Object.assign(document.createElement("code"), { textContent: part }) : part)));
   hint.hidden = !said;
   li.append(where, text, hint);
-  return { li, where, message };
+  return { li, where };
 }
 
 // The marks that the source editor is given: all of them when they are few;
@@ -104,10 +106,10 @@ function showDiagnostics(list, sourceView, answer, given) {
   const items = [];
   for (const d of ordered.slice(0, LISTED)) {
     const place = placeOf(d);
-    const { li, where, message } = item(d, place, answer);
+    const { li, where } = item(d, place, answer);
     if (place) {
       const { line, column } = place;
-      marks.push(markOf(d, tokens, at, message));
+      marks.push(markOf(d, tokens, at));
       where.addEventListener("click", () => {
         sourceView.dispatch({ selection: { anchor: offsets(sourceView.state.doc)(line, column) }, scrollIntoView: true });
         sourceView.focus();
@@ -143,26 +145,26 @@ export function diagnosticsView(list, state, sourceView) {
   let shown = false;
   // The marks of the findings shown; those of the last answer shown, with
   // the text they were made for; the calls of showDiagnostics so far.
-  const marks = { marks: [], kept: { answer: null, text: "", marks: [] }, calls: 0 };
+  const given = { marks: [], kept: { answer: null, text: "", marks: [] }, calls: 0 };
   state.subscribe((s, before) => {
     if (!changed(s, before, "outcome", "source")) return;
     const { outcome } = s;
     const current = outcome?.kind === "answer" && !outcome.json.ok && outcome.source === s.source;
     if (!shown && !current) return;
-    showDiagnostics(list, sourceView, current ? outcome.json : null, marks);
+    showDiagnostics(list, sourceView, current ? outcome.json : null, given);
     shown = current;
   });
   // Many marks follow the view; an edit drops them all (above) until the
   // next compile.
   const again = (view) => {
-    const given = marks.marks;
-    queueMicrotask(() => given === marks.marks && view.dispatch(setDiagnostics(view.state, inView(view, given))));
+    const all = given.marks;
+    queueMicrotask(() => all === given.marks && view.dispatch(setDiagnostics(view.state, inView(view, all))));
   };
   const follow = ViewPlugin.define(() => ({
     update(u) {
-      if (u.viewportChanged && !u.docChanged && marks.marks.length > MANY) again(u.view);
+      if (u.viewportChanged && !u.docChanged && given.marks.length > MANY) again(u.view);
     },
   }));
-  const sideways = followSight((view) => marks.marks.length > MANY && again(view));
+  const sideways = followSight((view) => given.marks.length > MANY && again(view));
   sourceView.dispatch({ effects: StateEffect.appendConfig.of([follow, sideways]) });
 }
