@@ -11,6 +11,7 @@
 #include "overload.h"
 #include "pipeline.h"
 #include "solid_tokens.h"
+#include "trans.h"
 
 namespace quern {
 namespace {
@@ -42,8 +43,11 @@ std::string_view kind_text(ValidationError::Kind kind) {
 // as deep as a long chain nests.
 class TreeWriter {
  public:
-  TreeWriter(const SolidTokens& tokens, json::Writer& writer)
-      : tokens_(tokens), writer_(writer), out_(writer.text) {}
+  // order, when given, receives the node behind each element of the array
+  // (null for the function and the blocks).
+  TreeWriter(const SolidTokens& tokens, json::Writer& writer,
+             std::vector<const void*>* order = nullptr)
+      : tokens_(tokens), writer_(writer), out_(writer.text), order_(order) {}
 
   // Writes the array of nodes; returns the index of the first token after
   // the function.
@@ -53,7 +57,8 @@ class TreeWriter {
     for (std::size_t i = 0; i < function.parameters.size(); ++i) {
       const Parameter& p = function.parameters[i];
       if (i != 0) body.push_back(Take{","});
-      body.insert(body.end(), {Open{"parameter", p.name}, Take{}, Take{p.name}, Close{}});
+      body.insert(body.end(),
+                  {Open{"parameter", p.name, false, &p}, Take{}, Take{p.name}, Close{}});
     }
     body.push_back(Take{")"});
     body.push_back(Block{function.body});
@@ -74,6 +79,7 @@ class TreeWriter {
     std::string_view kind;
     std::string_view text;
     bool from_token = false;  // the text is the next token's
+    const void* node = nullptr;
   };
   struct Take {  // the next token, which must be expected unless that is empty
     std::string_view expected;
@@ -105,7 +111,8 @@ class TreeWriter {
 
   void run(const Open& o) {
     const std::size_t k = check_next();
-    open_.push_back({o.kind, o.from_token ? tokens_.text(k) : o.text, tokens_.start(k), {}});
+    open_.push_back(
+        {o.kind, o.from_token ? tokens_.text(k) : o.text, tokens_.start(k), {}, o.node});
   }
   void run(const Take& t) {
     const std::size_t k = check_next();
@@ -137,6 +144,7 @@ class TreeWriter {
     json::append_numbers(out_, node.children);
     out_ += '}';
     if (!open_.empty()) open_.back().children.push_back(written_);
+    if (order_ != nullptr) order_->push_back(node.node);
     ++written_;
   }
   void run(const Block& b) {
@@ -148,28 +156,32 @@ class TreeWriter {
   void run(const Stmt& s) {
     std::visit(Overload{
                    [&](const stmt::Declaration& d) {
-                     push({Open{"declaration", d.name}, Take{"int"}, Take{d.name}, Take{"="},
-                           Expr{&d.value}, Take{";"}, Close{}});
+                     push({Open{"declaration", d.name, false, s.statement}, Take{"int"},
+                           Take{d.name}, Take{"="}, Expr{&d.value}, Take{";"}, Close{}});
                    },
                    [&](const stmt::Assignment& a) {
-                     push({Open{"assignment", a.name}, Take{a.name}, Take{"="}, Expr{&a.value},
-                           Take{";"}, Close{}});
+                     push({Open{"assignment", a.name, false, s.statement}, Take{a.name}, Take{"="},
+                           Expr{&a.value}, Take{";"}, Close{}});
                    },
                    [&](const stmt::Return& r) {
-                     push({Open{"return", {}}, Take{"return"}, Expr{&r.value}, Take{";"}, Close{}});
+                     push({Open{"return", {}, false, s.statement}, Take{"return"}, Expr{&r.value},
+                           Take{";"}, Close{}});
                    },
                    [&](const stmt::If& i) {
-                     std::vector<Task> sequence{Open{"if", {}}, Take{"if"},
-                                                Take{"("},      Cond{i.condition.get()},
-                                                Take{")"},      Block{i.then_body}};
+                     std::vector<Task> sequence{Open{"if", {}, false, s.statement},
+                                                Take{"if"},
+                                                Take{"("},
+                                                Cond{i.condition.get()},
+                                                Take{")"},
+                                                Block{i.then_body}};
                      if (i.else_body)
                        sequence.insert(sequence.end(), {Take{"else"}, Block{*i.else_body}});
                      sequence.push_back(Close{});
                      push(sequence);
                    },
                    [&](const stmt::While& w) {
-                     push({Open{"while", {}}, Take{"while"}, Take{"("}, Cond{w.condition.get()},
-                           Take{")"}, Block{w.body}, Close{}});
+                     push({Open{"while", {}, false, s.statement}, Take{"while"}, Take{"("},
+                           Cond{w.condition.get()}, Take{")"}, Block{w.body}, Close{}});
                    },
                },
                s.statement->node);
@@ -177,21 +189,22 @@ class TreeWriter {
   void run(const Expr& e) {
     std::visit(Overload{
                    [&](const expr::Literal&) {
-                     push({Open{"literal", {}, true}, Take{}, Close{}});
+                     push({Open{"literal", {}, true, e.expression}, Take{}, Close{}});
                    },
                    [&](const expr::Variable& v) {
-                     push({Open{"variable", v.name}, Take{v.name}, Close{}});
+                     push({Open{"variable", v.name, false, e.expression}, Take{v.name}, Close{}});
                    },
                    [&](const expr::Negation& n) {
-                     push({Open{"negation", {}}, Take{"-"}, Expr{n.operand.get()}, Close{}});
+                     push({Open{"negation", {}, false, e.expression}, Take{"-"},
+                           Expr{n.operand.get()}, Close{}});
                    },
                    [&](const expr::Addition& a) {
-                     push({Open{"addition", {}}, Expr{a.left.get()}, Take{"+"}, Expr{a.right.get()},
-                           Close{}});
+                     push({Open{"addition", {}, false, e.expression}, Expr{a.left.get()}, Take{"+"},
+                           Expr{a.right.get()}, Close{}});
                    },
                    [&](const expr::Subtraction& s) {
-                     push({Open{"subtraction", {}}, Expr{s.left.get()}, Take{"-"},
-                           Expr{s.right.get()}, Close{}});
+                     push({Open{"subtraction", {}, false, e.expression}, Expr{s.left.get()},
+                           Take{"-"}, Expr{s.right.get()}, Close{}});
                    },
                },
                e.expression->node);
@@ -219,7 +232,8 @@ class TreeWriter {
           const Expression& right = in_order ? node.second : node.first;
           const std::string_view op = in_order ? as_is : reversed;
           if (op.empty()) internal_failure("a comparison without its operator token");
-          push({Open{"compare", op}, Expr{&left}, Take{op}, Expr{&right}, Close{}});
+          push({Open{"compare", op, false, why_node(*c.condition)}, Expr{&left}, Take{op},
+                Expr{&right}, Close{}});
         },
         c.condition->node);
   }
@@ -259,9 +273,11 @@ class TreeWriter {
     std::string_view kind, text;
     SourcePosition start;
     std::vector<int64_t> children;  // places of the children written so far
+    const void* node;
   };
   std::vector<OpenNode> open_;  // the nodes begun and not yet written
   int64_t written_ = 0;
+  std::vector<const void*>* order_;
 };
 
 }  // namespace
@@ -289,6 +305,7 @@ Explanation explain(std::string_view source) {
     result.optimised = std::move(std::get<InstructionList>(compiled));
     result.unoptimised = std::move(trace.unoptimised);
     result.lines = std::move(trace.lines);
+    result.why = std::move(trace.why);
   }
   if (trace.parse_error) {
     const ParseError& e = *trace.parse_error;
@@ -319,10 +336,31 @@ Explanation explain(std::string_view source) {
   // The tree's walk finds where the function ends; the tree itself is
   // written with the answer.
   json::Writer discard(nullptr, true);
-  const std::size_t after = TreeWriter(tokens, discard).write(function);
+  std::vector<const void*> order;
+  const std::size_t after =
+      TreeWriter(tokens, discard, result.error ? nullptr : &order).write(function);
   if (after < tokens.size()) result.ignored = tokens.start(after);
+  if (!result.error) result.tree_index = TreeIndex(order);
   result.function = std::move(trace.function);
   return result;
+}
+
+TreeIndex::TreeIndex(const std::vector<const void*>& order) {
+  root_ = static_cast<int32_t>(order.size()) - 1;
+  for (std::size_t i = 0; i < order.size(); ++i) {
+    if (order[i] != nullptr) nodes_.emplace_back(order[i], static_cast<int32_t>(i));
+  }
+  std::sort(nodes_.begin(), nodes_.end());
+}
+
+int32_t TreeIndex::of(const Why& why) const {
+  if (why.rule == WhyRule::Halt) return root_;
+  if (why.node == nullptr) return -1;
+  const auto it = std::lower_bound(nodes_.begin(), nodes_.end(), std::pair{why.node, int32_t{0}});
+  if (it == nodes_.end() || it->first != why.node) {
+    internal_failure("a line serves a node that is not in the tree");
+  }
+  return it->second;
 }
 
 std::string ignored_message(SourcePosition position) {

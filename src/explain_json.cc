@@ -10,6 +10,7 @@
 #include "failure.h"
 #include "json_text.h"
 #include "solid_tokens.h"
+#include "why.h"
 
 namespace quern {
 
@@ -161,6 +162,32 @@ void append_listing(json::Writer& writer, const InstructionList& list,
   out += ']';
 }
 
+// The member "why" of a line of element: the rule that made it, the node it
+// serves, how an operation's operands reached the registers, and the
+// optimiser's rule where it changed or removed the element.
+void append_why(std::string& out, const Explanation& e, std::size_t element) {
+  const Why& why = e.why[element];
+  json::append_key(out, "why");
+  out += R"({"rule":)";
+  json::append_string(out, why::row(why.rule).name);
+  json::append_key(out, "node");
+  const int32_t node = e.tree_index.of(why);
+  if (node < 0) {
+    out += "null";
+  } else {
+    json::append_number(out, node);
+  }
+  if (why.pair != WhyPair::None) {
+    json::append_key(out, "pair");
+    json::append_string(out, why::row(why.pair).name);
+  }
+  if (why.optimiser != WhyOptimiser::None) {
+    json::append_key(out, "optimiser");
+    json::append_string(out, why::row(why.optimiser).name);
+  }
+  out += '}';
+}
+
 void append_cfg(json::Writer& writer, const InstructionList& list,
                 const std::vector<Printed>& printed) {
   std::string& out = writer.text;
@@ -299,9 +326,14 @@ void write_json(const Explanation& explanation, json::Writer& writer) {
   if (!explanation.error) {
     const std::vector<Printed> optimised = printed_lines(explanation.optimised);
     const std::vector<Printed> unoptimised = printed_lines(explanation.unoptimised);
+    if (explanation.why.size() != explanation.optimised.size()) {
+      internal_failure("the answer has " + std::to_string(explanation.why.size()) +
+                       " reasons for " + std::to_string(explanation.optimised.size()) +
+                       " elements");
+    }
     json::append_key(text, "lines");
     append_listing(writer, explanation.optimised, optimised, explanation.lines,
-                   [](std::size_t, Printed) {});
+                   [&](std::size_t, Printed line) { append_why(text, explanation, line.element); });
     const LineOf now = line_of(explanation.optimised.size(), optimised);
     json::append_key(text, "unoptimised");
     append_listing(
@@ -321,6 +353,7 @@ void write_json(const Explanation& explanation, json::Writer& writer) {
             json::append_key(text, "becomes");
             json::append_number(text, becomes);
           }
+          append_why(text, explanation, line.element);
         });
   }
   if (explanation.parsed) {

@@ -127,6 +127,28 @@ struct LabelledInstruction {
 
 using InstructionList = std::vector<LabelledInstruction>;
 
+/// The rule of translation that made an element (src/why.json lists them).
+enum class WhyRule : uint8_t {
+#include "why_rules.inc"
+};
+/// How the two operands of an operation or a comparison reached r0 and r1.
+enum class WhyPair : uint8_t { None, InOrder, RightFirst, Spill };
+/// The optimiser's rule that changed or removed an element.
+enum class WhyOptimiser : uint8_t { None, ZeroClear, ZeroWord, BranchToNext };
+
+/// Why an element of an instruction list is there. Kept beside the list,
+/// one per element, only when someone will read it: node is the tree node
+/// the element serves (an Expression, a BooleanExpr, a Statement or a
+/// Parameter), null for the halt, which serves the function, and for the
+/// words that no source name owns.
+struct Why {
+  const void* node = nullptr;
+  WhyRule rule{};
+  WhyPair pair = WhyPair::None;
+  WhyOptimiser optimiser = WhyOptimiser::None;
+  bool operator==(const Why&) const = default;
+};
+
 /// The branch makers that statement translation chooses between.
 Instruction branch_greater(Label l);
 Instruction branch_not_equal(Label l);
