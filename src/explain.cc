@@ -43,14 +43,16 @@ std::string_view kind_text(ValidationError::Kind kind) {
 // as deep as a long chain nests.
 class TreeWriter {
  public:
-  // order, when given, receives the node behind each element of the array
-  // (null for the function and the blocks).
+  // nodes, when given, receives the node behind each element of the array
+  // with its place (the function and the blocks are not there).
   TreeWriter(const SolidTokens& tokens, json::Writer& writer,
-             std::vector<const void*>* order = nullptr)
-      : tokens_(tokens), writer_(writer), out_(writer.text), order_(order) {}
+             std::vector<std::pair<const void*, int32_t>>* nodes = nullptr)
+      : tokens_(tokens), writer_(writer), out_(writer.text), nodes_(nodes) {}
 
   // Writes the array of nodes; returns the index of the first token after
   // the function.
+  int32_t written() const { return static_cast<int32_t>(written_); }
+
   std::size_t write(const Function& function) {
     out_ += '[';
     std::vector<Task> body{Open{"function", function.name}, Take{}, Take{function.name}, Take{"("}};
@@ -144,7 +146,9 @@ class TreeWriter {
     json::append_numbers(out_, node.children);
     out_ += '}';
     if (!open_.empty()) open_.back().children.push_back(written_);
-    if (order_ != nullptr) order_->push_back(node.node);
+    if (nodes_ != nullptr && node.node != nullptr) {
+      nodes_->emplace_back(node.node, static_cast<int32_t>(written_));
+    }
     ++written_;
   }
   void run(const Block& b) {
@@ -277,8 +281,28 @@ class TreeWriter {
   };
   std::vector<OpenNode> open_;  // the nodes begun and not yet written
   int64_t written_ = 0;
-  std::vector<const void*>* order_;
+  std::vector<std::pair<const void*, int32_t>>* nodes_;
 };
+
+// Makes each reason name its node by its place in the tree instead of its
+// address; nodes holds the place of every node but the function's, root.
+void name_nodes_by_place(std::vector<std::pair<const void*, int32_t>> nodes, int32_t root,
+                         std::vector<Why>& why) {
+  std::sort(nodes.begin(), nodes.end());
+  for (Why& w : why) {
+    int32_t place = -1;
+    if (w.rule() == WhyRule::Halt) {
+      place = root;
+    } else if (w.node() != nullptr) {
+      const auto it = std::lower_bound(nodes.begin(), nodes.end(), std::pair{w.node(), int32_t{0}});
+      if (it == nodes.end() || it->first != w.node()) {
+        internal_failure("a line serves a node that is not in the tree");
+      }
+      place = it->second;
+    }
+    w.set_place(place);
+  }
+}
 
 }  // namespace
 
@@ -336,31 +360,13 @@ Explanation explain(std::string_view source) {
   // The tree's walk finds where the function ends; the tree itself is
   // written with the answer.
   json::Writer discard(nullptr, true);
-  std::vector<const void*> order;
-  const std::size_t after =
-      TreeWriter(tokens, discard, result.error ? nullptr : &order).write(function);
+  std::vector<std::pair<const void*, int32_t>> nodes;
+  TreeWriter walk(tokens, discard, result.error ? nullptr : &nodes);
+  const std::size_t after = walk.write(function);
   if (after < tokens.size()) result.ignored = tokens.start(after);
-  if (!result.error) result.tree_index = TreeIndex(order);
+  if (!result.error) name_nodes_by_place(std::move(nodes), walk.written() - 1, result.why);
   result.function = std::move(trace.function);
   return result;
-}
-
-TreeIndex::TreeIndex(const std::vector<const void*>& order) {
-  root_ = static_cast<int32_t>(order.size()) - 1;
-  for (std::size_t i = 0; i < order.size(); ++i) {
-    if (order[i] != nullptr) nodes_.emplace_back(order[i], static_cast<int32_t>(i));
-  }
-  std::sort(nodes_.begin(), nodes_.end());
-}
-
-int32_t TreeIndex::of(const Why& why) const {
-  if (why.rule == WhyRule::Halt) return root_;
-  if (why.node == nullptr) return -1;
-  const auto it = std::lower_bound(nodes_.begin(), nodes_.end(), std::pair{why.node, int32_t{0}});
-  if (it == nodes_.end() || it->first != why.node) {
-    internal_failure("a line serves a node that is not in the tree");
-  }
-  return it->second;
 }
 
 std::string ignored_message(SourcePosition position) {

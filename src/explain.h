@@ -29,21 +29,6 @@ struct Diagnostic {
   std::optional<SourcePosition> at;  // where the statement or name it is about begins
 };
 
-/// The place in the answer's tree (an array in postorder) of each node that
-/// a line serves.
-class TreeIndex {
- public:
-  TreeIndex() = default;
-  /// order: the node behind each element of the tree's array, the root last.
-  explicit TreeIndex(const std::vector<const void*>& order);
-  /// The place of the node that why names, or -1 for none.
-  int32_t of(const Why& why) const;
-
- private:
-  std::vector<std::pair<const void*, int32_t>> nodes_;  // sorted
-  int32_t root_ = -1;
-};
-
 struct Explanation {
   std::string_view source;                // the explained text, which must outlive this
   std::optional<CompileError> error;      // present when the compile failed
@@ -55,8 +40,7 @@ struct Explanation {
   InstructionList optimised;              // what compile prints, when it succeeded
   InstructionList unoptimised;            // the translation before the optimiser ran
   std::vector<int32_t> lines;             // source line of each element of both lists, 0 for none
-  std::vector<Why> why;                   // the reason of each element of both lists
-  TreeIndex tree_index;                   // where the nodes that the reasons name are in tree
+  std::vector<Why> why;  // the reason of each element of both lists, naming nodes by place in tree
 
   /// The text that compile's caller writes: the assembly, or the report.
   std::string answer() const;

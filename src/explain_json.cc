@@ -169,21 +169,21 @@ void append_why(std::string& out, const Explanation& e, std::size_t element) {
   const Why& why = e.why[element];
   json::append_key(out, "why");
   out += R"({"rule":)";
-  json::append_string(out, why::row(why.rule).name);
+  json::append_string(out, why::row(why.rule()).name);
   json::append_key(out, "node");
-  const int32_t node = e.tree_index.of(why);
+  const int32_t node = why.place();
   if (node < 0) {
     out += "null";
   } else {
     json::append_number(out, node);
   }
-  if (why.pair != WhyPair::None) {
+  if (why.pair() != WhyPair::None) {
     json::append_key(out, "pair");
-    json::append_string(out, why::row(why.pair).name);
+    json::append_string(out, why::row(why.pair()).name);
   }
-  if (why.optimiser != WhyOptimiser::None) {
+  if (why.optimiser() != WhyOptimiser::None) {
     json::append_key(out, "optimiser");
-    json::append_string(out, why::row(why.optimiser).name);
+    json::append_string(out, why::row(why.optimiser()).name);
   }
   out += '}';
 }

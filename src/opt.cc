@@ -26,7 +26,7 @@ bool is_zero_word(const Label& l) {
 
 // Notes rule as the optimiser's on element i, when reasons are kept.
 void note(std::vector<Why>* why, std::size_t i, WhyOptimiser rule) {
-  if (why != nullptr) (*why)[i].optimiser = rule;
+  if (why != nullptr) (*why)[i].set_optimiser(rule);
 }
 
 void clear_zero_constant(InstructionList& list, std::vector<Why>* why) {
