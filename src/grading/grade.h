@@ -1,16 +1,16 @@
 // Grading: the cases of a case file run on the code of one source, each with
-// its verdict. The playground's exercises grade with the same verdicts,
-// messages and details (web/src/machine/grade.js);
-// tests/shared/case_files.json holds both to them.
+// its verdict; what a learner may read of a hidden case; and the answer the
+// playground's exercises grade with, through the WebAssembly module.
 #pragma once
 
 #include <nlohmann/json.hpp>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
 
-#include "cases.h"
 #include "explain.h"
+#include "grading/cases.h"
 #include "machine.h"
 
 namespace quern::cases {
@@ -27,12 +27,41 @@ struct Verdict {
   nlohmann::ordered_json details;  // an object: numbers, and strings for finding and reason
 };
 
+/// A case as the reports name it: a visible case by its text, a hidden one
+/// "hidden case K" (K from 1 in the order of the hidden block), so that
+/// nothing a learner reads names its inputs.
+struct GradedCase {
+  const Case* c = nullptr;
+  std::string name;
+  bool hidden = false;
+};
+
+/// The visible cases, then the hidden ones, named.
+std::vector<GradedCase> graded_cases(const std::vector<Case>& visible,
+                                     const std::vector<Case>& hidden = {});
+
+/// What a learner may read of verdict v on case c: all of it for a visible
+/// case; for a hidden case whether it passed, the message "passed" or
+/// "failed" and no details, since those would tell its inputs or result.
+Verdict for_learner(const GradedCase& c, const Verdict& v);
+
 /// Compiles source once and runs every case on its code, at most max_steps
 /// instructions each.
 std::vector<Verdict> grade(std::string_view source, const std::vector<Case>& cases, long max_steps);
 /// The same for a source already compiled.
 std::vector<Verdict> grade(const Explanation& explanation, const std::vector<Case>& cases,
                            long max_steps);
+
+/// The playground's answer for case text and, when there is one, a source
+/// graded against it, as one JSON object:
+///   {"error": {"line", "message"}}   the case text cannot be read (line null:
+///                                    the whole text), as parse_cases says
+///   {"cases": [{"line", "text"}],    its cases, and with a source a verdict
+///    "verdicts": [{"passed", "message", "details", "inputs"}]}   per case;
+/// inputs are [NAME, VALUE] per parameter when the case fits the compiled
+/// function, else null.
+std::string grading_json(std::string_view cases_text, const std::optional<std::string_view>& source,
+                         long max_steps);
 
 /// The listing of a compile that succeeded with every name the source chose
 /// (parameters and variables) renamed by the order of its first appearance
