@@ -82,13 +82,6 @@ export async function loadCompiler(wasm = new URL("./quern.wasm", import.meta.ur
   memory = exports.memory;
   exports._initialize();
 
-  // UTF-8 bytes of a string, or the bytes given.
-  function utf8(text) {
-    if (typeof text === "string") return encoder.encode(text);
-    if (text instanceof Uint8Array) return text;
-    throw new TypeError("the compiler takes a string or a Uint8Array of UTF-8 bytes");
-  }
-
   // Calls the export `entry` with each of `texts` (null, or a string or
   // UTF-8 bytes) as a pointer and a length in the module's memory; returns
   // the JSON text of its answer.
@@ -102,7 +95,10 @@ export async function loadCompiler(wasm = new URL("./quern.wasm", import.meta.ur
           args.push(0, 0);
           continue;
         }
-        const bytes = utf8(text);
+        if (typeof text !== "string" && !(text instanceof Uint8Array)) {
+          throw new TypeError("the compiler takes a string or a Uint8Array of UTF-8 bytes");
+        }
+        const bytes = typeof text === "string" ? encoder.encode(text) : text;
         const at = exports.malloc(Math.max(bytes.length, 1));
         if (at === 0) throw new Error("the compiler is out of memory");
         held.push(at);

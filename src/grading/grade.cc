@@ -44,11 +44,6 @@ Machine::Status run_compiled(Machine& machine, long max_steps) {
   return status;
 }
 
-std::vector<Verdict> grade(std::string_view source, const std::vector<Case>& cases,
-                           long max_steps) {
-  return grade(explain(source), cases, max_steps);
-}
-
 std::vector<Verdict> grade(const Explanation& explanation, const std::vector<Case>& cases,
                            long max_steps) {
   std::vector<Verdict> verdicts;

@@ -45,10 +45,8 @@ std::vector<GradedCase> graded_cases(const std::vector<Case>& visible,
 /// "failed" and no details, since those would tell its inputs or result.
 Verdict for_learner(const GradedCase& c, const Verdict& v);
 
-/// Compiles source once and runs every case on its code, at most max_steps
+/// Runs every case on the code of a compiled source, at most max_steps
 /// instructions each.
-std::vector<Verdict> grade(std::string_view source, const std::vector<Case>& cases, long max_steps);
-/// The same for a source already compiled.
 std::vector<Verdict> grade(const Explanation& explanation, const std::vector<Case>& cases,
                            long max_steps);
 
