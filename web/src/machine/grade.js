@@ -42,8 +42,9 @@ export function grader() {
     });
   return async function grade(cases, source = null) {
     if (job) {
+      // The worker is busy with what nobody waits for any more.
       finish(null);
-      (await worker)?.terminate(); // busy with what nobody waits for
+      worker.then((w) => w?.terminate());
       worker = null;
     }
     const g = ++asked;
