@@ -83,10 +83,40 @@ test("hovering a token or a node of the tree marks its source range and its asse
   // The return's four instructions: load, load, add, store.
   assert.equal(await page.locator("#assembly .cm-stage-line").count(), 4);
 
-  // The add marks the tokens of its source line and the node that holds them all.
+  // The add marks the tokens of its source line and selects the node it serves.
   await page.getByRole("textbox", { name: "Assembly" }).locator(".cm-line", { hasText: "add r0" }).hover();
-  await page.getByRole("treeitem", { name: "return, line 2, column 3", exact: true, selected: true }).waitFor();
+  await page.getByRole("treeitem", { name: "addition, line 2, column 10", exact: true, selected: true }).waitFor();
   assert.deepEqual(await page.locator("#tokens [aria-current=true] code").allTextContents(), ["return", "a", "+", "1", ";"]);
+});
+
+test("an assembly line says why it is there, marks its node's text and selects it; a node marks its lines", async () => {
+  const source = "int f(int s, int m) {\n  while (s > 0) {\n    s = -s + -m;\n  }\n  return s;\n}\n";
+  const answer = await explain(source);
+  await page.evaluate((s) => window.quernPlayground.setSource(s), source);
+  await page.getByRole("button", { name: /^Compile/ }).click();
+  const why = page.getByRole("status", { name: "Why" });
+  if ((await page.locator("#tree").getAttribute("open")) === null) await page.getByText("Syntax tree", { exact: true }).click();
+  const spill = "store r0, .t1: Spill: both sides of `-s + -m` need both registers, so the value of `-s` waits in .t1 while `-m` is computed.";
+  await page.getByRole("textbox", { name: "Assembly" }).locator(".cm-line", { hasText: "store r0, .t1" }).hover();
+  await page.waitForFunction((t) => document.querySelector("#asm-why").textContent === t, spill);
+  assert.equal(await why.textContent(), spill);
+  await page.waitForFunction(() => document.querySelector("#editor").shadowRoot.querySelector(".cm-stage-mark")?.textContent === "-s + -m");
+  assert.deepEqual(await page.locator("#editor .cm-stage-mark").allTextContents(), ["-s + -m"]);
+  await page.getByRole("treeitem", { name: "addition, line 3, column 9", exact: true, selected: true }).waitFor();
+
+  // The while's lines: every line whose node lies in its subtree.
+  const k = answer.tree.findIndex((n) => n.kind === "while");
+  let first = k;
+  for (const stack = [k]; stack.length; ) {
+    const n = stack.pop();
+    first = Math.min(first, n);
+    stack.push(...answer.tree[n].children);
+  }
+  const lines = answer.lines.filter((l) => l.why.node !== null && l.why.node >= first && l.why.node <= k);
+  await page.getByRole("treeitem", { name: "while, line 2, column 3", exact: true }).hover({ position: { x: 6, y: 6 } });
+  const cost = `\`while (s > 0) …\`: ${lines.filter((l) => l.kind !== "label").length} lines, 1 spill`;
+  await page.waitForFunction((t) => document.querySelector("#asm-why").textContent === t, cost);
+  assert.equal(await page.locator("#assembly .cm-stage-line").count(), lines.length);
 });
 
 test("the page logged no error", () => {
