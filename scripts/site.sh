@@ -76,7 +76,8 @@ if [[ ! -f "$wasm/CMakeCache.txt" ]]; then
 fi
 cmake --build "$wasm" -j2 >&2
 
-bash "$root/web/build.sh" >&2
+# The reference's examples are compiled by the module just built.
+QUERN_WASM="$wasm/wasm/quern.wasm" bash "$root/web/build.sh" >&2
 
 mkdir -p "$site"
 rm -rf "$site/dist" # its chunks are named by their hash: none stale

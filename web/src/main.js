@@ -22,6 +22,7 @@ import { graphView } from "./views/stages/graph.js";
 import { listingMarks, sourceMarks } from "./views/stages/marks.js";
 import { followProfile, profileGutter } from "./views/stages/profile-gutter.js";
 import { stageViews, watch } from "./views/stages/stage-views.js";
+import { whyView } from "./views/why-view.js";
 
 const state = createState({
   source: "",
@@ -61,6 +62,7 @@ examplesMenu(element("examples"), state, { mayReplace: (example) => mayReplace(e
 graphView(element("graph"), state, editors.sourceView, editors.asmView);
 followProfile(state, editors.sourceView);
 stageViews(document.querySelector(".stages"), state, editors.sourceView, editors.asmView);
+whyView(element("asm-why"), document.querySelector(".stages"), state, editors.sourceView, editors.asmView);
 
 // An exercise link loads its own source and keeps its own draft; otherwise
 // the playground starts with its draft or the address's share link. The

@@ -30,13 +30,17 @@ const SMALL = 4000;
 let compiler = null;
 
 // Whether a line before the optimiser that it kept is its line `line` of the
-// final listing, field for field.
+// final listing, field for field (an array's or an object's, such as `why`,
+// one level down).
 function sameLine(before, line) {
   if (before.fate !== "kept" || !line || Object.keys(before).length !== Object.keys(line).length + 2) return false;
-  return Object.keys(line).every((k) => {
-    const [a, b] = [before[k], line[k]];
-    return Array.isArray(a) && Array.isArray(b) ? a.length === b.length && a.every((x, i) => x === b[i]) : a === b;
-  });
+  const same = (a, b) => {
+    if (a === b) return true;
+    if (!a || !b || typeof a !== "object" || typeof b !== "object") return false;
+    const keys = Object.keys(b);
+    return Object.keys(a).length === keys.length && keys.every((k) => a[k] === b[k]);
+  };
+  return Object.keys(line).every((k) => same(before[k], line[k]));
 }
 
 // The answer as it goes to the page: a line before the optimiser that it

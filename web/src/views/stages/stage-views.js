@@ -10,6 +10,7 @@ import { EditorView } from "@codemirror/view";
 import { changed } from "../../state.js";
 import { linesOfSource } from "../linking.js";
 import { mark } from "./marks.js";
+import { optimiserWords } from "../../why.js";
 
 // Larger answers are not listed: the views say how many pieces there are.
 const MAX_TOKENS = 5000;
@@ -22,6 +23,11 @@ const watchers = [];
 const tell = (...where) => {
   for (const w of watchers) w(...where);
 };
+// Another view that follows the same places: it is told after these views.
+export const listen = (watcher) => watchers.push(watcher);
+// Selects node k of the answer's tree in the tree view, when it is open.
+let selectIn = () => {};
+export const selectNode = (k) => selectIn(k);
 export const watch = (editor) => [
   EditorView.updateListener.of((u) => (u.selectionSet || u.docChanged) && (editor === "source" || u.view.hasFocus) && tell(editor, u.state)),
   EditorView.domEventHandlers({
@@ -259,6 +265,14 @@ export function stageViews(root, state, sourceView, asmView) {
     for (const k of path) if (nodeItems[k] !== li) toggle(nodeItems[k], true);
     reveal(li);
   }
+  selectIn = (k) => {
+    const n = state.get().answer?.tree?.[k];
+    if (n) selectAt(n, n.end);
+    const li = nodeItems[k];
+    if (!li || li.ariaSelected === "true") return;
+    for (const other of treeRoot.querySelectorAll("[aria-selected=true]")) other.ariaSelected = "false";
+    li.ariaSelected = "true";
+  };
 
   // --- the listing before the optimiser -------------------------------------------
   const beforeList = root.querySelector("#before-list");
@@ -267,7 +281,8 @@ export function stageViews(root, state, sourceView, asmView) {
   function drawBefore(answer) {
     const all = answer?.unoptimised ?? [];
     lineItems = all.map((l, i) => {
-      const became = l.fate === "changed" ? ` → ${answer.lines[l.becomes].text.trim()}` : "";
+      const rule = optimiserWords(answer, l);
+      const became = (l.fate === "changed" ? ` → ${answer.lines[l.becomes].text.trim()}` : "") + (rule ? ` — ${rule}` : "");
       const li = html("li", { tabIndex: i ? -1 : 0, className: `fate-${l.fate}`, ariaLabel: `line ${i + 1}: ${l.text.trim() || "(empty)"}, ${l.fate}${became}` }, html("code", {}, l.text), html("span", { className: "fate" }, l.fate + became));
       li.dataset.index = i;
       return li;
