@@ -472,7 +472,6 @@ InstructionList expand_function(const Function& function, std::size_t capacity_h
   }
   if (why != nullptr) {
     why->clear();
-    why->reserve(capacity_hint);
     context.record_why(why);
   }
   for (const Parameter& p : function.parameters) {
