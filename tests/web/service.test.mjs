@@ -300,14 +300,12 @@ test("at any CPU time limit the answer is a 500 before the header's end, or the 
   const whole = `Content-Type: text/plain\nStatus: 200 OK\r\n\r\n${directAnswer(body)}`;
   const failed = "Content-Type: text/plain\nStatus: 500 Internal Server Error\r\n\r\n";
   const seen = new Set();
-  for (let round = 0; round < 4; round++) {
-    for (const ms of [1, 2, 3, 4, 5, 6, 8, 12, 16, 24, 32]) {
-      const r = runCgi(body, { QUERN_CPU_MS: String(ms) });
-      const out = r.stdout.toString("utf8");
-      const status = out === failed ? 500 : out === whole ? 200 : `${out.length} of ${whole.length} characters`;
-      assert.equal(r.status, status === 500 ? 101 : 0, `${ms} ms: ${status}`);
-      seen.add(status);
-    }
+  for (const ms of Array(4).fill([1, 2, 3, 4, 5, 6, 8, 12, 16, 24, 32]).flat()) {
+    const r = runCgi(body, { QUERN_CPU_MS: String(ms) });
+    const out = r.stdout.toString("utf8");
+    const status = out === failed ? 500 : out === whole ? 200 : `${out.length} of ${whole.length} characters`;
+    assert.equal(r.status, status === 500 ? 101 : 0, `${ms} ms: ${status}`);
+    seen.add(status);
   }
   assert.deepEqual([...seen].sort(), [200, 500]);
 });
