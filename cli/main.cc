@@ -253,10 +253,13 @@ quern::exercise::Exercise read_exercise(const std::string& path) {
   return parsed_or_refused(path, quern::exercise::parse_exercise(read_text(path, "exercise file")));
 }
 
-// What the course site is built from: the exercise without its hidden cases.
+// What the course site is built from: the exercise without its hidden cases,
+// with the line of the file of each line of the task (for the build's
+// messages).
 nlohmann::ordered_json exercise_json(const quern::exercise::Exercise& e) {
   return {{"title", e.title},
           {"task", e.task},
+          {"task_lines", e.task_lines},
           {"start", e.start ? nlohmann::ordered_json(*e.start) : nlohmann::ordered_json()},
           {"cases", e.cases_text},
           {"hidden", e.hidden.size()}};
