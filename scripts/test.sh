@@ -20,9 +20,9 @@ as_root() {
 installed() { dpkg-query -W -f='${Status}' "$1" 2>/dev/null | grep -q 'install ok installed'; }
 
 # perl: the tests read quern --test's report with its prove; python3: its HTML page with
-# html.parser.
+# html.parser; neovim: its own language client drives quern --lsp.
 packages=(cmake g++ make libgtest-dev libicu-dev clang libclang-rt-14-dev nlohmann-json3-dev
-  libcli11-dev graphviz perl python3)
+  libcli11-dev graphviz perl python3 neovim)
 missing=()
 for p in "${packages[@]}"; do installed "$p" || missing+=("$p"); done
 if ((${#missing[@]})); then
