@@ -153,8 +153,14 @@ struct Dispatch {
   Json name_range(const Document& d, const Occurrence& o) const {
     return range(d, o.offset, o.offset + o.name.size());
   }
+  // A whole number of the message; any other value is refused (a float
+  // would not convert safely).
+  static int64_t integer(const Json& value) {
+    if (!value.is_number_integer()) throw RpcError{kInvalidParams, "expected a whole number"};
+    return value.get<int64_t>();
+  }
   EditorPosition editor_position(const Json& p) const {
-    return {p.at("line").get<int64_t>(), p.at("character").get<int64_t>()};
+    return {integer(p.at("line")), integer(p.at("character"))};
   }
   std::size_t offset_in(const Document& d, const Json& p) const {
     return d.positions.offset_of(editor_position(p), s.unit);
@@ -222,7 +228,7 @@ struct Dispatch {
 
   void did_open(const Json& params) {
     const Json& item = params.at("textDocument");
-    open(item.at("uri").get<std::string>(), item.at("version").get<int64_t>(),
+    open(item.at("uri").get<std::string>(), integer(item.at("version")),
          item.at("text").get<std::string>());
   }
 
@@ -244,7 +250,7 @@ struct Dispatch {
       const std::size_t to = std::max(from, offset(r.at("end")));
       text.replace(from, to - from, piece);
     }
-    open(d.uri, params.at("textDocument").at("version").get<int64_t>(), std::move(text));
+    open(d.uri, integer(params.at("textDocument").at("version")), std::move(text));
   }
 
   void did_close(const Json& params) {

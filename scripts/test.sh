@@ -4,9 +4,10 @@
 #   2. a release build with -Werror, and its test suite through ctest;
 #   3. the same suite built with AddressSanitizer, UndefinedBehaviorSanitizer
 #      and leak checking (clang);
-#   4. a bounded fuzzing pass over request handling, the compiler, and compiled
-#      programs run on the machine model;
-#   5. the web service through lighttpd, and the playground in Chromium.
+#   4. a bounded fuzzing pass over request handling, the compiler, compiled
+#      programs run on the machine model, and the language server's messages;
+#   5. the web service through lighttpd, and the playground in Chromium;
+#   6. the VS Code extension packaged as a .vsix.
 # Ends with "N passed, M failed" counting the stages; exits non-zero on any failure.
 set -uo pipefail
 
@@ -63,6 +64,8 @@ stage "sanitizer build and unit tests" build_and_test "$root/build-asan" \
   -DQUERN_SANITIZE=ON -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++
 stage "fuzzing" env FUZZ_SECONDS="${FUZZ_SECONDS:-60}" bash "$root/scripts/fuzz.sh"
 stage "web service and browser" env BUILD_DIR="$root/build" bash "$root/scripts/test_web.sh"
+# The editor extension packages from its lock file (under a minute, mostly npm).
+stage "VS Code extension package" bash "$root/scripts/vsix.sh" "$root/build/quern.vsix"
 
 echo
 for f in "${failures[@]}"; do echo "failed: $f"; done
