@@ -23,11 +23,6 @@ std::string wide_names(std::size_t budget) {
                                  budget);
 }
 
-std::string frame(const Json& message) {
-  const std::string body = message.dump();
-  return "Content-Length: " + std::to_string(body.size()) + "\r\n\r\n" + body;
-}
-
 constexpr const char* kUri = "file:///bench.c";
 
 // A server with the document open, fed one change per iteration.

@@ -18,6 +18,7 @@
 
 #include "explain.h"
 #include "failure.h"
+#include "json_text.h"
 #include "occurrences.h"
 #include "positions.h"
 #include "reference.h"
@@ -128,6 +129,10 @@ struct Dispatch {
   void reply(const Json& id, Json result) {
     send({{"jsonrpc", "2.0"}, {"id", id}, {"result", std::move(result)}});
   }
+  // A result already written as JSON text.
+  void reply_text(const Json& id, const std::string& result) {
+    write_message(s.out, R"({"jsonrpc":"2.0","id":)" + dump(id) + R"(,"result":)" + result + "}");
+  }
   void reply_error(const Json& id, const RpcError& error) {
     send({{"jsonrpc", "2.0"},
           {"id", id},
@@ -175,8 +180,45 @@ struct Dispatch {
 
   // --- diagnostics ------------------------------------------------------------
 
-  Json diagnostics(const Document& d) const {
-    Json list = Json::array();
+  // The diagnostics are written as text rather than built as a tree of
+  // values: a source of 64 KiB may have tens of thousands of findings.
+  void append_position(std::string& out, const Document& d, std::size_t offset) const {
+    const EditorPosition p = d.positions.editor_at(offset, s.unit);
+    out += R"({"line":)";
+    json::append_number(out, p.line);
+    out += R"(,"character":)";
+    json::append_number(out, p.character);
+    out += '}';
+  }
+  void append_range(std::string& out, const Document& d, std::size_t from, std::size_t to) const {
+    out += R"({"start":)";
+    append_position(out, d, from);
+    out += R"(,"end":)";
+    append_position(out, d, to);
+    out += '}';
+  }
+
+  void publish(const Document& d) {
+    std::string out =
+        R"({"jsonrpc":"2.0","method":"textDocument/publishDiagnostics","params":{"uri":)";
+    json::append_string(out, d.uri);
+    json::append_key(out, "version");
+    json::append_number(out, d.version);
+    json::append_key(out, "diagnostics");
+    out += '[';
+    // Opens one diagnostic's object, leaving it open for more members.
+    const auto open_item = [&](std::size_t from, std::size_t to, int severity,
+                               std::string_view code, std::string_view message) {
+      if (out.back() != '[') out += ',';
+      out += R"({"range":)";
+      append_range(out, d, from, to);
+      json::append_key(out, "severity");
+      json::append_number(out, severity);
+      json::append_key(out, "code");
+      json::append_string(out, code);
+      out += R"(,"source":"quern","message":)";
+      json::append_string(out, message);
+    };
     for (const Diagnostic& f : d.explanation.diagnostics) {
       const std::size_t start =
           f.at ? d.positions.offset_of(*f.at)
@@ -186,36 +228,28 @@ struct Dispatch {
         message += ". Possible causes:";
         for (const std::string& cause : f.causes) message += "\n * " + cause;
       }
-      Json item = {{"range", range(d, start, d.token_end(start))},
-                   {"severity", kSeverityError},
-                   {"code", f.kind},
-                   {"source", "quern"},
-                   {"message", message}};
-      if (f.kind == "redeclaration" && f.name) {
-        const auto first = d.declared.find(*f.name);
-        if (first != d.declared.end()) {
-          item["relatedInformation"] = Json::array(
-              {{{"location", {{"uri", d.uri}, {"range", name_range(d, d.names[first->second])}}},
-                {"message", "'" + *f.name + "' is first declared here"}}});
-        }
+      open_item(start, d.token_end(start), kSeverityError, f.kind, message);
+      const auto first =
+          f.kind == "redeclaration" && f.name ? d.declared.find(*f.name) : d.declared.end();
+      if (first != d.declared.end()) {
+        const Occurrence& declaration = d.names[first->second];
+        out += R"(,"relatedInformation":[{"location":{"uri":)";
+        json::append_string(out, d.uri);
+        out += R"(,"range":)";
+        append_range(out, d, declaration.offset, declaration.offset + declaration.name.size());
+        out += R"(},"message":)";
+        json::append_string(out, "'" + *f.name + "' is first declared here");
+        out += "}]";
       }
-      list.push_back(std::move(item));
+      out += '}';
     }
     if (d.explanation.ignored) {
-      const std::size_t start = d.positions.offset_of(*d.explanation.ignored);
-      list.push_back({{"range", range(d, start, d.text.size())},
-                      {"severity", kSeverityWarning},
-                      {"code", "ignored"},
-                      {"source", "quern"},
-                      {"tags", Json::array({kTagUnnecessary})},
-                      {"message", ignored_message(*d.explanation.ignored)}});
+      open_item(d.positions.offset_of(*d.explanation.ignored), d.text.size(), kSeverityWarning,
+                "ignored", ignored_message(*d.explanation.ignored));
+      out += R"(,"tags":[)" + std::to_string(kTagUnnecessary) + "]}";
     }
-    return list;
-  }
-
-  void publish(const Document& d) {
-    notify("textDocument/publishDiagnostics",
-           {{"uri", d.uri}, {"version", d.version}, {"diagnostics", diagnostics(d)}});
+    out += "]}}";
+    write_message(s.out, out);
   }
 
   void open(std::string uri, int64_t version, std::string text) {
@@ -419,10 +453,10 @@ struct Dispatch {
                          {"children", std::move(children)}}});
   }
 
-  Json semantic_tokens(const Json& params) {
+  // Written as text, as the diagnostics are: five numbers a token.
+  std::string semantic_tokens(const Json& params) {
     const Document& d = document(params);
-    std::vector<int64_t> data;
-    data.reserve(d.tokens.size() * 5);
+    std::string out = R"({"data":[)";
     EditorPosition previous;
     for (std::size_t k = 0; k < d.tokens.size(); ++k) {
       const std::size_t start = d.starts[k];
@@ -444,13 +478,16 @@ struct Dispatch {
       }
       const EditorPosition from = d.positions.editor_at(start, s.unit);
       const EditorPosition to = d.positions.editor_at(start + d.tokens.text(k).size(), s.unit);
-      data.insert(data.end(), {from.line - previous.line,
-                               from.line == previous.line ? from.character - previous.character
-                                                          : from.character,
-                               to.character - from.character, type, modifiers});
+      for (const int64_t n :
+           {from.line - previous.line,
+            from.line == previous.line ? from.character - previous.character : from.character,
+            to.character - from.character, int64_t{type}, int64_t{modifiers}}) {
+        if (out.back() != '[') out += ',';
+        json::append_number(out, n);
+      }
       previous = from;
     }
-    return {{"data", std::move(data)}};
+    return out + "]}";
   }
 
   // The listing of the document's compile as the explain answer gives it,
@@ -501,13 +538,15 @@ struct Dispatch {
         {"textDocument/references", &Dispatch::references},
         {"textDocument/documentHighlight", &Dispatch::highlights},
         {"textDocument/documentSymbol", &Dispatch::symbols},
-        {"textDocument/semanticTokens/full", &Dispatch::semantic_tokens},
     };
     if (method == "workspace/executeCommand") {
       if (params.at("command").get<std::string>() != kShowAssembly) {
         throw RpcError{kInvalidParams, "unknown command: " + dump(params.at("command"))};
       }
       return reply(id, show_assembly(params));
+    }
+    if (method == "textDocument/semanticTokens/full") {
+      return reply_text(id, semantic_tokens(params));
     }
     const auto it = kRequests.find(method);
     if (it == kRequests.end()) throw RpcError{kMethodNotFound, "unknown method: " + method};
