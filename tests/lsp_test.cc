@@ -17,8 +17,19 @@ namespace {
 
 using Json = nlohmann::json;
 
-std::string frame(const std::string& body) {
-  return "Content-Length: " + std::to_string(body.size()) + "\r\n\r\n" + body;
+// The messages of a framed stream, each a JSON object.
+std::vector<Json> messages(const std::string& stream) {
+  std::istringstream in(stream);
+  lsp::MessageReader reader(in);
+  std::vector<Json> all;
+  for (auto next = reader.next(); !std::holds_alternative<lsp::MessageReader::End>(next);
+       next = reader.next()) {
+    const auto* body = std::get_if<lsp::MessageReader::Body>(&next);
+    if (body == nullptr) ADD_FAILURE() << "a malformed frame in " << stream;
+    if (body == nullptr) break;
+    all.push_back(Json::parse(body->text));
+  }
+  return all;
 }
 
 struct Outcome {
@@ -26,26 +37,12 @@ struct Outcome {
   std::vector<Json> messages;
 };
 
-// Serves input whole; every output message must be a well-framed JSON-RPC
-// object.
+// Serves input whole, as standard input would be.
 Outcome run(const std::string& input) {
   std::istringstream in(input);
   std::ostringstream out;
-  Outcome outcome{lsp::serve(in, out), {}};
-  std::istringstream written(out.str());
-  lsp::MessageReader reader(written);
-  for (;;) {
-    auto next = reader.next();
-    if (std::holds_alternative<lsp::MessageReader::End>(next)) break;
-    const auto* body = std::get_if<lsp::MessageReader::Body>(&next);
-    if (body == nullptr) {
-      ADD_FAILURE() << "a malformed frame on the output: " << out.str();
-      break;
-    }
-    outcome.messages.push_back(Json::parse(body->text));
-    EXPECT_EQ(outcome.messages.back().value("jsonrpc", ""), "2.0");
-  }
-  return outcome;
+  const int status = lsp::serve(in, out);
+  return {status, messages(out.str())};
 }
 
 // Whether actual has every member of pattern, recursively; arrays match
@@ -80,33 +77,22 @@ std::string input(std::string_view lines) {
     std::string line(rest.substr(0, end));
     rest = end == std::string_view::npos ? "" : rest.substr(end + 1);
     if (line.starts_with("RAW ")) {
-      for (std::size_t at; (at = line.find("\\r\\n")) != std::string::npos;) line.replace(at, 4, "\r\n");
+      for (std::size_t at; (at = line.find("\\r\\n")) != std::string::npos;)
+        line.replace(at, 4, "\r\n");
       all += line.substr(4);
       continue;
     }
     for (std::size_t at; (at = line.find("$URI")) != std::string::npos;) line.replace(at, 4, kUri);
     Json message = Json::parse(line);
     message["jsonrpc"] = "2.0";
-    all += frame(message.dump());
+    const std::string body = message.dump();
+    all += "Content-Length: " + std::to_string(body.size()) + "\r\n\r\n" + body;
   }
   return all;
 }
 
-// The patterns the output must match, one a line, as input() reads them.
-std::vector<Json> patterns(std::string_view lines) {
-  std::vector<Json> all;
-  const std::string text = input(lines);
-  std::istringstream in(text);
-  lsp::MessageReader reader(in);
-  for (auto next = reader.next(); std::holds_alternative<lsp::MessageReader::Body>(next);
-       next = reader.next()) {
-    Json pattern = Json::parse(std::get<lsp::MessageReader::Body>(next).text);
-    pattern.erase("jsonrpc");
-    all.push_back(std::move(pattern));
-  }
-  return all;
-}
-
+// The table reads best with one message a line.
+// clang-format off
 #define INIT R"({"id":1,"method":"initialize","params":{"capabilities":{}}})" "\n"
 #define INITIALIZED R"({"id":1,"result":{"capabilities":{"positionEncoding":"utf-16"}}})" "\n"
 #define END R"({"id":9,"method":"shutdown"})" "\n" R"({"method":"exit"})"
@@ -192,10 +178,13 @@ TEST(Lsp, Exchanges) {
        R"({"id":2,"result":{"data":[0,0,3,0,0, 0,4,1,3,0, 0,1,1,2,0, 0,1,3,0,0, 0,4,2,4,1, 0,2,1,2,0,)"
        R"(0,2,1,2,0, 1,2,6,0,0, 0,7,2,4,0, 0,3,1,2,0, 0,2,1,1,0, 0,1,1,2,0, 1,0,1,2,0]}})", 1},
   };
+  // clang-format on
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
     const Outcome outcome = run(input(c.in));
-    const std::vector<Json> expected = patterns(c.out);
+    // The patterns the output must match, one a line as the input is (each
+    // with "jsonrpc" too).
+    const std::vector<Json> expected = messages(input(c.out));
     EXPECT_EQ(outcome.status, c.status);
     ASSERT_EQ(outcome.messages.size(), expected.size());
     for (std::size_t i = 0; i < expected.size(); ++i) {
@@ -210,9 +199,9 @@ TEST(Lsp, Exchanges) {
 // every member they have there, and the editor line of each source line.
 TEST(Lsp, ShowAssemblyPassesTheListingThrough) {
   const std::string source = "int f(int a) {\r  a = a + 1;\r\n  return a;\n}\n";
-  const Outcome outcome =
-      run(input(INIT OPEN(1, R"(int f(int a) {\r  a = a + 1;\r\n  return a;\n}\n)")
-                    R"({"id":2,"method":"workspace/executeCommand","params":{"command":"quern.showAssembly","arguments":["$URI"]}})"));
+  const Outcome outcome = run(input(INIT OPEN(
+      1,
+      R"(int f(int a) {\r  a = a + 1;\r\n  return a;\n}\n)") R"({"id":2,"method":"workspace/executeCommand","params":{"command":"quern.showAssembly","arguments":["$URI"]}})"));
   ASSERT_EQ(outcome.messages.size(), 3u);
   const Json& answer = outcome.messages[2].at("result");
   EXPECT_TRUE(matches(answer, {{"ok", true}, {"version", 1}}));
@@ -273,8 +262,9 @@ TEST(Lsp, DiagnosticsStandWhereTheFindingsDo) {
     }
     text += breaks[pick(4)] + std::string("}") + (pick(4) == 0 ? "\r\nx" : "");
     const Explanation explanation = explain(text);
-    const Json open = {{"method", "textDocument/didOpen"},
-                       {"params", {{"textDocument", {{"uri", kUri}, {"version", 1}, {"text", text}}}}}};
+    const Json open = {
+        {"method", "textDocument/didOpen"},
+        {"params", {{"textDocument", {{"uri", kUri}, {"version", 1}, {"text", text}}}}}};
     const Outcome outcome = run(input(INIT + open.dump()));
     ASSERT_EQ(outcome.messages.size(), 2u);
     const Json& diagnostics = outcome.messages[1]["params"]["diagnostics"];

@@ -43,20 +43,12 @@ local function main()
   local buffer = vim.api.nvim_get_current_buf()
   check(vim.bo.fileformat == "dos", "the buffer has CR LF line ends")
   local exit_code
-  local client = vim.lsp.start_client({
-    name = "quern",
-    cmd = { quern, "--lsp" },
-    root_dir = dir,
-    on_exit = function(code)
-      exit_code = code
-    end,
-  })
+  local client = vim.lsp.start_client({ name = "quern", cmd = { quern, "--lsp" }, root_dir = dir,
+    on_exit = function(code) exit_code = code end })
   vim.lsp.buf_attach_client(buffer, client)
 
-  local arrived = vim.wait(10000, function()
-    return #vim.diagnostic.get(buffer) >= #expected
-  end, 20)
-  check(arrived, "the diagnostics arrive")
+  check(vim.wait(10000, function() return #vim.diagnostic.get(buffer) >= #expected end, 20),
+    "the diagnostics arrive")
   local got = vim.diagnostic.get(buffer)
   table.sort(got, function(a, b)
     return a.lnum < b.lnum or (a.lnum == b.lnum and a.col < b.col)
@@ -65,11 +57,9 @@ local function main()
   for i, e in ipairs(expected) do
     local d = got[i] or {}
     local code = d.code or (d.user_data and d.user_data.lsp and d.user_data.lsp.code)
-    check(d.lnum == e.lnum and d.col == e.col and code == e.code,
-      "finding " .. i .. " (" .. e.code .. ") at line " .. e.lnum .. ", byte " .. e.col,
-      { lnum = d.lnum, col = d.col, code = code })
-    check(d.severity == vim.diagnostic.severity.ERROR and d.source == "quern",
-      "finding " .. i .. " is an error from quern", d)
+    check(d.lnum == e.lnum and d.col == e.col and code == e.code and d.source == "quern"
+      and d.severity == vim.diagnostic.severity.ERROR,
+      "error " .. i .. " (" .. e.code .. ") at line " .. e.lnum .. ", byte " .. e.col, d)
   end
 
   -- The use of the parameter कि on line 3.
@@ -84,17 +74,14 @@ local function main()
 
   local declaration = lines[1]:find("कि", 1, true) - 1
   vim.lsp.buf.definition()
-  local jumped = vim.wait(5000, function()
+  check(vim.wait(5000, function()
     local cursor = vim.api.nvim_win_get_cursor(0)
     return cursor[1] == 1 and cursor[2] == declaration
-  end, 20)
-  check(jumped, "definition jumps from the use to the declaration",
-    vim.api.nvim_win_get_cursor(0))
+  end, 20), "definition jumps from the use to the declaration", vim.api.nvim_win_get_cursor(0))
 
   vim.lsp.stop_client(client)
-  check(vim.wait(5000, function()
-    return exit_code ~= nil
-  end, 20) and exit_code == 0, "the server ends with 0 after shutdown and exit", exit_code)
+  check(vim.wait(5000, function() return exit_code ~= nil end, 20) and exit_code == 0,
+    "the server ends with 0 after shutdown and exit", exit_code)
 end
 
 local ok, problem = pcall(main)
