@@ -32,7 +32,7 @@
 #include <variant>
 #include <vector>
 
-#include "cases.h"
+#include "grading/cases.h"
 
 namespace quern::exercise {
 

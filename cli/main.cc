@@ -23,12 +23,12 @@
 #include <variant>
 #include <vector>
 
-#include "cases.h"
 #include "cfg.h"
 #include "exercise.h"
 #include "explain.h"
 #include "failure.h"
-#include "grade.h"
+#include "grading/cases.h"
+#include "grading/grade.h"
 #include "lsp.h"
 #include "machine.h"
 #include "output.h"
@@ -361,17 +361,14 @@ int test_files(const std::string& cases_path, const std::vector<std::string>& pa
   if (cases_path.ends_with(".md")) {
     exercise = read_exercise(cases_path);
     grading.title = exercise->title;
-    for (const quern::cases::Case& c : exercise->visible) grading.cases.push_back({&c, c.text});
-    for (std::size_t k = 0; k < exercise->hidden.size(); ++k) {
-      grading.cases.push_back({&exercise->hidden[k], "hidden case " + std::to_string(k + 1), true});
-    }
+    grading.cases = quern::cases::graded_cases(exercise->visible, exercise->hidden);
   } else {
     case_file = parsed_or_refused(cases_path,
                                   quern::cases::parse_cases(read_text(cases_path, "case file")));
-    for (const quern::cases::Case& c : case_file) grading.cases.push_back({&c, c.text});
+    grading.cases = quern::cases::graded_cases(case_file);
   }
   std::vector<quern::cases::Case> cases;
-  for (const quern::report::GradedCase& c : grading.cases) cases.push_back(*c.c);
+  for (const quern::cases::GradedCase& c : grading.cases) cases.push_back(*c.c);
   const std::vector<std::string> files = submission_paths(paths);
   std::vector<std::string> sources;
   for (const std::string& path : files) sources.push_back(read_file(path));
@@ -380,13 +377,15 @@ int test_files(const std::string& cases_path, const std::vector<std::string>& pa
   ReportFile html(report_paths.html);
 
   for (std::size_t i = 0; i < files.size(); ++i) {
-    quern::report::Submission s{files[i], {}, 0, std::nullopt, std::nullopt};
+    quern::report::Submission s{files[i], {}, 0, std::nullopt, std::nullopt, std::nullopt};
     // A submission that is not a source text fails every case with the reason.
     if (const std::optional<std::string> problem = source_problem(sources[i])) {
       s.verdicts.assign(cases.size(), {false, "does not compile", {{"finding", *problem}}});
     } else {
       const quern::Explanation explanation = quern::explain(sources[i]);
       s.verdicts = quern::cases::grade(explanation, cases, max_steps);
+      warn_ignored(s.path, explanation);
+      if (explanation.ignored) s.notice = quern::ignored_message(*explanation.ignored);
       if (!explanation.error) {
         s.listing = quern::assembly_text(explanation.optimised);
         s.canonical = quern::cases::canonical_listing(explanation);

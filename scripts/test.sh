@@ -1,13 +1,14 @@
 #!/usr/bin/env bash
 # Runs every test of quern, from a fresh Debian 12 machine:
 #   1. installs the build tools and libraries that are missing;
-#   2. a release build with -Werror, and its test suite through ctest;
-#   3. the same suite built with AddressSanitizer, UndefinedBehaviorSanitizer
+#   2. checks the relative links of README.md and docs/*.md;
+#   3. a release build with -Werror, and its test suite through ctest;
+#   4. the same suite built with AddressSanitizer, UndefinedBehaviorSanitizer
 #      and leak checking (clang);
-#   4. a bounded fuzzing pass over request handling, the compiler, compiled
+#   5. a bounded fuzzing pass over request handling, the compiler, compiled
 #      programs run on the machine model, and the language server's messages;
-#   5. the web service through lighttpd, and the playground in Chromium;
-#   6. the VS Code extension packaged as a .vsix.
+#   6. the web service through lighttpd, and the playground in Chromium;
+#   7. the VS Code extension packaged as a .vsix.
 # Ends with "N passed, M failed" counting the stages; exits non-zero on any failure.
 set -uo pipefail
 
@@ -56,6 +57,7 @@ build_and_test() {
     ctest --test-dir "$dir" --output-on-failure -j "$jobs"
 }
 
+stage "documentation links" python3 "$root/scripts/check_links.py"
 stage "release build and unit tests" build_and_test "$root/build"
 # Sanitizer reports end the test that caused them; leaks are reported at exit.
 export ASAN_OPTIONS="detect_leaks=1${ASAN_OPTIONS:+:$ASAN_OPTIONS}"

@@ -10,7 +10,8 @@
 // UTF-8 bytes and returns what POST /explain answers for that body, parsed:
 // {ok, answer, diagnostics, lines, unoptimised, params, words, tokens, tree,
 // cfg, ignored} (README.md describes them), or {error} for a body over
-// compiler.maxBodyBytes bytes. The module and the service write the answer
+// compiler.maxBodyBytes bytes. grade(cases, source) reads case text and
+// grades a source against it with the code of quern --test (see below). The module and the service write the answer
 // with the same library code, so the objects are the same field for field.
 //
 // An internal failure of the compiler (which the service answers with a
@@ -81,20 +82,32 @@ export async function loadCompiler(wasm = new URL("./quern.wasm", import.meta.ur
   memory = exports.memory;
   exports._initialize();
 
-  // Explains the bytes of source; returns the JSON text.
-  function request(source) {
-    let bytes;
-    if (typeof source === "string") bytes = encoder.encode(source);
-    else if (source instanceof Uint8Array) bytes = source;
-    else throw new TypeError("explain takes a string or a Uint8Array of UTF-8 bytes");
+  // Calls the export `entry` with each of `texts` (null, or a string or
+  // UTF-8 bytes) as a pointer and a length in the module's memory; returns
+  // the JSON text of its answer.
+  function request(entry, ...texts) {
     const stack = exports.stackSave();
-    const body = exports.malloc(Math.max(bytes.length, 1));
-    if (body === 0) throw new Error("the compiler is out of memory");
-    new Uint8Array(memory.buffer, body, bytes.length).set(bytes);
-    stderr = "";
-    answer = [];
+    const args = [];
+    const held = [];
     try {
-      exports.quern_explain(body, bytes.length);
+      for (const text of texts) {
+        if (text === null) {
+          args.push(0, 0);
+          continue;
+        }
+        if (typeof text !== "string" && !(text instanceof Uint8Array)) {
+          throw new TypeError("the compiler takes a string or a Uint8Array of UTF-8 bytes");
+        }
+        const bytes = typeof text === "string" ? encoder.encode(text) : text;
+        const at = exports.malloc(Math.max(bytes.length, 1));
+        if (at === 0) throw new Error("the compiler is out of memory");
+        held.push(at);
+        new Uint8Array(memory.buffer, at, bytes.length).set(bytes);
+        args.push(at, bytes.length);
+      }
+      stderr = "";
+      answer = [];
+      exports[entry](...args);
     } catch (error) {
       // A call that did not return left the stack pointer where it stopped.
       exports.stackRestore(stack);
@@ -103,7 +116,7 @@ export async function loadCompiler(wasm = new URL("./quern.wasm", import.meta.ur
       }
       throw error;
     } finally {
-      exports.free(body);
+      for (const at of held) exports.free(at);
     }
     answer.push(answerText.decode());
     const text = answer.join("");
@@ -115,7 +128,16 @@ export async function loadCompiler(wasm = new URL("./quern.wasm", import.meta.ur
     // The largest source, in bytes, that the compiler takes.
     maxBodyBytes: exports.quern_max_body_bytes(),
     explain(source) {
-      return JSON.parse(request(source));
+      return JSON.parse(request("quern_explain", source));
+    },
+    // Reads case text (the format of quern --test's case files) and, given a
+    // source, grades it as quern --test does at the default step limit:
+    // {error: {line, message}} for text that cannot be read (line null: the
+    // whole text), else {cases: [{line, text}]} and with a source
+    // verdicts: [{passed, message, details, inputs}], inputs being
+    // [[name, value], ...] when the case fits the function, else null.
+    grade(cases, source = null) {
+      return JSON.parse(request("quern_grade", cases, source));
     },
     // For the tests: the bytes of the module's memory, which grows when a
     // compile needs more and never shrinks.
@@ -129,7 +151,7 @@ export async function loadCompiler(wasm = new URL("./quern.wasm", import.meta.ur
       const top = exports.stackSave();
       const free = new Uint8Array(memory.buffer, end, top - end);
       free.fill(0xa5);
-      request(source);
+      request("quern_explain", source);
       const after = new Uint8Array(memory.buffer, end, top - end);
       let lowest = 0;
       while (lowest < after.length && after[lowest] === 0xa5) lowest++;

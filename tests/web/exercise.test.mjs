@@ -1,7 +1,6 @@
 // Exercises: an exercise made in the author's dialog, opened by a learner,
 // failed, mended and passed in headless Chromium; the page's verdicts against
-// `quern --test`'s on generated programs. The case-file reader and the grader
-// on their own are held to tests/shared/case_files.json (case_files.test.mjs).
+// `quern --test`'s on generated programs and awkward case files.
 import assert from "node:assert/strict";
 import { spawnSync } from "node:child_process";
 import { mkdtempSync, rmSync, writeFileSync } from "node:fs";
@@ -189,18 +188,45 @@ function tapVerdicts(tap) {
   });
 }
 
-test("on generated programs the page's verdicts and reasons are quern --test's", async () => {
+// Case files that are awkward to read, graded on one function: a byte order
+// mark, comments and CR LF; wrong counts of values and an unknown name; a
+// name given twice; a value out of range; nothing but comments.
+const AWKWARD = [
+  "\uFEFF# sums\r\n3 4 -> 7 # plain\r\n\r\nb=1 a=2 -> 3\r\n-> 0\r",
+  "1 -> 1\n1 2 3 -> 6\nc=1 -> 1\na=-128 -> -128\n",
+  "3 4 -> 7\na=1 b=2 a=3 -> 4\n",
+  "3 4 -> 7\n1 128 -> 3\n",
+  "# nothing\r\n\r\n",
+];
+
+// What `quern --test` says of a case file it cannot read, as the page words
+// it: "line N: MESSAGE", or MESSAGE for the whole file.
+const unreadable = (stderr, file) => stderr.split("\n")[0].slice(`quern: ${file}`.length).replace(/^:(\d+): |^: /, (_, n) => (n ? `line ${n}: ` : ""));
+
+test("on generated programs and awkward case files the page's verdicts and reasons are quern --test's", async () => {
   const page = await context.newPage();
+  const gradings = [...Array(6).keys()].map((k) => generated(k, random(k + 1), dir));
+  AWKWARD.forEach((text, k) => {
+    const file = path.join(dir, `awkward${k}.c`);
+    const source = "int f(int a, int b) {\n  return a + b;\n}\n";
+    writeFileSync(file, source);
+    writeFileSync(file + ".cases", text);
+    gradings.push({ file, source, cases: text });
+  });
+  let refusals = 0;
   try {
-    for (let k = 0; k < 6; k++) {
-      const { file, source, cases: text } = generated(k, random(k + 1), dir);
-      const tap = tapVerdicts(spawnSync(QUERN, ["--test", file + ".cases", file], { encoding: "utf8" }).stdout);
+    for (const { file, source, cases: text } of gradings) {
+      const run = spawnSync(QUERN, ["--test", file + ".cases", file], { encoding: "utf8" });
+      const refused = run.status === 2 ? unreadable(run.stderr, file + ".cases") : null;
+      refusals += refused ? 1 : 0;
+      const tap = tapVerdicts(run.stdout);
       // Code that does not compile runs no case: the page says why once, above them.
-      const failed = tap.every(([, v]) => v.startsWith("failed: does not compile: ")) ? tap[0][1].slice(8) : null;
-      const expected = failed ? tap.map(([t]) => [t, ""]) : tap;
+      const failed = !refused && tap.every(([, v]) => v.startsWith("failed: does not compile: ")) ? tap[0][1].slice(8) : null;
+      const expected = refused ? [[refused, refused]] : failed ? tap.map(([t]) => [t, ""]) : tap;
       await page.goto("about:blank");
-      await page.goto(exerciseLink(new URL(server.base + "/"), { title: `f${k}`, task: "", source, cases: text }));
-      await page.getByText(failed ? `No case runs: the code ${failed}` : /cases pass\.$/).waitFor();
+      await page.goto(exerciseLink(new URL(server.base + "/"), { title: "f", task: "", source, cases: text }));
+      const done = refused ? "The cases of this exercise cannot be read:" : failed ? `No case runs: the code ${failed}` : /cases pass\.$/;
+      await page.getByText(done).waitFor();
       const verdicts = await cases(page).evaluateAll((items) =>
         items.map((li) => [li.firstChild.textContent, li.lastChild.textContent.replace(/^passed.*/, "passed")]),
       );
@@ -209,5 +235,6 @@ test("on generated programs the page's verdicts and reasons are quern --test's",
   } finally {
     await page.close();
   }
+  assert.equal(refusals, 3); // a name twice, a value out of range, no cases
   assert.deepEqual(problems, []);
 });

@@ -8,11 +8,11 @@ import { nextTask } from "../tasks.js";
 
 const CONTENT_TYPE = "text/plain; charset=UTF-8"; // the only header value the service accepts
 const TIMEOUT_MS = 30000;
-const WORKER = "dist/compile-worker.js";
+export const WORKER = "dist/compile-worker.js";
 
 // The compiled module of quern.wasm, fetched from the moment the page starts
 // (index.html preloads it): null where there is none. Each worker gets it.
-const wasm =
+export const wasm =
   typeof WebAssembly === "object"
     ? fetch(new URL("quern.wasm", document.baseURI))
         .then((response) => (response.ok ? response.arrayBuffer() : Promise.reject(new Error(response.statusText))))

@@ -10,7 +10,9 @@
 //                                          each carry the next stretch of an
 //                                          array's elements in JSON text;
 //   { n, error }                           an internal failure of the compiler.
-// It says { ready: true } once it can compile, or { failed: message }. The
+// It says { ready: true } once it can compile, or { failed: message }. It
+// grades too ({ g, cases, source }: case text and a source or null) with
+// { g, graded } (the compiler's grading answer) or { g, error }. The
 // /explain object has its kept lines before the optimiser in short (compact).
 //
 // A large answer goes in stretches because the page takes in each message
@@ -76,6 +78,14 @@ onmessage = async ({ data }) => {
       postMessage({ ready: true });
     } catch (err) {
       postMessage({ failed: String(err?.message ?? err) });
+    }
+    return;
+  }
+  if (data.g !== undefined) {
+    try {
+      postMessage({ g: data.g, graded: compiler.grade(data.cases, data.source) });
+    } catch (err) {
+      postMessage({ g: data.g, error: err.message });
     }
     return;
   }
