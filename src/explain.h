@@ -12,7 +12,9 @@
 #include <string_view>
 #include <vector>
 
+#include "cfg.h"
 #include "quern.h"
+#include "solid_tokens.h"
 #include "syntax/syntax.h"
 
 namespace quern {
@@ -29,17 +31,22 @@ struct Diagnostic {
   std::optional<SourcePosition> at;  // where the statement or name it is about begins
 };
 
+/// What the compile kept as it went, so that the answer is written from it
+/// without reading the source or the listing's text again.
 struct Explanation {
   std::string_view source;                // the explained text, which must outlive this
   std::optional<CompileError> error;      // present when the compile failed
   std::vector<Diagnostic> diagnostics;    // one per finding of error
+  SolidTokens tokens;                     // the source's tokens, from its one lexing
   bool parsed = false;                    // the source parsed: parameters, tree, ignored hold
   std::vector<std::string> parameters;    // the function's parameter names
-  std::optional<Function> function;       // the syntax tree, whose names view source
+  std::vector<TreeSpan> tree;             // the syntax tree's nodes in postorder, with their spans
   std::optional<SourcePosition> ignored;  // the first text after the closing brace
   InstructionList optimised;              // what compile prints, when it succeeded
   InstructionList unoptimised;            // the translation before the optimiser ran
   std::vector<int32_t> lines;             // source line of each element of both lists, 0 for none
+  std::vector<PrintedLine> printed;       // the printed lines of optimised
+  std::vector<PrintedLine> printed_before;  // the printed lines of unoptimised
 
   /// The text that compile's caller writes: the assembly, or the report.
   std::string answer() const;
