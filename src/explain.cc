@@ -54,8 +54,11 @@ Explanation explain(std::string_view source) {
   result.tokens = SolidTokens(source, std::move(trace.parse.tokens));
   if (trace.parse_error) {
     const ParseError& e = *trace.parse_error;
-    Diagnostic d{e.position.line, e.position.column, "Syntax error", {}, true, "syntax", {}, {}};
+    Diagnostic d{
+        e.position.line, e.position.column, "Syntax error", {}, {}, {}, true, "syntax", {}, {}};
     for (const ErrorEntry& entry : e.entries) d.causes.push_back(entry.text());
+    d.entries = e.entries;
+    d.next = result.tokens.solid_text_from(e.position);
     result.diagnostics.push_back(std::move(d));
     return result;
   }
@@ -68,6 +71,8 @@ Explanation explain(std::string_view source) {
       result.diagnostics.push_back({e.position.line,
                                     e.position.column,
                                     e.message(),
+                                    {},
+                                    {},
                                     {},
                                     false,
                                     kind_text(e.kind),
@@ -93,7 +98,7 @@ std::string ignored_message(SourcePosition position) {
 Explanation explain_unspecified(std::string text) {
   Explanation result;
   result.diagnostics.push_back(
-      {0, 0, "Unspecified parse error: " + text, {}, false, "unspecified", {}, {}});
+      {0, 0, "Unspecified parse error: " + text, {}, {}, {}, false, "unspecified", {}, {}});
   result.error = CompileError{compile_error::Unspecified{std::move(text)}};
   return result;
 }

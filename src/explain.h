@@ -15,6 +15,7 @@
 #include "cfg.h"
 #include "quern.h"
 #include "solid_tokens.h"
+#include "syntax/parser.h"
 #include "syntax/syntax.h"
 
 namespace quern {
@@ -24,7 +25,9 @@ struct Diagnostic {
   int32_t line = 0;  // 0 with column 0: the report quotes no position
   int32_t column = 0;
   std::string message;
-  std::vector<std::string> causes;  // a syntax error's possible causes
+  std::vector<std::string> causes;       // a syntax error's possible causes
+  std::vector<ErrorEntry> entries;       // the same causes as structure
+  std::optional<std::string_view> next;  // the token where the parser stopped; none at the end
   bool is_syntax = false;
   std::string_view kind;             // "syntax", "unspecified" or the kind of a validation finding
   std::optional<std::string> name;   // the name a validation finding is about
@@ -66,7 +69,8 @@ std::string ignored_message(SourcePosition position);
 Explanation explain_unspecified(std::string text);
 
 /// The answer as one JSON object on one line (no line feed). Its fields:
-///   ok, answer, diagnostics ({line, column, message, causes?, kind, name?, at?}),
+///   ok, answer, diagnostics ({line, column, message, causes?, expected?,
+///   found?, kind, name?, at?}),
 ///   and when ok lines and unoptimised ({text, source, kind, ...}, the
 ///   unoptimised ones with fate and becomes); then params, words, tokens,
 ///   tree, cfg and ignored where they apply. README.md describes each.

@@ -362,6 +362,69 @@ void append_nullable(std::string& out, int32_t n) {
   }
 }
 
+// A syntax error's causes as structure: what the grammar expected where it
+// stopped, and what it found there, each once in the order of the causes
+// (the token where it stopped when no cause names what it found).
+//   expected: {kind: "token", text} | {kind: "type"} | {kind: "name"} | {kind: "number"}
+//   found: {kind: "token" | "blank", text} | {kind: "end"}
+//          | {kind: "number", text, problem: "too-large" | "not-decimal"}
+void append_expected_found(std::string& out, const Diagnostic& d) {
+  const std::vector<ErrorEntry>& entries = d.entries;
+  std::vector<std::string> expected, found;
+  const auto add = [](std::vector<std::string>& list, std::string item) {
+    if (std::find(list.begin(), list.end(), item) == list.end()) list.push_back(std::move(item));
+  };
+  const auto with_text = [](std::string_view kind, std::string_view text) {
+    std::string item = R"({"kind":)";
+    json::append_string(item, kind);
+    json::append_key(item, "text");
+    json::append_string(item, text);
+    return item;
+  };
+  for (const ErrorEntry& entry : entries) {
+    switch (entry.cause) {
+      case Cause::Plain:
+        if (entry.kind == EntryKind::Expected) {
+          add(expected, with_text("token", entry.payload) + '}');
+        } else if (entry.kind == EntryKind::Unexpected) {
+          add(found,
+              entry.is_token ? with_text("token", entry.payload) + '}' : R"({"kind":"end"})");
+        }
+        break;
+      case Cause::Blank:
+        add(found, with_text("blank", entry.payload) + '}');
+        break;
+      case Cause::ExpectedType:
+        add(expected, R"({"kind":"type"})");
+        break;
+      case Cause::ExpectedName:
+        add(expected, R"({"kind":"name"})");
+        add(found, with_text("token", entry.payload) + '}');
+        break;
+      case Cause::ExpectedNumber:
+        add(expected, R"({"kind":"number"})");
+        break;
+      case Cause::TooLarge:
+        add(found, with_text("number", entry.payload) + R"(,"problem":"too-large"})");
+        break;
+      case Cause::NotDecimal:
+        add(found, with_text("number", entry.payload) + R"(,"problem":"not-decimal"})");
+        break;
+    }
+  }
+  // When no cause says what stood there, the token where the parser stopped.
+  if (found.empty()) add(found, d.next ? with_text("token", *d.next) + '}' : R"({"kind":"end"})");
+  for (const auto& [key, list] : {std::pair{"expected", &expected}, std::pair{"found", &found}}) {
+    json::append_key(out, key);
+    out += '[';
+    for (std::size_t i = 0; i < list->size(); ++i) {
+      if (i != 0) out += ',';
+      out += (*list)[i];
+    }
+    out += ']';
+  }
+}
+
 void append_diagnostics(json::Writer& writer, const std::vector<Diagnostic>& diagnostics) {
   std::string& out = writer.text;
   out += '[';
@@ -377,6 +440,7 @@ void append_diagnostics(json::Writer& writer, const std::vector<Diagnostic>& dia
     if (d.is_syntax) {
       json::append_key(out, "causes");
       json::append_strings(out, d.causes);
+      append_expected_found(out, d);
     }
     json::append_key(out, "kind");
     json::append_string(out, d.kind);

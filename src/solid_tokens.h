@@ -66,21 +66,38 @@ class SolidTokens {
     return raw_start(i);
   }
 
+  /// The text of the first token that is not blank at or after position,
+  /// where a raw token starts; none at the end of the text.
+  std::optional<std::string_view> solid_text_from(SourcePosition position) const {
+    const auto it = raw_at(position);
+    if (it == raw_.end()) return std::nullopt;
+    const auto i = solid_index_from(static_cast<uint32_t>(it - raw_.begin()));
+    if (i + 1 >= raw_.size()) return std::nullopt;
+    return raw_text(i);
+  }
+
   // The first character that is not blank at or after position, which is
   // where a raw token starts (a parser position always is).
   SourcePosition first_solid_from(SourcePosition position) const {
-    const auto before = [](const RawToken& t, SourcePosition p) {
-      return t.line != p.line ? t.line < p.line : t.column < p.column;
-    };
-    auto it = std::lower_bound(raw_.begin(), raw_.end(), position, before);
-    if (it == raw_.end() || it->line != position.line || it->column != position.column) {
-      return position;
-    }
+    auto it = raw_at(position);
+    if (it == raw_.end()) return position;
     if ((it->flags & RawToken::kWhitespace) && it + 1 != raw_.end()) ++it;
     return {it->line, it->column};
   }
 
  private:
+  // The raw token that starts at position, or the end.
+  std::vector<RawToken>::const_iterator raw_at(SourcePosition position) const {
+    const auto before = [](const RawToken& t, SourcePosition p) {
+      return t.line != p.line ? t.line < p.line : t.column < p.column;
+    };
+    auto it = std::lower_bound(raw_.begin(), raw_.end(), position, before);
+    if (it == raw_.end() || it->line != position.line || it->column != position.column) {
+      return raw_.end();
+    }
+    return it;
+  }
+
   std::string_view source_;
   std::vector<RawToken> raw_;
   std::vector<uint32_t> solid_;  // indices into raw_

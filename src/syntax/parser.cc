@@ -26,11 +26,8 @@ bool later(SourcePosition a, SourcePosition b) {
   return a.line != b.line ? a.line > b.line : a.column > b.column;
 }
 
-ErrorEntry expected(std::string_view what) {
-  return ErrorEntry{EntryKind::Expected, std::string(what)};
-}
-ErrorEntry message(std::string text) {
-  return ErrorEntry{EntryKind::Message, std::move(text)};
+ErrorEntry expected(std::string_view what, Cause cause = Cause::Plain) {
+  return ErrorEntry{EntryKind::Expected, std::string(what), false, cause};
 }
 
 ParseError error_at(SourcePosition position, ErrorEntry entry) {
@@ -218,7 +215,9 @@ class Grammar {
 // at the rule's start, if the text is not exhausted there.
 void Grammar::add_unexpected(ParseError& error, State start) const {
   if (start < end_)
-    error.add_entry(ErrorEntry{EntryKind::Unexpected, std::string(text(start)), true});
+    error.add_entry(
+        ErrorEntry{EntryKind::Unexpected, std::string(text(start)), true,
+                   tokens_[start].flags & RawToken::kWhitespace ? Cause::Blank : Cause::Plain});
 }
 
 // --- primitives -------------------------------------------------------------
@@ -238,7 +237,7 @@ Result<Type> Grammar::type_rule(State s) const {
   const std::string_view word = text(*t.value);
   if (word == "int") return succeed(Type::Int, t.state);
   if (word == "void") return succeed(Type::Void, t.state);
-  return fail<Type>(error_at(position(s), expected("type name")), false);
+  return fail<Type>(error_at(position(s), expected("type name", Cause::ExpectedType)), false);
 }
 
 // Identifier: a word token that does not begin with a numeric character.
@@ -247,8 +246,9 @@ Result<Name> Grammar::identifier(State s) const {
   if (!t.ok()) return propagate<Name>(t, false);
   const State i = *t.value;
   if (!(tokens_[i].flags & RawToken::kName)) {
-    return fail<Name>(
-        error_at(position(s), message("Invalid identifier '" + std::string(text(i)) + "'")), false);
+    return fail<Name>(error_at(position(s), ErrorEntry{EntryKind::Message, std::string(text(i)),
+                                                       true, Cause::ExpectedName}),
+                      false);
   }
   return succeed(Name{text(i), position(s)}, t.state);
 }
@@ -261,7 +261,7 @@ Result<int8_t> Grammar::integer_literal(State s) const {
   const State i = *t.value;
   if (!(tokens_[i].flags & RawToken::kNumeric)) {
     ParseError e =
-        error_at(position(s), message("Integer literal contains non-numeric character(s)"));
+        error_at(position(s), ErrorEntry{EntryKind::Message, {}, false, Cause::ExpectedNumber});
     add_unexpected(e, s);
     return fail<int8_t>(std::move(e), false);
   }
@@ -269,14 +269,15 @@ Result<int8_t> Grammar::integer_literal(State s) const {
   int value = 0;
   for (char c : text(i)) {
     if (c < '0' || c > '9') {
-      return fail<int8_t>(
-          error_at(after, ErrorEntry{EntryKind::Other, "invalid digit found in string"}), true);
+      return fail<int8_t>(error_at(after, ErrorEntry{EntryKind::Other, std::string(text(i)), true,
+                                                     Cause::NotDecimal}),
+                          true);
     }
     value = value * 10 + (c - '0');
     if (value > 127) {
-      return fail<int8_t>(
-          error_at(after, ErrorEntry{EntryKind::Other, "number too large to fit in target type"}),
-          true);
+      return fail<int8_t>(error_at(after, ErrorEntry{EntryKind::Other, std::string(text(i)), true,
+                                                     Cause::TooLarge}),
+                          true);
     }
   }
   note(NodeKind::Literal, s, 0);
@@ -721,6 +722,20 @@ Result<Function> Grammar::function_rule(State s) {
 // --- errors -----------------------------------------------------------------
 
 std::string ErrorEntry::text() const {
+  switch (cause) {
+    case Cause::ExpectedName:
+      return "Invalid identifier '" + payload + "'";
+    case Cause::ExpectedNumber:
+      return "Integer literal contains non-numeric character(s)";
+    case Cause::TooLarge:
+      return "number too large to fit in target type";
+    case Cause::NotDecimal:
+      return "invalid digit found in string";
+    case Cause::Plain:
+    case Cause::Blank:
+    case Cause::ExpectedType:
+      break;
+  }
   switch (kind) {
     case EntryKind::Unexpected:
       return "Unexpected '" + payload + "'";
@@ -735,7 +750,7 @@ std::string ErrorEntry::text() const {
 
 bool ErrorEntry::operator==(const ErrorEntry& other) const {
   return kind == other.kind && kind != EntryKind::Other && is_token == other.is_token &&
-         payload == other.payload;
+         cause == other.cause && payload == other.payload;
 }
 
 void ParseError::add_entry(ErrorEntry entry) {

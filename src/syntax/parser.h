@@ -21,14 +21,27 @@ namespace quern {
 enum class EntryKind {
   Unexpected,  // "Unexpected '" payload "'"
   Expected,    // "Expected " payload
-  Message,     // the payload alone
+  Message,     // a message about payload, as its cause says
   Other,       // a number-conversion failure; never equal to any entry
+};
+
+/// What an entry says as structure, for front ends that act on a syntax
+/// error; its text is for the report.
+enum class Cause : uint8_t {
+  Plain,           // as kind and payload say: a token expected or found, or the end of the text
+  Blank,           // Unexpected: the blank payload
+  ExpectedType,    // Expected: a type name ("type name")
+  ExpectedName,    // Message: a name was expected where the token payload stands
+  ExpectedNumber,  // Message: a number was expected (payload is empty)
+  TooLarge,        // Other: the number payload is above 127
+  NotDecimal,      // Other: the number payload has numerals other than 0 to 9
 };
 
 struct ErrorEntry {
   EntryKind kind;
   std::string payload;
   bool is_token = false;  // a token payload never equals a text payload
+  Cause cause = Cause::Plain;
 
   std::string text() const;
   bool operator==(const ErrorEntry& other) const;

@@ -19,6 +19,9 @@ const explain = (source) =>
   JSON.parse(spawnSync(path.join(BUILD_DIR, "quern"), ["--explain", "-"], { input: source }).stdout);
 const fn = (body) => `int f(int a, int b) {\n  ${body}\n}\n`;
 
+// One slip a line, with the words of its hint. The hints read the
+// diagnostic's structure (what the parser expected and what it found) and
+// the tokens, so each row also checks that structure as the compiler gives it.
 test("a common mistake or slip gets its hint", () => {
   const cases = [
     [fn("int s = a + b;\n  return s;"), /declare `int s = 0;` and assign `s = a \+ b;`/],
@@ -51,6 +54,20 @@ test("a common mistake or slip gets its hint", () => {
     [fn("if (0 < a < 5) { b = 1; }"), /one comparison/],
     [fn("if (a > 0) { b = 1; } else (a < 0) { b = 2; }"), /`else` takes no condition/],
     [fn("if (a > 0) { b = 1; } elif (a < 0) { b = 2; }"), /no `elif`/],
+    [fn("a = a +;"), /operand is missing after `\+`: .* `a \+ 1`/],
+    [fn("a - ;"), /operand is missing after `-`/],
+    [fn("a = a + + b;"), /operand is missing after `\+`/],
+    [fn("return 3 -"), /operand is missing after `-`: .* `3 - 1`/],
+    [fn("return a - - - b;"), /One `-` at most/],
+    [fn("if (a + > 0) { b = 1; }"), /operand is missing after `\+`/],
+    [fn("return ٣;"), /digits 0 to 9/],
+    [fn("a = ;"), /number or a name is missing before `;`/],
+    [fn("return - -a;"), /One `-` at most/],
+    ["int f(int a) {\n  return a;\n", /ends too early/],
+    ["", /Write one function/],
+    ["int f(int a,) {\n  return a;\n}\n", /`,` must be followed by another parameter/],
+    [fn("if (a) { b = 1; }"), /compares two expressions/],
+    [fn("while a > 0 { a = a - 1; }"), /condition goes in parentheses/],
   ];
   for (const [source, phrase] of cases) {
     const answer = explain(source);
