@@ -196,6 +196,13 @@ void append_cfg(json::Writer& writer, const InstructionList& list,
     json::append_number(out, static_cast<int64_t>(blocks[b].to));
     json::append_key(out, "next");
     json::append_numbers(out, blocks[b].next);
+    // The place in next of the block that control falls through to.
+    json::append_key(out, "fall");
+    if (blocks[b].falls_through) {
+      json::append_number(out, static_cast<int64_t>(blocks[b].next.size() - 1));
+    } else {
+      out += "null";
+    }
     out += '}';
     writer.spill();
   }

@@ -10,7 +10,8 @@ import { test } from "node:test";
 import { EXAMPLES } from "../../web/src/texts/examples.js";
 import { instructionHelp, operandHelp, valueForms, wrapped } from "../../web/src/help.js";
 import { hintFor } from "../../web/src/texts/hints.js";
-import { INSTRUCTIONS } from "../../web/src/isa.js";
+import { readFileSync } from "node:fs";
+import { INSTRUCTIONS, withInstructionTable } from "../../web/src/isa.js";
 import { load } from "../../web/src/machine.js";
 import { BUILD_DIR } from "./server.mjs";
 
@@ -112,6 +113,11 @@ test("each instruction's help opens with its form from the table", () => {
     row.operands.forEach((o, i) => assert.ok(o.kind === "word" || o.role, `${row.mnemonic} operand ${i} has no role`));
   }
   assert.match(instructionHelp("-46"), /starts at -46 = 0b11010010 = 0xD2\./);
+});
+
+test("the reference's instruction table is the one src/isa.json makes", () => {
+  const doc = readFileSync(new URL("../../docs/language.md", import.meta.url), "utf8");
+  assert.equal(doc, withInstructionTable(doc), "docs/language.md is behind src/isa.json: run node scripts/isa_doc.mjs");
 });
 
 test("8-bit values at the edges", () => {
