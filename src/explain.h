@@ -73,7 +73,8 @@ Explanation explain_unspecified(std::string text);
 ///   found?, kind, name?, at?}),
 ///   and when ok lines and unoptimised ({text, source, kind, ...}, the
 ///   unoptimised ones with fate and becomes); then params, words, tokens,
-///   tree, cfg and ignored where they apply. README.md describes each.
+///   tree, cfg ({from, to, next, fall}) and ignored where they apply;
+///   docs/answer.md describes them.
 std::string explanation_json(const Explanation& explanation);
 /// The same text written to out as it is made, a stretch at a time, so
 /// that it never sits whole in memory. False when a write failed.
