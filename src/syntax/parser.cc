@@ -346,15 +346,15 @@ Result<Expression> Grammar::expression(State s) const {
   Expression last = *first.value;  // the operand read last
   State at = first.state;
   const std::size_t links = chain_.size();
-  State left = s;  // where the operand before the next operator starts
+  State operand_start = s;  // where the operand before the next operator starts
   for (;;) {
     State after_op = at;
     const bool plus = next_is(at, "+", &after_op);
     if (!plus && !next_is(at, "-", &after_op)) break;
     Result<Expression> next = single_expr(after_op);
     if (!next.ok()) break;
-    if (nodes_ != nullptr) chain_.push_back({left, plus});
-    left = after_op;
+    if (nodes_ != nullptr) chain_.push_back({operand_start, plus});
+    operand_start = after_op;
     const ExprPtr left = boxed(last);
     const Expression node =
         plus ? Expression{expr::Addition{left, {}}} : Expression{expr::Subtraction{left, {}}};
