@@ -376,60 +376,49 @@ void append_nullable(std::string& out, int32_t n) {
 //   found: {kind: "token" | "blank", text} | {kind: "end"}
 //          | {kind: "number", text, problem: "too-large" | "not-decimal"}
 void append_expected_found(std::string& out, const Diagnostic& d) {
-  const std::vector<ErrorEntry>& entries = d.entries;
-  std::vector<std::string> expected, found;
-  const auto add = [](std::vector<std::string>& list, std::string item) {
+  Json expected = Json::array(), found = Json::array();
+  const auto add = [](Json& list, Json item) {
     if (std::find(list.begin(), list.end(), item) == list.end()) list.push_back(std::move(item));
   };
-  const auto with_text = [](std::string_view kind, std::string_view text) {
-    std::string item = R"({"kind":)";
-    json::append_string(item, kind);
-    json::append_key(item, "text");
-    json::append_string(item, text);
-    return item;
-  };
-  for (const ErrorEntry& entry : entries) {
+  for (const ErrorEntry& entry : d.entries) {
+    const std::string& text = entry.payload;
     switch (entry.cause) {
       case Cause::Plain:
-        if (entry.kind == EntryKind::Expected) {
-          add(expected, with_text("token", entry.payload) + '}');
-        } else if (entry.kind == EntryKind::Unexpected) {
+        if (entry.kind == EntryKind::Expected) add(expected, {{"kind", "token"}, {"text", text}});
+        if (entry.kind == EntryKind::Unexpected) {
           add(found,
-              entry.is_token ? with_text("token", entry.payload) + '}' : R"({"kind":"end"})");
+              entry.is_token ? Json{{"kind", "token"}, {"text", text}} : Json{{"kind", "end"}});
         }
         break;
       case Cause::Blank:
-        add(found, with_text("blank", entry.payload) + '}');
+        add(found, {{"kind", "blank"}, {"text", text}});
         break;
       case Cause::ExpectedType:
-        add(expected, R"({"kind":"type"})");
+        add(expected, {{"kind", "type"}});
         break;
       case Cause::ExpectedName:
-        add(expected, R"({"kind":"name"})");
-        add(found, with_text("token", entry.payload) + '}');
+        add(expected, {{"kind", "name"}});
+        add(found, {{"kind", "token"}, {"text", text}});
         break;
       case Cause::ExpectedNumber:
-        add(expected, R"({"kind":"number"})");
+        add(expected, {{"kind", "number"}});
         break;
       case Cause::TooLarge:
-        add(found, with_text("number", entry.payload) + R"(,"problem":"too-large"})");
-        break;
       case Cause::NotDecimal:
-        add(found, with_text("number", entry.payload) + R"(,"problem":"not-decimal"})");
+        add(found, {{"kind", "number"},
+                    {"text", text},
+                    {"problem", entry.cause == Cause::TooLarge ? "too-large" : "not-decimal"}});
         break;
     }
   }
   // When no cause says what stood there, the token where the parser stopped.
-  if (found.empty()) add(found, d.next ? with_text("token", *d.next) + '}' : R"({"kind":"end"})");
-  for (const auto& [key, list] : {std::pair{"expected", &expected}, std::pair{"found", &found}}) {
-    json::append_key(out, key);
-    out += '[';
-    for (std::size_t i = 0; i < list->size(); ++i) {
-      if (i != 0) out += ',';
-      out += (*list)[i];
-    }
-    out += ']';
+  if (found.empty()) {
+    add(found, d.next ? Json{{"kind", "token"}, {"text", *d.next}} : Json{{"kind", "end"}});
   }
+  json::append_key(out, "expected");
+  out += dump(expected);
+  json::append_key(out, "found");
+  out += dump(found);
 }
 
 void append_diagnostics(json::Writer& writer, const std::vector<Diagnostic>& diagnostics) {

@@ -853,37 +853,12 @@ static_assert(static_cast<uint32_t>(NodeKind::Subtraction) < (1u << TreeSpan::kK
               "every kind of node fits in a record's kind bits");
 
 std::string_view node_kind_text(NodeKind kind) {
-  switch (kind) {
-    case NodeKind::Function:
-      return "function";
-    case NodeKind::Parameter:
-      return "parameter";
-    case NodeKind::Block:
-      return "block";
-    case NodeKind::Declaration:
-      return "declaration";
-    case NodeKind::Assignment:
-      return "assignment";
-    case NodeKind::Return:
-      return "return";
-    case NodeKind::If:
-      return "if";
-    case NodeKind::While:
-      return "while";
-    case NodeKind::Compare:
-      return "compare";
-    case NodeKind::Literal:
-      return "literal";
-    case NodeKind::Variable:
-      return "variable";
-    case NodeKind::Negation:
-      return "negation";
-    case NodeKind::Addition:
-      return "addition";
-    case NodeKind::Subtraction:
-      return "subtraction";
-  }
-  internal_failure("unknown kind of tree node");
+  // In the order of NodeKind.
+  static constexpr std::string_view kNames[] = {
+      "function", "parameter", "block",   "declaration", "assignment", "return",   "if",
+      "while",    "compare",   "literal", "variable",    "negation",   "addition", "subtraction"};
+  static_assert(std::size(kNames) == static_cast<std::size_t>(NodeKind::Subtraction) + 1);
+  return kNames[static_cast<std::size_t>(kind)];
 }
 
 std::variant<Function, ParseError> parse(std::string_view source, ParseRecord* record) {
