@@ -6,6 +6,7 @@
 // the language reference (docs/language.md) into public/reference.html.
 import { build } from "esbuild";
 import { renderOrExit, sitePage } from "./markdown.mjs";
+import { withInstructionTable } from "./src/isa.js";
 import { readFile, readdir, rename, rm, writeFile } from "node:fs/promises";
 import path from "node:path";
 import { fileURLToPath } from "node:url";
@@ -61,7 +62,8 @@ await build({
 // (default-src 'self'): its only style is public/reference.css, its only
 // script public/reference.js (the way back to where the learner came from),
 // its markdown keeps to the page's allow-list and links within the site.
-const markdown = await readFile(path.join(here, "../docs/language.md"), "utf8");
+// Its instruction table is made from the instruction table (src/isa.json).
+const markdown = withInstructionTable(await readFile(path.join(here, "../docs/language.md"), "utf8"));
 const body = renderOrExit(markdown, "docs/language.md", { ownLinksOnly: true });
 const title = /^# (.*)$/m.exec(markdown)?.[1] ?? "Language reference";
 await writeFile(
