@@ -29,6 +29,7 @@
 #include "failure.h"
 #include "grading/cases.h"
 #include "grading/grade.h"
+#include "lsp.h"
 #include "machine.h"
 #include "output.h"
 #include "quern.h"
@@ -254,10 +255,13 @@ quern::exercise::Exercise read_exercise(const std::string& path) {
   return parsed_or_refused(path, quern::exercise::parse_exercise(read_text(path, "exercise file")));
 }
 
-// What the course site is built from: the exercise without its hidden cases.
+// What the course site is built from: the exercise without its hidden cases,
+// with the line of the file of each line of the task (for the build's
+// messages).
 nlohmann::ordered_json exercise_json(const quern::exercise::Exercise& e) {
   return {{"title", e.title},
           {"task", e.task},
+          {"task_lines", e.task_lines},
           {"start", e.start ? nlohmann::ordered_json(*e.start) : nlohmann::ordered_json()},
           {"cases", e.cases_text},
           {"hidden", e.hidden.size()}};
@@ -460,7 +464,9 @@ int main(int argc, char** argv) {
       "  quern --exercise FILE.md    the exercise as JSON for the course site:\n"
       "                              {\"title\",\"task\",\"start\",\"cases\",\"hidden\"}\n"
       "                              (hidden: how many hidden cases); for a course\n"
-      "                              folder {\"index\",\"exercises\":[{\"file\",...}]}\n\n"
+      "                              folder {\"index\",\"exercises\":[{\"file\",...}]}\n"
+      "  quern --lsp                 a language server for editors on standard input\n"
+      "                              and output (docs/editors.md)\n\n"
       "A case file has one case a line, INPUTS -> RESULT: plain values in the order of\n"
       "the parameters (3 4 -> 7) or NAME=VALUE pairs (a=3 b=4 -> 7; parameters left out\n"
       "are 0); '-> 7' for no inputs. '#' starts a comment; blank lines are skipped.\n"
@@ -510,10 +516,11 @@ int main(int argc, char** argv) {
                      "Step limit of --run and --test, 1 to " + std::to_string(kMaxStepLimit) +
                          " (default " + std::to_string(quern::kDefaultStepLimit) + ")")
           ->check(kStepLimit);
+  bool lsp = false;
+  app.add_flag("--lsp", lsp, "Serve the language server protocol on standard input and output");
   app.add_option("FILE", positionals,
                  "Source file, - for standard input; then NAME=VALUE or VALUE ARGs for --run, "
-                 "or more FILEs for --test")
-      ->required();
+                 "or more FILEs for --test");
   explain_flag->excludes(run_flag)->excludes(test_option)->excludes(graph_flag);
   graph_flag->excludes(run_flag)->excludes(test_option);
   why_flag->excludes(explain_flag)->excludes(graph_flag)->excludes(run_flag)->excludes(test_option);
@@ -534,6 +541,9 @@ int main(int argc, char** argv) {
   } catch (const CLI::ParseError& e) {
     return bad_use(e.what());
   }
+  if (lsp)
+    return argc == 2 ? quern::lsp::serve_standard_streams() : bad_use("--lsp takes nothing else");
+  if (positionals.empty()) return bad_use("FILE is required");
   try {
     const bool test = !test_option->empty();
     if (!steps_option->empty() && !run && !test) throw BadUse{"--max-steps needs --run or --test"};

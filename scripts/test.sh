@@ -5,9 +5,10 @@
 #   3. a release build with -Werror, and its test suite through ctest;
 #   4. the same suite built with AddressSanitizer, UndefinedBehaviorSanitizer
 #      and leak checking (clang);
-#   5. a bounded fuzzing pass over request handling, the compiler, and compiled
-#      programs run on the machine model;
-#   6. the web service through lighttpd, and the playground in Chromium.
+#   5. a bounded fuzzing pass over request handling, the compiler, compiled
+#      programs run on the machine model, and the language server's messages;
+#   6. the web service through lighttpd, and the playground in Chromium;
+#   7. the VS Code extension packaged as a .vsix.
 # Ends with "N passed, M failed" counting the stages; exits non-zero on any failure.
 set -uo pipefail
 
@@ -21,9 +22,9 @@ as_root() {
 installed() { dpkg-query -W -f='${Status}' "$1" 2>/dev/null | grep -q 'install ok installed'; }
 
 # perl: the tests read quern --test's report with its prove; python3: its HTML page with
-# html.parser.
+# html.parser; neovim: its own language client drives quern --lsp.
 packages=(cmake g++ make libgtest-dev libicu-dev clang libclang-rt-14-dev nlohmann-json3-dev
-  libcli11-dev graphviz perl python3)
+  libcli11-dev graphviz perl python3 neovim)
 missing=()
 for p in "${packages[@]}"; do installed "$p" || missing+=("$p"); done
 if ((${#missing[@]})); then
@@ -65,6 +66,8 @@ stage "sanitizer build and unit tests" build_and_test "$root/build-asan" \
   -DQUERN_SANITIZE=ON -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++
 stage "fuzzing" env FUZZ_SECONDS="${FUZZ_SECONDS:-60}" bash "$root/scripts/fuzz.sh"
 stage "web service and browser" env BUILD_DIR="$root/build" bash "$root/scripts/test_web.sh"
+# The editor extension packages from its lock file (under a minute, mostly npm).
+stage "VS Code extension package" bash "$root/scripts/vsix.sh" "$root/build/quern.vsix"
 
 echo
 for f in "${failures[@]}"; do echo "failed: $f"; done

@@ -6,8 +6,11 @@
 
 #include <array>
 #include <string_view>
+#include <vector>
 
 #include "instr.h"
+#include "syntax/parser.h"
+#include "syntax/syntax.h"
 
 namespace quern::why {
 
@@ -54,3 +57,14 @@ inline const Row& row(WhyOptimiser o) {
 }
 
 }  // namespace quern::why
+
+namespace quern {
+
+/// Makes each reason of a translation of function name its node by its
+/// place in the tree that the parse recorded (nodes, in postorder) instead
+/// of its address; tokens are the parse's raw tokens of source.
+void name_nodes_by_place(const Function& function, const std::vector<TreeSpan>& nodes,
+                         const std::vector<RawToken>& tokens, std::string_view source,
+                         std::vector<Why>& why);
+
+}  // namespace quern

@@ -9,6 +9,7 @@ import path from "node:path";
 import { after, before, test } from "node:test";
 import { chromium } from "playwright-core";
 import { exerciseLink } from "../../web/src/links/exercise-link.js";
+import { HOSTILE_TASKS } from "./cases.mjs";
 import { BUILD_DIR, startServer } from "./server.mjs";
 
 const CHROMIUM = process.env.CHROMIUM || "/usr/bin/chromium";
@@ -48,7 +49,7 @@ test("an author makes an exercise link; a learner opens it, fails its cases, men
   await author.getByRole("button", { name: "Make an exercise" }).click();
   const dialog = author.getByRole("dialog", { name: "Make an exercise" });
   await dialog.getByLabel("Title").fill("Add two numbers");
-  const task = "Return a + b.\n\nThe sum wraps <b>around</b>:\n100 + 28 is -128.";
+  const task = "Return `a + b`. The sum wraps around:\n\n- 100 + 28 is -128;\n- -100 - 29 is 127.";
   await dialog.getByLabel("Task").fill(task);
   // A slip on line 2 is named as it is typed; the link waits for the mend.
   const box = dialog.getByLabel(/^Cases/);
@@ -75,9 +76,11 @@ test("an author makes an exercise link; a learner opens it, fails its cases, men
   const page = await context.newPage();
   await page.goto(link);
   await page.getByRole("heading", { name: "Add two numbers" }).waitFor();
-  // The task as text in its two paragraphs, its markup shown, not obeyed.
-  const shown = page.getByRole("region", { name: "Add two numbers" }).locator(".exercise-text p");
-  assert.deepEqual(await shown.allTextContents(), task.split("\n\n"));
+  // The task rendered from its Markdown: code and list items.
+  const shown = page.getByRole("region", { name: "Add two numbers" }).locator(".exercise-text");
+  await shown.getByRole("listitem").nth(1).waitFor();
+  assert.equal(await shown.locator("code").textContent(), "a + b");
+  assert.deepEqual(await shown.getByRole("listitem").allTextContents(), ["100 + 28 is -128;", "-100 - 29 is 127."]);
   await page.getByText("0 of 3 cases pass.").waitFor();
   const failed = [7, -3, -128].map((r) => `failed: expected ${r}, got 0 (after 3 steps)`);
   assert.deepEqual(await cases(page).locator(".verdict").allTextContents(), failed);
@@ -106,6 +109,26 @@ test("an author makes an exercise link; a learner opens it, fails its cases, men
   await page.goto(server.base + "/#exercise=eyJ0aXRsZSI6");
   await page.getByText("This exercise link is damaged: it does not hold a JSON object.", { exact: false }).waitFor();
   await page.close();
+});
+
+test("a hostile task leaves no javascript: link, form, meta, base or frame in the page, and nothing of it runs", async () => {
+  // A context of its own: the browser logs what the page's policy blocks
+  // while the task is parsed for the sanitiser.
+  const own = await browser.newContext();
+  const page = await own.newPage();
+  const ran = [];
+  page.on("dialog", (d) => (ran.push(d.message()), d.dismiss()));
+  page.on("pageerror", (err) => ran.push(err.message));
+  const task = [...HOSTILE_TASKS.map(([hostile]) => hostile), "The `end`."].join("\n\n");
+  await page.goto(exerciseLink(new URL(server.base + "/"), { title: "Hostile", task, source: "int f() { return 1; }", cases: "-> 1\n" }));
+  await page.locator("#exercise-text code", { hasText: "end" }).waitFor();
+  const found = await page.evaluate(() => [
+    [...document.querySelectorAll("a")].filter((a) => a.protocol === "javascript:").length,
+    document.querySelectorAll("#exercise-text :is(a[href], form, svg, img, [style]), body meta, base, iframe, frame").length,
+  ]);
+  assert.deepEqual(found, [0, 0]);
+  assert.deepEqual(ran, []);
+  await own.close();
 });
 
 test("the learner's work is not lost: the reference leads back to the exercise, an example replaces it only when asked to", async () => {

@@ -23,17 +23,34 @@ function paragraphs(text) {
     });
 }
 
-function showBand(root, title, text) {
+// The band with `title` and, in its text, `nodes`.
+function showBand(root, title, nodes) {
   const $ = within(root);
   root.hidden = false;
   $("exercise-title").textContent = title;
-  $("exercise-text").replaceChildren(...paragraphs(text));
+  $("exercise-text").replaceChildren(...nodes);
+}
+
+// The task's Markdown, as the course page renders it and with the same
+// allow-list: a link may come from anyone, and what the list does not keep
+// (scripts, forms, frames, styles, other URL schemes…) is left out. The
+// renderer comes with the first exercise, in a chunk of its own; should
+// that chunk not load, the task shows as it was typed.
+let render = null;
+async function taskNodes(markdown) {
+  if (!render) {
+    const renderer = await import("../markdown.js").catch(() => null);
+    if (!renderer) return paragraphs(markdown);
+    render = renderer.markdownRenderer(window);
+  }
+  return [render(markdown, { fragment: true }).result];
 }
 
 // `root` is the exercise's band (its section).
 export function showDamaged(root, message) {
   const $ = within(root);
-  showBand(root, "This exercise cannot be opened", message);
+  showBand(root, "This exercise cannot be opened", paragraphs(message));
+  $("exercise-text").classList.add("plain");
   $("exercise-restart").hidden = true;
   $("exercise-summary").textContent = "";
 }
@@ -89,7 +106,8 @@ export function whyNoCaseRuns(outcome, verdicts) {
 // learner when that code is their own.
 export function showExercise(root, { exercise, key }, state, machine, ask) {
   const $ = within(root);
-  showBand(root, exercise.title.trim() || "Exercise", exercise.task);
+  showBand(root, exercise.title.trim() || "Exercise", []);
+  taskNodes(exercise.task).then((nodes) => $("exercise-text").replaceChildren(...nodes));
   $("exercise-restart").hidden = false;
   const grade = grader();
   const reading = grade(exercise.cases).then((read) => caseList($, read, (inputs) => machine.setInputs(inputs)));
