@@ -39,7 +39,9 @@ class Words {
     for (; i < tokens_.size() && place(tokens_[i]) < end; ++i) {
       const Json& token = tokens_[i];
       const std::string& t = token.at("text").get_ref<const std::string&>();
-      if (t == "{") return out + " …";
+      if (t == "{" || (!out.empty() && characters(out) + 1 + characters(t) > why::kTextLimit)) {
+        return out + " …";
+      }
       const bool adjacent =
           last != nullptr && place(*last).first == place(token).first &&
           place(*last).second + static_cast<int64_t>(

@@ -5,6 +5,7 @@
 #   why_pair_rows.inc   each pairing's name and sentence
 #   why_opt_rows.inc    each optimiser rule's name and sentence
 #   why_swapped.inc     the comparison operators whose operands run right first
+#   why_text_limit.inc  the most characters of a node's text that a sentence quotes
 # Both builds run it; an edit of the table configures again. A malformed
 # table stops the configuration with its reason.
 
@@ -78,4 +79,9 @@ function(quern_generate_why json_file out_dir)
   file(CONFIGURE OUTPUT ${out_dir}/why_pair_rows.inc CONTENT "${header}${pair_rows}" @ONLY)
   file(CONFIGURE OUTPUT ${out_dir}/why_opt_rows.inc CONTENT "${header}${opt_rows}" @ONLY)
   file(CONFIGURE OUTPUT ${out_dir}/why_swapped.inc CONTENT "${header}${swapped}" @ONLY)
+  string(JSON limit ERROR_VARIABLE error GET "${json}" text_limit)
+  if(error OR NOT limit MATCHES "^[1-9][0-9]*$")
+    quern_why_fail("text_limit must be a positive whole number")
+  endif()
+  file(CONFIGURE OUTPUT ${out_dir}/why_text_limit.inc CONTENT "${header}${limit}\n" @ONLY)
 endfunction()

@@ -471,7 +471,11 @@ InstructionList expand_function(const Function& function, std::size_t capacity_h
     context.map_lines(lines);
   }
   if (why != nullptr) {
+    // Room for the longest list up front, as for the list: a list of
+    // reasons regrown as it fills would leave holes that a later compile in
+    // the same memory (the page's module) might not reuse.
     why->clear();
+    why->reserve(capacity_hint);
     context.record_why(why);
   }
   for (const Parameter& p : function.parameters) {

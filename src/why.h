@@ -33,6 +33,11 @@ inline constexpr std::string_view kSwapped[] = {
 #include "why_swapped.inc"
 };
 
+/// The most characters of a node's source text that a sentence quotes.
+inline constexpr std::size_t kTextLimit =
+#include "why_text_limit.inc"
+    ;
+
 static_assert(std::size(kRules) == static_cast<std::size_t>(WhyRule::Data) + 1,
               "src/why.json: one row per rule, the data words' last");
 static_assert(std::size(kPairs) == static_cast<std::size_t>(WhyPair::Spill),

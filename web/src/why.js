@@ -34,7 +34,7 @@ export function nodeText(answer, k) {
   let last = null;
   for (let i = lo; i < tokens.length && before(tokens[i], node.end); i++) {
     const token = tokens[i];
-    if (token.text === "{") return `${out} …`;
+    if (token.text === "{" || (out && characters(out) + 1 + characters(token.text) > table.text_limit)) return `${out} …`;
     const adjacent = last && last.line === token.line && last.column + characters(last.text) === token.column;
     if (last && !adjacent) out += " ";
     out += token.text;
