@@ -12,6 +12,10 @@ import { reasonWords, subtreeCost, subtreeStart } from "../why.js";
 import { mark } from "./stages/marks.js";
 import { listen, selectNode } from "./stages/stage-views.js";
 
+// A node with more lines than this has them counted but not marked: marking
+// a whole large listing would hold up typing.
+const MAX_MARKED = 5000;
+
 const before = (a, b) => a.line < b.line || (a.line === b.line && a.column < b.column);
 
 // The innermost node of `tree` that holds place `at` ({ line, column }).
@@ -51,7 +55,7 @@ export function whyView(region, stages, state, sourceView, asmView) {
     });
     say(subtreeCost(answer, k, listing));
     const n = answer.tree[k];
-    mark(sourceView, asmView, n, n.end, asm);
+    mark(sourceView, asmView, n, n.end, asm.length > MAX_MARKED ? [] : asm);
   }
 
   listen((editor, editorState, head) => {
