@@ -13,6 +13,13 @@
 // compiler.maxBodyBytes bytes. The module and the service write the answer
 // with the same library code, so the objects are the same field for field.
 //
+// explainInStretches(source) gives the same answer as the module writes it
+// for the page (docs/answer.md): { head, stretches }, the JSON text of the
+// object with its long arrays left empty, and [{ member, text }], each the
+// JSON text of an array of the next elements of that member; a line of
+// `unoptimised` that the optimiser kept as it was is the number of the line
+// of `lines` it became.
+//
 // An internal failure of the compiler (which the service answers with a
 // 500) throws an Error with its message; the compiler stays usable.
 
@@ -49,12 +56,18 @@ export async function loadCompiler(wasm = new URL("./quern.wasm", import.meta.ur
   const errorText = new TextDecoder();
   // The answer arrives in stretches of UTF-8, which may split a character.
   let answer = [];
+  let stretches = [];
   const answerText = new TextDecoder();
+  const wholeText = new TextDecoder(); // a stretch is whole elements, whole characters
+  const text = (at, length) => wholeText.decode(new Uint8Array(memory.buffer, at, length));
   const imports = {
     env: {
       emscripten_notify_memory_growth() {},
       quern_answer_part(at, length) {
         answer.push(answerText.decode(new Uint8Array(memory.buffer, at, length), { stream: true }));
+      },
+      quern_answer_stretch(member, memberLength, at, length) {
+        stretches.push({ member: text(member, memberLength), text: text(at, length) });
       },
     },
     wasi_snapshot_preview1: {
@@ -81,8 +94,9 @@ export async function loadCompiler(wasm = new URL("./quern.wasm", import.meta.ur
   memory = exports.memory;
   exports._initialize();
 
-  // Explains the bytes of source; returns the JSON text.
-  function request(source) {
+  // Explains the bytes of source with the module's function `explain`;
+  // returns the JSON text (the head, when in stretches).
+  function request(source, explain = exports.quern_explain) {
     let bytes;
     if (typeof source === "string") bytes = encoder.encode(source);
     else if (source instanceof Uint8Array) bytes = source;
@@ -93,8 +107,9 @@ export async function loadCompiler(wasm = new URL("./quern.wasm", import.meta.ur
     new Uint8Array(memory.buffer, body, bytes.length).set(bytes);
     stderr = "";
     answer = [];
+    stretches = [];
     try {
-      exports.quern_explain(body, bytes.length);
+      explain(body, bytes.length);
     } catch (error) {
       // A call that did not return left the stack pointer where it stopped.
       exports.stackRestore(stack);
@@ -116,6 +131,12 @@ export async function loadCompiler(wasm = new URL("./quern.wasm", import.meta.ur
     maxBodyBytes: exports.quern_max_body_bytes(),
     explain(source) {
       return JSON.parse(request(source));
+    },
+    explainInStretches(source) {
+      const head = request(source, exports.quern_explain_stretched);
+      const got = stretches;
+      stretches = [];
+      return { head, stretches: got };
     },
     // For the tests: the bytes of the module's memory, which grows when a
     // compile needs more and never shrinks.
