@@ -11,7 +11,7 @@ import { EXAMPLES } from "../../web/src/texts/examples.js";
 import { instructionHelp, operandHelp, valueForms, wrapped } from "../../web/src/help.js";
 import { hintFor } from "../../web/src/texts/hints.js";
 import { INSTRUCTIONS } from "../../web/src/isa.js";
-import { load } from "../../web/src/machine.js";
+import { load } from "./assembly.mjs";
 import { BUILD_DIR } from "./server.mjs";
 
 // The /explain object; quern exits with 1 when the source has findings.
