@@ -39,11 +39,13 @@ export function createCompileClient() {
   // read (member -> the stretches read so far, { text, items }) }.
   let job = null;
   let count = 0;
-  // The stretches of the last answer read whole, by member: one that comes
-  // again as the same text (as much of a large answer does while the learner
-  // types) is not read again, its elements are those read before. The page
-  // then makes no new objects for them, and its garbage collector has none of
-  // the old ones to collect.
+  // The stretches of each member as the last answer read whole that had
+  // them: one that comes again as the same text (as much of a large answer
+  // does while the learner types) is not read again, its elements are those
+  // read before. The page then makes no new objects for them, and its garbage
+  // collector has none of the old ones to collect. A report in between (the
+  // learner's edit does not compile yet) keeps the listing's stretches, as the
+  // page keeps the last good answer.
   let lastRead = new Map();
   let pauseMs = 0;
 
@@ -143,7 +145,7 @@ export function createCompileClient() {
   // typing.
   function answered() {
     const { json, ms } = job;
-    lastRead = job.read;
+    lastRead = new Map([...lastRead, ...job.read]);
     pauseMs = Math.min(MAX_PAUSE_MS, Math.floor(ms * 10));
     if (typeof json.ok !== "boolean") return finish({ kind: "failed", error: `The compiler refused the source (${json.error}).` });
     // Tenths of a millisecond: a typical compile takes one or two.
