@@ -103,6 +103,17 @@ void limit_cpu_time(unsigned long ms) {
   if (setrlimit(RLIMIT_CPU, &limit) != 0) fail_errno("cannot limit CPU time");
 }
 
+// The timer bounds the work that decides the answer. Once the end of the
+// header block goes out, the answer is promised whole: the timer stops, and
+// only RLIMIT_CPU, at least two seconds beyond the timer's limit, bounds the
+// printing, which takes milliseconds for the largest answer. A SIGPROF that
+// is already pending runs its handler as setitimer returns, while the 500
+// can still be written.
+void stop_cpu_timer() {
+  const itimerval off{};
+  if (setitimer(ITIMER_PROF, &off, nullptr) != 0) fail_errno("cannot stop the CPU timer");
+}
+
 void limit_memory(unsigned long mib) {
 #ifdef QUERN_SERVICE_ASAN
   // A sanitizer build maps terabytes of shadow memory up front; an
@@ -186,6 +197,7 @@ bool refuse(Output& output, std::string_view answer = kBusy) {
 
 bool AnswerOutput::write(std::string_view text) {
   if (!header_end_pending_ && text.find("\r\n\r\n") != std::string_view::npos) {
+    stop_cpu_timer();
     header_end_pending_ = true;
   }
   if (out_.write(text)) return true;

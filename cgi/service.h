@@ -47,6 +47,8 @@ namespace quern::cgi {
 bool enter_service(const Environment& environment, Output& output);
 
 /// The answer's standard output, watched for the end of the header block.
+/// Writing that end stops the CPU timer of the QUERN_CPU_MS limit: a 200 is
+/// printed whole (RLIMIT_CPU, two seconds later, still bounds the process).
 /// A process that fails before it has written that (an internal failure, or
 /// the CPU-time limit) would leave the server a bare
 /// "Content-Type: text/plain\n", which lighttpd passes on as the body of a

@@ -113,10 +113,14 @@ std::variant<Exercise, cases::CaseFileError> parse_exercise(std::string_view tex
   std::optional<int> hidden_line;
   std::string hidden_text;
   std::vector<std::string_view> task;
-  bool removed = false;  // a part was taken out since the last task line
-  const auto keep = [&](std::string_view line) {
+  std::vector<int> task_lines;  // the line of the file of each
+  bool removed = false;         // a part was taken out since the last task line
+  const auto keep = [&](std::size_t i) {
     const bool after_gap = removed && !task.empty() && cases::trim_blanks(task.back()).empty();
-    if (!(after_gap && cases::trim_blanks(line).empty())) task.push_back(line);
+    if (!(after_gap && cases::trim_blanks(lines[i]).empty())) {
+      task.push_back(lines[i]);
+      task_lines.push_back(static_cast<int>(i) + 1);
+    }
     removed = false;
   };
 
@@ -126,7 +130,7 @@ std::variant<Exercise, cases::CaseFileError> parse_exercise(std::string_view tex
     if (!fence) {
       const std::optional<std::string_view> title = title_line ? std::nullopt : heading(lines[i]);
       if (!title) {
-        keep(lines[i]);
+        keep(i);
         continue;
       }
       if (title->empty()) return cases::CaseFileError{number, kEmptyTitle};
@@ -141,7 +145,7 @@ std::variant<Exercise, cases::CaseFileError> parse_exercise(std::string_view tex
     const std::optional<Part> part = part_of(fence->info);
     if (!part) return cases::CaseFileError{number, unknown_block(fence->info)};
     if (*part == Part::Task) {
-      for (std::size_t j = i; j <= close; ++j) keep(lines[j]);
+      for (std::size_t j = i; j <= close; ++j) keep(j);
       i = close;
       continue;
     }
@@ -190,7 +194,10 @@ std::variant<Exercise, cases::CaseFileError> parse_exercise(std::string_view tex
   std::size_t last = task.size();
   while (first < last && cases::trim_blanks(task[first]).empty()) ++first;
   while (last > first && cases::trim_blanks(task[last - 1]).empty()) --last;
-  for (std::size_t i = first; i < last; ++i) exercise.task.append(task[i]).push_back('\n');
+  for (std::size_t i = first; i < last; ++i) {
+    exercise.task.append(task[i]).push_back('\n');
+    exercise.task_lines.push_back(task_lines[i]);
+  }
   return exercise;
 }
 

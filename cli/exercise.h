@@ -32,13 +32,14 @@
 #include <variant>
 #include <vector>
 
-#include "cases.h"
+#include "grading/cases.h"
 
 namespace quern::exercise {
 
 struct Exercise {
   std::string title;
   std::string task;                  // Markdown; each line ends with LF
+  std::vector<int> task_lines;       // the line of the file of each line of the task
   std::optional<std::string> start;  // the ```quern block's lines, each ending with LF
   std::string cases_text;            // the ```cases block's lines as written, each ending with LF
   std::vector<cases::Case> visible;  // each case's line is its line in the exercise file

@@ -23,12 +23,13 @@
 #include <variant>
 #include <vector>
 
-#include "cases.h"
 #include "cfg.h"
 #include "exercise.h"
 #include "explain.h"
 #include "failure.h"
-#include "grade.h"
+#include "grading/cases.h"
+#include "grading/grade.h"
+#include "lsp.h"
 #include "machine.h"
 #include "output.h"
 #include "quern.h"
@@ -253,10 +254,13 @@ quern::exercise::Exercise read_exercise(const std::string& path) {
   return parsed_or_refused(path, quern::exercise::parse_exercise(read_text(path, "exercise file")));
 }
 
-// What the course site is built from: the exercise without its hidden cases.
+// What the course site is built from: the exercise without its hidden cases,
+// with the line of the file of each line of the task (for the build's
+// messages).
 nlohmann::ordered_json exercise_json(const quern::exercise::Exercise& e) {
   return {{"title", e.title},
           {"task", e.task},
+          {"task_lines", e.task_lines},
           {"start", e.start ? nlohmann::ordered_json(*e.start) : nlohmann::ordered_json()},
           {"cases", e.cases_text},
           {"hidden", e.hidden.size()}};
@@ -360,17 +364,14 @@ int test_files(const std::string& cases_path, const std::vector<std::string>& pa
   if (cases_path.ends_with(".md")) {
     exercise = read_exercise(cases_path);
     grading.title = exercise->title;
-    for (const quern::cases::Case& c : exercise->visible) grading.cases.push_back({&c, c.text});
-    for (std::size_t k = 0; k < exercise->hidden.size(); ++k) {
-      grading.cases.push_back({&exercise->hidden[k], "hidden case " + std::to_string(k + 1), true});
-    }
+    grading.cases = quern::cases::graded_cases(exercise->visible, exercise->hidden);
   } else {
     case_file = parsed_or_refused(cases_path,
                                   quern::cases::parse_cases(read_text(cases_path, "case file")));
-    for (const quern::cases::Case& c : case_file) grading.cases.push_back({&c, c.text});
+    grading.cases = quern::cases::graded_cases(case_file);
   }
   std::vector<quern::cases::Case> cases;
-  for (const quern::report::GradedCase& c : grading.cases) cases.push_back(*c.c);
+  for (const quern::cases::GradedCase& c : grading.cases) cases.push_back(*c.c);
   const std::vector<std::string> files = submission_paths(paths);
   std::vector<std::string> sources;
   for (const std::string& path : files) sources.push_back(read_file(path));
@@ -379,13 +380,15 @@ int test_files(const std::string& cases_path, const std::vector<std::string>& pa
   ReportFile html(report_paths.html);
 
   for (std::size_t i = 0; i < files.size(); ++i) {
-    quern::report::Submission s{files[i], {}, 0, std::nullopt, std::nullopt};
+    quern::report::Submission s{files[i], {}, 0, std::nullopt, std::nullopt, std::nullopt};
     // A submission that is not a source text fails every case with the reason.
     if (const std::optional<std::string> problem = source_problem(sources[i])) {
       s.verdicts.assign(cases.size(), {false, "does not compile", {{"finding", *problem}}});
     } else {
       const quern::Explanation explanation = quern::explain(sources[i]);
       s.verdicts = quern::cases::grade(explanation, cases, max_steps);
+      warn_ignored(s.path, explanation);
+      if (explanation.ignored) s.notice = quern::ignored_message(*explanation.ignored);
       if (!explanation.error) {
         s.listing = quern::assembly_text(explanation.optimised);
         s.canonical = quern::cases::canonical_listing(explanation);
@@ -458,7 +461,9 @@ int main(int argc, char** argv) {
       "  quern --exercise FILE.md    the exercise as JSON for the course site:\n"
       "                              {\"title\",\"task\",\"start\",\"cases\",\"hidden\"}\n"
       "                              (hidden: how many hidden cases); for a course\n"
-      "                              folder {\"index\",\"exercises\":[{\"file\",...}]}\n\n"
+      "                              folder {\"index\",\"exercises\":[{\"file\",...}]}\n"
+      "  quern --lsp                 a language server for editors on standard input\n"
+      "                              and output (docs/editors.md)\n\n"
       "A case file has one case a line, INPUTS -> RESULT: plain values in the order of\n"
       "the parameters (3 4 -> 7) or NAME=VALUE pairs (a=3 b=4 -> 7; parameters left out\n"
       "are 0); '-> 7' for no inputs. '#' starts a comment; blank lines are skipped.\n"
@@ -506,10 +511,11 @@ int main(int argc, char** argv) {
                      "Step limit of --run and --test, 1 to " + std::to_string(kMaxStepLimit) +
                          " (default " + std::to_string(quern::kDefaultStepLimit) + ")")
           ->check(kStepLimit);
+  bool lsp = false;
+  app.add_flag("--lsp", lsp, "Serve the language server protocol on standard input and output");
   app.add_option("FILE", positionals,
                  "Source file, - for standard input; then NAME=VALUE or VALUE ARGs for --run, "
-                 "or more FILEs for --test")
-      ->required();
+                 "or more FILEs for --test");
   explain_flag->excludes(run_flag)->excludes(test_option)->excludes(graph_flag);
   graph_flag->excludes(run_flag)->excludes(test_option);
   run_flag->excludes(test_option);
@@ -528,6 +534,9 @@ int main(int argc, char** argv) {
   } catch (const CLI::ParseError& e) {
     return bad_use(e.what());
   }
+  if (lsp)
+    return argc == 2 ? quern::lsp::serve_standard_streams() : bad_use("--lsp takes nothing else");
+  if (positionals.empty()) return bad_use("FILE is required");
   try {
     const bool test = !test_option->empty();
     if (!steps_option->empty() && !run && !test) throw BadUse{"--max-steps needs --run or --test"};

@@ -76,14 +76,10 @@ std::string detail_lines(const cases::Verdict& v, const std::string& indent) {
   return text;
 }
 
-// What a learner reads of a verdict. A hidden case's details would tell its
-// inputs' effect, so only a finding, which is about the source, is kept.
-std::string output_text(const GradedCase& c, const cases::Verdict& v) {
-  std::string text = v.message;
-  if (c.hidden && v.message != "does not compile") return text;
+// A verdict's message and its details as "KEY: VALUE" lines.
+std::string output_text(const cases::Verdict& v) {
   const std::string details = detail_lines(v, "");
-  if (!details.empty()) text += "\n" + details.substr(0, details.size() - 1);
-  return text;
+  return details.empty() ? v.message : v.message + "\n" + details.substr(0, details.size() - 1);
 }
 
 std::string percent(std::size_t part, std::size_t whole) {
@@ -168,8 +164,9 @@ std::string tap(const Grading& grading) {
   std::string text = "TAP version 13\n1.." + std::to_string(total_tests(grading)) + "\n";
   std::size_t number = 0;
   for (const Submission& s : grading.submissions) {
+    if (s.notice) text += "# " + tap_text(s.path) + ": " + tap_text(*s.notice) + "\n";
     for (std::size_t i = 0; i < grading.cases.size(); ++i) {
-      const cases::Verdict& v = s.verdicts[i];
+      const cases::Verdict v = cases::for_learner(grading.cases[i], s.verdicts[i]);
       text += std::string(v.passed ? "ok " : "not ok ") + std::to_string(++number) + " - " +
               tap_text(s.path) + ": " + tap_text(grading.cases[i].name) + "\n";
       if (v.passed) continue;
@@ -189,7 +186,7 @@ std::string junit(const Grading& grading) {
     xml += "  <testsuite name=\"" + name + "\" tests=\"" + std::to_string(s.verdicts.size()) +
            "\" failures=\"" + std::to_string(s.verdicts.size() - s.passed) + "\">\n";
     for (std::size_t i = 0; i < grading.cases.size(); ++i) {
-      const cases::Verdict& v = s.verdicts[i];
+      const cases::Verdict v = cases::for_learner(grading.cases[i], s.verdicts[i]);
       xml += "    <testcase classname=\"" + name + "\" name=\"" +
              markup_text(grading.cases[i].name) + "\"";
       if (v.passed) {
@@ -199,6 +196,7 @@ std::string junit(const Grading& grading) {
       xml += ">\n      <failure message=\"" + markup_text(v.message) + "\">" +
              markup_text(detail_lines(v, "")) + "</failure>\n    </testcase>\n";
     }
+    if (s.notice) xml += "    <system-err>" + markup_text(*s.notice) + "</system-err>\n";
     xml += "  </testsuite>\n";
   }
   return xml + "</testsuites>\n";
@@ -210,16 +208,17 @@ std::string results_json(const Grading& grading) {
   for (const Submission& s : grading.submissions) {
     Json tests = Json::array();
     for (std::size_t i = 0; i < grading.cases.size(); ++i) {
-      const cases::Verdict& v = s.verdicts[i];
+      const cases::Verdict v = cases::for_learner(grading.cases[i], s.verdicts[i]);
       tests.push_back({{"name", grading.cases[i].name},
                        {"score", v.passed ? 1 : 0},
                        {"max_score", 1},
                        {"status", v.passed ? "passed" : "failed"},
-                       {"output", output_text(grading.cases[i], v)}});
+                       {"output", output_text(v)}});
     }
     submissions.push_back({{"file", s.path},
                            {"score", s.passed},
                            {"max_score", grading.cases.size()},
+                           {"notice", s.notice ? Json(*s.notice) : Json()},
                            {"tests", std::move(tests)}});
   }
   const Json results = {{"source", grading.source},
@@ -248,7 +247,7 @@ std::string html(const Grading& grading) {
   const std::size_t n = grading.submissions.size();
   const std::string heading = markup_text(grading.title.value_or(grading.source));
   std::size_t hidden = 0;
-  for (const GradedCase& c : grading.cases) hidden += c.hidden ? 1 : 0;
+  for (const cases::GradedCase& c : grading.cases) hidden += c.hidden ? 1 : 0;
   std::size_t full = 0;
   for (const Submission& s : grading.submissions) full += s.passed == max_score ? 1 : 0;
 
@@ -262,6 +261,12 @@ std::string html(const Grading& grading) {
           (hidden ? " (" + std::to_string(hidden) + " hidden)" : "") + ", a point each. " +
           std::to_string(full) + " of " + std::to_string(n) + " pass every case; " +
           percent(total_passed(grading), total_tests(grading)) + " of all tests pass.</p>\n";
+  if (hidden) {
+    page +=
+        "<p>This page is for the teacher: it shows the hidden cases' inputs, expected results "
+        "and outputs, which the reports for learners (TAP, JUnit and the results object) hold "
+        "back.</p>\n";
+  }
 
   page += "<h2>Scores</h2>\n<figure>\n" + score_chart(grading) +
           "<figcaption>How many submissions have each score.</figcaption>\n</figure>\n";
@@ -277,8 +282,9 @@ std::string html(const Grading& grading) {
   }
   page += "</tr>\n</thead>\n<tbody>\n";
   for (const Submission& s : grading.submissions) {
-    page += "<tr><th class=\"file\">" + markup_text(s.path) + "</th><td>" +
-            std::to_string(s.passed) + " / " + std::to_string(max_score) + "</td>";
+    page += "<tr><th class=\"file\">" + markup_text(s.path) +
+            (s.notice ? "<br><small class=\"notice\">" + markup_text(*s.notice) + "</small>" : "") +
+            "</th><td>" + std::to_string(s.passed) + " / " + std::to_string(max_score) + "</td>";
     for (std::size_t i = 0; i < max_score; ++i) {
       const cases::Verdict& v = s.verdicts[i];
       if (v.passed) {
@@ -307,7 +313,7 @@ std::string html(const Grading& grading) {
       "<h2>Cases</h2>\n<table>\n<thead>\n<tr><th>#</th><th>Case</th><th>Passed</th>"
       "<th>Pass rate</th></tr>\n</thead>\n<tbody>\n";
   for (std::size_t i = 0; i < max_score; ++i) {
-    const GradedCase& c = grading.cases[i];
+    const cases::GradedCase& c = grading.cases[i];
     const std::string rate = percent(passed_by_case[i], n);
     page += "<tr><td>" + std::to_string(i + 1) + "</td><td class=\"case\">" +
             (c.hidden ? markup_text(c.name) + ": " : "") + "<code>" + markup_text(c.c->text) +
@@ -324,15 +330,15 @@ std::string html(const Grading& grading) {
     page += "<p>No two submissions compile to the same code, under the same names or others.</p>\n";
   } else {
     page +=
-        "<p>Submissions in one group compile to the same code once their names are made "
-        "canonical.</p>\n<ul>\n";
+        "<p>Submissions in one group compile to the same code: identical listings, or the "
+        "same code once the names they chose are renamed.</p>\n<ul>\n";
     for (const std::vector<std::size_t>& group : groups) {
       const std::string& first = *grading.submissions[group.front()].listing;
       const bool renamed = std::any_of(group.begin(), group.end(), [&](std::size_t i) {
         return *grading.submissions[i].listing != first;
       });
       page += std::string("<li class=\"same-code\">") +
-              (renamed ? "Same code, other names:" : "Same code, same names:");
+              (renamed ? "same code, renamed:" : "identical:");
       for (std::size_t k = 0; k < group.size(); ++k) {
         page += std::string(k == 0 ? " " : ", ") + "<span class=\"file\">" +
                 markup_text(grading.submissions[group[k]].path) + "</span>";

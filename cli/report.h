@@ -2,25 +2,23 @@
 // an exercise, written as TAP, JUnit XML, a results object for course
 // platforms (JSON) and one page for the teacher (HTML).
 //
-// A test is one case on one submission, worth one point. Visible cases are
-// named by their text; hidden cases "hidden case K" (K from 1 in the order
-// of the hidden block), so that nothing a learner reads names their inputs.
+// A test is one case on one submission, worth one point. The cases are
+// named, and a hidden case's verdict cut down, by the grading
+// (cases::graded_cases, cases::for_learner): TAP, JUnit and the results
+// object are for learners too, so a hidden case shows its name and whether
+// it passed, nothing more. The HTML page is the teacher's and shows it all.
+// A submission with text after its function's closing brace has that said
+// once in each report.
 #pragma once
 
 #include <optional>
 #include <string>
 #include <vector>
 
-#include "cases.h"
-#include "grade.h"
+#include "grading/cases.h"
+#include "grading/grade.h"
 
 namespace quern::report {
-
-struct GradedCase {
-  const cases::Case* c = nullptr;
-  std::string name;  // the case's text, or "hidden case K"
-  bool hidden = false;
-};
 
 struct Submission {
   std::string path;
@@ -28,12 +26,13 @@ struct Submission {
   std::size_t passed = 0;
   std::optional<std::string> listing;    // its assembly, when it compiles
   std::optional<std::string> canonical;  // the same with names made canonical
+  std::optional<std::string> notice;     // that text after the closing brace is not compiled
 };
 
 struct Grading {
   std::string source;                // the case file or exercise file
   std::optional<std::string> title;  // an exercise's title
-  std::vector<GradedCase> cases;
+  std::vector<cases::GradedCase> cases;
   std::vector<Submission> submissions;
 };
 
@@ -41,22 +40,22 @@ struct Grading {
 std::size_t total_tests(const Grading& grading);
 std::size_t total_passed(const Grading& grading);
 
-/// TAP version 13: the plan, then per submission and case "ok K - PATH: NAME"
-/// or "not ok K - PATH: NAME" with a YAML block of the message and details.
+/// TAP version 13: the plan, then per submission its notice as a comment
+/// ("# PATH: NOTICE") and per case "ok K - PATH: NAME" or "not ok K - PATH:
+/// NAME" with a YAML block of the message and details.
 std::string tap(const Grading& grading);
 
 /// JUnit XML: a testsuite per submission, a testcase per case, a failure
-/// element with the message and details under each failed case.
+/// element with the message and details under each failed case, and the
+/// notice in the testsuite's system-err.
 std::string junit(const Grading& grading);
 
 /// The results object, one line of JSON:
 ///   {"source", "title" (null for a case file), "max_score",
-///    "submissions": [{"file", "score", "max_score",
+///    "submissions": [{"file", "score", "max_score", "notice" (null when none),
 ///                     "tests": [{"name", "score", "max_score", "status", "output"}]}]}
 /// status is "passed" or "failed". output is the verdict's message and its
-/// details as "KEY: VALUE" lines; a hidden case's output is its message
-/// alone (with the finding, when the submission does not compile), so it
-/// shows neither inputs nor results.
+/// details as "KEY: VALUE" lines.
 std::string results_json(const Grading& grading);
 
 /// Groups of two or more submissions (their indices, in order) that compile
@@ -65,7 +64,9 @@ std::vector<std::vector<std::size_t>> same_code(const Grading& grading);
 
 /// One self-contained HTML page: a summary, the score distribution as an
 /// inline SVG chart, a table of submissions against cases, each case's pass
-/// rate, and the groups of same_code, each saying whether the names differ.
+/// rate with its text (hidden cases too, which the page says it shows), each
+/// submission's notice, and the groups of same_code, each "identical" or
+/// "same code, renamed".
 std::string html(const Grading& grading);
 
 }  // namespace quern::report

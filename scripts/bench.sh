@@ -7,14 +7,15 @@
 # lighttpd (scripts/bench_http.sh). Ends with a summary of the targets, each
 # marked met or MISSED, and the table of requests per second.
 #
-# Usage: scripts/bench.sh [extra options for the stage benchmarks]
+# Usage: scripts/bench.sh [BASELINE [extra options for the stage benchmarks]]
+#   BASELINE  the revision whose cgi the curves and the HTTP table compare
+#             against (default: f2829b4, the last commit before the
+#             data-oriented core); built once with bench/build_baseline.sh
 # Environment:
 #   BUILD_DIR          build directory (default: <repo>/build-bench)
 #   JOBS               parallel build jobs (default: 2)
 #   TYPICAL_RUNS       cgi/floor pairs for the typical request (default: 300)
 #   EXTREME_RUNS       cgi/floor pairs for each shape and size (default: 60)
-#   BASELINE           revision whose cgi the curves and the HTTP table compare
-#                      against (default: f2829b4)
 #   CURVE_RUNS         runs of each binary per shape and size on the curves (default: 40)
 #   CURVE_SIZES        body sizes on the curves (default: 4096,8192,16384,32768,49152,65535)
 #   STAGE_MIN_TIME     seconds per stage benchmark repetition (default: 0.2)
@@ -31,7 +32,11 @@ build="${BUILD_DIR:-$root/build-bench}"
 source "$root/scripts/packages.sh"
 ensure_packages cmake make g++ libc6-dev libicu-dev libbenchmark-dev nlohmann-json3-dev \
   libcli11-dev gnuplot-nox
-baseline="${BASELINE:-f2829b4}"
+baseline=f2829b4
+if (($#)) && [[ $1 != -* ]]; then
+  baseline="$1"
+  shift
+fi
 started=$SECONDS
 
 cmake -S "$root" -B "$build" -DCMAKE_BUILD_TYPE=Release -DQUERN_BENCH=ON -DQUERN_TESTS=OFF >/dev/null
@@ -80,7 +85,7 @@ echo
 echo
 echo "== requests per second through lighttpd; load average $(cut -d' ' -f1-3 /proc/loadavg) =="
 echo
-BUILD_DIR="$build" BASELINE="$baseline" bash "$root/scripts/bench_http.sh"
+BUILD_DIR="$build" bash "$root/scripts/bench_http.sh" "$baseline"
 echo
 echo "== targets (load average $(cut -d' ' -f1-3 /proc/loadavg)); full output in $results =="
 grep -h '^TARGET' "$results/process.txt" "$results/stages.txt"

@@ -8,11 +8,11 @@
 # all requests complete, none failed and no non-2xx answer, and before the
 # load each server's answer is compared with the cgi's own.
 #
-# Usage: scripts/bench_http.sh
+# Usage: scripts/bench_http.sh BASELINE
+#   BASELINE               revision to compare against (scripts/bench.sh passes its own)
 # Environment:
 #   BUILD_DIR              build directory (default: <repo>/build-bench)
 #   JOBS                   parallel build jobs (default: 2)
-#   BASELINE               revision to compare against (default: f2829b4)
 #   HTTP_TYPICAL_REQUESTS  requests per case for the typical body (default: 2000)
 #   HTTP_WORST_REQUESTS    requests per case for the worst body (default: 300)
 #   HTTP_CLIENTS           concurrent clients, a list (default: "2 64")
@@ -24,7 +24,7 @@ set -euo pipefail
 root="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 build="${BUILD_DIR:-$root/build-bench}"
 jobs="${JOBS:-2}"
-baseline="${BASELINE:-f2829b4}"
+baseline="${1:?usage: scripts/bench_http.sh BASELINE (a revision to compare against)}"
 typical_requests="${HTTP_TYPICAL_REQUESTS:-2000}"
 worst_requests="${HTTP_WORST_REQUESTS:-300}"
 clients_list="${HTTP_CLIENTS:-2 64}"

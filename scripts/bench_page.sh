@@ -5,13 +5,15 @@
 # measured in the same run. Prints a table of the figures with each target
 # met or MISSED, also written to $BUILD_DIR/bench-results/page.md.
 #
-# Usage: scripts/bench_page.sh
-# Environment: BUILD_DIR (default <repo>/build); BASELINE, the revision whose
-# page the figures are set against (default 90102e4, main's last page that
-# compiled on its main thread; its site is built from git archive once, into
-# $BUILD_DIR/page-baseline/<commit>/site; BASELINE= measures this page
-# alone); and the run counts of bench/page_bench.mjs (TYPICAL_RUNS,
-# SHAPE_RUNS, PASTE_RUNS, KEY_RUNS, LOAD_RUNS).
+# Usage: scripts/bench_page.sh [BASELINE | --alone]
+#   BASELINE  the revision whose page the figures are set against (default
+#             90102e4, the last page that compiled on its main thread); its
+#             site is built from git archive once, into
+#             $BUILD_DIR/page-baseline/<commit>/site
+#   --alone   measures this page alone
+# Environment: BUILD_DIR (default <repo>/build), and the run counts of
+# bench/page_bench.mjs (TYPICAL_RUNS, SHAPE_RUNS, PASTE_RUNS, KEY_RUNS,
+# LOAD_RUNS).
 # Installs what it needs when it is missing (as root).
 set -euo pipefail
 
@@ -31,7 +33,8 @@ BUILD_DIR="$build" bash "$root/scripts/site.sh" "$site"
 cmake --build "$build" --target print_shape -j2 >&2
 (cd "$root/tests/web" && npm ci --no-audit --no-fund >&2)
 
-baseline="${BASELINE-90102e4}"
+baseline="${1:-90102e4}"
+[[ $baseline == --alone ]] && baseline=""
 base_site=""
 if [[ -n "$baseline" ]]; then
   commit="$(git -C "$root" rev-parse --verify --quiet "$baseline^{commit}")" || {

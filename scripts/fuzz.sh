@@ -18,7 +18,7 @@ root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 build=${BUILD_DIR:-$root/build-fuzz}
 seconds=${FUZZ_SECONDS:-60}
 jobs=${FUZZ_JOBS:-2}
-targets=(fuzz_compile fuzz_request fuzz_machine)
+targets=(fuzz_compile fuzz_request fuzz_machine fuzz_lsp)
 
 # --- packages ---------------------------------------------------------------
 packages=(cmake make clang libclang-rt-14-dev libicu-dev nlohmann-json3-dev libcli11-dev)
@@ -62,6 +62,7 @@ for target in "${targets[@]}"; do
   # a few hundred bytes already make a long program.
   dict=(-dict="$root/fuzz/quern.dict")
   [[ $target == fuzz_machine ]] && max_len=1024 dict=()
+  [[ $target == fuzz_lsp ]] && dict=(-dict="$root/fuzz/lsp.dict")
 
   start=$SECONDS
   "$build/fuzz/$target" "$corpus" "$root/fuzz/regressions" \
@@ -79,7 +80,7 @@ for target in "${targets[@]}"; do
     echo "$target: ${runs:-?} executions in $elapsed s, no findings"
     passed=$((passed + 1))
   else
-    grep -E -m 20 'ERROR:|fuzz_(compile|request|machine):|SUMMARY|runtime error|internal failure' "$log"
+    grep -E -m 20 'ERROR:|fuzz_(compile|request|machine|lsp):|SUMMARY|runtime error|internal failure' "$log"
     echo "$target: FAILED (exit status $status) after ${runs:-?} executions in $elapsed s;" \
       "full log: $log"
     for f in "${findings[@]}"; do echo "$target: crashing input: $f"; done

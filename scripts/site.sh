@@ -16,8 +16,9 @@
 # Installs what is missing (emscripten and the native build's tools from
 # Debian, the page's packages from npm), generates the Unicode tables with the
 # native build in ${BUILD_DIR:-<repo>/build}, builds quern.wasm with emscripten
-# in $BUILD_DIR/wasm (both incremental), bundles the page and copies it all
-# into DIR (files of the same names are replaced, others left alone).
+# in $BUILD_DIR/wasm (both incremental), bundles the page, and builds the
+# site into a fresh folder beside DIR, which takes DIR's place only once
+# every step has succeeded: a failed build leaves DIR as it was.
 set -euo pipefail
 
 root="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
@@ -78,14 +79,27 @@ cmake --build "$wasm" -j2 >&2
 
 bash "$root/web/build.sh" >&2
 
-mkdir -p "$site"
-rm -rf "$site/dist" # its chunks are named by their hash: none stale
-cp -R "$root/web/public/." "$site/"
-cp "$wasm/wasm/quern.wasm" "$root/wasm/quern.mjs" "$site/"
+# The new site, beside the old one (the same file system, so that it is
+# renamed into place); removed on any failure.
+site="${site%/}"
+mkdir -p "$(dirname "$site")"
+fresh="$(mktemp -d "$(dirname "$site")/.$(basename "$site").new.XXXXXX")"
+trap 'rm -rf "$fresh"' EXIT
+cp -R "$root/web/public/." "$fresh/"
+cp "$wasm/wasm/quern.wasm" "$root/wasm/quern.mjs" "$fresh/"
 if [[ -n "$course" ]]; then
-  node "$root/web/course/build.mjs" "$site" "$course" "$build/quern" >&2
+  node "$root/web/course/build.mjs" "$fresh" "$course" "$build/quern" >&2
 fi
-chmod -R u=rwX,go=rX "$site"
+chmod -R u=rwX,go=rX "$fresh"
+# The swap: two renames, between which DIR is briefly missing.
+if [[ -e "$site" ]]; then
+  old="$(mktemp -d "$(dirname "$site")/.$(basename "$site").old.XXXXXX")"
+  mv -T "$site" "$old"
+  mv -T "$fresh" "$site" || { mv -T "$old" "$site"; exit 1; }
+  rm -rf "$old"
+else
+  mv -T "$fresh" "$site"
+fi
 if [[ -n "$course" ]]; then
   echo "site.sh: the course site of $course is in $site" >&2
 else

@@ -148,7 +148,6 @@ run_suite integration.test.mjs
 run_suite machine.test.mjs
 run_suite layers.test.mjs
 run_suite quern_mjs.test.mjs
-run_suite case_files.test.mjs
 run_suite help.test.mjs
 run_suite browser.test.mjs
 run_suite panel.test.mjs

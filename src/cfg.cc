@@ -1,12 +1,38 @@
 // Basic blocks over the printed lines of an instruction list.
 #include "cfg.h"
 
+#include <type_traits>
 #include <unordered_map>
+#include <variant>
 
 #include "failure.h"
+#include "isa.h"
 #include "quern.h"
 
 namespace quern {
+namespace {
+
+isa::Flow flow_of(const Instruction& instruction) {
+  return isa::kRows[instruction.index()].flow;
+}
+
+// The label that a branch or a jump goes to; null for every other instruction.
+const Label* target_of(const Instruction& instruction) {
+  return std::visit(
+      [](const auto& i) -> const Label* {
+        constexpr const isa::Row& row = isa::kRowOf<std::decay_t<decltype(i)>>;
+        if constexpr (row.flow == isa::Flow::Branches || row.flow == isa::Flow::Jumps) {
+          static_assert(row.arity == 1 && row.places[0] == isa::Place::Label);
+          const auto& [label] = i;
+          return &label;
+        } else {
+          return nullptr;
+        }
+      },
+      instruction);
+}
+
+}  // namespace
 
 std::vector<PrintedLine> printed_lines(const InstructionList& list) {
   std::vector<PrintedLine> lines;
@@ -31,10 +57,7 @@ std::vector<BasicBlock> basic_blocks(const InstructionList& list,
   };
   const auto ends_flow = [&](const PrintedLine& line) {
     const Instruction* i = instruction(line);
-    return i != nullptr && (std::holds_alternative<ins::Jump>(*i) ||
-                            std::holds_alternative<ins::BranchGreater>(*i) ||
-                            std::holds_alternative<ins::BranchNotEqual>(*i) ||
-                            std::holds_alternative<ins::Halt>(*i));
+    return i != nullptr && flow_of(*i) != isa::Flow::Falls;
   };
   std::vector<BasicBlock> blocks;
   std::vector<std::size_t> block_of(code);
@@ -59,15 +82,11 @@ std::vector<BasicBlock> basic_blocks(const InstructionList& list,
     BasicBlock& block = blocks[b];
     const bool has_next = b + 1 < blocks.size();
     const Instruction* i = instruction(printed[block.to]);
-    const Label* target = nullptr;
-    if (const auto* jump = i ? std::get_if<ins::Jump>(i) : nullptr) {
-      block.next.push_back(target_block(jump->l));
-      continue;
+    const isa::Flow flow = i != nullptr ? flow_of(*i) : isa::Flow::Falls;
+    if (const Label* target = i != nullptr ? target_of(*i) : nullptr) {
+      block.next.push_back(target_block(*target));
     }
-    if (const auto* bgt = i ? std::get_if<ins::BranchGreater>(i) : nullptr) target = &bgt->l;
-    if (const auto* bne = i ? std::get_if<ins::BranchNotEqual>(i) : nullptr) target = &bne->l;
-    if (target != nullptr) block.next.push_back(target_block(*target));
-    if (i != nullptr && std::holds_alternative<ins::Halt>(*i)) continue;
+    if (flow == isa::Flow::Jumps || flow == isa::Flow::Halts) continue;
     if (has_next) {
       block.next.push_back(b + 1);
       block.falls_through = true;

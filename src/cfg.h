@@ -31,9 +31,10 @@ struct BasicBlock {
 
 /// The blocks of the code lines of list (the data words are not blocks). A
 /// block starts at the first code line, at a label line that does not
-/// follow another label line, and right after a jump, a branch or a halt.
-/// next is [target, fall-through] after bgt and bne, [target] after jump,
-/// [] after halt, and otherwise the fall-through (none past the code).
+/// follow another label line, and right after an instruction that does not
+/// fall through (the instruction table's flow). next is [target,
+/// fall-through] after a branch, [target] after a jump, [] after a halt,
+/// and otherwise the fall-through (none past the code).
 std::vector<BasicBlock> basic_blocks(const InstructionList& list,
                                      const std::vector<PrintedLine>& printed);
 

@@ -12,7 +12,10 @@
 #include <string_view>
 #include <vector>
 
+#include "cfg.h"
 #include "quern.h"
+#include "solid_tokens.h"
+#include "syntax/parser.h"
 #include "syntax/syntax.h"
 
 namespace quern {
@@ -22,24 +25,31 @@ struct Diagnostic {
   int32_t line = 0;  // 0 with column 0: the report quotes no position
   int32_t column = 0;
   std::string message;
-  std::vector<std::string> causes;  // a syntax error's possible causes
+  std::vector<std::string> causes;       // a syntax error's possible causes
+  std::vector<ErrorEntry> entries;       // the same causes as structure
+  std::optional<std::string_view> next;  // the token where the parser stopped; none at the end
   bool is_syntax = false;
   std::string_view kind;             // "syntax", "unspecified" or the kind of a validation finding
   std::optional<std::string> name;   // the name a validation finding is about
   std::optional<SourcePosition> at;  // where the statement or name it is about begins
 };
 
+/// What the compile kept as it went, so that the answer is written from it
+/// without reading the source or the listing's text again.
 struct Explanation {
   std::string_view source;                // the explained text, which must outlive this
   std::optional<CompileError> error;      // present when the compile failed
   std::vector<Diagnostic> diagnostics;    // one per finding of error
+  SolidTokens tokens;                     // the source's tokens, from its one lexing
   bool parsed = false;                    // the source parsed: parameters, tree, ignored hold
   std::vector<std::string> parameters;    // the function's parameter names
-  std::optional<Function> function;       // the syntax tree, whose names view source
+  std::vector<TreeSpan> tree;             // the syntax tree's nodes in postorder, with their spans
   std::optional<SourcePosition> ignored;  // the first text after the closing brace
   InstructionList optimised;              // what compile prints, when it succeeded
   InstructionList unoptimised;            // the translation before the optimiser ran
   std::vector<int32_t> lines;             // source line of each element of both lists, 0 for none
+  std::vector<PrintedLine> printed;       // the printed lines of optimised
+  std::vector<PrintedLine> printed_before;  // the printed lines of unoptimised
 
   /// The text that compile's caller writes: the assembly, or the report.
   std::string answer() const;
@@ -59,10 +69,12 @@ std::string ignored_message(SourcePosition position);
 Explanation explain_unspecified(std::string text);
 
 /// The answer as one JSON object on one line (no line feed). Its fields:
-///   ok, answer, diagnostics ({line, column, message, causes?, kind, name?, at?}),
+///   ok, answer, diagnostics ({line, column, message, causes?, expected?,
+///   found?, kind, name?, at?}),
 ///   and when ok lines and unoptimised ({text, source, kind, ...}, the
 ///   unoptimised ones with fate and becomes); then params, words, tokens,
-///   tree, cfg and ignored where they apply. README.md describes each.
+///   tree, cfg ({from, to, next, fall}) and ignored where they apply;
+///   docs/answer.md describes them.
 std::string explanation_json(const Explanation& explanation);
 /// How the answer is written. With kept_by_number, a line before the
 /// optimiser that it kept as it is goes as the number of the final line it

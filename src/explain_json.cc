@@ -2,12 +2,13 @@
 // had (ok, answer, diagnostics, lines, unoptimised) keep their exact bytes;
 // the structure that front ends read instead of parsing text comes after
 // them in each object.
+#include <algorithm>
 #include <nlohmann/json.hpp>
-#include <unordered_map>
 
 #include "cfg.h"
 #include "explain.h"
 #include "failure.h"
+#include "isa.h"
 #include "json_text.h"
 #include "solid_tokens.h"
 
@@ -15,22 +16,48 @@ namespace quern {
 
 namespace json {
 
+void append_escaped(std::string& out, std::string_view text) {
+  static constexpr char kHex[] = "0123456789abcdef";
+  std::size_t plain = 0;  // the start of the run of characters taken as they are
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    const auto c = static_cast<unsigned char>(text[i]);
+    if (c >= 0x20 && c != '"' && c != '\\') continue;
+    out.append(text.substr(plain, i - plain));
+    plain = i + 1;
+    out += '\\';
+    switch (c) {
+      case '"':
+      case '\\':
+        out += static_cast<char>(c);
+        break;
+      case '\b':
+        out += 'b';
+        break;
+      case '\f':
+        out += 'f';
+        break;
+      case '\n':
+        out += 'n';
+        break;
+      case '\r':
+        out += 'r';
+        break;
+      case '\t':
+        out += 't';
+        break;
+      default:
+        out += "u00";
+        out += kHex[c >> 4];
+        out += kHex[c & 15];
+    }
+  }
+  out.append(text.substr(plain));
+}
+
 void append_string(std::string& out, std::string_view text) {
-  const bool plain = std::none_of(text.begin(), text.end(), [](char c) {
-    return static_cast<unsigned char>(c) < 0x20 || c == '"' || c == '\\';
-  });
-  if (plain) {
-    out += '"';
-    out += text;
-    out += '"';
-    return;
-  }
-  try {
-    out += nlohmann::json(std::string(text)).dump();
-  } catch (const nlohmann::json::exception& e) {
-    // Every text in the answer is valid UTF-8: the source was checked.
-    internal_failure(std::string("JSON answer: ") + e.what());
-  }
+  out += '"';
+  append_escaped(out, text);
+  out += '"';
 }
 
 void append_number(std::string& out, int64_t n) {
@@ -120,11 +147,12 @@ void append_listing(json::Writer& writer, const InstructionList& list,
     const int32_t source = map[line.element];
     out += source == 0 ? std::string("null") : std::to_string(source);
     if (line.label) {
+      const NameId id = std::get<label::Name>(element.label).id;
+      char name[NameId::kMaxFormatted];
       json::append_key(out, "kind");
       out += R"("label")";
       json::append_key(out, "name");
-      json::append_string(out, text.substr(0, text.size() - 1));
-      const NameId id = std::get<label::Name>(element.label).id;
+      json::append_string(out, id.view(name));
       if (id.is_generated()) {
         json::append_key(out, "role");
         json::append_string(out, role_text(id.label_role()));
@@ -138,25 +166,19 @@ void append_listing(json::Writer& writer, const InstructionList& list,
       json::append_key(out, "value");
       json::append_number(out, value->v);
     } else {
-      // The printed text is the instruction's own: its mnemonic, a blank,
-      // then the operands separated by ", " (no name holds a comma).
-      const std::string_view body = text.substr(4);
-      const std::size_t blank = body.find(' ');
+      const isa::Row& row = isa::kRows[element.instruction.index()];
       json::append_key(out, "kind");
       out += R"("instruction")";
       json::append_key(out, "op");
-      json::append_string(out, body.substr(0, blank));
+      json::append_string(out, row.mnemonic);
       json::append_key(out, "operands");
       out += '[';
-      if (blank != std::string_view::npos) {
-        std::string_view rest = body.substr(blank + 1);
-        for (bool first = true;; first = false) {
-          const std::size_t comma = rest.find(", ");
-          if (!first) out += ',';
-          json::append_string(out, rest.substr(0, comma));
-          if (comma == std::string_view::npos) break;
-          rest = rest.substr(comma + 2);
-        }
+      for (std::size_t place = 0; place < row.arity; ++place) {
+        if (place != 0) out += ',';
+        const char* operand_end = write_operand_text(scratch.data(), element.instruction, place);
+        json::append_string(
+            out, std::string_view(scratch.data(),
+                                  static_cast<std::size_t>(operand_end - scratch.data())));
       }
       out += ']';
     }
@@ -180,6 +202,13 @@ void append_cfg(json::Writer& writer, const InstructionList& list,
     json::append_number(out, static_cast<int64_t>(blocks[b].to));
     json::append_key(out, "next");
     json::append_numbers(out, blocks[b].next);
+    // The place in next of the block that control falls through to.
+    json::append_key(out, "fall");
+    if (blocks[b].falls_through) {
+      json::append_number(out, static_cast<int64_t>(blocks[b].next.size() - 1));
+    } else {
+      out += "null";
+    }
     out += '}';
     writer.spill();
   }
@@ -219,6 +248,89 @@ void append_words(json::Writer& writer, const Explanation& e) {
     out += '}';
     writer.spill();
   }
+  out += ']';
+}
+
+// A subtree written and not yet any node's child: its place in the array,
+// and the raw token just after it.
+struct Root {
+  uint32_t place;
+  uint32_t after;
+};
+
+// Where node ends and which token is its text (kNone for none), from its
+// children, the last ones of roots (see TreeSpan).
+constexpr uint32_t kNone = UINT32_MAX;
+struct Span {
+  uint32_t after, text;
+};
+Span span_of(const TreeSpan& node, const std::vector<Root>& roots, const SolidTokens& tokens) {
+  const uint32_t last = node.children() == 0 ? kNone : roots.back().after;
+  // The token after a statement's last child (its ";"), or a block's "}".
+  const auto closing = [&](uint32_t from) { return tokens.solid_index_from(from) + 1; };
+  switch (node.kind()) {
+    case NodeKind::Literal:
+    case NodeKind::Variable:
+      return {node.first + 1, node.first};
+    case NodeKind::Parameter: {
+      const uint32_t name = tokens.solid_index_from(node.first + 1);
+      return {name + 1, name};
+    }
+    case NodeKind::Assignment:
+      return {closing(last), node.first};
+    case NodeKind::Declaration:
+      return {closing(last), tokens.solid_index_from(node.first + 1)};
+    case NodeKind::Return:
+      return {closing(last), kNone};
+    case NodeKind::Block:
+      return {closing(node.children() == 0 ? node.first + 1 : last), kNone};
+    case NodeKind::Function:
+      return {last, tokens.solid_index_from(node.first + 1)};
+    case NodeKind::Compare:
+      return {last, tokens.solid_index_from(roots[roots.size() - 2].after)};
+    default:
+      return {last, kNone};
+  }
+}
+
+// The tree from its record, a flat array of nodes in postorder (the root
+// last), each naming its children by their places in the array, so that no
+// reader needs to recurse as deep as a long chain nests.
+void append_tree(json::Writer& writer, const Explanation& e) {
+  std::string& out = writer.text;
+  out += '[';
+  std::vector<Root> roots;
+  std::vector<uint32_t> children;
+  for (std::size_t n = 0; n < e.tree.size(); ++n) {
+    const TreeSpan& node = e.tree[n];
+    if (node.children() > roots.size())
+      internal_failure("a tree node with more children than nodes");
+    const Span span = span_of(node, roots, e.tokens);
+    if (n != 0) out += ',';
+    out += R"({"kind":)";
+    json::append_string(out, node_kind_text(node.kind()));
+    const SourcePosition start = e.tokens.raw_start(node.first);
+    json::append_key(out, "line");
+    json::append_number(out, start.line);
+    json::append_key(out, "column");
+    json::append_number(out, start.column);
+    json::append_key(out, "end");
+    json::append_position(out, e.tokens.raw_start(span.after));
+    if (span.text != kNone) {
+      json::append_key(out, "text");
+      json::append_string(out, e.tokens.raw_text(span.text));
+    }
+    json::append_key(out, "children");
+    const std::size_t first_child = roots.size() - node.children();
+    children.clear();
+    for (std::size_t k = first_child; k < roots.size(); ++k) children.push_back(roots[k].place);
+    json::append_numbers(out, children);
+    out += '}';
+    roots.resize(first_child);
+    roots.push_back({static_cast<uint32_t>(n), span.after});
+    writer.spill();
+  }
+  if (roots.size() > 1) internal_failure("a tree with more than one root");
   out += ']';
 }
 
@@ -263,6 +375,58 @@ void append_nullable(std::string& out, int32_t n) {
   }
 }
 
+// A syntax error's causes as structure: what the grammar expected where it
+// stopped, and what it found there, each once in the order of the causes
+// (the token where it stopped when no cause names what it found).
+//   expected: {kind: "token", text} | {kind: "type"} | {kind: "name"} | {kind: "number"}
+//   found: {kind: "token" | "blank", text} | {kind: "end"}
+//          | {kind: "number", text, problem: "too-large" | "not-decimal"}
+void append_expected_found(std::string& out, const Diagnostic& d) {
+  Json expected = Json::array(), found = Json::array();
+  const auto add = [](Json& list, Json item) {
+    if (std::find(list.begin(), list.end(), item) == list.end()) list.push_back(std::move(item));
+  };
+  for (const ErrorEntry& entry : d.entries) {
+    const std::string& text = entry.payload;
+    switch (entry.cause) {
+      case Cause::Plain:
+        if (entry.kind == EntryKind::Expected) add(expected, {{"kind", "token"}, {"text", text}});
+        if (entry.kind == EntryKind::Unexpected) {
+          add(found,
+              entry.is_token ? Json{{"kind", "token"}, {"text", text}} : Json{{"kind", "end"}});
+        }
+        break;
+      case Cause::Blank:
+        add(found, {{"kind", "blank"}, {"text", text}});
+        break;
+      case Cause::ExpectedType:
+        add(expected, {{"kind", "type"}});
+        break;
+      case Cause::ExpectedName:
+        add(expected, {{"kind", "name"}});
+        add(found, {{"kind", "token"}, {"text", text}});
+        break;
+      case Cause::ExpectedNumber:
+        add(expected, {{"kind", "number"}});
+        break;
+      case Cause::TooLarge:
+      case Cause::NotDecimal:
+        add(found, {{"kind", "number"},
+                    {"text", text},
+                    {"problem", entry.cause == Cause::TooLarge ? "too-large" : "not-decimal"}});
+        break;
+    }
+  }
+  // When no cause says what stood there, the token where the parser stopped.
+  if (found.empty()) {
+    add(found, d.next ? Json{{"kind", "token"}, {"text", *d.next}} : Json{{"kind", "end"}});
+  }
+  json::append_key(out, "expected");
+  out += dump(expected);
+  json::append_key(out, "found");
+  out += dump(found);
+}
+
 void append_diagnostics(json::Writer& writer, const std::vector<Diagnostic>& diagnostics) {
   std::string& out = writer.text;
   out += '[';
@@ -278,6 +442,7 @@ void append_diagnostics(json::Writer& writer, const std::vector<Diagnostic>& dia
     if (d.is_syntax) {
       json::append_key(out, "causes");
       json::append_strings(out, d.causes);
+      append_expected_found(out, d);
     }
     json::append_key(out, "kind");
     json::append_string(out, d.kind);
@@ -295,16 +460,44 @@ void append_diagnostics(json::Writer& writer, const std::vector<Diagnostic>& dia
   out += ']';
 }
 
+// An output that passes what is written to it on as the inside of a JSON
+// string, a stretch at a time.
+class EscapingOutput : public Output {
+ public:
+  explicit EscapingOutput(json::Writer& writer) : writer_(writer) {}
+  bool write(std::string_view text) override {
+    json::append_escaped(writer_.text, text);
+    writer_.spill();
+    return true;
+  }
+
+ private:
+  json::Writer& writer_;
+};
+
+// The answer as a JSON string: the listing is escaped as it is printed, and
+// never sits whole in memory.
+void append_answer(json::Writer& writer, const Explanation& explanation) {
+  writer.text += '"';
+  EscapingOutput escaped(writer);
+  if (explanation.error) {
+    escaped.write(explanation.error->report());
+  } else {
+    print_assembly(explanation.optimised, escaped);
+  }
+  writer.text += '"';
+}
+
 void write_json(const Explanation& explanation, json::Writer& writer, AnswerForm form) {
   std::string& text = writer.text;
   text += explanation.error ? R"({"ok":false)" : R"({"ok":true)";
   json::append_key(text, "answer");
-  json::append_string(text, explanation.answer());
+  append_answer(writer, explanation);
   json::append_key(text, "diagnostics");
   append_diagnostics(writer, explanation.diagnostics);
   if (!explanation.error) {
-    const std::vector<Printed> optimised = printed_lines(explanation.optimised);
-    const std::vector<Printed> unoptimised = printed_lines(explanation.unoptimised);
+    const std::vector<Printed>& optimised = explanation.printed;
+    const std::vector<Printed>& unoptimised = explanation.printed_before;
     json::append_key(text, "lines");
     append_listing(
         writer, explanation.optimised, optimised, explanation.lines,
@@ -354,15 +547,14 @@ void write_json(const Explanation& explanation, json::Writer& writer, AnswerForm
     append_words(writer, explanation);
   }
   json::append_key(text, "tokens");
-  const SolidTokens tokens(explanation.source);
-  append_tokens(writer, tokens);
-  if (explanation.function) {
+  append_tokens(writer, explanation.tokens);
+  if (explanation.parsed) {
     json::append_key(text, "tree");
-    write_tree_json(*explanation.function, tokens, writer);
+    append_tree(writer, explanation);
   }
   if (!explanation.error) {
     json::append_key(text, "cfg");
-    append_cfg(writer, explanation.optimised, printed_lines(explanation.optimised));
+    append_cfg(writer, explanation.optimised, explanation.printed);
   }
   if (explanation.parsed) {
     json::append_key(text, "ignored");

@@ -103,6 +103,25 @@ char* put_instruction(char* out, const T& i) {
   }
 }
 
+// Operand place k of an instruction, alone.
+template <typename T>
+char* put_operand_at(char* out, const T& i, std::size_t k) {
+  constexpr const isa::Row& row = isa::kRowOf<T>;
+  if (k >= row.arity) internal_failure("an operand place past the instruction's operands");
+  if constexpr (row.data || row.arity == 0) {
+    return out;
+  } else if constexpr (row.arity == 1) {
+    const auto& [a] = i;
+    return put_operand(out, a);
+  } else if constexpr (row.arity == 2) {
+    const auto& [a, b] = i;
+    return k == 0 ? put_operand(out, a) : put_operand(out, b);
+  } else {
+    const auto& [a, b, d] = i;
+    return k == 0 ? put_operand(out, a) : k == 1 ? put_operand(out, b) : put_operand(out, d);
+  }
+}
+
 std::string debug_register(Register r) {
   return "Register(" + std::to_string(r.number) + ")";
 }
@@ -131,6 +150,10 @@ Instruction branch_not_equal(Label l) {
 
 char* write_instruction_text(char* out, const Instruction& instruction) {
   return std::visit([&](const auto& i) { return put_instruction(out, i); }, instruction);
+}
+
+char* write_operand_text(char* out, const Instruction& instruction, std::size_t place) {
+  return std::visit([&](const auto& i) { return put_operand_at(out, i, place); }, instruction);
 }
 
 void append_instruction_text(std::string& out, const Instruction& instruction) {

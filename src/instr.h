@@ -143,6 +143,9 @@ inline constexpr std::size_t kInstructionTextBound = 32;
 /// characters, and returns its end.
 char* write_instruction_text(char* out, const Instruction& instruction);
 std::string instruction_text(const Instruction& instruction);
+/// Writes the text of operand place (from 0, below the instruction's count
+/// of operands) as the instruction's text shows it, and returns its end.
+char* write_operand_text(char* out, const Instruction& instruction, std::size_t place);
 
 /// Diagnostic forms for internal-failure messages, e.g. Load(Name("x"), Register(0)).
 std::string debug_text(const Label& l);

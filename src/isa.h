@@ -1,8 +1,8 @@
 // The machine's instruction set as src/isa.json defines it: per alternative
-// of Instruction, its mnemonic, the kind of operand at each place, and
-// whether the compiler emits it. The printer and the machine model take the
-// mnemonics and operand forms from here; the build generates the rows from
-// the table and checks that row i describes alternative i.
+// of Instruction, its mnemonic, the kind of operand at each place, whether
+// the compiler emits it, and where control goes after it. The printer and the machine model take
+// the mnemonics and operand forms from here; the build generates the rows from the table and checks
+// that row i describes alternative i.
 #pragma once
 
 #include <array>
@@ -23,6 +23,15 @@ enum class Place : uint8_t {
   Label,     // the name of a label line, where execution may go on
 };
 
+/// Where control goes after an instruction.
+enum class Flow : uint8_t {
+  Falls,     // on to the next line
+  Branches,  // to its label, or on to the next line
+  Jumps,     // to its label
+  Halts,     // nowhere: the machine stops
+  None,      // the data word, which never runs
+};
+
 struct Row {
   std::string_view variant;   // the alternative's name, e.g. "Subtract"
   std::string_view mnemonic;  // e.g. "sub"; empty for the data word
@@ -30,6 +39,7 @@ struct Row {
   std::size_t arity;  // how many of places are operands
   bool emitted;       // the compiler emits it; the machine runs exactly these
   bool data;          // the data word, printed as its value
+  Flow flow;
 };
 
 inline constexpr Row kRows[] = {

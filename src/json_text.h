@@ -48,6 +48,8 @@ class Writer {
 
 /// text as a JSON string. The text must be valid UTF-8.
 void append_string(std::string& out, std::string_view text);
+/// The same without the quotes: the inside of a JSON string.
+void append_escaped(std::string& out, std::string_view text);
 void append_number(std::string& out, int64_t n);
 /// An array of numbers or of strings.
 template <class Numbers>

@@ -14,6 +14,7 @@ namespace quern {
 
 /// What a run keeps for an explanation.
 struct PipelineTrace {
+  ParseRecord parse;                      // the tokens, and the tree's spans
   std::optional<ParseError> parse_error;  // when the parse failed
   std::optional<Function> function;       // when the parse succeeded
   InstructionList unoptimised;            // the translation before the optimiser
@@ -21,8 +22,8 @@ struct PipelineTrace {
 };
 
 /// Runs the stages in order; the first that fails gives the CompileError.
-/// With a trace, it also keeps the tree, the parse error, the source map and
-/// the list before the optimiser.
+/// With a trace, it also keeps the tokens, the tree and its spans, the parse
+/// error, the source map and the list before the optimiser.
 CompileResult run_pipeline(std::string_view source, PipelineTrace* trace);
 
 }  // namespace quern

@@ -56,7 +56,8 @@ CompileResult run_pipeline(std::string_view source, PipelineTrace* trace) {
   if (!is_valid_utf8(source)) {
     return CompileError{compile_error::Unspecified{"stream did not contain valid UTF-8"}};
   }
-  std::variant<Function, ParseError> parsed = parse(source);
+  std::variant<Function, ParseError> parsed =
+      parse(source, trace != nullptr ? &trace->parse : nullptr);
   if (auto* error = std::get_if<ParseError>(&parsed)) {
     CompileError failure{compile_error::Syntax{syntax_error_text(*error)}};
     if (trace != nullptr) trace->parse_error = std::move(*error);

@@ -1,14 +1,14 @@
-// Case files and grading against the table that the playground's reader and
-// grader are held to as well (tests/web/case_files.test.mjs): each case
-// file's cases or its first malformed line, and each case's verdict.
-#include "cases.h"
+// Case files and grading against a table: each case file's cases or its
+// first malformed line, and each case's verdict. The playground reads and
+// grades with this code too, through the WebAssembly module.
+#include "grading/cases.h"
 
 #include <gtest/gtest.h>
 
 #include <fstream>
 #include <nlohmann/json.hpp>
 
-#include "grade.h"
+#include "grading/grade.h"
 
 namespace quern::cases {
 namespace {
@@ -50,16 +50,16 @@ TEST(CaseTable, ReadsCaseFiles) {
   }
 }
 
+// Through the answer the playground grades with.
 TEST(CaseTable, Grades) {
   ASSERT_GE(table()["grade"].size(), 8u);
   for (const json& entry : table()["grade"]) {
-    const auto parsed = parse_cases(entry["cases"].get<std::string>());
-    ASSERT_TRUE(std::holds_alternative<std::vector<Case>>(parsed)) << entry["what"];
+    const json answer = json::parse(grading_json(
+        entry["cases"].get<std::string>(), entry["source"].get<std::string>(), entry["max_steps"]));
     json got = json::array();
-    for (const Verdict& v : grade(entry["source"].get<std::string>(),
-                                  std::get<std::vector<Case>>(parsed), entry["max_steps"])) {
-      EXPECT_EQ(v.passed, v.message == "passed") << entry["what"];
-      got.push_back({v.message, v.details});
+    for (const json& v : answer["verdicts"]) {
+      EXPECT_EQ(v["passed"], v["message"] == "passed") << entry["what"];
+      got.push_back({v["message"], v["details"]});
     }
     EXPECT_EQ(got, entry["verdicts"]) << entry["what"];
   }

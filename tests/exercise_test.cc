@@ -47,6 +47,7 @@ TEST(Exercise, ReadsTheParts) {
   EXPECT_EQ(e.task,
             "#no title\n    # indented\n## Part\n\nSum `a` and `b`.\n\n"
             "````markdown\n# inside\n```cases\n```\n````\n\nThen:\n");
+  EXPECT_EQ(e.task_lines, (std::vector<int>{1, 2, 3, 5, 6, 7, 8, 9, 10, 11, 12, 13, 23}));
   EXPECT_EQ(e.start, "int add(int a, int b) {\n  return 0;\n}\n");
   EXPECT_EQ(e.cases_text, "3 4 -> 7  # small\n");
   ASSERT_EQ(e.visible.size(), 1u);

@@ -175,12 +175,33 @@ TEST(Explain, FindingsPointAtWhatTheyAreAbout) {
   }
 }
 
+// A syntax error says as structure what was expected where the parser
+// stopped and what it found there.
+TEST(Explain, SyntaxErrorsSayWhatWasExpectedAndFound) {
+  const std::pair<const char*, const char*> cases[] = {
+      {"int f(int a) { a = a +; }",
+       R"([{"kind":"token","text":";"}] [{"kind":"token","text":"+"}])"},
+      {"int f(a) {}", R"j([{"kind":"token","text":")"}] [{"kind":"token","text":"a"}])j"},
+      {"f() {}", R"([{"kind":"type"}] [{"kind":"token","text":"f"}])"},
+      {"int f(int a) { a = ; }",
+       R"([{"kind":"number"},{"kind":"name"}] [{"kind":"blank","text":" "},{"kind":"token","text":";"}])"},
+      {"int f() { return 200; }", R"([] [{"kind":"number","text":"200","problem":"too-large"}])"},
+      {"int f() {", R"([] [{"kind":"end"}])"},
+  };
+  for (const auto& [source, expected] : cases) {
+    const auto d =
+        nlohmann::ordered_json::parse(explanation_json(explain(source)))["diagnostics"][0];
+    EXPECT_EQ(d["expected"].dump() + " " + d["found"].dump(), expected) << source;
+  }
+}
+
 // The listings are written straight out, the rest by nlohmann-json: the
 // whole must be what nlohmann-json dumps, byte for byte, for every shape of
 // listing and a source whose names are not ASCII.
 TEST(Explain, JsonIsWhatTheLibraryDumps) {
   std::vector<std::string> sources = {
-      "int f(int \u00e9\U0001d465) {\n  return \u00e9\U0001d465 + 1;\n}\n", "void f() {}"};
+      "int f(int \u00e9\U0001d465) {\n  return \u00e9\U0001d465 + 1;\n}\n", "void f() {}",
+      "int f() {\x01\x1f\x7f\t\"\\}"};
   for (const auto& shape : shapes::all()) sources.push_back(shape.make(3000));
   for (const std::string& source : sources) {
     const std::string json = explanation_json(explain(source));

@@ -365,8 +365,10 @@ TEST(Property, StructuredAnswerFitsTheSource) {
       if (op == "jump" || op == "bgt" || op == "bne") {
         next.push_back(label_line.at(lines[last]["operands"][0]));
       }
-      if (op != "jump" && op != "halt" && b + 1 < starts.size()) next.push_back(b + 1);
+      const bool falls = op != "jump" && op != "halt" && b + 1 < starts.size();
+      if (falls) next.push_back(b + 1);
       EXPECT_EQ(cfg[b]["next"], next) << "block " << b << "\n" << source;
+      EXPECT_EQ(cfg[b]["fall"], falls ? Json(next.size() - 1) : Json()) << "block " << b;
     }
   }
 }

@@ -1,14 +1,17 @@
 // The WebAssembly module's entry points, which quern.mjs calls: the explain
-// answer for a source, as the JSON object that POST /explain answers. The
+// answer for a source, as the JSON object that POST /explain answers, and
+// the grading of a source against case text, as quern --test grades. The
 // answer leaves the module a stretch at a time through an imported
 // function, so that a long one never sits whole in the module's memory,
 // which grows to the largest need it meets and never shrinks.
 #include <emscripten/emscripten.h>
 
 #include <cstddef>
+#include <optional>
 #include <string>
 
 #include "explain.h"
+#include "grading/grade.h"
 #include "output.h"
 #include "quern_limits.h"
 #include "stretches.h"
@@ -62,6 +65,18 @@ EMSCRIPTEN_KEEPALIVE void quern_explain_stretched(const char* body, std::size_t 
   }
   quern::write_explanation_json(quern::explain(std::string_view(body, size)), out,
                                 {.kept_by_number = true});
+}
+
+/// Reads the case text of cases_size bytes at cases and, unless source is
+/// null, grades the source of source_size bytes against it at the default
+/// step limit; hands the JSON
+/// object of quern::cases::grading_json to quern_answer_part.
+EMSCRIPTEN_KEEPALIVE void quern_grade(const char* cases, std::size_t cases_size, const char* source,
+                                      std::size_t source_size) {
+  std::optional<std::string_view> graded;
+  if (source != nullptr) graded = std::string_view(source, source_size);
+  PartOutput().write(
+      quern::cases::grading_json({cases, cases_size}, graded, quern::kDefaultStepLimit));
 }
 
 /// The largest source quern_explain compiles, in bytes.

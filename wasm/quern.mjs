@@ -10,7 +10,8 @@
 // UTF-8 bytes and returns what POST /explain answers for that body, parsed:
 // {ok, answer, diagnostics, lines, unoptimised, params, words, tokens, tree,
 // cfg, ignored} (README.md describes them), or {error} for a body over
-// compiler.maxBodyBytes bytes. The module and the service write the answer
+// compiler.maxBodyBytes bytes. grade(cases, source) reads case text and
+// grades a source against it with the code of quern --test (see below). The module and the service write the answer
 // with the same library code, so the objects are the same field for field.
 //
 // explainInStretches(source) gives the same answer as the module writes it
@@ -94,22 +95,33 @@ export async function loadCompiler(wasm = new URL("./quern.wasm", import.meta.ur
   memory = exports.memory;
   exports._initialize();
 
-  // Explains the bytes of source with the module's function `explain`;
-  // returns the JSON text (the head, when in stretches).
-  function request(source, explain = exports.quern_explain) {
-    let bytes;
-    if (typeof source === "string") bytes = encoder.encode(source);
-    else if (source instanceof Uint8Array) bytes = source;
-    else throw new TypeError("explain takes a string or a Uint8Array of UTF-8 bytes");
+  // Calls the export `entry` with each of `texts` (null, or a string or
+  // UTF-8 bytes) as a pointer and a length in the module's memory; returns
+  // the JSON text of its answer.
+  function request(entry, ...texts) {
     const stack = exports.stackSave();
-    const body = exports.malloc(Math.max(bytes.length, 1));
-    if (body === 0) throw new Error("the compiler is out of memory");
-    new Uint8Array(memory.buffer, body, bytes.length).set(bytes);
-    stderr = "";
-    answer = [];
-    stretches = [];
+    const args = [];
+    const held = [];
     try {
-      explain(body, bytes.length);
+      for (const text of texts) {
+        if (text === null) {
+          args.push(0, 0);
+          continue;
+        }
+        if (typeof text !== "string" && !(text instanceof Uint8Array)) {
+          throw new TypeError("the compiler takes a string or a Uint8Array of UTF-8 bytes");
+        }
+        const bytes = typeof text === "string" ? encoder.encode(text) : text;
+        const at = exports.malloc(Math.max(bytes.length, 1));
+        if (at === 0) throw new Error("the compiler is out of memory");
+        held.push(at);
+        new Uint8Array(memory.buffer, at, bytes.length).set(bytes);
+        args.push(at, bytes.length);
+      }
+      stderr = "";
+      answer = [];
+      stretches = [];
+      exports[entry](...args);
     } catch (error) {
       // A call that did not return left the stack pointer where it stopped.
       exports.stackRestore(stack);
@@ -118,7 +130,7 @@ export async function loadCompiler(wasm = new URL("./quern.wasm", import.meta.ur
       }
       throw error;
     } finally {
-      exports.free(body);
+      for (const at of held) exports.free(at);
     }
     answer.push(answerText.decode());
     const text = answer.join("");
@@ -130,10 +142,19 @@ export async function loadCompiler(wasm = new URL("./quern.wasm", import.meta.ur
     // The largest source, in bytes, that the compiler takes.
     maxBodyBytes: exports.quern_max_body_bytes(),
     explain(source) {
-      return JSON.parse(request(source));
+      return JSON.parse(request("quern_explain", source));
+    },
+    // Reads case text (the format of quern --test's case files) and, given a
+    // source, grades it as quern --test does at the default step limit:
+    // {error: {line, message}} for text that cannot be read (line null: the
+    // whole text), else {cases: [{line, text}]} and with a source
+    // verdicts: [{passed, message, details, inputs}], inputs being
+    // [[name, value], ...] when the case fits the function, else null.
+    grade(cases, source = null) {
+      return JSON.parse(request("quern_grade", cases, source));
     },
     explainInStretches(source) {
-      const head = request(source, exports.quern_explain_stretched);
+      const head = request("quern_explain_stretched", source);
       const got = stretches;
       stretches = [];
       return { head, stretches: got };
@@ -150,7 +171,7 @@ export async function loadCompiler(wasm = new URL("./quern.wasm", import.meta.ur
       const top = exports.stackSave();
       const free = new Uint8Array(memory.buffer, end, top - end);
       free.fill(0xa5);
-      request(source);
+      request("quern_explain", source);
       const after = new Uint8Array(memory.buffer, end, top - end);
       let lowest = 0;
       while (lowest < after.length && after[lowest] === 0xa5) lowest++;

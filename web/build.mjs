@@ -5,7 +5,8 @@
 // it), and the compiler's worker into public/dist/compile-worker.js; renders
 // the language reference (docs/language.md) into public/reference.html.
 import { build } from "esbuild";
-import { renderMarkdown, sitePage } from "./markdown.mjs";
+import { renderOrExit, sitePage } from "./markdown.mjs";
+import { withInstructionTable } from "./src/isa.js";
 import { readFile, readdir, rename, rm, writeFile } from "node:fs/promises";
 import path from "node:path";
 import { fileURLToPath } from "node:url";
@@ -16,7 +17,10 @@ const common = {
   bundle: true,
   // QUERN_MINIFY=0 keeps the names, for profiles (bench/page_trace.mjs).
   minify: process.env.QUERN_MINIFY !== "0",
-  target: "es2020",
+  // Class fields and private methods as written: every browser that runs the
+  // page (its policy's 'wasm-unsafe-eval') has them, and lowered they would
+  // need helpers in a chunk of their own.
+  target: "es2022",
   legalComments: "linked",
   // quern.mjs reads quern.wasm from a file under Node only, and finds it
   // beside itself only when it is not told where it is, which the page does.
@@ -59,10 +63,10 @@ await build({
 // The reference is a static page under the page's Content-Security-Policy
 // (default-src 'self'): its only style is public/reference.css, its only
 // script public/reference.js (the way back to where the learner came from),
-// and the markdown must not bring inline styles, scripts or other hosts with
-// it.
-const markdown = await readFile(path.join(here, "../docs/language.md"), "utf8");
-const body = renderMarkdown(markdown, "docs/language.md", { ownLinksOnly: true });
+// its markdown keeps to the page's allow-list and links within the site.
+// Its instruction table is made from the instruction table (src/isa.json).
+const markdown = withInstructionTable(await readFile(path.join(here, "../docs/language.md"), "utf8"));
+const body = renderOrExit(markdown, "docs/language.md", { ownLinksOnly: true });
 const title = /^# (.*)$/m.exec(markdown)?.[1] ?? "Language reference";
 await writeFile(
   path.join(here, "public/reference.html"),

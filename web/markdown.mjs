@@ -1,21 +1,58 @@
 // The pages that the build writes (the language reference, a course's
-// page): their shell, and markdown turned into HTML with marked. The pages forbid
-// scripts and outside resources by their content security policy, so HTML
-// that would need either is refused at build time rather than left to fail
-// in the browser; code blocks take focus, so they scroll by the keyboard.
-import { marked } from "marked";
+// page): their shell, and markdown turned into HTML by the page's own
+// renderer (src/markdown.js) in a DOM made by jsdom. A course file or the
+// reference holds what its author wrote on purpose, so what the renderer's
+// allow-list would leave out stops the build, at the line that holds it,
+// rather than vanish from the page.
+import { JSDOM } from "jsdom";
+import { markdownRenderer } from "./src/markdown.js";
 
-const UNSAFE =
-  /<(?:script|style|iframe|object|embed|link|meta|base|form)\b|\sstyle=|\son[a-z]+=|\ssrc="?(?:[a-z]+:)?\/\/|href="?\s*javascript:/i;
-const OUTSIDE_LINK = /href="(?:https?:)?\/\//i;
+const render = markdownRenderer(new JSDOM("").window);
 
-// The HTML of `markdown`; `where` names it in the refusal. With
-// `ownLinksOnly`, links to other hosts are refused too.
-export function renderMarkdown(markdown, where, { ownLinksOnly = false } = {}) {
-  const html = marked.parse(markdown).replaceAll("<pre>", '<pre tabindex="0">');
-  const unsafe = UNSAFE.exec(html) ?? (ownLinksOnly ? OUTSIDE_LINK.exec(html) : null);
-  if (unsafe) throw new Error(`${where}: "${unsafe[0]}" is not allowed under the page's policy`);
-  return html;
+// A refusal of a file's content: its message is the one line
+// "FILE:LINE: what is wrong" that the build prints.
+export class Refused extends Error {}
+
+const OUTSIDE_LINK = /href="((?:[a-z][a-z\d+.-]*:)?\/\/[^"]*)"/i;
+
+// The HTML of `markdown` and what is wrong with it, or null.
+function rendered(markdown, ownLinksOnly) {
+  const { result: html, removed } = render(markdown);
+  if (removed.length) {
+    const { element, attribute, from } = removed[0];
+    const name = (node) => `<${node.nodeName.toLowerCase()}>`;
+    const what = element ? name(element) : `${attribute.name}=${JSON.stringify(attribute.value)} on ${name(from)}`;
+    return { html, wrong: `${what} is not allowed: a page keeps only text, its formatting, code, and links to web pages` };
+  }
+  const outside = ownLinksOnly ? OUTSIDE_LINK.exec(html) : null;
+  return { html, wrong: outside && `a link to another host (${outside[1]}) is not allowed: the page links only within its site` };
+}
+
+// The HTML of `markdown`, from the file `file`, whose line lines[i] is the
+// markdown's line i + 1 (by default the markdown is the whole file). With
+// `ownLinksOnly`, links to other hosts are refused too. Throws Refused at the
+// first line whose markdown, up to there, holds something refused.
+export function renderMarkdown(markdown, file, { lines = null, ownLinksOnly = false } = {}) {
+  const { html, wrong } = rendered(markdown, ownLinksOnly);
+  if (!wrong) return html;
+  const text = markdown.split("\n");
+  for (let k = 1; k <= text.length; k++) {
+    const { wrong } = rendered(text.slice(0, k).join("\n"), ownLinksOnly);
+    if (wrong) throw new Refused(`${file}:${lines ? lines[k - 1] : k}: ${wrong}`);
+  }
+  throw new Error(`${file}: refused as a whole but at no line`);
+}
+
+// renderMarkdown for a build: a refusal ends it with its one line and exit
+// status 2.
+export function renderOrExit(...args) {
+  try {
+    return renderMarkdown(...args);
+  } catch (e) {
+    if (!(e instanceof Refused)) throw e;
+    console.error(e.message);
+    process.exit(2);
+  }
 }
 
 // A whole page: the head that each of them has (the policy that forbids

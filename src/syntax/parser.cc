@@ -26,11 +26,8 @@ bool later(SourcePosition a, SourcePosition b) {
   return a.line != b.line ? a.line > b.line : a.column > b.column;
 }
 
-ErrorEntry expected(std::string_view what) {
-  return ErrorEntry{EntryKind::Expected, std::string(what)};
-}
-ErrorEntry message(std::string text) {
-  return ErrorEntry{EntryKind::Message, std::move(text)};
+ErrorEntry expected(std::string_view what, Cause cause = Cause::Plain) {
+  return ErrorEntry{EntryKind::Expected, std::string(what), false, cause};
 }
 
 ParseError error_at(SourcePosition position, ErrorEntry entry) {
@@ -85,11 +82,18 @@ struct Name {
 
 class Grammar {
  public:
-  Grammar(std::string_view source, const std::vector<RawToken>& tokens, TreeArena& arena)
+  Grammar(std::string_view source, const std::vector<RawToken>& tokens, TreeArena& arena,
+          std::vector<TreeSpan>* nodes)
       : source_(source),
         tokens_(tokens.data()),
         end_(static_cast<State>(tokens.size() - 1)),
-        arena_(&arena) {}
+        arena_(&arena),
+        nodes_(nodes) {
+    // A statement takes three tokens at least: room for the most there can
+    // be, so that the stack is never copied as it grows; pages that are not
+    // reached are never touched.
+    pending_.reserve(tokens.size() / 3 + 1);
+  }
 
   Result<Function> function_rule(State s);
   void add_unexpected(ParseError& error, State start) const;
@@ -141,6 +145,18 @@ class Grammar {
     return reply;
   }
 
+  // Records a finished node, when the parse keeps the tree: it starts at the
+  // first token at or after s and has the given number of children,
+  // finished just before it.
+  void note(NodeKind kind, State s, std::size_t children) const {
+    if (nodes_ == nullptr) return;
+    if (children >= (std::size_t{1} << (32 - TreeSpan::kKindBits))) {
+      internal_failure("a tree node with more children than its record holds");
+    }
+    nodes_->push_back({skip(s), static_cast<uint32_t>(children) << TreeSpan::kKindBits |
+                                    static_cast<uint32_t>(kind)});
+  }
+
   // A node of the tree, in the arena.
   ExprPtr boxed(const Expression& e) const {
     Expression* node = arena_->allocate<Expression>(1);
@@ -184,14 +200,24 @@ class Grammar {
   const RawToken* tokens_;
   State end_;  // the index of the end entry
   TreeArena* arena_;
+  std::vector<TreeSpan>* nodes_;  // null unless the tree's spans are kept
   mutable std::vector<Statement> pending_;
+  // The operators of the chains being read, each with where its left
+  // operand starts, while the tree's spans are kept.
+  struct ChainLink {
+    State left;
+    bool plus;
+  };
+  mutable std::vector<ChainLink> chain_;
 };
 
 // The Unexpected entry of a composite rule that failed empty: the raw token
 // at the rule's start, if the text is not exhausted there.
 void Grammar::add_unexpected(ParseError& error, State start) const {
   if (start < end_)
-    error.add_entry(ErrorEntry{EntryKind::Unexpected, std::string(text(start)), true});
+    error.add_entry(
+        ErrorEntry{EntryKind::Unexpected, std::string(text(start)), true,
+                   tokens_[start].flags & RawToken::kWhitespace ? Cause::Blank : Cause::Plain});
 }
 
 // --- primitives -------------------------------------------------------------
@@ -211,7 +237,7 @@ Result<Type> Grammar::type_rule(State s) const {
   const std::string_view word = text(*t.value);
   if (word == "int") return succeed(Type::Int, t.state);
   if (word == "void") return succeed(Type::Void, t.state);
-  return fail<Type>(error_at(position(s), expected("type name")), false);
+  return fail<Type>(error_at(position(s), expected("type name", Cause::ExpectedType)), false);
 }
 
 // Identifier: a word token that does not begin with a numeric character.
@@ -220,8 +246,9 @@ Result<Name> Grammar::identifier(State s) const {
   if (!t.ok()) return propagate<Name>(t, false);
   const State i = *t.value;
   if (!(tokens_[i].flags & RawToken::kName)) {
-    return fail<Name>(
-        error_at(position(s), message("Invalid identifier '" + std::string(text(i)) + "'")), false);
+    return fail<Name>(error_at(position(s), ErrorEntry{EntryKind::Message, std::string(text(i)),
+                                                       true, Cause::ExpectedName}),
+                      false);
   }
   return succeed(Name{text(i), position(s)}, t.state);
 }
@@ -234,7 +261,7 @@ Result<int8_t> Grammar::integer_literal(State s) const {
   const State i = *t.value;
   if (!(tokens_[i].flags & RawToken::kNumeric)) {
     ParseError e =
-        error_at(position(s), message("Integer literal contains non-numeric character(s)"));
+        error_at(position(s), ErrorEntry{EntryKind::Message, {}, false, Cause::ExpectedNumber});
     add_unexpected(e, s);
     return fail<int8_t>(std::move(e), false);
   }
@@ -242,16 +269,18 @@ Result<int8_t> Grammar::integer_literal(State s) const {
   int value = 0;
   for (char c : text(i)) {
     if (c < '0' || c > '9') {
-      return fail<int8_t>(
-          error_at(after, ErrorEntry{EntryKind::Other, "invalid digit found in string"}), true);
+      return fail<int8_t>(error_at(after, ErrorEntry{EntryKind::Other, std::string(text(i)), true,
+                                                     Cause::NotDecimal}),
+                          true);
     }
     value = value * 10 + (c - '0');
     if (value > 127) {
-      return fail<int8_t>(
-          error_at(after, ErrorEntry{EntryKind::Other, "number too large to fit in target type"}),
-          true);
+      return fail<int8_t>(error_at(after, ErrorEntry{EntryKind::Other, std::string(text(i)), true,
+                                                     Cause::TooLarge}),
+                          true);
     }
   }
+  note(NodeKind::Literal, s, 0);
   return succeed(static_cast<int8_t>(value), t.state);
 }
 
@@ -272,6 +301,7 @@ Result<Expression> Grammar::operand(State s) const {
   const State i = skip(s);
   if (i < end_ && (tokens_[i].flags & RawToken::kName)) {
     // A name is never all numeric, so integer_literal fails empty on it.
+    note(NodeKind::Variable, s, 0);
     return succeed(Expression{expr::Variable{text(i), position(s)}}, i + 1);
   }
   Result<int8_t> number = integer_literal(s);
@@ -279,6 +309,7 @@ Result<Expression> Grammar::operand(State s) const {
   if (number.consumed) return propagate<Expression>(number, false);
   Result<Name> name = identifier(s);
   if (name.ok()) {
+    note(NodeKind::Variable, s, 0);
     return succeed(Expression{expr::Variable{name.value->text, name.value->position}}, name.state);
   }
   ParseError e = ParseError::merge(std::move(number.error()), std::move(name.error()));
@@ -293,6 +324,7 @@ Result<Expression> Grammar::single_expr(State s) const {
   if (!value.ok()) return composite(propagate<Expression>(value, minus), s);
   if (minus) {
     value.value = Expression{expr::Negation{boxed(*value.value)}};
+    note(NodeKind::Negation, s, 1);
   }
   return value;
 }
@@ -313,12 +345,16 @@ Result<Expression> Grammar::expression(State s) const {
   Expression* open = nullptr;      // the node whose right operand is still to come
   Expression last = *first.value;  // the operand read last
   State at = first.state;
+  const std::size_t links = chain_.size();
+  State operand_start = s;  // where the operand before the next operator starts
   for (;;) {
     State after_op = at;
     const bool plus = next_is(at, "+", &after_op);
     if (!plus && !next_is(at, "-", &after_op)) break;
     Result<Expression> next = single_expr(after_op);
     if (!next.ok()) break;
+    if (nodes_ != nullptr) chain_.push_back({operand_start, plus});
+    operand_start = after_op;
     const ExprPtr left = boxed(last);
     const Expression node =
         plus ? Expression{expr::Addition{left, {}}} : Expression{expr::Subtraction{left, {}}};
@@ -336,6 +372,12 @@ Result<Expression> Grammar::expression(State s) const {
   }
   if (open == nullptr) return first;
   set_right(*open, boxed(last));
+  // The operators' nodes finish at the chain's end, the innermost first.
+  while (chain_.size() > links) {
+    const ChainLink link = chain_.back();
+    chain_.pop_back();
+    note(link.plus ? NodeKind::Addition : NodeKind::Subtraction, link.left, 2);
+  }
   return succeed(whole, at);
 }
 
@@ -363,6 +405,7 @@ Result<BooleanExpr> Grammar::boolean_expr(State s) const {
   }
   Result<Expression> second = expression(op_at + 1);
   if (!second.ok()) return propagate<BooleanExpr>(second, true);
+  note(NodeKind::Compare, s, 2);
   Expression a = std::move(*first.value);
   Expression b = std::move(*second.value);
   BooleanExpr result;
@@ -417,6 +460,8 @@ Result<Unit> Grammar::statements(State s) const {
     const BooleanExpr* condition;  // in the arena
     std::size_t start;             // where the block's statements begin on the pending stack
     StatementList then_body;       // Else: the finished then body
+    State keyword;                 // where the statement starts
+    State block;                   // where the open block starts
   };
   std::vector<Open> open;
   State at = s;
@@ -436,7 +481,9 @@ Result<Unit> Grammar::statements(State s) const {
                         token_line(at),
                         *condition.value,
                         pending_.size(),
-                        {}});
+                        {},
+                        at,
+                        condition.state});
         at = block.state;
         consumed = true;
         continue;
@@ -454,10 +501,12 @@ Result<Unit> Grammar::statements(State s) const {
     Result<Unit> close = literal(at, "}");
     if (!close.ok()) return propagate<Unit>(close, true);
     at = close.state;
+    note(NodeKind::Block, open.back().block, pending_.size() - open.back().start);
     const StatementList body = finish_list(open.back().start);
     Open block = open.back();
     open.pop_back();
     if (block.kind == Kind::While) {
+      note(NodeKind::While, block.keyword, 2);
       pending_.push_back(
           Statement{stmt::While{NodePtr<BooleanExpr>(block.condition), body}, block.line});
       continue;
@@ -467,14 +516,17 @@ Result<Unit> Grammar::statements(State s) const {
       if (next_is(at, "else", &after_else)) {
         Result<Unit> else_block = open_block(after_else);
         if (!else_block.ok()) return propagate<Unit>(else_block, true);
-        open.push_back({Kind::Else, block.line, block.condition, pending_.size(), body});
+        open.push_back({Kind::Else, block.line, block.condition, pending_.size(), body,
+                        block.keyword, after_else});
         at = else_block.state;
         continue;
       }
+      note(NodeKind::If, block.keyword, 2);
       pending_.push_back(Statement{
           stmt::If{NodePtr<BooleanExpr>(block.condition), body, std::nullopt}, block.line});
       continue;
     }
+    note(NodeKind::If, block.keyword, 3);
     pending_.push_back(Statement{
         stmt::If{NodePtr<BooleanExpr>(block.condition), block.then_body, body}, block.line});
   }
@@ -547,6 +599,11 @@ Result<Unit> Grammar::simple_or_failure(State s) const {
   if (!part.ok()) return part;
   Result<Unit> semicolon = literal(part.state, ";");
   if (!semicolon.ok()) return propagate<Unit>(semicolon, true);
+  if (std::holds_alternative<stmt::Assignment>(pending_.back().node)) {
+    note(NodeKind::Assignment, s, 1);
+  } else {
+    note(NodeKind::Return, s, 1);
+  }
   return semicolon;
 }
 
@@ -576,6 +633,7 @@ Result<Unit> Grammar::declaration(State s) const {
   if (!value.ok()) return propagate<Unit>(value, true);
   Result<Unit> semicolon = literal(value.state, ";");
   if (!semicolon.ok()) return propagate<Unit>(semicolon, true);
+  note(NodeKind::Declaration, s, 1);
   return push(Statement{stmt::Declaration{name.value->text, name.value->position,
                                           make_literal(*value.value)},
                         token_line(s)},
@@ -601,6 +659,7 @@ Result<StatementList> Grammar::function_body(State s) const {
   if (!rest.ok()) return propagate<StatementList>(rest, true);
   Result<Unit> close = literal(rest.state, "}");
   if (!close.ok()) return propagate<StatementList>(close, true);
+  note(NodeKind::Block, s, pending_.size() - start);
   return succeed(finish_list(start), close.state);
 }
 
@@ -610,6 +669,7 @@ Result<Parameter> Grammar::parameter(State s) const {
   if (!type.ok()) return composite(propagate<Parameter>(type, false), s);
   Result<Name> name = identifier(type.state);
   if (!name.ok()) return propagate<Parameter>(name, true);
+  note(NodeKind::Parameter, s, 0);
   return succeed(Parameter{*type.value, name.value->text, name.value->position, token_line(s)},
                  name.state);
 }
@@ -651,6 +711,7 @@ Result<Function> Grammar::function_rule(State s) {
   if (!parameters.ok()) return propagate<Function>(parameters, true);
   Result<StatementList> body = function_body(parameters.state);
   if (!body.ok()) return propagate<Function>(body, true);
+  note(NodeKind::Function, s, parameters.value->size() + 1);
   return succeed(Function{*type.value, name.value->text, std::move(*parameters.value), *body.value,
                           position(body.state).line, nullptr},
                  body.state);
@@ -661,6 +722,20 @@ Result<Function> Grammar::function_rule(State s) {
 // --- errors -----------------------------------------------------------------
 
 std::string ErrorEntry::text() const {
+  switch (cause) {
+    case Cause::ExpectedName:
+      return "Invalid identifier '" + payload + "'";
+    case Cause::ExpectedNumber:
+      return "Integer literal contains non-numeric character(s)";
+    case Cause::TooLarge:
+      return "number too large to fit in target type";
+    case Cause::NotDecimal:
+      return "invalid digit found in string";
+    case Cause::Plain:
+    case Cause::Blank:
+    case Cause::ExpectedType:
+      break;
+  }
   switch (kind) {
     case EntryKind::Unexpected:
       return "Unexpected '" + payload + "'";
@@ -675,7 +750,7 @@ std::string ErrorEntry::text() const {
 
 bool ErrorEntry::operator==(const ErrorEntry& other) const {
   return kind == other.kind && kind != EntryKind::Other && is_token == other.is_token &&
-         payload == other.payload;
+         cause == other.cause && payload == other.payload;
 }
 
 void ParseError::add_entry(ErrorEntry entry) {
@@ -774,17 +849,36 @@ std::vector<RawToken> lex(std::string_view text) {
   return tokens;
 }
 
-std::variant<Function, ParseError> parse(std::string_view source) {
-  const std::vector<RawToken> tokens = lex(source);
+static_assert(static_cast<uint32_t>(NodeKind::Subtraction) < (1u << TreeSpan::kKindBits),
+              "every kind of node fits in a record's kind bits");
+
+std::string_view node_kind_text(NodeKind kind) {
+  // In the order of NodeKind.
+  static constexpr std::string_view kNames[] = {
+      "function", "parameter", "block",   "declaration", "assignment", "return",   "if",
+      "while",    "compare",   "literal", "variable",    "negation",   "addition", "subtraction"};
+  static_assert(std::size(kNames) == static_cast<std::size_t>(NodeKind::Subtraction) + 1);
+  return kNames[static_cast<std::size_t>(kind)];
+}
+
+std::variant<Function, ParseError> parse(std::string_view source, ParseRecord* record) {
+  std::vector<RawToken> lexed;
+  std::vector<RawToken>& tokens = record != nullptr ? record->tokens : lexed;
+  tokens = lex(source);
+  // Every node has a token of its own (its keyword, operator, brace, name or
+  // number), so there are no more nodes than tokens.
+  if (record != nullptr) record->nodes.reserve(tokens.size());
   // Room for the nodes of the densest text up front; pages that are not
   // reached are never touched.
   auto arena = std::make_unique<TreeArena>(std::max<std::size_t>(4096, 16 * source.size()));
-  Grammar grammar(source, tokens, *arena);
+  Grammar grammar(source, tokens, *arena, record != nullptr ? &record->nodes : nullptr);
   Result<Function> result = grammar.function_rule(0);
   if (result.ok()) {
+    if (record != nullptr) record->after_function = result.state;
     result.value->arena = std::move(arena);
     return std::move(*result.value);
   }
+  if (record != nullptr) record->nodes.clear();
   if (!result.consumed) grammar.add_unexpected(result.error(), 0);
   return std::move(result.error());
 }

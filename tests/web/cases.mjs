@@ -86,3 +86,19 @@ export const COMPILE_CASES = [
 
 // The summing loop padded with spaces to exactly `size` bytes.
 export const paddedSum = (size) => SUM_SOURCE + " ".repeat(size - Buffer.byteLength(SUM_SOURCE));
+
+// Hostile tasks, each with what the course build names when it refuses it:
+// every one is left out of the page, however a course file or an exercise
+// link spells it.
+export const HOSTILE_TASKS = [
+  ["[entity](&#106;avascript:alert(1))", 'href="javascript:alert(1)" on <a>'],
+  ['<a href="&#106;avascript:alert(1)">entity</a>', 'href="javascript:alert(1)" on <a>'],
+  ['<a href="java&#x09;script:alert(1)">tab</a>', 'href="java\\tscript:alert(1)" on <a>'],
+  ['<svg><a xlink:href="javascript:alert(1)"><text y="20">svg</text></a></svg>', "<svg>"],
+  ['<meta http-equiv="refresh" content="0; url=https://example.com/">', "<meta>"],
+  ['<form action="https://example.com/"><button>Send</button></form>', "<form>"],
+  ['<base href="https://example.com/">', "<base>"],
+  ['<iframe src="https://example.com/"></iframe>', "<iframe>"],
+  ['<p style="position: fixed; inset: 0">cover</p>', 'style="position: fixed; inset: 0" on <p>'],
+  ["<img src=x onerror=alert(1)>", "<img>"],
+];

@@ -2,14 +2,18 @@
 // in headless Chromium: no file of it holds a hidden case; its page lists the
 // course's exercises and shows one as passed once the learner has passed it;
 // after one visit it opens and compiles with the network gone, and a new
-// build replaces the one kept on the next visit.
+// build replaces the one kept on the next visit. Hostile markdown is refused
+// by the build, which is all or nothing.
 import assert from "node:assert/strict";
+import { spawnSync } from "node:child_process";
 import { cpSync, mkdtempSync, readdirSync, readFileSync, rmSync, writeFileSync } from "node:fs";
 import os from "node:os";
 import path from "node:path";
 import { test } from "node:test";
 import { chromium } from "playwright-core";
 import { writeServiceWorker } from "../../web/course/offline.mjs";
+import { renderMarkdown } from "../../web/markdown.mjs";
+import { HOSTILE_TASKS } from "./cases.mjs";
 import { BUILD_DIR, ROOT } from "./server.mjs";
 import { serveStatic } from "./static.mjs";
 
@@ -110,5 +114,41 @@ test("a learner passes an exercise and sees it on the list; after one visit the 
     await context.close();
     await server.stop();
     for (const dir of [site, profile]) rmSync(dir, { recursive: true, force: true });
+  }
+});
+
+test("the build refuses each hostile construct at its file and line", () => {
+  for (const [hostile, named] of HOSTILE_TASKS) {
+    // The task's lines are lines 5 to 7 of its file.
+    const refusal = (e) => e.message.startsWith(`t.md:7: ${named} is not allowed`);
+    assert.throws(() => renderMarkdown(`Write \`f\`:\n\n${hostile}\n`, "t.md", { lines: [5, 6, 7] }), refusal, hostile);
+  }
+});
+
+test("a course build is all or nothing: a refused task leaves the site byte for byte, in one line; mended, it builds", { timeout: 300_000 }, () => {
+  const work = mkdtempSync(path.join(os.tmpdir(), "quern-course-build-"));
+  const [course, site] = [path.join(work, "course"), path.join(work, "site")];
+  cpSync(COURSE, course, { recursive: true });
+  cpSync(SITE, site, { recursive: true });
+  const contents = () =>
+    Object.fromEntries(files(site).map((e) => path.join(e.parentPath ?? e.path, e.name)).map((f) => [path.relative(site, f), readFileSync(f)]));
+  const build = () => spawnSync("bash", [path.join(ROOT, "scripts/site.sh"), site, "--course", course], { encoding: "utf8" });
+  try {
+    const before = contents();
+    const extra = path.join(course, "04-more.md");
+    const exercise = (link) => `# More\n\nRead [the notes](${link}) first.\n\n\`\`\`cases\n1 -> 1\n\`\`\`\n`;
+    writeFileSync(extra, exercise("&#106;avascript:alert(1)"));
+    const broken = build();
+    assert.equal(broken.status, 2, broken.stderr);
+    // One line, the last: no stack trace after it.
+    assert.match(broken.stderr, new RegExp(`\\n${extra}:3: href="javascript:alert\\(1\\)" on <a> is not allowed: .*\\n$`));
+    assert.deepEqual(contents(), before);
+    writeFileSync(extra, exercise("https://example.com/notes"));
+    const mended = build();
+    assert.equal(mended.status, 0, mended.stderr);
+    assert.match(readFileSync(path.join(site, "index.html"), "utf8"), />More<\/a>/);
+    assert.deepEqual(readdirSync(work).sort(), ["course", "site"]);
+  } finally {
+    rmSync(work, { recursive: true, force: true });
   }
 });

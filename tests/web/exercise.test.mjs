@@ -1,7 +1,6 @@
 // Exercises: an exercise made in the author's dialog, opened by a learner,
 // failed, mended and passed in headless Chromium; the page's verdicts against
-// `quern --test`'s on generated programs. The case-file reader and the grader
-// on their own are held to tests/shared/case_files.json (case_files.test.mjs).
+// `quern --test`'s on generated programs and awkward case files.
 import assert from "node:assert/strict";
 import { spawnSync } from "node:child_process";
 import { mkdtempSync, rmSync, writeFileSync } from "node:fs";
@@ -10,6 +9,7 @@ import path from "node:path";
 import { after, before, test } from "node:test";
 import { chromium } from "playwright-core";
 import { exerciseLink } from "../../web/src/links/exercise-link.js";
+import { HOSTILE_TASKS } from "./cases.mjs";
 import { BUILD_DIR, startServer } from "./server.mjs";
 
 const CHROMIUM = process.env.CHROMIUM || "/usr/bin/chromium";
@@ -49,7 +49,7 @@ test("an author makes an exercise link; a learner opens it, fails its cases, men
   await author.getByRole("button", { name: "Make an exercise" }).click();
   const dialog = author.getByRole("dialog", { name: "Make an exercise" });
   await dialog.getByLabel("Title").fill("Add two numbers");
-  const task = "Return a + b.\n\nThe sum wraps <b>around</b>:\n100 + 28 is -128.";
+  const task = "Return `a + b`. The sum wraps around:\n\n- 100 + 28 is -128;\n- -100 - 29 is 127.";
   await dialog.getByLabel("Task").fill(task);
   // A slip on line 2 is named as it is typed; the link waits for the mend.
   const box = dialog.getByLabel(/^Cases/);
@@ -76,9 +76,11 @@ test("an author makes an exercise link; a learner opens it, fails its cases, men
   const page = await context.newPage();
   await page.goto(link);
   await page.getByRole("heading", { name: "Add two numbers" }).waitFor();
-  // The task as text in its two paragraphs, its markup shown, not obeyed.
-  const shown = page.getByRole("region", { name: "Add two numbers" }).locator(".exercise-text p");
-  assert.deepEqual(await shown.allTextContents(), task.split("\n\n"));
+  // The task rendered from its Markdown: code and list items.
+  const shown = page.getByRole("region", { name: "Add two numbers" }).locator(".exercise-text");
+  await shown.getByRole("listitem").nth(1).waitFor();
+  assert.equal(await shown.locator("code").textContent(), "a + b");
+  assert.deepEqual(await shown.getByRole("listitem").allTextContents(), ["100 + 28 is -128;", "-100 - 29 is 127."]);
   await page.getByText("0 of 3 cases pass.").waitFor();
   const failed = [7, -3, -128].map((r) => `failed: expected ${r}, got 0 (after 3 steps)`);
   assert.deepEqual(await cases(page).locator(".verdict").allTextContents(), failed);
@@ -107,6 +109,26 @@ test("an author makes an exercise link; a learner opens it, fails its cases, men
   await page.goto(server.base + "/#exercise=eyJ0aXRsZSI6");
   await page.getByText("This exercise link is damaged: it does not hold a JSON object.", { exact: false }).waitFor();
   await page.close();
+});
+
+test("a hostile task leaves no javascript: link, form, meta, base or frame in the page, and nothing of it runs", async () => {
+  // A context of its own: the browser logs what the page's policy blocks
+  // while the task is parsed for the sanitiser.
+  const own = await browser.newContext();
+  const page = await own.newPage();
+  const ran = [];
+  page.on("dialog", (d) => (ran.push(d.message()), d.dismiss()));
+  page.on("pageerror", (err) => ran.push(err.message));
+  const task = [...HOSTILE_TASKS.map(([hostile]) => hostile), "The `end`."].join("\n\n");
+  await page.goto(exerciseLink(new URL(server.base + "/"), { title: "Hostile", task, source: "int f() { return 1; }", cases: "-> 1\n" }));
+  await page.locator("#exercise-text code", { hasText: "end" }).waitFor();
+  const found = await page.evaluate(() => [
+    [...document.querySelectorAll("a")].filter((a) => a.protocol === "javascript:").length,
+    document.querySelectorAll("#exercise-text :is(a[href], form, svg, img, [style]), body meta, base, iframe, frame").length,
+  ]);
+  assert.deepEqual(found, [0, 0]);
+  assert.deepEqual(ran, []);
+  await own.close();
 });
 
 test("the learner's work is not lost: the reference leads back to the exercise, an example replaces it only when asked to", async () => {
@@ -189,18 +211,45 @@ function tapVerdicts(tap) {
   });
 }
 
-test("on generated programs the page's verdicts and reasons are quern --test's", async () => {
+// Case files that are awkward to read, graded on one function: a byte order
+// mark, comments and CR LF; wrong counts of values and an unknown name; a
+// name given twice; a value out of range; nothing but comments.
+const AWKWARD = [
+  "\uFEFF# sums\r\n3 4 -> 7 # plain\r\n\r\nb=1 a=2 -> 3\r\n-> 0\r",
+  "1 -> 1\n1 2 3 -> 6\nc=1 -> 1\na=-128 -> -128\n",
+  "3 4 -> 7\na=1 b=2 a=3 -> 4\n",
+  "3 4 -> 7\n1 128 -> 3\n",
+  "# nothing\r\n\r\n",
+];
+
+// What `quern --test` says of a case file it cannot read, as the page words
+// it: "line N: MESSAGE", or MESSAGE for the whole file.
+const unreadable = (stderr, file) => stderr.split("\n")[0].slice(`quern: ${file}`.length).replace(/^:(\d+): |^: /, (_, n) => (n ? `line ${n}: ` : ""));
+
+test("on generated programs and awkward case files the page's verdicts and reasons are quern --test's", async () => {
   const page = await context.newPage();
+  const gradings = [...Array(6).keys()].map((k) => generated(k, random(k + 1), dir));
+  AWKWARD.forEach((text, k) => {
+    const file = path.join(dir, `awkward${k}.c`);
+    const source = "int f(int a, int b) {\n  return a + b;\n}\n";
+    writeFileSync(file, source);
+    writeFileSync(file + ".cases", text);
+    gradings.push({ file, source, cases: text });
+  });
+  let refusals = 0;
   try {
-    for (let k = 0; k < 6; k++) {
-      const { file, source, cases: text } = generated(k, random(k + 1), dir);
-      const tap = tapVerdicts(spawnSync(QUERN, ["--test", file + ".cases", file], { encoding: "utf8" }).stdout);
+    for (const { file, source, cases: text } of gradings) {
+      const run = spawnSync(QUERN, ["--test", file + ".cases", file], { encoding: "utf8" });
+      const refused = run.status === 2 ? unreadable(run.stderr, file + ".cases") : null;
+      refusals += refused ? 1 : 0;
+      const tap = tapVerdicts(run.stdout);
       // Code that does not compile runs no case: the page says why once, above them.
-      const failed = tap.every(([, v]) => v.startsWith("failed: does not compile: ")) ? tap[0][1].slice(8) : null;
-      const expected = failed ? tap.map(([t]) => [t, ""]) : tap;
+      const failed = !refused && tap.every(([, v]) => v.startsWith("failed: does not compile: ")) ? tap[0][1].slice(8) : null;
+      const expected = refused ? [[refused, refused]] : failed ? tap.map(([t]) => [t, ""]) : tap;
       await page.goto("about:blank");
-      await page.goto(exerciseLink(new URL(server.base + "/"), { title: `f${k}`, task: "", source, cases: text }));
-      await page.getByText(failed ? `No case runs: the code ${failed}` : /cases pass\.$/).waitFor();
+      await page.goto(exerciseLink(new URL(server.base + "/"), { title: "f", task: "", source, cases: text }));
+      const done = refused ? "The cases of this exercise cannot be read:" : failed ? `No case runs: the code ${failed}` : /cases pass\.$/;
+      await page.getByText(done).waitFor();
       const verdicts = await cases(page).evaluateAll((items) =>
         items.map((li) => [li.firstChild.textContent, li.lastChild.textContent.replace(/^passed.*/, "passed")]),
       );
@@ -209,5 +258,6 @@ test("on generated programs the page's verdicts and reasons are quern --test's",
   } finally {
     await page.close();
   }
+  assert.equal(refusals, 3); // a name twice, a value out of range, no cases
   assert.deepEqual(problems, []);
 });

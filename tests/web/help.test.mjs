@@ -10,7 +10,8 @@ import { test } from "node:test";
 import { EXAMPLES } from "../../web/src/texts/examples.js";
 import { instructionHelp, operandHelp, valueForms, wrapped } from "../../web/src/help.js";
 import { hintFor } from "../../web/src/texts/hints.js";
-import { INSTRUCTIONS } from "../../web/src/isa.js";
+import { readFileSync } from "node:fs";
+import { INSTRUCTIONS, withInstructionTable } from "../../web/src/isa.js";
 import { load } from "./assembly.mjs";
 import { BUILD_DIR } from "./server.mjs";
 
@@ -19,6 +20,9 @@ const explain = (source) =>
   JSON.parse(spawnSync(path.join(BUILD_DIR, "quern"), ["--explain", "-"], { input: source }).stdout);
 const fn = (body) => `int f(int a, int b) {\n  ${body}\n}\n`;
 
+// One slip a line, with the words of its hint. The hints read the
+// diagnostic's structure (what the parser expected and what it found) and
+// the tokens, so each row also checks that structure as the compiler gives it.
 test("a common mistake or slip gets its hint", () => {
   const cases = [
     [fn("int s = a + b;\n  return s;"), /declare `int s = 0;` and assign `s = a \+ b;`/],
@@ -51,6 +55,20 @@ test("a common mistake or slip gets its hint", () => {
     [fn("if (0 < a < 5) { b = 1; }"), /one comparison/],
     [fn("if (a > 0) { b = 1; } else (a < 0) { b = 2; }"), /`else` takes no condition/],
     [fn("if (a > 0) { b = 1; } elif (a < 0) { b = 2; }"), /no `elif`/],
+    [fn("a = a +;"), /operand is missing after `\+`: .* `a \+ 1`/],
+    [fn("a - ;"), /operand is missing after `-`/],
+    [fn("a = a + + b;"), /operand is missing after `\+`/],
+    [fn("return 3 -"), /operand is missing after `-`: .* `3 - 1`/],
+    [fn("return a - - - b;"), /One `-` at most/],
+    [fn("if (a + > 0) { b = 1; }"), /operand is missing after `\+`/],
+    [fn("return ٣;"), /digits 0 to 9/],
+    [fn("a = ;"), /number or a name is missing before `;`/],
+    [fn("return - -a;"), /One `-` at most/],
+    ["int f(int a) {\n  return a;\n", /ends too early/],
+    ["", /Write one function/],
+    ["int f(int a,) {\n  return a;\n}\n", /`,` must be followed by another parameter/],
+    [fn("if (a) { b = 1; }"), /compares two expressions/],
+    [fn("while a > 0 { a = a - 1; }"), /condition goes in parentheses/],
   ];
   for (const [source, phrase] of cases) {
     const answer = explain(source);
@@ -95,6 +113,11 @@ test("each instruction's help opens with its form from the table", () => {
     row.operands.forEach((o, i) => assert.ok(o.kind === "word" || o.role, `${row.mnemonic} operand ${i} has no role`));
   }
   assert.match(instructionHelp("-46"), /starts at -46 = 0b11010010 = 0xD2\./);
+});
+
+test("the reference's instruction table is the one src/isa.json makes", () => {
+  const doc = readFileSync(new URL("../../docs/language.md", import.meta.url), "utf8");
+  assert.equal(doc, withInstructionTable(doc), "docs/language.md is behind src/isa.json: run node scripts/isa_doc.mjs");
 });
 
 test("8-bit values at the edges", () => {

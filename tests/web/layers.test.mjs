@@ -15,7 +15,7 @@ import { fileURLToPath } from "node:url";
 const LAYERS = [
   ["base: the instruction table, time slices, the page's state", ["isa.js", "tasks.js", "state.js"]],
   ["compiler: the compile client, its worker, places in the answer", ["compiler/"]],
-  ["texts: what the page says", ["texts/", "help.js"]],
+  ["texts: what the page says", ["texts/", "help.js", "markdown.js"]],
   ["links: addresses and storage", ["links/"]],
   ["machine: the machine and its controller", ["machine.js", "machine/"]],
   ["views: each owns its element", ["views/"]],

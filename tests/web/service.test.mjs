@@ -31,13 +31,18 @@ function spillingChain(budget = 65535) {
   return head + unit.repeat(count) + tail;
 }
 
-// The answer's body as the cgi gives it when run directly, without a server.
-function directAnswer(source) {
-  const r = spawnSync(path.join(BUILD_DIR, "cgi"), {
+// The cgi run directly, without a server, with the settings of `env`.
+function runCgi(source, env = {}) {
+  return spawnSync(path.join(BUILD_DIR, "cgi"), {
     input: source,
-    env: { CONTENT_TYPE: "text/plain; charset=UTF-8", CONTENT_LENGTH: String(Buffer.byteLength(source)) },
+    env: { CONTENT_TYPE: "text/plain; charset=UTF-8", CONTENT_LENGTH: String(Buffer.byteLength(source)), ...env },
     maxBuffer: 64 * MiB,
   });
+}
+
+// The answer's body as the cgi gives it when run directly.
+function directAnswer(source) {
+  const r = runCgi(source);
   const out = r.stdout.toString("utf8");
   assert.equal(r.status, 0, r.stderr.toString());
   assert.ok(out.startsWith("Content-Type: text/plain\nStatus: 200 OK\r\n\r\n"), out.slice(0, 100));
@@ -285,6 +290,24 @@ describe("limits per compile", () => {
       });
     });
   }
+});
+
+test("at any CPU time limit the answer is a 500 before the header's end, or the whole 200", () => {
+  // Limits about the compile's own CPU time strike now during the compile,
+  // now after it, as the kernel's ticks fall: the one ends in a 500 with
+  // nothing after it, the other must be printed whole.
+  const body = spillingChain();
+  const whole = `Content-Type: text/plain\nStatus: 200 OK\r\n\r\n${directAnswer(body)}`;
+  const failed = "Content-Type: text/plain\nStatus: 500 Internal Server Error\r\n\r\n";
+  const seen = new Set();
+  for (const ms of Array(4).fill([1, 2, 3, 4, 5, 6, 8, 12, 16, 24, 32]).flat()) {
+    const r = runCgi(body, { QUERN_CPU_MS: String(ms) });
+    const out = r.stdout.toString("utf8");
+    const status = out === failed ? 500 : out === whole ? 200 : `${out.length} of ${whole.length} characters`;
+    assert.equal(r.status, status === 500 ? 101 : 0, `${ms} ms: ${status}`);
+    seen.add(status);
+  }
+  assert.deepEqual([...seen].sort(), [200, 500]);
 });
 
 test("the systemd unit written for the server passes systemd-analyze verify", { timeout: 60_000 }, async () => {

@@ -10,12 +10,17 @@
 // source and visible cases; hidden cases never leave it, only their count,
 // so no file of the site holds one.
 //
+// The introduction and every exercise's task are Markdown, rendered with
+// the page's allow-list (web/markdown.mjs): what it would leave out stops the
+// build with one line, FILE:LINE: what is not allowed, and exit status 2, as
+// a malformed exercise file does.
+//
 // The site then has the course page as index.html (the introduction and the
 // exercises, each a link that opens it in the playground's exercise mode),
 // the playground as playground.html, a web app manifest and icons, and last
 // sw.js, the service worker that keeps the whole site for offline use.
 import { build } from "esbuild";
-import { renderMarkdown, sitePage } from "../markdown.mjs";
+import { renderOrExit, sitePage } from "../markdown.mjs";
 import { spawnSync } from "node:child_process";
 import { readFile, writeFile } from "node:fs/promises";
 import path from "node:path";
@@ -49,12 +54,10 @@ function readCourse() {
   return JSON.parse(run.stdout);
 }
 
-// The introduction, under the page's policy (default-src 'self'): the
-// markdown may link anywhere but must not bring scripts, styles or anything
-// loaded from another host.
+// The introduction: its markdown may link anywhere.
 function introduction(markdown) {
   if (markdown === null) return { title: "Exercises", html: "<h1>Exercises</h1>\n" };
-  const html = renderMarkdown(markdown, `${course}/index.md`);
+  const html = renderOrExit(markdown, path.join(course, "index.md"));
   const title = /^# (.*)$/m.exec(markdown)?.[1].trim();
   return title ? { title, html } : { title: "Exercises", html: `<h1>Exercises</h1>\n${html}` };
 }
@@ -70,6 +73,9 @@ function insert(html, anchor, text, after = false) {
 const { index, exercises } = readCourse();
 if (exercises.length === 0) throw new Error(`${course}: no exercise files (*.md besides index.md)`);
 const intro = introduction(index);
+// A task shows in the playground, which leaves out what the allow-list does
+// not keep; the author hears of it here.
+for (const e of exercises) renderOrExit(e.task, path.join(course, e.file), { lines: e.task_lines });
 
 // Links from here to the playground beside it.
 const beside = { origin: "", pathname: "playground.html", search: "" };

@@ -7,7 +7,18 @@
 import { nextTask } from "../tasks.js";
 import { answerOf } from "./answer.js";
 
-const WORKER = "dist/compile-worker.js";
+export const WORKER = "dist/compile-worker.js";
+
+// The compiled module of quern.wasm, fetched from the moment the page starts
+// (index.html preloads it): null where there is none. Each worker gets it,
+// the compile client's and the grader's (machine/grade.js).
+export const wasm =
+  typeof WebAssembly === "object"
+    ? fetch(new URL("quern.wasm", document.baseURI))
+        .then((response) => (response.ok ? response.arrayBuffer() : Promise.reject(new Error(response.statusText))))
+        .then((bytes) => WebAssembly.compile(bytes))
+        .catch(() => null)
+    : Promise.resolve(null);
 
 // How long after the last keystroke the page compiles: a compile costs only
 // its own time, so a source compiles at once on every keystroke while its
@@ -16,8 +27,7 @@ const WORKER = "dist/compile-worker.js";
 // to MAX_PAUSE_MS.
 const MAX_PAUSE_MS = 500;
 
-// Fetches and compiles quern.wasm (index.html preloads it) and starts the
-// worker; returns { explain, pauseAfterEdit }:
+// Starts the worker; returns { explain, pauseAfterEdit }:
 //   explain(body) compiles the UTF-8 bytes of a source and resolves to one of
 //     { kind: "answer", json, ms }     the explain object and how long it took
 //     { kind: "failed", error }        no answer, and why: an internal failure,
@@ -26,14 +36,6 @@ const MAX_PAUSE_MS = 500;
 //                                      which is not computed (or read) further
 //   pauseAfterEdit() is how long after a keystroke to compile.
 export function createCompileClient() {
-  const wasm =
-    typeof WebAssembly === "object"
-      ? fetch(new URL("quern.wasm", document.baseURI))
-          .then((response) => (response.ok ? response.arrayBuffer() : Promise.reject(new Error(response.statusText))))
-          .then((bytes) => WebAssembly.compile(bytes))
-          .catch(() => null)
-      : Promise.resolve(null);
-
   // The compile the worker has been given and not fully answered:
   // { n, resolve, ms, json (null until the worker has compiled it), left,
   // read (member -> the stretches read so far, { text, items }) }.

@@ -8,6 +8,8 @@
 //                                took, then `stretches` messages
 //   { n, member, text }          each the next elements of a long array;
 //   { n, error }                 an internal failure of the compiler.
+// It grades too ({ g, cases, source }: case text and a source or null) with
+// { g, graded } (the compiler's grading answer) or { g, error }.
 //
 // A large answer goes in stretches because the page takes in each message
 // in one task of its main thread: the largest answers are tens of megabytes
@@ -18,7 +20,17 @@
 // cores, the two would take turns on one).
 import { loadCompiler } from "../../../wasm/quern.mjs";
 
-const compileWith = (compiler) => ({ data: { n, body } }) => {
+function grade(compiler, { g, cases, source }) {
+  try {
+    postMessage({ g, graded: compiler.grade(cases, source) });
+  } catch (err) {
+    postMessage({ g, error: err.message });
+  }
+}
+
+const compileWith = (compiler) => ({ data }) => {
+  if (data.g !== undefined) return grade(compiler, data);
+  const { n, body } = data;
   const started = performance.now();
   let answer;
   try {

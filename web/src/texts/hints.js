@@ -6,7 +6,9 @@
 // A validation finding is told by its kind and the name it is about. A
 // syntax error stands just after the last token the parser accepted, so its
 // hint looks at the answer's tokens around that place: the ones before it and
-// the one that stopped the parser, with the parser's causes.
+// the one that stopped the parser, with what the parser expected there and
+// what it found (the diagnostic's `expected` and `found`), never at the
+// wording of its causes.
 import { adjacent, before, tokenIndexAt } from "../compiler/positions.js";
 
 // The symbols that some rule of the language accepts.
@@ -17,8 +19,8 @@ const SYMBOLS = new Set(["(", ")", "{", "}", ";", ",", "=", "<", ">", "!", "+", 
 // stopped the parser once a "+" or "-" in front of it is passed over (an
 // expression ends before the operator whose right side fails); with the
 // tokens themselves, whether the tokens beside the position are names, and
-// the parser's causes.
-function surroundings(tokens, line, column, causes) {
+// what the parser expected and found.
+function surroundings(tokens, line, column, expected, found) {
   const i = tokenIndexAt(tokens, { line, column });
   const text = (t) => t?.text ?? "";
   const [nextToken, secondToken] = [tokens[i], tokens[i + 1]];
@@ -37,8 +39,15 @@ function surroundings(tokens, line, column, causes) {
     nextToken,
     secondToken,
     badToken,
-    causes,
-    has: (cause) => causes.includes(cause),
+    // Whether the parser expected a token of that text, or a "type", a
+    // "name" or a "number".
+    expectsToken: (text) => expected.some((e) => e.kind === "token" && e.text === text),
+    expects: (kind) => expected.some((e) => e.kind === kind),
+    // Whether it found a token of that text, or the "end".
+    foundToken: (text) => found.some((f) => f.kind === "token" && f.text === text),
+    foundEnd: () => found.some((f) => f.kind === "end"),
+    // Whether it found a number with that problem ("too-large", "not-decimal").
+    badNumber: (problem) => found.some((f) => f.kind === "number" && f.problem === problem),
   };
 }
 
@@ -69,6 +78,9 @@ function headOfParenthesis(s) {
   }
   return "";
 }
+
+// Whether a token can start an operand: a name, a number, or a "-".
+const startsOperand = (t) => t?.kind === "name" || t?.kind === "number" || t?.text === "-";
 
 const COMPARISONS = new Set(["==", "!=", "<", ">", "<=", ">="]);
 
@@ -115,12 +127,12 @@ const SYNTAX = [
     () => "Comments are not part of the language: delete it (notes may follow the function's closing `}`, where text is ignored).",
   ],
   [
-    (s) => s.has("number too large to fit in target type"),
+    (s) => s.badNumber("too-large"),
     () => "Numbers are written from 0 to 127, since values are 8-bit (-128 to 127): use a smaller number (-128 is `-127 - 1`).",
   ],
-  [(s) => s.has("invalid digit found in string"), () => "Write numbers with the digits 0 to 9 only."],
+  [(s) => s.badNumber("not-decimal"), () => "Write numbers with the digits 0 to 9 only."],
   [
-    (s) => s.has("Integer literal contains non-numeric character(s)") && s.prev === "=" && s.before[0] === "int",
+    (s) => s.expects("number") && s.prev === "=" && s.before[0] === "int",
     (s) => {
       const name = s.before[1];
       const value = restOfStatement(s) || "...";
@@ -128,11 +140,11 @@ const SYNTAX = [
     },
   ],
   [
-    (s) => s.has("Expected =") && s.before[1] === "int" && s.prevName && s.next === ";",
+    (s) => s.expectsToken("=") && s.before[1] === "int" && s.prevName && s.next === ";",
     (s) => `A declaration needs a starting number: \`int ${s.prev} = 0;\`.`,
   ],
   [
-    (s) => s.has("Expected =") && s.prev === "int",
+    (s) => s.expectsToken("=") && s.prev === "int",
     (s) =>
       `Declarations come first in the body, never after a statement or inside \`if\` or \`while\`: move \`int ${s.next} ...;\` up to the top.`,
   ],
@@ -157,7 +169,7 @@ const SYNTAX = [
     (s) => `There is no \`${s.prev}\`: write \`else { if (...) { ... } }\`.`,
   ],
   [
-    (s) => s.has("Expected {") && s.next === ";",
+    (s) => s.expectsToken("{") && s.next === ";",
     (s) => {
       const head = headOfParenthesis(s);
       if (head === "if" || head === "while") {
@@ -168,7 +180,7 @@ const SYNTAX = [
     },
   ],
   [
-    (s) => s.has("Expected }") && s.next === ";" && (s.prev === ";" || s.prev === "}"),
+    (s) => s.expectsToken("}") && s.next === ";" && (s.prev === ";" || s.prev === "}"),
     () => "Delete this `;`: a statement ends with one `;`, and a block ends with its `}` alone.",
   ],
   [
@@ -188,7 +200,7 @@ const SYNTAX = [
   [(s) => s.bad === "/", () => "There is no `/`: divide by subtracting in a loop and counting the steps."],
   [(s) => s.bad === "%", () => "There is no `%`: subtract in a loop while the value is large enough."],
   [
-    (s) => s.next === "(" && s.prevName && !s.has("Invalid identifier '('"),
+    (s) => s.next === "(" && s.prevName && !(s.expects("name") && s.foundToken("(")),
     () => "There are no calls: the source is one function, so write the computation out in it.",
   ],
   [
@@ -202,19 +214,33 @@ const SYNTAX = [
   [(s) => s.bad === "!", () => "There is no `!`: compare instead, e.g. `x == 0`."],
   [(s) => s.bad === ".", () => "Numbers are whole, 0 to 127: there are no decimals."],
   [
-    (s) => s.has("Expected ==") && s.next === "=" && (s.second === ">" || s.second === "<") && adjacent(s.nextToken, s.secondToken),
+    // An expression ends before an operator with nothing it can take after
+    // it, so the parser stops at that operator.
+    (s) =>
+      (s.next === "+" || s.next === "-") &&
+      !startsOperand(s.secondToken) &&
+      (s.secondToken?.kind !== "symbol" || SYMBOLS.has(s.second)),
+    (s) => {
+      const left = s.prevName || /^[0-9]+$/.test(s.prev) ? s.prev : "a";
+      return `An operand is missing after \`${s.next}\`: put a number or a name after it, as in \`${left} ${s.next} 1\`, or delete the \`${s.next}\`.`;
+    },
+  ],
+  [
+    (s) => s.expectsToken("==") && s.next === "=" && (s.second === ">" || s.second === "<") && adjacent(s.nextToken, s.secondToken),
     (s) => `There is no \`=${s.second}\`: write \`${s.second}=\`, the \`=\` last.`,
   ],
   [
-    (s) => s.has("Expected ==") && s.next === "=",
+    (s) => s.expectsToken("==") && s.next === "=",
     () => "Compare with `==`; a single `=` assigns.",
   ],
   [
-    (s) => s.has("Expected =="),
+    (s) => s.expectsToken("=="),
     () => "A condition compares two expressions: write for example `a != 0`, not `a` alone.",
   ],
   [
-    (s) => s.has("Invalid identifier '-'"),
+    (s) =>
+      (s.expects("name") && s.foundToken("-")) ||
+      ((s.next === "+" || s.next === "-") && s.second === "-" && s.tokens[s.at + 2]?.text === "-"),
     () => "One `-` at most may stand before a number or name: `- -a` is just `a`.",
   ],
   [
@@ -222,7 +248,7 @@ const SYNTAX = [
     () => "`return` needs a value, e.g. `return 0;` (a `void` function has no `return`).",
   ],
   [
-    (s) => s.badToken?.kind === "number" && s.has("Integer literal contains non-numeric character(s)"),
+    (s) => s.badToken?.kind === "number" && (s.expects("number") || s.badToken !== s.nextToken),
     (s) => `\`${s.bad}\` is neither a number nor a name: numbers are decimal digits only, and names start with a letter or \`_\`.`,
   ],
   [
@@ -230,64 +256,64 @@ const SYNTAX = [
     (s) => `\`${s.bad}\` is not part of the language: delete it.`,
   ],
   [
-    (s) => s.has("Integer literal contains non-numeric character(s)") && s.next !== "",
+    (s) => s.expects("number") && s.next !== "",
     (s) => `A number or a name is missing before \`${s.next}\`.`,
   ],
   [
-    (s) => s.next !== "" && s.has(`Invalid identifier '${s.next}'`),
+    (s) => s.next !== "" && s.expects("name") && s.foundToken(s.next),
     (s) => `A name is missing before \`${s.next}\`.`,
   ],
   [
-    (s) => s.has("Unexpected 'end of input'") && s.before.length === 0,
+    (s) => s.foundEnd() && s.before.length === 0,
     () => "Write one function, e.g. `int f(int n) { return n; }`.",
   ],
   [
-    (s) => s.has("Unexpected 'end of input'"),
+    (s) => s.foundEnd(),
     () => "The source ends too early: close every `{` with a `}`.",
   ],
-  [(s) => s.has("Expected ;"), (s) => `End the statement with \`;\` right after \`${s.prev}\`.`],
+  [(s) => s.expectsToken(";"), (s) => `End the statement with \`;\` right after \`${s.prev}\`.`],
   [
-    (s) => (s.has("Expected type name") || s.has("Expected )")) && (s.prev === "," || s.prev === "(") && s.nextName && inParameters(s),
+    (s) => (s.expects("type") || s.expectsToken(")")) && (s.prev === "," || s.prev === "(") && s.nextName && inParameters(s),
     (s) => `Each parameter needs its type: \`int ${s.next}\`.`,
   ],
   [
-    (s) => s.has("Expected )") && COMPARISONS.has(s.next),
+    (s) => s.expectsToken(")") && COMPARISONS.has(s.next),
     () => "A condition is one comparison: for \"between\", nest one `if` in another (`if (0 < n) { if (n < 5) { ... } }`).",
   ],
-  [(s) => s.has("Expected )"), (s) => `Close the parenthesis with \`)\` right after \`${s.prev}\`.`],
+  [(s) => s.expectsToken(")"), (s) => `Close the parenthesis with \`)\` right after \`${s.prev}\`.`],
   [
-    (s) => s.has("Expected type name") && s.before.length === 0,
+    (s) => s.expects("type") && s.before.length === 0,
     () => "A function starts with its result type: `int f(...)` or `void f(...)`.",
   ],
   [
-    (s) => s.has("Expected type name") && s.prev === ",",
+    (s) => s.expects("type") && s.prev === ",",
     () => "A `,` must be followed by another parameter: remove the last `,`.",
   ],
   [
-    (s) => s.has("Expected (") && (s.prev === "if" || s.prev === "while"),
+    (s) => s.expectsToken("(") && (s.prev === "if" || s.prev === "while"),
     (s) => `The condition goes in parentheses: \`${s.prev} (a > 0) {\`.`,
   ],
-  [(s) => s.has("Expected ("), () => "The function's name is followed by its parameters in parentheses: `int f() {`."],
+  [(s) => s.expectsToken("("), () => "The function's name is followed by its parameters in parentheses: `int f() {`."],
   [
-    (s) => s.has("Expected {"),
+    (s) => s.expectsToken("{"),
     () => "Blocks need braces, even around one statement: `if (a > 0) { a = 1; }`.",
   ],
   [
-    (s) => s.has("Expected =") && s.prevName,
+    (s) => s.expectsToken("=") && s.prevName,
     (s) => `A statement that starts with a name assigns to it: \`${s.prev} = ...;\`.`,
   ],
   [
-    (s) => s.has("Expected }"),
+    (s) => s.expectsToken("}"),
     () => "A statement is `x = ...;`, `return ...;`, `if` or `while`; or close the block with `}`.",
   ],
 ];
 
 // `diagnostic` is an entry of `answer.diagnostics`.
 export function hintFor(diagnostic, answer) {
-  const { kind, line, column, causes } = diagnostic ?? {};
+  const { kind, line, column, expected, found } = diagnostic ?? {};
   if (Object.prototype.hasOwnProperty.call(VALIDATION, kind)) return VALIDATION[kind](diagnostic, answer);
   if (kind !== "syntax" || !Number.isInteger(line) || !Number.isInteger(column)) return null;
-  const s = surroundings(answer.tokens ?? [], line, column, causes ?? []);
+  const s = surroundings(answer.tokens ?? [], line, column, expected ?? [], found ?? []);
   for (const [test, hint] of SYNTAX) {
     if (test(s)) return hint(s);
   }

@@ -1,11 +1,10 @@
 // The author's side: a dialog that makes an exercise link from the source in
 // the editor (the learner's starting code), a title, a task and the cases.
-// The cases are checked as they are typed, with the grader's messages, and
+// The cases are read as they are typed, by the grader of `quern --test`, and
 // run against the code in the editor, so that the dialog says which of them
 // fail there before the link goes out.
-import { parseCases, problemText } from "../links/cases.js";
 import { exerciseLink } from "../links/exercise-link.js";
-import { grade } from "../machine/grade.js";
+import { grader, problemText, why } from "../machine/grade.js";
 import { changed } from "../state.js";
 import { within } from "./dom.js";
 import { whyNoCaseRuns } from "./exercise.js";
@@ -18,52 +17,45 @@ export function authorDialog(dialog, opener, state, exercise) {
   const fields = { title: $("author-title"), task: $("author-task"), cases: $("author-cases") };
   if (exercise) for (const [k, field] of Object.entries(fields)) field.value = exercise[k];
 
-  // Runs the cases on the code in the editor, as its last compile left it.
-  let runs = 0; // bumped by every run; an older one stops
-  let tried = null; // { written, outcome }: the cases' text and the compile that the last run was of
-  async function tryCases(written, cases) {
+  // Reads the cases and runs them on the code in the editor, as its last
+  // compile left it.
+  const grade = grader();
+  let tried = null; // { written, outcome }: the cases' text and the compile that the last check was of
+  async function check() {
+    $("author-link").hidden = true;
+    $("author-copied").textContent = "";
+    const written = fields.cases.value;
     const { outcome, source } = state.get();
     if (tried?.written === written && tried.outcome === outcome) return;
     tried = { written, outcome };
-    const run = ++runs;
+    const compiled = outcome?.source === source;
+    const graded = await grade(written, compiled && outcome.kind === "answer" ? source : null);
+    if (graded === null) return;
+    const problem = graded.failed ?? (graded.error && problemText(graded.error));
+    const li = document.createElement("li");
+    li.textContent = problem;
+    $("author-problems").replaceChildren(...(problem ? [li] : []));
+    $("author-problems").hidden = !problem;
+    $("author-copy").disabled = Boolean(problem);
+    const n = graded.cases?.length ?? 0;
+    $("author-count").textContent = problem ? "" : `${n} ${n === 1 ? "case" : "cases"}`;
     const say = (text, failing = []) => {
       $("author-verdict").textContent = text;
       $("author-failing").replaceChildren(...failing);
       $("author-failing").hidden = failing.length === 0;
     };
-    if (cases.length === 0) return say("");
-    if (outcome?.source !== source) return say("Compiling the code in the editor…"); // told again when it has
-    say("Running the cases on the code in the editor…");
-    const verdicts = await grade(cases, outcome, { stale: () => run !== runs });
-    if (verdicts === null || run !== runs) return;
-    const problem = whyNoCaseRuns(outcome, verdicts);
-    if (problem) return say(`No case runs on the code in the editor: ${problem}`);
-    const failing = cases.flatMap((c, i) => {
-      if (verdicts[i].pass) return [];
+    if (problem) return say("");
+    if (!compiled) return say("Compiling the code in the editor…"); // told again when it has
+    const notRun = whyNoCaseRuns(outcome, graded.verdicts ?? []);
+    if (notRun) return say(`No case runs on the code in the editor: ${notRun}`);
+    const failing = graded.cases.flatMap((c, i) => {
+      if (graded.verdicts[i].passed) return [];
       const li = document.createElement("li");
-      li.textContent = `line ${c.line}: ${c.text}: ${verdicts[i].why}`;
+      li.textContent = `line ${c.line}: ${c.text}: ${why(graded.verdicts[i])}`;
       return [li];
     });
-    const n = cases.length;
     if (failing.length === 0) return say(n === 1 ? "The case passes on the code in the editor." : `All ${n} cases pass on the code in the editor.`);
     say(`${failing.length} of ${n} ${n === 1 ? "case fails" : "cases fail"} on the code in the editor, which learners start from:`, failing);
-  }
-
-  function check() {
-    const { cases, problems } = parseCases(fields.cases.value);
-    $("author-problems").replaceChildren(
-      ...problems.map((p) => {
-        const li = document.createElement("li");
-        li.textContent = problemText(p);
-        return li;
-      }),
-    );
-    $("author-problems").hidden = problems.length === 0;
-    $("author-copy").disabled = problems.length > 0;
-    $("author-count").textContent = problems.length ? "" : `${cases.length} ${cases.length === 1 ? "case" : "cases"}`;
-    $("author-link").hidden = true;
-    $("author-copied").textContent = "";
-    tryCases(fields.cases.value, problems.length ? [] : cases);
   }
 
   opener.addEventListener("click", () => {

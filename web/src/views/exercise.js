@@ -2,8 +2,7 @@
 // its cases with a verdict each after every compile, and a draft kept per
 // exercise so that a reload keeps the learner's work. A click on a case puts
 // its inputs into the machine panel, ready to step.
-import { parseCases, problemText } from "../links/cases.js";
-import { grade } from "../machine/grade.js";
+import { grader, problemText, why } from "../machine/grade.js";
 import { recordProgress } from "../links/progress.js";
 import { storage } from "../links/storage.js";
 import { changed, loadSource } from "../state.js";
@@ -24,26 +23,51 @@ function paragraphs(text) {
     });
 }
 
-function showBand(root, title, text) {
+// The band with `title` and, in its text, `nodes`.
+function showBand(root, title, nodes) {
   const $ = within(root);
   root.hidden = false;
   $("exercise-title").textContent = title;
-  $("exercise-text").replaceChildren(...paragraphs(text));
+  $("exercise-text").replaceChildren(...nodes);
+}
+
+// The task's Markdown, as the course page renders it and with the same
+// allow-list: a link may come from anyone, and what the list does not keep
+// (scripts, forms, frames, styles, other URL schemes…) is left out. The
+// renderer comes with the first exercise, in a chunk of its own; should
+// that chunk not load, the task shows as it was typed. An exercise's page
+// shows one task.
+async function taskNodes(markdown) {
+  const renderer = await import("../markdown.js").catch(() => null);
+  if (!renderer) return paragraphs(markdown);
+  return [renderer.markdownRenderer(window)(markdown, { fragment: true }).result];
 }
 
 // `root` is the exercise's band (its section).
 export function showDamaged(root, message) {
   const $ = within(root);
-  showBand(root, "This exercise cannot be opened", message);
+  showBand(root, "This exercise cannot be opened", paragraphs(message));
+  $("exercise-text").classList.add("plain");
   $("exercise-restart").hidden = true;
   $("exercise-summary").textContent = "";
 }
 
-// The list of cases, one button (its text) and one verdict each; or, when
-// the cases cannot be read, their problems. `load` gets a case's inputs.
-function caseList($, cases, problems, load) {
+// The list of cases, one button (its text) and one verdict each, from the
+// grader's reading of them; or, when they cannot be read, why (then null).
+// `load` gets a case's inputs.
+function caseList($, read, load) {
   const list = $("exercise-cases");
-  const rows = cases.map((c) => {
+  const problem = read.failed ?? (read.error && problemText(read.error));
+  if (problem) {
+    const li = document.createElement("li");
+    li.className = "case";
+    li.dataset.verdict = "fail";
+    li.textContent = problem;
+    list.replaceChildren(li);
+    $("exercise-summary").textContent = "The cases of this exercise cannot be read:";
+    return null;
+  }
+  const rows = read.cases.map((c) => {
     const li = document.createElement("li");
     li.className = "case";
     const button = document.createElement("button");
@@ -56,17 +80,8 @@ function caseList($, cases, problems, load) {
     button.addEventListener("click", () => row.inputs && load(row.inputs));
     return row;
   });
-  const unreadable = problems.map((p) => {
-    const li = document.createElement("li");
-    li.className = "case";
-    li.dataset.verdict = "fail";
-    li.textContent = problemText(p);
-    return li;
-  });
-  list.replaceChildren(...(problems.length ? unreadable : rows.map((r) => r.li)));
-  $("exercise-summary").textContent = problems.length
-    ? "The cases of this exercise cannot be read:"
-    : "The cases run after each compile.";
+  list.replaceChildren(...rows.map((r) => r.li));
+  $("exercise-summary").textContent = "The cases run after each compile.";
   return rows;
 }
 
@@ -75,7 +90,7 @@ function caseList($, cases, problems, load) {
 // when the cases ran.
 export function whyNoCaseRuns(outcome, verdicts) {
   if (outcome.kind !== "answer") return "there is no compile result";
-  if (!outcome.json.ok) return `the code ${verdicts[0]?.why ?? "does not compile"}`;
+  if (!outcome.json.ok) return `the code ${verdicts[0] ? why(verdicts[0]) : "does not compile"}`;
   return null;
 }
 
@@ -88,10 +103,11 @@ export function whyNoCaseRuns(outcome, verdicts) {
 // learner when that code is their own.
 export function showExercise(root, { exercise, key }, state, machine, ask) {
   const $ = within(root);
-  showBand(root, exercise.title.trim() || "Exercise", exercise.task);
+  showBand(root, exercise.title.trim() || "Exercise", []);
+  taskNodes(exercise.task).then((nodes) => $("exercise-text").replaceChildren(...nodes));
   $("exercise-restart").hidden = false;
-  const { cases, problems } = parseCases(exercise.cases);
-  const rows = caseList($, cases, problems, (inputs) => machine.setInputs(Object.entries(inputs)));
+  const grade = grader();
+  const reading = grade(exercise.cases).then((read) => caseList($, read, (inputs) => machine.setInputs(inputs)));
 
   // The draft: kept at every compile and when the page is left, so that the
   // last keystrokes survive a reload too.
@@ -114,24 +130,27 @@ export function showExercise(root, { exercise, key }, state, machine, ask) {
     const { outcome } = s;
     if (!changed(s, before, "outcome") || outcome === null || outcome.kind === "not sent") return;
     keep(outcome.source);
-    if (problems.length) return;
+    const rows = await reading;
+    if (!rows) return;
     const run = ++runs;
     $("exercise-summary").textContent = "Running the cases…";
-    const verdicts = await grade(cases, outcome, { stale: () => run !== runs });
-    if (verdicts === null) return;
+    const graded = outcome.kind === "answer" ? await grade(exercise.cases, outcome.source) : { verdicts: [] };
+    if (graded === null || run !== runs) return;
+    if (graded.failed) return ($("exercise-summary").textContent = `The cases cannot run: ${graded.failed}`);
+    const { verdicts } = graded;
     // Code that did not compile fails every case alike: that is said once,
     // above them, and no case has a verdict of its own.
     const notRun = whyNoCaseRuns(outcome, verdicts);
     rows.forEach((row, i) => {
       const v = notRun ? null : verdicts[i];
-      if (v) row.li.dataset.verdict = v.pass ? "pass" : "fail";
+      if (v) row.li.dataset.verdict = v.passed ? "pass" : "fail";
       else delete row.li.dataset.verdict;
-      row.verdict.textContent = !v ? "" : v.pass ? v.why : `failed: ${v.why}`;
+      row.verdict.textContent = !v ? "" : v.passed ? why(v) : `failed: ${why(v)}`;
       row.inputs = v?.inputs ?? null;
       row.button.disabled = row.inputs === null;
     });
-    const passed = verdicts.filter((v) => v.pass).length;
-    const n = cases.length;
+    const passed = verdicts.filter((v) => v.passed).length;
+    const n = rows.length;
     recordProgress(key, passed === n);
     $("exercise-summary").textContent = notRun ? `No case runs: ${notRun}` : passed === n ? `All ${n} cases pass.` : `${passed} of ${n} cases pass.`;
   });

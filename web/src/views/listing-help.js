@@ -8,6 +8,7 @@
 // learner moves, and a new listing empties it.
 import { EditorView, hoverTooltip } from "@codemirror/view";
 import { compareHelp, instructionHelp, labelHelp, operandHelp, valueForms } from "../help.js";
+import { FLOW } from "../isa.js";
 import { changed } from "../state.js";
 import { aboutName, formOf, lineAt, pieces } from "./listing.js";
 
@@ -24,7 +25,7 @@ function instructionPieceHelp(state, line, place, machine) {
   const { op } = line;
   if (place === 0) {
     const help = instructionHelp(op);
-    if (help && machine && (op === "bgt" || op === "bne")) return `${help}\n${compareNow(machine)}`;
+    if (help && machine && FLOW.get(op) === "branches") return `${help}\n${compareNow(machine)}`;
     return help;
   }
   const text = line.operands[place - 1];

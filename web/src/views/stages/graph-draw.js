@@ -46,15 +46,11 @@ const el = (name, attrs = {}, ...children) => {
   return e;
 };
 
-// The successors of each block with their kinds: "taken" for a jump's or a
-// branch's target, "fall" for the fall-through.
+// The successors of each block with their kinds: "fall" for the
+// fall-through (the answer's `fall` says which), "taken" for a jump's or a
+// branch's target.
 export function edgesOf(answer) {
-  return answer.cfg.flatMap((b, k) => {
-    const last = answer.lines[b.to];
-    const op = last.kind === "instruction" ? last.op : null;
-    const branch = op === "bgt" || op === "bne";
-    return b.next.map((to, i) => ({ from: k, to, kind: (branch && i === 0) || op === "jump" ? "taken" : "fall" }));
-  });
+  return answer.cfg.flatMap((b, k) => b.next.map((to, i) => ({ from: k, to, kind: i === b.fall ? "fall" : "taken" })));
 }
 
 const blockName = (k, b) => `Block ${k}: lines ${b.from + 1}–${b.to + 1}`;

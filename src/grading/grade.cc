@@ -1,7 +1,7 @@
 // Grading takes a source and the cases of a case file and gives a verdict per
 // case: the source is compiled once, and each case whose inputs fit the
 // function runs on a copy of the loaded machine.
-#include "grade.h"
+#include "grading/grade.h"
 
 #include <optional>
 #include <unordered_map>
@@ -44,11 +44,6 @@ Machine::Status run_compiled(Machine& machine, long max_steps) {
   return status;
 }
 
-std::vector<Verdict> grade(std::string_view source, const std::vector<Case>& cases,
-                           long max_steps) {
-  return grade(explain(source), cases, max_steps);
-}
-
 std::vector<Verdict> grade(const Explanation& explanation, const std::vector<Case>& cases,
                            long max_steps) {
   std::vector<Verdict> verdicts;
@@ -82,6 +77,58 @@ std::vector<Verdict> grade(const Explanation& explanation, const std::vector<Cas
     }
   }
   return verdicts;
+}
+
+std::vector<GradedCase> graded_cases(const std::vector<Case>& visible,
+                                     const std::vector<Case>& hidden) {
+  std::vector<GradedCase> named;
+  for (const Case& c : visible) named.push_back({&c, c.text, false});
+  for (std::size_t k = 0; k < hidden.size(); ++k) {
+    named.push_back({&hidden[k], "hidden case " + std::to_string(k + 1), true});
+  }
+  return named;
+}
+
+Verdict for_learner(const GradedCase& c, const Verdict& v) {
+  if (!c.hidden) return v;
+  return {v.passed, v.passed ? "passed" : "failed", nlohmann::ordered_json::object()};
+}
+
+std::string grading_json(std::string_view cases_text, const std::optional<std::string_view>& source,
+                         long max_steps) {
+  using Json = nlohmann::ordered_json;
+  const auto parsed = parse_cases(cases_text);
+  if (const auto* error = std::get_if<CaseFileError>(&parsed)) {
+    return Json{{"error",
+                 {{"line", error->line ? Json(error->line) : Json()}, {"message", error->message}}}}
+        .dump(-1, ' ', false, nlohmann::json::error_handler_t::replace);
+  }
+  const std::vector<Case>& cases = std::get<std::vector<Case>>(parsed);
+  Json answer = {{"cases", Json::array()}};
+  for (const Case& c : cases) answer["cases"].push_back({{"line", c.line}, {"text", c.text}});
+  if (source) {
+    const Explanation explanation = explain(*source);
+    const std::vector<Verdict> verdicts = grade(explanation, cases, max_steps);
+    Json& out = answer["verdicts"] = Json::array();
+    for (std::size_t i = 0; i < cases.size(); ++i) {
+      Json inputs;
+      if (!explanation.error) {
+        const auto fit = fit_inputs(cases[i], explanation.parameters);
+        if (const auto* values = std::get_if<std::vector<int8_t>>(&fit)) {
+          inputs = Json::array();
+          for (std::size_t k = 0; k < values->size(); ++k) {
+            inputs.push_back({explanation.parameters[k], int{(*values)[k]}});
+          }
+        }
+      }
+      const Verdict& v = verdicts[i];
+      out.push_back({{"passed", v.passed},
+                     {"message", v.message},
+                     {"details", v.details},
+                     {"inputs", std::move(inputs)}});
+    }
+  }
+  return answer.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace);
 }
 
 std::string canonical_listing(const Explanation& explanation) {

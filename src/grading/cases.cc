@@ -1,4 +1,4 @@
-#include "cases.h"
+#include "grading/cases.h"
 
 #include <algorithm>
 #include <optional>

@@ -6,9 +6,8 @@
 // dropped, and a line left empty is skipped. INPUTS are plain values, taken
 // in the order of the function's parameters, or NAME=VALUE pairs (never both
 // on one line); a function without parameters has none. Values and RESULT
-// are decimal numbers in -128..127. The playground reads case text with the
-// same rules and messages (web/src/links/cases.js);
-// tests/shared/case_files.json holds both to them.
+// are decimal numbers in -128..127. The playground reads case text with this
+// code too, through the WebAssembly module (grading_json).
 #pragma once
 
 #include <cstdint>
