@@ -23,6 +23,7 @@
 #include "positions.h"
 #include "reference.h"
 #include "solid_tokens.h"
+#include "syntax/parser.h"
 
 namespace quern::lsp {
 
@@ -63,18 +64,27 @@ std::string dump(const Json& value) {
   return value.dump(-1, ' ', false, Json::error_handler_t::replace);
 }
 
+// The syntax tree of a source that parsed, for the names' places and roles.
+std::optional<Function> tree_of(std::string_view text, const Explanation& explanation) {
+  if (!explanation.parsed) return std::nullopt;
+  auto parsed = parse(text);
+  if (auto* function = std::get_if<Function>(&parsed)) return std::move(*function);
+  internal_failure("a source that parsed for its explanation does not parse again");
+}
+
 // One version of an open document and everything read from it. The
-// explanation, the tokens and the names are views of text, so a Document
-// never moves (the server holds it by pointer).
+// explanation, the tree, the tokens and the names are views of text, so a
+// Document never moves (the server holds it by pointer).
 struct Document {
   Document(std::string uri_, int64_t version_, std::string text_)
       : uri(std::move(uri_)),
         version(version_),
         text(std::move(text_)),
         explanation(explain(text)),
+        function(tree_of(text, explanation)),
         positions(text),
-        tokens(text) {
-    if (explanation.function) names = occurrences(*explanation.function, text);
+        tokens(explanation.tokens) {
+    if (function) names = occurrences(*function, text);
     declared = first_declarations(names);
     starts.reserve(tokens.size());
     for (std::size_t k = 0; k < tokens.size(); ++k) {
@@ -88,8 +98,9 @@ struct Document {
   const int64_t version;
   const std::string text;
   const Explanation explanation;
+  const std::optional<Function> function;
   const PositionMap positions;
-  const SolidTokens tokens;
+  const SolidTokens& tokens;  // the explanation's, from the compile's one lexing
   std::vector<Occurrence> names;
   std::unordered_map<std::string_view, std::size_t> declared;  // name to its first declaration
   std::vector<std::size_t> starts;                             // each token's byte offset
@@ -330,7 +341,7 @@ struct Dispatch {
   std::string describe(const Document& d, const Occurrence& o) const {
     const std::string name = "`" + std::string(o.name) + "`";
     if (o.role == Occurrence::Role::Function) {
-      const Function& f = *d.explanation.function;
+      const Function& f = *d.function;
       std::string text = name + ": the function, returning " +
                          (f.return_type == Type::Int ? "int" : "void") + ", with ";
       if (f.parameters.empty()) return text + "no parameters";
@@ -429,7 +440,7 @@ struct Dispatch {
 
   Json symbols(const Json& params) {
     const Document& d = document(params);
-    if (!d.explanation.function || d.names.empty()) return Json::array();
+    if (!d.function || d.names.empty()) return Json::array();
     // The function runs from its first token to its closing brace, the last
     // token before any text that is not compiled.
     std::size_t last = d.tokens.size();
