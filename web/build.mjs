@@ -26,6 +26,8 @@ const common = {
   // beside itself only when it is not told where it is, which the page does.
   external: ["node:*"],
   define: { "import.meta.url": "undefined" },
+  // A style sheet that a script imports comes as its text (views/editor.css).
+  loader: { ".css": "text" },
   logLevel: "warning",
 };
 // Chunks are named by their hash: a fresh folder keeps no stale ones.

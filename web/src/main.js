@@ -55,48 +55,44 @@ sourcePane(document.querySelector(".pane.source"), state);
 diagnosticsView(element("diagnostics"), state, editors.sourceView);
 resultPane(document.querySelector(".pane.result"), state);
 header(document.querySelector(".topbar"), state, compiler);
-// An exercise asks before an example replaces the learner's code (below).
-let mayReplace = async () => true;
-examplesMenu(element("examples"), state, { mayReplace: (example) => mayReplace(example) });
 graphView(element("graph"), state, editors.sourceView, editors.asmView);
 followProfile(state, editors.sourceView);
 stageViews(document.querySelector(".stages"), state, editors.sourceView, editors.asmView);
 
-// An exercise link loads its own source and keeps its own draft; otherwise
-// the playground starts with its draft or the address's share link. The
-// rest of the page loads after the first compile, in a task after the frame
-// that shows it; the machine's buttons and "Make an exercise" are disabled
-// until then.
+// An exercise link loads its own source and keeps its own draft, and asks
+// before an example replaces the learner's code; otherwise the playground
+// starts with its draft or the address's share link. The rest of the page
+// loads after the first compile, in a task after the frame that shows it;
+// the machine's buttons and "Make an exercise" are disabled until then.
 const opened = readExercise(location.hash);
-let leave = () => {};
-if (opened && !opened.error) ({ leave, mayReplace } = showExercise(element("exercise"), opened, state, machine, askDialog(element("ask"))));
-else {
-  if (opened?.error) showDamaged(element("exercise"), opened.error);
-  startPlayground(state, EXAMPLES[0].source);
+if (opened?.error) showDamaged(element("exercise"), opened.error);
+const exercise = opened && !opened.error ? showExercise(element("exercise"), opened, state, machine, askDialog(element("ask"))) : null;
+if (!exercise) startPlayground(state, EXAMPLES[0].source);
+examplesMenu(element("examples"), state, { mayReplace: exercise?.mayReplace });
+new Promise((compiled) => state.subscribe((s) => s.outcome !== null && compiled())).then(() =>
+  requestAnimationFrame(() => setTimeout(() => import("./rest.js").then((r) => r.startRest(state, { machine, editors, opened })))),
+);
+reloadOnExerciseChange(opened, () => exercise?.leave());
+
+// The last compiles that finished, numbered: [{ n, outcome, source }].
+function compileLog() {
+  const compiles = [];
+  state.subscribe((s, before) => {
+    if (!changed(s, before, "outcome") || !s.outcome || s.outcome.kind === "not sent") return;
+    compiles.push({ n: (compiles[compiles.length - 1]?.n ?? 0) + 1, outcome: s.outcome, source: s.outcome.source });
+    if (compiles.length > 20) compiles.shift();
+  });
+  return compiles;
 }
-let asked = false;
-state.subscribe((s) => {
-  if (asked || s.outcome === null) return;
-  asked = true;
-  requestAnimationFrame(() => setTimeout(() => import("./rest.js").then((r) => r.startRest(state, { machine, editors, opened }))));
-});
-reloadOnExerciseChange(opened, () => leave());
 
 // For tests and the console. setSource stands for the learner pasting a
-// text: it compiles after the pause. `compiles` lists the last compiles that
-// finished, numbered: { n, outcome, source }.
-const compiles = [];
-state.subscribe((s, before) => {
-  if (!changed(s, before, "outcome") || !s.outcome || s.outcome.kind === "not sent") return;
-  compiles.push({ n: (compiles[compiles.length - 1]?.n ?? 0) + 1, outcome: s.outcome, source: s.outcome.source });
-  if (compiles.length > 20) compiles.shift();
-});
+// text: it compiles after the pause.
 window.quernPlayground = {
   setSource: (text) => loadSource(state, text, "input.paste"),
   sourceText: () => state.get().source,
   compile: compiler.compile,
   compilesSent: compiler.sent,
-  compiles,
+  compiles: compileLog(),
   sourceView: editors.sourceView,
   asmView: editors.asmView,
   EXAMPLES,
