@@ -65,8 +65,11 @@ await build({
 // script public/reference.js (the way back to where the learner came from),
 // its markdown keeps to the page's allow-list and links within the site.
 // Its instruction table is made from the instruction table (src/isa.json).
+// The comments that mark its made parts are for its authors: a line that holds
+// only a comment becomes a blank line, so that the file's lines keep their
+// numbers in any refusal.
 const markdown = withInstructionTable(await readFile(path.join(here, "../docs/language.md"), "utf8"));
-const body = renderOrExit(markdown, "docs/language.md", { ownLinksOnly: true });
+const body = renderOrExit(markdown.replace(/^<!--.*-->$/gm, ""), "docs/language.md", { ownLinksOnly: true });
 const title = /^# (.*)$/m.exec(markdown)?.[1] ?? "Language reference";
 await writeFile(
   path.join(here, "public/reference.html"),
