@@ -104,8 +104,10 @@ export function drawGraph(body, answer, shapes, edges, layout, goTo, point) {
   }
 
   const meets = (b, v) => b.x < v.x + v.w && b.x + b.w > v.x && b.y < v.y + v.h && b.y + b.h > v.y;
+  // The scroller's view, as its events tell it: drawing reads no layout.
+  const view = { x: 0, y: 0, w: 0, h: 0 };
   function draw() {
-    const v = { x: body.scrollLeft - body.clientWidth, y: body.scrollTop - body.clientHeight, w: 3 * body.clientWidth, h: 3 * body.clientHeight };
+    const v = { x: view.x - view.w, y: view.y - view.h, w: 3 * view.w, h: 3 * view.h };
     edgeBoxes.forEach((b, i) => {
       const want = meets(b, v);
       if (want && !paths.has(i)) {
@@ -151,16 +153,28 @@ export function drawGraph(body, answer, shapes, edges, layout, goTo, point) {
       draw();
     });
   };
-  body.addEventListener("scroll", later, { passive: true });
-  const resize = new ResizeObserver(later);
+  body.addEventListener(
+    "scroll",
+    () => {
+      view.x = body.scrollLeft;
+      view.y = body.scrollTop;
+      later();
+    },
+    { passive: true },
+  );
+  const resize = new ResizeObserver(([entry]) => {
+    view.w = entry.contentRect.width;
+    view.h = entry.contentRect.height;
+    later();
+  });
   resize.observe(body);
 
   function focus(k) {
     if (k < 0 || k >= boxes.length) return;
     active = k;
     const b = boxes[k];
-    if (b.y < body.scrollTop || b.y + b.h > body.scrollTop + body.clientHeight) body.scrollTop = Math.max(0, b.y - (body.clientHeight - b.h) / 2);
-    if (b.x < body.scrollLeft || b.x + b.w > body.scrollLeft + body.clientWidth) body.scrollLeft = Math.max(0, b.x - (body.clientWidth - b.w) / 2);
+    if (b.y < view.y || b.y + b.h > view.y + view.h) body.scrollTop = view.y = Math.max(0, b.y - (view.h - b.h) / 2);
+    if (b.x < view.x || b.x + b.w > view.x + view.w) body.scrollLeft = view.x = Math.max(0, b.x - (view.w - b.w) / 2);
     draw();
     for (const [j, block] of blocks) block.group.tabIndex = j === k ? 0 : -1;
     blocks.get(k).group.focus({ preventScroll: true });
@@ -190,7 +204,6 @@ export function drawGraph(body, answer, shapes, edges, layout, goTo, point) {
   });
   svg.addEventListener("mouseleave", () => point(-1));
   svg.addEventListener("focusout", () => point(-1));
-  draw();
 
   const refresh = () => blocks.forEach((block, k) => mark(k, block));
   return {

@@ -37,7 +37,9 @@ export function mark(sourceView, asmView, from = null, to = null, asm = []) {
   const doc = sourceView.state.doc;
   const a = from && offsetOf(doc, from.line, from.column);
   const b = to && offsetOf(doc, to.line, to.column);
-  range.put(sourceView, a !== null && b !== null && from && b > a ? [[a, b]] : []);
+  // Nothing marked stays so without a change of the editors.
+  const ranges = a !== null && b !== null && from && b > a ? [[a, b]] : [];
+  if (ranges.length || sourceView.state.field(range.field).size) range.put(sourceView, ranges);
   const sorted = Int32Array.from(asm).sort();
   const marked = (n) => {
     let lo = 0;
@@ -49,7 +51,7 @@ export function mark(sourceView, asmView, from = null, to = null, asm = []) {
     }
     return sorted[lo] === n - 1 ? ["cm-stage-line"] : null;
   };
-  lines.put(asmView, sorted.length ? marked : null);
+  if (sorted.length || asmView.state.field(lines.extension[0])) lines.put(asmView, sorted.length ? marked : null);
 }
 
 // The instructions (indices in the listing shown in state `s`) of source

@@ -8,6 +8,7 @@
 // it is in (the page state's `aim`, which aim.js keeps). All of it is read
 // from the answer.
 import { changed } from "../../state.js";
+import { nextTask } from "../../tasks.js";
 import { beforeView } from "./before.js";
 import { graphView } from "./graph.js";
 import { resizable } from "./split.js";
@@ -46,8 +47,21 @@ export function stageViews(root, state, sourceView, asmView) {
     });
   }
   resizable(root.querySelector("[role=separator]"), root);
+  // A new answer is drawn in each open view in a task of its own, so that
+  // the page is not held up by them all at once; a later answer takes over.
+  let drawing = 0;
+  async function redraw() {
+    const mine = ++drawing;
+    for (const v of views) {
+      await nextTask();
+      const s = state.get();
+      if (mine !== drawing) return;
+      if (isOpen(v) && v.answer !== s.answer) show(v, s);
+    }
+  }
   state.subscribe((s, before) => {
-    if (!changed(s, before, "answer", "aim", "before", "place", "machine")) return;
-    for (const v of views) if (isOpen(v)) show(v, s);
+    if (changed(s, before, "answer")) redraw();
+    if (!changed(s, before, "aim", "before", "place", "machine")) return;
+    for (const v of views) if (isOpen(v) && v.answer === s.answer) v.view.follow(s);
   });
 }

@@ -1,7 +1,7 @@
 // A list that draws only its rows in sight: those in its scroller's view
 // and a screenful either side, plus the row that has the focus, each at its
 // place in a list as tall as all its rows. Rows are of one height, measured
-// on the first row drawn. A row whose key has not changed keeps its element
+// on an empty row when the list is first laid out. A row whose key has not changed keeps its element
 // when the list is given new rows, so an unchanged stretch is not drawn
 // again. One row is in the tab order at a time; the arrow keys move the focus
 // in reading order (↓ and → to the next row, ↑ and ← to the one before),
@@ -37,7 +37,6 @@ export function virtualList(body, list, row) {
   // The rows in sight, and the active one, in order.
   function wanted() {
     if (!count) return [];
-    if (!height) return [active];
     const page = Math.ceil(seen / height) || 1;
     const first = Math.max(0, Math.floor(top / height) - page);
     const last = Math.min(count - 1, first + 3 * page);
@@ -50,14 +49,9 @@ export function virtualList(body, list, row) {
 
   function draw() {
     queued = false;
-    if (count && !height) {
-      // The first row drawn gives the height of all.
-      const probe = make(Math.min(active, count - 1));
-      list.append(probe);
-      height = probe.getBoundingClientRect().height || 20;
-      probe.remove();
-    }
-    list.style.height = `${count * height}px`;
+    if (!height) return; // measured once the list is laid out
+    const tall = `${count * height}px`;
+    if (list.style.height !== tall) list.style.height = tall;
     const rows = wanted();
     const keep = new Set(rows);
     for (const [i, el] of drawn) {
@@ -118,8 +112,15 @@ export function virtualList(body, list, row) {
     },
     { passive: true },
   );
+  // Told after the page's layout: a row is measured then, when that costs
+  // only the row's own layout.
   new ResizeObserver(([entry]) => {
     seen = entry.contentRect.height;
+    if (!height && seen) {
+      const probe = list.appendChild(document.createElement("li"));
+      height = probe.getBoundingClientRect().height;
+      probe.remove();
+    }
     later();
   }).observe(body);
 
