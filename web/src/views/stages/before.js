@@ -26,8 +26,11 @@ export function beforeView(section, { state, sourceView, asmView }) {
       const l = lines[i];
       li.role = "option";
       li.className = `fate-${l.fate}`;
-      li.ariaLabel = `line ${i + 1}: ${l.text.trim() || "(empty)"}, ${l.fate}${now(l)}`;
-      li.append(html("code", "", l.text), html("span", "fate", l.fate + now(l)));
+      // What a screen reader says, and what shows.
+      const shown = html("span", "", "");
+      shown.ariaHidden = "true";
+      shown.append(html("code", "", l.text), html("span", "fate", l.fate + now(l)));
+      li.append(html("span", "sr-only", `line ${i + 1}: ${l.text.trim() || "(empty)"}, ${l.fate}${now(l)}`), shown);
     },
     mark(li, i) {
       li.ariaSetSize = String(lines.length);

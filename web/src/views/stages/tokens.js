@@ -23,8 +23,11 @@ export function tokensView(section, { state, sourceView, asmView }) {
     fill(li, i) {
       const t = tokens[i];
       li.role = "option";
-      li.ariaLabel = `${t.kind} ${t.text}, line ${t.line}, column ${t.column}`;
-      li.append(html("span", "where", `${t.line}:${t.column}`), html("span", "kind", t.kind), html("code", "", t.text));
+      // What a screen reader says, and what shows.
+      const shown = html("span", "", "");
+      shown.ariaHidden = "true";
+      shown.append(html("span", "where", `${t.line}:${t.column}`), html("span", "kind", t.kind), html("code", "", t.text));
+      li.append(html("span", "sr-only", `${t.kind} ${t.text}, line ${t.line}, column ${t.column}`), shown);
     },
     mark(li, i) {
       li.ariaSetSize = String(tokens.length);
