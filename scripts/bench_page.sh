@@ -11,7 +11,7 @@
 # compiled on its main thread; its site is built from git archive once, into
 # $BUILD_DIR/page-baseline/<commit>/site; BASELINE= measures this page
 # alone); and the run counts of bench/page_bench.mjs (TYPICAL_RUNS,
-# SHAPE_RUNS, PASTE_RUNS, KEY_RUNS, LOAD_RUNS).
+# SHAPE_RUNS, PASTE_RUNS, VIEW_RUNS, KEY_RUNS, LOAD_RUNS).
 # Installs what it needs when it is missing (as root).
 set -euo pipefail
 

@@ -9,7 +9,7 @@ import os from "node:os";
 import path from "node:path";
 import { after, before, test } from "node:test";
 import { Machine, loadLines } from "../../web/src/machine.js";
-import { blockName } from "../../web/src/views/stages/graph-draw.js";
+import { blockName } from "../../web/src/views/stages/graph-blocks.js";
 import { BUILD_DIR, openWatchedPage, startServer } from "./server.mjs";
 
 const LOOP_IF = "int f(int n) {\n  int s = 0;\n  while (n > 0) {\n    if (n > 5) {\n      s = s + 2;\n    } else {\n      s = s + 1;\n    }\n    n = n - 1;\n  }\n  return s;\n}\n";

@@ -7,6 +7,7 @@
 import { aimOf } from "./aim.js";
 import { linkPieces, mark, moveCursor } from "./marks.js";
 import { linesOfSource } from "../linking.js";
+import { nextTask } from "../../tasks.js";
 import { virtualList } from "./virtual-list.js";
 
 const html = (tag, className, text) => Object.assign(document.createElement(tag), { className, textContent: text });
@@ -77,7 +78,10 @@ export function beforeView(section, { state, sourceView, asmView }) {
     aimed = null;
     current = new Set();
     list.reset(lines.length);
-    follow(s);
+    // The lines' index by source line is made in a task of its own: reading
+    // the largest listing takes the task of its drawing long enough.
+    const drawn = lines;
+    nextTask().then(() => lines === drawn && follow(state.get()));
   }
 
   function follow(s) {

@@ -6,7 +6,8 @@
 // the machine's run and mark its current block.
 import { currentLine } from "../../machine/controller.js";
 import { blockOfLine, heatOf, profile } from "../../machine/profile.js";
-import { blockShapes, drawGraph, edgesOf } from "./graph-draw.js";
+import { blockShapes } from "./graph-blocks.js";
+import { drawGraph, edgesOf } from "./graph-draw.js";
 import { mark } from "./marks.js";
 
 // Laid out within a few seconds in the worker on a shared 2-core machine.
@@ -22,6 +23,7 @@ export function graphView(section, { state, sourceView, asmView }) {
   let worker = null;
   let asked = 0; // the layout last asked for
   let drawing = null; // { key, update, place, stop } of the graph drawn
+  let pending = null; // what the layout asked for is of: { key, answer, shapes, edges }
 
   const point = (k) => {
     const s = state.get();
@@ -39,6 +41,12 @@ export function graphView(section, { state, sourceView, asmView }) {
   };
 
   function clear(text) {
+    // A layout still being made is given up.
+    if (pending) {
+      worker?.terminate();
+      worker = null;
+      pending = null;
+    }
     drawing?.stop();
     drawing = null;
     body.replaceChildren();
@@ -50,11 +58,11 @@ export function graphView(section, { state, sourceView, asmView }) {
     if (!worker) {
       worker = new Worker(new URL(WORKER, document.baseURI));
       worker.onmessage = ({ data }) => data.n === asked && drawn(data);
+      worker.onerror = () => clear("The graph could not be laid out.");
     }
     worker.postMessage({ n, nodes: shapes.map((s) => [s.width, s.height]), edges: edges.map((e) => [e.from, e.to]) });
   }
 
-  let pending = null; // what the layout asked for is of
   function draw(s) {
     const { answer } = s;
     if (!answer?.cfg) return clear("Compile a function to see its graph.");
@@ -64,11 +72,6 @@ export function graphView(section, { state, sourceView, asmView }) {
     const edges = edgesOf(answer);
     const key = JSON.stringify([answer.cfg, shapes.map((b) => b.texts), edges]);
     if (key === (pending ?? drawing)?.key) return follow(s);
-    // A layout still being made for an older answer is given up.
-    if (pending) {
-      worker?.terminate();
-      worker = null;
-    }
     clear("Laying out the graph…");
     pending = { key, answer, shapes, edges };
     lay(++asked, shapes, edges);

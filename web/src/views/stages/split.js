@@ -7,7 +7,7 @@ const MAX = 0.75;
 const STEP = 0.05;
 
 export function resizable(separator, region) {
-  let share = 0.36;
+  let share = 0.32;
   const set = (to) => {
     share = Math.min(MAX, Math.max(MIN, to));
     region.style.setProperty("--stages-height", `${(share * 100).toFixed(1)}vh`);

@@ -116,6 +116,7 @@ export function virtualList(body, list, row) {
   // only the row's own layout.
   new ResizeObserver(([entry]) => {
     seen = entry.contentRect.height;
+    top = body.scrollTop; // a view shown again may have lost its offset
     if (!height && seen) {
       const probe = list.appendChild(document.createElement("li"));
       height = probe.getBoundingClientRect().height;
