@@ -1,9 +1,10 @@
 // Bundles the playground (src/main.js with CodeMirror) into
 // public/dist/playground.js, the one script the page loads (a module; what it
-// imports later, the rest of the page once the first listing shows and the
-// graph's layout when that view opens, goes into chunks of its own beside
-// it), and the compiler's worker into public/dist/compile-worker.js; renders
-// the language reference (docs/language.md) into public/reference.html.
+// imports later, the rest of the page once the first listing shows, goes
+// into chunks of its own beside it), the compiler's worker into
+// public/dist/compile-worker.js and the graph's layout, a worker started when
+// that view first opens, into public/dist/graph-layout.js; renders the
+// language reference (docs/language.md) into public/reference.html.
 import { build } from "esbuild";
 import { renderOrExit, sitePage } from "./markdown.mjs";
 import { withInstructionTable } from "./src/isa.js";
@@ -52,13 +53,14 @@ for (const file of (await readdir(dist)).filter((f) => f.endsWith(".js"))) {
   const text = await readFile(path.join(dist, file), "utf8");
   if (text.includes(imported[0])) await writeFile(path.join(dist, file), text.replaceAll(`./${imported[0]}`, "./shared.js"));
 }
-// The compiler's worker, which the page starts from dist/compile-worker.js.
-await build({
-  ...common,
-  entryPoints: [path.join(here, "src/compiler/worker.js")],
-  outfile: path.join(dist, "compile-worker.js"),
-  format: "iife",
-});
+// The compiler's worker, which the page starts from dist/compile-worker.js,
+// and the graph's layout, in dist/graph-layout.js.
+for (const [entry, out] of [
+  ["src/compiler/worker.js", "compile-worker.js"],
+  ["src/views/stages/graph-layout.js", "graph-layout.js"],
+]) {
+  await build({ ...common, entryPoints: [path.join(here, entry)], outfile: path.join(dist, out), format: "iife" });
+}
 
 // The reference is a static page under the page's Content-Security-Policy
 // (default-src 'self'): its only style is public/reference.css, its only

@@ -18,10 +18,10 @@ import { showDamaged, showExercise } from "./views/exercise.js";
 import { header } from "./views/header.js";
 import { resultPane } from "./views/result-pane.js";
 import { sourcePane } from "./views/source-pane.js";
-import { graphView } from "./views/stages/graph.js";
+import { aimAt } from "./views/stages/aim.js";
 import { listingMarks, sourceMarks } from "./views/stages/marks.js";
 import { followProfile, profileGutter } from "./views/stages/profile-gutter.js";
-import { stageViews, watch } from "./views/stages/stage-views.js";
+import { stageViews } from "./views/stages/stages.js";
 
 const state = createState({
   source: "",
@@ -35,6 +35,7 @@ const state = createState({
   before: false,
   breakpoints: { source: [], listing: [] },
   place: { editor: "source", line: 1 },
+  aim: null,
   machine: initialMachine,
 });
 const element = (id) => document.getElementById(id);
@@ -47,16 +48,15 @@ const editors = createEditors(
   { source: element("editor"), listing: element("assembly") },
   {
     compile: compiler.compile,
-    sourceExtensions: [profileGutter, sourceMarks, watch("source")],
-    listingExtensions: [listingMarks, watch("listing")],
+    sourceExtensions: [profileGutter, sourceMarks, aimAt(state, "source")],
+    listingExtensions: [listingMarks, aimAt(state, "listing")],
   },
 );
 sourcePane(document.querySelector(".pane.source"), state);
 diagnosticsView(element("diagnostics"), state, editors.sourceView);
 resultPane(document.querySelector(".pane.result"), state);
 header(document.querySelector(".topbar"), state, compiler);
-graphView(element("graph"), state, editors.sourceView, editors.asmView);
-followProfile(state, editors.sourceView);
+followProfile(state, editors.sourceView, element("run-count"));
 stageViews(document.querySelector(".stages"), state, editors.sourceView, editors.asmView);
 
 // An exercise link loads its own source and keeps its own draft, and asks
