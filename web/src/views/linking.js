@@ -7,9 +7,6 @@ import { EditorSelection } from "@codemirror/state";
 import { EditorView } from "@codemirror/view";
 import { inSorted, layer, viewLayer } from "./line-marks.js";
 
-// The stage views mark their pieces with these too.
-export { replaceable } from "./line-marks.js";
-
 // Link colours, reused in turn: the palette of editor.css.
 const COLOURS = 8;
 

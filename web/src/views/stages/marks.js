@@ -2,7 +2,8 @@
 // range in the source, and the assembly lines made from its source lines in
 // the listing. One mark at a time on each side; edits move it with the text.
 import { Decoration, EditorView } from "@codemirror/view";
-import { linesOfSource, replaceable, viewLayer } from "../linking.js";
+import { replaceable, viewLayer } from "../line-marks.js";
+import { linesOfSource } from "../linking.js";
 
 function markField(make) {
   const { set, field } = replaceable();
