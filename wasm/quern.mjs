@@ -9,7 +9,7 @@
 // WebAssembly.Module). explain(source) takes a string or a Uint8Array of
 // UTF-8 bytes and returns what POST /explain answers for that body, parsed:
 // {ok, answer, diagnostics, lines, unoptimised, params, words, tokens, tree,
-// cfg, ignored} (README.md describes them), or {error} for a body over
+// cfg, ignored} (docs/answer.md describes them), or {error} for a body over
 // compiler.maxBodyBytes bytes. grade(cases, source) reads case text and
 // grades a source against it with the code of quern --test (see below). The module and the service write the answer
 // with the same library code, so the objects are the same field for field.
