@@ -9,6 +9,13 @@
 //     the paste until the answer is shown and the page is idle again; and
 //     then while the learner types in it (the closing brace deleted and typed
 //     again), until the page is idle once more;
+//   - with every view open (the tokens, the tree, the listing before the
+//     optimiser and the graph), on the largest body of every extreme shape
+//     and on a program of 9.5 KB (a loop of if/else statements, some 190
+//     blocks): the longest task while the learner types as above with the
+//     views closed, from the click that opens the first view until the page
+//     is idle, then while the learner types with them open; at 1× and with
+//     the CPU throttled 4× (this site only);
 //   - keystroke to painted assembly: a key that changes the listing, from
 //     its keydown to the end of the frame that shows the new listing;
 //   - first load to assembly: a #source= link opened in a fresh browser
@@ -22,7 +29,7 @@
 //
 // Usage: node bench/page_bench.mjs SITE_DIR PRINT_SHAPE [BASELINE_SITE]
 // Environment: CHROMIUM (default /usr/bin/chromium), TYPICAL_RUNS (500),
-// SHAPE_RUNS (10), PASTE_RUNS (3), KEY_RUNS (40), LOAD_RUNS (15),
+// SHAPE_RUNS (10), PASTE_RUNS (3), VIEW_RUNS (3), KEY_RUNS (40), LOAD_RUNS (15),
 // BASELINE_NAME (what the baseline column is called).
 import { execFileSync } from "node:child_process";
 import { readdirSync, readFileSync, statSync } from "node:fs";
@@ -109,6 +116,30 @@ function settled([source, after]) {
   });
 }
 
+// Resolves once the page's main thread has been idle for a whole idle
+// period twice in a row.
+function idle() {
+  return new Promise((resolve) => {
+    let n = 0;
+    const wait = () => requestIdleCallback((deadline) => ((n = deadline.timeRemaining() >= 40 ? n + 1 : 0) >= 2 ? resolve() : setTimeout(wait, 20)));
+    wait();
+  });
+}
+
+// A program of about `bytes` bytes: a loop whose body is a run of if/else
+// statements.
+function loopOfIfs(bytes) {
+  const head = "int f(int n, int a, int b) {\n  int s = 0;\n  int t = 1;\n  while (n > 0) {\n";
+  const tail = "    n = n - 1;\n  }\n  return s + t;\n}\n";
+  let body = "";
+  for (let k = 1; head.length + body.length + tail.length < bytes; k++) {
+    const c = k % 100;
+    body += `    if (a > ${c}) {\n      s = s + a - ${c};\n      t = t - s + b;\n      a = a - 1;\n      b = b + t - s;\n    } else {\n      s = s - ${c};\n      t = t + 1;\n    }\n`;
+  }
+  return head + body + tail;
+}
+const VIEWS = ["Tokens", "Syntax tree", "Before the optimiser", "Control-flow graph"];
+
 const lastCompile = (page) => page.evaluate(() => window.quernPlayground.compiles.at(-1)?.n ?? 0);
 const longestSince = (page, since) =>
   page.evaluate((t) => Math.max(0, ...window.benchTasks.filter((x) => x.start >= t).map((x) => x.duration)), since);
@@ -119,6 +150,7 @@ const browser = await launch();
 const shapes = execFileSync(printShape, { encoding: "utf8" }).trim().split("\n");
 // figures[name][k]: the runs' figures of the site k.
 const figures = {};
+let programs = []; // [name, source] of the programs measured with every view open
 const record = (name, k, value) => ((figures[name] ??= servers.map(() => []))[k].push(value));
 try {
   const link = (server, source) => `${server.base}/#source=${Buffer.from(source).toString("base64url")}`;
@@ -192,6 +224,43 @@ try {
     }
   }
 
+  // --- every view open ------------------------------------------------------
+  programs = [...shapes.map((name) => [name, execFileSync(printShape, [name]).toString("utf8")]), ["9.5 KB program", loopOfIfs(9500)]];
+  for (let run = 0; run < runs("VIEW_RUNS", 3); run++) {
+    for (const [name, source] of programs) {
+      for (const rate of [1, 4]) {
+        const context = await browser.newContext({ viewport: { width: 1280, height: 800 } });
+        await context.addInitScript(watchTasks);
+        const page = await context.newPage();
+        await page.goto(servers[0].base + "/");
+        await page.locator('#status[data-state="ok"]').waitFor();
+        const compiles = await lastCompile(page);
+        await page.evaluate((text) => window.quernPlayground.setSource(text), source);
+        await page.evaluate(settled, [source, compiles]);
+        if (rate !== 1) await (await context.newCDPSession(page)).send("Emulation.setCPUThrottlingRate", { rate });
+        // The closing brace taken away and typed again, as above.
+        const typing = async () => {
+          const since = await page.evaluate(() => performance.now());
+          const after = await lastCompile(page);
+          await page.getByRole("textbox", { name: "Source of one function" }).click();
+          await page.keyboard.press("Control+End");
+          await page.keyboard.press("Backspace", { delay: 30 });
+          await page.waitForTimeout(150);
+          await page.keyboard.type(source.slice(-1), { delay: 30 });
+          await page.evaluate(settled, [source, after]);
+          return longestSince(page, since);
+        };
+        record(`views closed ${rate}, ${name}`, 0, await typing());
+        const since = await page.evaluate(() => performance.now());
+        for (const view of VIEWS) await page.getByRole("button", { name: view, exact: true }).click();
+        await page.evaluate(idle);
+        record(`views open ${rate}, ${name}`, 0, await longestSince(page, since));
+        record(`views typing ${rate}, ${name}`, 0, await typing());
+        await context.close();
+      }
+    }
+  }
+
   // --- keystroke to painted assembly ----------------------------------------
   for (const [k, server] of servers.entries()) {
     const context = await browser.newContext();
@@ -253,6 +322,26 @@ for (const name of shapes) {
   both(`paste, ${name}`, 100, `longest task, pasting 65535 bytes: ${name} (worst)`, worst);
 }
 for (const name of shapes) both(`typing, ${name}`, 100, `longest task, typing in 65535 bytes: ${name} (median)`);
+// Every view open: this site's figures only, the median of the runs of each
+// program, and the worst of all.
+const viewRow = (xs, limit, what) => {
+  row(what, ms(xs), "ms", limit);
+  const r = rows[rows.length - 1];
+  r[1] = r[1].replace(/^0\.00 ms$/, "under 50 ms");
+};
+for (const rate of [1, 4]) {
+  const limit = rate === 1 ? 100 : undefined;
+  const cpu = rate === 1 ? "" : ", CPU throttled 4×";
+  for (const [kind, what] of [["closed", "typing, the views closed"], ["open", "opening every view"], ["typing", "typing with every view open"]]) {
+    let worst = [0, ""];
+    for (const [name] of programs) {
+      const xs = figures[`views ${kind} ${rate}, ${name}`][0];
+      if (Math.max(...xs) >= worst[0]) worst = [Math.max(...xs), name];
+      viewRow(median(xs), limit, `longest task, ${what}: ${name}${cpu} (median of ${xs.length})`);
+    }
+    viewRow(worst[0], limit, `longest task, ${what}${cpu} (worst of all: ${worst[1]})`);
+  }
+}
 both("keystroke", 50, "keystroke to painted assembly");
 both("load 1", 300, "first load to assembly, loopback");
 both("load 4", undefined, "first load to assembly, CPU throttled 4×");

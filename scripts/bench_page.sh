@@ -12,8 +12,8 @@
 #             $BUILD_DIR/page-baseline/<commit>/site
 #   --alone   measures this page alone
 # Environment: BUILD_DIR (default <repo>/build), and the run counts of
-# bench/page_bench.mjs (TYPICAL_RUNS, SHAPE_RUNS, PASTE_RUNS, KEY_RUNS,
-# LOAD_RUNS).
+# bench/page_bench.mjs (TYPICAL_RUNS, SHAPE_RUNS, PASTE_RUNS, VIEW_RUNS,
+# KEY_RUNS, LOAD_RUNS).
 # Installs what it needs when it is missing (as root).
 set -euo pipefail
 

@@ -22,20 +22,12 @@ targets=(fuzz_compile fuzz_request fuzz_machine fuzz_lsp)
 
 # --- packages ---------------------------------------------------------------
 packages=(cmake make clang libclang-rt-14-dev libicu-dev nlohmann-json3-dev libcli11-dev)
-missing=()
-for p in "${packages[@]}"; do
-  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")
-done
-if ((${#missing[@]})); then
-  echo "installing: ${missing[*]}"
-  if [[ $(id -u) -eq 0 ]]; then sudo=(); else sudo=(sudo -n); fi
-  export DEBIAN_FRONTEND=noninteractive
-  if ! "${sudo[@]}" apt-get update -q || ! "${sudo[@]}" apt-get install -y -q --no-install-recommends \
-    "${missing[@]}" </dev/null; then
-    echo "fuzz.sh: cannot install ${missing[*]}" >&2
-    echo "0 passed, ${#targets[@]} failed"
-    exit 1
-  fi
+# shellcheck source=scripts/packages.sh
+source "$root/scripts/packages.sh"
+if ! ensure_packages "${packages[@]}"; then
+  echo "fuzz.sh: cannot install ${packages[*]}" >&2
+  echo "0 passed, ${#targets[@]} failed"
+  exit 1
 fi
 
 # --- build ------------------------------------------------------------------

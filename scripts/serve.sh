@@ -38,15 +38,7 @@ fi
 # shellcheck source=scripts/packages.sh
 source "$root/scripts/packages.sh"
 
-installed() { dpkg-query -W -f='${Status}' "$1" 2>/dev/null | grep -q 'install ok installed'; }
-missing=()
-for p in lighttpd cmake g++ make libicu-dev libgtest-dev nlohmann-json3-dev libcli11-dev perl; do installed "$p" || missing+=("$p"); done
-if ((${#missing[@]})); then
-  echo "serve.sh: installing ${missing[*]}" >&2
-  as_root env DEBIAN_FRONTEND=noninteractive apt-get update -q >&2
-  as_root env DEBIAN_FRONTEND=noninteractive apt-get install -y -q --no-install-recommends \
-    "${missing[@]}" >&2
-fi
+ensure_packages lighttpd cmake g++ make libicu-dev libgtest-dev nlohmann-json3-dev libcli11-dev perl
 
 # Configure only once; `cmake --build` then rebuilds just what is stale.
 if [[ ! -f "$build/CMakeCache.txt" ]]; then

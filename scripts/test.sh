@@ -16,22 +16,14 @@ root="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 export DEBIAN_FRONTEND=noninteractive
 jobs="${JOBS:-2}"
 
-as_root() {
-  if [[ $(id -u) -eq 0 ]]; then "$@"; else sudo -n "$@"; fi
-}
-installed() { dpkg-query -W -f='${Status}' "$1" 2>/dev/null | grep -q 'install ok installed'; }
+# shellcheck source=scripts/packages.sh
+source "$root/scripts/packages.sh"
 
 # perl: the tests read quern --test's report with its prove; python3: its HTML page with
 # html.parser; neovim: its own language client drives quern --lsp.
 packages=(cmake g++ make libgtest-dev libicu-dev clang libclang-rt-14-dev nlohmann-json3-dev
   libcli11-dev graphviz perl python3 neovim)
-missing=()
-for p in "${packages[@]}"; do installed "$p" || missing+=("$p"); done
-if ((${#missing[@]})); then
-  echo "test.sh: installing ${missing[*]}"
-  as_root apt-get update -q && as_root apt-get install -y -q --no-install-recommends "${missing[@]}" ||
-    { echo "test.sh: apt-get install failed"; echo "0 passed, 1 failed"; exit 1; }
-fi
+ensure_packages "${packages[@]}" || { echo "test.sh: apt-get install failed"; echo "0 passed, 1 failed"; exit 1; }
 
 passed=0
 failed=0

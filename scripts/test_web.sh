@@ -31,18 +31,8 @@ die() {
   exit 1
 }
 
-as_root() {
-  if [[ $(id -u) -eq 0 ]]; then
-    "$@"
-  elif command -v sudo >/dev/null; then
-    sudo -n "$@"
-  else
-    echo "test_web.sh: need root to run: $*" >&2
-    return 1
-  fi
-}
-
-installed() { dpkg-query -W -f='${Status}' "$1" 2>/dev/null | grep -q 'install ok installed'; }
+# shellcheck source=scripts/packages.sh
+source "$root/scripts/packages.sh"
 
 # --- packages ---------------------------------------------------------------
 missing=()
@@ -50,20 +40,7 @@ command -v lighttpd >/dev/null || missing+=(lighttpd)
 [[ -x /usr/bin/chromium ]] || missing+=(chromium)
 installed fonts-dejavu-core || missing+=(fonts-dejavu-core)
 command -v systemd-analyze >/dev/null || missing+=(systemd)
-if ((${#missing[@]})); then
-  echo "test_web.sh: installing ${missing[*]}"
-  # Keep package scripts from starting a system-wide lighttpd on port 80.
-  guard=""
-  if [[ ! -e /usr/sbin/policy-rc.d ]]; then
-    guard=/usr/sbin/policy-rc.d
-    printf '#!/bin/sh\nexit 101\n' | as_root tee "$guard" >/dev/null && as_root chmod 755 "$guard"
-  fi
-  as_root apt-get update -q &&
-    as_root apt-get install -y -q --no-install-recommends "${missing[@]}"
-  rc=$?
-  [[ -n "$guard" ]] && as_root rm -f "$guard"
-  ((rc == 0)) || die "apt-get install ${missing[*]} failed"
-fi
+ensure_packages "${missing[@]}" || die "apt-get install ${missing[*]} failed"
 
 command -v node >/dev/null && command -v npm >/dev/null || die "node and npm are needed (node 20 or later)"
 # The test tools (playwright-core, axe-core) at the versions of the lock file.
@@ -169,6 +146,7 @@ run_suite() {
 
 run_suite integration.test.mjs
 run_suite machine.test.mjs
+run_suite layers.test.mjs
 run_suite quern_mjs.test.mjs
 run_suite help.test.mjs
 run_suite browser.test.mjs

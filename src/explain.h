@@ -77,9 +77,15 @@ Explanation explain_unspecified(std::string text);
 ///   tree, cfg ({from, to, next, fall}) and ignored where they apply;
 ///   docs/answer.md describes them.
 std::string explanation_json(const Explanation& explanation);
+/// How the answer is written. With kept_by_number, a line before the
+/// optimiser that it kept as it is goes as the number of the final line it
+/// became (docs/answer.md): the page's short form, not the service's.
+struct AnswerForm {
+  bool kept_by_number = false;
+};
 /// The same text written to out as it is made, a stretch at a time, so
 /// that it never sits whole in memory. False when a write failed.
-bool write_explanation_json(const Explanation& explanation, Output& out);
+bool write_explanation_json(const Explanation& explanation, Output& out, AnswerForm form = {});
 
 /// The JSON of a request refused before compiling: {"error": reason}.
 std::string refusal_json(std::string_view reason);

@@ -116,11 +116,12 @@ bool is_data(const LabelledInstruction& element) {
 }
 
 // Writes the listing of list, one object per printed line; extra(k, line)
-// appends the members that follow the common ones of line k.
-template <class Extra>
+// appends the members that follow the common ones of line k. A line for
+// which brief(line) is a number n >= 0 is written as that number instead.
+template <class Brief, class Extra>
 void append_listing(json::Writer& writer, const InstructionList& list,
                     const std::vector<Printed>& printed, const std::vector<int32_t>& map,
-                    const Extra& extra) {
+                    const Brief& brief, const Extra& extra) {
   std::string& out = writer.text;
   if (map.size() != list.size()) {
     internal_failure("source map has " + std::to_string(map.size()) + " lines for " +
@@ -130,12 +131,17 @@ void append_listing(json::Writer& writer, const InstructionList& list,
   out += '[';
   for (std::size_t k = 0; k < printed.size(); ++k) {
     const Printed line = printed[k];
+    if (k != 0) out += ',';
+    if (const int64_t n = brief(line); n >= 0) {
+      json::append_number(out, n);
+      writer.spill();
+      continue;
+    }
     const LabelledInstruction& element = list[line.element];
     const char* end = line.label
                           ? write_label_line(scratch.data(), std::get<label::Name>(element.label))
                           : write_instruction_line(scratch.data(), element.instruction);
     const std::string_view text(scratch.data(), static_cast<std::size_t>(end - scratch.data()));
-    if (k != 0) out += ',';
     out += R"({"text":)";
     json::append_string(out, text);
     out += R"(,"source":)";
@@ -508,7 +514,7 @@ void append_answer(json::Writer& writer, const Explanation& explanation) {
   writer.text += '"';
 }
 
-void write_json(const Explanation& explanation, json::Writer& writer) {
+void write_json(const Explanation& explanation, json::Writer& writer, AnswerForm form) {
   std::string& text = writer.text;
   text += explanation.error ? R"({"ok":false)" : R"({"ok":true)";
   json::append_key(text, "answer");
@@ -524,21 +530,38 @@ void write_json(const Explanation& explanation, json::Writer& writer) {
                        " elements");
     }
     json::append_key(text, "lines");
-    append_listing(writer, explanation.optimised, optimised, explanation.lines,
-                   [&](std::size_t, Printed line) { append_why(text, explanation, line.element); });
+    append_listing(
+        writer, explanation.optimised, optimised, explanation.lines,
+        [](Printed) { return int64_t{-1}; },
+        [&](std::size_t, Printed line) { append_why(text, explanation, line.element); });
     const LineOf now = line_of(explanation.optimised.size(), optimised);
+    // What the optimiser made of a line before it: the final line it became
+    // (-1 for none) and its fate.
+    const auto fate_of = [&](Printed line) {
+      const LabelledInstruction& before = explanation.unoptimised[line.element];
+      const LabelledInstruction& after = explanation.optimised[line.element];
+      const int64_t becomes = (line.label ? now.label : now.instruction)[line.element];
+      std::string_view fate = "removed";
+      if (becomes >= 0) {
+        fate = line.label ? (before.label == after.label ? "kept" : "changed")
+                          : (before.instruction == after.instruction ? "kept" : "changed");
+      }
+      return std::pair{becomes, fate};
+    };
     json::append_key(text, "unoptimised");
     append_listing(
         writer, explanation.unoptimised, unoptimised, explanation.lines,
+        [&](Printed line) {
+          // A data word's line also shows its label's name.
+          const auto [becomes, fate] = fate_of(line);
+          const bool same =
+              fate == "kept" && (line.label || !is_data(explanation.optimised[line.element]) ||
+                                 explanation.unoptimised[line.element].label ==
+                                     explanation.optimised[line.element].label);
+          return form.kept_by_number && same ? becomes : int64_t{-1};
+        },
         [&](std::size_t, Printed line) {
-          const LabelledInstruction& before = explanation.unoptimised[line.element];
-          const LabelledInstruction& after = explanation.optimised[line.element];
-          const int64_t becomes = (line.label ? now.label : now.instruction)[line.element];
-          std::string_view fate = "removed";
-          if (becomes >= 0) {
-            fate = line.label ? (before.label == after.label ? "kept" : "changed")
-                              : (before.instruction == after.instruction ? "kept" : "changed");
-          }
+          const auto [becomes, fate] = fate_of(line);
           json::append_key(text, "fate");
           json::append_string(text, fate);
           if (becomes >= 0) {
@@ -585,13 +608,13 @@ void write_json(const Explanation& explanation, json::Writer& writer) {
 
 std::string explanation_json(const Explanation& explanation) {
   json::Writer writer(nullptr);
-  write_json(explanation, writer);
+  write_json(explanation, writer, {});
   return std::move(writer.text);
 }
 
-bool write_explanation_json(const Explanation& explanation, Output& out) {
+bool write_explanation_json(const Explanation& explanation, Output& out, AnswerForm form) {
   json::Writer writer(&out);
-  write_json(explanation, writer);
+  write_json(explanation, writer, form);
   return writer.finish();
 }
 

@@ -14,10 +14,14 @@
 #include "grading/grade.h"
 #include "output.h"
 #include "quern_limits.h"
+#include "stretches.h"
 
 extern "C" {
 /// Takes the next size bytes of the answer (quern.mjs provides it).
 void quern_answer_part(const char* text, std::size_t size);
+/// Takes the next stretch of a member's elements (see stretches.h).
+void quern_answer_stretch(const char* member, std::size_t member_size, const char* text,
+                          std::size_t size);
 }
 
 namespace {
@@ -44,6 +48,23 @@ EMSCRIPTEN_KEEPALIVE void quern_explain(const char* body, std::size_t size) {
     return;
   }
   quern::write_explanation_json(quern::explain(std::string_view(body, size)), out);
+}
+
+/// The same answer for the page: in the short form of AnswerForm, its head
+/// handed to quern_answer_part and its long arrays in stretches to
+/// quern_answer_stretch.
+EMSCRIPTEN_KEEPALIVE void quern_explain_stretched(const char* body, std::size_t size) {
+  quern::StretchOutput out(
+      [](std::string_view text) { quern_answer_part(text.data(), text.size()); },
+      [](std::string_view member, std::string_view text) {
+        quern_answer_stretch(member.data(), member.size(), text.data(), text.size());
+      });
+  if (size > quern::kMaxBodyBytes) {
+    out.write(quern::refusal_json("Content-Length too large"));
+    return;
+  }
+  quern::write_explanation_json(quern::explain(std::string_view(body, size)), out,
+                                {.kept_by_number = true});
 }
 
 /// Reads the case text of cases_size bytes at cases and, unless source is

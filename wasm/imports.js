@@ -3,4 +3,5 @@
 // linker that the names come from outside the module.
 mergeInto(LibraryManager.library, {
   quern_answer_part: function (at, length) {},
+  quern_answer_stretch: function (member, memberLength, at, length) {},
 });

@@ -9,10 +9,17 @@
 // WebAssembly.Module). explain(source) takes a string or a Uint8Array of
 // UTF-8 bytes and returns what POST /explain answers for that body, parsed:
 // {ok, answer, diagnostics, lines, unoptimised, params, words, tokens, tree,
-// cfg, ignored} (README.md describes them), or {error} for a body over
+// cfg, ignored} (docs/answer.md describes them), or {error} for a body over
 // compiler.maxBodyBytes bytes. grade(cases, source) reads case text and
 // grades a source against it with the code of quern --test (see below). The module and the service write the answer
 // with the same library code, so the objects are the same field for field.
+//
+// explainInStretches(source) gives the same answer as the module writes it
+// for the page (docs/answer.md): { head, stretches }, the JSON text of the
+// object with its long arrays left empty, and [{ member, text }], each the
+// JSON text of an array of the next elements of that member; a line of
+// `unoptimised` that the optimiser kept as it was is the number of the line
+// of `lines` it became.
 //
 // An internal failure of the compiler (which the service answers with a
 // 500) throws an Error with its message; the compiler stays usable.
@@ -50,12 +57,18 @@ export async function loadCompiler(wasm = new URL("./quern.wasm", import.meta.ur
   const errorText = new TextDecoder();
   // The answer arrives in stretches of UTF-8, which may split a character.
   let answer = [];
+  let stretches = [];
   const answerText = new TextDecoder();
+  const wholeText = new TextDecoder(); // a stretch is whole elements, whole characters
+  const text = (at, length) => wholeText.decode(new Uint8Array(memory.buffer, at, length));
   const imports = {
     env: {
       emscripten_notify_memory_growth() {},
       quern_answer_part(at, length) {
         answer.push(answerText.decode(new Uint8Array(memory.buffer, at, length), { stream: true }));
+      },
+      quern_answer_stretch(member, memberLength, at, length) {
+        stretches.push({ member: text(member, memberLength), text: text(at, length) });
       },
     },
     wasi_snapshot_preview1: {
@@ -107,6 +120,7 @@ export async function loadCompiler(wasm = new URL("./quern.wasm", import.meta.ur
       }
       stderr = "";
       answer = [];
+      stretches = [];
       exports[entry](...args);
     } catch (error) {
       // A call that did not return left the stack pointer where it stopped.
@@ -138,6 +152,12 @@ export async function loadCompiler(wasm = new URL("./quern.wasm", import.meta.ur
     // [[name, value], ...] when the case fits the function, else null.
     grade(cases, source = null) {
       return JSON.parse(request("quern_grade", cases, source));
+    },
+    explainInStretches(source) {
+      const head = request("quern_explain_stretched", source);
+      const got = stretches;
+      stretches = [];
+      return { head, stretches: got };
     },
     // For the tests: the bytes of the module's memory, which grows when a
     // compile needs more and never shrinks.

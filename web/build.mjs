@@ -1,9 +1,10 @@
 // Bundles the playground (src/main.js with CodeMirror) into
 // public/dist/playground.js, the one script the page loads (a module; what it
-// imports later, the rest of the page once the first listing shows and the
-// graph's layout when that view opens, goes into chunks of its own beside
-// it), and the compiler's worker into public/dist/compile-worker.js; renders
-// the language reference (docs/language.md) into public/reference.html.
+// imports later, the rest of the page once the first listing shows, goes
+// into chunks of its own beside it), the compiler's worker into
+// public/dist/compile-worker.js and the graph's layout, a worker started when
+// that view first opens, into public/dist/graph-layout.js; renders the
+// language reference (docs/language.md) into public/reference.html.
 import { build } from "esbuild";
 import { renderOrExit, sitePage } from "./markdown.mjs";
 import { withInstructionTable } from "./src/isa.js";
@@ -26,6 +27,8 @@ const common = {
   // beside itself only when it is not told where it is, which the page does.
   external: ["node:*"],
   define: { "import.meta.url": "undefined" },
+  // A style sheet that a script imports comes as its text (views/editor.css).
+  loader: { ".css": "text" },
   logLevel: "warning",
 };
 // Chunks are named by their hash: a fresh folder keeps no stale ones.
@@ -50,13 +53,14 @@ for (const file of (await readdir(dist)).filter((f) => f.endsWith(".js"))) {
   const text = await readFile(path.join(dist, file), "utf8");
   if (text.includes(imported[0])) await writeFile(path.join(dist, file), text.replaceAll(`./${imported[0]}`, "./shared.js"));
 }
-// The compiler's worker, which the page starts from dist/compile-worker.js.
-await build({
-  ...common,
-  entryPoints: [path.join(here, "src/compiler/worker.js")],
-  outfile: path.join(dist, "compile-worker.js"),
-  format: "iife",
-});
+// The compiler's worker, which the page starts from dist/compile-worker.js,
+// and the graph's layout, in dist/graph-layout.js.
+for (const [entry, out] of [
+  ["src/compiler/worker.js", "compile-worker.js"],
+  ["src/views/stages/graph-layout.js", "graph-layout.js"],
+]) {
+  await build({ ...common, entryPoints: [path.join(here, entry)], outfile: path.join(dist, out), format: "iife" });
+}
 
 // The reference's section on why each line is there: at its mark, every
 // rule of the table of reasons with its example compiled now, by the
@@ -101,9 +105,12 @@ async function whyRules(text) {
 // script public/reference.js (the way back to where the learner came from),
 // its markdown keeps to the page's allow-list and links within the site.
 // Its instruction table is made from the instruction table (src/isa.json),
-// its rules of why each line is there from the table of reasons.
+// its rules of why each line is there from the table of reasons. The
+// comments that mark its made parts are for its authors: a line that holds
+// only a comment becomes a blank line, so that the file's lines keep their
+// numbers in any refusal.
 const markdown = await whyRules(withInstructionTable(await readFile(path.join(here, "../docs/language.md"), "utf8")));
-const body = renderOrExit(markdown, "docs/language.md", { ownLinksOnly: true });
+const body = renderOrExit(markdown.replace(/^<!--.*-->$/gm, ""), "docs/language.md", { ownLinksOnly: true });
 const title = /^# (.*)$/m.exec(markdown)?.[1] ?? "Language reference";
 await writeFile(
   path.join(here, "public/reference.html"),

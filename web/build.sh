@@ -10,11 +10,7 @@ export DEBIAN_FRONTEND=noninteractive
 # shellcheck source=../scripts/packages.sh
 source "$web/../scripts/packages.sh"
 
-if ! command -v node >/dev/null || ! command -v npm >/dev/null; then
-  echo "web/build.sh: installing nodejs and npm" >&2
-  as_root apt-get update -q >&2
-  as_root apt-get install -y -q --no-install-recommends nodejs npm >&2
-fi
+command -v node >/dev/null && command -v npm >/dev/null || ensure_packages nodejs npm
 
 # npm ci again only when the lock file changed since the last install.
 stamp="$web/node_modules/.quern-lock"

@@ -12,7 +12,7 @@ import { instructionHelp, operandHelp, valueForms, wrapped } from "../../web/src
 import { hintFor } from "../../web/src/texts/hints.js";
 import { readFileSync } from "node:fs";
 import { INSTRUCTIONS, withInstructionTable } from "../../web/src/isa.js";
-import { load } from "../../web/src/machine.js";
+import { load } from "./assembly.mjs";
 import { BUILD_DIR } from "./server.mjs";
 
 // The /explain object; quern exits with 1 when the source has findings.

@@ -121,7 +121,7 @@ describe("body size limit", () => {
 describe("playground files", () => {
   const files = [
     { path: "/", type: "text/html; charset=utf-8", contains: 'id="editor"' },
-    { path: "/dist/playground.js", type: "text/javascript; charset=utf-8", contains: '"text/plain; charset=UTF-8"' },
+    { path: "/dist/playground.js", type: "text/javascript; charset=utf-8", contains: "quernPlayground" },
     { path: "/playground.css", type: "text/css; charset=utf-8", contains: ".diagnostics" },
   ];
   for (const f of files) {

@@ -10,7 +10,8 @@ import { mkdtemp, readFile, rm, writeFile } from "node:fs/promises";
 import os from "node:os";
 import path from "node:path";
 import { after, before, test } from "node:test";
-import { Machine, MachineError, load, loadLines } from "../../web/src/machine.js";
+import { Machine, MachineError, loadLines } from "../../web/src/machine.js";
+import { load } from "./assembly.mjs";
 import { program, random } from "./generate.mjs";
 import { BUILD_DIR } from "./server.mjs";
 

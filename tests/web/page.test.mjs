@@ -145,8 +145,9 @@ test("in every state, light and dark, on a desktop and a phone: nothing serious 
     }, []],
     ["every stage open", async () => {
       await open(SUM_SOURCE);
-      for (const title of ["Tokens", "Syntax tree", "Before the optimiser", "Control-flow graph"]) await page.getByText(title, { exact: true }).click();
+      for (const name of ["Tokens", "Syntax tree", "Before the optimiser", "Control-flow graph"]) await page.getByRole("button", { name, exact: true }).click();
       await page.getByRole("button", { name: /^Block 0: / }).waitFor();
+      await page.getByRole("treeitem", { name: /^function f, / }).waitFor();
     }, []],
     ["the language reference", () => page.goto(`${server.base}/reference.html`), []],
     ["an exercise", async () => {

@@ -11,7 +11,7 @@
 // - Empty lines (or lines of blanks) are skipped; a label is defined once; a
 //   data word follows its label line and holds a value in -128..127.
 // - The whole listing, every operand's word or label included, is checked
-//   when it is loaded: load() and loadLines() throw a MachineError with the
+//   when it is loaded: loadLines() throws a MachineError with the
 //   first problem in line order, "line N: …".
 // - Words and registers hold signed 8-bit values; add and sub wrap into
 //   -128..127; cmp a, b records whether a > b and whether a != b for the bgt
@@ -121,29 +121,12 @@ export const FORMS = Object.fromEntries(
 // The form an instruction asks for, e.g. "load WORD, REGISTER".
 const formText = (row) => [row.mnemonic, row.operands.map((o) => o.kind.toUpperCase()).join(", ")].join(" ").trim();
 
-// The pieces of one line of assembly text: { kind: "blank" | "label" |
-// "instruction" | "data" | "malformed" } with the label's `name`, the
-// instruction's `op` and `args`, or the data word's `value` as written.
-function readLine(text) {
-  if (/^[ \t]*$/.test(text)) return { kind: "blank" };
-  if (text.startsWith("    ")) {
-    const body = text.slice(4);
-    if (/^-?\d+$/.test(body)) return { kind: "data", value: body };
-    const blank = body.indexOf(" ");
-    return {
-      kind: "instruction",
-      op: blank < 0 ? body : body.slice(0, blank),
-      args: blank < 0 ? [] : body.slice(blank + 1).split(", "),
-    };
-  }
-  if (text.length >= 2 && text.endsWith(":")) return { kind: "label", name: text.slice(0, -1) };
-  return { kind: "malformed", text };
-}
-
-// The same pieces from a line of the explain answer, which carries them
-// ({ kind, name?, op?, operands?, value? }); a line without a kind is read
-// from its text.
-function structuredLine(line) {
+// The pieces of a line of the explain answer ({ kind, name?, op?,
+// operands?, value? }) as the assembler reads them: { kind, name, op, args,
+// value (as written) }. A reader of assembly text (the tests') also gives
+// lines of kind "blank", which are skipped, and others that it cannot read,
+// which are malformed.
+function pieces(line) {
   switch (line.kind) {
     case "label":
       return { kind: "label", name: line.name };
@@ -151,8 +134,10 @@ function structuredLine(line) {
       return { kind: "instruction", op: line.op, args: line.operands };
     case "data":
       return { kind: "data", value: String(line.value) };
+    case "blank":
+      return line;
     default:
-      return readLine(line.text);
+      return { kind: "malformed", text: line.text };
   }
 }
 
@@ -165,7 +150,7 @@ const STRETCH = 4096;
 // shared by every instruction with that sequence.
 const REGS = new Map();
 
-// The program of a listing's lines, each read into its pieces by `read`:
+// The program of a listing's lines, each read into its pieces:
 // { code, labels, words }. Every element of `code` (an instruction or a data
 // word) remembers the index of its line; `labels` maps a label to the index
 // in `code` of the line after it, `words` a data word's name to { value,
@@ -174,7 +159,7 @@ const REGS = new Map();
 // decodes the instructions up to the first pass's first problem. A
 // generator that pauses every STRETCH lines and returns the program, so that
 // a page can load a long listing in slices.
-function* assembling(lines, read) {
+function* assembling(lines) {
   const fail = (line, what) => new MachineError(`line ${line + 1}: ${what}`);
   const labels = new Map();
   const labelLine = new Map();
@@ -186,7 +171,7 @@ function* assembling(lines, read) {
   let size = 0;
   for (let line = 0; line < lines.length; line++) {
     if (line % STRETCH === STRETCH - 1) yield;
-    const p = read(lines[line]);
+    const p = pieces(lines[line]);
     let wrong = null;
     if (p.kind === "data") {
       const value = Number(p.value) + 0;
@@ -218,7 +203,7 @@ function* assembling(lines, read) {
   const code = [];
   for (let line = 0; line < firstLine; line++) {
     if (line % STRETCH === STRETCH - 1) yield;
-    const p = read(lines[line]);
+    const p = pieces(lines[line]);
     if (p.kind === "data") {
       code.push({ kind: "data", op: p.value, args: [], line, name: wordAt.get(line) });
       continue;
@@ -253,35 +238,23 @@ function* assembling(lines, read) {
   return { code, labels, words };
 }
 
-function assemble(lines, read) {
-  const steps = assembling(lines, read);
+// Reads the lines of the explain answer ({ text, source, kind, … }) into
+// the listing's instructions, labels and data words; throws a MachineError
+// when it cannot load.
+export function loadLines(lines) {
+  const steps = assembling(lines);
   for (;;) {
     const { done, value } = steps.next();
     if (done) return value;
   }
 }
 
-// Reads an assembly listing (an array of lines without line feeds) into its
-// instructions, labels and data words; throws a MachineError when it cannot
-// load.
-export function load(lines) {
-  return assemble(lines, readLine);
-}
-
-// The same from the lines of the explain answer ({ text, source, kind, … }),
-// without reading their text again.
-export function loadLines(lines) {
-  return assemble(lines, structuredLine);
-}
-
 // loadLines() as a generator (see assembling()): next() goes on until the
 // next pause, and at the end gives the program as its value, or throws.
-export function loadingLines(lines) {
-  return assembling(lines, structuredLine);
-}
+export const loadingLines = assembling;
 
 export class Machine {
-  // `program` from load(); `inputs` maps names of words to start values: a
+  // `program` from loadLines(); `inputs` maps names of words to start values: a
   // Map (any name, "__proto__" included, is a key like another), or a plain
   // object of own properties.
   constructor(program, inputs = new Map()) {
@@ -303,8 +276,10 @@ export class Machine {
     this.steps = 0;
     this.written = NOTHING; // words written by the last step or run
     this.history = new Ring(HISTORY);
-    // How many times each element of the code ran (its profile), by index.
+    // How many times each element of the code ran (its profile), by index,
+    // and the last profile made of them (machine/profile.js).
     this.runs = new Uint32Array(program.code.length);
+    this.profiled = null;
   }
 
   // The element that executes next, or undefined past the end.

@@ -18,10 +18,10 @@ import { showDamaged, showExercise } from "./views/exercise.js";
 import { header } from "./views/header.js";
 import { resultPane } from "./views/result-pane.js";
 import { sourcePane } from "./views/source-pane.js";
-import { graphView } from "./views/stages/graph.js";
+import { aimAt } from "./views/stages/aim.js";
 import { listingMarks, sourceMarks } from "./views/stages/marks.js";
 import { followProfile, profileGutter } from "./views/stages/profile-gutter.js";
-import { stageViews, watch } from "./views/stages/stage-views.js";
+import { stageViews } from "./views/stages/stages.js";
 import { whyView } from "./views/why-view.js";
 
 const state = createState({
@@ -36,6 +36,7 @@ const state = createState({
   before: false,
   breakpoints: { source: [], listing: [] },
   place: { editor: "source", line: 1 },
+  aim: null,
   machine: initialMachine,
 });
 const element = (id) => document.getElementById(id);
@@ -48,57 +49,52 @@ const editors = createEditors(
   { source: element("editor"), listing: element("assembly") },
   {
     compile: compiler.compile,
-    sourceExtensions: [profileGutter, sourceMarks, watch("source")],
-    listingExtensions: [listingMarks, watch("listing")],
+    sourceExtensions: [profileGutter, sourceMarks, aimAt(state, "source")],
+    listingExtensions: [listingMarks, aimAt(state, "listing")],
   },
 );
 sourcePane(document.querySelector(".pane.source"), state);
 diagnosticsView(element("diagnostics"), state, editors.sourceView);
 resultPane(document.querySelector(".pane.result"), state);
 header(document.querySelector(".topbar"), state, compiler);
-// An exercise asks before an example replaces the learner's code (below).
-let mayReplace = async () => true;
-examplesMenu(element("examples"), state, { mayReplace: (example) => mayReplace(example) });
-graphView(element("graph"), state, editors.sourceView, editors.asmView);
-followProfile(state, editors.sourceView);
+followProfile(state, editors.sourceView, element("run-count"));
 stageViews(document.querySelector(".stages"), state, editors.sourceView, editors.asmView);
-whyView(element("asm-why"), document.querySelector(".stages"), state, editors.sourceView, editors.asmView);
+whyView(element("asm-why"), state, editors.sourceView, editors.asmView);
 
-// An exercise link loads its own source and keeps its own draft; otherwise
-// the playground starts with its draft or the address's share link. The
-// rest of the page loads after the first compile, in a task after the frame
-// that shows it; the machine's buttons and "Make an exercise" are disabled
-// until then.
+// An exercise link loads its own source and keeps its own draft, and asks
+// before an example replaces the learner's code; otherwise the playground
+// starts with its draft or the address's share link. The rest of the page
+// loads after the first compile, in a task after the frame that shows it;
+// the machine's buttons and "Make an exercise" are disabled until then.
 const opened = readExercise(location.hash);
-let leave = () => {};
-if (opened && !opened.error) ({ leave, mayReplace } = showExercise(element("exercise"), opened, state, machine, askDialog(element("ask"))));
-else {
-  if (opened?.error) showDamaged(element("exercise"), opened.error);
-  startPlayground(state, EXAMPLES[0].source);
+if (opened?.error) showDamaged(element("exercise"), opened.error);
+const exercise = opened && !opened.error ? showExercise(element("exercise"), opened, state, machine, askDialog(element("ask"))) : null;
+if (!exercise) startPlayground(state, EXAMPLES[0].source);
+examplesMenu(element("examples"), state, { mayReplace: exercise?.mayReplace });
+new Promise((compiled) => state.subscribe((s) => s.outcome !== null && compiled())).then(() =>
+  requestAnimationFrame(() => setTimeout(() => import("./rest.js").then((r) => r.startRest(state, { machine, editors, opened })))),
+);
+reloadOnExerciseChange(opened, () => exercise?.leave());
+
+// The last compiles that finished, numbered: [{ n, outcome, source }].
+function compileLog() {
+  const compiles = [];
+  state.subscribe((s, before) => {
+    if (!changed(s, before, "outcome") || !s.outcome || s.outcome.kind === "not sent") return;
+    compiles.push({ n: (compiles[compiles.length - 1]?.n ?? 0) + 1, outcome: s.outcome, source: s.outcome.source });
+    if (compiles.length > 20) compiles.shift();
+  });
+  return compiles;
 }
-let asked = false;
-state.subscribe((s) => {
-  if (asked || s.outcome === null) return;
-  asked = true;
-  requestAnimationFrame(() => setTimeout(() => import("./rest.js").then((r) => r.startRest(state, { machine, editors, opened }))));
-});
-reloadOnExerciseChange(opened, () => leave());
 
 // For tests and the console. setSource stands for the learner pasting a
-// text: it compiles after the pause. `compiles` lists the last compiles that
-// finished, numbered: { n, outcome, source }.
-const compiles = [];
-state.subscribe((s, before) => {
-  if (!changed(s, before, "outcome") || !s.outcome || s.outcome.kind === "not sent") return;
-  compiles.push({ n: (compiles[compiles.length - 1]?.n ?? 0) + 1, outcome: s.outcome, source: s.outcome.source });
-  if (compiles.length > 20) compiles.shift();
-});
+// text: it compiles after the pause.
 window.quernPlayground = {
   setSource: (text) => loadSource(state, text, "input.paste"),
   sourceText: () => state.get().source,
   compile: compiler.compile,
   compilesSent: compiler.sent,
-  compiles,
+  compiles: compileLog(),
   sourceView: editors.sourceView,
   asmView: editors.asmView,
   EXAMPLES,

@@ -18,6 +18,8 @@
 //   before      whether the listing before the optimiser is shown
 //   breakpoints the lines with a breakpoint: { source: [n…], listing: [n…] }
 //   place       the cursor in the editor last used: { editor: "source" | "listing", line }
+//   aim         where the stage views point (views/stages/aim.js): { cursor, mouse },
+//               each { editor, line, column } or null
 //   machine     the machine panel's state (machine/controller.js)
 export function createState(initial) {
   let state = Object.freeze({ ...initial });

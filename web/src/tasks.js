@@ -3,16 +3,14 @@
 
 // A task of its own after the current one, without the minimum delay that
 // nested timers get.
-let channel = null;
-const waiting = [];
 export const nextTask = () =>
   new Promise((resolve) => {
-    if (!channel) {
-      channel = new MessageChannel();
-      channel.port1.onmessage = () => waiting.shift()();
-    }
-    waiting.push(resolve);
-    channel.port2.postMessage(null);
+    const { port1, port2 } = new MessageChannel();
+    port1.onmessage = () => {
+      port1.close();
+      resolve();
+    };
+    port2.postMessage(null);
   });
 
 // How long a slice runs before it lets the page have its turn.

@@ -95,6 +95,17 @@ export function subtreeStart(tree, root) {
   return first;
 }
 
+// The indices in listing `lines` of the lines made for node root's subtree.
+export function subtreeLines(answer, root, lines) {
+  const first = subtreeStart(answer.tree, root);
+  const out = [];
+  lines.forEach((line, i) => {
+    const k = line.why?.node;
+    if (k !== null && k !== undefined && k >= first && k <= root) out.push(i);
+  });
+  return out;
+}
+
 // What the lines of node root's subtree cost: "`while (n > 0) …`: 14 lines,
 // 1 spill". lines: a listing of the answer.
 export function subtreeCost(answer, root, lines) {

@@ -5,17 +5,15 @@
 // still stale, until a compile succeeds. An outcome that a later edit or
 // compile has overtaken is dropped.
 import { LIMITS } from "../isa.js";
-import { fmt } from "../texts/format.js";
-import { explain, pauseAfterEdit } from "./compile.js";
+import { createCompileClient } from "./compile.js";
 
 const encoder = new TextEncoder();
 
 // The badge of a finished compile.
 function statusOf(outcome) {
-  if (outcome.kind === "refused") return { state: "fail", text: outcome.status };
-  if (outcome.kind === "unreachable") return { state: "fail", text: "no answer" };
-  const { json, ms, where } = outcome;
-  if (json.ok) return { state: "ok", text: where ? `compiled ${where} · ${ms} ms` : `compiled · ${ms} ms` };
+  if (outcome.kind === "failed") return { state: "fail", text: "no answer" };
+  const { json, ms } = outcome;
+  if (json.ok) return { state: "ok", text: `compiled in the page · ${ms} ms` };
   const n = json.diagnostics.length;
   return { state: "error", text: `${n} ${n === 1 ? "error" : "errors"} · ${ms} ms` };
 }
@@ -31,6 +29,7 @@ const staleFor = (s, source = s.source) => s.answer !== null && s.answer.source 
 // Returns { compile, sent }: compile() compiles the source now; sent() counts
 // the compiles sent so far.
 export function createCompiler(state) {
+  const client = createCompileClient();
   let sent = 0;
   let latest = 0; // the number of the last compile asked for
   let timer = 0;
@@ -50,7 +49,7 @@ export function createCompiler(state) {
     }
     state.set({ status: { state: "busy", text: "compiling…" } });
     sent++;
-    const outcome = await explain(body);
+    const outcome = await client.explain(body);
     if (mine !== latest || state.get().revision !== revision) return;
     const done = { ...outcome, source };
     if (outcome.kind === "answer" && outcome.json.ok) {
@@ -65,32 +64,8 @@ export function createCompiler(state) {
     if (!s.stale && staleFor(s)) state.set({ stale: true, status: { state: "stale", text: "edited: compiling after a pause" } });
     clearTimeout(timer);
     if (s.edit?.startsWith("load")) compile();
-    else timer = setTimeout(compile, pauseAfterEdit());
+    else timer = setTimeout(compile, client.pauseAfterEdit());
   });
 
   return { compile, sent: () => sent };
-}
-
-// What the page says of an outcome beside the listing: "" when there is
-// nothing to say. `kept` tells whether a last good answer is kept.
-export function noticeOf(outcome, kept) {
-  if (outcome?.kind === "not sent") {
-    return (
-      `The source is ${fmt(outcome.bytes)} bytes in UTF-8; the service accepts at most ` +
-      `${fmt(LIMITS.bodyBytes)} bytes. Shorten it and compile again.`
-    );
-  }
-  if (outcome?.kind === "refused") {
-    return outcome.error
-      ? `The service refused the request: ${outcome.error}`
-      : `The server answered ${outcome.status} instead of a compile result.`;
-  }
-  if (outcome?.kind === "unreachable") {
-    return (
-      "The compiler could not be reached, so this source was not compiled. Your code" +
-      (kept ? ", the last assembly and the machine are kept" : " is kept") +
-      ". Check your connection, then press Compile to try again."
-    );
-  }
-  return "";
 }

@@ -21,6 +21,14 @@ export function offsets(doc) {
   };
 }
 
+// The place { line, column } of an offset in the CodeMirror document `doc`.
+export function placeOf(doc, offset) {
+  const line = doc.lineAt(offset);
+  let column = 1;
+  for (let at = line.from; at < offset; at += line.text.codePointAt(at - line.from) > 0xffff ? 2 : 1) column++;
+  return { line: line.number, column };
+}
+
 function columnStarts(text) {
   const starts = [];
   for (let at = 0; at < text.length; at += text.codePointAt(at) > 0xffff ? 2 : 1) starts.push(at);

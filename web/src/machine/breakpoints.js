@@ -40,13 +40,6 @@ function linesOf(set, doc) {
   return lines;
 }
 
-const theme = EditorView.theme({
-  ".cm-breakpoint-gutter .cm-gutterElement": { cursor: "pointer", padding: "0 2px 0 5px", minWidth: "1.1em" },
-  ".cm-breakpoint-gutter": { cursor: "pointer" },
-  ".cm-lineNumbers .cm-gutterElement": { cursor: "pointer" },
-  ".cm-breakpoint": { color: "var(--bad)", fontSize: "11px" },
-});
-
 // The extension of one editor. `listing`: the editor shows the listing (kept
 // by line text across compiles); `onChange(view)` runs after every change of
 // its breakpoints.
@@ -80,7 +73,6 @@ export function breakpoints({ listing = false, onChange = () => {} } = {}) {
     breakpointField.of(field),
     Prec.high(gutter({ class: "cm-breakpoint-gutter", markers: (v) => v.state.field(field), initialSpacer: () => dot, domEventHandlers: click })),
     lineNumbers({ domEventHandlers: click }),
-    theme,
     EditorView.updateListener.of((u) => {
       if (u.startState.field(field) !== u.state.field(field)) onChange(u.view);
     }),

@@ -31,18 +31,17 @@ export function blockOfLine(cfg, index) {
 // none, else 1 to 4.
 export const heatOf = (n, max) => (n > 0 ? Math.ceil((4 * n) / Math.max(1, max)) : 0);
 
-// The last profile made: the graph and the source's gutter both ask for it
-// each time the machine stops. A machine's counts follow from its steps (a
-// reset makes a new machine), so the same machine at the same step has the
-// same profile.
-let last = null;
-
 // { blocks: [count], sources: Map(source line -> count), steps } for the
 // machine `machine` loaded with `listing`; null when that is not the answer's
-// own listing (the one before the optimiser) or there is no machine.
+// own listing (the one before the optimiser) or there is no machine. The
+// graph and the source's gutter both ask for it each time the machine stops:
+// the machine keeps the last one made. A machine's counts follow from its
+// steps (a reset makes a new machine), so the same machine at the same step
+// has the same profile.
 export function profile(answer, listing, machine) {
   if (!answer?.cfg || !machine || listing !== answer.lines) return null;
-  if (last?.answer === answer && last.machine === machine && last.steps === machine.steps) return last.run;
+  const last = machine.profiled;
+  if (last?.answer === answer && last.steps === machine.steps) return last.run;
   const byLine = new Int32Array(answer.lines.length).fill(-1);
   machine.program.code.forEach((ins, pc) => (byLine[ins.line] = pc));
   const runsOf = (i) => (i < 0 || byLine[i] < 0 ? 0 : machine.runs[byLine[i]]);
@@ -53,6 +52,6 @@ export function profile(answer, listing, machine) {
     sources.set(line.source, Math.max(sources.get(line.source) ?? 0, runsOf(i)));
   });
   const run = { blocks, sources, steps: machine.steps };
-  last = { answer, machine, steps: machine.steps, run };
+  machine.profiled = { answer, steps: machine.steps, run };
   return run;
 }

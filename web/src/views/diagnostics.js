@@ -10,7 +10,7 @@ import { ViewPlugin } from "@codemirror/view";
 import { before, offsets, tokenIndexAt } from "../compiler/positions.js";
 import { changed } from "../state.js";
 import { inSlices } from "../tasks.js";
-import { count } from "../texts/format.js";
+import { count, oneLine } from "../texts/format.js";
 import { hintFor } from "../texts/hints.js";
 import { followSight, inSight } from "./in-sight.js";
 
@@ -47,7 +47,7 @@ function rangeOf(d, place, tokens, at) {
 }
 
 // A finding's message, with what a syntax error found instead.
-const messageOf = (d) => (d.causes?.length ? `${d.message}: ${d.causes.join("; ")}` : d.message);
+const messageOf = (d) => (d.causes?.length ? `${d.message}: ${d.causes.map(oneLine).join("; ")}` : d.message);
 
 // The source's mark of a finding, or null for a finding without a place.
 function markOf(d, tokens, at) {

@@ -10,67 +10,21 @@ import { currentLine } from "../machine/controller.js";
 import { changed } from "../state.js";
 import { labelLinks } from "./labels.js";
 import { listingHighlight, setTokens, sourceHighlight, tokenMarks } from "./highlight.js";
-import { COLOURS, createLinks, linkFields, viewLayer } from "./linking.js";
-import { listingField, setListing, setWords, wordsField } from "./listing.js";
+import { createLinks, linkFields } from "./linking.js";
+import { listingField, optimiserMarks, setListing, setWords, wordsField } from "./listing.js";
 import { leavingMachineKeys } from "./machine-keys.js";
+import EDITOR_CSS from "./editor.css";
 
-const optLayer = viewLayer();
+// An editor in a shadow root of its own, which adopts the editors' style
+// sheet (editor.css, which the bundle carries as text) as CodeMirror adopts
+// its own: the page's Content-Security-Policy allows no inline style element.
+function shadowOf(host, sheet) {
+  const root = host.attachShadow({ mode: "open" });
+  root.adoptedStyleSheets = [sheet];
+  return root;
+}
 
-// Everything the editors show is styled here: these rules go into the
-// editors' shadow roots as constructed style sheets, which the page's
-// Content-Security-Policy allows (it forbids inline style elements). The
-// colours are the page's custom properties, which follow light and dark.
-const linkColours = Object.fromEntries(
-  Array.from({ length: COLOURS }, (_, k) => [`.cm-line.link-${k}`, { backgroundColor: `var(--l${k})` }]),
-);
-const theme = EditorView.theme({
-  "&": { color: "var(--fg)", backgroundColor: "var(--code-bg)", height: "100%", fontSize: "13.5px" },
-  ".cm-scroller": { fontFamily: "var(--mono)", lineHeight: "1.5" },
-  ".cm-content": { caretColor: "var(--fg)" },
-  ".cm-cursor, .cm-dropCursor": { borderLeftColor: "var(--fg)" },
-  ".cm-gutters": { backgroundColor: "var(--gutter-bg)", color: "var(--muted)", borderRight: "1px solid var(--line)" },
-  ".cm-activeLine": { backgroundColor: "transparent", outline: "1px solid var(--line)" },
-  ".cm-activeLineGutter": { backgroundColor: "var(--active-gutter)" },
-  "&.cm-focused": { outline: "2px solid var(--accent)", outlineOffset: "-2px" },
-  "&.cm-focused .cm-selectionBackground, .cm-selectionBackground, ::selection": {
-    backgroundColor: "var(--selection) !important",
-  },
-  ".cm-tooltip": { backgroundColor: "var(--panel)", color: "var(--fg)", border: "1px solid var(--line)" },
-  ".cm-diagnostic-error": { borderLeftColor: "var(--bad)" },
-  ".tok-keyword": { color: "var(--t-keyword)", fontWeight: "600" },
-  ".tok-typeName, .tok-atom": { color: "var(--t-type)" },
-  ".tok-number": { color: "var(--t-number)" },
-  ".tok-variableName": { color: "var(--t-name)" },
-  ".tok-labelName": { color: "var(--t-label)", fontWeight: "600" },
-  ".tok-operator, .tok-punctuation, .tok-bracket": { color: "var(--t-op)" },
-  ".tok-invalid": { color: "var(--bad)" },
-  ".tok-ignored": { color: "var(--muted)", fontStyle: "italic" },
-  ...linkColours,
-  ".cm-line.link-active": { backgroundColor: "var(--link-active)", boxShadow: "inset 3px 0 0 var(--accent)" },
-  ".cm-line.current": { backgroundColor: "var(--current)", boxShadow: "inset 3px 0 0 #d97706" },
-  ".cm-line.opt-removed": { textDecoration: "line-through", color: "var(--removed)" },
-  ".cm-line.opt-removed span": { color: "var(--removed)" },
-  ".cm-line.opt-changed": { boxShadow: "inset 3px 0 0 var(--changed)" },
-  ".jump-target": { textDecoration: "underline dotted", cursor: "pointer" },
-  ".cm-line.jumps-here": { boxShadow: "inset -4px 0 0 var(--t-label)" },
-  ".cm-line.opt-changed::after": { content: '"  → " attr(data-now)', color: "var(--changed)", fontStyle: "italic" },
-});
-
-// An editor in a shadow root of its own, so that its styles are adopted
-// style sheets rather than an inline style element.
-const shadowOf = (host) => host.attachShadow({ mode: "open" });
-
-const common = [lineNumbers(), highlightActiveLineGutter(), drawSelection(), theme];
-
-// The marks of the lines of the listing before the optimiser (`unoptimised`)
-// that it removed, or changed into another line of the final listing
-// (`lines`), by line number.
-const optimiserMarks = (unoptimised, lines) => (n) => {
-  const l = unoptimised[n - 1];
-  if (l?.fate === "removed") return ["opt-removed", { title: "removed by the optimiser" }];
-  if (l?.fate !== "changed") return null;
-  return ["opt-changed", { title: "changed by the optimiser", "data-now": lines[l.becomes]?.text.trim() ?? "" }];
-};
+const common = [lineNumbers(), highlightActiveLineGutter(), drawSelection()];
 
 // Creates both editors in the hosts `hosts.source` and `hosts.listing`, and
 // keeps them with the page's `state`: the source follows the state's (and
@@ -87,7 +41,9 @@ export function createEditors(state, hosts, { compile, sourceExtensions = [], li
   const later = (f) => queueMicrotask(f);
   const onBreakpoints = () => later(() => state.set({ breakpoints: { source: breakpointLines(sourceView), listing: breakpointLines(asmView) } }));
 
-  const sourceRoot = shadowOf(hosts.source);
+  const sheet = new CSSStyleSheet();
+  sheet.replaceSync(EDITOR_CSS);
+  const sourceRoot = shadowOf(hosts.source, sheet);
   const sourceView = new EditorView({
     root: sourceRoot,
     parent: sourceRoot,
@@ -116,7 +72,7 @@ export function createEditors(state, hosts, { compile, sourceExtensions = [], li
     }),
   });
 
-  const asmRoot = shadowOf(hosts.listing);
+  const asmRoot = shadowOf(hosts.listing, sheet);
   const asmView = new EditorView({
     root: asmRoot,
     parent: asmRoot,
@@ -132,7 +88,7 @@ export function createEditors(state, hosts, { compile, sourceExtensions = [], li
         breakpoints({ listing: true, onChange: onBreakpoints }),
         keymap.of(leavingMachineKeys([...compileKeys, ...defaultKeymap])),
         linkFields,
-        optLayer.extension,
+        optimiserMarks.extension,
         EditorView.contentAttributes.of({ "aria-label": "Assembly", "aria-readonly": "true", tabindex: "0" }),
         listingExtensions,
         EditorView.updateListener.of((u) => {
@@ -202,7 +158,7 @@ export function createEditors(state, hosts, { compile, sourceExtensions = [], li
       effects: [
         setListing.of(listing),
         setWords.of(words),
-        optLayer.of(answer && before ? optimiserMarks(answer.unoptimised, answer.lines) : null),
+        optimiserMarks.of(answer && before ? optimiserMarks.marksOf(answer) : null),
         ...linked.listing,
       ],
     });

@@ -35,15 +35,12 @@ function showBand(root, title, nodes) {
 // allow-list: a link may come from anyone, and what the list does not keep
 // (scripts, forms, frames, styles, other URL schemes…) is left out. The
 // renderer comes with the first exercise, in a chunk of its own; should
-// that chunk not load, the task shows as it was typed.
-let render = null;
+// that chunk not load, the task shows as it was typed. An exercise's page
+// shows one task.
 async function taskNodes(markdown) {
-  if (!render) {
-    const renderer = await import("../markdown.js").catch(() => null);
-    if (!renderer) return paragraphs(markdown);
-    render = renderer.markdownRenderer(window);
-  }
-  return [render(markdown, { fragment: true }).result];
+  const renderer = await import("../markdown.js").catch(() => null);
+  if (!renderer) return paragraphs(markdown);
+  return [renderer.markdownRenderer(window)(markdown, { fragment: true }).result];
 }
 
 // `root` is the exercise's band (its section).

@@ -5,6 +5,7 @@
 // it from here instead of reading the text again.
 import { StateEffect, StateField } from "@codemirror/state";
 import { INSTRUCTIONS } from "../isa.js";
+import { viewLayer } from "./line-marks.js";
 
 // Sent with the text of a new listing: its lines.
 export const setListing = StateEffect.define();
@@ -70,3 +71,17 @@ export function pieces(line) {
   }
   return out;
 }
+
+// The marks of the lines of the listing before the optimiser that it
+// removed, or changed into another line of the final listing: `extension`
+// goes into the listing's editor, of(marksOf(answer)) shows them, of(null)
+// none.
+export const optimiserMarks = {
+  ...viewLayer(),
+  marksOf: ({ unoptimised, lines }) => (n) => {
+    const l = unoptimised[n - 1];
+    if (l?.fate === "removed") return ["opt-removed", { title: "removed by the optimiser" }];
+    if (l?.fate !== "changed") return null;
+    return ["opt-changed", { title: "changed by the optimiser", "data-now": lines[l.becomes]?.text.trim() ?? "" }];
+  },
+};

@@ -2,9 +2,9 @@
 // report of a failed compile (above the last good listing, which is then
 // marked stale), the notice of a source not sent or a compiler not reached,
 // and the "before optimiser" toggle with its legend.
-import { noticeOf } from "../compiler/controller.js";
 import { changed } from "../state.js";
-import { count } from "../texts/format.js";
+import { count, oneLine } from "../texts/format.js";
+import { noticeOf } from "../texts/notices.js";
 import { setStatus, within } from "./dom.js";
 
 // The report shows its first REPORT_LINES lines and says how many more there
@@ -22,14 +22,24 @@ function shortened(report) {
   return `${report.slice(0, end + 1)}… and ${count(more, "more line")}: the source marks every finding\n`;
 }
 
+// The report as the page shows it: a cause that quotes line breaks or other
+// control characters of the source (a source of blanks only) has them
+// escaped, as the diagnostics list has them.
+function shown(report, diagnostics) {
+  for (const cause of diagnostics.flatMap((d) => d.causes ?? [])) {
+    if (oneLine(cause) !== cause) report = report.split(cause).join(oneLine(cause));
+  }
+  return report;
+}
+
 // The title and the report of a compile's outcome: the report is null when
 // the listing shows alone.
 function reportOf(outcome, kept) {
   if (!outcome) return { title: "Assembly", report: null };
   if (outcome.kind === "answer") {
-    return outcome.json.ok ? { title: "Assembly", report: null } : { title: "Error report", report: outcome.json.answer };
+    const { ok, answer, diagnostics } = outcome.json;
+    return ok ? { title: "Assembly", report: null } : { title: "Error report", report: shown(answer, diagnostics) };
   }
-  if (outcome.kind === "refused") return { title: "Request refused", report: outcome.error ?? "" };
   if (outcome.kind === "not sent") return { title: "Not sent", report: "" };
   return kept ? { title: "Assembly", report: null } : { title: "No answer", report: "" };
 }

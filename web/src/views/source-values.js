@@ -3,7 +3,7 @@
 // the value the machine holds in that word now. Where the names stand comes
 // from the answer's tree and tokens, so this holds only while the source is
 // the one compiled (the answer is not stale); the values from the machine.
-import { EditorView, hoverTooltip } from "@codemirror/view";
+import { hoverTooltip } from "@codemirror/view";
 import { before, offsets, tokenIndexAt } from "../compiler/positions.js";
 import { valueForms } from "../help.js";
 
@@ -21,8 +21,6 @@ function namesOf(answer) {
   });
   return names.sort((a, b) => (before(a, b) ? -1 : before(b, a) ? 1 : 0));
 }
-
-const theme = EditorView.theme({ ".cm-value": { padding: "2px 8px", fontFamily: "var(--mono)", fontSize: "13px" } });
 
 // The source editor's extension; `state` is the page's state, `machineNow()`
 // the machine while it is not running, or null.
@@ -58,5 +56,5 @@ export function sourceValues(state, machineNow) {
       },
     };
   });
-  return [theme, values];
+  return values;
 }

@@ -7,6 +7,8 @@ import { EditorView, GutterMarker, gutter } from "@codemirror/view";
 import { heatOf, profile } from "../../machine/profile.js";
 import { changed } from "../../state.js";
 
+const said = (n) => (n === 0 ? "did not run" : `ran ${n} ${n === 1 ? "time" : "times"}`);
+
 class Count extends GutterMarker {
   constructor(n, heat) {
     super();
@@ -20,7 +22,7 @@ class Count extends GutterMarker {
     const span = document.createElement("span");
     span.className = `cm-profile-count cm-heat-${this.heat}`;
     span.textContent = `×${this.n}`;
-    span.title = `ran ${this.n} ${this.n === 1 ? "time" : "times"} in this run`;
+    span.title = `${said(this.n)} in this run`;
     return span;
   }
 }
@@ -48,20 +50,27 @@ const theme = EditorView.baseTheme({
 export const profileGutter = [counts, gutter({ class: "cm-profile-gutter", markers: (v) => v.state.field(counts) }), theme];
 
 // Keeps the gutter of `sourceView` on the profile of the machine in `state`.
-export function followProfile(state, sourceView) {
+// The gutter is hidden from screen readers: `status`, a live region, says
+// how often the line of the source's cursor ran, as the cursor moves.
+export function followProfile(state, sourceView, status) {
+  let run = null;
   state.subscribe((s, before) => {
-    if (!changed(s, before, "machine", "answer")) return;
     const m = s.machine;
-    if (m.running) return; // drawn when the run stops
-    const run = m.machine?.steps ? profile(s.answer, m.listing, m.machine) : null;
-    const doc = sourceView.state.doc;
-    const marks = [];
-    if (run && !s.stale) {
-      const max = Math.max(...run.sources.values());
-      for (const [line, n] of [...run.sources].sort((a, b) => a[0] - b[0])) {
-        if (n > 0 && line >= 1 && line <= doc.lines) marks.push(new Count(n, heatOf(n, max)).range(doc.line(line).from));
+    if (changed(s, before, "machine", "answer") && !m.running) {
+      run = m.machine?.steps ? profile(s.answer, m.listing, m.machine) : null;
+      const doc = sourceView.state.doc;
+      const marks = [];
+      if (run && !s.stale) {
+        const max = Math.max(...run.sources.values());
+        for (const [line, n] of [...run.sources].sort((a, b) => a[0] - b[0])) {
+          if (n > 0 && line >= 1 && line <= doc.lines) marks.push(new Count(n, heatOf(n, max)).range(doc.line(line).from));
+        }
       }
+      queueMicrotask(() => sourceView.dispatch({ effects: setCounts.of(RangeSet.of(marks)) }));
     }
-    queueMicrotask(() => sourceView.dispatch({ effects: setCounts.of(RangeSet.of(marks)) }));
+    const { editor, line } = s.place;
+    const n = run && !s.stale && !m.running && editor === "source" ? run.sources.get(line) : undefined;
+    const text = n === undefined ? "" : `Line ${line} ${said(n)} in this run.`;
+    if (status.textContent !== text) status.textContent = text;
   });
 }

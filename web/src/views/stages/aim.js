@@ -1,0 +1,74 @@
+// Where the stage views point, kept in the page's state as `aim`: the
+// cursor of the source, or of the listing while the learner works there, and
+// the mouse over either editor while it is there. Also the lookups that the
+// views share: positions compared, and the tokens of a source line.
+import { EditorView } from "@codemirror/view";
+
+// { line, column } of offset `head` in an editor's state (column in
+// characters, from 1, as the answer counts them).
+function positionAt(editorState, head) {
+  const line = editorState.doc.lineAt(head);
+  return { line: line.number, column: [...line.text.slice(0, head - line.from)].length + 1 };
+}
+
+const same = (a, b) => a === b || (a && b && a.editor === b.editor && a.line === b.line && a.column === b.column);
+
+// The editor's extension that tells `state` where `editor` ("source" or
+// "listing") points. The state changes after the editor's update, and only
+// when the place does.
+export function aimAt(state, editor) {
+  const tell = (which, place) =>
+    queueMicrotask(() => {
+      const aim = state.get().aim ?? { cursor: null, mouse: null };
+      if (!same(aim[which], place)) state.set({ aim: { ...aim, [which]: place } });
+    });
+  return [
+    EditorView.updateListener.of((u) => {
+      if ((u.selectionSet || u.docChanged) && (editor === "source" || u.view.hasFocus)) tell("cursor", { editor, ...positionAt(u.state, u.state.selection.main.head) });
+    }),
+    EditorView.domEventHandlers({
+      mousemove: (ev, view) => {
+        const pos = view.posAtCoords({ x: ev.clientX, y: ev.clientY });
+        if (pos !== null) tell("mouse", { editor, ...positionAt(view.state, pos) });
+      },
+      mouseleave: () => tell("mouse", null), // back to the cursor
+    }),
+  ];
+}
+
+// Where the views point in state `s`: { editor, line, column }, or null.
+export const aimOf = (s) => s.aim?.mouse ?? s.aim?.cursor ?? null;
+
+// Whether position a ({ line, column }) comes before b.
+export const before = (a, b) => a.line < b.line || (a.line === b.line && a.column < b.column);
+export const after = ({ line, column }) => ({ line, column: column + 1 });
+export const width = (t) => [...t.text].length;
+
+// The first index of `tokens` (in source order) at or after { line, column }.
+export function tokenFrom(tokens, at) {
+  let lo = 0;
+  let hi = tokens.length;
+  while (lo < hi) {
+    const mid = (lo + hi) >> 1;
+    if (before(tokens[mid], at)) lo = mid + 1;
+    else hi = mid;
+  }
+  return lo;
+}
+
+// The tokens that a place in the views stands for, as indices [from, to):
+// in the source, the token at the place (touching it on either side, the
+// first); at a line of the listing, every token of its source line.
+export function tokensAt(s, aim) {
+  const tokens = s.answer?.tokens ?? [];
+  if (!aim) return [0, 0];
+  if (aim.editor === "source") {
+    let k = tokenFrom(tokens, { line: aim.line, column: aim.column + 1 });
+    while (k > 0 && tokens[k - 1].line === aim.line && tokens[k - 1].column + width(tokens[k - 1]) >= aim.column) k--;
+    const t = tokens[k];
+    return t && t.line === aim.line && t.column <= aim.column && aim.column <= t.column + width(t) ? [k, k + 1] : [0, 0];
+  }
+  const source = (s.before ? s.answer.unoptimised : s.answer.lines)?.[aim.line - 1]?.source;
+  if (!source) return [0, 0];
+  return [tokenFrom(tokens, { line: source, column: 1 }), tokenFrom(tokens, { line: source + 1, column: 1 })];
+}
