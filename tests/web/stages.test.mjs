@@ -222,7 +222,7 @@ test("an assembly line says why it is there, marks its node's text and selects i
     stack.push(...answer.tree[n].children);
   }
   const lines = answer.lines.filter((l) => l.why.node !== null && l.why.node >= first && l.why.node <= k);
-  await page.getByRole("treeitem", { name: "while, line 2, column 3", exact: true }).hover({ position: { x: 6, y: 6 } });
+  await page.getByRole("treeitem", { name: "while, line 2, column 3", exact: true }).focus();
   await page.locator("#assembly .cm-stage-line").nth(lines.length - 1).waitFor();
   assert.equal(await page.locator("#assembly .cm-stage-line").count(), lines.length);
 });
