@@ -225,6 +225,8 @@ test("an assembly line says why it is there, marks its node's text and selects i
   await page.getByRole("treeitem", { name: "while, line 2, column 3", exact: true }).focus();
   await page.locator("#assembly .cm-stage-line").nth(lines.length - 1).waitFor();
   assert.equal(await page.locator("#assembly .cm-stage-line").count(), lines.length);
+  const cost = `\`while (s > 0) …\`: ${lines.filter((l) => l.kind !== "label").length} lines, 1 spill`;
+  await page.waitForFunction((t) => document.querySelector("#asm-why").textContent === t, cost);
 });
 
 test("the page logged no error", () => {

@@ -59,7 +59,7 @@ resultPane(document.querySelector(".pane.result"), state);
 header(document.querySelector(".topbar"), state, compiler);
 followProfile(state, editors.sourceView, element("run-count"));
 stageViews(document.querySelector(".stages"), state, editors.sourceView, editors.asmView);
-whyView(element("asm-why"), state, editors.sourceView, editors.asmView);
+whyView(element("asm-why"), state, editors.sourceView, editors.asmView, element("tree"));
 
 // An exercise link loads its own source and keeps its own draft, and asks
 // before an example replaces the learner's code; otherwise the playground

@@ -3,7 +3,9 @@
 // live region under the listing, and the exact source of the node it serves
 // is marked (the tree view selects that node, tree.js); the innermost node
 // at the source's cursor has every line made for it marked and what they
-// cost said. Keyboard users get the same from the listing's cursor. Read
+// cost said, as has a node of the tree view under the mouse or with the
+// focus. Keyboard users get the same from the listing's cursor and the
+// tree's focus. Read
 // from the answer's `why`, worded from the table of reasons (../why.js),
 // and from the page state's `aim` (stages/aim.js).
 import { changed } from "../state.js";
@@ -24,11 +26,19 @@ function nodeAt(tree, at) {
   return k;
 }
 
-// `region`: the live region that says the reasons.
-export function whyView(region, state, sourceView, asmView) {
+// `region`: the live region that says the reasons; `tree`: the tree view,
+// whose item under the mouse or with the focus has its cost said.
+export function whyView(region, state, sourceView, asmView, tree) {
   const say = (text) => {
     if (region.textContent !== text) region.textContent = text;
   };
+  const onItem = (ev) => {
+    const item = ev.target.closest?.("[data-node]");
+    const s = state.get();
+    if (item && tree.contains(item) && s.answer?.tree) say(subtreeCost(s.answer, Number(item.dataset.node), s.before ? s.answer.unoptimised : s.answer.lines));
+  };
+  tree.addEventListener("mouseover", onItem);
+  tree.addEventListener("focusin", onItem);
   state.subscribe((s, old) => {
     if (!changed(s, old, "aim", "answer", "before")) return;
     const aim = aimOf(s);

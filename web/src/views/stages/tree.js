@@ -44,6 +44,7 @@ export function treeView(section, { state, sourceView, asmView }) {
       const level = index.level[i];
       const where = ` ${n.line}:${n.column}${level > MAX_INDENT ? ` · level ${level + 1}` : ""}`;
       li.role = "treeitem";
+      li.dataset.node = i; // its place in the answer's tree
       li.style.setProperty("--level", Math.min(level, MAX_INDENT));
       // What a screen reader says, and what shows.
       li.append(
