@@ -35,6 +35,7 @@
 #include "quern.h"
 #include "quern_limits.h"
 #include "report.h"
+#include "why_listing.h"
 
 namespace {
 
@@ -435,6 +436,8 @@ int main(int argc, char** argv) {
       "                              error report on standard error (exit 1)\n"
       "  quern --explain FILE        the JSON object that POST /explain answers\n"
       "                              (exit 0 when it compiles, 1 when not)\n"
+      "  quern --why FILE            the assembly, each line with the rule that made\n"
+      "                              it and the part of the source it serves, in words\n"
       "  quern --graph FILE          the control-flow graph in Graphviz DOT: a node\n"
       "                              b0, b1, ... per basic block with its lines, an\n"
       "                              edge per successor, the fall-through dashed\n"
@@ -481,6 +484,7 @@ int main(int argc, char** argv) {
   std::vector<std::string> positionals;
   bool explain = false;
   bool graph = false;
+  bool why = false;
   bool run = false;
   bool json = false;
   bool exercise = false;
@@ -490,6 +494,7 @@ int main(int argc, char** argv) {
   app.set_version_flag("--version", "quern " QUERN_VERSION);
   auto* explain_flag = app.add_flag("--explain", explain, "Print the explanation as JSON");
   auto* graph_flag = app.add_flag("--graph", graph, "Print the control-flow graph in Graphviz DOT");
+  auto* why_flag = app.add_flag("--why", why, "Print the assembly with each line's reason");
   auto* run_flag = app.add_flag("--run", run, "Run the compiled code on the machine model");
   auto* test_option =
       app.add_option("--test", cases_path, "Grade FILEs against the case file CASES")
@@ -518,8 +523,10 @@ int main(int argc, char** argv) {
                  "or more FILEs for --test");
   explain_flag->excludes(run_flag)->excludes(test_option)->excludes(graph_flag);
   graph_flag->excludes(run_flag)->excludes(test_option);
+  why_flag->excludes(explain_flag)->excludes(graph_flag)->excludes(run_flag)->excludes(test_option);
   run_flag->excludes(test_option);
   exercise_flag->excludes(explain_flag)
+      ->excludes(why_flag)
       ->excludes(graph_flag)
       ->excludes(run_flag)
       ->excludes(test_option);
@@ -567,14 +574,16 @@ int main(int argc, char** argv) {
       }
       return explanation.error ? 1 : 0;
     }
-    if (graph) {
+    if (graph || why) {
       const quern::Explanation explanation = quern::explain(source);
       warn_ignored(file, explanation);
       if (explanation.error) {
         std::cerr << explanation.error->report() << std::flush;
         return 1;
       }
-      std::cout << quern::cfg_dot(explanation.optimised) << std::flush;
+      std::cout << (why ? quern::cli::why_listing(explanation)
+                        : quern::cfg_dot(explanation.optimised))
+                << std::flush;
       return 0;
     }
     return compile_file(file, source);

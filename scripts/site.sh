@@ -77,7 +77,8 @@ if [[ ! -f "$wasm/CMakeCache.txt" ]]; then
 fi
 cmake --build "$wasm" -j2 >&2
 
-bash "$root/web/build.sh" >&2
+# The reference's examples are compiled by the module just built.
+QUERN_WASM="$wasm/wasm/quern.wasm" bash "$root/web/build.sh" >&2
 
 # The new site, beside the old one (the same file system, so that it is
 # renamed into place); removed on any failure.

@@ -7,6 +7,7 @@
 
 #include "failure.h"
 #include "pipeline.h"
+#include "why.h"
 
 namespace quern {
 namespace {
@@ -50,6 +51,8 @@ Explanation explain(std::string_view source) {
     result.optimised = std::move(std::get<InstructionList>(compiled));
     result.unoptimised = std::move(trace.unoptimised);
     result.lines = std::move(trace.lines);
+    result.why = std::move(trace.why);
+    name_nodes_by_place(*trace.function, trace.parse.nodes, trace.parse.tokens, source, result.why);
   }
   result.tokens = SolidTokens(source, std::move(trace.parse.tokens));
   if (trace.parse_error) {

@@ -48,7 +48,8 @@ struct Explanation {
   InstructionList optimised;              // what compile prints, when it succeeded
   InstructionList unoptimised;            // the translation before the optimiser ran
   std::vector<int32_t> lines;             // source line of each element of both lists, 0 for none
-  std::vector<PrintedLine> printed;       // the printed lines of optimised
+  std::vector<Why> why;  // the reason of each element of both lists, naming nodes by place in tree
+  std::vector<PrintedLine> printed;         // the printed lines of optimised
   std::vector<PrintedLine> printed_before;  // the printed lines of unoptimised
 
   /// The text that compile's caller writes: the assembly, or the report.

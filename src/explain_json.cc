@@ -11,6 +11,7 @@
 #include "isa.h"
 #include "json_text.h"
 #include "solid_tokens.h"
+#include "why.h"
 
 namespace quern {
 
@@ -187,6 +188,31 @@ void append_listing(json::Writer& writer, const InstructionList& list,
     writer.spill();
   }
   out += ']';
+}
+
+// The member "why" of a line of element: the rule that made it, the node it
+// serves, how an operation's operands reached the registers, and the
+// optimiser's rule where it changed or removed the element.
+void append_why(std::string& out, const Explanation& e, std::size_t element) {
+  const Why& why = e.why[element];
+  json::append_key(out, "why");
+  out += R"({"rule":)";
+  json::append_string(out, why::row(why.rule()).name);
+  json::append_key(out, "node");
+  if (why.place() < 0) {
+    out += "null";
+  } else {
+    json::append_number(out, why.place());
+  }
+  if (why.pair() != WhyPair::None) {
+    json::append_key(out, "pair");
+    json::append_string(out, why::row(why.pair()).name);
+  }
+  if (why.optimiser() != WhyOptimiser::None) {
+    json::append_key(out, "optimiser");
+    json::append_string(out, why::row(why.optimiser()).name);
+  }
+  out += '}';
 }
 
 void append_cfg(json::Writer& writer, const InstructionList& list,
@@ -498,10 +524,16 @@ void write_json(const Explanation& explanation, json::Writer& writer, AnswerForm
   if (!explanation.error) {
     const std::vector<Printed>& optimised = explanation.printed;
     const std::vector<Printed>& unoptimised = explanation.printed_before;
+    if (explanation.why.size() != explanation.optimised.size()) {
+      internal_failure("the answer has " + std::to_string(explanation.why.size()) +
+                       " reasons for " + std::to_string(explanation.optimised.size()) +
+                       " elements");
+    }
     json::append_key(text, "lines");
     append_listing(
         writer, explanation.optimised, optimised, explanation.lines,
-        [](Printed) { return int64_t{-1}; }, [](std::size_t, Printed) {});
+        [](Printed) { return int64_t{-1}; },
+        [&](std::size_t, Printed line) { append_why(text, explanation, line.element); });
     const LineOf now = line_of(explanation.optimised.size(), optimised);
     // What the optimiser made of a line before it: the final line it became
     // (-1 for none) and its fate.
@@ -536,6 +568,7 @@ void write_json(const Explanation& explanation, json::Writer& writer, AnswerForm
             json::append_key(text, "becomes");
             json::append_number(text, becomes);
           }
+          append_why(text, explanation, line.element);
         });
   }
   if (explanation.parsed) {

@@ -24,10 +24,17 @@ bool is_zero_word(const Label& l) {
   return name != nullptr && name->id == NameId::constant(0);
 }
 
-void clear_zero_constant(InstructionList& list) {
-  for (LabelledInstruction& element : list) {
+// Notes rule as the optimiser's on element i, when reasons are kept.
+void note(std::vector<Why>* why, std::size_t i, WhyOptimiser rule) {
+  if (why != nullptr) (*why)[i].set_optimiser(rule);
+}
+
+void clear_zero_constant(InstructionList& list, std::vector<Why>* why) {
+  for (std::size_t i = 0; i < list.size(); ++i) {
+    LabelledInstruction& element = list[i];
     if (auto* load = std::get_if<ins::Load>(&element.instruction); load && is_zero_word(load->l)) {
       element.instruction = ins::Clear{load->r};
+      note(why, i, WhyOptimiser::ZeroClear);
     }
     if (is_zero_word(element.label)) {
       if (element.instruction != Instruction{ins::Value{0}}) {
@@ -36,6 +43,7 @@ void clear_zero_constant(InstructionList& list) {
       }
       element.instruction = ins::Nop{};
       element.label = label::None{};
+      note(why, i, WhyOptimiser::ZeroWord);
     }
   }
 }
@@ -126,7 +134,7 @@ class TargetIndex {
   std::unordered_map<uint32_t, std::size_t> others_;
 };
 
-void remove_redundant_branches(InstructionList& list) {
+void remove_redundant_branches(InstructionList& list, std::vector<Why>* why) {
   const TargetIndex targets(list);
   if (targets.empty()) return;  // no branch, nothing to remove
   std::vector<std::size_t> next_real(list.size() + 1);
@@ -144,6 +152,7 @@ void remove_redundant_branches(InstructionList& list) {
       if (j <= i) continue;
       if (next_real[i + 1] >= j) {
         list[i].instruction = ins::Nop{};
+        note(why, i, WhyOptimiser::BranchToNext);
         changed = true;
       }
     }
@@ -152,9 +161,13 @@ void remove_redundant_branches(InstructionList& list) {
 
 }  // namespace
 
-void optimise(InstructionList& list) {
-  clear_zero_constant(list);
-  remove_redundant_branches(list);
+void optimise(InstructionList& list, std::vector<Why>* why) {
+  if (why != nullptr && why->size() != list.size()) {
+    internal_failure("the optimiser has " + std::to_string(why->size()) + " reasons for " +
+                     std::to_string(list.size()) + " elements");
+  }
+  clear_zero_constant(list, why);
+  remove_redundant_branches(list, why);
 }
 
 }  // namespace quern

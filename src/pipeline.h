@@ -19,6 +19,7 @@ struct PipelineTrace {
   std::optional<Function> function;       // when the parse succeeded
   InstructionList unoptimised;            // the translation before the optimiser
   std::vector<int32_t> lines;             // source line per list element, 0 for none
+  std::vector<Why> why;                   // reason per list element, the optimiser's noted
 };
 
 /// Runs the stages in order; the first that fails gives the CompileError.

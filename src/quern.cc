@@ -68,11 +68,12 @@ CompileResult run_pipeline(std::string_view source, PipelineTrace* trace) {
   std::vector<ValidationError> errors = validate_function(*function);
   if (!errors.empty()) return CompileError{compile_error::Validation{std::move(errors)}};
   InstructionList list = expand_function(*function, list_capacity_for(source.size()),
-                                         trace != nullptr ? &trace->lines : nullptr);
+                                         trace != nullptr ? &trace->lines : nullptr,
+                                         trace != nullptr ? &trace->why : nullptr);
   // The optimiser rewrites elements in place and never moves them, so the
   // source map fits both lists.
   if (trace != nullptr) trace->unoptimised = list;
-  optimise(list);
+  optimise(list, trace != nullptr ? &trace->why : nullptr);
   return list;
 }
 

@@ -36,14 +36,17 @@ void emit_operand(const Expression& e, Register target, VariableContext& context
                   InstructionList& out) {
   if (const auto* l = std::get_if<expr::Literal>(&e.node)) {
     out.push_back(unlabelled(ins::Load{context.note_constant(l->value), target}));
+    context.note(out, WhyRule::LoadConstant, &e);
   } else if (const auto* v = std::get_if<expr::Variable>(&e.node)) {
     const std::optional<label::Name> name = context.static_name(v->name);
     if (!name) internal_failure("validation failed to catch use of undefined variable");
     out.push_back(unlabelled(ins::Load{*name, target}));
+    context.note(out, WhyRule::LoadVariable, &e);
   } else if (const auto* n = std::get_if<expr::Negation>(&e.node)) {
     emit_expr(*n->operand, kR1, context, out);
     out.push_back(unlabelled(ins::Clear{kR0}));
     out.push_back(unlabelled(ins::Subtract{kR0, kR1, target}));
+    context.note(out, WhyRule::Negate, &e);
   }
 }
 
@@ -51,13 +54,20 @@ void emit_operand(const Expression& e, Register target, VariableContext& context
 struct PairPlan {
   enum Order { kFirstBefore, kFirstAfter, kSpill } order;
   std::size_t store = 0;  // the spill's store, patched once its slot is numbered
+
+  WhyPair why() const {
+    return order == kFirstBefore  ? WhyPair::InOrder
+           : order == kFirstAfter ? WhyPair::RightFirst
+                                  : WhyPair::Spill;
+  }
 };
 
 // r0 receives first and r1 second. When second needs both registers and
 // first is simple, second runs first; when both need both, first is
-// spilled. Emits what comes before the second operand.
-PairPlan begin_pair(const Expression& first, const Expression& second, VariableContext& context,
-                    InstructionList& out) {
+// spilled. Emits what comes before the second operand. node is the
+// operation or the comparison that the pair serves.
+PairPlan begin_pair(const Expression& first, const Expression& second, const void* node,
+                    VariableContext& context, InstructionList& out) {
   if (is_simple(second)) {
     emit_expr(first, kR0, context, out);
     return {PairPlan::kFirstBefore};
@@ -67,26 +77,29 @@ PairPlan begin_pair(const Expression& first, const Expression& second, VariableC
   if (is_simple(first)) return {PairPlan::kFirstAfter};
   emit_expr(first, kR0, context, out);
   out.push_back(unlabelled(ins::Store{kR0, label::None{}}));
+  context.note(out, WhyRule::SpillStore, node);
   return {PairPlan::kSpill, out.size() - 1};
 }
 
 // Emits what comes after the second operand. The spill slot is numbered
 // only now, after any slots the second operand made.
-void finish_pair(const PairPlan& plan, const Expression& first, VariableContext& context,
-                 InstructionList& out) {
+void finish_pair(const PairPlan& plan, const Expression& first, const void* node,
+                 VariableContext& context, InstructionList& out) {
   if (plan.order == PairPlan::kFirstAfter) emit_expr(first, kR0, context, out);
   if (plan.order == PairPlan::kSpill) {
     const label::Name slot = context.fresh_temporary();
     std::get<ins::Store>(out[plan.store].instruction).l = slot;
     out.push_back(unlabelled(ins::Load{slot, kR0}));
+    context.note(out, WhyRule::SpillLoad, node);
   }
 }
 
-void emit_pair(const Expression& first, const Expression& second, VariableContext& context,
-               InstructionList& out) {
-  const PairPlan plan = begin_pair(first, second, context, out);
+PairPlan emit_pair(const Expression& first, const Expression& second, const void* node,
+                   VariableContext& context, InstructionList& out) {
+  const PairPlan plan = begin_pair(first, second, node, context, out);
   emit_expr(second, kR1, context, out);
-  finish_pair(plan, first, context, out);
+  finish_pair(plan, first, node, context, out);
+  return plan;
 }
 
 // Leaves e in target. Chains nest to the right, so the right operands are
@@ -95,6 +108,7 @@ void emit_pair(const Expression& first, const Expression& second, VariableContex
 void emit_expr(const Expression& e, Register target, VariableContext& context,
                InstructionList& out) {
   struct Level {
+    const Expression* node;
     const Expression* left;
     bool add;
     Register target;
@@ -116,17 +130,18 @@ void emit_expr(const Expression& e, Register target, VariableContext& context,
       emit_operand(*node, t, context, out);
       break;
     }
-    levels.push_back({left, add, t, begin_pair(*left, *right, context, out)});
+    levels.push_back({node, left, add, t, begin_pair(*left, *right, node, context, out)});
     node = right;
     t = kR1;
   }
   for (auto level = levels.rbegin(); level != levels.rend(); ++level) {
-    finish_pair(level->plan, *level->left, context, out);
+    finish_pair(level->plan, *level->left, level->node, context, out);
     if (level->add) {
       out.push_back(unlabelled(ins::Add{kR0, kR1, level->target}));
     } else {
       out.push_back(unlabelled(ins::Subtract{kR0, kR1, level->target}));
     }
+    context.note(out, WhyRule::Operate, level->node, level->plan.why());
   }
 }
 
@@ -149,13 +164,42 @@ void map_static_lines(const Function& function, const InstructionList& list,
   }
 }
 
-void append_label(InstructionList& list, Label l) {
-  list.push_back({std::move(l), ins::Nop{}});
-}
-
 // The two operands of any comparison.
 std::pair<const Expression*, const Expression*> operands(const BooleanExpr& condition) {
   return std::visit([](const auto& c) { return std::pair{&c.first, &c.second}; }, condition.node);
+}
+
+// The reasons of the data words after the halt: a parameter's or a
+// declared variable's word serves its parameter or declaration.
+void note_static_whys(const Function& function, const InstructionList& list,
+                      std::vector<Why>& why) {
+  std::unordered_map<uint32_t, const void*> declared;  // by the bits of the word's name
+  for (const Parameter& p : function.parameters) declared.emplace(NameId(p.name).bits(), &p);
+  for (const Statement& s : function.body) {
+    if (const auto* d = std::get_if<stmt::Declaration>(&s.node)) {
+      declared.emplace(NameId(d->name).bits(), &s);
+    }
+  }
+  for (std::size_t i = why.size(); i < list.size(); ++i) {
+    const auto* name = std::get_if<label::Name>(&list[i].label);
+    const auto it = name != nullptr ? declared.find(name->id.bits()) : declared.end();
+    why.push_back({it != declared.end() ? it->second : nullptr, WhyRule::Data});
+  }
+}
+
+// A generated label, which serves the if or while that made it.
+void append_label(InstructionList& list, Label l, const Statement* owner,
+                  VariableContext& context) {
+  list.push_back({std::move(l), ins::Nop{}});
+  context.note(list, WhyRule::Label, owner);
+}
+
+// The comparison code of a condition.
+void emit_compare(const BooleanExpr& condition, VariableContext& context, InstructionList& list) {
+  const auto [first, second] = operands(condition);
+  const PairPlan plan = emit_pair(*first, *second, why_node(condition), context, list);
+  list.push_back(unlabelled(ins::Compare{kR0, kR1}));
+  context.note(list, WhyRule::Compare, why_node(condition), plan.why());
 }
 
 // One level of nesting still being translated: the statements left at that
@@ -171,17 +215,19 @@ struct Level {
   };
   StatementList rest;
   Close close = Close::Nothing;
-  int32_t line = 0;            // the line of the if or while
-  Label first{};               // IfMiddle, IfEnd: the end label; WhileEnd: the head
-  Label second{};              // IfMiddle: the taken label; WhileEnd: the exit
-  StatementList taken_body{};  // IfMiddle
+  const Statement* owner = nullptr;  // the if or while
+  int32_t line = 0;                  // the line of the if or while
+  Label first{};                     // IfMiddle, IfEnd: the end label; WhileEnd: the head
+  Label second{};                    // IfMiddle: the taken label; WhileEnd: the exit
+  StatementList taken_body{};        // IfMiddle
 };
 
 // Branch when the condition decides against falling through: greater-than
 // and not-equal branch to the then body, less-or-equal and equal branch to
 // the else body.
-void begin_if(const stmt::If& s, int32_t line, InstructionList& list, VariableContext& context,
-              std::vector<Level>& levels) {
+void begin_if(const Statement& statement, const stmt::If& s, InstructionList& list,
+              VariableContext& context, std::vector<Level>& levels) {
+  const int32_t line = statement.line;
   Label taken = context.fresh_label(LabelRole::Taken);
   Label end = context.fresh_label(LabelRole::IfEnd);
   const StatementList else_body = s.else_body ? *s.else_body : StatementList{};
@@ -194,43 +240,45 @@ void begin_if(const stmt::If& s, int32_t line, InstructionList& list, VariableCo
   const StatementList fall_through = then_is_taken ? else_body : s.then_body;
   const StatementList taken_body = then_is_taken ? s.then_body : else_body;
 
-  const auto [first, second] = operands(*s.condition);
-  compare_expanded(*first, *second, context, list);
+  emit_compare(*s.condition, context, list);
   list.push_back(unlabelled(branch(taken)));
+  context.note(list, WhyRule::Branch, &statement);
   context.mark(list, s.condition->line);
-  levels.push_back({fall_through, Level::Close::IfMiddle, line, end, taken, taken_body});
+  levels.push_back(
+      {fall_through, Level::Close::IfMiddle, &statement, line, end, taken, taken_body});
 }
 
 // The loop head tests the condition; it leaves by branching to the exit
 // label, either directly or by jumping there when the branch into the body
 // is not taken.
-void begin_while(const stmt::While& s, int32_t line, InstructionList& list,
+void begin_while(const Statement& statement, const stmt::While& s, InstructionList& list,
                  VariableContext& context, std::vector<Level>& levels) {
+  const int32_t line = statement.line;
   Label head = context.fresh_label(LabelRole::LoopHead);
   Label exit = context.fresh_label(LabelRole::LoopExit);
   Label body = context.fresh_label(LabelRole::LoopBody);
-  append_label(list, head);
+  append_label(list, head, &statement, context);
   context.mark(list, line);
-  const auto [first, second] = operands(*s.condition);
-  compare_expanded(*first, *second, context, list);
-  std::visit(
-      Overload{
-          [&](const cond::GreaterThan&) {
-            list.push_back(unlabelled(ins::BranchGreater{body}));
-            list.push_back(unlabelled(ins::Jump{exit}));
-          },
-          [&](const cond::LessOrEqual&) { list.push_back(unlabelled(ins::BranchGreater{exit})); },
-          [&](const cond::Equal&) { list.push_back(unlabelled(ins::BranchNotEqual{exit})); },
-          [&](const cond::NotEqual&) {
-            list.push_back(unlabelled(ins::BranchNotEqual{body}));
-            list.push_back(unlabelled(ins::Jump{exit}));
-          },
-      },
-      s.condition->node);
+  emit_compare(*s.condition, context, list);
+  const auto branch = [&](Instruction i) {
+    list.push_back(unlabelled(std::move(i)));
+    context.note(list, WhyRule::Branch, &statement);
+  };
+  const auto leave = [&] {
+    list.push_back(unlabelled(ins::Jump{exit}));
+    context.note(list, WhyRule::ExitLoop, &statement);
+  };
+  std::visit(Overload{
+                 [&](const cond::GreaterThan&) { branch(ins::BranchGreater{body}), leave(); },
+                 [&](const cond::LessOrEqual&) { branch(ins::BranchGreater{exit}); },
+                 [&](const cond::Equal&) { branch(ins::BranchNotEqual{exit}); },
+                 [&](const cond::NotEqual&) { branch(ins::BranchNotEqual{body}), leave(); },
+             },
+             s.condition->node);
   context.mark(list, s.condition->line);
-  append_label(list, std::move(body));
+  append_label(list, std::move(body), &statement, context);
   context.mark(list, line);
-  levels.push_back({s.body, Level::Close::WhileEnd, line, head, exit, {}});
+  levels.push_back({s.body, Level::Close::WhileEnd, &statement, line, head, exit, {}});
 }
 
 // Appends what closes a level whose statements are done.
@@ -241,17 +289,20 @@ void close_level(const Level& done, InstructionList& list, VariableContext& cont
       break;
     case Level::Close::IfMiddle:
       list.push_back(unlabelled(ins::Jump{done.first}));
-      append_label(list, done.second);
+      context.note(list, WhyRule::JumpToEnd, done.owner);
+      append_label(list, done.second, done.owner, context);
       context.mark(list, done.line);
-      levels.push_back({done.taken_body, Level::Close::IfEnd, done.line, done.first, {}, {}});
+      levels.push_back(
+          {done.taken_body, Level::Close::IfEnd, done.owner, done.line, done.first, {}, {}});
       break;
     case Level::Close::IfEnd:
-      append_label(list, done.first);
+      append_label(list, done.first, done.owner, context);
       context.mark(list, done.line);
       break;
     case Level::Close::WhileEnd:
       list.push_back(unlabelled(ins::Jump{done.first}));
-      append_label(list, done.second);
+      context.note(list, WhyRule::LoopBack, done.owner);
+      append_label(list, done.second, done.owner, context);
       context.mark(list, done.line);
       break;
   }
@@ -274,6 +325,7 @@ void expand_simple(const Statement& statement, InstructionList& list, VariableCo
             context.record_static("_RES", 0);
             emit_expr(r.value, kR0, context, list);
             list.push_back(unlabelled(ins::Store{kR0, label::Name(result_name())}));
+            context.note(list, WhyRule::Return, &statement);
             context.mark(list, statement.line);
           },
           [&](const stmt::Assignment& a) {
@@ -283,6 +335,7 @@ void expand_simple(const Statement& statement, InstructionList& list, VariableCo
             }
             emit_expr(a.value, kR0, context, list);
             list.push_back(unlabelled(ins::Store{kR0, *name}));
+            context.note(list, WhyRule::Assign, &statement);
             context.mark(list, statement.line);
           },
           [&](const stmt::If&) {},
@@ -305,9 +358,9 @@ void expand_statements(const StatementList& statements, InstructionList& list,
     const Statement& statement = level.rest.front();
     level.rest = level.rest.subspan(1);  // before any push, which may move level
     if (const auto* i = std::get_if<stmt::If>(&statement.node)) {
-      begin_if(*i, statement.line, list, context, levels);
+      begin_if(statement, *i, list, context, levels);
     } else if (const auto* w = std::get_if<stmt::While>(&statement.node)) {
-      begin_while(*w, statement.line, list, context, levels);
+      begin_while(statement, *w, list, context, levels);
     } else {
       expand_simple(statement, list, context);
     }
@@ -393,13 +446,13 @@ Expansion expand_expr(const Expression& expression, Register target, VariableCon
 InstructionList expand_expr_pair(const Expression& first, const Expression& second,
                                  VariableContext& context) {
   InstructionList out;
-  emit_pair(first, second, context, out);
+  emit_pair(first, second, nullptr, context, out);
   return out;
 }
 
 void compare_expanded(const Expression& first, const Expression& second, VariableContext& context,
                       InstructionList& list) {
-  emit_pair(first, second, context, list);
+  emit_pair(first, second, nullptr, context, list);
   list.push_back(unlabelled(ins::Compare{kR0, kR1}));
 }
 
@@ -408,7 +461,7 @@ void expand_statement(const Statement& statement, InstructionList& list, Variabl
 }
 
 InstructionList expand_function(const Function& function, std::size_t capacity_hint,
-                                std::vector<int32_t>* lines) {
+                                std::vector<int32_t>* lines, std::vector<Why>* why) {
   VariableContext context;
   InstructionList list;
   list.reserve(capacity_hint);
@@ -416,6 +469,14 @@ InstructionList expand_function(const Function& function, std::size_t capacity_h
     lines->clear();
     lines->reserve(capacity_hint);
     context.map_lines(lines);
+  }
+  if (why != nullptr) {
+    // Room for the longest list up front, as for the list: a list of
+    // reasons regrown as it fills would leave holes that a later compile in
+    // the same memory (the page's module) might not reuse.
+    why->clear();
+    why->reserve(capacity_hint);
+    context.record_why(why);
   }
   for (const Parameter& p : function.parameters) {
     if (p.type != Type::Int) {
@@ -428,10 +489,12 @@ InstructionList expand_function(const Function& function, std::size_t capacity_h
   }
   expand_statements(function.body, list, context);
   list.push_back(unlabelled(ins::Halt{}));
+  context.note(list, WhyRule::Halt, nullptr);
   context.mark(list, function.end_line);
   IterStatics statics(context);
   while (auto s = statics.next()) list.push_back({s->first, ins::Value{s->second}});
   if (lines != nullptr) map_static_lines(function, list, *lines);
+  if (why != nullptr) note_static_whys(function, list, *why);
   return list;
 }
 

@@ -40,6 +40,15 @@ class VariableContext {
   void mark(const InstructionList& list, int32_t line) {
     if (lines_ != nullptr) lines_->resize(list.size(), line);
   }
+  /// The reasons, off unless set: why[i] says why list element i is there.
+  void record_why(std::vector<Why>* why) { why_ = why; }
+  /// Gives the reason to every element appended since the last note.
+  void note(const InstructionList& list, WhyRule rule, const void* node,
+            WhyPair pair = WhyPair::None) {
+    if (why_ != nullptr && why_->size() < list.size()) {
+      why_->resize(list.size(), Why{node, rule, pair});
+    }
+  }
 
  private:
   friend class IterStatics;
@@ -56,6 +65,7 @@ class VariableContext {
   uint64_t temporary_count_ = 0;
   uint64_t label_count_ = 0;
   std::vector<int32_t>* lines_ = nullptr;
+  std::vector<Why>* why_ = nullptr;
 };
 
 /// Lists the statics of a finished context as (name, initial value) pairs.
@@ -70,6 +80,13 @@ class IterStatics {
   int constant_ = 0;  // the next value + 128 to look at
   std::size_t index_ = 0;
 };
+
+/// How a reason names a comparison: its address would do, but a comparison
+/// begins with its first operand, which has the same address, so the
+/// comparison is its address plus one (no node has an odd address).
+inline const void* why_node(const BooleanExpr& condition) {
+  return reinterpret_cast<const char*>(&condition) + 1;
+}
 
 /// The code of an expression and the registers besides the target that it may change.
 struct Expansion {
@@ -94,9 +111,11 @@ void expand_statement(const Statement& statement, InstructionList& list, Variabl
 /// compare and branch the condition's, an if's or while's labels and jumps
 /// the keyword's, the halt the closing brace's, and the data word of a
 /// parameter or declared variable its declaration's; the words of
-/// constants, temporaries and "_RES" have 0.
+/// constants, temporaries and "_RES" have 0. why, when given, receives the
+/// reason of each element.
 InstructionList expand_function(const Function& function, std::size_t capacity_hint = 0,
-                                std::vector<int32_t>* lines = nullptr);
+                                std::vector<int32_t>* lines = nullptr,
+                                std::vector<Why>* why = nullptr);
 
 /// A capacity hint from the source size: no source byte yields more than
 /// three elements (the densest code is a chain of negations, seven

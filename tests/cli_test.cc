@@ -129,6 +129,48 @@ TEST_F(Cli, ExplainRefusesHeadersAsTheServiceDoes) {
   }
 }
 
+// --why: the listing that quern prints, line for line, each line's reason
+// under it in 80 columns, the spill's in the words of the table.
+TEST_F(Cli, WhyGivesEachLineItsReason) {
+  const std::string path =
+      file("spill.c",
+           "int f(int s, int m) {\n  s = -s + -m;\n  if (s == 0) { s = 1; }\n  return s;\n}\n");
+  const CgiResult plain = quern({path});
+  const CgiResult why = quern({"--why", path});
+  ASSERT_EQ(why.exit_status, 0) << why.err;
+  std::istringstream listing(plain.out), words(why.out);
+  std::string line, wanted;
+  std::size_t reasons = 0;
+  while (std::getline(words, line)) {
+    std::size_t width = 0;
+    for (const char c : line) width += (static_cast<unsigned char>(c) & 0xC0) != 0x80;
+    EXPECT_LE(width, 80u) << line;
+    if (line.rfind("        ; ", 0) == 0) {
+      ++reasons;
+    } else {
+      ASSERT_TRUE(std::getline(listing, wanted));
+      EXPECT_EQ(line, wanted);
+    }
+  }
+  EXPECT_FALSE(std::getline(listing, wanted)) << "a line of the listing is missing: " << wanted;
+  EXPECT_GT(reasons, 20u);
+  EXPECT_NE(
+      why.out.find("    store r0, .t1\n"
+                   "        ; Spill: both sides of `-s + -m` need both registers, so the value of\n"
+                   "        ; `-s` waits in .t1 while `-m` is computed.\n"),
+      std::string::npos)
+      << why.out;
+  std::string joined = why.out;
+  for (std::size_t at; (at = joined.find("\n        ; ")) != std::string::npos;) {
+    joined.replace(at, 11, " ");
+  }
+  EXPECT_NE(joined.find("    clear r1 Load a constant: the literal `0` is read from its word "
+                        "into r1. The optimiser made this a clear"),
+            std::string::npos)
+      << joined;
+  EXPECT_NE(quern({"--help"}).out.find("quern --why FILE"), std::string::npos);
+}
+
 TEST_F(Cli, ExitStatuses) {
   const std::string sum = file("sum.c", kSum);
   const std::string invalid = file("invalid.c", "int f() { x = 1; }");

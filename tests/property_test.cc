@@ -72,6 +72,10 @@ class ProgramGenerator {
 
   int pick(int n) { return static_cast<int>(random_() % static_cast<uint32_t>(n)); }
 
+  // Loops test any condition, not only a counter, for programs that are
+  // translated but not run.
+  bool any_loop_condition = false;
+
  private:
   std::string operand() {
     std::string text = pick(4) == 0 ? "-" : "";
@@ -107,8 +111,9 @@ class ProgramGenerator {
         text += "\n";
       } else if (kind == 5) {
         const std::string counter = "k" + std::to_string(++counters_);
-        text += indent + "while (" + counter + " > 0) {\n" + block(depth + 1, pick(3)) + indent +
-                "  " + counter + " = " + counter + " - 1;\n" + indent + "}\n";
+        const std::string test = any_loop_condition ? condition() : counter + " > 0";
+        text += indent + "while (" + test + ") {\n" + block(depth + 1, pick(3)) + indent + "  " +
+                counter + " = " + counter + " - 1;\n" + indent + "}\n";
       }
     }
     return text;
@@ -533,6 +538,238 @@ TEST(Property, CompiledCodeComputesWhatTheSourceSays) {
   // Most runs end within the bound; a property over skipped runs proves nothing.
   EXPECT_GT(translated.compared, 1200);
   EXPECT_GT(optimised.compared, 1200);
+}
+
+// An account of the translation, written from the language's rules over the
+// answer's tree, apart from the translator: the lines before the optimiser,
+// each with the rule that makes it, the node it serves and, for an
+// operation or a comparison, how its operands reach the registers.
+class TranslationAccount {
+ public:
+  struct Line {
+    std::string text;
+    std::string rule;
+    nlohmann::json node;  // a place in the tree, or null
+    std::string pair;     // "" when none
+  };
+
+  explicit TranslationAccount(const nlohmann::json& tree) : tree_(tree) {
+    const std::size_t root = tree.size() - 1;
+    const nlohmann::json& parts = tree[root]["children"];
+    for (std::size_t i = 0; i + 1 < parts.size(); ++i) word(at(parts[i])["text"], 0, parts[i]);
+    for (const nlohmann::json& s : at(parts.back())["children"]) statement(s);
+    emit("    halt", "halt", root);
+    for (const auto& [value, unused] : constants_) {
+      data("#" + std::to_string(value), value, nullptr);
+    }
+    for (const auto& [name, value, node] : words_) data(name, value, node);
+    for (int t = 1; t <= temporaries_; ++t) data(".t" + std::to_string(t), 0, nullptr);
+  }
+
+  std::vector<Line> lines;
+
+ private:
+  const nlohmann::json& at(const nlohmann::json& k) const { return tree_[k.get<std::size_t>()]; }
+  std::string kind(const nlohmann::json& k) const { return at(k)["kind"]; }
+  const nlohmann::json& child(const nlohmann::json& k, std::size_t i) const {
+    return at(k)["children"][i];
+  }
+  bool simple(const nlohmann::json& k) const {
+    return kind(k) == "literal" || kind(k) == "variable";
+  }
+
+  void emit(std::string text, std::string rule, nlohmann::json node, std::string pair = "") {
+    lines.push_back({std::move(text), std::move(rule), std::move(node), std::move(pair)});
+  }
+  void word(const std::string& name, int value, nlohmann::json node) {
+    for (const auto& w : words_) {
+      if (std::get<0>(w) == name) return;
+    }
+    words_.emplace_back(name, value, node);
+  }
+  void data(const std::string& name, int value, nlohmann::json node) {
+    emit(name + ":", "data", node);
+    emit("    " + std::to_string(value), "data", node);
+  }
+  std::string label(const std::string& suffix) {
+    return "_" + std::to_string(++labels_) + "_" + suffix;
+  }
+
+  void expression(const nlohmann::json& k, const std::string& target) {
+    const std::string type = kind(k);
+    if (type == "literal") {
+      const std::string digits = at(k)["text"];
+      constants_[std::stoi(digits)] = true;
+      emit("    load #" + std::to_string(std::stoi(digits)) + ", " + target, "load-constant", k);
+    } else if (type == "variable") {
+      emit("    load " + at(k)["text"].get<std::string>() + ", " + target, "load-variable", k);
+    } else if (type == "negation") {
+      expression(child(k, 0), "r1");
+      emit("    clear r0", "negate", k);
+      emit("    sub r0, r1, " + target, "negate", k);
+    } else {
+      const std::string pair = operands(child(k, 0), child(k, 1), k);
+      emit((type == "addition" ? "    add r0, r1, " : "    sub r0, r1, ") + target, "operate", k,
+           pair);
+    }
+  }
+
+  // first into r0 and second into r1 for node k; returns the pairing.
+  std::string operands(const nlohmann::json& first, const nlohmann::json& second,
+                       const nlohmann::json& k) {
+    if (simple(second)) {
+      expression(first, "r0");
+      expression(second, "r1");
+      return "in-order";
+    }
+    if (simple(first)) {
+      expression(second, "r1");
+      expression(first, "r0");
+      return "right-first";
+    }
+    expression(first, "r0");
+    const std::size_t store = lines.size();
+    emit("", "spill-store", k);
+    expression(second, "r1");
+    const std::string slot = ".t" + std::to_string(++temporaries_);
+    lines[store].text = "    store r0, " + slot;
+    emit("    load " + slot + ", r0", "spill-load", k);
+    return "spill";
+  }
+
+  // The comparison code of compare node c; returns its operator.
+  std::string comparison(const nlohmann::json& c) {
+    const std::string op = at(c)["text"];
+    const bool reversed = op == "<" || op == ">=";  // a < b is b > a, a >= b is b <= a
+    const std::string pair = operands(child(c, reversed ? 1 : 0), child(c, reversed ? 0 : 1), c);
+    emit("    cmp r0, r1", "compare", c, pair);
+    return op;
+  }
+
+  void statement(const nlohmann::json& k) {
+    const std::string type = kind(k);
+    const nlohmann::json& children = at(k)["children"];
+    if (type == "declaration") {
+      word(at(k)["text"], std::stoi(at(children[0])["text"].get<std::string>()), k);
+    } else if (type == "assignment") {
+      expression(children[0], "r0");
+      emit("    store r0, " + at(k)["text"].get<std::string>(), "assign", k);
+    } else if (type == "return") {
+      word("_RES", 0, nullptr);
+      expression(children[0], "r0");
+      emit("    store r0, _RES", "return", k);
+    } else if (type == "if") {
+      const std::string taken = label("t"), end = label("ei");
+      const std::string op = comparison(children[0]);
+      const bool greater = op == ">" || op == "<" || op == "<=" || op == ">=";
+      const bool then_taken = op == ">" || op == "<" || op == "!=";
+      emit(std::string(greater ? "    bgt " : "    bne ") + taken, "branch", k);
+      const nlohmann::json none = nlohmann::json::array();
+      const nlohmann::json& then_body = at(children[1])["children"];
+      const nlohmann::json& else_body = children.size() > 2 ? at(children[2])["children"] : none;
+      for (const auto& s : then_taken ? else_body : then_body) statement(s);
+      emit("    jump " + end, "jump-to-end", k);
+      emit(taken + ":", "label", k);
+      for (const auto& s : then_taken ? then_body : else_body) statement(s);
+      emit(end + ":", "label", k);
+    } else if (type == "while") {
+      const std::string head = label("w"), exit = label("ew"), body = label("iw");
+      emit(head + ":", "label", k);
+      const std::string op = comparison(children[0]);
+      if (op == ">" || op == "<") {
+        emit("    bgt " + body, "branch", k);
+        emit("    jump " + exit, "exit-loop", k);
+      } else if (op == "!=") {
+        emit("    bne " + body, "branch", k);
+        emit("    jump " + exit, "exit-loop", k);
+      } else {
+        emit((op == "==" ? "    bne " : "    bgt ") + exit, "branch", k);
+      }
+      emit(body + ":", "label", k);
+      for (const auto& s : at(children[1])["children"]) statement(s);
+      emit("    jump " + head, "loop-back", k);
+      emit(exit + ":", "label", k);
+    }
+  }
+
+  const nlohmann::json& tree_;
+  std::map<int, bool> constants_;
+  std::vector<std::tuple<std::string, int, nlohmann::json>> words_;
+  int temporaries_ = 0;
+  int labels_ = 0;
+};
+
+// Every line of both listings says why it is there, as the account of the
+// translation has it; the optimiser's rule is on exactly the lines it
+// changed or removed, and a line after the optimiser keeps the reason of
+// the line it came from.
+TEST(Property, EachLineSaysWhyItIsThere) {
+  using Json = nlohmann::json;
+  ProgramGenerator generator(31);
+  generator.any_loop_condition = true;
+  std::map<std::string, int> seen;
+  for (int round = 0; round < 300; ++round) {
+    const std::string source = with_marked_names(generator.program());
+    const Json answer = Json::parse(explanation_json(explain(source)));
+    ASSERT_TRUE(answer["ok"]) << source;
+    const TranslationAccount account(answer["tree"]);
+    const Json& unoptimised = answer["unoptimised"];
+    ASSERT_EQ(unoptimised.size(), account.lines.size()) << source;
+    for (std::size_t k = 0; k < unoptimised.size(); ++k) {
+      const Json& line = unoptimised[k];
+      const TranslationAccount::Line& expected = account.lines[k];
+      const Json& why = line["why"];
+      ASSERT_EQ(line["text"], expected.text) << k << "\n" << source;
+      EXPECT_EQ(why["rule"], expected.rule) << expected.text << "\n" << source;
+      EXPECT_EQ(why["node"], expected.node) << expected.text << "\n" << source;
+      EXPECT_EQ(why.value("pair", ""), expected.pair) << expected.text << "\n" << source;
+      std::string optimiser;
+      const std::string op = line.value("op", "");
+      if (line["fate"] == "changed") {
+        optimiser = "zero-clear";  // the only change: a load of #0 became a clear
+        EXPECT_TRUE(expected.text.starts_with("    load #0, ")) << expected.text;
+      } else if (line["fate"] == "removed") {
+        optimiser = op == "jump" || op == "bgt" || op == "bne" ? "branch-to-next" : "zero-word";
+        if (optimiser == "zero-word") {
+          EXPECT_EQ(line["name"], "#0") << expected.text;
+        }
+      }
+      EXPECT_EQ(why.value("optimiser", ""), optimiser) << expected.text << "\n" << source;
+      ++seen[expected.rule + " " + expected.pair + " " + optimiser];
+      if (line.contains("becomes")) {
+        Json kept = why;
+        if (line["fate"] == "kept") kept.erase("optimiser");
+        EXPECT_EQ(answer["lines"][line["becomes"].get<std::size_t>()]["why"], kept) << source;
+      }
+    }
+  }
+  // Every rule, pairing and rule of the optimiser came up.
+  for (const char* wanted : {"load-constant  ",
+                             "load-constant  zero-clear",
+                             "load-variable  ",
+                             "negate  ",
+                             "operate in-order ",
+                             "operate right-first ",
+                             "operate spill ",
+                             "compare in-order ",
+                             "compare right-first ",
+                             "compare spill ",
+                             "spill-store  ",
+                             "spill-load  ",
+                             "assign  ",
+                             "return  ",
+                             "branch  ",
+                             "branch  branch-to-next",
+                             "jump-to-end  ",
+                             "jump-to-end  branch-to-next",
+                             "exit-loop  ",
+                             "loop-back  ",
+                             "label  ",
+                             "halt  ",
+                             "data  ",
+                             "data  zero-word"}) {
+    EXPECT_GT(seen[wanted], 0) << wanted;
+  }
 }
 
 // Edits of valid programs at the token level, and cuts at any byte.

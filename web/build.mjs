@@ -62,15 +62,54 @@ for (const [entry, out] of [
   await build({ ...common, entryPoints: [path.join(here, entry)], outfile: path.join(dist, out), format: "iife" });
 }
 
+// The reference's section on why each line is there: at its mark, every
+// rule of the table of reasons with its example compiled now, by the
+// module the site carries (QUERN_WASM, which scripts/site.sh gives), and the
+// first line of that rule with its sentence; an example without such a line
+// stops the build.
+async function whyRules(text) {
+  const mark = "<!-- why-rules -->";
+  if (!text.includes(mark)) return text;
+  if (!process.env.QUERN_WASM) throw new Error("the reference compiles its examples with quern.wasm: set QUERN_WASM");
+  const { loadCompiler } = await import("../wasm/quern.mjs");
+  const { RULES, PAIRS, OPTIMISER, reasonWords } = await import("./src/why.js");
+  const compiler = await loadCompiler(process.env.QUERN_WASM);
+  const section = (title, rows, field, listing) =>
+    [...rows.values()].map((row) => {
+      const answer = compiler.explain(row.example);
+      const line = answer.ok && answer[listing].find((l) => l.why[field] === row.name);
+      if (!line) throw new Error(`src/why.json: the example of ${row.name} has no such line`);
+      return [
+        `### ${title(row)}`,
+        "",
+        "```",
+        row.example,
+        "```",
+        "",
+        `\`${line.text.trim()}\` — ${reasonWords(answer, line)}`,
+        "",
+      ].join("\n");
+    });
+  return text.replace(
+    mark,
+    [
+      ...section((row) => `${row.title} (\`${row.name}\`)`, RULES, "rule", "lines"),
+      ...section((row) => `How the operands reach the registers: \`${row.name}\``, PAIRS, "pair", "lines"),
+      ...section((row) => `What the optimiser did: \`${row.name}\``, OPTIMISER, "optimiser", "unoptimised"),
+    ].join("\n"),
+  );
+}
+
 // The reference is a static page under the page's Content-Security-Policy
 // (default-src 'self'): its only style is public/reference.css, its only
 // script public/reference.js (the way back to where the learner came from),
 // its markdown keeps to the page's allow-list and links within the site.
-// Its instruction table is made from the instruction table (src/isa.json).
-// The comments that mark its made parts are for its authors: a line that holds
+// Its instruction table is made from the instruction table (src/isa.json),
+// its rules of why each line is there from the table of reasons. The
+// comments that mark its made parts are for its authors: a line that holds
 // only a comment becomes a blank line, so that the file's lines keep their
 // numbers in any refusal.
-const markdown = withInstructionTable(await readFile(path.join(here, "../docs/language.md"), "utf8"));
+const markdown = await whyRules(withInstructionTable(await readFile(path.join(here, "../docs/language.md"), "utf8")));
 const body = renderOrExit(markdown.replace(/^<!--.*-->$/gm, ""), "docs/language.md", { ownLinksOnly: true });
 const title = /^# (.*)$/m.exec(markdown)?.[1] ?? "Language reference";
 await writeFile(

@@ -112,12 +112,12 @@ test("hovering a token or a node of the tree marks its source range and its asse
   await page.getByRole("treeitem", { name: "addition, line 2, column 10", exact: true }).hover({ position: { x: 6, y: 6 } });
   await waitMarked("a + 1");
   assert.deepEqual(await marked(), ["a + 1"]);
-  // The return's four instructions: load, load, add, store.
-  assert.equal(await page.locator("#assembly .cm-stage-line").count(), 4);
+  // The lines made for the addition: load, load, add.
+  assert.equal(await page.locator("#assembly .cm-stage-line").count(), 3);
 
-  // The add marks the tokens of its source line and the node that holds them all.
+  // The add marks the tokens of its source line and selects the node it serves.
   await page.getByRole("textbox", { name: "Assembly" }).locator(".cm-line", { hasText: "add r0" }).hover();
-  await page.getByRole("treeitem", { name: "return, line 2, column 3", exact: true, selected: true }).waitFor();
+  await page.getByRole("treeitem", { name: "addition, line 2, column 10", exact: true, selected: true }).waitFor();
   assert.deepEqual(await page.locator("#tokens [aria-current=true] code").allTextContents(), ["return", "a", "+", "1", ";"]);
 });
 
@@ -196,6 +196,37 @@ test("with every view open on the largest listing, no task holds the page over 1
   const tries = [];
   while (tries.length < 3 && !tries.some((t) => Math.max(0, ...t) <= 100)) tries.push(await attempt());
   assert.ok(tries.some((t) => Math.max(0, ...t) <= 100), `long tasks of each try: ${tries.map((t) => t.map(Math.round).join(", ")).join("; ")} ms`);
+});
+
+test("an assembly line says why it is there, marks its node's text and selects it; the while's node marks its lines", async () => {
+  const source = "int f(int s, int m) {\n  while (s > 0) {\n    s = -s + -m;\n  }\n  return s;\n}\n";
+  const answer = await explain(source);
+  await page.evaluate((s) => window.quernPlayground.setSource(s), source);
+  await page.getByRole("button", { name: /^Compile/ }).click();
+  const tree = page.getByRole("button", { name: "Syntax tree", exact: true });
+  if ((await tree.getAttribute("aria-expanded")) !== "true") await tree.click();
+  const spill = "store r0, .t1: Spill: both sides of `-s + -m` need both registers, so the value of `-s` waits in .t1 while `-m` is computed.";
+  await page.getByRole("textbox", { name: "Assembly" }).locator(".cm-line", { hasText: "store r0, .t1" }).hover();
+  await page.waitForFunction(() => document.querySelector("#asm-why").textContent.startsWith("store r0, .t1"));
+  assert.equal(await page.getByRole("status", { name: "Why" }).textContent(), spill);
+  await page.waitForFunction(() => document.querySelector("#editor").shadowRoot.querySelector(".cm-stage-mark")?.textContent === "-s + -m");
+  assert.deepEqual(await page.locator("#editor .cm-stage-mark").allTextContents(), ["-s + -m"]);
+  await page.getByRole("treeitem", { name: "addition, line 3, column 9", exact: true, selected: true }).waitFor();
+
+  // The while's lines: every line whose node lies in its subtree.
+  const k = answer.tree.findIndex((n) => n.kind === "while");
+  let first = k;
+  for (const stack = [k]; stack.length; ) {
+    const n = stack.pop();
+    first = Math.min(first, n);
+    stack.push(...answer.tree[n].children);
+  }
+  const lines = answer.lines.filter((l) => l.why.node !== null && l.why.node >= first && l.why.node <= k);
+  await page.getByRole("treeitem", { name: "while, line 2, column 3", exact: true }).focus();
+  await page.locator("#assembly .cm-stage-line").nth(lines.length - 1).waitFor();
+  assert.equal(await page.locator("#assembly .cm-stage-line").count(), lines.length);
+  const cost = `\`while (s > 0) …\`: ${lines.filter((l) => l.kind !== "label").length} lines, 1 spill`;
+  await page.waitForFunction((t) => document.querySelector("#asm-why").textContent === t, cost);
 });
 
 test("the page logged no error", () => {

@@ -22,6 +22,7 @@ import { aimAt } from "./views/stages/aim.js";
 import { listingMarks, sourceMarks } from "./views/stages/marks.js";
 import { followProfile, profileGutter } from "./views/stages/profile-gutter.js";
 import { stageViews } from "./views/stages/stages.js";
+import { whyView } from "./views/why-view.js";
 
 const state = createState({
   source: "",
@@ -58,6 +59,7 @@ resultPane(document.querySelector(".pane.result"), state);
 header(document.querySelector(".topbar"), state, compiler);
 followProfile(state, editors.sourceView, element("run-count"));
 stageViews(document.querySelector(".stages"), state, editors.sourceView, editors.asmView);
+whyView(element("asm-why"), state, editors.sourceView, editors.asmView, element("tree"));
 
 // An exercise link loads its own source and keeps its own draft, and asks
 // before an example replaces the learner's code; otherwise the playground

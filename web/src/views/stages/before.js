@@ -20,7 +20,8 @@ export function beforeView(section, { state, sourceView, asmView }) {
   let became = null; // final line -> the lines that became it, made when first asked
   let aimed = null;
 
-  const now = (l) => (l.fate === "changed" ? ` → ${final[l.becomes].text.trim()}` : "");
+  // What it became, and by which rule of the optimiser.
+  const now = (l) => (l.fate === "changed" ? ` → ${final[l.becomes].text.trim()}` : "") + (l.why?.optimiser ? ` (${l.why.optimiser})` : "");
   const list = virtualList(section.querySelector(".stage-body"), box, {
     key: (i) => `${lines[i].fate} ${lines[i].text}${now(lines[i])}`,
     fill(li, i) {

@@ -5,7 +5,8 @@
 // focus marks its source range and its assembly lines; Enter or a click puts
 // the source's cursor at its start. Its triangle, or → and ←, folds it.
 import { after, aimOf, tokensAt, width } from "./aim.js";
-import { asmOf, linkPieces, mark, moveCursor } from "./marks.js";
+import { linkPieces, mark, moveCursor } from "./marks.js";
+import { subtreeLines } from "../../why.js";
 import { pathTo, rowsOf, treeIndex } from "./tree-index.js";
 import { virtualList } from "./virtual-list.js";
 
@@ -43,6 +44,7 @@ export function treeView(section, { state, sourceView, asmView }) {
       const level = index.level[i];
       const where = ` ${n.line}:${n.column}${level > MAX_INDENT ? ` · level ${level + 1}` : ""}`;
       li.role = "treeitem";
+      li.dataset.node = i; // its place in the answer's tree
       li.style.setProperty("--level", Math.min(level, MAX_INDENT));
       // What a screen reader says, and what shows.
       li.append(
@@ -87,8 +89,11 @@ export function treeView(section, { state, sourceView, asmView }) {
     tree,
     "li[data-index]",
     (li) => {
-      const n = nodes[rows[li.dataset.index]];
-      mark(sourceView, asmView, n, n.end, asmOf(state.get(), n.line, n.end.line));
+      // The node's span, and every line made for its subtree.
+      const k = rows[li.dataset.index];
+      const n = nodes[k];
+      const s = state.get();
+      mark(sourceView, asmView, n, n.end, subtreeLines(s.answer, k, s.before ? s.answer.unoptimised : s.answer.lines));
     },
     sourceView,
     asmView,
@@ -133,6 +138,9 @@ export function treeView(section, { state, sourceView, asmView }) {
     aimed = [aim, s.before];
     if (!aim || !nodes.length) return select(null);
     if (aim.editor === "source") return select(aim, after(aim));
+    // A listing line selects the node it serves.
+    const served = (s.before ? s.answer.unoptimised : s.answer.lines)?.[aim.line - 1]?.why?.node;
+    if (served !== null && served !== undefined) return select(nodes[served], nodes[served].end);
     const [a, b] = tokensAt(s, aim);
     const tokens = s.answer.tokens;
     if (b > a) select(tokens[a], { line: tokens[b - 1].line, column: tokens[b - 1].column + width(tokens[b - 1]) });
