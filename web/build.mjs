@@ -72,7 +72,7 @@ async function whyRules(text) {
   if (!text.includes(mark)) return text;
   if (!process.env.QUERN_WASM) throw new Error("the reference compiles its examples with quern.wasm: set QUERN_WASM");
   const { loadCompiler } = await import("../wasm/quern.mjs");
-  const { RULES, PAIRS, OPTIMISER, reasonWords } = await import("./src/why.js");
+  const { RULES, PAIRS, OPTIMISER, reasonWords } = await import("./src/texts/why.js");
   const compiler = await loadCompiler(process.env.QUERN_WASM);
   const section = (title, rows, field, listing) =>
     [...rows.values()].map((row) => {

@@ -9,8 +9,9 @@
 // from the answer's `why`, worded from the table of reasons (../why.js),
 // and from the page state's `aim` (stages/aim.js).
 import { changed } from "../state.js";
-import { reasonWords, subtreeCost, subtreeLines } from "../why.js";
-import { aimOf, before } from "./stages/aim.js";
+import { reasonWords, subtreeCost, subtreeLines } from "../texts/why.js";
+import { before } from "../compiler/positions.js";
+import { aimOf } from "./stages/aim.js";
 import { mark } from "./stages/marks.js";
 
 // A node with more lines than this has them counted but not marked: marking

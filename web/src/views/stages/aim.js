@@ -3,6 +3,7 @@
 // the mouse over either editor while it is there. Also the lookups that the
 // views share: positions compared, and the tokens of a source line.
 import { EditorView } from "@codemirror/view";
+import { before, length, tokenIndexAt } from "../../compiler/positions.js";
 
 // { line, column } of offset `head` in an editor's state (column in
 // characters, from 1, as the answer counts them).
@@ -39,22 +40,7 @@ export function aimAt(state, editor) {
 // Where the views point in state `s`: { editor, line, column }, or null.
 export const aimOf = (s) => s.aim?.mouse ?? s.aim?.cursor ?? null;
 
-// Whether position a ({ line, column }) comes before b.
-export const before = (a, b) => a.line < b.line || (a.line === b.line && a.column < b.column);
 export const after = ({ line, column }) => ({ line, column: column + 1 });
-export const width = (t) => [...t.text].length;
-
-// The first index of `tokens` (in source order) at or after { line, column }.
-export function tokenFrom(tokens, at) {
-  let lo = 0;
-  let hi = tokens.length;
-  while (lo < hi) {
-    const mid = (lo + hi) >> 1;
-    if (before(tokens[mid], at)) lo = mid + 1;
-    else hi = mid;
-  }
-  return lo;
-}
 
 // The tokens that a place in the views stands for, as indices [from, to):
 // in the source, the token at the place (touching it on either side, the
@@ -63,12 +49,12 @@ export function tokensAt(s, aim) {
   const tokens = s.answer?.tokens ?? [];
   if (!aim) return [0, 0];
   if (aim.editor === "source") {
-    let k = tokenFrom(tokens, { line: aim.line, column: aim.column + 1 });
-    while (k > 0 && tokens[k - 1].line === aim.line && tokens[k - 1].column + width(tokens[k - 1]) >= aim.column) k--;
+    let k = tokenIndexAt(tokens, { line: aim.line, column: aim.column + 1 });
+    while (k > 0 && tokens[k - 1].line === aim.line && tokens[k - 1].column + length(tokens[k - 1]) >= aim.column) k--;
     const t = tokens[k];
-    return t && t.line === aim.line && t.column <= aim.column && aim.column <= t.column + width(t) ? [k, k + 1] : [0, 0];
+    return t && t.line === aim.line && t.column <= aim.column && aim.column <= t.column + length(t) ? [k, k + 1] : [0, 0];
   }
   const source = (s.before ? s.answer.unoptimised : s.answer.lines)?.[aim.line - 1]?.source;
   if (!source) return [0, 0];
-  return [tokenFrom(tokens, { line: source, column: 1 }), tokenFrom(tokens, { line: source + 1, column: 1 })];
+  return [tokenIndexAt(tokens, { line: source, column: 1 }), tokenIndexAt(tokens, { line: source + 1, column: 1 })];
 }

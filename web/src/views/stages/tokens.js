@@ -3,7 +3,8 @@
 // or every token of the listing line there, is marked current; a token under
 // the mouse or the focus marks its source range and its assembly lines;
 // Enter or a click puts the source's cursor on it.
-import { aimOf, tokensAt, width } from "./aim.js";
+import { length as width } from "../../compiler/positions.js";
+import { aimOf, tokensAt } from "./aim.js";
 import { asmOf, linkPieces, mark, moveCursor } from "./marks.js";
 import { virtualList } from "./virtual-list.js";
 

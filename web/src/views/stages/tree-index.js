@@ -2,7 +2,7 @@
 // postorder, the root last, each with its children's indices), built once
 // per answer in flat arrays: the nodes in preorder, and for each node its
 // level, parent, place among its siblings and the size of its subtree.
-import { before } from "./aim.js";
+import { before } from "../../compiler/positions.js";
 
 export function treeIndex(nodes) {
   const n = nodes.length;

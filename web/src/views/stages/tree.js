@@ -4,9 +4,10 @@
 // path from the root shown above the tree. A node under the mouse or the
 // focus marks its source range and its assembly lines; Enter or a click puts
 // the source's cursor at its start. Its triangle, or → and ←, folds it.
-import { after, aimOf, tokensAt, width } from "./aim.js";
+import { length as width } from "../../compiler/positions.js";
+import { after, aimOf, tokensAt } from "./aim.js";
 import { linkPieces, mark, moveCursor } from "./marks.js";
-import { subtreeLines } from "../../why.js";
+import { subtreeLines } from "../../texts/why.js";
 import { pathTo, rowsOf, treeIndex } from "./tree-index.js";
 import { virtualList } from "./virtual-list.js";
 

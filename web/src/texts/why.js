@@ -3,7 +3,8 @@
 // come from the table of reasons (src/why.json), which the C++ reads too,
 // and are filled in from the answer's tree and tokens. esbuild bundles the
 // JSON into the page; Node reads it as a JSON module (the reference's build).
-import table from "../../src/why.json" with { type: "json" };
+import table from "../../../src/why.json" with { type: "json" };
+import { before } from "../compiler/positions.js";
 
 const rows = (list) => new Map(list.map((row) => [row.name, row]));
 export const RULES = rows(table.rules);
@@ -16,7 +17,6 @@ const characters = (text) => {
   for (const _ of text) n++;
   return n;
 };
-const before = (a, b) => a.line < b.line || (a.line === b.line && a.column < b.column);
 
 // The source text of tree node k as its tokens give it: one blank between
 // tokens with space between them, and a body cut off as " …".
