@@ -1,9 +1,9 @@
 // Help texts for the assembly listing and the machine panel: what each
 // instruction does, what each operand is, the forms of a value, what the last
-// compare found, and whether an add or sub wrapped around. The instructions'
-// help and their operands' roles come from the instruction table (isa.js).
+// compare found. The instructions' help, their operands' roles and their
+// mnemonics come from the instruction table (isa.js).
 // Pure functions of their arguments; nothing here touches the page.
-import { INSTRUCTIONS } from "./isa.js";
+import { INSTRUCTIONS, MNEMONIC } from "./isa.js";
 
 // The rows of the instructions by mnemonic, and the data word's row.
 const ROWS = new Map(INSTRUCTIONS.filter((row) => row.kind === "instruction").map((row) => [row.mnemonic, row]));
@@ -75,26 +75,21 @@ export function valueForms(v) {
   return `${value} = 0b${bits.toString(2).padStart(8, "0")} = 0x${bits.toString(16).toUpperCase().padStart(2, "0")}`;
 }
 
-// What the last compare found and what bgt and bne will do. Takes the
-// machine's compare state ({greater, notEqual}, null before any cmp) with
-// the two values compared, a and b, when known.
+const [CMP, BGT, BNE] = ["Compare", "BranchGreater", "BranchNotEqual"].map((variant) => MNEMONIC.get(variant));
+
+// What the last compare found and what the two branches will do. Takes the
+// machine's compare state ({greater, notEqual}, null before any compare)
+// with the two values compared, a and b, when known.
 export function compareHelp(state) {
-  if (!state) return "No compare yet: bgt and bne go on with the next line until a cmp has run.";
+  if (!state) return `No compare yet: ${BGT} and ${BNE} go on with the next line until a ${CMP} has run.`;
   const known = Number.isInteger(state.a) && Number.isInteger(state.b);
   const greater = state.greater ?? (known && state.a > state.b);
   const notEqual = state.notEqual ?? (known && state.a !== state.b);
   const [a, b] = known ? [state.a, state.b] : ["a", "b"];
-  const found = known ? `The last cmp found` : "The last cmp a, b found";
+  const found = known ? `The last ${CMP} found` : `The last ${CMP} a, b found`;
   const then = (jumps) => (jumps ? "will jump" : "will go on with the next line");
   return (
-    `${found} ${a} ${greater ? ">" : "≤"} ${b}, so bgt ${then(greater)}; ` +
-    `${a} ${notEqual ? "≠" : "="} ${b}, so bne ${then(notEqual)}.`
+    `${found} ${a} ${greater ? ">" : "≤"} ${b}, so ${BGT} ${then(greater)}; ` +
+    `${a} ${notEqual ? "≠" : "="} ${b}, so ${BNE} ${then(notEqual)}.`
   );
-}
-
-// Whether add or sub of the signed 8-bit values a and b wrapped around.
-export function wrapped(op, a, b) {
-  if (op === "add") return a + b > 127 || a + b < -128;
-  if (op === "sub") return a - b > 127 || a - b < -128;
-  return false;
 }

@@ -21,6 +21,12 @@ export const INSTRUCTIONS = freeze(table.instructions);
 
 // Where control goes after each instruction, by mnemonic: "falls", "branches",
 // "jumps" or "halts".
+// The mnemonic of each variant of the table ("BranchGreater" → its mnemonic).
+export const MNEMONIC = new Map(INSTRUCTIONS.filter((row) => row.kind === "instruction").map((row) => [row.variant, row.mnemonic]));
+// The place of the memory word among each mnemonic's operands, where it has one.
+export const WORD_AT = new Map(
+  INSTRUCTIONS.filter((row) => row.kind === "instruction").map((row) => [row.mnemonic, row.operands.findIndex((o) => o.kind === "word")]),
+);
 export const FLOW = new Map(INSTRUCTIONS.filter((row) => row.kind === "instruction").map((row) => [row.mnemonic, row.flow]));
 
 // The largest request body in bytes, and a run's step limit by default and

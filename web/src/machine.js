@@ -77,8 +77,8 @@ const RUN = {
     undo.old = m.memory.get(ins.word);
     m.memory.set(ins.word, m.reg[ins.regs[0]]);
   },
-  Add: (m, ins) => arithmetic(m, ins, (x, y) => x + y),
-  Subtract: (m, ins) => arithmetic(m, ins, (x, y) => x - y),
+  Add: (m, ins) => arithmetic(m, ins, "+", (x, y) => x + y),
+  Subtract: (m, ins) => arithmetic(m, ins, "−", (x, y) => x - y),
   Clear(m, ins) {
     m.reg[ins.regs[0]] = 0;
   },
@@ -96,11 +96,14 @@ const RUN = {
   Nop() {},
 };
 
-function arithmetic(m, ins, op) {
+// `exact` is the result before it is wrapped into 8 bits, `sign` how the
+// help writes the operation.
+function arithmetic(m, ins, sign, op) {
   const x = m.reg[ins.regs[0]];
   const y = m.reg[ins.regs[1]];
-  m.reg[ins.regs[2]] = wrap(op(x, y));
-  m.arithmetic = { op: ins.op, x, y, into: ins.args[2] };
+  const exact = op(x, y);
+  m.reg[ins.regs[2]] = wrap(exact);
+  m.arithmetic = { op: ins.op, sign, x, y, exact, wrapped: exact !== wrap(exact), into: ins.args[2] };
 }
 
 // The rows of the instructions by mnemonic.
@@ -269,8 +272,9 @@ export class Machine {
     // The last cmp: { a, b } its registers' names, { x, y } their values, and
     // whether x > y and x != y; null before any.
     this.compare = null;
-    // The last step's add or sub: { op, x, y, into } (the operands' values
-    // and the register written), null when the last step was something else.
+    // The last step's add or sub: { op, sign, x, y, exact, wrapped, into }
+    // (the operands' values, the result before wrapping, whether it wrapped,
+    // the register written), null when the last step was something else.
     this.arithmetic = null;
     this.halted = false;
     this.steps = 0;

@@ -1,6 +1,5 @@
 // What the machine panel's status says of the machine: { state, text }, the
 // state choosing the badge's colour.
-import { wrapped } from "../help.js";
 import { LIMITS } from "../isa.js";
 import { count, fmt } from "./format.js";
 
@@ -13,9 +12,8 @@ export const LOADING = { state: "busy", text: "loading the listing…" };
 // The add or sub of the last step when it wrapped around, as a sentence.
 export function wrapNote(machine) {
   const w = machine?.arithmetic;
-  if (!w || !wrapped(w.op, w.x, w.y)) return null;
-  const exact = w.op === "add" ? w.x + w.y : w.x - w.y;
-  return `${w.op} wrapped around: ${w.x} ${w.op === "add" ? "+" : "−"} ${w.y} = ${exact} does not fit in 8 bits, so ${w.into} = ${machine.reg[w.into === "r0" ? 0 : 1]}`;
+  if (!w?.wrapped) return null;
+  return `${w.op} wrapped around: ${w.x} ${w.sign} ${w.y} = ${w.exact} does not fit in 8 bits, so ${w.into} = ${machine.reg[w.into === "r0" ? 0 : 1]}`;
 }
 
 // `text` while the machine can go on; an add or sub of the last step that

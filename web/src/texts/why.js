@@ -5,6 +5,7 @@
 // JSON into the page; Node reads it as a JSON module (the reference's build).
 import table from "../../../src/why.json" with { type: "json" };
 import { before } from "../compiler/positions.js";
+import { WORD_AT } from "../isa.js";
 
 const rows = (list) => new Map(list.map((row) => [row.name, row]));
 export const RULES = rows(table.rules);
@@ -61,7 +62,7 @@ function fill(pattern, answer, line) {
     second: () => text(k === null ? null : operands(answer, k)[1]),
     operand: () => text(k === null ? null : answer.tree[k].children[0]),
     condition: () => text(k === null ? null : answer.tree[k].children[0]),
-    word: () => (line.op === "store" ? ops[1] : ops[0]) ?? "",
+    word: () => ops[WORD_AT.get(line.op) ?? -1] ?? "",
     register: () => ops.at(-1) ?? "",
     label: () => (line.kind === "label" ? line.name : ops[0]) ?? "",
     name: () => line.name ?? "",

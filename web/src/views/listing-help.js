@@ -8,7 +8,7 @@
 // learner moves, and a new listing empties it.
 import { EditorView, hoverTooltip } from "@codemirror/view";
 import { compareHelp, instructionHelp, labelHelp, operandHelp, valueForms } from "../help.js";
-import { FLOW } from "../isa.js";
+import { FLOW, MNEMONIC } from "../isa.js";
 import { changed } from "../state.js";
 import { aboutName, formOf, lineAt, pieces } from "./listing.js";
 
@@ -58,7 +58,7 @@ export function helpAt(state, pos, machine, { side = 0, cursor = false } = {}) {
     if (lineAt(state, docLine.number + 1)?.kind !== "data") {
       return cursor ? { from: docLine.from, to: docLine.to, text: labelHelp(line.name, line.role) } : null;
     }
-    let text = operandHelp("load", 0, line.name, aboutName(state, line.name));
+    let text = operandHelp(MNEMONIC.get("Load"), 0, line.name, aboutName(state, line.name));
     if (machine && machine.memory.has(line.name)) text += `\nnow ${valueForms(machine.memory.get(line.name))}`;
     return { from: docLine.from, to: docLine.to, text };
   }

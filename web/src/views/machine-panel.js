@@ -5,7 +5,7 @@
 // tells its decimal, binary and hexadecimal forms on hover; an add or sub
 // that wrapped around marks the register it wrote.
 import { compareHelp, instructionHelp } from "../help.js";
-import { LIMITS } from "../isa.js";
+import { LIMITS, MNEMONIC } from "../isa.js";
 import { currentInstruction } from "../machine/controller.js";
 import { wrapNote } from "../texts/machine-status.js";
 import { changed } from "../state.js";
@@ -14,7 +14,7 @@ import { memoryTable, showValue } from "./memory-table.js";
 
 function compareText(c) {
   if (!c) return "none yet";
-  return `cmp ${c.a}, ${c.b}: ${c.x} ${c.greater ? ">" : c.notEqual ? "<" : "="} ${c.y}`;
+  return `${MNEMONIC.get("Compare")} ${c.a}, ${c.b}: ${c.x} ${c.greater ? ">" : c.notEqual ? "<" : "="} ${c.y}`;
 }
 
 // `root` is the panel's element; `machine` the controller.

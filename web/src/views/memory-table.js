@@ -1,6 +1,7 @@
 // The machine panel's memory table: a row per memory word, with its value
 // and, on hover, what the word is and its value's forms.
 import { operandHelp, valueForms } from "../help.js";
+import { MNEMONIC } from "../isa.js";
 
 // Memory words in the order a reader looks for them: the source's names in
 // declaration order (as the listing has them) and the result, then
@@ -52,7 +53,7 @@ export function memoryTable(body) {
     row.dataset.word = name;
     const a = document.createElement("td");
     a.textContent = name;
-    a.dataset.tip = operandHelp("load", 0, name, { word: memory.about.get(name) });
+    a.dataset.tip = operandHelp(MNEMONIC.get("Load"), 0, name, { word: memory.about.get(name) });
     row.append(a, document.createElement("td"));
     return row;
   }
