@@ -4,7 +4,7 @@
 // and are filled in from the answer's tree and tokens. esbuild bundles the
 // JSON into the page; Node reads it as a JSON module (the reference's build).
 import table from "../../../src/why.json" with { type: "json" };
-import { before } from "../compiler/positions.js";
+import { adjacent, before, tokenIndexAt } from "../compiler/positions.js";
 import { WORD_AT } from "../isa.js";
 
 const rows = (list) => new Map(list.map((row) => [row.name, row]));
@@ -24,20 +24,12 @@ const characters = (text) => {
 export function nodeText(answer, k) {
   const node = answer.tree[k];
   const tokens = answer.tokens;
-  let lo = 0;
-  let hi = tokens.length;
-  while (lo < hi) {
-    const mid = (lo + hi) >> 1;
-    if (before(tokens[mid], node)) lo = mid + 1;
-    else hi = mid;
-  }
   let out = "";
   let last = null;
-  for (let i = lo; i < tokens.length && before(tokens[i], node.end); i++) {
+  for (let i = tokenIndexAt(tokens, node); i < tokens.length && before(tokens[i], node.end); i++) {
     const token = tokens[i];
     if (token.text === "{" || (out && characters(out) + 1 + characters(token.text) > table.text_limit)) return `${out} …`;
-    const adjacent = last && last.line === token.line && last.column + characters(last.text) === token.column;
-    if (last && !adjacent) out += " ";
+    if (last && !adjacent(last, token)) out += " ";
     out += token.text;
     last = token;
   }
