@@ -3,10 +3,9 @@
 // compare found. The instructions' help, their operands' roles and their
 // mnemonics come from the instruction table (isa.js).
 // Pure functions of their arguments; nothing here touches the page.
-import { INSTRUCTIONS, MNEMONIC } from "./isa.js";
+import { INSTRUCTIONS, MNEMONIC, ROWS } from "./isa.js";
 
 // The rows of the instructions by mnemonic, and the data word's row.
-const ROWS = new Map(INSTRUCTIONS.filter((row) => row.kind === "instruction").map((row) => [row.mnemonic, row]));
 const DATA = INSTRUCTIONS.find((row) => row.kind === "data");
 
 const isValue = (text) => /^-?\d+$/.test(text);

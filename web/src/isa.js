@@ -21,13 +21,10 @@ export const INSTRUCTIONS = freeze(table.instructions);
 
 // Where control goes after each instruction, by mnemonic: "falls", "branches",
 // "jumps" or "halts".
-// The mnemonic of each variant of the table ("BranchGreater" → its mnemonic).
-export const MNEMONIC = new Map(INSTRUCTIONS.filter((row) => row.kind === "instruction").map((row) => [row.variant, row.mnemonic]));
-// The place of the memory word among each mnemonic's operands, where it has one.
-export const WORD_AT = new Map(
-  INSTRUCTIONS.filter((row) => row.kind === "instruction").map((row) => [row.mnemonic, row.operands.findIndex((o) => o.kind === "word")]),
-);
-export const FLOW = new Map(INSTRUCTIONS.filter((row) => row.kind === "instruction").map((row) => [row.mnemonic, row.flow]));
+// The instructions' rows by mnemonic, and each variant's mnemonic
+// ("BranchGreater" → its mnemonic).
+export const ROWS = new Map(INSTRUCTIONS.filter((row) => row.kind === "instruction").map((row) => [row.mnemonic, row]));
+export const MNEMONIC = new Map([...ROWS.values()].map((row) => [row.variant, row.mnemonic]));
 
 // The largest request body in bytes, and a run's step limit by default and
 // at most.
@@ -42,7 +39,7 @@ export const LIMITS = freeze({
 // control goes after it.
 const THEN = { falls: "the next line", branches: "its label, or the next line", jumps: "its label", halts: "stops" };
 export function instructionTable() {
-  const rows = INSTRUCTIONS.filter((row) => row.kind === "instruction" && row.emitted).map((row) => {
+  const rows = [...ROWS.values()].filter((row) => row.emitted).map((row) => {
     const form = [row.mnemonic, row.operands.map((o) => o.name).join(", ")].filter(Boolean).join(" ");
     return `| \`${form}\` | ${row.does} | ${THEN[row.flow]} |`;
   });

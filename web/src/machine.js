@@ -22,7 +22,7 @@
 //   cannot run (off the end of the code, or into a data word) throws a
 //   MachineError and changes nothing. run(limit) runs at most `limit` more
 //   steps.
-import { INSTRUCTIONS } from "./isa.js";
+import { ROWS } from "./isa.js";
 
 const wrap = (v) => ((((v + 128) % 256) + 256) % 256) - 128;
 const REGISTER = { r0: 0, r1: 1 };
@@ -106,8 +106,6 @@ function arithmetic(m, ins, sign, op) {
   m.arithmetic = { op: ins.op, sign, x, y, exact, wrapped: exact !== wrap(exact), into: ins.args[2] };
 }
 
-// The rows of the instructions by mnemonic.
-const ROWS = new Map(INSTRUCTIONS.filter((row) => row.kind === "instruction").map((row) => [row.mnemonic, row]));
 for (const row of ROWS.values()) {
   if (row.emitted !== has(RUN, row.variant)) {
     const runs = has(RUN, row.variant) ? "runs" : "does not run";

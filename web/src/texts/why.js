@@ -5,7 +5,7 @@
 // JSON into the page; Node reads it as a JSON module (the reference's build).
 import table from "../../../src/why.json" with { type: "json" };
 import { adjacent, before, tokenIndexAt } from "../compiler/positions.js";
-import { WORD_AT } from "../isa.js";
+import { ROWS } from "../isa.js";
 
 const rows = (list) => new Map(list.map((row) => [row.name, row]));
 export const RULES = rows(table.rules);
@@ -54,7 +54,7 @@ function fill(pattern, answer, line) {
     second: () => text(k === null ? null : operands(answer, k)[1]),
     operand: () => text(k === null ? null : answer.tree[k].children[0]),
     condition: () => text(k === null ? null : answer.tree[k].children[0]),
-    word: () => ops[WORD_AT.get(line.op) ?? -1] ?? "",
+    word: () => ops[ROWS.get(line.op)?.operands.findIndex((o) => o.kind === "word") ?? -1] ?? "",
     register: () => ops.at(-1) ?? "",
     label: () => (line.kind === "label" ? line.name : ops[0]) ?? "",
     name: () => line.name ?? "",

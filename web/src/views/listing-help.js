@@ -8,7 +8,7 @@
 // learner moves, and a new listing empties it.
 import { EditorView, hoverTooltip } from "@codemirror/view";
 import { compareHelp, instructionHelp, labelHelp, operandHelp, valueForms } from "../help.js";
-import { FLOW, MNEMONIC } from "../isa.js";
+import { MNEMONIC, ROWS } from "../isa.js";
 import { changed } from "../state.js";
 import { aboutName, formOf, lineAt, pieces } from "./listing.js";
 
@@ -25,7 +25,7 @@ function instructionPieceHelp(state, line, place, machine) {
   const { op } = line;
   if (place === 0) {
     const help = instructionHelp(op);
-    if (help && machine && FLOW.get(op) === "branches") return `${help}\n${compareNow(machine)}`;
+    if (help && machine && ROWS.get(op)?.flow === "branches") return `${help}\n${compareNow(machine)}`;
     return help;
   }
   const text = line.operands[place - 1];

@@ -4,7 +4,7 @@
 // the same lines' text. The listing's highlighting, jump links and help read
 // it from here instead of reading the text again.
 import { StateEffect, StateField } from "@codemirror/state";
-import { INSTRUCTIONS } from "../isa.js";
+import { ROWS } from "../isa.js";
 import { viewLayer } from "./line-marks.js";
 
 // Sent with the text of a new listing: its lines.
@@ -41,9 +41,7 @@ export function aboutName(state, name) {
 // The answer's line at line n (1-based) of the editor, or null.
 export const lineAt = (state, n) => state.field(listingField, false)?.[n - 1] ?? null;
 
-const FORMS = new Map(
-  INSTRUCTIONS.filter((row) => row.kind === "instruction").map((row) => [row.mnemonic, row.operands.map((o) => o.kind)]),
-);
+const FORMS = new Map([...ROWS.values()].map((row) => [row.mnemonic, row.operands.map((o) => o.kind)]));
 
 // What stands at each operand place of a mnemonic ("register", "word",
 // "label"), from the instruction table; null for a mnemonic it does not
