@@ -73,9 +73,6 @@ export function reasonWords(answer, line) {
 }
 
 // The optimiser's part alone, for the view before the optimiser.
-export const optimiserWords = (answer, line) =>
-  line.why.optimiser ? fill(OPTIMISER.get(line.why.optimiser).sentence, answer, line) : "";
-
 // Whether tree node k lies in the subtree of node root: the tree is in
 // postorder, so a subtree is a run of places that ends at its root.
 export function subtreeStart(tree, root) {
