@@ -113,24 +113,23 @@ int handle_request(const Environment& environment, Input& input, Output& output)
   send(output, kContentType);
 
   std::string body;
-  CompileResult result;
+  std::optional<CompileError> failure;
   // A read error is reported whether or not the bytes read so far are
-  // valid; compile refuses a body that is not UTF-8.
+  // valid; compile refuses a body that is not UTF-8. The assembly streams
+  // out behind the success status as it is made.
   if (std::optional<std::string> error = read_body(input, length, body)) {
-    result = CompileError{compile_error::Unspecified{std::move(*error)}};
+    failure = CompileError{compile_error::Unspecified{std::move(*error)}};
   } else {
-    result = compile(body);
+    failure = compile_to(body, output, [&] { send(output, kOk); });
+    // A failed write of the assembly text just ends the output.
+    if (!failure) output.flush();
   }
-
-  if (const auto* error = std::get_if<CompileError>(&result)) {
-    std::string answer(kBadRequest);
-    error->append_report(answer);
-    send(output, answer);
-    return 0;
+  if (failure) {
+    // The report goes out in stretches, never whole in memory; send flushes
+    // it, and ends the process on a failed write as for any answer.
+    if (output.write(kBadRequest)) failure->write_report(output);
+    send(output, "");
   }
-  send(output, kOk);
-  // A failed write of the assembly text just ends the output.
-  if (print_assembly(std::get<InstructionList>(result), output)) output.flush();
   return 0;
 }
 

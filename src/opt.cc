@@ -1,20 +1,24 @@
-// Instruction-list optimiser.
+// Instruction-list optimiser, as a stage of the stream.
 //
-// The redundant-branch pass works in sweeps over the list. Two facts keep a
-// sweep linear: element labels never change during the pass, so each
-// branch's target comes from an index of first occurrences built once; and a
-// sweep only rewrites the element it is visiting while every test looks
-// strictly ahead of it, so "only Nops in between" can be read from a table
-// of the next non-Nop element made at the start of the sweep. Generated
-// labels are indexed by their number in an array.
+// An element that is not a forward branch, and comes while nothing waits,
+// leaves at once. A forward branch whose target has not come yet waits,
+// and every element after it waits behind it. Each time the first carrier
+// of a waited-for label comes, the waiting elements are settled from the
+// last to the first, since a branch's fate depends only on the branches
+// after it:
+//   - a branch whose target has not come is kept once anything after it
+//     is kept (its target will come later still); until then it waits;
+//   - a branch whose target has come is kept if a kept element stands
+//     before the target, removed if only Nops and removed branches do,
+//     and waits while a waiting branch stands there.
+// A real instruction or a backward branch is kept for good, so it settles
+// every wait. Settled elements at the front leave in order.
 #include "opt.h"
 
+#include <algorithm>
 #include <string>
-#include <unordered_map>
-#include <vector>
 
 #include "failure.h"
-#include "overload.h"
 
 namespace quern {
 namespace {
@@ -24,30 +28,6 @@ bool is_zero_word(const Label& l) {
   return name != nullptr && name->id == NameId::constant(0);
 }
 
-// Notes rule as the optimiser's on element i, when reasons are kept.
-void note(std::vector<Why>* why, std::size_t i, WhyOptimiser rule) {
-  if (why != nullptr) (*why)[i].set_optimiser(rule);
-}
-
-void clear_zero_constant(InstructionList& list, std::vector<Why>* why) {
-  for (std::size_t i = 0; i < list.size(); ++i) {
-    LabelledInstruction& element = list[i];
-    if (auto* load = std::get_if<ins::Load>(&element.instruction); load && is_zero_word(load->l)) {
-      element.instruction = ins::Clear{load->r};
-      note(why, i, WhyOptimiser::ZeroClear);
-    }
-    if (is_zero_word(element.label)) {
-      if (element.instruction != Instruction{ins::Value{0}}) {
-        internal_failure("assertion `left == right` failed\n  left: " +
-                         debug_text(element.instruction) + "\n right: Value(0)");
-      }
-      element.instruction = ins::Nop{};
-      element.label = label::None{};
-      note(why, i, WhyOptimiser::ZeroWord);
-    }
-  }
-}
-
 const Label* branch_target(const Instruction& i) {
   if (const auto* j = std::get_if<ins::Jump>(&i)) return &j->l;
   if (const auto* b = std::get_if<ins::BranchNotEqual>(&i)) return &b->l;
@@ -55,119 +35,187 @@ const Label* branch_target(const Instruction& i) {
   return nullptr;
 }
 
-// Where each label that some branch names first occurs in the list. Labels
-// that no branch names (most of them: data words) are not indexed.
-class TargetIndex {
- public:
-  explicit TargetIndex(const InstructionList& list) {
-    for (const LabelledInstruction& element : list) {
-      if (const Label* l = branch_target(element.instruction)) {
-        std::visit(
-            Overload{[&](const label::None&) { wants_none_ = true; },
-                     [&](const label::Address& a) { addresses_.emplace(a.number, kMissing); },
-                     [&](const label::Name& n) { want(n.id); }},
-            *l);
-      }
-    }
-    if (empty()) return;
-    for (std::size_t i = 0; i < list.size(); ++i) {
-      std::visit(Overload{[&](const label::None&) {
-                            if (wants_none_ && first_none_ == kMissing) first_none_ = i;
-                          },
-                          [&](const label::Address& a) { record(addresses_, a.number, i); },
-                          [&](const label::Name& n) { found(n.id, i); }},
-                 list[i].label);
-    }
-  }
+const NameId* generated_name(const Label& l) {
+  const auto* name = std::get_if<label::Name>(&l);
+  return name != nullptr && name->id.is_generated() ? &name->id : nullptr;
+}
 
-  bool empty() const {
-    return !wants_none_ && addresses_.empty() && generated_.empty() && others_.empty();
-  }
-
-  std::size_t find(const Label& l) const {
-    const std::size_t found =
-        std::visit(Overload{[&](const label::None&) { return first_none_; },
-                            [&](const label::Address& a) { return addresses_.at(a.number); },
-                            [&](const label::Name& n) { return find(n.id); }},
-                   l);
-    if (found == kMissing) internal_failure("Jump targeted label which was not found");
-    return found;
-  }
-
- private:
-  static constexpr std::size_t kMissing = static_cast<std::size_t>(-1);
-
-  template <class Map, class Key>
-  static void record(Map& map, const Key& key, std::size_t i) {
-    auto it = map.find(key);
-    if (it != map.end() && it->second == kMissing) it->second = i;
-  }
-
-  // Generated labels, the usual targets, are looked up by their number;
-  // other names by their bits.
-  void want(NameId id) {
-    if (id.is_generated()) {
-      const uint32_t n = id.label_number();
-      if (generated_.size() <= n) generated_.resize(n + 1, kUnwanted);
-      if (generated_[n] == kUnwanted) generated_[n] = kMissing;
-    } else {
-      others_.emplace(id.bits(), kMissing);
-    }
-  }
-  void found(NameId id, std::size_t i) {
-    if (id.is_generated()) {
-      const uint32_t n = id.label_number();
-      if (n < generated_.size() && generated_[n] == kMissing) generated_[n] = i;
-    } else {
-      record(others_, id.bits(), i);
-    }
-  }
-  std::size_t find(NameId id) const {
-    return id.is_generated() ? generated_[id.label_number()] : others_.at(id.bits());
-  }
-
-  static constexpr std::size_t kUnwanted = kMissing - 1;
-  bool wants_none_ = false;
-  std::size_t first_none_ = kMissing;
-  std::unordered_map<uint8_t, std::size_t> addresses_;
-  std::vector<std::size_t> generated_;
-  std::unordered_map<uint32_t, std::size_t> others_;
-};
-
-void remove_redundant_branches(InstructionList& list, std::vector<Why>* why) {
-  const TargetIndex targets(list);
-  if (targets.empty()) return;  // no branch, nothing to remove
-  std::vector<std::size_t> next_real(list.size() + 1);
-  bool changed = true;
-  while (changed) {
-    changed = false;
-    next_real[list.size()] = list.size();
-    for (std::size_t i = list.size(); i-- > 0;) {
-      next_real[i] = std::holds_alternative<ins::Nop>(list[i].instruction) ? next_real[i + 1] : i;
-    }
-    for (std::size_t i = 0; i < list.size(); ++i) {
-      const Label* label = branch_target(list[i].instruction);
-      if (label == nullptr) continue;
-      const std::size_t j = targets.find(*label);
-      if (j <= i) continue;
-      if (next_real[i + 1] >= j) {
-        list[i].instruction = ins::Nop{};
-        note(why, i, WhyOptimiser::BranchToNext);
-        changed = true;
-      }
-    }
-  }
+bool contains(const std::vector<Label>& labels, const Label& l) {
+  return std::find(labels.begin(), labels.end(), l) != labels.end();
 }
 
 }  // namespace
+
+// Generated labels are looked up by number in a table while their numbers
+// stay near the count of elements, as translation's do; a source name that
+// happens to read like one ("_900000_t") goes to the short list of others.
+bool StreamOptimiser::in_table(NameId id) const {
+  return id.label_number() < 4096 + 4 * count_;
+}
+
+bool StreamOptimiser::seen(const Label& l) const {
+  if (std::holds_alternative<label::None>(l)) return none_seen_;
+  if (const NameId* id = generated_name(l); id != nullptr && in_table(*id)) {
+    const uint32_t n = id->label_number();
+    if (n < generated_.size() && (generated_[n] & 1) != 0) return true;
+  }
+  return contains(other_seen_, l);
+}
+
+void StreamOptimiser::want(const Label& l) {
+  if (const NameId* id = generated_name(l); id != nullptr && in_table(*id)) {
+    const uint32_t n = id->label_number();
+    if (generated_.size() <= n) generated_.resize(n + 1);
+    if ((generated_[n] & 2) == 0) ++waited_generated_;
+    generated_[n] |= 2;
+  } else if (!contains(other_waited_, l)) {
+    other_waited_.push_back(l);
+  }
+}
+
+bool StreamOptimiser::arrive(const Label& l) {
+  bool waited = false;
+  if (!other_waited_.empty()) {
+    auto it = std::find(other_waited_.begin(), other_waited_.end(), l);
+    if (it != other_waited_.end()) {
+      other_waited_.erase(it);
+      waited = true;
+    }
+  }
+  if (std::holds_alternative<label::None>(l)) {
+    none_seen_ = true;
+    return waited;
+  }
+  if (const NameId* id = generated_name(l); id != nullptr && in_table(*id)) {
+    const uint32_t n = id->label_number();
+    if (n < generated_.size()) {
+      if ((generated_[n] & 3) == 2) {
+        --waited_generated_;
+        waited = true;
+      }
+      generated_[n] |= 1;
+      return waited;
+    }
+    generated_.resize(n + 1);
+    generated_[n] = 1;
+    return waited;
+  }
+  other_seen_.push_back(l);
+  return waited;
+}
+
+void StreamOptimiser::emit(const Held& h) {
+  out_.push(h.element, h.why, h.line, &h.before);
+}
+
+void StreamOptimiser::settle() {
+  std::size_t kept = SIZE_MAX;     // the nearest kept element after the one looked at
+  std::size_t waiting = SIZE_MAX;  // the nearest waiting branch after it
+  for (std::size_t k = held_.size(); k-- > head_;) {
+    Held& h = held_[k];
+    if (h.fate == Fate::Kept) kept = k;
+    if (h.fate != Fate::Waiting) continue;
+    if (h.target == kNotYet) {
+      if (kept != SIZE_MAX) h.fate = Fate::Kept;
+    } else if (kept < h.target) {
+      h.fate = Fate::Kept;
+    } else if (waiting >= h.target) {
+      h.fate = Fate::Removed;
+      h.element.instruction = ins::Nop{};
+      h.why.set_optimiser(WhyOptimiser::BranchToNext);
+    }
+    if (h.fate == Fate::Kept) kept = k;
+    if (h.fate == Fate::Waiting) waiting = k;
+  }
+}
+
+void StreamOptimiser::pass_on_settled() {
+  while (head_ < held_.size() && held_[head_].fate != Fate::Waiting) emit(held_[head_++]);
+  if (head_ == held_.size()) {
+    held_.clear();
+    head_ = 0;
+  }
+}
+
+void StreamOptimiser::step(const LabelledInstruction& in, Why why, int32_t line) {
+  ++count_;
+  Held h{in, in, why, line, Fate::Final, kNotYet};
+  // Loads of the constant zero clear the register; the zero word goes.
+  if (const auto* load = std::get_if<ins::Load>(&h.element.instruction);
+      load != nullptr && is_zero_word(load->l)) {
+    h.element.instruction = ins::Clear{load->r};
+    h.why.set_optimiser(WhyOptimiser::ZeroClear);
+  }
+  if (is_zero_word(h.element.label)) {
+    if (h.element.instruction != Instruction{ins::Value{0}}) {
+      internal_failure("assertion `left == right` failed\n  left: " +
+                       debug_text(h.element.instruction) + "\n right: Value(0)");
+    }
+    h.element = {label::None{}, ins::Nop{}};
+    h.why.set_optimiser(WhyOptimiser::ZeroWord);
+  }
+
+  const bool came = arrive(h.element.label);
+  const Label* target = branch_target(h.element.instruction);
+  if (target != nullptr) {
+    if (seen(*target)) {
+      h.fate = Fate::Kept;  // backward, or to itself
+    } else {
+      want(*target);
+      h.fate = Fate::Waiting;
+    }
+  } else if (!std::holds_alternative<ins::Nop>(h.element.instruction)) {
+    h.fate = Fate::Kept;
+  }
+  if (held_.size() == head_ && h.fate != Fate::Waiting) {
+    emit(h);  // nothing waits: the usual case
+    return;
+  }
+  const auto index = static_cast<uint32_t>(held_.size());
+  held_.push_back(std::move(h));
+  longest_window_ = std::max(longest_window_, held_.size() - head_);
+  if (came) {
+    for (std::size_t k = head_; k < index; ++k) {
+      Held& w = held_[k];
+      if (w.fate != Fate::Waiting || w.target != kNotYet) continue;
+      if (*branch_target(w.element.instruction) == held_[index].element.label) w.target = index;
+    }
+  }
+  if (came || held_[index].fate == Fate::Kept) {
+    settle();
+    pass_on_settled();
+  }
+}
+
+bool StreamOptimiser::take(const Stretch& s) {
+  const bool detail = !s.why.empty();
+  for (std::size_t i = 0; i < s.elements.size(); ++i) {
+    step(s.elements[i], detail ? s.why[i] : Why{}, detail ? s.lines[i] : 0);
+  }
+  return out_.flush();
+}
+
+bool StreamOptimiser::finish() {
+  if (waited_generated_ != 0 || !other_waited_.empty()) {
+    internal_failure("Jump targeted label which was not found");
+  }
+  return out_.flush() && next_.finish();
+}
 
 void optimise(InstructionList& list, std::vector<Why>* why) {
   if (why != nullptr && why->size() != list.size()) {
     internal_failure("the optimiser has " + std::to_string(why->size()) + " reasons for " +
                      std::to_string(list.size()) + " elements");
   }
-  clear_zero_constant(list, why);
-  remove_redundant_branches(list, why);
+  ListSink result(why != nullptr, list.size());
+  StreamOptimiser optimiser(result);
+  const std::vector<int32_t> lines(why != nullptr ? list.size() : 0);
+  const std::span<const Why> reasons =
+      why != nullptr ? std::span<const Why>(*why) : std::span<const Why>();
+  optimiser.take({list, reasons, lines, {}});
+  optimiser.finish();
+  list = std::move(result.list);
+  if (why != nullptr) *why = std::move(result.why);
 }
 
 }  // namespace quern

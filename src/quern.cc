@@ -8,6 +8,7 @@
 #include "opt.h"
 #include "overload.h"
 #include "pipeline.h"
+#include "stream.h"
 #include "syntax/parser.h"
 #include "trans.h"
 
@@ -52,7 +53,11 @@ void CompileError::append_report(std::string& out) const {
              kind);
 }
 
-CompileResult run_pipeline(std::string_view source, PipelineTrace* trace) {
+namespace {
+
+// The front of the pipeline: parse and validate. The tree, when the source
+// is valid; else the failure.
+std::variant<Function, CompileError> check(std::string_view source, PipelineTrace* trace) {
   if (!is_valid_utf8(source)) {
     return CompileError{compile_error::Unspecified{"stream did not contain valid UTF-8"}};
   }
@@ -63,25 +68,10 @@ CompileResult run_pipeline(std::string_view source, PipelineTrace* trace) {
     if (trace != nullptr) trace->parse_error = std::move(*error);
     return failure;
   }
-  const Function* function = &std::get<Function>(parsed);
-  if (trace != nullptr) function = &trace->function.emplace(std::move(std::get<Function>(parsed)));
-  std::vector<ValidationError> errors = validate_function(*function);
+  std::vector<ValidationError> errors = validate_function(std::get<Function>(parsed));
   if (!errors.empty()) return CompileError{compile_error::Validation{std::move(errors)}};
-  InstructionList list = expand_function(*function, list_capacity_for(source.size()),
-                                         trace != nullptr ? &trace->lines : nullptr,
-                                         trace != nullptr ? &trace->why : nullptr);
-  // The optimiser rewrites elements in place and never moves them, so the
-  // source map fits both lists.
-  if (trace != nullptr) trace->unoptimised = list;
-  optimise(list, trace != nullptr ? &trace->why : nullptr);
-  return list;
+  return std::move(std::get<Function>(parsed));
 }
-
-CompileResult compile(std::string_view source) {
-  return run_pipeline(source, nullptr);
-}
-
-namespace {
 
 // Takes the lines of the listing one at a time and hands each to the output
 // as one piece of text: formatted in place in the output's own buffer where
@@ -116,7 +106,86 @@ class LineSink {
   std::string scratch_;
 };
 
+// Prints a stream of elements as assembly text.
+class AssemblyPrinter final : public ElementSink {
+ public:
+  explicit AssemblyPrinter(Output& out) : lines_(out) {}
+
+  bool take(const Stretch& stretch) override {
+    for (const LabelledInstruction& element : stretch.elements) {
+      if (!print(element)) return false;
+    }
+    return true;
+  }
+
+ private:
+  bool print(const LabelledInstruction& element) {
+    if (const auto* name = std::get_if<label::Name>(&element.label)) {
+      const bool ok = lines_.put(name->id.view(name_text_).size() + 2, [&](char* p) {
+        p = write_label_line(p, *name);
+        *p++ = '\n';
+        return p;
+      });
+      if (!ok) return false;
+    }
+    if (std::holds_alternative<ins::Nop>(element.instruction)) return true;
+    // No line is longer than an instruction with the longest name there is.
+    return lines_.put(bound_, [&](char* p) {
+      p = write_instruction_line(p, element.instruction);
+      *p++ = '\n';
+      return p;
+    });
+  }
+
+  LineSink lines_;
+  char name_text_[NameId::kMaxFormatted];
+  const std::size_t bound_ = line_bound() + 1;
+};
+
 }  // namespace
+
+bool CompileError::write_report(Output& out) const {
+  const auto* validation = std::get_if<compile_error::Validation>(&kind);
+  if (validation == nullptr) return out.write(report());
+  std::string line;
+  for (const ValidationError& e : validation->errors) {
+    line = "ERROR ";
+    e.append_text(line);
+    if (!out.write(line)) return false;
+  }
+  return true;
+}
+
+CompileResult run_pipeline(std::string_view source, PipelineTrace* trace) {
+  std::variant<Function, CompileError> checked = check(source, trace);
+  if (auto* error = std::get_if<CompileError>(&checked)) return std::move(*error);
+  const Function* function = &std::get<Function>(checked);
+  if (trace != nullptr) function = &trace->function.emplace(std::move(std::get<Function>(checked)));
+  ListSink result(trace != nullptr, list_capacity_for(source.size()));
+  StreamOptimiser optimiser(result);
+  expand_function_to(*function, optimiser);
+  if (trace != nullptr) {
+    trace->unoptimised = std::move(result.before);
+    trace->lines = std::move(result.lines);
+    trace->why = std::move(result.why);
+  }
+  return std::move(result.list);
+}
+
+CompileResult compile(std::string_view source) {
+  return run_pipeline(source, nullptr);
+}
+
+std::optional<CompileError> compile_to(std::string_view source, Output& out,
+                                       const std::function<void()>& begin) {
+  std::variant<Function, CompileError> checked = check(source, nullptr);
+  if (auto* error = std::get_if<CompileError>(&checked)) return std::move(*error);
+  begin();
+  AssemblyPrinter printer(out);
+  StreamOptimiser optimiser(printer);
+  expand_function_to(std::get<Function>(checked), optimiser);
+  return std::nullopt;
+}
 
 char* write_label_line(char* out, const label::Name& name) {
   char scratch[NameId::kMaxFormatted];
@@ -137,29 +206,8 @@ std::size_t line_bound() {
 }
 
 bool print_assembly(const InstructionList& list, Output& out) {
-  LineSink sink(out);
-  char name_text[NameId::kMaxFormatted];
-  // No line is longer than an instruction with the longest name there is.
-  const std::size_t bound = line_bound() + 1;
-  for (const LabelledInstruction& element : list) {
-    if (const auto* name = std::get_if<label::Name>(&element.label)) {
-      const bool ok = sink.put(name->id.view(name_text).size() + 2, [&](char* p) {
-        p = write_label_line(p, *name);
-        *p++ = '\n';
-        return p;
-      });
-      if (!ok) return false;
-    }
-    if (!std::holds_alternative<ins::Nop>(element.instruction)) {
-      const bool ok = sink.put(bound, [&](char* p) {
-        p = write_instruction_line(p, element.instruction);
-        *p++ = '\n';
-        return p;
-      });
-      if (!ok) return false;
-    }
-  }
-  return true;
+  AssemblyPrinter printer(out);
+  return printer.take({list, {}, {}, {}});
 }
 
 std::string assembly_text(const InstructionList& list) {

@@ -2,6 +2,8 @@
 // print the assembly.
 #pragma once
 
+#include <functional>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <variant>
@@ -32,6 +34,8 @@ struct CompileError {
   std::string report() const;
   /// Appends the report to out.
   void append_report(std::string& out) const;
+  /// Writes the report to out a finding at a time; false when a write failed.
+  bool write_report(Output& out) const;
 };
 
 using CompileResult = std::variant<InstructionList, CompileError>;
@@ -46,6 +50,15 @@ std::string syntax_error_text(const ParseError& error);
 /// valid UTF-8". Every stage walks nested input from explicit stacks, so a
 /// body of any shape needs only a few KiB of the caller's stack.
 CompileResult compile(std::string_view source);
+
+/// Compiles source as compile does and prints its assembly to out as the
+/// code is made, each line leaving once the optimiser has settled it, so
+/// that no body holds more than a few KiB of code at once. A failure is
+/// returned before anything is written; on success, begin is called first
+/// (to write what precedes the assembly), then the lines are written. A
+/// failed write shows in out.
+std::optional<CompileError> compile_to(std::string_view source, Output& out,
+                                       const std::function<void()>& begin);
 
 /// Writes the assembly text: a "name:" line per Name label, and
 /// "    " + instruction per instruction other than Nop. Stops at the first

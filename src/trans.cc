@@ -2,10 +2,14 @@
 // temporaries, statements as compare-and-branch code around labelled Nops,
 // and the data words of every static after the closing halt.
 //
-// Code is appended to one list in the order it runs. Where a binary
-// operation spills, the spill slot is numbered only after the right operand
-// has been translated, so the store is patched once that number is known.
+// Code leaves in the order it runs, each element final as it is made, so
+// that it can stream to the optimiser and the printer. Spill slots are
+// numbered in the order their operations finish; a spill's store comes
+// before the operand that finishes first, so its slot's number is worked
+// out ahead from the count of spills inside that operand.
 #include "trans.h"
+
+#include <functional>
 
 #include "failure.h"
 #include "overload.h"
@@ -13,9 +17,29 @@
 namespace quern {
 namespace {
 
-LabelledInstruction unlabelled(Instruction i) {
-  return {label::None{}, std::move(i)};
-}
+// Where translated code goes: each element with its reason, and the source
+// line of the construct being translated.
+class Emitter {
+ public:
+  explicit Emitter(ElementSink& sink) : out_(sink) {}
+  bool detail() const { return out_.detail(); }
+  void line(int32_t line) { line_ = line; }
+  void push(Instruction i, const void* node, WhyRule rule, WhyPair pair = WhyPair::None) {
+    out_.push({label::None{}, std::move(i)}, detail() ? Why{node, rule, pair} : Why{}, line_);
+  }
+  void push_word(const LabelledInstruction& word, Why why, int32_t line) {
+    out_.push(word, why, line);
+  }
+  // A generated label, which serves the if or while that made it.
+  void push_label(Label l, const Statement* owner) {
+    out_.push({std::move(l), ins::Nop{}}, detail() ? Why{owner, WhyRule::Label} : Why{}, line_);
+  }
+  bool flush() { return out_.flush(); }
+
+ private:
+  StretchBuffer out_;
+  int32_t line_ = 0;
+};
 
 // The result word, "_RES".
 NameId result_name() {
@@ -28,140 +52,168 @@ bool is_simple(const Expression& e) {
          std::holds_alternative<expr::Variable>(e.node);
 }
 
-void emit_expr(const Expression& e, Register target, VariableContext& context,
-               InstructionList& out);
+// The two operands of a binary operation; null for any other node.
+std::pair<const Expression*, const Expression*> binary(const Expression& e) {
+  if (const auto* a = std::get_if<expr::Addition>(&e.node)) return {a->left.get(), a->right.get()};
+  if (const auto* s = std::get_if<expr::Subtraction>(&e.node)) {
+    return {s->left.get(), s->right.get()};
+  }
+  return {nullptr, nullptr};
+}
+
+// How many spill slots the code of e makes: one per operation whose two
+// operands both need both registers. Right operands are followed in a loop;
+// left operands, which in parsed trees are a literal, a name or a negation
+// of one, recurse.
+uint64_t count_spills(const Expression& e) {
+  uint64_t count = 0;
+  for (const Expression* node = &e; node != nullptr;) {
+    if (const auto* n = std::get_if<expr::Negation>(&node->node)) {
+      node = n->operand.get();
+      continue;
+    }
+    const auto [left, right] = binary(*node);
+    if (left == nullptr) break;
+    if (!is_simple(*left)) count += count_spills(*left) + (is_simple(*right) ? 0 : 1);
+    node = right;
+  }
+  return count;
+}
+
+void emit_expr(const Expression& e, Register target, VariableContext& context, Emitter& out);
 
 // A literal, a name or a negation (anything but a binary operation).
-void emit_operand(const Expression& e, Register target, VariableContext& context,
-                  InstructionList& out) {
+void emit_operand(const Expression& e, Register target, VariableContext& context, Emitter& out) {
   if (const auto* l = std::get_if<expr::Literal>(&e.node)) {
-    out.push_back(unlabelled(ins::Load{context.note_constant(l->value), target}));
-    context.note(out, WhyRule::LoadConstant, &e);
+    out.push(ins::Load{context.note_constant(l->value), target}, &e, WhyRule::LoadConstant);
   } else if (const auto* v = std::get_if<expr::Variable>(&e.node)) {
     const std::optional<label::Name> name = context.static_name(v->name);
     if (!name) internal_failure("validation failed to catch use of undefined variable");
-    out.push_back(unlabelled(ins::Load{*name, target}));
-    context.note(out, WhyRule::LoadVariable, &e);
+    out.push(ins::Load{*name, target}, &e, WhyRule::LoadVariable);
   } else if (const auto* n = std::get_if<expr::Negation>(&e.node)) {
     emit_expr(*n->operand, kR1, context, out);
-    out.push_back(unlabelled(ins::Clear{kR0}));
-    out.push_back(unlabelled(ins::Subtract{kR0, kR1, target}));
-    context.note(out, WhyRule::Negate, &e);
+    out.push(ins::Clear{kR0}, &e, WhyRule::Negate);
+    out.push(ins::Subtract{kR0, kR1, target}, &e, WhyRule::Negate);
   }
 }
 
 // How a pair of operands is finished once the second is in r1.
-struct PairPlan {
-  enum Order { kFirstBefore, kFirstAfter, kSpill } order;
-  std::size_t store = 0;  // the spill's store, patched once its slot is numbered
+enum class PairOrder : uint8_t { FirstBefore, FirstAfter, Spill };
 
-  WhyPair why() const {
-    return order == kFirstBefore  ? WhyPair::InOrder
-           : order == kFirstAfter ? WhyPair::RightFirst
-                                  : WhyPair::Spill;
-  }
-};
+WhyPair pair_why(PairOrder order) {
+  return order == PairOrder::FirstBefore  ? WhyPair::InOrder
+         : order == PairOrder::FirstAfter ? WhyPair::RightFirst
+                                          : WhyPair::Spill;
+}
 
 // r0 receives first and r1 second. When second needs both registers and
 // first is simple, second runs first; when both need both, first is
-// spilled. Emits what comes before the second operand. node is the
-// operation or the comparison that the pair serves.
-PairPlan begin_pair(const Expression& first, const Expression& second, const void* node,
-                    VariableContext& context, InstructionList& out) {
+// spilled to the slot that will be numbered after the second_spills slots
+// that second makes. Emits what comes before the second operand. node is
+// the operation or the comparison that the pair serves.
+PairOrder begin_pair(const Expression& first, const Expression& second, uint64_t second_spills,
+                     const void* node, VariableContext& context, Emitter& out) {
   if (is_simple(second)) {
     emit_expr(first, kR0, context, out);
-    return {PairPlan::kFirstBefore};
+    return PairOrder::FirstBefore;
   }
   // First only loads a word, so translating it after second records
   // nothing in a different order.
-  if (is_simple(first)) return {PairPlan::kFirstAfter};
+  if (is_simple(first)) return PairOrder::FirstAfter;
   emit_expr(first, kR0, context, out);
-  out.push_back(unlabelled(ins::Store{kR0, label::None{}}));
-  context.note(out, WhyRule::SpillStore, node);
-  return {PairPlan::kSpill, out.size() - 1};
+  const uint64_t slot = context.temporaries() + second_spills + 1;
+  out.push(ins::Store{kR0, label::Name(NameId::temporary(slot))}, node, WhyRule::SpillStore);
+  return PairOrder::Spill;
 }
 
 // Emits what comes after the second operand. The spill slot is numbered
-// only now, after any slots the second operand made.
-void finish_pair(const PairPlan& plan, const Expression& first, const void* node,
-                 VariableContext& context, InstructionList& out) {
-  if (plan.order == PairPlan::kFirstAfter) emit_expr(first, kR0, context, out);
-  if (plan.order == PairPlan::kSpill) {
-    const label::Name slot = context.fresh_temporary();
-    std::get<ins::Store>(out[plan.store].instruction).l = slot;
-    out.push_back(unlabelled(ins::Load{slot, kR0}));
-    context.note(out, WhyRule::SpillLoad, node);
+// now, after any slots the second operand made.
+void finish_pair(PairOrder order, const Expression& first, const void* node,
+                 VariableContext& context, Emitter& out) {
+  if (order == PairOrder::FirstAfter) emit_expr(first, kR0, context, out);
+  if (order == PairOrder::Spill) {
+    out.push(ins::Load{context.fresh_temporary(), kR0}, node, WhyRule::SpillLoad);
   }
 }
 
-PairPlan emit_pair(const Expression& first, const Expression& second, const void* node,
-                   VariableContext& context, InstructionList& out) {
-  const PairPlan plan = begin_pair(first, second, node, context, out);
+// Checks that a stretch of code made exactly the spill slots counted ahead
+// for it; the stores already written name them.
+void check_spills(uint64_t before, uint64_t counted, const VariableContext& context) {
+  if (context.temporaries() != before + counted) {
+    internal_failure("translation made " + std::to_string(context.temporaries() - before) +
+                     " spill slots where it counted " + std::to_string(counted));
+  }
+}
+
+PairOrder emit_pair(const Expression& first, const Expression& second, const void* node,
+                    VariableContext& context, Emitter& out) {
+  const uint64_t before = context.temporaries();
+  const uint64_t second_spills = count_spills(second);
+  const PairOrder order = begin_pair(first, second, second_spills, node, context, out);
   emit_expr(second, kR1, context, out);
-  finish_pair(plan, first, node, context, out);
-  return plan;
+  finish_pair(order, first, node, context, out);
+  check_spills(before, count_spills(first) + second_spills + (order == PairOrder::Spill), context);
+  return order;
 }
 
 // Leaves e in target. Chains nest to the right, so the right operands are
 // followed in a loop and each level is finished on the way back out; only
 // left operands (a literal, a name or a negation in parsed trees) recurse.
-void emit_expr(const Expression& e, Register target, VariableContext& context,
-               InstructionList& out) {
-  struct Level {
-    const Expression* node;
-    const Expression* left;
-    bool add;
-    Register target;
-    PairPlan plan;
-  };
-  std::vector<Level> levels;
+// A level is kept as its node's address with its pair order in the low
+// bits, eight bytes for each operand of the longest chain.
+void emit_expr(const Expression& e, Register target, VariableContext& context, Emitter& out) {
+  static_assert(alignof(Expression) >= 4);
+  if (binary(e).first == nullptr) return emit_operand(e, target, context, out);
+  const uint64_t before = context.temporaries();
+  const uint64_t total = count_spills(e);
+  uint64_t rest = total;  // the spills of the part of the chain still to begin
+  std::vector<uintptr_t> levels;
   const Expression* node = &e;
   Register t = target;
   for (;;) {
-    const Expression* left = nullptr;
-    const Expression* right = nullptr;
-    bool add = false;
-    if (const auto* a = std::get_if<expr::Addition>(&node->node)) {
-      left = a->left.get(), right = a->right.get(), add = true;
-    } else if (const auto* s = std::get_if<expr::Subtraction>(&node->node)) {
-      left = s->left.get(), right = s->right.get();
-    }
+    const auto [left, right] = binary(*node);
     if (left == nullptr) {
       emit_operand(*node, t, context, out);
       break;
     }
-    levels.push_back({node, left, add, t, begin_pair(*left, *right, node, context, out)});
+    const bool spills = !is_simple(*left) && !is_simple(*right);
+    rest -= count_spills(*left) + spills;
+    const PairOrder order = begin_pair(*left, *right, rest, node, context, out);
+    levels.push_back(reinterpret_cast<uintptr_t>(node) | static_cast<uintptr_t>(order));
     node = right;
     t = kR1;
   }
-  for (auto level = levels.rbegin(); level != levels.rend(); ++level) {
-    finish_pair(level->plan, *level->left, level->node, context, out);
-    if (level->add) {
-      out.push_back(unlabelled(ins::Add{kR0, kR1, level->target}));
+  for (std::size_t k = levels.size(); k-- > 0;) {
+    const auto* level = reinterpret_cast<const Expression*>(levels[k] & ~uintptr_t{3});
+    const auto order = static_cast<PairOrder>(levels[k] & 3);
+    finish_pair(order, *binary(*level).first, level, context, out);
+    const Register d = k == 0 ? target : kR1;
+    if (std::holds_alternative<expr::Addition>(level->node)) {
+      out.push(ins::Add{kR0, kR1, d}, level, WhyRule::Operate, pair_why(order));
     } else {
-      out.push_back(unlabelled(ins::Subtract{kR0, kR1, level->target}));
+      out.push(ins::Subtract{kR0, kR1, d}, level, WhyRule::Operate, pair_why(order));
     }
-    context.note(out, WhyRule::Operate, level->node, level->plan.why());
   }
+  check_spills(before, total, context);
 }
 
-// The data words after the halt: a parameter's or a declared variable's
-// word has the line of its declaration. Generated words ("#1", ".t1",
-// "_RES") cannot collide with source names, which validation has checked.
-void map_static_lines(const Function& function, const InstructionList& list,
-                      std::vector<int32_t>& lines) {
-  std::unordered_map<uint32_t, int32_t> declared;  // by the bits of the word's name
-  for (const Parameter& p : function.parameters) declared.emplace(NameId(p.name).bits(), p.line);
+// Where the data words of declared names come from: the parameter or
+// declaration that owns each, and its line.
+struct Declared {
+  const void* node;
+  int32_t line;
+};
+std::unordered_map<uint32_t, Declared> declared_words(const Function& function) {
+  std::unordered_map<uint32_t, Declared> declared;  // by the bits of the word's name
+  for (const Parameter& p : function.parameters) {
+    declared.emplace(NameId(p.name).bits(), Declared{&p, p.line});
+  }
   for (const Statement& s : function.body) {
     if (const auto* d = std::get_if<stmt::Declaration>(&s.node)) {
-      declared.emplace(NameId(d->name).bits(), s.line);
+      declared.emplace(NameId(d->name).bits(), Declared{&s, s.line});
     }
   }
-  for (std::size_t i = lines.size(); i < list.size(); ++i) {
-    const auto* name = std::get_if<label::Name>(&list[i].label);
-    const auto it = name != nullptr ? declared.find(name->id.bits()) : declared.end();
-    lines.push_back(it != declared.end() ? it->second : 0);
-  }
+  return declared;
 }
 
 // The two operands of any comparison.
@@ -169,39 +221,12 @@ std::pair<const Expression*, const Expression*> operands(const BooleanExpr& cond
   return std::visit([](const auto& c) { return std::pair{&c.first, &c.second}; }, condition.node);
 }
 
-// The reasons of the data words after the halt: a parameter's or a
-// declared variable's word serves its parameter or declaration.
-void note_static_whys(const Function& function, const InstructionList& list,
-                      std::vector<Why>& why) {
-  std::unordered_map<uint32_t, const void*> declared;  // by the bits of the word's name
-  for (const Parameter& p : function.parameters) declared.emplace(NameId(p.name).bits(), &p);
-  for (const Statement& s : function.body) {
-    if (const auto* d = std::get_if<stmt::Declaration>(&s.node)) {
-      declared.emplace(NameId(d->name).bits(), &s);
-    }
-  }
-  for (std::size_t i = why.size(); i < list.size(); ++i) {
-    const auto* name = std::get_if<label::Name>(&list[i].label);
-    const auto it = name != nullptr ? declared.find(name->id.bits()) : declared.end();
-    why.push_back({it != declared.end() ? it->second : nullptr, WhyRule::Data});
-  }
-}
-
-// A generated label, which serves the if or while that made it.
-void append_label(InstructionList& list, Label l, const Statement* owner,
-                  VariableContext& context) {
-  list.push_back({std::move(l), ins::Nop{}});
-  context.note(list, WhyRule::Label, owner);
-}
-
 // The comparison code of a condition.
-void emit_compare(const BooleanExpr& condition, VariableContext& context, InstructionList& list) {
+void emit_compare(const BooleanExpr& condition, VariableContext& context, Emitter& out) {
   const auto [first, second] = operands(condition);
-  const PairPlan plan = emit_pair(*first, *second, why_node(condition), context, list);
-  list.push_back(unlabelled(ins::Compare{kR0, kR1}));
-  context.note(list, WhyRule::Compare, why_node(condition), plan.why());
+  const PairOrder order = emit_pair(*first, *second, why_node(condition), context, out);
+  out.push(ins::Compare{kR0, kR1}, why_node(condition), WhyRule::Compare, pair_why(order));
 }
-
 // One level of nesting still being translated: the statements left at that
 // level, then what closes the construct that opened it. Nested bodies are
 // translated from a stack of these, so nesting of any depth takes no call
@@ -225,8 +250,8 @@ struct Level {
 // Branch when the condition decides against falling through: greater-than
 // and not-equal branch to the then body, less-or-equal and equal branch to
 // the else body.
-void begin_if(const Statement& statement, const stmt::If& s, InstructionList& list,
-              VariableContext& context, std::vector<Level>& levels) {
+void begin_if(const Statement& statement, const stmt::If& s, Emitter& out, VariableContext& context,
+              std::vector<Level>& levels) {
   const int32_t line = statement.line;
   Label taken = context.fresh_label(LabelRole::Taken);
   Label end = context.fresh_label(LabelRole::IfEnd);
@@ -240,10 +265,9 @@ void begin_if(const Statement& statement, const stmt::If& s, InstructionList& li
   const StatementList fall_through = then_is_taken ? else_body : s.then_body;
   const StatementList taken_body = then_is_taken ? s.then_body : else_body;
 
-  emit_compare(*s.condition, context, list);
-  list.push_back(unlabelled(branch(taken)));
-  context.note(list, WhyRule::Branch, &statement);
-  context.mark(list, s.condition->line);
+  out.line(s.condition->line);
+  emit_compare(*s.condition, context, out);
+  out.push(branch(taken), &statement, WhyRule::Branch);
   levels.push_back(
       {fall_through, Level::Close::IfMiddle, &statement, line, end, taken, taken_body});
 }
@@ -251,23 +275,18 @@ void begin_if(const Statement& statement, const stmt::If& s, InstructionList& li
 // The loop head tests the condition; it leaves by branching to the exit
 // label, either directly or by jumping there when the branch into the body
 // is not taken.
-void begin_while(const Statement& statement, const stmt::While& s, InstructionList& list,
+void begin_while(const Statement& statement, const stmt::While& s, Emitter& out,
                  VariableContext& context, std::vector<Level>& levels) {
   const int32_t line = statement.line;
   Label head = context.fresh_label(LabelRole::LoopHead);
   Label exit = context.fresh_label(LabelRole::LoopExit);
   Label body = context.fresh_label(LabelRole::LoopBody);
-  append_label(list, head, &statement, context);
-  context.mark(list, line);
-  emit_compare(*s.condition, context, list);
-  const auto branch = [&](Instruction i) {
-    list.push_back(unlabelled(std::move(i)));
-    context.note(list, WhyRule::Branch, &statement);
-  };
-  const auto leave = [&] {
-    list.push_back(unlabelled(ins::Jump{exit}));
-    context.note(list, WhyRule::ExitLoop, &statement);
-  };
+  out.line(line);
+  out.push_label(head, &statement);
+  out.line(s.condition->line);
+  emit_compare(*s.condition, context, out);
+  const auto branch = [&](Instruction i) { out.push(std::move(i), &statement, WhyRule::Branch); };
+  const auto leave = [&] { out.push(ins::Jump{exit}, &statement, WhyRule::ExitLoop); };
   std::visit(Overload{
                  [&](const cond::GreaterThan&) { branch(ins::BranchGreater{body}), leave(); },
                  [&](const cond::LessOrEqual&) { branch(ins::BranchGreater{exit}); },
@@ -275,41 +294,35 @@ void begin_while(const Statement& statement, const stmt::While& s, InstructionLi
                  [&](const cond::NotEqual&) { branch(ins::BranchNotEqual{body}), leave(); },
              },
              s.condition->node);
-  context.mark(list, s.condition->line);
-  append_label(list, std::move(body), &statement, context);
-  context.mark(list, line);
+  out.line(line);
+  out.push_label(std::move(body), &statement);
   levels.push_back({s.body, Level::Close::WhileEnd, &statement, line, head, exit, {}});
 }
 
-// Appends what closes a level whose statements are done.
-void close_level(const Level& done, InstructionList& list, VariableContext& context,
-                 std::vector<Level>& levels) {
+// Emits what closes a level whose statements are done.
+void close_level(const Level& done, Emitter& out, std::vector<Level>& levels) {
+  out.line(done.line);
   switch (done.close) {
     case Level::Close::Nothing:
       break;
     case Level::Close::IfMiddle:
-      list.push_back(unlabelled(ins::Jump{done.first}));
-      context.note(list, WhyRule::JumpToEnd, done.owner);
-      append_label(list, done.second, done.owner, context);
-      context.mark(list, done.line);
+      out.push(ins::Jump{done.first}, done.owner, WhyRule::JumpToEnd);
+      out.push_label(done.second, done.owner);
       levels.push_back(
           {done.taken_body, Level::Close::IfEnd, done.owner, done.line, done.first, {}, {}});
       break;
     case Level::Close::IfEnd:
-      append_label(list, done.first, done.owner, context);
-      context.mark(list, done.line);
+      out.push_label(done.first, done.owner);
       break;
     case Level::Close::WhileEnd:
-      list.push_back(unlabelled(ins::Jump{done.first}));
-      context.note(list, WhyRule::LoopBack, done.owner);
-      append_label(list, done.second, done.owner, context);
-      context.mark(list, done.line);
+      out.push(ins::Jump{done.first}, done.owner, WhyRule::LoopBack);
+      out.push_label(done.second, done.owner);
       break;
   }
 }
 
 // A statement without a body: declarations, returns and assignments.
-void expand_simple(const Statement& statement, InstructionList& list, VariableContext& context) {
+void expand_simple(const Statement& statement, Emitter& out, VariableContext& context) {
   std::visit(
       Overload{
           [&](const stmt::Declaration& d) {
@@ -323,20 +336,18 @@ void expand_simple(const Statement& statement, InstructionList& list, VariableCo
           },
           [&](const stmt::Return& r) {
             context.record_static("_RES", 0);
-            emit_expr(r.value, kR0, context, list);
-            list.push_back(unlabelled(ins::Store{kR0, label::Name(result_name())}));
-            context.note(list, WhyRule::Return, &statement);
-            context.mark(list, statement.line);
+            out.line(statement.line);
+            emit_expr(r.value, kR0, context, out);
+            out.push(ins::Store{kR0, label::Name(result_name())}, &statement, WhyRule::Return);
           },
           [&](const stmt::Assignment& a) {
             const std::optional<label::Name> name = context.static_name(a.name);
             if (!name) {
               internal_failure("validation failed to catch assignment to undeclared variable");
             }
-            emit_expr(a.value, kR0, context, list);
-            list.push_back(unlabelled(ins::Store{kR0, *name}));
-            context.note(list, WhyRule::Assign, &statement);
-            context.mark(list, statement.line);
+            out.line(statement.line);
+            emit_expr(a.value, kR0, context, out);
+            out.push(ins::Store{kR0, *name}, &statement, WhyRule::Assign);
           },
           [&](const stmt::If&) {},
           [&](const stmt::While&) {},
@@ -344,27 +355,36 @@ void expand_simple(const Statement& statement, InstructionList& list, VariableCo
       statement.node);
 }
 
-void expand_statements(const StatementList& statements, InstructionList& list,
-                       VariableContext& context) {
+void expand_statements(const StatementList& statements, Emitter& out, VariableContext& context) {
   std::vector<Level> levels{{statements}};
   while (!levels.empty()) {
     Level& level = levels.back();
     if (level.rest.empty()) {
       const Level done = level;
       levels.pop_back();
-      close_level(done, list, context, levels);
+      close_level(done, out, levels);
       continue;
     }
     const Statement& statement = level.rest.front();
     level.rest = level.rest.subspan(1);  // before any push, which may move level
     if (const auto* i = std::get_if<stmt::If>(&statement.node)) {
-      begin_if(statement, *i, list, context, levels);
+      begin_if(statement, *i, out, context, levels);
     } else if (const auto* w = std::get_if<stmt::While>(&statement.node)) {
-      begin_while(statement, *w, list, context, levels);
+      begin_while(statement, *w, out, context, levels);
     } else {
-      expand_simple(statement, list, context);
+      expand_simple(statement, out, context);
     }
   }
+}
+
+// The list of a stream that ends without data words (a statement's or an
+// expression's code alone).
+InstructionList collected(const std::function<void(Emitter&)>& make) {
+  ListSink list;
+  Emitter out(list);
+  make(out);
+  out.flush();
+  return std::move(list.list);
 }
 
 }  // namespace
@@ -434,7 +454,8 @@ std::optional<std::pair<label::Name, int8_t>> IterStatics::next() {
 
 Expansion expand_expr(const Expression& expression, Register target, VariableContext& context) {
   Expansion result;
-  emit_expr(expression, target, context, result.instructions);
+  result.instructions =
+      collected([&](Emitter& out) { emit_expr(expression, target, context, out); });
   if (!is_simple(expression)) {
     for (uint8_t r : {uint8_t{0}, uint8_t{1}}) {
       if (r != target.number) result.clobbered.push_back(r);
@@ -445,39 +466,27 @@ Expansion expand_expr(const Expression& expression, Register target, VariableCon
 
 InstructionList expand_expr_pair(const Expression& first, const Expression& second,
                                  VariableContext& context) {
-  InstructionList out;
-  emit_pair(first, second, nullptr, context, out);
-  return out;
+  return collected([&](Emitter& out) { emit_pair(first, second, nullptr, context, out); });
 }
 
 void compare_expanded(const Expression& first, const Expression& second, VariableContext& context,
                       InstructionList& list) {
-  emit_pair(first, second, nullptr, context, list);
-  list.push_back(unlabelled(ins::Compare{kR0, kR1}));
+  const InstructionList code = collected([&](Emitter& out) {
+    emit_pair(first, second, nullptr, context, out);
+    out.push(ins::Compare{kR0, kR1}, nullptr, WhyRule::Compare);
+  });
+  list.insert(list.end(), code.begin(), code.end());
 }
 
 void expand_statement(const Statement& statement, InstructionList& list, VariableContext& context) {
-  expand_statements(StatementList(&statement, 1), list, context);
+  const InstructionList code = collected(
+      [&](Emitter& out) { expand_statements(StatementList(&statement, 1), out, context); });
+  list.insert(list.end(), code.begin(), code.end());
 }
 
-InstructionList expand_function(const Function& function, std::size_t capacity_hint,
-                                std::vector<int32_t>* lines, std::vector<Why>* why) {
+bool expand_function_to(const Function& function, ElementSink& sink) {
   VariableContext context;
-  InstructionList list;
-  list.reserve(capacity_hint);
-  if (lines != nullptr) {
-    lines->clear();
-    lines->reserve(capacity_hint);
-    context.map_lines(lines);
-  }
-  if (why != nullptr) {
-    // Room for the longest list up front, as for the list: a list of
-    // reasons regrown as it fills would leave holes that a later compile in
-    // the same memory (the page's module) might not reuse.
-    why->clear();
-    why->reserve(capacity_hint);
-    context.record_why(why);
-  }
+  Emitter out(sink);
   for (const Parameter& p : function.parameters) {
     if (p.type != Type::Int) {
       internal_failure("assertion `left == right` failed\n  left: " + debug_text(p.type) +
@@ -487,15 +496,32 @@ InstructionList expand_function(const Function& function, std::size_t capacity_h
       internal_failure("validate failed to catch duplicate parameter name");
     }
   }
-  expand_statements(function.body, list, context);
-  list.push_back(unlabelled(ins::Halt{}));
-  context.note(list, WhyRule::Halt, nullptr);
-  context.mark(list, function.end_line);
+  expand_statements(function.body, out, context);
+  out.line(function.end_line);
+  out.push(ins::Halt{}, nullptr, WhyRule::Halt);
+  // A parameter's or a declared variable's word serves its declaration and
+  // has its line. Generated words ("#1", ".t1", "_RES") cannot collide with
+  // source names, which validation has checked.
+  std::unordered_map<uint32_t, Declared> declared;
+  if (out.detail()) declared = declared_words(function);
   IterStatics statics(context);
-  while (auto s = statics.next()) list.push_back({s->first, ins::Value{s->second}});
-  if (lines != nullptr) map_static_lines(function, list, *lines);
-  if (why != nullptr) note_static_whys(function, list, *why);
-  return list;
+  while (auto s = statics.next()) {
+    Declared owner{nullptr, 0};
+    if (out.detail()) {
+      if (auto it = declared.find(s->first.id.bits()); it != declared.end()) owner = it->second;
+    }
+    out.push_word({s->first, ins::Value{s->second}}, Why{owner.node, WhyRule::Data}, owner.line);
+  }
+  return out.flush() && sink.finish();
+}
+
+InstructionList expand_function(const Function& function, std::size_t capacity_hint,
+                                std::vector<int32_t>* lines, std::vector<Why>* why) {
+  ListSink list(lines != nullptr || why != nullptr, capacity_hint);
+  expand_function_to(function, list);
+  if (lines != nullptr) *lines = std::move(list.lines);
+  if (why != nullptr) *why = std::move(list.why);
+  return std::move(list.list);
 }
 
 }  // namespace quern

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "instr.h"
+#include "stream.h"
 #include "syntax/syntax.h"
 
 namespace quern {
@@ -33,22 +34,8 @@ class VariableContext {
   /// "_N_suffix" for the role, numbered across the whole function from 1.
   Label fresh_label(LabelRole role);
 
-  /// The source map, off unless set: lines[i] is the source line of the
-  /// construct that list element i implements, 0 for none.
-  void map_lines(std::vector<int32_t>* lines) { lines_ = lines; }
-  /// Gives line to every element appended since the last mark.
-  void mark(const InstructionList& list, int32_t line) {
-    if (lines_ != nullptr) lines_->resize(list.size(), line);
-  }
-  /// The reasons, off unless set: why[i] says why list element i is there.
-  void record_why(std::vector<Why>* why) { why_ = why; }
-  /// Gives the reason to every element appended since the last note.
-  void note(const InstructionList& list, WhyRule rule, const void* node,
-            WhyPair pair = WhyPair::None) {
-    if (why_ != nullptr && why_->size() < list.size()) {
-      why_->resize(list.size(), Why{node, rule, pair});
-    }
-  }
+  /// How many spill slots have been made so far.
+  uint64_t temporaries() const { return temporary_count_; }
 
  private:
   friend class IterStatics;
@@ -64,8 +51,6 @@ class VariableContext {
   mutable const Variable* last_found_ = nullptr;
   uint64_t temporary_count_ = 0;
   uint64_t label_count_ = 0;
-  std::vector<int32_t>* lines_ = nullptr;
-  std::vector<Why>* why_ = nullptr;
 };
 
 /// Lists the statics of a finished context as (name, initial value) pairs.
@@ -104,15 +89,22 @@ void compare_expanded(const Expression& first, const Expression& second, Variabl
                       InstructionList& list);
 /// Appends the code of one statement, nested statements included.
 void expand_statement(const Statement& statement, InstructionList& list, VariableContext& context);
-/// The whole instruction list of a validated function. capacity_hint, when
-/// given, is the room reserved for the list up front, which saves regrowing
-/// a long list. lines, when given, receives the source map, one entry per
-/// element: a statement's code has the statement's line, a condition's
-/// compare and branch the condition's, an if's or while's labels and jumps
-/// the keyword's, the halt the closing brace's, and the data word of a
+/// Translates a validated function and hands its elements to sink in the
+/// order they run: the body's code, a halt, then one data word per static.
+/// With detail, each element comes with its reason and its source line: a
+/// statement's code has the statement's line, a condition's compare and
+/// branch the condition's, an if's or while's labels and jumps the
+/// keyword's, the halt the closing brace's, and the data word of a
 /// parameter or declared variable its declaration's; the words of
-/// constants, temporaries and "_RES" have 0. why, when given, receives the
-/// reason of each element.
+/// constants, temporaries and "_RES" have 0. Elements leave as soon as they
+/// are final, a stretch at a time, so the translation of any body holds
+/// only a few KiB besides the tree. False when the sink stopped early.
+bool expand_function_to(const Function& function, ElementSink& sink);
+
+/// The whole instruction list of a validated function, as expand_function_to
+/// makes it. capacity_hint, when given, is the room reserved for the list up
+/// front. lines and why, when given, receive each element's source line and
+/// reason.
 InstructionList expand_function(const Function& function, std::size_t capacity_hint = 0,
                                 std::vector<int32_t>* lines = nullptr,
                                 std::vector<Why>* why = nullptr);

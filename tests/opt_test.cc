@@ -90,34 +90,6 @@ TEST(OptimiseDeathTest, InternalFailures) {
               "Jump targeted label which was not found");
 }
 
-// The redundant-branch rules read literally: a linear search for every
-// target, and sweeps until nothing changes.
-void reference_branch_pass(InstructionList& list) {
-  bool changed = true;
-  while (changed) {
-    changed = false;
-    for (std::size_t i = 0; i < list.size(); ++i) {
-      const Label* target = nullptr;
-      if (auto* j = std::get_if<ins::Jump>(&list[i].instruction)) target = &j->l;
-      if (auto* b = std::get_if<ins::BranchGreater>(&list[i].instruction)) target = &b->l;
-      if (auto* b = std::get_if<ins::BranchNotEqual>(&list[i].instruction)) target = &b->l;
-      if (target == nullptr) continue;
-      std::size_t j = 0;
-      while (j < list.size() && !(list[j].label == *target)) ++j;
-      ASSERT_LT(j, list.size());
-      if (j <= i) continue;
-      bool only_nops = true;
-      for (std::size_t k = i + 1; k < j; ++k) {
-        only_nops = only_nops && std::holds_alternative<ins::Nop>(list[k].instruction);
-      }
-      if (only_nops) {
-        list[i].instruction = ins::Nop{};
-        changed = true;
-      }
-    }
-  }
-}
-
 TEST(Optimise, MatchesPlainReadingOnRandomLists) {
   std::mt19937 random(20261207);
   const char* labels[] = {"A", "B", "C", "D"};
@@ -149,7 +121,7 @@ TEST(Optimise, MatchesPlainReadingOnRandomLists) {
     for (const char* l : labels) list.push_back(at(l));
     list.push_back(plain(ins::Nop{}));
     InstructionList expected = list;
-    reference_branch_pass(expected);
+    testing::reference_branch_pass(expected);
     optimise(list);
     ASSERT_EQ(list, expected) << "round " << round;
   }

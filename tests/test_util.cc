@@ -1,6 +1,7 @@
 #include "test_util.h"
 
 #include <nlohmann/json.hpp>
+#include <stdexcept>
 
 #include "overload.h"
 
@@ -119,6 +120,32 @@ std::string first_fields(const std::string& json) {
     for (const Json& line : full[listing]) cut[listing].push_back(keep(line, {"text", "source"}));
   }
   return cut.dump();
+}
+
+void reference_branch_pass(InstructionList& list) {
+  bool changed = true;
+  while (changed) {
+    changed = false;
+    for (std::size_t i = 0; i < list.size(); ++i) {
+      const Label* target = nullptr;
+      if (auto* j = std::get_if<ins::Jump>(&list[i].instruction)) target = &j->l;
+      if (auto* b = std::get_if<ins::BranchGreater>(&list[i].instruction)) target = &b->l;
+      if (auto* b = std::get_if<ins::BranchNotEqual>(&list[i].instruction)) target = &b->l;
+      if (target == nullptr) continue;
+      std::size_t j = 0;
+      while (j < list.size() && !(list[j].label == *target)) ++j;
+      if (j == list.size()) throw std::logic_error("a branch without a target");
+      if (j <= i) continue;
+      bool only_nops = true;
+      for (std::size_t k = i + 1; k < j; ++k) {
+        only_nops = only_nops && std::holds_alternative<ins::Nop>(list[k].instruction);
+      }
+      if (only_nops) {
+        list[i].instruction = ins::Nop{};
+        changed = true;
+      }
+    }
+  }
 }
 
 }  // namespace quern::testing

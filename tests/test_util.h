@@ -25,4 +25,8 @@ std::string compile_text(std::string_view source);
 /// whatever members are added after them.
 std::string first_fields(const std::string& json);
 
+/// The redundant-branch rules read literally: a linear search for every
+/// target, and sweeps over the whole list until nothing changes.
+void reference_branch_pass(InstructionList& list);
+
 }  // namespace quern::testing
