@@ -32,6 +32,7 @@
 #include "lsp.h"
 #include "machine.h"
 #include "output.h"
+#include "printer.h"
 #include "quern.h"
 #include "quern_limits.h"
 #include "report.h"
@@ -112,14 +113,15 @@ void warn_ignored(const std::string& path, const quern::Explanation& explanation
 }
 
 int compile_file(const std::string& path, const std::string& source) {
-  const quern::Explanation explanation = quern::explain(source);
+  const quern::Explanation explanation = quern::explain(source, quern::Keep::ReplayedOnly);
   warn_ignored(path, explanation);
   if (explanation.error) {
     std::cerr << explanation.error->report() << std::flush;
     return 1;
   }
   quern::FdOutput out(STDOUT_FILENO);
-  if (!quern::print_assembly(explanation.optimised, out) || !out.flush()) {
+  quern::AssemblyPrinter printer(out);
+  if (!explanation.replay(printer) || !out.flush()) {
     quern::internal_failure("failed printing to stdout: " +
                             std::string(std::strerror(out.error())));
   }
@@ -564,7 +566,7 @@ int main(int argc, char** argv) {
     if (!explain) check_source(file, source);
     if (run) return run_file(file, source, inputs, max_steps, json);
     if (explain) {
-      const quern::Explanation explanation = quern::explain(source);
+      const quern::Explanation explanation = quern::explain(source, quern::Keep::ReplayedOnly);
       warn_ignored(file, explanation);
       std::cout << std::flush;
       quern::FdOutput out(STDOUT_FILENO);

@@ -44,55 +44,56 @@ std::vector<PrintedLine> printed_lines(const InstructionList& list) {
   return lines;
 }
 
-std::vector<BasicBlock> basic_blocks(const InstructionList& list,
-                                     const std::vector<PrintedLine>& printed) {
+void BlockBuilder::line(const LabelledInstruction& element, bool label) {
   // The code ends at the first data word's name line.
-  std::size_t code = 0;
-  while (code < printed.size() &&
-         !std::holds_alternative<ins::Value>(list[printed[code].element].instruction)) {
-    ++code;
+  if (ended_ || std::holds_alternative<ins::Value>(element.instruction)) {
+    ended_ = true;
+    return;
   }
-  const auto instruction = [&](const PrintedLine& line) -> const Instruction* {
-    return line.label ? nullptr : &list[line.element].instruction;
-  };
-  const auto ends_flow = [&](const PrintedLine& line) {
-    const Instruction* i = instruction(line);
-    return i != nullptr && flow_of(*i) != isa::Flow::Falls;
-  };
-  std::vector<BasicBlock> blocks;
-  std::vector<std::size_t> block_of(code);
-  std::unordered_map<uint32_t, std::size_t> label_line;  // name bits to printed line
-  for (std::size_t k = 0; k < code; ++k) {
-    if (k == 0 || (printed[k].label && !printed[k - 1].label) || ends_flow(printed[k - 1])) {
-      blocks.push_back({k, k, {}, false});
-    }
-    blocks.back().to = k;
-    block_of[k] = blocks.size() - 1;
-    if (printed[k].label) {
-      label_line.emplace(std::get<label::Name>(list[printed[k].element].label).id.bits(), k);
-    }
+  const bool ends_flow = !previous_label_ && previous_flow_ != isa::Flow::Falls;
+  if (lines_ == 0 || (label && !previous_label_) || ends_flow) {
+    blocks_.push_back({lines_, lines_, {}, false});
+    ends_.push_back({});
   }
-  const auto target_block = [&](const Label& l) {
-    const auto* name = std::get_if<label::Name>(&l);
-    const auto it = name != nullptr ? label_line.find(name->id.bits()) : label_line.end();
-    if (it == label_line.end()) internal_failure("a jump to a label that the code lacks");
-    return block_of[it->second];
-  };
-  for (std::size_t b = 0; b < blocks.size(); ++b) {
-    BasicBlock& block = blocks[b];
-    const bool has_next = b + 1 < blocks.size();
-    const Instruction* i = instruction(printed[block.to]);
-    const isa::Flow flow = i != nullptr ? flow_of(*i) : isa::Flow::Falls;
-    if (const Label* target = i != nullptr ? target_of(*i) : nullptr) {
-      block.next.push_back(target_block(*target));
+  blocks_.back().to = lines_;
+  ++lines_;
+  previous_label_ = label;
+  if (label) {
+    labels_.emplace(std::get<label::Name>(element.label).id.bits(), blocks_.size() - 1);
+    ends_.back() = {};
+    return;
+  }
+  previous_flow_ = flow_of(element.instruction);
+  const Label* target = target_of(element.instruction);
+  const auto* name = target != nullptr ? std::get_if<label::Name>(target) : nullptr;
+  if (target != nullptr && name == nullptr)
+    internal_failure("a jump to a label that the code lacks");
+  ends_.back() = {name != nullptr, name != nullptr ? name->id.bits() : 0, previous_flow_};
+}
+
+std::vector<BasicBlock> BlockBuilder::finish() {
+  for (std::size_t b = 0; b < blocks_.size(); ++b) {
+    BasicBlock& block = blocks_[b];
+    const End& end = ends_[b];
+    if (end.has_target) {
+      const auto it = labels_.find(end.target_bits);
+      if (it == labels_.end()) internal_failure("a jump to a label that the code lacks");
+      block.next.push_back(it->second);
     }
-    if (flow == isa::Flow::Jumps || flow == isa::Flow::Halts) continue;
-    if (has_next) {
+    if (end.flow == isa::Flow::Jumps || end.flow == isa::Flow::Halts) continue;
+    if (b + 1 < blocks_.size()) {
       block.next.push_back(b + 1);
       block.falls_through = true;
     }
   }
-  return blocks;
+  return std::move(blocks_);
+}
+
+std::vector<BasicBlock> basic_blocks(const InstructionList& list,
+                                     const std::vector<PrintedLine>& printed) {
+  BlockBuilder builder;
+  for (const PrintedLine& line : printed) builder.line(list[line.element], line.label);
+  return builder.finish();
 }
 
 std::string cfg_dot(const InstructionList& list) {

@@ -5,9 +5,11 @@
 #include <cstddef>
 #include <cstdint>
 #include <string>
+#include <unordered_map>
 #include <vector>
 
 #include "instr.h"
+#include "isa.h"
 
 namespace quern {
 
@@ -37,6 +39,30 @@ struct BasicBlock {
 /// and otherwise the fall-through (none past the code).
 std::vector<BasicBlock> basic_blocks(const InstructionList& list,
                                      const std::vector<PrintedLine>& printed);
+
+/// The same blocks, made as the printed lines pass: line() for each line
+/// in order (the element it prints, and whether it is its label line),
+/// then finish(). Holds a few words per block, never the lines.
+class BlockBuilder {
+ public:
+  void line(const LabelledInstruction& element, bool label);
+  std::vector<BasicBlock> finish();
+
+ private:
+  // How a block's last line leaves it.
+  struct End {
+    bool has_target = false;
+    uint32_t target_bits = 0;  // the name of the label a branch or jump goes to
+    isa::Flow flow = isa::Flow::Falls;
+  };
+  std::vector<BasicBlock> blocks_;
+  std::vector<End> ends_;
+  std::unordered_map<uint32_t, std::size_t> labels_;  // name bits to block
+  std::size_t lines_ = 0;
+  bool ended_ = false;
+  bool previous_label_ = false;
+  isa::Flow previous_flow_ = isa::Flow::Falls;
+};
 
 /// The graph in Graphviz DOT: one node per block, named b0, b1, ..., and
 /// labelled with its assembly lines; one edge per entry of next, a taken

@@ -6,7 +6,10 @@
 #include <variant>
 
 #include "failure.h"
+#include "opt.h"
 #include "pipeline.h"
+#include "printer.h"
+#include "trans.h"
 #include "why.h"
 
 namespace quern {
@@ -32,15 +35,64 @@ std::string_view kind_text(ValidationError::Kind kind) {
 
 }  // namespace
 
-std::string Explanation::answer() const {
-  if (error) return error->report();
-  return assembly_text(optimised);
+Diagnostic diagnostic_of(const ValidationError& e, const SolidTokens& tokens) {
+  return {e.position.line,
+          e.position.column,
+          e.message(),
+          {},
+          {},
+          {},
+          false,
+          kind_text(e.kind),
+          e.kind == ValidationError::Kind::VoidReturn ? std::nullopt
+                                                      : std::optional<std::string>(e.name),
+          tokens.first_solid_from(e.position)};
 }
 
-Explanation explain(std::string_view source) {
+std::string Explanation::answer() const {
+  if (error) return error->report();
+  StringOutput out;
+  AssemblyPrinter printer(out);
+  replay(printer);
+  return out.text();
+}
+
+namespace {
+
+// Names the nodes of the reasons passing by their places, for the sink
+// after it.
+class PlaceNaming final : public ElementSink {
+ public:
+  PlaceNaming(const NodePlaces& places, ElementSink& next) : places_(places), next_(next) {}
+  bool wants_detail() const override { return next_.wants_detail(); }
+  bool take(const Stretch& s) override {
+    if (s.why.empty()) return next_.take(s);
+    why_.assign(s.why.begin(), s.why.end());
+    places_.name(why_);
+    return next_.take({s.elements, why_, s.lines, s.before});
+  }
+  bool finish() override { return next_.finish(); }
+
+ private:
+  const NodePlaces& places_;
+  ElementSink& next_;
+  std::vector<Why> why_;
+};
+
+}  // namespace
+
+bool Explanation::replay(ElementSink& sink) const {
+  if (error || !function) internal_failure("only a successful compile can be replayed");
+  PlaceNaming naming(places, sink);
+  StreamOptimiser optimiser(naming);
+  return expand_function_to(*function, optimiser);
+}
+
+Explanation explain(std::string_view source, Keep keep) {
   Explanation result;
   result.source = source;
   PipelineTrace trace;
+  trace.lists = keep == Keep::Lists;
   CompileResult compiled = run_pipeline(source, &trace);
   if (auto* error = std::get_if<CompileError>(&compiled)) {
     if (std::holds_alternative<compile_error::Unspecified>(error->kind)) {
@@ -48,11 +100,12 @@ Explanation explain(std::string_view source) {
     }
     result.error = std::move(*error);
   } else {
+    result.places = NodePlaces(*trace.function, trace.parse.nodes, trace.parse.tokens, source);
     result.optimised = std::move(std::get<InstructionList>(compiled));
     result.unoptimised = std::move(trace.unoptimised);
     result.lines = std::move(trace.lines);
     result.why = std::move(trace.why);
-    name_nodes_by_place(*trace.function, trace.parse.nodes, trace.parse.tokens, source, result.why);
+    result.places.name(result.why);
   }
   result.tokens = SolidTokens(source, std::move(trace.parse.tokens));
   if (trace.parse_error) {
@@ -65,30 +118,19 @@ Explanation explain(std::string_view source) {
     result.diagnostics.push_back(std::move(d));
     return result;
   }
-  const Function& function = *trace.function;
   result.parsed = true;
-  for (const Parameter& p : function.parameters) result.parameters.emplace_back(p.name);
-  if (result.error) {
+  for (const Parameter& p : trace.function->parameters) result.parameters.emplace_back(p.name);
+  if (result.error && keep == Keep::Lists) {
     for (const ValidationError& e :
          std::get<compile_error::Validation>(result.error->kind).errors) {
-      result.diagnostics.push_back({e.position.line,
-                                    e.position.column,
-                                    e.message(),
-                                    {},
-                                    {},
-                                    {},
-                                    false,
-                                    kind_text(e.kind),
-                                    e.kind == ValidationError::Kind::VoidReturn
-                                        ? std::nullopt
-                                        : std::optional<std::string>(e.name),
-                                    result.tokens.first_solid_from(e.position)});
+      result.diagnostics.push_back(diagnostic_of(e, result.tokens));
     }
-  } else {
+  } else if (keep == Keep::Lists) {
     result.printed = printed_lines(result.optimised);
     result.printed_before = printed_lines(result.unoptimised);
   }
   result.tree = std::move(trace.parse.nodes);
+  result.function = std::move(trace.function);
   result.ignored = result.tokens.solid_from(trace.parse.after_function);
   return result;
 }

@@ -15,8 +15,10 @@
 #include "cfg.h"
 #include "quern.h"
 #include "solid_tokens.h"
+#include "stream.h"
 #include "syntax/parser.h"
 #include "syntax/syntax.h"
+#include "why.h"
 
 namespace quern {
 
@@ -39,7 +41,7 @@ struct Diagnostic {
 struct Explanation {
   std::string_view source;                // the explained text, which must outlive this
   std::optional<CompileError> error;      // present when the compile failed
-  std::vector<Diagnostic> diagnostics;    // one per finding of error
+  std::vector<Diagnostic> diagnostics;    // one per finding of error (see Keep)
   SolidTokens tokens;                     // the source's tokens, from its one lexing
   bool parsed = false;                    // the source parsed: parameters, tree, ignored hold
   std::vector<std::string> parameters;    // the function's parameter names
@@ -51,14 +53,34 @@ struct Explanation {
   std::vector<Why> why;  // the reason of each element of both lists, naming nodes by place in tree
   std::vector<PrintedLine> printed;         // the printed lines of optimised
   std::vector<PrintedLine> printed_before;  // the printed lines of unoptimised
+  std::optional<Function> function;         // the tree, when the compile succeeded
+  NodePlaces places;                        // the places in tree of function's nodes
 
   /// The text that compile's caller writes: the assembly, or the report.
   std::string answer() const;
+  /// Runs the back end over the tree again, as the compile did, and hands
+  /// the optimiser's stream to sink: each element as it prints, with (when
+  /// the sink wants detail) its reason, naming its node by place in tree,
+  /// its source line and the element as translation made it. Only after a
+  /// successful compile. False when the sink stopped early.
+  bool replay(ElementSink& sink) const;
 };
+
+/// What an explanation holds besides what replay() gives again.
+enum class Keep : uint8_t {
+  Lists,         // also both listings whole, with their lines and reasons
+  ReplayedOnly,  // only what replay() cannot give, and no diagnostics of validation
+                 // findings, which diagnostic_of gives one at a time: the answer's
+                 // JSON needs no more
+};
+
+/// The diagnostic of a validation finding, quoting the token where the
+/// statement or name it is about begins.
+Diagnostic diagnostic_of(const ValidationError& finding, const SolidTokens& tokens);
 
 /// Compiles source as compile does, in the same pipeline, and explains the
 /// outcome. The explanation refers to source, which must outlive it.
-Explanation explain(std::string_view source);
+Explanation explain(std::string_view source, Keep keep = Keep::Lists);
 
 /// What a front end says of text after the function's closing brace, which
 /// starts at position: "Text after the function's closing brace is not

@@ -10,6 +10,7 @@
 #include "failure.h"
 #include "isa.h"
 #include "json_text.h"
+#include "printer.h"
 #include "solid_tokens.h"
 #include "why.h"
 
@@ -93,8 +94,6 @@ std::string dump(const Json& value) {
   }
 }
 
-using Printed = PrintedLine;
-
 std::string_view role_text(LabelRole role) {
   switch (role) {
     case LabelRole::LoopHead:
@@ -115,86 +114,69 @@ bool is_data(const LabelledInstruction& element) {
   return std::holds_alternative<ins::Value>(element.instruction);
 }
 
-// Writes the listing of list, one object per printed line; extra(k, line)
-// appends the members that follow the common ones of line k. A line for
-// which brief(line) is a number n >= 0 is written as that number instead.
-template <class Brief, class Extra>
-void append_listing(json::Writer& writer, const InstructionList& list,
-                    const std::vector<Printed>& printed, const std::vector<int32_t>& map,
-                    const Brief& brief, const Extra& extra) {
-  std::string& out = writer.text;
-  if (map.size() != list.size()) {
-    internal_failure("source map has " + std::to_string(map.size()) + " lines for " +
-                     std::to_string(list.size()) + " elements");
+// Writes the common members of a printed line of element (its label line
+// when label, else its instruction line), from "{" up to the members that
+// follow them: text, source (the line of the construct, null for none),
+// kind and what the kind has.
+void append_line_head(std::string& out, const LabelledInstruction& element, bool label,
+                      int32_t source) {
+  char scratch[4 + kInstructionTextBound + 64];
+  std::string wide;  // for a line with a name longer than scratch allows
+  char* at = scratch;
+  if (line_bound() > sizeof scratch) {
+    wide.resize(line_bound());
+    at = wide.data();
   }
-  std::string scratch(line_bound(), '\0');
-  out += '[';
-  for (std::size_t k = 0; k < printed.size(); ++k) {
-    const Printed line = printed[k];
-    if (k != 0) out += ',';
-    if (const int64_t n = brief(line); n >= 0) {
-      json::append_number(out, n);
-      writer.spill();
-      continue;
-    }
-    const LabelledInstruction& element = list[line.element];
-    const char* end = line.label
-                          ? write_label_line(scratch.data(), std::get<label::Name>(element.label))
-                          : write_instruction_line(scratch.data(), element.instruction);
-    const std::string_view text(scratch.data(), static_cast<std::size_t>(end - scratch.data()));
-    out += R"({"text":)";
-    json::append_string(out, text);
-    out += R"(,"source":)";
-    const int32_t source = map[line.element];
-    out += source == 0 ? std::string("null") : std::to_string(source);
-    if (line.label) {
-      const NameId id = std::get<label::Name>(element.label).id;
-      char name[NameId::kMaxFormatted];
-      json::append_key(out, "kind");
-      out += R"("label")";
-      json::append_key(out, "name");
-      json::append_string(out, id.view(name));
-      if (id.is_generated()) {
-        json::append_key(out, "role");
-        json::append_string(out, role_text(id.label_role()));
-      }
-    } else if (const auto* value = std::get_if<ins::Value>(&element.instruction)) {
-      char name[NameId::kMaxFormatted];
-      json::append_key(out, "kind");
-      out += R"("data")";
-      json::append_key(out, "name");
-      json::append_string(out, std::get<label::Name>(element.label).id.view(name));
-      json::append_key(out, "value");
-      json::append_number(out, value->v);
-    } else {
-      const isa::Row& row = isa::kRows[element.instruction.index()];
-      json::append_key(out, "kind");
-      out += R"("instruction")";
-      json::append_key(out, "op");
-      json::append_string(out, row.mnemonic);
-      json::append_key(out, "operands");
-      out += '[';
-      for (std::size_t place = 0; place < row.arity; ++place) {
-        if (place != 0) out += ',';
-        const char* operand_end = write_operand_text(scratch.data(), element.instruction, place);
-        json::append_string(
-            out, std::string_view(scratch.data(),
-                                  static_cast<std::size_t>(operand_end - scratch.data())));
-      }
-      out += ']';
-    }
-    extra(k, line);
-    out += '}';
-    writer.spill();
+  const char* end = label ? write_label_line(at, std::get<label::Name>(element.label))
+                          : write_instruction_line(at, element.instruction);
+  out += R"({"text":)";
+  json::append_string(out, std::string_view(at, static_cast<std::size_t>(end - at)));
+  out += R"(,"source":)";
+  if (source == 0) {
+    out += "null";
+  } else {
+    json::append_number(out, source);
   }
-  out += ']';
+  if (label) {
+    const NameId id = std::get<label::Name>(element.label).id;
+    char name[NameId::kMaxFormatted];
+    json::append_key(out, "kind");
+    out += R"("label")";
+    json::append_key(out, "name");
+    json::append_string(out, id.view(name));
+    if (id.is_generated()) {
+      json::append_key(out, "role");
+      json::append_string(out, role_text(id.label_role()));
+    }
+  } else if (const auto* value = std::get_if<ins::Value>(&element.instruction)) {
+    char name[NameId::kMaxFormatted];
+    json::append_key(out, "kind");
+    out += R"("data")";
+    json::append_key(out, "name");
+    json::append_string(out, std::get<label::Name>(element.label).id.view(name));
+    json::append_key(out, "value");
+    json::append_number(out, value->v);
+  } else {
+    const isa::Row& row = isa::kRows[element.instruction.index()];
+    json::append_key(out, "kind");
+    out += R"("instruction")";
+    json::append_key(out, "op");
+    json::append_string(out, row.mnemonic);
+    json::append_key(out, "operands");
+    out += '[';
+    for (std::size_t place = 0; place < row.arity; ++place) {
+      if (place != 0) out += ',';
+      const char* operand_end = write_operand_text(at, element.instruction, place);
+      json::append_string(out, std::string_view(at, static_cast<std::size_t>(operand_end - at)));
+    }
+    out += ']';
+  }
 }
 
 // The member "why" of a line of element: the rule that made it, the node it
 // serves, how an operation's operands reached the registers, and the
 // optimiser's rule where it changed or removed the element.
-void append_why(std::string& out, const Explanation& e, std::size_t element) {
-  const Why& why = e.why[element];
+void append_why(std::string& out, Why why) {
   json::append_key(out, "why");
   out += R"({"rule":)";
   json::append_string(out, why::row(why.rule()).name);
@@ -215,11 +197,9 @@ void append_why(std::string& out, const Explanation& e, std::size_t element) {
   out += '}';
 }
 
-void append_cfg(json::Writer& writer, const InstructionList& list,
-                const std::vector<Printed>& printed) {
+void append_cfg(json::Writer& writer, const std::vector<BasicBlock>& blocks) {
   std::string& out = writer.text;
   out += '[';
-  const std::vector<BasicBlock> blocks = basic_blocks(list, printed);
   for (std::size_t b = 0; b < blocks.size(); ++b) {
     if (b != 0) out += ',';
     out += R"({"from":)";
@@ -241,40 +221,87 @@ void append_cfg(json::Writer& writer, const InstructionList& list,
   out += ']';
 }
 
-void append_words(json::Writer& writer, const Explanation& e) {
-  std::string& out = writer.text;
-  out += '[';
-  bool first = true;
-  for (std::size_t i = 0; i < e.optimised.size(); ++i) {
-    const LabelledInstruction& element = e.optimised[i];
-    if (!is_data(element)) continue;
-    const NameId id = std::get<label::Name>(element.label).id;
-    char scratch[NameId::kMaxFormatted];
-    const std::string_view name = id.view(scratch);
-    std::string_view kind = "variable";
-    if (id.is_constant()) {
-      kind = "constant";
-    } else if (id.is_temporary()) {
-      kind = "temporary";
-    } else if (name == "_RES") {
-      kind = "result";
-    } else if (std::find(e.parameters.begin(), e.parameters.end(), name) != e.parameters.end()) {
-      kind = "parameter";
-    }
-    if (!first) out += ',';
-    first = false;
-    out += R"({"name":)";
-    json::append_string(out, name);
-    json::append_key(out, "kind");
-    json::append_string(out, kind);
-    json::append_key(out, "line");
-    out += e.lines[i] == 0 ? std::string("null") : std::to_string(e.lines[i]);
-    json::append_key(out, "value");
-    json::append_number(out, std::get<ins::Value>(element.instruction).v);
-    out += '}';
-    writer.spill();
+// One member of "words": a data word, its kind, its line and its value.
+void append_word(std::string& out, const Explanation& e, const LabelledInstruction& element,
+                 int32_t line) {
+  const NameId id = std::get<label::Name>(element.label).id;
+  char scratch[NameId::kMaxFormatted];
+  const std::string_view name = id.view(scratch);
+  std::string_view kind = "variable";
+  if (id.is_constant()) {
+    kind = "constant";
+  } else if (id.is_temporary()) {
+    kind = "temporary";
+  } else if (name == "_RES") {
+    kind = "result";
+  } else if (std::find(e.parameters.begin(), e.parameters.end(), name) != e.parameters.end()) {
+    kind = "parameter";
   }
-  out += ']';
+  out += R"({"name":)";
+  json::append_string(out, name);
+  json::append_key(out, "kind");
+  json::append_string(out, kind);
+  json::append_key(out, "line");
+  if (line == 0) {
+    out += "null";
+  } else {
+    json::append_number(out, line);
+  }
+  json::append_key(out, "value");
+  json::append_number(out, std::get<ins::Value>(element.instruction).v);
+  out += '}';
+}
+
+// Writes a JSON array as the compile's elements pass, one replay of the
+// back end: each(element index in its stretch, stretch) appends the items
+// of that element, each after item() has placed its comma.
+template <class Each>
+class ArrayWriter final : public ElementSink {
+ public:
+  ArrayWriter(json::Writer& writer, const Each& each) : writer_(writer), each_(each) {}
+  bool wants_detail() const override { return true; }
+  bool take(const Stretch& s) override {
+    for (std::size_t i = 0; i < s.elements.size(); ++i) each_(*this, i, s);
+    return true;
+  }
+  // Places the comma before an item, and passes finished text on.
+  std::string& item() {
+    writer_.spill();
+    if (!first_) writer_.text += ',';
+    first_ = false;
+    return writer_.text;
+  }
+
+ private:
+  json::Writer& writer_;
+  const Each& each_;
+  bool first_ = true;
+};
+
+// Hands each printed line of the passing elements to line(element, label).
+template <class Line>
+class StretchLines final : public ElementSink {
+ public:
+  explicit StretchLines(const Line& line) : line_(line) {}
+  bool take(const Stretch& s) override {
+    for (const LabelledInstruction& element : s.elements) {
+      if (std::holds_alternative<label::Name>(element.label)) line_(element, true);
+      if (!std::holds_alternative<ins::Nop>(element.instruction)) line_(element, false);
+    }
+    return true;
+  }
+
+ private:
+  Line line_;
+};
+
+template <class Each>
+void append_replayed(json::Writer& writer, const Explanation& e, const Each& each) {
+  writer.text += '[';
+  ArrayWriter<Each> array(writer, each);
+  e.replay(array);
+  writer.text += ']';
+  writer.spill();
 }
 
 // A subtree written and not yet any node's child: its place in the array,
@@ -380,19 +407,6 @@ void append_tokens(json::Writer& writer, const SolidTokens& tokens) {
   out += ']';
 }
 
-// The optimised printed line of each element: its label line and its
-// instruction line, or -1 where it prints none.
-struct LineOf {
-  std::vector<int64_t> label, instruction;
-};
-LineOf line_of(std::size_t elements, const std::vector<Printed>& printed) {
-  LineOf of{std::vector<int64_t>(elements, -1), std::vector<int64_t>(elements, -1)};
-  for (std::size_t k = 0; k < printed.size(); ++k) {
-    (printed[k].label ? of.label : of.instruction)[printed[k].element] = static_cast<int64_t>(k);
-  }
-  return of;
-}
-
 void append_nullable(std::string& out, int32_t n) {
   if (n == 0) {
     out += "null";
@@ -453,37 +467,31 @@ void append_expected_found(std::string& out, const Diagnostic& d) {
   out += dump(found);
 }
 
-void append_diagnostics(json::Writer& writer, const std::vector<Diagnostic>& diagnostics) {
+void append_diagnostic(json::Writer& writer, const Diagnostic& d) {
   std::string& out = writer.text;
-  out += '[';
-  for (std::size_t i = 0; i < diagnostics.size(); ++i) {
-    const Diagnostic& d = diagnostics[i];
-    if (i != 0) out += ',';
-    out += R"({"line":)";
-    append_nullable(out, d.line);
-    out += R"(,"column":)";
-    append_nullable(out, d.column);
-    json::append_key(out, "message");
-    json::append_string(out, d.message);
-    if (d.is_syntax) {
-      json::append_key(out, "causes");
-      json::append_strings(out, d.causes);
-      append_expected_found(out, d);
-    }
-    json::append_key(out, "kind");
-    json::append_string(out, d.kind);
-    if (d.name) {
-      json::append_key(out, "name");
-      json::append_string(out, *d.name);
-    }
-    if (d.at) {
-      json::append_key(out, "at");
-      json::append_position(out, *d.at);
-    }
-    out += '}';
-    writer.spill();
+  out += R"({"line":)";
+  append_nullable(out, d.line);
+  out += R"(,"column":)";
+  append_nullable(out, d.column);
+  json::append_key(out, "message");
+  json::append_string(out, d.message);
+  if (d.is_syntax) {
+    json::append_key(out, "causes");
+    json::append_strings(out, d.causes);
+    append_expected_found(out, d);
   }
-  out += ']';
+  json::append_key(out, "kind");
+  json::append_string(out, d.kind);
+  if (d.name) {
+    json::append_key(out, "name");
+    json::append_string(out, *d.name);
+  }
+  if (d.at) {
+    json::append_key(out, "at");
+    json::append_position(out, *d.at);
+  }
+  out += '}';
+  writer.spill();
 }
 
 // An output that passes what is written to it on as the inside of a JSON
@@ -507,9 +515,10 @@ void append_answer(json::Writer& writer, const Explanation& explanation) {
   writer.text += '"';
   EscapingOutput escaped(writer);
   if (explanation.error) {
-    escaped.write(explanation.error->report());
+    explanation.error->write_report(escaped);
   } else {
-    print_assembly(explanation.optimised, escaped);
+    AssemblyPrinter printer(escaped);
+    explanation.replay(printer);
   }
   writer.text += '"';
 }
@@ -520,56 +529,81 @@ void write_json(const Explanation& explanation, json::Writer& writer, AnswerForm
   json::append_key(text, "answer");
   append_answer(writer, explanation);
   json::append_key(text, "diagnostics");
-  append_diagnostics(writer, explanation.diagnostics);
-  if (!explanation.error) {
-    const std::vector<Printed>& optimised = explanation.printed;
-    const std::vector<Printed>& unoptimised = explanation.printed_before;
-    if (explanation.why.size() != explanation.optimised.size()) {
-      internal_failure("the answer has " + std::to_string(explanation.why.size()) +
-                       " reasons for " + std::to_string(explanation.optimised.size()) +
-                       " elements");
+  writer.text += '[';
+  // A validation finding's diagnostic is made as it is written.
+  const auto* validation = explanation.error.has_value()
+                               ? std::get_if<compile_error::Validation>(&explanation.error->kind)
+                               : nullptr;
+  if (validation != nullptr) {
+    for (std::size_t i = 0; i < validation->errors.size(); ++i) {
+      if (i != 0) writer.text += ',';
+      append_diagnostic(writer, diagnostic_of(validation->errors[i], explanation.tokens));
     }
+  } else {
+    for (std::size_t i = 0; i < explanation.diagnostics.size(); ++i) {
+      if (i != 0) writer.text += ',';
+      append_diagnostic(writer, explanation.diagnostics[i]);
+    }
+  }
+  writer.text += ']';
+  if (!explanation.error) {
     json::append_key(text, "lines");
-    append_listing(
-        writer, explanation.optimised, optimised, explanation.lines,
-        [](Printed) { return int64_t{-1}; },
-        [&](std::size_t, Printed line) { append_why(text, explanation, line.element); });
-    const LineOf now = line_of(explanation.optimised.size(), optimised);
-    // What the optimiser made of a line before it: the final line it became
-    // (-1 for none) and its fate.
-    const auto fate_of = [&](Printed line) {
-      const LabelledInstruction& before = explanation.unoptimised[line.element];
-      const LabelledInstruction& after = explanation.optimised[line.element];
-      const int64_t becomes = (line.label ? now.label : now.instruction)[line.element];
-      std::string_view fate = "removed";
-      if (becomes >= 0) {
-        fate = line.label ? (before.label == after.label ? "kept" : "changed")
-                          : (before.instruction == after.instruction ? "kept" : "changed");
+    append_replayed(writer, explanation, [](auto& array, std::size_t i, const Stretch& s) {
+      const LabelledInstruction& element = s.elements[i];
+      for (const bool label : {true, false}) {
+        if (label ? !std::holds_alternative<label::Name>(element.label)
+                  : std::holds_alternative<ins::Nop>(element.instruction)) {
+          continue;
+        }
+        std::string& out = array.item();
+        append_line_head(out, element, label, s.lines[i]);
+        append_why(out, s.why[i]);
+        out += '}';
       }
-      return std::pair{becomes, fate};
-    };
+    });
+    // Each line before the optimiser with its fate: the final line it
+    // became (none when removed), kept or changed. now counts the final
+    // lines written so far.
+    int64_t now = 0;
     json::append_key(text, "unoptimised");
-    append_listing(
-        writer, explanation.unoptimised, unoptimised, explanation.lines,
-        [&](Printed line) {
-          // A data word's line also shows its label's name.
-          const auto [becomes, fate] = fate_of(line);
-          const bool same =
-              fate == "kept" && (line.label || !is_data(explanation.optimised[line.element]) ||
-                                 explanation.unoptimised[line.element].label ==
-                                     explanation.optimised[line.element].label);
-          return form.kept_by_number && same ? becomes : int64_t{-1};
-        },
-        [&](std::size_t, Printed line) {
-          const auto [becomes, fate] = fate_of(line);
-          json::append_key(text, "fate");
-          json::append_string(text, fate);
-          if (becomes >= 0) {
-            json::append_key(text, "becomes");
-            json::append_number(text, becomes);
-          }
-          append_why(text, explanation, line.element);
-        });
+    append_replayed(writer, explanation, [&](auto& array, std::size_t i, const Stretch& s) {
+      const LabelledInstruction& before = s.before[i];
+      const LabelledInstruction& after = s.elements[i];
+      const bool after_label = std::holds_alternative<label::Name>(after.label);
+      const bool after_code = !std::holds_alternative<ins::Nop>(after.instruction);
+      for (const bool label : {true, false}) {
+        if (label ? !std::holds_alternative<label::Name>(before.label)
+                  : std::holds_alternative<ins::Nop>(before.instruction)) {
+          continue;
+        }
+        int64_t becomes = -1;
+        if (label && after_label) becomes = now;
+        if (!label && after_code) becomes = now + (after_label ? 1 : 0);
+        std::string_view fate = "removed";
+        if (becomes >= 0) {
+          fate = label ? (before.label == after.label ? "kept" : "changed")
+                       : (before.instruction == after.instruction ? "kept" : "changed");
+        }
+        // A data word's line also shows its label's name.
+        const bool same =
+            fate == "kept" && (label || !is_data(after) || before.label == after.label);
+        std::string& out = array.item();
+        if (form.kept_by_number && same) {
+          json::append_number(out, becomes);
+          continue;
+        }
+        append_line_head(out, before, label, s.lines[i]);
+        json::append_key(out, "fate");
+        json::append_string(out, fate);
+        if (becomes >= 0) {
+          json::append_key(out, "becomes");
+          json::append_number(out, becomes);
+        }
+        append_why(out, s.why[i]);
+        out += '}';
+      }
+      now += (after_label ? 1 : 0) + (after_code ? 1 : 0);
+    });
   }
   if (explanation.parsed) {
     json::append_key(text, "params");
@@ -577,7 +611,9 @@ void write_json(const Explanation& explanation, json::Writer& writer, AnswerForm
   }
   if (!explanation.error) {
     json::append_key(text, "words");
-    append_words(writer, explanation);
+    append_replayed(writer, explanation, [&](auto& array, std::size_t i, const Stretch& s) {
+      if (is_data(s.elements[i])) append_word(array.item(), explanation, s.elements[i], s.lines[i]);
+    });
   }
   json::append_key(text, "tokens");
   append_tokens(writer, explanation.tokens);
@@ -587,7 +623,11 @@ void write_json(const Explanation& explanation, json::Writer& writer, AnswerForm
   }
   if (!explanation.error) {
     json::append_key(text, "cfg");
-    append_cfg(writer, explanation.optimised, explanation.printed);
+    BlockBuilder blocks;
+    StretchLines lines(
+        [&](const LabelledInstruction& element, bool label) { blocks.line(element, label); });
+    explanation.replay(lines);
+    append_cfg(writer, blocks.finish());
   }
   if (explanation.parsed) {
     json::append_key(text, "ignored");

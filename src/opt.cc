@@ -104,10 +104,6 @@ bool StreamOptimiser::arrive(const Label& l) {
   return waited;
 }
 
-void StreamOptimiser::emit(const Held& h) {
-  out_.push(h.element, h.why, h.line, &h.before);
-}
-
 void StreamOptimiser::settle() {
   std::size_t kept = SIZE_MAX;     // the nearest kept element after the one looked at
   std::size_t waiting = SIZE_MAX;  // the nearest waiting branch after it
@@ -130,7 +126,10 @@ void StreamOptimiser::settle() {
 }
 
 void StreamOptimiser::pass_on_settled() {
-  while (head_ < held_.size() && held_[head_].fate != Fate::Waiting) emit(held_[head_++]);
+  while (head_ < held_.size() && held_[head_].fate != Fate::Waiting) {
+    const Held& h = held_[head_++];
+    out_.push(h.element, h.why, h.line, &h.before);
+  }
   if (head_ == held_.size()) {
     held_.clear();
     head_ = 0;
@@ -139,49 +138,54 @@ void StreamOptimiser::pass_on_settled() {
 
 void StreamOptimiser::step(const LabelledInstruction& in, Why why, int32_t line) {
   ++count_;
-  Held h{in, in, why, line, Fate::Final, kNotYet};
+  LabelledInstruction e = in;
   // Loads of the constant zero clear the register; the zero word goes.
-  if (const auto* load = std::get_if<ins::Load>(&h.element.instruction);
+  if (const auto* load = std::get_if<ins::Load>(&e.instruction);
       load != nullptr && is_zero_word(load->l)) {
-    h.element.instruction = ins::Clear{load->r};
-    h.why.set_optimiser(WhyOptimiser::ZeroClear);
+    e.instruction = ins::Clear{load->r};
+    why.set_optimiser(WhyOptimiser::ZeroClear);
   }
-  if (is_zero_word(h.element.label)) {
-    if (h.element.instruction != Instruction{ins::Value{0}}) {
-      internal_failure("assertion `left == right` failed\n  left: " +
-                       debug_text(h.element.instruction) + "\n right: Value(0)");
+  if (!std::holds_alternative<label::None>(e.label) && is_zero_word(e.label)) {
+    if (e.instruction != Instruction{ins::Value{0}}) {
+      internal_failure("assertion `left == right` failed\n  left: " + debug_text(e.instruction) +
+                       "\n right: Value(0)");
     }
-    h.element = {label::None{}, ins::Nop{}};
-    h.why.set_optimiser(WhyOptimiser::ZeroWord);
+    e = {label::None{}, ins::Nop{}};
+    why.set_optimiser(WhyOptimiser::ZeroWord);
   }
 
-  const bool came = arrive(h.element.label);
-  const Label* target = branch_target(h.element.instruction);
-  if (target != nullptr) {
+  bool came = false;
+  if (std::holds_alternative<label::None>(e.label) && other_waited_.empty()) {
+    none_seen_ = true;
+  } else {
+    came = arrive(e.label);
+  }
+  Fate fate = Fate::Final;
+  if (const Label* target = branch_target(e.instruction)) {
     if (seen(*target)) {
-      h.fate = Fate::Kept;  // backward, or to itself
+      fate = Fate::Kept;  // backward, or to itself
     } else {
       want(*target);
-      h.fate = Fate::Waiting;
+      fate = Fate::Waiting;
     }
-  } else if (!std::holds_alternative<ins::Nop>(h.element.instruction)) {
-    h.fate = Fate::Kept;
+  } else if (!std::holds_alternative<ins::Nop>(e.instruction)) {
+    fate = Fate::Kept;
   }
-  if (held_.size() == head_ && h.fate != Fate::Waiting) {
-    emit(h);  // nothing waits: the usual case
+  if (held_.size() == head_ && fate != Fate::Waiting) {
+    out_.push(e, why, line, &in);  // nothing waits: the usual case
     return;
   }
   const auto index = static_cast<uint32_t>(held_.size());
-  held_.push_back(std::move(h));
+  held_.push_back({e, in, why, line, fate, kNotYet});
   longest_window_ = std::max(longest_window_, held_.size() - head_);
   if (came) {
     for (std::size_t k = head_; k < index; ++k) {
       Held& w = held_[k];
       if (w.fate != Fate::Waiting || w.target != kNotYet) continue;
-      if (*branch_target(w.element.instruction) == held_[index].element.label) w.target = index;
+      if (*branch_target(w.element.instruction) == e.label) w.target = index;
     }
   }
-  if (came || held_[index].fate == Fate::Kept) {
+  if (came || fate == Fate::Kept) {
     settle();
     pass_on_settled();
   }

@@ -59,7 +59,6 @@ class StreamOptimiser final : public ElementSink {
   void want(const Label& l);
   void settle();
   void pass_on_settled();
-  void emit(const Held& h);
   bool in_table(NameId id) const;
 
   ElementSink& next_;

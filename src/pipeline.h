@@ -20,6 +20,7 @@ struct PipelineTrace {
   InstructionList unoptimised;            // the translation before the optimiser
   std::vector<int32_t> lines;             // source line per list element, 0 for none
   std::vector<Why> why;                   // reason per list element, the optimiser's noted
+  bool lists = true;  // false: stop after validation; the back end is replayed later
 };
 
 /// Runs the stages in order; the first that fails gives the CompileError.

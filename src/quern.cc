@@ -8,6 +8,7 @@
 #include "opt.h"
 #include "overload.h"
 #include "pipeline.h"
+#include "printer.h"
 #include "stream.h"
 #include "syntax/parser.h"
 #include "trans.h"
@@ -55,9 +56,10 @@ void CompileError::append_report(std::string& out) const {
 
 namespace {
 
-// The front of the pipeline: parse and validate. The tree, when the source
-// is valid; else the failure.
-std::variant<Function, CompileError> check(std::string_view source, PipelineTrace* trace) {
+// The front of the pipeline: parse and validate. The tree, once parsed, is
+// kept in tree; the failure, if any, is returned.
+std::optional<CompileError> check(std::string_view source, PipelineTrace* trace,
+                                  std::optional<Function>& tree) {
   if (!is_valid_utf8(source)) {
     return CompileError{compile_error::Unspecified{"stream did not contain valid UTF-8"}};
   }
@@ -68,79 +70,11 @@ std::variant<Function, CompileError> check(std::string_view source, PipelineTrac
     if (trace != nullptr) trace->parse_error = std::move(*error);
     return failure;
   }
-  std::vector<ValidationError> errors = validate_function(std::get<Function>(parsed));
+  tree.emplace(std::move(std::get<Function>(parsed)));
+  std::vector<ValidationError> errors = validate_function(*tree);
   if (!errors.empty()) return CompileError{compile_error::Validation{std::move(errors)}};
-  return std::move(std::get<Function>(parsed));
+  return std::nullopt;
 }
-
-// Takes the lines of the listing one at a time and hands each to the output
-// as one piece of text: formatted in place in the output's own buffer where
-// it lends one, else in a scratch buffer and written.
-class LineSink {
- public:
-  explicit LineSink(Output& out) : out_(out) {}
-
-  // fill(p) writes the line at p, with room for size characters, and
-  // returns its end. False once a write has failed.
-  template <class Fill>
-  bool put(std::size_t size, const Fill& fill) {
-    if (room_.buffer == nullptr || room_.capacity - *room_.used < size) {
-      // A stretch for many lines, so that most lines need no call.
-      room_ = out_.room(std::max(size, kStretch));
-    }
-    if (room_.buffer != nullptr) {
-      char* start = room_.buffer + *room_.used;
-      *room_.used += static_cast<std::size_t>(fill(start) - start);
-      return true;
-    }
-    if (scratch_.size() < size) scratch_.resize(size);
-    char* end = fill(scratch_.data());
-    return out_.write(
-        std::string_view(scratch_.data(), static_cast<std::size_t>(end - scratch_.data())));
-  }
-
- private:
-  static constexpr std::size_t kStretch = 4096;
-  Output& out_;
-  Output::Room room_;
-  std::string scratch_;
-};
-
-// Prints a stream of elements as assembly text.
-class AssemblyPrinter final : public ElementSink {
- public:
-  explicit AssemblyPrinter(Output& out) : lines_(out) {}
-
-  bool take(const Stretch& stretch) override {
-    for (const LabelledInstruction& element : stretch.elements) {
-      if (!print(element)) return false;
-    }
-    return true;
-  }
-
- private:
-  bool print(const LabelledInstruction& element) {
-    if (const auto* name = std::get_if<label::Name>(&element.label)) {
-      const bool ok = lines_.put(name->id.view(name_text_).size() + 2, [&](char* p) {
-        p = write_label_line(p, *name);
-        *p++ = '\n';
-        return p;
-      });
-      if (!ok) return false;
-    }
-    if (std::holds_alternative<ins::Nop>(element.instruction)) return true;
-    // No line is longer than an instruction with the longest name there is.
-    return lines_.put(bound_, [&](char* p) {
-      p = write_instruction_line(p, element.instruction);
-      *p++ = '\n';
-      return p;
-    });
-  }
-
-  LineSink lines_;
-  char name_text_[NameId::kMaxFormatted];
-  const std::size_t bound_ = line_bound() + 1;
-};
 
 }  // namespace
 
@@ -157,10 +91,10 @@ bool CompileError::write_report(Output& out) const {
 }
 
 CompileResult run_pipeline(std::string_view source, PipelineTrace* trace) {
-  std::variant<Function, CompileError> checked = check(source, trace);
-  if (auto* error = std::get_if<CompileError>(&checked)) return std::move(*error);
-  const Function* function = &std::get<Function>(checked);
-  if (trace != nullptr) function = &trace->function.emplace(std::move(std::get<Function>(checked)));
+  std::optional<Function> tree;
+  std::optional<Function>& function = trace != nullptr ? trace->function : tree;
+  if (std::optional<CompileError> error = check(source, trace, function)) return std::move(*error);
+  if (trace != nullptr && !trace->lists) return InstructionList{};
   ListSink result(trace != nullptr, list_capacity_for(source.size()));
   StreamOptimiser optimiser(result);
   expand_function_to(*function, optimiser);
@@ -178,12 +112,12 @@ CompileResult compile(std::string_view source) {
 
 std::optional<CompileError> compile_to(std::string_view source, Output& out,
                                        const std::function<void()>& begin) {
-  std::variant<Function, CompileError> checked = check(source, nullptr);
-  if (auto* error = std::get_if<CompileError>(&checked)) return std::move(*error);
+  std::optional<Function> function;
+  if (std::optional<CompileError> error = check(source, nullptr, function)) return error;
   begin();
   AssemblyPrinter printer(out);
   StreamOptimiser optimiser(printer);
-  expand_function_to(std::get<Function>(checked), optimiser);
+  expand_function_to(*function, optimiser);
   return std::nullopt;
 }
 
@@ -203,6 +137,24 @@ char* write_instruction_line(char* out, const Instruction& instruction) {
 
 std::size_t line_bound() {
   return 4 + kInstructionTextBound + NameId::longest_length();
+}
+
+bool AssemblyPrinter::print(const LabelledInstruction& element) {
+  if (const auto* name = std::get_if<label::Name>(&element.label)) {
+    const bool ok = lines_.put(name->id.view(name_text_).size() + 2, [&](char* p) {
+      p = write_label_line(p, *name);
+      *p++ = '\n';
+      return p;
+    });
+    if (!ok) return false;
+  }
+  if (std::holds_alternative<ins::Nop>(element.instruction)) return true;
+  // No line is longer than an instruction with the longest name there is.
+  return lines_.put(bound_, [&](char* p) {
+    p = write_instruction_line(p, element.instruction);
+    *p++ = '\n';
+    return p;
+  });
 }
 
 bool print_assembly(const InstructionList& list, Output& out) {

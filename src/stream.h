@@ -100,7 +100,7 @@ class StretchBuffer {
   ElementSink& sink() { return sink_; }
 
  private:
-  static constexpr std::size_t kSize = 256;
+  static constexpr std::size_t kSize = 64;
   ElementSink& sink_;
   bool detail_;
   bool with_before_;

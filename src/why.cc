@@ -39,14 +39,7 @@ class Places {
   }
 
   int32_t root() const { return static_cast<int32_t>(nodes_.size()) - 1; }
-
-  int32_t of(const void* node) const {
-    const auto it = std::lower_bound(places_.begin(), places_.end(), std::pair{node, int32_t{0}});
-    if (it == places_.end() || it->first != node) {
-      internal_failure("a line serves a node that is not in the tree");
-    }
-    return it->second;
-  }
+  std::vector<std::pair<const void*, int32_t>> take() { return std::move(places_); }
 
  private:
   // The next node met, which must be of kind; node is null for those that
@@ -149,16 +142,34 @@ class Places {
 
 }  // namespace
 
+NodePlaces::NodePlaces(const Function& function, const std::vector<TreeSpan>& nodes,
+                       const std::vector<RawToken>& tokens, std::string_view source) {
+  Places places(function, nodes, tokens, source);
+  root_ = places.root();
+  places_ = places.take();
+}
+
+void NodePlaces::name(std::span<Why> why) const {
+  for (Why& w : why) {
+    int32_t place = -1;
+    if (w.rule() == WhyRule::Halt) {
+      place = root_;
+    } else if (w.node() != nullptr) {
+      const auto it =
+          std::lower_bound(places_.begin(), places_.end(), std::pair{w.node(), int32_t{0}});
+      if (it == places_.end() || it->first != w.node()) {
+        internal_failure("a line serves a node that is not in the tree");
+      }
+      place = it->second;
+    }
+    w.set_place(place);
+  }
+}
+
 void name_nodes_by_place(const Function& function, const std::vector<TreeSpan>& nodes,
                          const std::vector<RawToken>& tokens, std::string_view source,
                          std::vector<Why>& why) {
-  const Places places(function, nodes, tokens, source);
-  for (Why& w : why) {
-    const int32_t place = w.rule() == WhyRule::Halt ? places.root()
-                          : w.node() == nullptr     ? -1
-                                                    : places.of(w.node());
-    w.set_place(place);
-  }
+  NodePlaces(function, nodes, tokens, source).name(why);
 }
 
 }  // namespace quern

@@ -5,6 +5,7 @@
 #pragma once
 
 #include <array>
+#include <span>
 #include <string_view>
 #include <vector>
 
@@ -65,9 +66,24 @@ inline const Row& row(WhyOptimiser o) {
 
 namespace quern {
 
+/// The places of the nodes that reasons point at, in the tree that the
+/// parse of source recorded (nodes, in postorder; tokens are its raw
+/// tokens), looked up by address.
+class NodePlaces {
+ public:
+  NodePlaces() = default;
+  NodePlaces(const Function& function, const std::vector<TreeSpan>& nodes,
+             const std::vector<RawToken>& tokens, std::string_view source);
+  /// Makes each reason name its node by its place instead of its address.
+  void name(std::span<Why> why) const;
+
+ private:
+  std::vector<std::pair<const void*, int32_t>> places_;  // sorted by address
+  int32_t root_ = -1;
+};
+
 /// Makes each reason of a translation of function name its node by its
-/// place in the tree that the parse recorded (nodes, in postorder) instead
-/// of its address; tokens are the parse's raw tokens of source.
+/// place in the tree that the parse recorded.
 void name_nodes_by_place(const Function& function, const std::vector<TreeSpan>& nodes,
                          const std::vector<RawToken>& tokens, std::string_view source,
                          std::vector<Why>& why);

@@ -47,7 +47,8 @@ EMSCRIPTEN_KEEPALIVE void quern_explain(const char* body, std::size_t size) {
     out.write(quern::refusal_json("Content-Length too large"));
     return;
   }
-  quern::write_explanation_json(quern::explain(std::string_view(body, size)), out);
+  quern::write_explanation_json(
+      quern::explain(std::string_view(body, size), quern::Keep::ReplayedOnly), out);
 }
 
 /// The same answer for the page: in the short form of AnswerForm, its head
@@ -63,8 +64,9 @@ EMSCRIPTEN_KEEPALIVE void quern_explain_stretched(const char* body, std::size_t 
     out.write(quern::refusal_json("Content-Length too large"));
     return;
   }
-  quern::write_explanation_json(quern::explain(std::string_view(body, size)), out,
-                                {.kept_by_number = true});
+  quern::write_explanation_json(
+      quern::explain(std::string_view(body, size), quern::Keep::ReplayedOnly), out,
+      {.kept_by_number = true});
 }
 
 /// Reads the case text of cases_size bytes at cases and, unless source is
