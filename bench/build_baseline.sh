@@ -61,7 +61,8 @@ fi
 echo "build_baseline.sh: building the cgi and quern of $revision ($commit)" >&2
 cmake -S "$work/src" -B "$work/build" -DCMAKE_BUILD_TYPE=Release -DQUERN_TESTS=OFF >/dev/null
 programs=(cgi)
-if cmake --build "$work/build" --target help | grep -qw quern_cli; then
+targets="$(cmake --build "$work/build" --target help)"
+if grep -qw quern_cli <<<"$targets"; then
   cmake --build "$work/build" --parallel "$jobs" --target cgi quern_cli >&2
   programs+=(quern)
 else
