@@ -55,12 +55,17 @@ def compare(builds, path):
             continue
         at = next((i for i, (x, y) in enumerate(zip(mine, theirs)) if x != y),
                   min(len(mine), len(theirs)))
-        lines = difflib.unified_diff(
+        # Both texts around the first difference, then a diff of the lines
+        # when there are several (an explanation is one line of JSON).
+        start = max(0, at - 80)
+        excerpt = [f"  {name}: ...{text[start:at + 160].decode(errors='replace')!r}..."
+                   for name, text in zip(builds, (mine, theirs))]
+        diff = difflib.unified_diff(
             mine.decode(errors="replace").splitlines(), theirs.decode(errors="replace").splitlines(),
             builds[0], builds[1], lineterm="", n=2)
-        diff = "\n".join(line[:300] for _, line in zip(range(60), lines))
-        return (f"{path}: {what} differs from byte {at} on ({len(mine)} and {len(theirs)} "
-                f"bytes)\n{diff}")
+        lines = [line[:200] for _, line in zip(range(40), diff)] if mine.count(b"\n") > 1 else []
+        return "\n".join([f"{path}: {what} differs from byte {at} on ({len(mine)} and "
+                          f"{len(theirs)} bytes)"] + excerpt + lines)
     return None
 
 
