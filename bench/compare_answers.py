@@ -10,7 +10,9 @@ CONTENT_TYPE and CONTENT_LENGTH set, nothing else in the environment), whose
 whole answer and exit status must match, and to `quern --explain FILE`, whose
 standard output, standard error and exit status must match. The bodies are
 every extreme shape at several sizes and the typical body (written by
-BUILD_A's bench/proc_bench, or the one given by --proc-bench), then N
+BUILD_A's bench/proc_bench, or the one given by --proc-bench), each shape
+cut short, with bytes that are not UTF-8 and with a stray token inserted,
+then N
 generated ones (bench/gen_bodies.py, from the seed). Prints how many bodies
 matched; on the first mismatch, prints the body's path and a diff of the two
 answers and exits with status 1 (the bodies are kept then).
@@ -19,12 +21,14 @@ import argparse
 import concurrent.futures
 import difflib
 import os
+import random
 import shutil
 import subprocess
 import sys
 import tempfile
 import time
 
+sys.dont_write_bytecode = True  # no __pycache__ beside the sources
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 import gen_bodies  # noqa: E402
 
@@ -78,9 +82,18 @@ def write_bodies(folder, proc_bench, count, seed):
         for size in [None] if name == "typical" else SHAPE_SIZES:
             path = os.path.join(folder, f"shape-{name}-{size or 'typical'}.q")
             args = [proc_bench, "--print-body", name] + (["--body-size", str(size)] if size else [])
+            text = subprocess.run(args, check=True, capture_output=True).stdout
             with open(path, "wb") as out:
-                subprocess.run(args, check=True, stdout=out)
+                out.write(text)
             paths.append(path)
+            # Each shape spoiled too, at half the largest size (a spoiled
+            # body may grow): cut, not UTF-8, a stray token.
+            for kind in range(3) if size == SHAPE_SIZES[-2] else []:
+                spoiled = gen_bodies.spoil_text(random.Random(f"{seed}:{name}:{kind}"), text, kind)
+                path = os.path.join(folder, f"shape-{name}-{size}-spoiled{kind}.q")
+                with open(path, "wb") as out:
+                    out.write(spoiled)
+                paths.append(path)
     for index in range(count):
         path = os.path.join(folder, f"gen-{index:05d}.q")
         with open(path, "wb") as out:
@@ -119,8 +132,8 @@ def main():
                 pool.shutdown(cancel_futures=True)
                 break
             matched += 1
-    print(f"{matched} of {len(paths)} bodies answered alike ({len(paths) - args.count} shapes "
-          f"and sizes, {args.count} generated with seed {args.seed}) in "
+    print(f"{matched} of {len(paths)} bodies answered alike ({len(paths) - args.count} shapes, "
+          f"sizes and spoiled shapes, {args.count} generated with seed {args.seed}) in "
           f"{time.monotonic() - started:.1f} s")
     if mismatch:
         print(f"MISMATCH (the bodies are kept in {folder}):\n{mismatch}")

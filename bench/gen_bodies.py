@@ -139,12 +139,18 @@ def spoil(rng, program, tokens):
         tokens += rng.choice([["int", "g", "(", ")", "{", "}"], ["}", "}"], ["garbage", "!!"],
                               ["\u00e9\u0000"]])
     text = layout(rng, tokens).encode()
-    if kind == 8:  # cut short
-        return text[: rng.randrange(len(text) + 1)]
-    if kind == 9:  # bytes that are not UTF-8, anywhere (the end included)
-        cut = rng.randrange(len(text) + 1)
+    return spoil_text(rng, text, kind - 8) if kind >= 8 else text
+
+
+def spoil_text(rng, text, kind):
+    """Spoils a text as bytes: 0 cuts it short, 1 puts bytes that are not
+    UTF-8 anywhere (the end included), 2 puts a stray token anywhere."""
+    cut = rng.randrange(len(text) + 1)
+    if kind == 0:
+        return text[:cut]
+    if kind == 1:
         return text[:cut] + rng.choice(BAD_UTF8) + text[cut:]
-    return text
+    return text[:cut] + rng.choice(STRAY).encode() + text[cut:]
 
 
 def body(seed, index):

@@ -321,11 +321,12 @@ std::string check_answer(const char* cgi, const char* baseline, const Body& body
   return verdict.substr(3);
 }
 
-// Runs cgi and floor on body in turns: a few unrecorded runs first, then
-// the memory runs, then the timed runs.
 Memory largest(const Memory& a, const Memory& b) {
   return {std::max(a.rss_mib, b.rss_mib), std::max(a.faults, b.faults)};
 }
+
+// Runs cgi and floor on body in turns: a few unrecorded runs first, then
+// the memory runs (with quern --explain's beside them), then the timed runs.
 
 Result measure(const char* cgi, const char* floor, const char* quern_cli, const Body& body,
                int runs, int null_fd) {
