@@ -51,6 +51,10 @@ rm -rf "$work"
 mkdir -p "$work/src" "$kept"
 git -C "$root" archive --format=tar "$commit" | tar -x -C "$work/src"
 if ((wasm)); then
+  if [[ ! -f "$work/src/scripts/site.sh" ]]; then
+    echo "build_baseline.sh: $revision has no page module to build (no scripts/site.sh)" >&2
+    exit 1
+  fi
   echo "build_baseline.sh: building the page's module of $revision ($commit)" >&2
   rm -rf "$kept/site.tmp"
   BUILD_DIR="$work/build" bash "$work/src/scripts/site.sh" "$kept/site.tmp" >&2

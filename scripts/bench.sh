@@ -22,6 +22,8 @@
 #   CURVE_RUNS         runs of each binary per shape and size on the curves (default: 40)
 #   CURVE_SIZES        body sizes on the curves (default: 4096,8192,16384,32768,49152,65535)
 #   MODULE_RUNS        runs of each module per shape (default: 10; see bench/module_bench.mjs)
+#   BASELINE_SITE      a folder with the baseline's quern.wasm and quern.mjs, to use
+#                      instead of building the baseline's module
 #   STAGE_MIN_TIME     seconds per stage benchmark repetition (default: 0.2)
 #   STAGE_REPETITIONS  repetitions per stage benchmark, median kept (default: 3)
 #   HTTP_*             see scripts/bench_http.sh
@@ -51,10 +53,12 @@ baseline_cgi="$("$root/bench/build_baseline.sh" "$baseline" "$build" "${JOBS:-2}
 # The page's module, this build's and the baseline's (which a revision from
 # before the module's stretches lacks: then this build's is measured alone).
 BUILD_DIR="$build" bash "$root/scripts/site.sh" "$build/site"
-baseline_site="$("$root/bench/build_baseline.sh" --wasm "$baseline" "$build" "${JOBS:-2}")" || {
+baseline_site="${BASELINE_SITE:-}"
+if [[ -z "$baseline_site" ]] &&
+  ! baseline_site="$("$root/bench/build_baseline.sh" --wasm "$baseline" "$build" "${JOBS:-2}")"; then
   echo "bench.sh: no page module of $baseline; the module is measured alone" >&2
   baseline_site=""
-}
+fi
 
 results="$build/bench-results"
 mkdir -p "$results"
