@@ -2,7 +2,8 @@
 // call that the page's worker makes for each body, on the typical body and
 // on every extreme shape at the largest body the service takes, for this
 // build's quern.wasm and, given one, a baseline's, in turns within each
-// repetition (which goes first alternates). Each module is loaded with its
+// repetition (which goes first alternates), once both have given the same
+// answer for the body. Each module is loaded with its
 // own quern.mjs, in a fresh instance for each body. Prints a table of the
 // medians and of the module's memory after each body, and the target for the
 // chain of negations.
@@ -56,6 +57,17 @@ if (baselineSite) {
     baselineSite = undefined;
   }
 }
+// An answer in stretches as one text: the head, then each member's elements
+// in order, whatever the stretches' bounds.
+function whole({ head, stretches }) {
+  const members = new Map();
+  for (const { member, text } of stretches) {
+    if (!members.has(member)) members.set(member, []);
+    if (text.length > 2) members.get(member).push(text.slice(1, -1));
+  }
+  return [head, ...[...members].map(([member, parts]) => `${member}: ${parts.join(",")}`)].join("\n");
+}
+
 const names = execFileSync(procBench, ["--list-bodies"], { encoding: "utf8" }).trim().split("\n");
 
 const results = [];
@@ -64,8 +76,13 @@ for (const name of names) {
   const compilers = await Promise.all(builds.map((fresh) => fresh()));
   const times = compilers.map(() => []);
   const count = name === "typical" ? typicalRuns : runs;
-  // One unrecorded run each, so that the modules' memory has grown already.
-  for (const compiler of compilers) compiler.explainInStretches(source);
+  // One unrecorded run each, so that the modules' memory has grown already;
+  // the two must give the same answer (however it is cut into stretches).
+  const answers = compilers.map((compiler) => whole(compiler.explainInStretches(source)));
+  if (answers.length > 1 && answers[0] !== answers[1]) {
+    console.error(`module_bench: the two modules' answers differ for ${name}`);
+    process.exit(1);
+  }
   for (let i = 0; i < count; i++) {
     const order = i % 2 ? [...compilers.keys()].reverse() : [...compilers.keys()];
     for (const which of order) {
