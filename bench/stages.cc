@@ -34,6 +34,7 @@
 
 #include "explain.h"
 #include "opt.h"
+#include "printer.h"
 #include "quern.h"
 #include "request.h"
 #include "shapes.h"
@@ -156,6 +157,23 @@ void bench_print(benchmark::State& state, const Subject* s) {
   set_bytes(state, *s);
 }
 
+// The back end as the service runs it: translation streamed through the
+// optimiser into the printer, with no list kept.
+void bench_stream(benchmark::State& state, const Subject* s) {
+  std::size_t bytes = 0;
+  for (auto _ : state) {
+    CountingOutput out;
+    quern::AssemblyPrinter printer(out);
+    quern::StreamOptimiser optimiser(printer);
+    quern::expand_function_to(*s->function, optimiser);
+    bytes = out.bytes();
+  }
+  CountingOutput printed;
+  quern::print_assembly(s->optimised, printed);
+  if (bytes != printed.bytes()) state.SkipWithError("the stream printed other text than the list");
+  set_bytes(state, *s);
+}
+
 // The whole pipeline must end where the stages run one by one ended.
 void check_result(benchmark::State& state, const Subject* s, const quern::CompileResult& result) {
   const auto* list = std::get_if<quern::InstructionList>(&result);
@@ -179,7 +197,7 @@ void bench_compile(benchmark::State& state, const Subject* s) {
 void bench_explain(benchmark::State& state, const Subject* s) {
   std::string json;
   for (auto _ : state) {
-    json = quern::explanation_json(quern::explain(s->text));
+    json = quern::explanation_json(quern::explain(s->text, quern::Keep::ReplayedOnly));
     benchmark::DoNotOptimize(json);
   }
   if (json.rfind(s->valid ? R"({"ok":true)" : R"({"ok":false)", 0) != 0) {
@@ -247,8 +265,8 @@ class Collector : public benchmark::ConsoleReporter {
   std::set<std::string> medians_;
 };
 
-const char* const kStages[] = {"parse", "validate", "translate", "optimise",
-                               "print", "compile",  "explain",   "request"};
+const char* const kStages[] = {"parse",  "validate", "translate", "optimise", "print",
+                               "stream", "compile",  "explain",   "request"};
 
 void register_subject(const Subject* s, std::size_t size) {
   const std::string suffix = "/" + s->shape + "/" + std::to_string(size);
@@ -262,6 +280,7 @@ void register_subject(const Subject* s, std::size_t size) {
     add("translate", bench_translate);
     add("optimise", bench_optimise)->UseManualTime();
     add("print", bench_print);
+    add("stream", bench_stream);
   }
   add("compile", bench_compile);
   add("explain", bench_explain);
