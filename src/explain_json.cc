@@ -3,6 +3,7 @@
 // the structure that front ends read instead of parsing text comes after
 // them in each object.
 #include <algorithm>
+#include <array>
 #include <nlohmann/json.hpp>
 
 #include "cfg.h"
@@ -17,60 +18,185 @@ namespace quern {
 
 namespace json {
 
-void append_escaped(std::string& out, std::string_view text) {
+namespace {
+
+// What each byte becomes inside a JSON string: 0 for itself, else the
+// character after the backslash, 'u' for the form \u00XX.
+constexpr std::array<char, 256> kEscapes = [] {
+  std::array<char, 256> escapes{};
+  for (std::size_t c = 0; c < 0x20; ++c) escapes[c] = 'u';
+  escapes['\b'] = 'b';
+  escapes['\f'] = 'f';
+  escapes['\n'] = 'n';
+  escapes['\r'] = 'r';
+  escapes['\t'] = 't';
+  escapes['"'] = '"';
+  escapes['\\'] = '\\';
+  return escapes;
+}();
+
+}  // namespace
+
+char* write_escaped(char* out, std::string_view text) {
   static constexpr char kHex[] = "0123456789abcdef";
-  std::size_t plain = 0;  // the start of the run of characters taken as they are
-  for (std::size_t i = 0; i < text.size(); ++i) {
-    const auto c = static_cast<unsigned char>(text[i]);
-    if (c >= 0x20 && c != '"' && c != '\\') continue;
-    out.append(text.substr(plain, i - plain));
-    plain = i + 1;
-    out += '\\';
-    switch (c) {
-      case '"':
-      case '\\':
-        out += static_cast<char>(c);
-        break;
-      case '\b':
-        out += 'b';
-        break;
-      case '\f':
-        out += 'f';
-        break;
-      case '\n':
-        out += 'n';
-        break;
-      case '\r':
-        out += 'r';
-        break;
-      case '\t':
-        out += 't';
-        break;
-      default:
-        out += "u00";
-        out += kHex[c >> 4];
-        out += kHex[c & 15];
+  for (const char ch : text) {
+    const auto c = static_cast<unsigned char>(ch);
+    const char escape = kEscapes[c];
+    if (escape == 0) {
+      *out++ = ch;
+      continue;
+    }
+    *out++ = '\\';
+    *out++ = escape;
+    if (escape == 'u') {
+      *out++ = '0';
+      *out++ = '0';
+      *out++ = kHex[c >> 4];
+      *out++ = kHex[c & 15];
     }
   }
-  out.append(text.substr(plain));
+  return out;
+}
+
+char* write_number(char* out, int64_t n) {
+  auto magnitude = static_cast<uint64_t>(n);
+  if (n < 0) {
+    *out++ = '-';
+    magnitude = 0 - magnitude;
+  }
+  char digits[kNumberBound];
+  char* first = digits + kNumberBound;
+  do {
+    *--first = static_cast<char>('0' + magnitude % 10);
+    magnitude /= 10;
+  } while (magnitude != 0);
+  const auto size = static_cast<std::size_t>(digits + kNumberBound - first);
+  std::memcpy(out, first, size);
+  return out + size;
+}
+
+void Writer::grow(std::size_t n) {
+  const std::size_t used = this->used();
+  buffer_.resize(std::max({2 * buffer_.size(), used + n, 2 * kStretch}));
+  at_ = buffer_.data() + used;
+  end_ = buffer_.data() + buffer_.size();
+}
+
+void Writer::escaped(std::string_view text) {
+  while (!text.empty()) {
+    const std::string_view piece = text.substr(0, kLongText);
+    room(piece.size() * kEscapedBound);
+    at_ = write_escaped(at_, piece);
+    text.remove_prefix(piece.size());
+  }
+}
+
+void Writer::long_string(std::string_view text) {
+  put('"');
+  escaped(text);
+  put('"');
+}
+
+void Writer::open_list(std::string_view member) {
+  spill();
+  put('[');
+  list_ = {.member = member, .start = used() - 1, .open = true};
+}
+
+// Between two elements of a list in stretches: the stretch ends before the
+// next element once it holds its number of elements.
+void Writer::stretch_item() {
+  ++list_.count;
+  if (list_.items - 1 == kSample && list_.step == 0) {
+    // The buffer holds the first kSample elements from the list's "[".
+    list_.step = std::max(kSample, kBytes * kSample / (used() - list_.start));
+  }
+  if (list_.step == 0 || list_.count < list_.step) return put(',');
+  if (!list_.split) {
+    list_.split = true;
+    stretches_->head(std::string_view(buffer_.data(), list_.start));
+    stretches_->head("[]");
+  }
+  emit_stretch();
+  put('[');
+  list_.start = 0;
+}
+
+// Hands on the list's elements in the buffer as a stretch, and empties it.
+void Writer::emit_stretch() {
+  put(']');
+  stretches_->stretch(list_.member,
+                      std::string_view(buffer_.data() + list_.start, used() - list_.start));
+  at_ = buffer_.data();
+  list_.count = 0;
+}
+
+void Writer::close_list() {
+  if (stretches_ != nullptr) {
+    if (list_.items != 0) ++list_.count;
+    if (!list_.split) {
+      put(']');
+    } else if (list_.count != 0) {
+      emit_stretch();
+    } else {
+      at_ = buffer_.data();  // the "[" of a stretch that never began
+    }
+  } else {
+    put(']');
+  }
+  list_ = {};
+  spill();
+}
+
+void Writer::spill() {
+  if (used() < kStretch) return;
+  if (stretches_ != nullptr) {
+    // A list's text waits until it is known whether it goes in stretches.
+    if (list_.open) return;
+    stretches_->head(std::string_view(buffer_.data(), used()));
+  } else if (output_ != nullptr) {
+    ok_ = ok_ && output_->write(std::string_view(buffer_.data(), used()));
+  } else {
+    return;
+  }
+  at_ = buffer_.data();
+}
+
+bool Writer::finish() {
+  if (used() != 0) {
+    if (stretches_ != nullptr) {
+      stretches_->head(std::string_view(buffer_.data(), used()));
+    } else if (output_ != nullptr) {
+      ok_ = ok_ && output_->write(std::string_view(buffer_.data(), used()));
+    } else {
+      return ok_;
+    }
+    at_ = buffer_.data();
+  }
+  return ok_;
+}
+
+std::string Writer::take() {
+  buffer_.resize(used());
+  std::string text = std::move(buffer_);
+  buffer_.clear();
+  at_ = end_ = buffer_.data();
+  return text;
 }
 
 void append_string(std::string& out, std::string_view text) {
-  out += '"';
-  append_escaped(out, text);
-  out += '"';
+  const std::size_t size = out.size();
+  out.resize(size + text.size() * kEscapedBound + 2);
+  char* end = out.data() + size;
+  *end++ = '"';
+  end = write_escaped(end, text);
+  *end++ = '"';
+  out.resize(static_cast<std::size_t>(end - out.data()));
 }
 
 void append_number(std::string& out, int64_t n) {
-  out += std::to_string(n);
-}
-
-void append_position(std::string& out, SourcePosition position) {
-  out += R"({"line":)";
-  append_number(out, position.line);
-  out += R"(,"column":)";
-  append_number(out, position.column);
-  out += '}';
+  char digits[kNumberBound];
+  out.append(digits, write_number(digits, n));
 }
 
 void append_key(std::string& out, std::string_view key) {
@@ -116,135 +242,110 @@ bool is_data(const LabelledInstruction& element) {
 }
 
 // Writes the listing of list, one object per printed line; extra(k, line)
-// appends the members that follow the common ones of line k. A line for
+// writes the members that follow the common ones of line k. A line for
 // which brief(line) is a number n >= 0 is written as that number instead.
 template <class Brief, class Extra>
-void append_listing(json::Writer& writer, const InstructionList& list,
-                    const std::vector<Printed>& printed, const std::vector<int32_t>& map,
-                    const Brief& brief, const Extra& extra) {
-  std::string& out = writer.text;
+void write_listing(json::Writer& w, const InstructionList& list,
+                   const std::vector<Printed>& printed, const std::vector<int32_t>& map,
+                   const Brief& brief, const Extra& extra) {
   if (map.size() != list.size()) {
     internal_failure("source map has " + std::to_string(map.size()) + " lines for " +
                      std::to_string(list.size()) + " elements");
   }
   std::string scratch(line_bound(), '\0');
-  out += '[';
+  const auto text_to = [&](const char* end) {
+    return std::string_view(scratch.data(), static_cast<std::size_t>(end - scratch.data()));
+  };
   for (std::size_t k = 0; k < printed.size(); ++k) {
     const Printed line = printed[k];
-    if (k != 0) out += ',';
+    w.item();
     if (const int64_t n = brief(line); n >= 0) {
-      json::append_number(out, n);
-      writer.spill();
+      w.number(n);
       continue;
     }
     const LabelledInstruction& element = list[line.element];
-    const char* end = line.label
-                          ? write_label_line(scratch.data(), std::get<label::Name>(element.label))
-                          : write_instruction_line(scratch.data(), element.instruction);
-    const std::string_view text(scratch.data(), static_cast<std::size_t>(end - scratch.data()));
-    out += R"({"text":)";
-    json::append_string(out, text);
-    out += R"(,"source":)";
-    const int32_t source = map[line.element];
-    out += source == 0 ? std::string("null") : std::to_string(source);
+    w.put(R"({"text":)");
+    w.string(text_to(line.label
+                         ? write_label_line(scratch.data(), std::get<label::Name>(element.label))
+                         : write_instruction_line(scratch.data(), element.instruction)));
+    w.put(R"(,"source":)");
+    w.number_or_null(map[line.element]);
     if (line.label) {
       const NameId id = std::get<label::Name>(element.label).id;
       char name[NameId::kMaxFormatted];
-      json::append_key(out, "kind");
-      out += R"("label")";
-      json::append_key(out, "name");
-      json::append_string(out, id.view(name));
+      w.put(R"(,"kind":"label","name":)");
+      w.string(id.view(name));
       if (id.is_generated()) {
-        json::append_key(out, "role");
-        json::append_string(out, role_text(id.label_role()));
+        w.key("role");
+        w.string(role_text(id.label_role()));
       }
     } else if (const auto* value = std::get_if<ins::Value>(&element.instruction)) {
       char name[NameId::kMaxFormatted];
-      json::append_key(out, "kind");
-      out += R"("data")";
-      json::append_key(out, "name");
-      json::append_string(out, std::get<label::Name>(element.label).id.view(name));
-      json::append_key(out, "value");
-      json::append_number(out, value->v);
+      w.put(R"(,"kind":"data","name":)");
+      w.string(std::get<label::Name>(element.label).id.view(name));
+      w.key("value");
+      w.number(value->v);
     } else {
       const isa::Row& row = isa::kRows[element.instruction.index()];
-      json::append_key(out, "kind");
-      out += R"("instruction")";
-      json::append_key(out, "op");
-      json::append_string(out, row.mnemonic);
-      json::append_key(out, "operands");
-      out += '[';
+      w.put(R"(,"kind":"instruction","op":)");
+      w.string(row.mnemonic);
+      w.put(R"(,"operands":[)");
       for (std::size_t place = 0; place < row.arity; ++place) {
-        if (place != 0) out += ',';
-        const char* operand_end = write_operand_text(scratch.data(), element.instruction, place);
-        json::append_string(
-            out, std::string_view(scratch.data(),
-                                  static_cast<std::size_t>(operand_end - scratch.data())));
+        if (place != 0) w.put(',');
+        w.string(text_to(write_operand_text(scratch.data(), element.instruction, place)));
       }
-      out += ']';
+      w.put(']');
     }
     extra(k, line);
-    out += '}';
-    writer.spill();
+    w.put('}');
   }
-  out += ']';
 }
 
 // The member "why" of a line of element: the rule that made it, the node it
 // serves, how an operation's operands reached the registers, and the
 // optimiser's rule where it changed or removed the element.
-void append_why(std::string& out, const Explanation& e, std::size_t element) {
+void write_why(json::Writer& w, const Explanation& e, std::size_t element) {
   const Why& why = e.why[element];
-  json::append_key(out, "why");
-  out += R"({"rule":)";
-  json::append_string(out, why::row(why.rule()).name);
-  json::append_key(out, "node");
+  w.put(R"(,"why":{"rule":)");
+  w.string(why::row(why.rule()).name);
+  w.key("node");
   if (why.place() < 0) {
-    out += "null";
+    w.put("null");
   } else {
-    json::append_number(out, why.place());
+    w.number(why.place());
   }
   if (why.pair() != WhyPair::None) {
-    json::append_key(out, "pair");
-    json::append_string(out, why::row(why.pair()).name);
+    w.key("pair");
+    w.string(why::row(why.pair()).name);
   }
   if (why.optimiser() != WhyOptimiser::None) {
-    json::append_key(out, "optimiser");
-    json::append_string(out, why::row(why.optimiser()).name);
+    w.key("optimiser");
+    w.string(why::row(why.optimiser()).name);
   }
-  out += '}';
+  w.put('}');
 }
 
-void append_cfg(json::Writer& writer, const InstructionList& list,
-                const std::vector<Printed>& printed) {
-  std::string& out = writer.text;
-  out += '[';
-  const std::vector<BasicBlock> blocks = basic_blocks(list, printed);
-  for (std::size_t b = 0; b < blocks.size(); ++b) {
-    if (b != 0) out += ',';
-    out += R"({"from":)";
-    json::append_number(out, static_cast<int64_t>(blocks[b].from));
-    json::append_key(out, "to");
-    json::append_number(out, static_cast<int64_t>(blocks[b].to));
-    json::append_key(out, "next");
-    json::append_numbers(out, blocks[b].next);
+void write_cfg(json::Writer& w, const InstructionList& list, const std::vector<Printed>& printed) {
+  for (const BasicBlock& block : basic_blocks(list, printed)) {
+    w.item();
+    w.put(R"({"from":)");
+    w.number(static_cast<int64_t>(block.from));
+    w.key("to");
+    w.number(static_cast<int64_t>(block.to));
+    w.key("next");
+    w.numbers(block.next);
     // The place in next of the block that control falls through to.
-    json::append_key(out, "fall");
-    if (blocks[b].falls_through) {
-      json::append_number(out, static_cast<int64_t>(blocks[b].next.size() - 1));
+    w.key("fall");
+    if (block.falls_through) {
+      w.number(static_cast<int64_t>(block.next.size() - 1));
     } else {
-      out += "null";
+      w.put("null");
     }
-    out += '}';
-    writer.spill();
+    w.put('}');
   }
-  out += ']';
 }
 
-void append_words(json::Writer& writer, const Explanation& e) {
-  std::string& out = writer.text;
-  out += '[';
-  bool first = true;
+void write_words(json::Writer& w, const Explanation& e) {
   for (std::size_t i = 0; i < e.optimised.size(); ++i) {
     const LabelledInstruction& element = e.optimised[i];
     if (!is_data(element)) continue;
@@ -261,20 +362,17 @@ void append_words(json::Writer& writer, const Explanation& e) {
     } else if (std::find(e.parameters.begin(), e.parameters.end(), name) != e.parameters.end()) {
       kind = "parameter";
     }
-    if (!first) out += ',';
-    first = false;
-    out += R"({"name":)";
-    json::append_string(out, name);
-    json::append_key(out, "kind");
-    json::append_string(out, kind);
-    json::append_key(out, "line");
-    out += e.lines[i] == 0 ? std::string("null") : std::to_string(e.lines[i]);
-    json::append_key(out, "value");
-    json::append_number(out, std::get<ins::Value>(element.instruction).v);
-    out += '}';
-    writer.spill();
+    w.item();
+    w.put(R"({"name":)");
+    w.string(name);
+    w.key("kind");
+    w.string(kind);
+    w.key("line");
+    w.number_or_null(e.lines[i]);
+    w.key("value");
+    w.number(std::get<ins::Value>(element.instruction).v);
+    w.put('}');
   }
-  out += ']';
 }
 
 // A subtree written and not yet any node's child: its place in the array,
@@ -322,62 +420,54 @@ Span span_of(const TreeSpan& node, const std::vector<Root>& roots, const SolidTo
 // The tree from its record, a flat array of nodes in postorder (the root
 // last), each naming its children by their places in the array, so that no
 // reader needs to recurse as deep as a long chain nests.
-void append_tree(json::Writer& writer, const Explanation& e) {
-  std::string& out = writer.text;
-  out += '[';
+void write_tree(json::Writer& w, const Explanation& e) {
   std::vector<Root> roots;
-  std::vector<uint32_t> children;
   for (std::size_t n = 0; n < e.tree.size(); ++n) {
     const TreeSpan& node = e.tree[n];
     if (node.children() > roots.size())
       internal_failure("a tree node with more children than nodes");
     const Span span = span_of(node, roots, e.tokens);
-    if (n != 0) out += ',';
-    out += R"({"kind":)";
-    json::append_string(out, node_kind_text(node.kind()));
+    w.item();
+    w.put(R"({"kind":)");
+    w.string(node_kind_text(node.kind()));
     const SourcePosition start = e.tokens.raw_start(node.first);
-    json::append_key(out, "line");
-    json::append_number(out, start.line);
-    json::append_key(out, "column");
-    json::append_number(out, start.column);
-    json::append_key(out, "end");
-    json::append_position(out, e.tokens.raw_start(span.after));
+    w.key("line");
+    w.number(start.line);
+    w.key("column");
+    w.number(start.column);
+    w.key("end");
+    w.position(e.tokens.raw_start(span.after));
     if (span.text != kNone) {
-      json::append_key(out, "text");
-      json::append_string(out, e.tokens.raw_text(span.text));
+      w.key("text");
+      w.string(e.tokens.raw_text(span.text));
     }
-    json::append_key(out, "children");
+    w.put(R"(,"children":[)");
     const std::size_t first_child = roots.size() - node.children();
-    children.clear();
-    for (std::size_t k = first_child; k < roots.size(); ++k) children.push_back(roots[k].place);
-    json::append_numbers(out, children);
-    out += '}';
+    for (std::size_t k = first_child; k < roots.size(); ++k) {
+      if (k != first_child) w.put(',');
+      w.number(roots[k].place);
+    }
+    w.put("]}");
     roots.resize(first_child);
     roots.push_back({static_cast<uint32_t>(n), span.after});
-    writer.spill();
   }
   if (roots.size() > 1) internal_failure("a tree with more than one root");
-  out += ']';
 }
 
-void append_tokens(json::Writer& writer, const SolidTokens& tokens) {
-  std::string& out = writer.text;
-  out += '[';
+void write_tokens(json::Writer& w, const SolidTokens& tokens) {
   for (std::size_t k = 0; k < tokens.size(); ++k) {
-    if (k != 0) out += ',';
-    out += R"({"text":)";
-    json::append_string(out, tokens.text(k));
+    w.item();
+    w.put(R"({"text":)");
+    w.string(tokens.text(k));
     const SourcePosition start = tokens.start(k);
-    json::append_key(out, "line");
-    json::append_number(out, start.line);
-    json::append_key(out, "column");
-    json::append_number(out, start.column);
-    json::append_key(out, "kind");
-    json::append_string(out, tokens.kind(k));
-    out += '}';
-    writer.spill();
+    w.key("line");
+    w.number(start.line);
+    w.key("column");
+    w.number(start.column);
+    w.key("kind");
+    w.string(tokens.kind(k));
+    w.put('}');
   }
-  out += ']';
 }
 
 // The optimised printed line of each element: its label line and its
@@ -393,21 +483,13 @@ LineOf line_of(std::size_t elements, const std::vector<Printed>& printed) {
   return of;
 }
 
-void append_nullable(std::string& out, int32_t n) {
-  if (n == 0) {
-    out += "null";
-  } else {
-    json::append_number(out, n);
-  }
-}
-
 // A syntax error's causes as structure: what the grammar expected where it
 // stopped, and what it found there, each once in the order of the causes
 // (the token where it stopped when no cause names what it found).
 //   expected: {kind: "token", text} | {kind: "type"} | {kind: "name"} | {kind: "number"}
 //   found: {kind: "token" | "blank", text} | {kind: "end"}
 //          | {kind: "number", text, problem: "too-large" | "not-decimal"}
-void append_expected_found(std::string& out, const Diagnostic& d) {
+void write_expected_found(json::Writer& w, const Diagnostic& d) {
   Json expected = Json::array(), found = Json::array();
   const auto add = [](Json& list, Json item) {
     if (std::find(list.begin(), list.end(), item) == list.end()) list.push_back(std::move(item));
@@ -447,43 +529,42 @@ void append_expected_found(std::string& out, const Diagnostic& d) {
   if (found.empty()) {
     add(found, d.next ? Json{{"kind", "token"}, {"text", *d.next}} : Json{{"kind", "end"}});
   }
-  json::append_key(out, "expected");
-  out += dump(expected);
-  json::append_key(out, "found");
-  out += dump(found);
+  w.key("expected");
+  w.put(dump(expected));
+  w.key("found");
+  w.put(dump(found));
 }
 
-void append_diagnostics(json::Writer& writer, const std::vector<Diagnostic>& diagnostics) {
-  std::string& out = writer.text;
-  out += '[';
-  for (std::size_t i = 0; i < diagnostics.size(); ++i) {
-    const Diagnostic& d = diagnostics[i];
-    if (i != 0) out += ',';
-    out += R"({"line":)";
-    append_nullable(out, d.line);
-    out += R"(,"column":)";
-    append_nullable(out, d.column);
-    json::append_key(out, "message");
-    json::append_string(out, d.message);
+void write_diagnostics(json::Writer& w, const std::vector<Diagnostic>& diagnostics) {
+  for (const Diagnostic& d : diagnostics) {
+    w.item();
+    w.put(R"({"line":)");
+    w.number_or_null(d.line);
+    w.put(R"(,"column":)");
+    w.number_or_null(d.column);
+    w.key("message");
+    w.string(d.message);
     if (d.is_syntax) {
-      json::append_key(out, "causes");
-      json::append_strings(out, d.causes);
-      append_expected_found(out, d);
+      w.put(R"(,"causes":[)");
+      for (std::size_t i = 0; i < d.causes.size(); ++i) {
+        if (i != 0) w.put(',');
+        w.string(d.causes[i]);
+      }
+      w.put(']');
+      write_expected_found(w, d);
     }
-    json::append_key(out, "kind");
-    json::append_string(out, d.kind);
+    w.key("kind");
+    w.string(d.kind);
     if (d.name) {
-      json::append_key(out, "name");
-      json::append_string(out, *d.name);
+      w.key("name");
+      w.string(*d.name);
     }
     if (d.at) {
-      json::append_key(out, "at");
-      json::append_position(out, *d.at);
+      w.key("at");
+      w.position(*d.at);
     }
-    out += '}';
-    writer.spill();
+    w.put('}');
   }
-  out += ']';
 }
 
 // An output that passes what is written to it on as the inside of a JSON
@@ -492,7 +573,7 @@ class EscapingOutput : public Output {
  public:
   explicit EscapingOutput(json::Writer& writer) : writer_(writer) {}
   bool write(std::string_view text) override {
-    json::append_escaped(writer_.text, text);
+    writer_.escaped(text);
     writer_.spill();
     return true;
   }
@@ -503,24 +584,26 @@ class EscapingOutput : public Output {
 
 // The answer as a JSON string: the listing is escaped as it is printed, and
 // never sits whole in memory.
-void append_answer(json::Writer& writer, const Explanation& explanation) {
-  writer.text += '"';
-  EscapingOutput escaped(writer);
+void write_answer_text(json::Writer& w, const Explanation& explanation) {
+  w.put('"');
+  EscapingOutput escaped(w);
   if (explanation.error) {
     escaped.write(explanation.error->report());
   } else {
     print_assembly(explanation.optimised, escaped);
   }
-  writer.text += '"';
+  w.put('"');
 }
 
-void write_json(const Explanation& explanation, json::Writer& writer, AnswerForm form) {
-  std::string& text = writer.text;
-  text += explanation.error ? R"({"ok":false)" : R"({"ok":true)";
-  json::append_key(text, "answer");
-  append_answer(writer, explanation);
-  json::append_key(text, "diagnostics");
-  append_diagnostics(writer, explanation.diagnostics);
+}  // namespace
+
+void json::write_answer(const Explanation& explanation, Writer& w, const AnswerForm& form) {
+  w.put(explanation.error ? R"({"ok":false)" : R"({"ok":true)");
+  w.key("answer");
+  write_answer_text(w, explanation);
+  w.open_list("diagnostics");
+  write_diagnostics(w, explanation.diagnostics);
+  w.close_list();
   if (!explanation.error) {
     const std::vector<Printed>& optimised = explanation.printed;
     const std::vector<Printed>& unoptimised = explanation.printed_before;
@@ -529,11 +612,11 @@ void write_json(const Explanation& explanation, json::Writer& writer, AnswerForm
                        " reasons for " + std::to_string(explanation.optimised.size()) +
                        " elements");
     }
-    json::append_key(text, "lines");
-    append_listing(
-        writer, explanation.optimised, optimised, explanation.lines,
-        [](Printed) { return int64_t{-1}; },
-        [&](std::size_t, Printed line) { append_why(text, explanation, line.element); });
+    w.open_list("lines");
+    write_listing(
+        w, explanation.optimised, optimised, explanation.lines, [](Printed) { return int64_t{-1}; },
+        [&](std::size_t, Printed line) { write_why(w, explanation, line.element); });
+    w.close_list();
     const LineOf now = line_of(explanation.optimised.size(), optimised);
     // What the optimiser made of a line before it: the final line it became
     // (-1 for none) and its fate.
@@ -548,9 +631,9 @@ void write_json(const Explanation& explanation, json::Writer& writer, AnswerForm
       }
       return std::pair{becomes, fate};
     };
-    json::append_key(text, "unoptimised");
-    append_listing(
-        writer, explanation.unoptimised, unoptimised, explanation.lines,
+    w.open_list("unoptimised");
+    write_listing(
+        w, explanation.unoptimised, unoptimised, explanation.lines,
         [&](Printed line) {
           // A data word's line also shows its label's name.
           const auto [becomes, fate] = fate_of(line);
@@ -562,59 +645,68 @@ void write_json(const Explanation& explanation, json::Writer& writer, AnswerForm
         },
         [&](std::size_t, Printed line) {
           const auto [becomes, fate] = fate_of(line);
-          json::append_key(text, "fate");
-          json::append_string(text, fate);
+          w.key("fate");
+          w.string(fate);
           if (becomes >= 0) {
-            json::append_key(text, "becomes");
-            json::append_number(text, becomes);
+            w.key("becomes");
+            w.number(becomes);
           }
-          append_why(text, explanation, line.element);
+          write_why(w, explanation, line.element);
         });
+    w.close_list();
   }
   if (explanation.parsed) {
-    json::append_key(text, "params");
-    json::append_strings(text, explanation.parameters);
+    w.open_list("params");
+    for (const std::string& name : explanation.parameters) {
+      w.item();
+      w.string(name);
+    }
+    w.close_list();
   }
   if (!explanation.error) {
-    json::append_key(text, "words");
-    append_words(writer, explanation);
+    w.open_list("words");
+    write_words(w, explanation);
+    w.close_list();
   }
-  json::append_key(text, "tokens");
-  append_tokens(writer, explanation.tokens);
+  w.open_list("tokens");
+  write_tokens(w, explanation.tokens);
+  w.close_list();
   if (explanation.parsed) {
-    json::append_key(text, "tree");
-    append_tree(writer, explanation);
+    w.open_list("tree");
+    write_tree(w, explanation);
+    w.close_list();
   }
   if (!explanation.error) {
-    json::append_key(text, "cfg");
-    append_cfg(writer, explanation.optimised, explanation.printed);
+    w.open_list("cfg");
+    write_cfg(w, explanation.optimised, explanation.printed);
+    w.close_list();
   }
   if (explanation.parsed) {
-    json::append_key(text, "ignored");
+    w.key("ignored");
     if (explanation.ignored) {
-      json::append_position(text, *explanation.ignored);
-      text.pop_back();
-      json::append_key(text, "message");
-      json::append_string(text, ignored_message(*explanation.ignored));
-      text += '}';
+      w.put(R"({"line":)");
+      w.number(explanation.ignored->line);
+      w.put(R"(,"column":)");
+      w.number(explanation.ignored->column);
+      w.key("message");
+      w.string(ignored_message(*explanation.ignored));
+      w.put('}');
     } else {
-      text += "null";
+      w.put("null");
     }
   }
-  text += '}';
+  w.put('}');
 }
 
-}  // namespace
-
 std::string explanation_json(const Explanation& explanation) {
-  json::Writer writer(nullptr);
-  write_json(explanation, writer, {});
-  return std::move(writer.text);
+  json::Writer writer;
+  json::write_answer(explanation, writer, {});
+  return writer.take();
 }
 
 bool write_explanation_json(const Explanation& explanation, Output& out, AnswerForm form) {
-  json::Writer writer(&out);
-  write_json(explanation, writer, form);
+  json::Writer writer(out);
+  json::write_answer(explanation, writer, form);
   return writer.finish();
 }
 
