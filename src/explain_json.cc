@@ -35,15 +35,60 @@ constexpr std::array<char, 256> kEscapes = [] {
   return escapes;
 }();
 
+// Whether any byte of word needs escaping: a control character, a quote
+// or a backslash (bytes from 0x80 never do).
+template <class Word>
+constexpr bool needs_escape(Word word) {
+  constexpr Word kOnes = static_cast<Word>(~Word{0}) / 0xff, kHighs = kOnes * 0x80;
+  const auto has_zero = [](Word w) { return ((w - kOnes) & ~w & kHighs) != 0; };
+  return ((word - kOnes * 0x20) & ~word & kHighs) != 0 || has_zero(word ^ (kOnes * '"')) ||
+         has_zero(word ^ (kOnes * '\\'));
+}
+
+// Copies the bytes at the start of text that need no escaping to out, a
+// word at a time, and returns how many it copied: all of them, or at least
+// those before the first byte that needs escaping (none for text under four
+// bytes).
+std::size_t copy_plain(char* out, const char* text, std::size_t size) {
+  if (size >= 8) {
+    uint64_t word;
+    std::size_t at = 0;
+    for (; at + 8 <= size; at += 8) {
+      std::memcpy(&word, text + at, 8);
+      if (needs_escape(word)) return at;
+      std::memcpy(out + at, &word, 8);
+    }
+    if (at == size) return at;
+    // The bytes after the last whole word, in the word that ends the text.
+    std::memcpy(&word, text + size - 8, 8);
+    if (needs_escape(word)) return at;
+    std::memcpy(out + size - 8, &word, 8);
+    return size;
+  }
+  if (size >= 4) {
+    uint32_t first, last;
+    std::memcpy(&first, text, 4);
+    std::memcpy(&last, text + size - 4, 4);
+    if (needs_escape(first) || needs_escape(last)) return 0;
+    std::memcpy(out, &first, 4);
+    std::memcpy(out + size - 4, &last, 4);
+    return size;
+  }
+  return 0;
+}
+
 }  // namespace
 
 char* write_escaped(char* out, std::string_view text) {
   static constexpr char kHex[] = "0123456789abcdef";
-  for (const char ch : text) {
-    const auto c = static_cast<unsigned char>(ch);
+  const std::size_t plain = copy_plain(out, text.data(), text.size());
+  out += plain;
+  const char* const end = text.data() + text.size();
+  for (const char* from = text.data() + plain; from != end; ++from) {
+    const auto c = static_cast<unsigned char>(*from);
     const char escape = kEscapes[c];
     if (escape == 0) {
-      *out++ = ch;
+      *out++ = *from;
       continue;
     }
     *out++ = '\\';
@@ -64,15 +109,11 @@ char* write_number(char* out, int64_t n) {
     *out++ = '-';
     magnitude = 0 - magnitude;
   }
-  char digits[kNumberBound];
-  char* first = digits + kNumberBound;
-  do {
-    *--first = static_cast<char>('0' + magnitude % 10);
-    magnitude /= 10;
-  } while (magnitude != 0);
-  const auto size = static_cast<std::size_t>(digits + kNumberBound - first);
-  std::memcpy(out, first, size);
-  return out + size;
+  std::size_t digits = 1;
+  for (uint64_t rest = magnitude; rest >= 10; rest /= 10) ++digits;
+  char* const last = out + digits;
+  for (char* at = last; at != out; magnitude /= 10) *--at = static_cast<char>('0' + magnitude % 10);
+  return last;
 }
 
 void Writer::grow(std::size_t n) {
