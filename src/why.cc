@@ -28,24 +28,23 @@ class Places {
          const std::vector<RawToken>& tokens, std::string_view source)
       : function_(function), nodes_(nodes), tokens_(tokens), source_(source) {
     next_ = nodes.size();
-    places_.reserve(nodes.size());
+    // A table of open addressing, at most half full.
+    while ((std::size_t{1} << bits_) < 2 * nodes.size() + 2) ++bits_;
+    places_.assign(std::size_t{1} << bits_, {nullptr, 0});
     for (std::vector<Item> stack{Root{}}; !stack.empty();) {
       const Item item = stack.back();
       stack.pop_back();
       std::visit([&](const auto& i) { visit(i, stack); }, item);
     }
     if (next_ != 0) internal_failure("the tree has nodes that the function does not");
-    std::sort(places_.begin(), places_.end());
   }
 
   int32_t root() const { return static_cast<int32_t>(nodes_.size()) - 1; }
 
   int32_t of(const void* node) const {
-    const auto it = std::lower_bound(places_.begin(), places_.end(), std::pair{node, int32_t{0}});
-    if (it == places_.end() || it->first != node) {
-      internal_failure("a line serves a node that is not in the tree");
-    }
-    return it->second;
+    const auto& slot = places_[slot_of(node)];
+    if (slot.first != node) internal_failure("a line serves a node that is not in the tree");
+    return slot.second;
   }
 
  private:
@@ -56,8 +55,18 @@ class Places {
       internal_failure("the tree's record does not match the function");
     }
     --next_;
-    if (node != nullptr) places_.emplace_back(node, static_cast<int32_t>(next_));
+    if (node != nullptr) places_[slot_of(node)] = {node, static_cast<int32_t>(next_)};
     return static_cast<int32_t>(next_);
+  }
+
+  // The slot that holds node, or the empty one where it would go.
+  std::size_t slot_of(const void* node) const {
+    const std::size_t mask = places_.size() - 1;
+    // Fibonacci hashing of the address: its top bits.
+    std::size_t slot = static_cast<std::size_t>(
+        (reinterpret_cast<uintptr_t>(node) * 0x9E3779B97F4A7C15ull) >> (64 - bits_));
+    while (places_[slot].first != nullptr && places_[slot].first != node) slot = (slot + 1) & mask;
+    return slot;
   }
 
   void visit(Root, std::vector<Item>& stack) {
@@ -144,7 +153,8 @@ class Places {
   const std::vector<RawToken>& tokens_;
   std::string_view source_;
   std::size_t next_;
-  std::vector<std::pair<const void*, int32_t>> places_;
+  int bits_ = 1;
+  std::vector<std::pair<const void*, int32_t>> places_;  // by address
 };
 
 }  // namespace
