@@ -103,17 +103,29 @@ char* write_escaped(char* out, std::string_view text) {
   return out;
 }
 
+namespace {
+
+template <class Unsigned>
+char* write_digits(char* out, Unsigned n) {
+  std::size_t digits = 1;
+  for (Unsigned rest = n; rest >= 10; rest /= 10) ++digits;
+  char* const last = out + digits;
+  for (char* at = last; at != out; n /= 10) *--at = static_cast<char>('0' + n % 10);
+  return last;
+}
+
+}  // namespace
+
 char* write_number(char* out, int64_t n) {
   auto magnitude = static_cast<uint64_t>(n);
   if (n < 0) {
     *out++ = '-';
     magnitude = 0 - magnitude;
   }
-  std::size_t digits = 1;
-  for (uint64_t rest = magnitude; rest >= 10; rest /= 10) ++digits;
-  char* const last = out + digits;
-  for (char* at = last; at != out; magnitude /= 10) *--at = static_cast<char>('0' + magnitude % 10);
-  return last;
+  // Numbers of 32 bits, as nearly all are, in 32-bit arithmetic, which is
+  // the cheaper in WebAssembly.
+  if (magnitude <= UINT32_MAX) return write_digits(out, static_cast<uint32_t>(magnitude));
+  return write_digits(out, magnitude);
 }
 
 void Writer::grow(std::size_t n) {
