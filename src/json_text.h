@@ -150,7 +150,7 @@ class Writer {
   /// Between pieces outside lists: passes on a full stretch of text.
   void spill();
 
-  /// The text so far, passing on what was passed on before.
+  /// Passes on whatever is left; false when the output failed.
   bool finish();
   /// The whole text, for a writer without an output.
   std::string take();
