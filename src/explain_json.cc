@@ -202,31 +202,27 @@ void Writer::close_list() {
 }
 
 void Writer::spill() {
-  if (used() < kStretch) return;
+  // A list's text waits until it is known whether it goes in stretches.
+  if (used() >= kStretch && !(stretches_ != nullptr && list_.open)) pass_on();
+}
+
+bool Writer::finish() {
+  pass_on();
+  return ok_;
+}
+
+// Hands the buffer's text to the output, or to the head; a writer that
+// keeps its text whole keeps it.
+void Writer::pass_on() {
+  const std::string_view text(buffer_.data(), used());
   if (stretches_ != nullptr) {
-    // A list's text waits until it is known whether it goes in stretches.
-    if (list_.open) return;
-    stretches_->head(std::string_view(buffer_.data(), used()));
+    if (!text.empty()) stretches_->head(text);
   } else if (output_ != nullptr) {
-    ok_ = ok_ && output_->write(std::string_view(buffer_.data(), used()));
+    ok_ = ok_ && output_->write(text);
   } else {
     return;
   }
   at_ = buffer_.data();
-}
-
-bool Writer::finish() {
-  if (used() != 0) {
-    if (stretches_ != nullptr) {
-      stretches_->head(std::string_view(buffer_.data(), used()));
-    } else if (output_ != nullptr) {
-      ok_ = ok_ && output_->write(std::string_view(buffer_.data(), used()));
-    } else {
-      return ok_;
-    }
-    at_ = buffer_.data();
-  }
-  return ok_;
 }
 
 std::string Writer::take() {

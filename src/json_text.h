@@ -180,6 +180,7 @@ class Writer {
   void open_list(std::string_view member);
   void stretch_item();
   void emit_stretch();
+  void pass_on();
 
   Output* output_ = nullptr;
   Stretches* stretches_ = nullptr;
