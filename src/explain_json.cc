@@ -130,17 +130,24 @@ char* write_number(char* out, int64_t n) {
 
 void Writer::grow(std::size_t n) {
   const std::size_t used = this->used();
-  buffer_.resize(std::max({2 * buffer_.size(), used + n, 2 * kStretch}));
-  at_ = buffer_.data() + used;
-  end_ = buffer_.data() + buffer_.size();
+  const auto size =
+      std::max({2 * static_cast<std::size_t>(end_ - buffer_.get()), used + n, 2 * kStretch});
+  std::unique_ptr<char[]> larger(new char[size]);
+  if (used != 0) std::memcpy(larger.get(), buffer_.get(), used);
+  buffer_ = std::move(larger);
+  at_ = buffer_.get() + used;
+  end_ = buffer_.get() + size;
 }
 
+// A long text is escaped a piece at a time, and passed on between pieces,
+// so that the buffer holds only a piece of it.
 void Writer::escaped(std::string_view text) {
   while (!text.empty()) {
     const std::string_view piece = text.substr(0, kLongText);
     room(piece.size() * kEscapedBound);
     at_ = write_escaped(at_, piece);
     text.remove_prefix(piece.size());
+    spill();
   }
 }
 
@@ -167,7 +174,7 @@ void Writer::stretch_item() {
   if (list_.step == 0 || list_.count < list_.step) return put(',');
   if (!list_.split) {
     list_.split = true;
-    stretches_->head(std::string_view(buffer_.data(), list_.start));
+    stretches_->head(std::string_view(buffer_.get(), list_.start));
     stretches_->head("[]");
   }
   emit_stretch();
@@ -179,8 +186,8 @@ void Writer::stretch_item() {
 void Writer::emit_stretch() {
   put(']');
   stretches_->stretch(list_.member,
-                      std::string_view(buffer_.data() + list_.start, used() - list_.start));
-  at_ = buffer_.data();
+                      std::string_view(buffer_.get() + list_.start, used() - list_.start));
+  at_ = buffer_.get();
   list_.count = 0;
 }
 
@@ -192,7 +199,7 @@ void Writer::close_list() {
     } else if (list_.count != 0) {
       emit_stretch();
     } else {
-      at_ = buffer_.data();  // the "[" of a stretch that never began
+      at_ = buffer_.get();  // the "[" of a stretch that never began
     }
   } else {
     put(']');
@@ -214,7 +221,7 @@ bool Writer::finish() {
 // Hands the buffer's text to the output, or to the head; a writer that
 // keeps its text whole keeps it.
 void Writer::pass_on() {
-  const std::string_view text(buffer_.data(), used());
+  const std::string_view text(buffer_.get(), used());
   if (stretches_ != nullptr) {
     if (!text.empty()) stretches_->head(text);
   } else if (output_ != nullptr) {
@@ -222,14 +229,13 @@ void Writer::pass_on() {
   } else {
     return;
   }
-  at_ = buffer_.data();
+  at_ = buffer_.get();
 }
 
 std::string Writer::take() {
-  buffer_.resize(used());
-  std::string text = std::move(buffer_);
-  buffer_.clear();
-  at_ = end_ = buffer_.data();
+  std::string text(buffer_.get(), used());
+  buffer_.reset();
+  at_ = end_ = nullptr;
   return text;
 }
 

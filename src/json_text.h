@@ -7,6 +7,7 @@
 
 #include <cstdint>
 #include <cstring>
+#include <memory>
 #include <string>
 #include <string_view>
 
@@ -171,7 +172,7 @@ class Writer {
     bool split = false;  // it goes in stretches
   };
 
-  std::size_t used() const { return static_cast<std::size_t>(at_ - buffer_.data()); }
+  std::size_t used() const { return static_cast<std::size_t>(at_ - buffer_.get()); }
   void room(std::size_t n) {
     if (static_cast<std::size_t>(end_ - at_) < n) grow(n);
   }
@@ -186,11 +187,11 @@ class Writer {
   Stretches* stretches_ = nullptr;
   bool ok_ = true;
   List list_;
-  // The buffer's whole size is room to write; at_ is where the next piece
-  // goes.
-  std::string buffer_;
-  char* at_ = buffer_.data();
-  char* end_ = at_;
+  // The buffer, up to end_, is room to write, left uninitialised so that
+  // only what is written touches memory; at_ is where the next piece goes.
+  std::unique_ptr<char[]> buffer_;
+  char* at_ = nullptr;
+  char* end_ = nullptr;
 };
 
 /// The same pieces appended to a string, for texts written outside the
