@@ -28,9 +28,10 @@ class Places {
          const std::vector<RawToken>& tokens, std::string_view source)
       : function_(function), nodes_(nodes), tokens_(tokens), source_(source) {
     next_ = nodes.size();
-    // A table of open addressing, at most half full.
-    while ((std::size_t{1} << bits_) < 2 * nodes.size() + 2) ++bits_;
-    places_.assign(std::size_t{1} << bits_, {nullptr, 0});
+    // A table of open addressing, at most three quarters full.
+    while ((std::size_t{1} << bits_) < nodes.size() + nodes.size() / 3 + 2) ++bits_;
+    nodes_at_.assign(std::size_t{1} << bits_, nullptr);
+    places_.resize(nodes_at_.size());
     for (std::vector<Item> stack{Root{}}; !stack.empty();) {
       const Item item = stack.back();
       stack.pop_back();
@@ -42,9 +43,9 @@ class Places {
   int32_t root() const { return static_cast<int32_t>(nodes_.size()) - 1; }
 
   int32_t of(const void* node) const {
-    const auto& slot = places_[slot_of(node)];
-    if (slot.first != node) internal_failure("a line serves a node that is not in the tree");
-    return slot.second;
+    const std::size_t slot = slot_of(node);
+    if (nodes_at_[slot] != node) internal_failure("a line serves a node that is not in the tree");
+    return places_[slot];
   }
 
  private:
@@ -55,17 +56,21 @@ class Places {
       internal_failure("the tree's record does not match the function");
     }
     --next_;
-    if (node != nullptr) places_[slot_of(node)] = {node, static_cast<int32_t>(next_)};
+    if (node != nullptr) {
+      const std::size_t slot = slot_of(node);
+      nodes_at_[slot] = node;
+      places_[slot] = static_cast<int32_t>(next_);
+    }
     return static_cast<int32_t>(next_);
   }
 
   // The slot that holds node, or the empty one where it would go.
   std::size_t slot_of(const void* node) const {
-    const std::size_t mask = places_.size() - 1;
+    const std::size_t mask = nodes_at_.size() - 1;
     // Fibonacci hashing of the address: its top bits.
     std::size_t slot = static_cast<std::size_t>(
         (reinterpret_cast<uintptr_t>(node) * 0x9E3779B97F4A7C15ull) >> (64 - bits_));
-    while (places_[slot].first != nullptr && places_[slot].first != node) slot = (slot + 1) & mask;
+    while (nodes_at_[slot] != nullptr && nodes_at_[slot] != node) slot = (slot + 1) & mask;
     return slot;
   }
 
@@ -154,7 +159,9 @@ class Places {
   std::string_view source_;
   std::size_t next_;
   int bits_ = 1;
-  std::vector<std::pair<const void*, int32_t>> places_;  // by address
+  // The places of the nodes that lines serve, by address.
+  std::vector<const void*> nodes_at_;
+  std::vector<int32_t> places_;
 };
 
 }  // namespace
