@@ -3,6 +3,7 @@
 // the structure that front ends read instead of parsing text comes after
 // them in each object.
 #include <algorithm>
+#include <array>
 #include <nlohmann/json.hpp>
 
 #include "cfg.h"
@@ -18,60 +19,240 @@ namespace quern {
 
 namespace json {
 
-void append_escaped(std::string& out, std::string_view text) {
+namespace {
+
+// What each byte becomes inside a JSON string: 0 for itself, else the
+// character after the backslash, 'u' for the form \u00XX.
+constexpr std::array<char, 256> kEscapes = [] {
+  std::array<char, 256> escapes{};
+  for (std::size_t c = 0; c < 0x20; ++c) escapes[c] = 'u';
+  escapes['\b'] = 'b';
+  escapes['\f'] = 'f';
+  escapes['\n'] = 'n';
+  escapes['\r'] = 'r';
+  escapes['\t'] = 't';
+  escapes['"'] = '"';
+  escapes['\\'] = '\\';
+  return escapes;
+}();
+
+// Whether any byte of word needs escaping: a control character, a quote
+// or a backslash (bytes from 0x80 never do).
+template <class Word>
+constexpr bool needs_escape(Word word) {
+  constexpr Word kOnes = static_cast<Word>(~Word{0}) / 0xff, kHighs = kOnes * 0x80;
+  const auto has_zero = [](Word w) { return ((w - kOnes) & ~w & kHighs) != 0; };
+  return ((word - kOnes * 0x20) & ~word & kHighs) != 0 || has_zero(word ^ (kOnes * '"')) ||
+         has_zero(word ^ (kOnes * '\\'));
+}
+
+// Copies the bytes at the start of text that need no escaping to out, a
+// word at a time, and returns how many it copied: all of them, or at least
+// those before the first byte that needs escaping (none for text under four
+// bytes).
+std::size_t copy_plain(char* out, const char* text, std::size_t size) {
+  if (size >= 8) {
+    uint64_t word;
+    std::size_t at = 0;
+    for (; at + 8 <= size; at += 8) {
+      std::memcpy(&word, text + at, 8);
+      if (needs_escape(word)) return at;
+      std::memcpy(out + at, &word, 8);
+    }
+    if (at == size) return at;
+    // The bytes after the last whole word, in the word that ends the text.
+    std::memcpy(&word, text + size - 8, 8);
+    if (needs_escape(word)) return at;
+    std::memcpy(out + size - 8, &word, 8);
+    return size;
+  }
+  if (size >= 4) {
+    uint32_t first, last;
+    std::memcpy(&first, text, 4);
+    std::memcpy(&last, text + size - 4, 4);
+    if (needs_escape(first) || needs_escape(last)) return 0;
+    std::memcpy(out, &first, 4);
+    std::memcpy(out + size - 4, &last, 4);
+    return size;
+  }
+  return 0;
+}
+
+}  // namespace
+
+char* write_escaped(char* out, std::string_view text) {
   static constexpr char kHex[] = "0123456789abcdef";
-  std::size_t plain = 0;  // the start of the run of characters taken as they are
-  for (std::size_t i = 0; i < text.size(); ++i) {
-    const auto c = static_cast<unsigned char>(text[i]);
-    if (c >= 0x20 && c != '"' && c != '\\') continue;
-    out.append(text.substr(plain, i - plain));
-    plain = i + 1;
-    out += '\\';
-    switch (c) {
-      case '"':
-      case '\\':
-        out += static_cast<char>(c);
-        break;
-      case '\b':
-        out += 'b';
-        break;
-      case '\f':
-        out += 'f';
-        break;
-      case '\n':
-        out += 'n';
-        break;
-      case '\r':
-        out += 'r';
-        break;
-      case '\t':
-        out += 't';
-        break;
-      default:
-        out += "u00";
-        out += kHex[c >> 4];
-        out += kHex[c & 15];
+  const std::size_t plain = copy_plain(out, text.data(), text.size());
+  out += plain;
+  const char* const end = text.data() + text.size();
+  for (const char* from = text.data() + plain; from != end; ++from) {
+    const auto c = static_cast<unsigned char>(*from);
+    const char escape = kEscapes[c];
+    if (escape == 0) {
+      *out++ = *from;
+      continue;
+    }
+    *out++ = '\\';
+    *out++ = escape;
+    if (escape == 'u') {
+      *out++ = '0';
+      *out++ = '0';
+      *out++ = kHex[c >> 4];
+      *out++ = kHex[c & 15];
     }
   }
-  out.append(text.substr(plain));
+  return out;
+}
+
+namespace {
+
+template <class Unsigned>
+char* write_digits(char* out, Unsigned n) {
+  std::size_t digits = 1;
+  for (Unsigned rest = n; rest >= 10; rest /= 10) ++digits;
+  char* const last = out + digits;
+  for (char* at = last; at != out; n /= 10) *--at = static_cast<char>('0' + n % 10);
+  return last;
+}
+
+}  // namespace
+
+char* write_number(char* out, int64_t n) {
+  auto magnitude = static_cast<uint64_t>(n);
+  if (n < 0) {
+    *out++ = '-';
+    magnitude = 0 - magnitude;
+  }
+  // Numbers of 32 bits, as nearly all are, in 32-bit arithmetic, which is
+  // the cheaper in WebAssembly.
+  if (magnitude <= UINT32_MAX) return write_digits(out, static_cast<uint32_t>(magnitude));
+  return write_digits(out, magnitude);
+}
+
+void Writer::grow(std::size_t n) {
+  const std::size_t used = this->used();
+  const auto size =
+      std::max({2 * static_cast<std::size_t>(end_ - buffer_.get()), used + n, 2 * kStretch});
+  std::unique_ptr<char[]> larger(new char[size]);
+  if (used != 0) std::memcpy(larger.get(), buffer_.get(), used);
+  buffer_ = std::move(larger);
+  at_ = buffer_.get() + used;
+  end_ = buffer_.get() + size;
+}
+
+// A long text is escaped a piece at a time, and passed on between pieces,
+// so that the buffer holds only a piece of it.
+void Writer::escaped(std::string_view text) {
+  while (!text.empty()) {
+    const std::string_view piece = text.substr(0, kLongText);
+    room(piece.size() * kEscapedBound);
+    at_ = write_escaped(at_, piece);
+    text.remove_prefix(piece.size());
+    spill();
+  }
+}
+
+void Writer::long_string(std::string_view text) {
+  put('"');
+  escaped(text);
+  put('"');
+}
+
+void Writer::open_list(std::string_view member) {
+  spill();
+  put('[');
+  list_ = {.member = member, .start = used() - 1, .open = true};
+}
+
+// Between two elements of a list in stretches: the stretch ends before the
+// next element once it holds its number of elements.
+void Writer::stretch_item() {
+  ++list_.count;
+  if (list_.items - 1 == kSample && list_.step == 0) {
+    // The buffer holds the first kSample elements from the list's "[".
+    list_.step = std::max(kSample, kBytes * kSample / (used() - list_.start));
+  }
+  if (list_.step == 0 || list_.count < list_.step) return put(',');
+  if (!list_.split) {
+    list_.split = true;
+    stretches_->head(std::string_view(buffer_.get(), list_.start));
+    stretches_->head("[]");
+  }
+  emit_stretch();
+  put('[');
+  list_.start = 0;
+}
+
+// Hands on the list's elements in the buffer as a stretch, and empties it.
+void Writer::emit_stretch() {
+  put(']');
+  stretches_->stretch(list_.member,
+                      std::string_view(buffer_.get() + list_.start, used() - list_.start));
+  at_ = buffer_.get();
+  list_.count = 0;
+}
+
+void Writer::close_list() {
+  if (stretches_ != nullptr) {
+    if (list_.items != 0) ++list_.count;
+    if (!list_.split) {
+      put(']');
+    } else if (list_.count != 0) {
+      emit_stretch();
+    } else {
+      at_ = buffer_.get();  // the "[" of a stretch that never began
+    }
+  } else {
+    put(']');
+  }
+  list_ = {};
+  spill();
+}
+
+void Writer::spill() {
+  // A list's text waits until it is known whether it goes in stretches.
+  if (used() >= kStretch && !(stretches_ != nullptr && list_.open)) pass_on();
+}
+
+bool Writer::finish() {
+  pass_on();
+  return ok_;
+}
+
+// Hands the buffer's text to the output, or to the head; a writer that
+// keeps its text whole keeps it.
+void Writer::pass_on() {
+  const std::string_view text(buffer_.get(), used());
+  if (stretches_ != nullptr) {
+    if (!text.empty()) stretches_->head(text);
+  } else if (output_ != nullptr) {
+    ok_ = ok_ && output_->write(text);
+  } else {
+    return;
+  }
+  at_ = buffer_.get();
+}
+
+std::string Writer::take() {
+  std::string text(buffer_.get(), used());
+  buffer_.reset();
+  at_ = end_ = nullptr;
+  return text;
 }
 
 void append_string(std::string& out, std::string_view text) {
-  out += '"';
-  append_escaped(out, text);
-  out += '"';
+  const std::size_t size = out.size();
+  out.resize(size + text.size() * kEscapedBound + 2);
+  char* end = out.data() + size;
+  *end++ = '"';
+  end = write_escaped(end, text);
+  *end++ = '"';
+  out.resize(static_cast<std::size_t>(end - out.data()));
 }
 
 void append_number(std::string& out, int64_t n) {
-  out += std::to_string(n);
-}
-
-void append_position(std::string& out, SourcePosition position) {
-  out += R"({"line":)";
-  append_number(out, position.line);
-  out += R"(,"column":)";
-  append_number(out, position.column);
-  out += '}';
+  char digits[kNumberBound];
+  out.append(digits, write_number(digits, n));
 }
 
 void append_key(std::string& out, std::string_view key) {
@@ -118,8 +299,8 @@ bool is_data(const LabelledInstruction& element) {
 // when label, else its instruction line), from "{" up to the members that
 // follow them: text, source (the line of the construct, null for none),
 // kind and what the kind has.
-void append_line_head(std::string& out, const LabelledInstruction& element, bool label,
-                      int32_t source) {
+void write_line_head(json::Writer& w, const LabelledInstruction& element, bool label,
+                     int32_t source) {
   char scratch[4 + kInstructionTextBound + 64];
   std::string wide;  // for a line with a name longer than scratch allows
   char* at = scratch;
@@ -127,181 +308,147 @@ void append_line_head(std::string& out, const LabelledInstruction& element, bool
     wide.resize(line_bound());
     at = wide.data();
   }
-  const char* end = label ? write_label_line(at, std::get<label::Name>(element.label))
-                          : write_instruction_line(at, element.instruction);
-  out += R"({"text":)";
-  json::append_string(out, std::string_view(at, static_cast<std::size_t>(end - at)));
-  out += R"(,"source":)";
-  if (source == 0) {
-    out += "null";
-  } else {
-    json::append_number(out, source);
-  }
+  const auto text_to = [&](const char* end) {
+    return std::string_view(at, static_cast<std::size_t>(end - at));
+  };
+  w.put(R"({"text":)");
+  w.string(text_to(label ? write_label_line(at, std::get<label::Name>(element.label))
+                         : write_instruction_line(at, element.instruction)));
+  w.put(R"(,"source":)");
+  w.number_or_null(source);
   if (label) {
     const NameId id = std::get<label::Name>(element.label).id;
     char name[NameId::kMaxFormatted];
-    json::append_key(out, "kind");
-    out += R"("label")";
-    json::append_key(out, "name");
-    json::append_string(out, id.view(name));
+    w.put(R"(,"kind":"label","name":)");
+    w.string(id.view(name));
     if (id.is_generated()) {
-      json::append_key(out, "role");
-      json::append_string(out, role_text(id.label_role()));
+      w.key("role");
+      w.string(role_text(id.label_role()));
     }
   } else if (const auto* value = std::get_if<ins::Value>(&element.instruction)) {
     char name[NameId::kMaxFormatted];
-    json::append_key(out, "kind");
-    out += R"("data")";
-    json::append_key(out, "name");
-    json::append_string(out, std::get<label::Name>(element.label).id.view(name));
-    json::append_key(out, "value");
-    json::append_number(out, value->v);
+    w.put(R"(,"kind":"data","name":)");
+    w.string(std::get<label::Name>(element.label).id.view(name));
+    w.key("value");
+    w.number(value->v);
   } else {
     const isa::Row& row = isa::kRows[element.instruction.index()];
-    json::append_key(out, "kind");
-    out += R"("instruction")";
-    json::append_key(out, "op");
-    json::append_string(out, row.mnemonic);
-    json::append_key(out, "operands");
-    out += '[';
+    w.put(R"(,"kind":"instruction","op":)");
+    w.string(row.mnemonic);
+    w.put(R"(,"operands":[)");
     for (std::size_t place = 0; place < row.arity; ++place) {
-      if (place != 0) out += ',';
-      const char* operand_end = write_operand_text(at, element.instruction, place);
-      json::append_string(out, std::string_view(at, static_cast<std::size_t>(operand_end - at)));
+      if (place != 0) w.put(',');
+      w.string(text_to(write_operand_text(at, element.instruction, place)));
     }
-    out += ']';
+    w.put(']');
   }
+}
+
+// Whether element prints a label line (label) or an instruction line.
+bool prints(const LabelledInstruction& element, bool label) {
+  return label ? std::holds_alternative<label::Name>(element.label)
+               : !std::holds_alternative<ins::Nop>(element.instruction);
+}
+
+// Calls each(i, stretch) for every element, with detail, as a replay of the
+// back end passes them.
+template <class Each>
+class Replayed final : public ElementSink {
+ public:
+  explicit Replayed(const Each& each) : each_(each) {}
+  bool wants_detail() const override { return true; }
+  bool take(const Stretch& s) override {
+    for (std::size_t i = 0; i < s.elements.size(); ++i) each_(i, s);
+    return true;
+  }
+
+ private:
+  const Each& each_;
+};
+
+template <class Each>
+void replay_each(const Explanation& e, const Each& each) {
+  Replayed<Each> replayed(each);
+  e.replay(replayed);
 }
 
 // The member "why" of a line of element: the rule that made it, the node it
 // serves, how an operation's operands reached the registers, and the
 // optimiser's rule where it changed or removed the element.
-void append_why(std::string& out, Why why) {
-  json::append_key(out, "why");
-  out += R"({"rule":)";
-  json::append_string(out, why::row(why.rule()).name);
-  json::append_key(out, "node");
+void write_why(json::Writer& w, Why why) {
+  w.put(R"(,"why":{"rule":)");
+  w.string(why::row(why.rule()).name);
+  w.key("node");
   if (why.place() < 0) {
-    out += "null";
+    w.put("null");
   } else {
-    json::append_number(out, why.place());
+    w.number(why.place());
   }
   if (why.pair() != WhyPair::None) {
-    json::append_key(out, "pair");
-    json::append_string(out, why::row(why.pair()).name);
+    w.key("pair");
+    w.string(why::row(why.pair()).name);
   }
   if (why.optimiser() != WhyOptimiser::None) {
-    json::append_key(out, "optimiser");
-    json::append_string(out, why::row(why.optimiser()).name);
+    w.key("optimiser");
+    w.string(why::row(why.optimiser()).name);
   }
-  out += '}';
+  w.put('}');
 }
 
-void append_cfg(json::Writer& writer, const std::vector<BasicBlock>& blocks) {
-  std::string& out = writer.text;
-  out += '[';
-  for (std::size_t b = 0; b < blocks.size(); ++b) {
-    if (b != 0) out += ',';
-    out += R"({"from":)";
-    json::append_number(out, static_cast<int64_t>(blocks[b].from));
-    json::append_key(out, "to");
-    json::append_number(out, static_cast<int64_t>(blocks[b].to));
-    json::append_key(out, "next");
-    json::append_numbers(out, blocks[b].next);
+void write_cfg(json::Writer& w, const Explanation& e) {
+  BlockBuilder builder;
+  replay_each(e, [&](std::size_t i, const Stretch& s) {
+    for (const bool label : {true, false}) {
+      if (prints(s.elements[i], label)) builder.line(s.elements[i], label);
+    }
+  });
+  for (const BasicBlock& block : builder.finish()) {
+    w.item();
+    w.put(R"({"from":)");
+    w.number(static_cast<int64_t>(block.from));
+    w.key("to");
+    w.number(static_cast<int64_t>(block.to));
+    w.key("next");
+    w.numbers(block.next);
     // The place in next of the block that control falls through to.
-    json::append_key(out, "fall");
-    if (blocks[b].falls_through) {
-      json::append_number(out, static_cast<int64_t>(blocks[b].next.size() - 1));
+    w.key("fall");
+    if (block.falls_through) {
+      w.number(static_cast<int64_t>(block.next.size() - 1));
     } else {
-      out += "null";
+      w.put("null");
     }
-    out += '}';
-    writer.spill();
+    w.put('}');
   }
-  out += ']';
 }
 
-// One member of "words": a data word, its kind, its line and its value.
-void append_word(std::string& out, const Explanation& e, const LabelledInstruction& element,
-                 int32_t line) {
-  const NameId id = std::get<label::Name>(element.label).id;
-  char scratch[NameId::kMaxFormatted];
-  const std::string_view name = id.view(scratch);
-  std::string_view kind = "variable";
-  if (id.is_constant()) {
-    kind = "constant";
-  } else if (id.is_temporary()) {
-    kind = "temporary";
-  } else if (name == "_RES") {
-    kind = "result";
-  } else if (std::find(e.parameters.begin(), e.parameters.end(), name) != e.parameters.end()) {
-    kind = "parameter";
-  }
-  out += R"({"name":)";
-  json::append_string(out, name);
-  json::append_key(out, "kind");
-  json::append_string(out, kind);
-  json::append_key(out, "line");
-  if (line == 0) {
-    out += "null";
-  } else {
-    json::append_number(out, line);
-  }
-  json::append_key(out, "value");
-  json::append_number(out, std::get<ins::Value>(element.instruction).v);
-  out += '}';
-}
-
-// Writes a JSON array as the compile's elements pass, one replay of the
-// back end: each(element index in its stretch, stretch) appends the items
-// of that element, each after item() has placed its comma.
-template <class Each>
-class ArrayWriter final : public ElementSink {
- public:
-  ArrayWriter(json::Writer& writer, const Each& each) : writer_(writer), each_(each) {}
-  bool wants_detail() const override { return true; }
-  bool take(const Stretch& s) override {
-    for (std::size_t i = 0; i < s.elements.size(); ++i) each_(*this, i, s);
-    return true;
-  }
-  // Places the comma before an item, and passes finished text on.
-  std::string& item() {
-    writer_.spill();
-    if (!first_) writer_.text += ',';
-    first_ = false;
-    return writer_.text;
-  }
-
- private:
-  json::Writer& writer_;
-  const Each& each_;
-  bool first_ = true;
-};
-
-// Hands each printed line of the passing elements to line(element, label).
-template <class Line>
-class StretchLines final : public ElementSink {
- public:
-  explicit StretchLines(const Line& line) : line_(line) {}
-  bool take(const Stretch& s) override {
-    for (const LabelledInstruction& element : s.elements) {
-      if (std::holds_alternative<label::Name>(element.label)) line_(element, true);
-      if (!std::holds_alternative<ins::Nop>(element.instruction)) line_(element, false);
+void write_words(json::Writer& w, const Explanation& e) {
+  replay_each(e, [&](std::size_t i, const Stretch& s) {
+    const LabelledInstruction& element = s.elements[i];
+    if (!is_data(element)) return;
+    const NameId id = std::get<label::Name>(element.label).id;
+    char scratch[NameId::kMaxFormatted];
+    const std::string_view name = id.view(scratch);
+    std::string_view kind = "variable";
+    if (id.is_constant()) {
+      kind = "constant";
+    } else if (id.is_temporary()) {
+      kind = "temporary";
+    } else if (name == "_RES") {
+      kind = "result";
+    } else if (std::find(e.parameters.begin(), e.parameters.end(), name) != e.parameters.end()) {
+      kind = "parameter";
     }
-    return true;
-  }
-
- private:
-  Line line_;
-};
-
-template <class Each>
-void append_replayed(json::Writer& writer, const Explanation& e, const Each& each) {
-  writer.text += '[';
-  ArrayWriter<Each> array(writer, each);
-  e.replay(array);
-  writer.text += ']';
-  writer.spill();
+    w.item();
+    w.put(R"({"name":)");
+    w.string(name);
+    w.key("kind");
+    w.string(kind);
+    w.key("line");
+    w.number_or_null(s.lines[i]);
+    w.key("value");
+    w.number(std::get<ins::Value>(element.instruction).v);
+    w.put('}');
+  });
 }
 
 // A subtree written and not yet any node's child: its place in the array,
@@ -349,69 +496,53 @@ Span span_of(const TreeSpan& node, const std::vector<Root>& roots, const SolidTo
 // The tree from its record, a flat array of nodes in postorder (the root
 // last), each naming its children by their places in the array, so that no
 // reader needs to recurse as deep as a long chain nests.
-void append_tree(json::Writer& writer, const Explanation& e) {
-  std::string& out = writer.text;
-  out += '[';
+void write_tree(json::Writer& w, const Explanation& e) {
   std::vector<Root> roots;
-  std::vector<uint32_t> children;
   for (std::size_t n = 0; n < e.tree.size(); ++n) {
     const TreeSpan& node = e.tree[n];
     if (node.children() > roots.size())
       internal_failure("a tree node with more children than nodes");
     const Span span = span_of(node, roots, e.tokens);
-    if (n != 0) out += ',';
-    out += R"({"kind":)";
-    json::append_string(out, node_kind_text(node.kind()));
+    w.item();
+    w.put(R"({"kind":)");
+    w.string(node_kind_text(node.kind()));
     const SourcePosition start = e.tokens.raw_start(node.first);
-    json::append_key(out, "line");
-    json::append_number(out, start.line);
-    json::append_key(out, "column");
-    json::append_number(out, start.column);
-    json::append_key(out, "end");
-    json::append_position(out, e.tokens.raw_start(span.after));
+    w.key("line");
+    w.number(start.line);
+    w.key("column");
+    w.number(start.column);
+    w.key("end");
+    w.position(e.tokens.raw_start(span.after));
     if (span.text != kNone) {
-      json::append_key(out, "text");
-      json::append_string(out, e.tokens.raw_text(span.text));
+      w.key("text");
+      w.string(e.tokens.raw_text(span.text));
     }
-    json::append_key(out, "children");
+    w.put(R"(,"children":[)");
     const std::size_t first_child = roots.size() - node.children();
-    children.clear();
-    for (std::size_t k = first_child; k < roots.size(); ++k) children.push_back(roots[k].place);
-    json::append_numbers(out, children);
-    out += '}';
+    for (std::size_t k = first_child; k < roots.size(); ++k) {
+      if (k != first_child) w.put(',');
+      w.number(roots[k].place);
+    }
+    w.put("]}");
     roots.resize(first_child);
     roots.push_back({static_cast<uint32_t>(n), span.after});
-    writer.spill();
   }
   if (roots.size() > 1) internal_failure("a tree with more than one root");
-  out += ']';
 }
 
-void append_tokens(json::Writer& writer, const SolidTokens& tokens) {
-  std::string& out = writer.text;
-  out += '[';
+void write_tokens(json::Writer& w, const SolidTokens& tokens) {
   for (std::size_t k = 0; k < tokens.size(); ++k) {
-    if (k != 0) out += ',';
-    out += R"({"text":)";
-    json::append_string(out, tokens.text(k));
+    w.item();
+    w.put(R"({"text":)");
+    w.string(tokens.text(k));
     const SourcePosition start = tokens.start(k);
-    json::append_key(out, "line");
-    json::append_number(out, start.line);
-    json::append_key(out, "column");
-    json::append_number(out, start.column);
-    json::append_key(out, "kind");
-    json::append_string(out, tokens.kind(k));
-    out += '}';
-    writer.spill();
-  }
-  out += ']';
-}
-
-void append_nullable(std::string& out, int32_t n) {
-  if (n == 0) {
-    out += "null";
-  } else {
-    json::append_number(out, n);
+    w.key("line");
+    w.number(start.line);
+    w.key("column");
+    w.number(start.column);
+    w.key("kind");
+    w.string(tokens.kind(k));
+    w.put('}');
   }
 }
 
@@ -421,7 +552,7 @@ void append_nullable(std::string& out, int32_t n) {
 //   expected: {kind: "token", text} | {kind: "type"} | {kind: "name"} | {kind: "number"}
 //   found: {kind: "token" | "blank", text} | {kind: "end"}
 //          | {kind: "number", text, problem: "too-large" | "not-decimal"}
-void append_expected_found(std::string& out, const Diagnostic& d) {
+void write_expected_found(json::Writer& w, const Diagnostic& d) {
   Json expected = Json::array(), found = Json::array();
   const auto add = [](Json& list, Json item) {
     if (std::find(list.begin(), list.end(), item) == list.end()) list.push_back(std::move(item));
@@ -461,37 +592,57 @@ void append_expected_found(std::string& out, const Diagnostic& d) {
   if (found.empty()) {
     add(found, d.next ? Json{{"kind", "token"}, {"text", *d.next}} : Json{{"kind", "end"}});
   }
-  json::append_key(out, "expected");
-  out += dump(expected);
-  json::append_key(out, "found");
-  out += dump(found);
+  w.key("expected");
+  w.put(dump(expected));
+  w.key("found");
+  w.put(dump(found));
 }
 
-void append_diagnostic(json::Writer& writer, const Diagnostic& d) {
-  std::string& out = writer.text;
-  out += R"({"line":)";
-  append_nullable(out, d.line);
-  out += R"(,"column":)";
-  append_nullable(out, d.column);
-  json::append_key(out, "message");
-  json::append_string(out, d.message);
+void write_diagnostic(json::Writer& w, const Diagnostic& d) {
+  w.put(R"({"line":)");
+  w.number_or_null(d.line);
+  w.put(R"(,"column":)");
+  w.number_or_null(d.column);
+  w.key("message");
+  w.string(d.message);
   if (d.is_syntax) {
-    json::append_key(out, "causes");
-    json::append_strings(out, d.causes);
-    append_expected_found(out, d);
+    w.put(R"(,"causes":[)");
+    for (std::size_t i = 0; i < d.causes.size(); ++i) {
+      if (i != 0) w.put(',');
+      w.string(d.causes[i]);
+    }
+    w.put(']');
+    write_expected_found(w, d);
   }
-  json::append_key(out, "kind");
-  json::append_string(out, d.kind);
+  w.key("kind");
+  w.string(d.kind);
   if (d.name) {
-    json::append_key(out, "name");
-    json::append_string(out, *d.name);
+    w.key("name");
+    w.string(*d.name);
   }
   if (d.at) {
-    json::append_key(out, "at");
-    json::append_position(out, *d.at);
+    w.key("at");
+    w.position(*d.at);
   }
-  out += '}';
-  writer.spill();
+  w.put('}');
+}
+
+// The findings. A validation finding's diagnostic is made as it is
+// written, so that thousands of them never sit in memory at once.
+void write_diagnostics(json::Writer& w, const Explanation& e) {
+  const auto* validation =
+      e.error.has_value() ? std::get_if<compile_error::Validation>(&e.error->kind) : nullptr;
+  if (validation != nullptr) {
+    for (const ValidationError& finding : validation->errors) {
+      w.item();
+      write_diagnostic(w, diagnostic_of(finding, e.tokens));
+    }
+    return;
+  }
+  for (const Diagnostic& d : e.diagnostics) {
+    w.item();
+    write_diagnostic(w, d);
+  }
 }
 
 // An output that passes what is written to it on as the inside of a JSON
@@ -500,7 +651,7 @@ class EscapingOutput : public Output {
  public:
   explicit EscapingOutput(json::Writer& writer) : writer_(writer) {}
   bool write(std::string_view text) override {
-    json::append_escaped(writer_.text, text);
+    writer_.escaped(text);
     writer_.spill();
     return true;
   }
@@ -511,71 +662,51 @@ class EscapingOutput : public Output {
 
 // The answer as a JSON string: the listing is escaped as it is printed, and
 // never sits whole in memory.
-void append_answer(json::Writer& writer, const Explanation& explanation) {
-  writer.text += '"';
-  EscapingOutput escaped(writer);
+void write_answer_text(json::Writer& w, const Explanation& explanation) {
+  w.put('"');
+  EscapingOutput escaped(w);
   if (explanation.error) {
     explanation.error->write_report(escaped);
   } else {
     AssemblyPrinter printer(escaped);
     explanation.replay(printer);
   }
-  writer.text += '"';
+  w.put('"');
 }
 
-void write_json(const Explanation& explanation, json::Writer& writer, AnswerForm form) {
-  std::string& text = writer.text;
-  text += explanation.error ? R"({"ok":false)" : R"({"ok":true)";
-  json::append_key(text, "answer");
-  append_answer(writer, explanation);
-  json::append_key(text, "diagnostics");
-  writer.text += '[';
-  // A validation finding's diagnostic is made as it is written.
-  const auto* validation = explanation.error.has_value()
-                               ? std::get_if<compile_error::Validation>(&explanation.error->kind)
-                               : nullptr;
-  if (validation != nullptr) {
-    for (std::size_t i = 0; i < validation->errors.size(); ++i) {
-      if (i != 0) writer.text += ',';
-      append_diagnostic(writer, diagnostic_of(validation->errors[i], explanation.tokens));
-    }
-  } else {
-    for (std::size_t i = 0; i < explanation.diagnostics.size(); ++i) {
-      if (i != 0) writer.text += ',';
-      append_diagnostic(writer, explanation.diagnostics[i]);
-    }
-  }
-  writer.text += ']';
+}  // namespace
+
+void json::write_answer(const Explanation& explanation, Writer& w, const AnswerForm& form) {
+  w.put(explanation.error ? R"({"ok":false)" : R"({"ok":true)");
+  w.key("answer");
+  write_answer_text(w, explanation);
+  w.open_list("diagnostics");
+  write_diagnostics(w, explanation);
+  w.close_list();
   if (!explanation.error) {
-    json::append_key(text, "lines");
-    append_replayed(writer, explanation, [](auto& array, std::size_t i, const Stretch& s) {
-      const LabelledInstruction& element = s.elements[i];
+    w.open_list("lines");
+    replay_each(explanation, [&](std::size_t i, const Stretch& s) {
       for (const bool label : {true, false}) {
-        if (label ? !std::holds_alternative<label::Name>(element.label)
-                  : std::holds_alternative<ins::Nop>(element.instruction)) {
-          continue;
-        }
-        std::string& out = array.item();
-        append_line_head(out, element, label, s.lines[i]);
-        append_why(out, s.why[i]);
-        out += '}';
+        if (!prints(s.elements[i], label)) continue;
+        w.item();
+        write_line_head(w, s.elements[i], label, s.lines[i]);
+        write_why(w, s.why[i]);
+        w.put('}');
       }
     });
+    w.close_list();
     // Each line before the optimiser with its fate: the final line it
     // became (none when removed), kept or changed. now counts the final
-    // lines written so far.
+    // lines so far.
     int64_t now = 0;
-    json::append_key(text, "unoptimised");
-    append_replayed(writer, explanation, [&](auto& array, std::size_t i, const Stretch& s) {
+    w.open_list("unoptimised");
+    replay_each(explanation, [&](std::size_t i, const Stretch& s) {
       const LabelledInstruction& before = s.before[i];
       const LabelledInstruction& after = s.elements[i];
-      const bool after_label = std::holds_alternative<label::Name>(after.label);
-      const bool after_code = !std::holds_alternative<ins::Nop>(after.instruction);
+      const bool after_label = prints(after, true);
+      const bool after_code = prints(after, false);
       for (const bool label : {true, false}) {
-        if (label ? !std::holds_alternative<label::Name>(before.label)
-                  : std::holds_alternative<ins::Nop>(before.instruction)) {
-          continue;
-        }
+        if (!prints(before, label)) continue;
         int64_t becomes = -1;
         if (label && after_label) becomes = now;
         if (!label && after_code) becomes = now + (after_label ? 1 : 0);
@@ -587,74 +718,77 @@ void write_json(const Explanation& explanation, json::Writer& writer, AnswerForm
         // A data word's line also shows its label's name.
         const bool same =
             fate == "kept" && (label || !is_data(after) || before.label == after.label);
-        std::string& out = array.item();
+        w.item();
         if (form.kept_by_number && same) {
-          json::append_number(out, becomes);
+          w.number(becomes);
           continue;
         }
-        append_line_head(out, before, label, s.lines[i]);
-        json::append_key(out, "fate");
-        json::append_string(out, fate);
+        write_line_head(w, before, label, s.lines[i]);
+        w.key("fate");
+        w.string(fate);
         if (becomes >= 0) {
-          json::append_key(out, "becomes");
-          json::append_number(out, becomes);
+          w.key("becomes");
+          w.number(becomes);
         }
-        append_why(out, s.why[i]);
-        out += '}';
+        write_why(w, s.why[i]);
+        w.put('}');
       }
       now += (after_label ? 1 : 0) + (after_code ? 1 : 0);
     });
+    w.close_list();
   }
   if (explanation.parsed) {
-    json::append_key(text, "params");
-    json::append_strings(text, explanation.parameters);
+    w.open_list("params");
+    for (const std::string& name : explanation.parameters) {
+      w.item();
+      w.string(name);
+    }
+    w.close_list();
   }
   if (!explanation.error) {
-    json::append_key(text, "words");
-    append_replayed(writer, explanation, [&](auto& array, std::size_t i, const Stretch& s) {
-      if (is_data(s.elements[i])) append_word(array.item(), explanation, s.elements[i], s.lines[i]);
-    });
+    w.open_list("words");
+    write_words(w, explanation);
+    w.close_list();
   }
-  json::append_key(text, "tokens");
-  append_tokens(writer, explanation.tokens);
+  w.open_list("tokens");
+  write_tokens(w, explanation.tokens);
+  w.close_list();
   if (explanation.parsed) {
-    json::append_key(text, "tree");
-    append_tree(writer, explanation);
+    w.open_list("tree");
+    write_tree(w, explanation);
+    w.close_list();
   }
   if (!explanation.error) {
-    json::append_key(text, "cfg");
-    BlockBuilder blocks;
-    StretchLines lines(
-        [&](const LabelledInstruction& element, bool label) { blocks.line(element, label); });
-    explanation.replay(lines);
-    append_cfg(writer, blocks.finish());
+    w.open_list("cfg");
+    write_cfg(w, explanation);
+    w.close_list();
   }
   if (explanation.parsed) {
-    json::append_key(text, "ignored");
+    w.key("ignored");
     if (explanation.ignored) {
-      json::append_position(text, *explanation.ignored);
-      text.pop_back();
-      json::append_key(text, "message");
-      json::append_string(text, ignored_message(*explanation.ignored));
-      text += '}';
+      w.put(R"({"line":)");
+      w.number(explanation.ignored->line);
+      w.put(R"(,"column":)");
+      w.number(explanation.ignored->column);
+      w.key("message");
+      w.string(ignored_message(*explanation.ignored));
+      w.put('}');
     } else {
-      text += "null";
+      w.put("null");
     }
   }
-  text += '}';
+  w.put('}');
 }
 
-}  // namespace
-
 std::string explanation_json(const Explanation& explanation) {
-  json::Writer writer(nullptr);
-  write_json(explanation, writer, {});
-  return std::move(writer.text);
+  json::Writer writer;
+  json::write_answer(explanation, writer, {});
+  return writer.take();
 }
 
 bool write_explanation_json(const Explanation& explanation, Output& out, AnswerForm form) {
-  json::Writer writer(&out);
-  write_json(explanation, writer, form);
+  json::Writer writer(out);
+  json::write_answer(explanation, writer, form);
   return writer.finish();
 }
 

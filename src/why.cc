@@ -28,18 +28,17 @@ class Places {
          const std::vector<RawToken>& tokens, std::string_view source)
       : function_(function), nodes_(nodes), tokens_(tokens), source_(source) {
     next_ = nodes.size();
-    places_.reserve(nodes.size());
+    table_.reserve(nodes.size());
     for (std::vector<Item> stack{Root{}}; !stack.empty();) {
       const Item item = stack.back();
       stack.pop_back();
       std::visit([&](const auto& i) { visit(i, stack); }, item);
     }
     if (next_ != 0) internal_failure("the tree has nodes that the function does not");
-    std::sort(places_.begin(), places_.end());
   }
 
   int32_t root() const { return static_cast<int32_t>(nodes_.size()) - 1; }
-  std::vector<std::pair<const void*, int32_t>> take() { return std::move(places_); }
+  NodePlaces::Table take() { return std::move(table_); }
 
  private:
   // The next node met, which must be of kind; node is null for those that
@@ -49,7 +48,7 @@ class Places {
       internal_failure("the tree's record does not match the function");
     }
     --next_;
-    if (node != nullptr) places_.emplace_back(node, static_cast<int32_t>(next_));
+    if (node != nullptr) table_.add(node, static_cast<int32_t>(next_));
     return static_cast<int32_t>(next_);
   }
 
@@ -137,31 +136,53 @@ class Places {
   const std::vector<RawToken>& tokens_;
   std::string_view source_;
   std::size_t next_;
-  std::vector<std::pair<const void*, int32_t>> places_;
+  NodePlaces::Table table_;
 };
 
 }  // namespace
+
+void NodePlaces::Table::reserve(std::size_t nodes) {
+  // Open addressing, at most three quarters full.
+  while ((std::size_t{1} << bits_) < nodes + nodes / 3 + 2) ++bits_;
+  nodes_at_.assign(std::size_t{1} << bits_, nullptr);
+  places_.resize(nodes_at_.size());
+}
+
+std::size_t NodePlaces::Table::slot_of(const void* node) const {
+  const std::size_t mask = nodes_at_.size() - 1;
+  // Fibonacci hashing of the address: its top bits.
+  std::size_t slot = static_cast<std::size_t>(
+      (reinterpret_cast<uintptr_t>(node) * 0x9E3779B97F4A7C15ull) >> (64 - bits_));
+  while (nodes_at_[slot] != nullptr && nodes_at_[slot] != node) slot = (slot + 1) & mask;
+  return slot;
+}
+
+void NodePlaces::Table::add(const void* node, int32_t place) {
+  const std::size_t slot = slot_of(node);
+  nodes_at_[slot] = node;
+  places_[slot] = place;
+}
+
+int32_t NodePlaces::Table::of(const void* node) const {
+  const std::size_t slot = nodes_at_.empty() ? 0 : slot_of(node);
+  if (nodes_at_.empty() || nodes_at_[slot] != node) {
+    internal_failure("a line serves a node that is not in the tree");
+  }
+  return places_[slot];
+}
 
 NodePlaces::NodePlaces(const Function& function, const std::vector<TreeSpan>& nodes,
                        const std::vector<RawToken>& tokens, std::string_view source) {
   Places places(function, nodes, tokens, source);
   root_ = places.root();
-  places_ = places.take();
+  table_ = places.take();
 }
 
 void NodePlaces::name(std::span<Why> why) const {
   for (Why& w : why) {
-    int32_t place = -1;
-    if (w.rule() == WhyRule::Halt) {
-      place = root_;
-    } else if (w.node() != nullptr) {
-      const auto it =
-          std::lower_bound(places_.begin(), places_.end(), std::pair{w.node(), int32_t{0}});
-      if (it == places_.end() || it->first != w.node()) {
-        internal_failure("a line serves a node that is not in the tree");
-      }
-      place = it->second;
-    }
+    const int32_t place = w.rule() == WhyRule::Halt ? root_
+                          : w.node() == nullptr     ? -1
+                                                    : table_.of(w.node());
     w.set_place(place);
   }
 }

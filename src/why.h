@@ -77,8 +77,22 @@ class NodePlaces {
   /// Makes each reason name its node by its place instead of its address.
   void name(std::span<Why> why) const;
 
+  /// Places by node address, in a table of open addressing.
+  class Table {
+   public:
+    void reserve(std::size_t nodes);
+    void add(const void* node, int32_t place);
+    int32_t of(const void* node) const;
+
+   private:
+    std::size_t slot_of(const void* node) const;
+    int bits_ = 1;
+    std::vector<const void*> nodes_at_;
+    std::vector<int32_t> places_;
+  };
+
  private:
-  std::vector<std::pair<const void*, int32_t>> places_;  // sorted by address
+  Table table_;
   int32_t root_ = -1;
 };
 

@@ -5,6 +5,7 @@
 
 #include <nlohmann/json.hpp>
 
+#include "json_text.h"
 #include "listing.h"
 #include "shapes.h"
 #include "test_util.h"
@@ -206,6 +207,63 @@ TEST(Explain, JsonIsWhatTheLibraryDumps) {
   for (const std::string& source : sources) {
     const std::string json = explanation_json(explain(source));
     EXPECT_EQ(nlohmann::ordered_json::parse(json).dump(), json) << source.substr(0, 60);
+  }
+}
+
+// The writer's strings and numbers against nlohmann-json's: every ASCII
+// byte at every place of texts as long as two words and a half (which the
+// writer copies a word at a time), beside characters of two and four bytes.
+TEST(Explain, StringsAndNumbersAreWhatTheLibraryDumps) {
+  for (std::size_t size = 1; size <= 20; ++size) {
+    for (int byte = 0; byte < 0x80; ++byte) {
+      for (std::size_t at = 0; at < size; ++at) {
+        std::string text(size, 'a');
+        text[at] = static_cast<char>(byte);
+        for (const std::string& around : {std::string(), std::string("\u00e9\U0001d465")}) {
+          const std::string whole = around + text + around;
+          std::string written;
+          json::append_string(written, whole);
+          ASSERT_EQ(written, nlohmann::json(whole).dump()) << "byte " << byte << " at " << at;
+        }
+      }
+    }
+  }
+  for (const int64_t n : {INT64_MIN, int64_t{-1000}, int64_t{-1}, int64_t{0}, int64_t{9},
+                          int64_t{10}, int64_t{127}, int64_t{99999}, INT64_MAX}) {
+    std::string written;
+    json::append_number(written, n);
+    EXPECT_EQ(written, std::to_string(n));
+  }
+}
+
+// The page's form put together again, each stretch's elements appended to
+// its member's array in the head, is the answer in the same form written
+// whole; the long arrays of the largest shapes go in stretches.
+TEST(Explain, StretchesMakeTheAnswerWhole) {
+  class Collect : public json::Stretches {
+   public:
+    void head(std::string_view text) override { head_.append(text); }
+    void stretch(std::string_view member, std::string_view text) override {
+      stretches_.emplace_back(member, nlohmann::ordered_json::parse(text));
+    }
+    std::string head_;
+    std::vector<std::pair<std::string, nlohmann::ordered_json>> stretches_;
+  };
+  for (const auto& shape : shapes::all()) {
+    const std::string source = shape.make(65535);
+    const Explanation explanation = explain(source);
+    StringOutput whole;
+    ASSERT_TRUE(write_explanation_json(explanation, whole, {.kept_by_number = true}));
+    Collect parts;
+    json::Writer writer(parts);
+    json::write_answer(explanation, writer, {.kept_by_number = true});
+    ASSERT_TRUE(writer.finish());
+    EXPECT_FALSE(parts.stretches_.empty()) << shape.name;
+    auto answer = nlohmann::ordered_json::parse(parts.head_);
+    for (auto& [member, elements] : parts.stretches_) {
+      for (auto& element : elements) answer.at(member).push_back(std::move(element));
+    }
+    EXPECT_EQ(answer.dump(), whole.text()) << shape.name;
   }
 }
 

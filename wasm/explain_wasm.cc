@@ -12,14 +12,14 @@
 
 #include "explain.h"
 #include "grading/grade.h"
+#include "json_text.h"
 #include "output.h"
 #include "quern_limits.h"
-#include "stretches.h"
 
 extern "C" {
 /// Takes the next size bytes of the answer (quern.mjs provides it).
 void quern_answer_part(const char* text, std::size_t size);
-/// Takes the next stretch of a member's elements (see stretches.h).
+/// Takes the next stretch of a member's elements (json::Stretches).
 void quern_answer_stretch(const char* member, std::size_t member_size, const char* text,
                           std::size_t size);
 }
@@ -31,6 +31,16 @@ class PartOutput : public quern::Output {
   bool write(std::string_view text) override {
     if (!text.empty()) quern_answer_part(text.data(), text.size());
     return true;
+  }
+};
+
+class PartStretches : public quern::json::Stretches {
+ public:
+  void head(std::string_view text) override {
+    if (!text.empty()) quern_answer_part(text.data(), text.size());
+  }
+  void stretch(std::string_view member, std::string_view text) override {
+    quern_answer_stretch(member.data(), member.size(), text.data(), text.size());
   }
 };
 
@@ -55,18 +65,15 @@ EMSCRIPTEN_KEEPALIVE void quern_explain(const char* body, std::size_t size) {
 /// handed to quern_answer_part and its long arrays in stretches to
 /// quern_answer_stretch.
 EMSCRIPTEN_KEEPALIVE void quern_explain_stretched(const char* body, std::size_t size) {
-  quern::StretchOutput out(
-      [](std::string_view text) { quern_answer_part(text.data(), text.size()); },
-      [](std::string_view member, std::string_view text) {
-        quern_answer_stretch(member.data(), member.size(), text.data(), text.size());
-      });
+  PartStretches out;
   if (size > quern::kMaxBodyBytes) {
-    out.write(quern::refusal_json("Content-Length too large"));
+    out.head(quern::refusal_json("Content-Length too large"));
     return;
   }
-  quern::write_explanation_json(
-      quern::explain(std::string_view(body, size), quern::Keep::ReplayedOnly), out,
-      {.kept_by_number = true});
+  quern::json::Writer writer(out);
+  quern::json::write_answer(quern::explain(std::string_view(body, size), quern::Keep::ReplayedOnly),
+                            writer, {.kept_by_number = true});
+  writer.finish();
 }
 
 /// Reads the case text of cases_size bytes at cases and, unless source is
