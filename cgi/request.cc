@@ -120,7 +120,9 @@ int handle_request(const Environment& environment, Input& input, Output& output)
   if (std::optional<std::string> error = read_body(input, length, body)) {
     failure = CompileError{compile_error::Unspecified{std::move(*error)}};
   } else {
-    failure = compile_to(body, output, [&] { send(output, kOk); });
+    // The status waits in the output's buffer with the first lines behind
+    // it, and leaves with them.
+    failure = compile_to(body, output, [&] { output.write(kOk); });
     // A failed write of the assembly text just ends the output.
     if (!failure) output.flush();
   }

@@ -195,10 +195,16 @@ bool refuse(Output& output, std::string_view answer = kBusy) {
 
 }  // namespace
 
+namespace {
+void mark_header_complete() {
+  g_header_complete = 1;
+}
+}  // namespace
+
 bool AnswerOutput::write(std::string_view text) {
-  if (!header_end_pending_ && text.find("\r\n\r\n") != std::string_view::npos) {
-    stop_cpu_timer();
-    header_end_pending_ = true;
+  if (!header_end_written_ && text.find("\r\n\r\n") != std::string_view::npos) {
+    out_.watch_next_send(stop_cpu_timer, mark_header_complete);
+    header_end_written_ = true;
   }
   if (out_.write(text)) return true;
   error_ = out_.error();
@@ -206,12 +212,13 @@ bool AnswerOutput::write(std::string_view text) {
 }
 
 bool AnswerOutput::flush() {
-  if (!out_.flush()) {
-    error_ = out_.error();
-    return false;
-  }
-  if (header_end_pending_) g_header_complete = 1;
-  return true;
+  if (out_.flush()) return true;
+  error_ = out_.error();
+  return false;
+}
+
+bool AnswerOutput::holds_unsent_header_end() const {
+  return header_end_written_ && g_header_complete == 0;
 }
 
 void end_failed_answer() {
@@ -241,11 +248,12 @@ bool enter_service(const Environment& environment, Output& output) {
 }
 
 namespace {
-Output* g_answer = nullptr;
+AnswerOutput* g_answer = nullptr;
 // On an internal failure: pass on what was written, and make an unfinished
-// answer a 500 rather than a bare header.
+// answer a 500 rather than a bare header. An answer whose header block has
+// not left yet is dropped whole: its status would be wrong.
 void end_on_failure() {
-  g_answer->flush();
+  if (!g_answer->holds_unsent_header_end()) g_answer->flush();
   end_failed_answer();
 }
 }  // namespace

@@ -47,27 +47,32 @@ namespace quern::cgi {
 bool enter_service(const Environment& environment, Output& output);
 
 /// The answer's standard output, watched for the end of the header block.
-/// Writing that end stops the CPU timer of the QUERN_CPU_MS limit: a 200 is
-/// printed whole (RLIMIT_CPU, two seconds later, still bounds the process).
-/// A process that fails before it has written that (an internal failure, or
-/// the CPU-time limit) would leave the server a bare
-/// "Content-Type: text/plain\n", which lighttpd passes on as the body of a
-/// 200 answer; end_failed_answer then completes the header block with
-/// "Status: 500 Internal Server Error\r\n\r\n", so that the failure shows as
-/// one. The header lines are flushed as they are written, so none is pending
-/// when the end of the block is missing.
+/// That end may wait in the output's buffer with the start of the answer
+/// behind it; when it first leaves for the server, the CPU timer of the
+/// QUERN_CPU_MS limit stops, so that an answer is printed whole once any of
+/// it is seen (RLIMIT_CPU, two seconds later, still bounds the process). A
+/// compile whose answer fits in the buffer is timed whole; a longer one
+/// until its first stretch leaves. A process that fails before that end has
+/// left (an internal failure, or the CPU-time limit) would leave the server
+/// a bare "Content-Type: text/plain\n", which lighttpd passes on as the body
+/// of a 200 answer; end_failed_answer then drops what waits in the buffer
+/// and completes the header block with
+/// "Status: 500 Internal Server Error\r\n\r\n", so that the failure shows
+/// as one. The header lines before the end are flushed as they are written.
 class AnswerOutput : public Output {
  public:
-  explicit AnswerOutput(Output& out) : out_(out) {}
+  explicit AnswerOutput(FdOutput& out) : out_(out) {}
   bool write(std::string_view text) override;
   bool flush() override;
   // Text formatted in place never holds the end of the header block: the
   // buffer is lent only once that end has been written.
-  Room room(std::size_t n) override { return header_end_pending_ ? out_.room(n) : Room{}; }
+  Room room(std::size_t n) override { return header_end_written_ ? out_.room(n) : Room{}; }
+  /// Whether the end of the header block waits in the buffer, unsent.
+  bool holds_unsent_header_end() const;
 
  private:
-  Output& out_;
-  bool header_end_pending_ = false;
+  FdOutput& out_;
+  bool header_end_written_ = false;
 };
 
 /// Writes the 500 status straight to standard output unless an AnswerOutput

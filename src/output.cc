@@ -26,11 +26,20 @@ bool FdOutput::write_all(const char* data, std::size_t size) {
   return true;
 }
 
+bool FdOutput::send(const char* data, std::size_t size) {
+  if (size == 0) return true;
+  if (before_ != nullptr) before_();
+  if (!write_all(data, size)) return false;
+  if (after_ != nullptr) after_();
+  before_ = after_ = nullptr;
+  return true;
+}
+
 bool FdOutput::write(std::string_view text) {
   if (failed_) return false;
   if (used_ + text.size() > sizeof buffer_) {
     if (!flush()) return false;
-    if (text.size() > sizeof buffer_) return write_all(text.data(), text.size());
+    if (text.size() > sizeof buffer_) return send(text.data(), text.size());
   }
   std::memcpy(buffer_ + used_, text.data(), text.size());
   used_ += text.size();
@@ -47,7 +56,7 @@ bool FdOutput::flush() {
   if (failed_) return false;
   const std::size_t size = used_;
   used_ = 0;
-  return write_all(buffer_, size);
+  return send(buffer_, size);
 }
 
 }  // namespace quern

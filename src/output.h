@@ -57,11 +57,21 @@ class FdOutput : public Output {
   bool write(std::string_view text) override;
   bool flush() override;
   Room room(std::size_t n) override;
+  /// Calls before() just before the next text leaves for the descriptor,
+  /// and after() once it has left whole: a watch on the moment that text
+  /// written since becomes visible. Once.
+  void watch_next_send(void (*before)(), void (*after)()) {
+    before_ = before;
+    after_ = after;
+  }
 
  private:
   bool write_all(const char* data, std::size_t size);
+  bool send(const char* data, std::size_t size);
 
   int fd_;
+  void (*before_)() = nullptr;
+  void (*after_)() = nullptr;
   bool failed_ = false;
   std::size_t used_ = 0;
   char buffer_[1 << 16];
