@@ -246,10 +246,11 @@ class Grammar {
         places_(source),
         arena_(&arena),
         nodes_(nodes) {
-    // A statement takes four bytes at least: room for the most there can
-    // be, so that the stack is never copied as it grows; pages that are not
+    // A statement takes four bytes of text at least: room for the most
+    // there can be, so that the stack never moves; pages that are not
     // reached are never touched.
-    pending_.reserve(source.size() / 4 + 1);
+    pending_.capacity = source.size() / 4 + 1;
+    pending_.base = arena.allocate<Statement>(pending_.capacity);
   }
 
   Result<Function> function_rule(State s);
@@ -334,12 +335,16 @@ class Grammar {
     return ExprPtr(node);
   }
   // Statements of the list being read go onto one stack shared by all
-  // nesting levels; a finished list moves into the arena in one piece.
-  StatementList finish_list(std::size_t start) const {
+  // nesting levels, in the arena; a finished list moves to its own place in
+  // the arena in one piece, except the function's body, which is the bottom
+  // of the stack and stays where it is.
+  StatementList finish_list(std::size_t start, bool in_place = false) const {
     const std::size_t count = pending_.size() - start;
-    Statement* list = arena_->allocate<Statement>(count);
-    std::uninitialized_copy(pending_.begin() + static_cast<std::ptrdiff_t>(start), pending_.end(),
-                            list);
+    Statement* list = pending_.base + start;
+    if (!in_place) {
+      list = arena_->allocate<Statement>(count);
+      std::uninitialized_copy(pending_.base + start, pending_.base + pending_.size(), list);
+    }
     pending_.resize(start);
     return StatementList(list, count);
   }
@@ -373,7 +378,21 @@ class Grammar {
   mutable Lexeme last_{};
   TreeArena* arena_;
   std::vector<TreeSpan>* nodes_;  // null unless the tree's spans are kept
-  mutable std::vector<Statement> pending_;
+  // The statements read and not yet in a finished list.
+  struct Pending {
+    Statement* base = nullptr;
+    std::size_t count = 0;
+    std::size_t capacity = 0;
+
+    std::size_t size() const { return count; }
+    const Statement& back() const { return base[count - 1]; }
+    void resize(std::size_t n) { count = n; }
+    void push_back(const Statement& statement) {
+      if (count == capacity) internal_failure("more statements than the text has room for");
+      std::construct_at(base + count++, statement);
+    }
+  };
+  mutable Pending pending_;
   // The operators of the chains being read, each with where its left
   // operand starts, while the tree's spans are kept.
   struct ChainLink {
@@ -831,7 +850,7 @@ Result<StatementList> Grammar::function_body(State s) const {
   Result<Unit> close = literal(rest.state, "}");
   if (!close.ok()) return propagate<StatementList>(close, true);
   note(NodeKind::Block, s, pending_.size() - start);
-  return succeed(finish_list(start), close.state);
+  return succeed(finish_list(start, true), close.state);
 }
 
 // parameter: Type Identifier
