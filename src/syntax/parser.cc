@@ -279,7 +279,14 @@ class Grammar {
     if (s == end_) return s;
     const auto b = static_cast<unsigned char>(source_[s]);
     if (b < 0x80 && kAsciiClass[b] != kSpace && kAsciiClass[b] != kNewline) return s;
-    return flags(s) & RawToken::kWhitespace ? end_of(s) : s;
+    // Whitespace runs are kept apart from the other tokens, so that
+    // skipping one does not lose the token after it.
+    if (s != blank_at_) {
+      const Lexeme run = scan_token(source_, s);
+      blank_at_ = s;
+      blank_end_ = run.flags & RawToken::kWhitespace ? run.end : s;
+    }
+    return blank_end_;
   }
   // The text of the next token, or nothing at the end of the text. Builds no
   // error: the fast paths below use it where the outcome of a rule is
@@ -376,6 +383,8 @@ class Grammar {
   Places places_;
   mutable State last_at_ = ~State{0};  // where the kept token starts
   mutable Lexeme last_{};
+  mutable State blank_at_ = ~State{0};  // where the kept whitespace run starts
+  mutable State blank_end_ = 0;         // and where it ends
   TreeArena* arena_;
   std::vector<TreeSpan>* nodes_;  // null unless the tree's spans are kept
   // The statements read and not yet in a finished list.
