@@ -161,10 +161,16 @@ class Places {
       at = marks_[k].offset;
       column = marks_[k].column;
     }
+    // Or from the last place asked for, which is usually just before.
+    if (cursor_.offset <= offset && cursor_.offset > at) {
+      at = cursor_.offset;
+      column = cursor_.column;
+    }
     for (std::size_t length; at < offset; at += length) {
       decode_utf8(text_, at, &length);
       ++column;
     }
+    cursor_ = Mark{static_cast<uint32_t>(offset), column};
     return column;
   }
   // One mark per stride: the first character that starts at or after the
@@ -194,6 +200,7 @@ class Places {
   std::size_t ascii_up_to_ = text_.size();  // the first byte that is not ASCII
   mutable std::size_t line_ = 0;
   mutable std::vector<Mark> marks_;
+  mutable Mark cursor_{0, 1};  // the last place counted past the ASCII prefix
 };
 
 // --- the grammar ------------------------------------------------------------
