@@ -2,9 +2,9 @@
 //
 // A parser state is the byte offset after the last token taken, and tokens
 // are scanned from the text as the rules ask for them, so remembering where
-// an alternative began is keeping an offset. Every rule reports whether it consumed a token before it succeeded
-// or failed, and an ordered choice tries its next alternative only after an
-// empty failure.
+// an alternative began is keeping an offset. Every rule reports whether it consumed a token before
+// it succeeded or failed, and an ordered choice tries its next alternative only after an empty
+// failure.
 #pragma once
 
 #include <cstdint>
