@@ -981,6 +981,10 @@ ParseError ParseError::merge(ParseError first, ParseError second) {
 
 std::vector<RawToken> lex(std::string_view text) {
   std::vector<RawToken> tokens;
+  // Room for the most tokens there can be, one per byte and the end entry:
+  // the array is never copied as it grows, and pages that are not reached
+  // are never touched.
+  tokens.reserve(text.size() + 1);
   int32_t line = 1;
   int32_t column = 1;
   for (std::size_t offset = 0; offset < text.size();) {
