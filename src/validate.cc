@@ -11,11 +11,11 @@
 namespace quern {
 namespace {
 
-void check_redeclaration(std::vector<ValidationError>& errors, Scope& scope, std::string_view name,
+void check_redeclaration(Findings& errors, Scope& scope, std::string_view name,
                          SourcePosition position) {
   auto [it, inserted] = scope.emplace(name, position);
   if (inserted) return;
-  errors.push_back({position, ValidationError::Kind::Redeclaration, std::string(name), it->second});
+  errors.add({position, ValidationError::Kind::Redeclaration, std::string(name), it->second});
 }
 
 // "_RES" is the result word; "_" digits "_" suffix is the form of generated labels.
@@ -29,14 +29,12 @@ bool is_reserved(std::string_view name) {
   return suffix == "w" || suffix == "ew" || suffix == "iw" || suffix == "t" || suffix == "ei";
 }
 
-void check_reserved(std::vector<ValidationError>& errors, std::string_view name,
-                    SourcePosition position) {
+void check_reserved(Findings& errors, std::string_view name, SourcePosition position) {
   if (is_reserved(name))
-    errors.push_back({position, ValidationError::Kind::Reserved, std::string(name), {}});
+    errors.add({position, ValidationError::Kind::Reserved, std::string(name), {}});
 }
 
-void walk_condition(std::vector<ValidationError>& errors, const BooleanExpr& condition,
-                    const Scope& scope) {
+void walk_condition(Findings& errors, const BooleanExpr& condition, const Scope& scope) {
   std::visit(
       [&](const auto& c) {
         walk_expr(errors, c.first, scope);
@@ -112,21 +110,28 @@ std::string ValidationError::message() const {
 }
 
 std::vector<ValidationError> validate_function(const Function& function) {
-  std::vector<ValidationError> errors;
+  struct List final : Findings {
+    std::vector<ValidationError> errors;
+    void add(ValidationError error) override { errors.push_back(std::move(error)); }
+  } list;
+  validate_function(function, list);
+  return std::move(list.errors);
+}
+
+void validate_function(const Function& function, Findings& errors) {
   Scope scope;
   for (const Parameter& p : function.parameters) {
     if (p.type == Type::Void) {
-      errors.push_back({p.position, ValidationError::Kind::VoidParameter, std::string(p.name), {}});
+      errors.add({p.position, ValidationError::Kind::VoidParameter, std::string(p.name), {}});
     }
     check_reserved(errors, p.name, p.position);
     check_redeclaration(errors, scope, p.name, p.position);
   }
   walk_ast(errors, function.body, function, scope);
-  return errors;
 }
 
-void walk_ast(std::vector<ValidationError>& errors, const StatementList& statements,
-              const Function& context, Scope& scope) {
+void walk_ast(Findings& errors, const StatementList& statements, const Function& context,
+              Scope& scope) {
   // Nested bodies are walked from a stack of the statements still to come
   // at each level, so that nesting of any depth takes no call stack; a body
   // is finished before the statements after its statement.
@@ -149,13 +154,13 @@ void walk_ast(std::vector<ValidationError>& errors, const StatementList& stateme
             [&](const stmt::Return& r) {
               walk_expr(errors, r.value, scope);
               if (context.return_type == Type::Void) {
-                errors.push_back({r.position, ValidationError::Kind::VoidReturn, {}, {}});
+                errors.add({r.position, ValidationError::Kind::VoidReturn, {}, {}});
               }
             },
             [&](const stmt::Assignment& a) {
               walk_expr(errors, a.value, scope);
               if (!scope.contains(a.name)) {
-                errors.push_back(
+                errors.add(
                     {a.position, ValidationError::Kind::AssignUndeclared, std::string(a.name), {}});
               }
             },
@@ -174,8 +179,7 @@ void walk_ast(std::vector<ValidationError>& errors, const StatementList& stateme
   }
 }
 
-void walk_expr(std::vector<ValidationError>& errors, const Expression& expression,
-               const Scope& scope) {
+void walk_expr(Findings& errors, const Expression& expression, const Scope& scope) {
   // Names enter the scope only between statements, so a name found once
   // stays found for the rest of this expression.
   std::string_view found;
@@ -184,8 +188,7 @@ void walk_expr(std::vector<ValidationError>& errors, const Expression& expressio
     if (scope.contains(v.name)) {
       found = v.name;
     } else {
-      errors.push_back(
-          {v.position, ValidationError::Kind::ReadUndeclared, std::string(v.name), {}});
+      errors.add({v.position, ValidationError::Kind::ReadUndeclared, std::string(v.name), {}});
     }
   };
   // A left operand: a literal, a name or a negation of one in parsed trees;

@@ -38,16 +38,27 @@ struct ValidationError {
 /// One flat name space per function: name to the position of its first declaration.
 using Scope = std::unordered_map<std::string_view, SourcePosition>;
 
+/// Where validation puts its findings, one at a time, in the order of the
+/// walk: a caller can write each one out as it comes instead of keeping them.
+class Findings {
+ public:
+  virtual void add(ValidationError error) = 0;
+
+ protected:
+  ~Findings() = default;
+};
+
 /// All findings for the function, parameter findings first; empty when valid.
 std::vector<ValidationError> validate_function(const Function& function);
+/// The same findings, in the same order, handed to findings as they are met.
+void validate_function(const Function& function, Findings& findings);
 
 /// Validates statements in order: first what a statement contains, then the
 /// statement itself. Declarations enter the scope as they are met.
-void walk_ast(std::vector<ValidationError>& errors, const StatementList& statements,
-              const Function& context, Scope& scope);
+void walk_ast(Findings& errors, const StatementList& statements, const Function& context,
+              Scope& scope);
 
 /// Reports every read of an undeclared name, left before right.
-void walk_expr(std::vector<ValidationError>& errors, const Expression& expression,
-               const Scope& scope);
+void walk_expr(Findings& errors, const Expression& expression, const Scope& scope);
 
 }  // namespace quern

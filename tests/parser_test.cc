@@ -165,6 +165,41 @@ TEST(Parser, BuildsTrees) {
   for (const Case& c : cases) EXPECT_EQ(parsed_tree(c.source), c.tree) << c.source;
 }
 
+// The parser counts places from the text itself, by bytes on ASCII text and
+// by characters past it; on long lines of mixed characters every name must
+// stand where the lexed text puts the end of the token before it.
+TEST(Parser, PlacesNamesWhereTheLexedTextDoes) {
+  const std::vector<std::string> names = {"a", "b9", "é", "名前", "x²", "_"};
+  const std::vector<std::string> blanks = {"", " ", "\t", "\n", "\u00A0", "\u3000", " \n "};
+  std::mt19937 random(34);
+  for (int round = 0; round < 200; ++round) {
+    const auto any = [&](const std::vector<std::string>& v) { return v[random() % v.size()]; };
+    std::string text = "int f() { x =" + any(blanks) + any(names);
+    const int operands = static_cast<int>(random() % 400);
+    for (int i = 0; i < operands; ++i) text += any(blanks) + "+" + any(blanks) + any(names);
+    text += ";}";
+    std::vector<SourcePosition> expected;
+    const std::vector<RawToken> lexed = lex(text);
+    for (std::size_t j = 11; j + 1 < lexed.size(); ++j) {  // the tokens after "="
+      if (!(lexed[j].flags & RawToken::kName)) continue;
+      const RawToken& at = lexed[j - 1].flags & RawToken::kWhitespace ? lexed[j - 1] : lexed[j];
+      expected.push_back({at.line, at.column});
+    }
+    std::vector<SourcePosition> found;
+    const auto parsed = parse(text);
+    ASSERT_TRUE(std::holds_alternative<Function>(parsed)) << text;
+    const auto& assignment = std::get<stmt::Assignment>(std::get<Function>(parsed).body[0].node);
+    for (const Expression* e = &assignment.value;;) {
+      const auto* sum = std::get_if<expr::Addition>(&e->node);
+      const Expression& operand = sum != nullptr ? *sum->left : *e;
+      found.push_back(std::get<expr::Variable>(operand.node).position);
+      if (sum == nullptr) break;
+      e = sum->right.get();
+    }
+    EXPECT_EQ(found, expected) << text;
+  }
+}
+
 TEST(Parser, ReportsSyntaxErrorsExactly) {
   struct Case {
     const char* source;

@@ -36,15 +36,180 @@ ParseError error_at(SourcePosition position, ErrorEntry entry) {
   return e;
 }
 
-// --- the token array and the grammar over it --------------------------------
+// --- tokens made on demand, and places in lines and columns ----------------
 
-// A parser state is the index of the raw token that follows the last token
-// taken (or 0 at the start). Its position is where that raw token starts:
-// just after the last token taken, before any whitespace.
+enum CharClass : uint8_t { kOther, kWordChar, kSpace, kOperator, kEquals, kNewline };
+
+constexpr std::array<uint8_t, 128> kAsciiClass = [] {
+  std::array<uint8_t, 128> table{};
+  for (int c = 'a'; c <= 'z'; ++c) table[c] = kWordChar;
+  for (int c = 'A'; c <= 'Z'; ++c) table[c] = kWordChar;
+  for (int c = '0'; c <= '9'; ++c) table[c] = kWordChar;
+  table['_'] = kWordChar;
+  for (int c = 0x09; c <= 0x0D; ++c) table[c] = kSpace;
+  table[' '] = kSpace;
+  table['\n'] = kNewline;
+  table['!'] = table['<'] = table['>'] = kOperator;
+  table['='] = kEquals;
+  return table;
+}();
+
+// The class of the character at offset, its length in bytes, and whether it
+// is numeric.
+CharClass classify(std::string_view text, std::size_t offset, std::size_t* length, bool* numeric) {
+  const auto b = static_cast<unsigned char>(text[offset]);
+  if (b < 0x80) {
+    *length = 1;
+    *numeric = b >= '0' && b <= '9';
+    return static_cast<CharClass>(kAsciiClass[b]);
+  }
+  const char32_t c = decode_utf8(text, offset, length);
+  *numeric = is_numeric_char(c);
+  if (*numeric || is_word_char(c)) return kWordChar;
+  return is_whitespace_char(c) ? kSpace : kOther;
+}
+
+// One raw token: where it ends and what kind it is (the RawToken bits).
+struct Lexeme {
+  uint32_t end;
+  uint8_t flags;
+};
+
+// The raw token that starts at offset, which is before the end of the text:
+// a maximal run of word characters, a maximal run of whitespace, an
+// operator starter with at most one "=" after it, or any other character.
+Lexeme scan_token(std::string_view text, std::size_t offset) {
+  std::size_t length;
+  bool numeric;
+  const CharClass first = classify(text, offset, &length, &numeric);
+  offset += length;
+  uint8_t flags = 0;
+  if (first == kWordChar) {
+    bool all_numeric = numeric;
+    bool ascii_digits = length == 1 && numeric;
+    const bool name = !numeric;
+    while (offset < text.size()) {
+      const auto b = static_cast<unsigned char>(text[offset]);
+      if (b < 0x80) {
+        // The common case, without the general classification.
+        if (kAsciiClass[b] != kWordChar) break;
+        const bool digit = b >= '0' && b <= '9';
+        all_numeric = all_numeric && digit;
+        ascii_digits = ascii_digits && digit;
+        ++offset;
+        continue;
+      }
+      if (classify(text, offset, &length, &numeric) != kWordChar) break;
+      all_numeric = all_numeric && numeric;
+      ascii_digits = false;
+      offset += length;
+    }
+    flags = RawToken::kWord | (name ? RawToken::kName : 0) |
+            (all_numeric ? RawToken::kNumeric : 0) | (ascii_digits ? RawToken::kAsciiDigits : 0);
+  } else if (first == kSpace || first == kNewline) {
+    while (offset < text.size()) {
+      const CharClass next = classify(text, offset, &length, &numeric);
+      if (next != kSpace && next != kNewline) break;
+      offset += length;
+    }
+    flags = RawToken::kWhitespace;
+  } else if (first == kOperator || first == kEquals) {
+    if (offset < text.size() && text[offset] == '=') ++offset;
+  }
+  return {static_cast<uint32_t>(offset), flags};
+}
+
+// Lines and columns of byte offsets in a text, where a character starts. A
+// line feed starts a line; every other character, as the decoder groups the
+// bytes, advances the column by one.
+class Places {
+ public:
+  explicit Places(std::string_view text) : text_(text) {
+    line_starts_.push_back(0);
+    for (std::size_t i = 0; i < text.size(); ++i) {
+      const auto b = static_cast<unsigned char>(text[i]);
+      if (b == '\n') line_starts_.push_back(static_cast<uint32_t>(i + 1));
+      if (b >= 0x80 && ascii_up_to_ == text.size()) ascii_up_to_ = i;
+    }
+  }
+
+  SourcePosition at(std::size_t offset) const {
+    // Queries come near each other: try the line of the last one first.
+    if (offset < line_starts_[line_] ||
+        (line_ + 1 < line_starts_.size() && offset >= line_starts_[line_ + 1])) {
+      line_ = static_cast<std::size_t>(
+          std::upper_bound(line_starts_.begin(), line_starts_.end(), offset) -
+          line_starts_.begin() - 1);
+    }
+    const std::size_t start = line_starts_[line_];
+    const auto line = static_cast<int32_t>(line_ + 1);
+    if (offset <= ascii_up_to_) return {line, static_cast<int32_t>(offset - start + 1)};
+    return {line, column_after_ascii(start, offset)};
+  }
+
+ private:
+  static constexpr std::size_t kStride = 256;
+  // The column at offset, counting characters from the line's start.
+  int32_t column_after_ascii(std::size_t start, std::size_t offset) const {
+    if (marks_.empty()) mark();
+    // The last mark at or before offset, if it is on this line.
+    std::size_t k = offset / kStride;
+    while (k > 0 && marks_[k].offset > offset) --k;
+    std::size_t at = start;
+    int32_t column = 1;
+    if (marks_[k].offset <= offset && marks_[k].offset >= start) {
+      at = marks_[k].offset;
+      column = marks_[k].column;
+    }
+    // Or from the last place asked for, which is usually just before.
+    if (cursor_.offset <= offset && cursor_.offset > at) {
+      at = cursor_.offset;
+      column = cursor_.column;
+    }
+    for (std::size_t length; at < offset; at += length) {
+      decode_utf8(text_, at, &length);
+      ++column;
+    }
+    cursor_ = Mark{static_cast<uint32_t>(offset), column};
+    return column;
+  }
+  // One mark per stride: the first character that starts at or after the
+  // stride's start, and its column.
+  void mark() const {
+    marks_.resize(text_.size() / kStride + 1, Mark{static_cast<uint32_t>(text_.size() + 1), 0});
+    int32_t column = 1;
+    for (std::size_t at = 0, length; at < text_.size(); at += length) {
+      Mark& m = marks_[at / kStride];
+      if (m.offset > at) m = Mark{static_cast<uint32_t>(at), column};
+      if (text_[at] == '\n') {
+        column = 1;
+        length = 1;
+      } else {
+        decode_utf8(text_, at, &length);
+        ++column;
+      }
+    }
+  }
+
+  struct Mark {
+    uint32_t offset;
+    int32_t column;
+  };
+  std::string_view text_;
+  std::vector<uint32_t> line_starts_;
+  std::size_t ascii_up_to_ = text_.size();  // the first byte that is not ASCII
+  mutable std::size_t line_ = 0;
+  mutable std::vector<Mark> marks_;
+  mutable Mark cursor_{0, 1};  // the last place counted past the ASCII prefix
+};
+
+// --- the grammar ------------------------------------------------------------
+
+// A parser state is the offset just after the last token taken (or 0 at the
+// start): its position is where the raw token there starts, before any
+// whitespace. Tokens are made from the text as the rules ask for them.
 using State = uint32_t;
 
-// The error of a failure is kept apart, so that a result costs little to
-// make and pass on when the rule succeeds, which is the common case.
 template <class T>
 struct Result {
   std::optional<T> value;               // present on success
@@ -82,33 +247,53 @@ struct Name {
 
 class Grammar {
  public:
-  Grammar(std::string_view source, const std::vector<RawToken>& tokens, TreeArena& arena,
-          std::vector<TreeSpan>* nodes)
+  Grammar(std::string_view source, TreeArena& arena, std::vector<TreeSpan>* nodes)
       : source_(source),
-        tokens_(tokens.data()),
-        end_(static_cast<State>(tokens.size() - 1)),
+        end_(static_cast<State>(source.size())),
+        places_(source),
         arena_(&arena),
         nodes_(nodes) {
-    // A statement takes three tokens at least: room for the most there can
-    // be, so that the stack is never copied as it grows; pages that are not
+    // A statement takes four bytes of text at least: room for the most
+    // there can be, so that the stack never moves; pages that are not
     // reached are never touched.
-    pending_.reserve(tokens.size() / 3 + 1);
+    pending_.capacity = source.size() / 4 + 1;
+    pending_.base = arena.allocate<Statement>(pending_.capacity);
   }
 
   Result<Function> function_rule(State s);
   void add_unexpected(ParseError& error, State start) const;
 
  private:
-  SourcePosition position(State s) const { return {tokens_[s].line, tokens_[s].column}; }
+  SourcePosition position(State s) const { return places_.at(s); }
   // The line of the next token after s (a token never holds a line break).
-  int32_t token_line(State s) const { return tokens_[skip(s)].line; }
-  std::string_view text(State i) const {
-    return source_.substr(tokens_[i].offset, tokens_[i + 1].offset - tokens_[i].offset);
+  int32_t token_line(State s) const { return places_.at(skip(s)).line; }
+  // The raw token that starts at i, before the end of the text. The rules
+  // ask for the same token several times in a row, so the last one is kept.
+  const Lexeme& token(State i) const {
+    if (i != last_at_) {
+      last_ = scan_token(source_, i);
+      last_at_ = i;
+    }
+    return last_;
   }
-  // The index of the next token that is not whitespace (end_ at the end of
+  uint8_t flags(State i) const { return token(i).flags; }
+  // Where the raw token at i ends: the state after it is taken.
+  State end_of(State i) const { return token(i).end; }
+  std::string_view text(State i) const { return source_.substr(i, token(i).end - i); }
+  // Where the next token that is not whitespace starts (end_ at the end of
   // the text). Whitespace runs are maximal, so at most one is skipped.
   State skip(State s) const {
-    return s < end_ && (tokens_[s].flags & RawToken::kWhitespace) ? s + 1 : s;
+    if (s == end_) return s;
+    const auto b = static_cast<unsigned char>(source_[s]);
+    if (b < 0x80 && kAsciiClass[b] != kSpace && kAsciiClass[b] != kNewline) return s;
+    // Whitespace runs are kept apart from the other tokens, so that
+    // skipping one does not lose the token after it.
+    if (s != blank_at_) {
+      const Lexeme run = scan_token(source_, s);
+      blank_at_ = s;
+      blank_end_ = run.flags & RawToken::kWhitespace ? run.end : s;
+    }
+    return blank_end_;
   }
   // The text of the next token, or nothing at the end of the text. Builds no
   // error: the fast paths below use it where the outcome of a rule is
@@ -122,10 +307,10 @@ class Grammar {
   // An optional exact text: true and the state after it when the next token
   // is x. Where an option ends on an empty failure its error is dropped, so
   // none is built.
-  bool next_is(State s, std::string_view x, State* after) const {
+  bool next_is(State s, std::string_view x, State* after_x) const {
     const State i = skip(s);
     if (i == end_ || text(i) != x) return false;
-    *after = i + 1;
+    *after_x = end_of(i);
     return true;
   }
   // The next token that is not whitespace, or the end-of-input failure at
@@ -137,7 +322,7 @@ class Grammar {
           error_at(position(i), ErrorEntry{EntryKind::Unexpected, std::string(kEndOfInput)}),
           false);
     }
-    return succeed(i, i + 1);
+    return succeed(i, end_of(i));
   }
   template <class T>
   Result<T> composite(Result<T> reply, State start) const {
@@ -164,12 +349,16 @@ class Grammar {
     return ExprPtr(node);
   }
   // Statements of the list being read go onto one stack shared by all
-  // nesting levels; a finished list moves into the arena in one piece.
-  StatementList finish_list(std::size_t start) const {
+  // nesting levels, in the arena; a finished list moves to its own place in
+  // the arena in one piece, except the function's body, which is the bottom
+  // of the stack and stays where it is.
+  StatementList finish_list(std::size_t start, bool in_place = false) const {
     const std::size_t count = pending_.size() - start;
-    Statement* list = arena_->allocate<Statement>(count);
-    std::uninitialized_copy(pending_.begin() + static_cast<std::ptrdiff_t>(start), pending_.end(),
-                            list);
+    Statement* list = pending_.base + start;
+    if (!in_place) {
+      list = arena_->allocate<Statement>(count);
+      std::uninitialized_copy(pending_.base + start, pending_.base + pending_.size(), list);
+    }
     pending_.resize(start);
     return StatementList(list, count);
   }
@@ -197,11 +386,29 @@ class Grammar {
   Result<std::vector<Parameter>> parameter_list(State s) const;
 
   std::string_view source_;
-  const RawToken* tokens_;
-  State end_;  // the index of the end entry
+  State end_;  // the end of the text
+  Places places_;
+  mutable State last_at_ = ~State{0};  // where the kept token starts
+  mutable Lexeme last_{};
+  mutable State blank_at_ = ~State{0};  // where the kept whitespace run starts
+  mutable State blank_end_ = 0;         // and where it ends
   TreeArena* arena_;
   std::vector<TreeSpan>* nodes_;  // null unless the tree's spans are kept
-  mutable std::vector<Statement> pending_;
+  // The statements read and not yet in a finished list.
+  struct Pending {
+    Statement* base = nullptr;
+    std::size_t count = 0;
+    std::size_t capacity = 0;
+
+    std::size_t size() const { return count; }
+    const Statement& back() const { return base[count - 1]; }
+    void resize(std::size_t n) { count = n; }
+    void push_back(const Statement& statement) {
+      if (count == capacity) internal_failure("more statements than the text has room for");
+      std::construct_at(base + count++, statement);
+    }
+  };
+  mutable Pending pending_;
   // The operators of the chains being read, each with where its left
   // operand starts, while the tree's spans are kept.
   struct ChainLink {
@@ -215,9 +422,8 @@ class Grammar {
 // at the rule's start, if the text is not exhausted there.
 void Grammar::add_unexpected(ParseError& error, State start) const {
   if (start < end_)
-    error.add_entry(
-        ErrorEntry{EntryKind::Unexpected, std::string(text(start)), true,
-                   tokens_[start].flags & RawToken::kWhitespace ? Cause::Blank : Cause::Plain});
+    error.add_entry(ErrorEntry{EntryKind::Unexpected, std::string(text(start)), true,
+                               flags(start) & RawToken::kWhitespace ? Cause::Blank : Cause::Plain});
 }
 
 // --- primitives -------------------------------------------------------------
@@ -245,7 +451,7 @@ Result<Name> Grammar::identifier(State s) const {
   Result<State> t = next_token(s);
   if (!t.ok()) return propagate<Name>(t, false);
   const State i = *t.value;
-  if (!(tokens_[i].flags & RawToken::kName)) {
+  if (!(flags(i) & RawToken::kName)) {
     return fail<Name>(error_at(position(s), ErrorEntry{EntryKind::Message, std::string(text(i)),
                                                        true, Cause::ExpectedName}),
                       false);
@@ -259,7 +465,7 @@ Result<int8_t> Grammar::integer_literal(State s) const {
   Result<State> t = next_token(s);
   if (!t.ok()) return propagate<int8_t>(t, false);
   const State i = *t.value;
-  if (!(tokens_[i].flags & RawToken::kNumeric)) {
+  if (!(flags(i) & RawToken::kNumeric)) {
     ParseError e =
         error_at(position(s), ErrorEntry{EntryKind::Message, {}, false, Cause::ExpectedNumber});
     add_unexpected(e, s);
@@ -299,10 +505,10 @@ Expression make_literal(int8_t v) {
 // operand: integer_literal | Identifier
 Result<Expression> Grammar::operand(State s) const {
   const State i = skip(s);
-  if (i < end_ && (tokens_[i].flags & RawToken::kName)) {
+  if (i < end_ && (flags(i) & RawToken::kName)) {
     // A name is never all numeric, so integer_literal fails empty on it.
     note(NodeKind::Variable, s, 0);
-    return succeed(Expression{expr::Variable{text(i), position(s)}}, i + 1);
+    return succeed(Expression{expr::Variable{text(i), position(s)}}, end_of(i));
   }
   Result<int8_t> number = integer_literal(s);
   if (number.ok()) return succeed(make_literal(*number.value), number.state);
@@ -403,7 +609,7 @@ Result<BooleanExpr> Grammar::boolean_expr(State s) const {
     add_unexpected(error, first.state);
     return fail<BooleanExpr>(std::move(error), true);
   }
-  Result<Expression> second = expression(op_at + 1);
+  Result<Expression> second = expression(end_of(op_at));
   if (!second.ok()) return propagate<BooleanExpr>(second, true);
   note(NodeKind::Compare, s, 2);
   Expression a = std::move(*first.value);
@@ -464,6 +670,10 @@ Result<Unit> Grammar::statements(State s) const {
     State block;                   // where the open block starts
   };
   std::vector<Open> open;
+  // A level takes nine bytes of text at least ("if(a>a){}"): room for the
+  // deepest nesting there can be, so that the stack is never copied as it
+  // grows; pages that are not reached are never touched.
+  open.reserve((end_ - s) / 9 + 1);
   State at = s;
   bool consumed = false;
   for (;;) {
@@ -472,7 +682,7 @@ Result<Unit> Grammar::statements(State s) const {
     // a keyword or a name.
     if (next && *next != "}") {
       if (*next == "while" || *next == "if") {
-        const State after_keyword = skip(at) + 1;
+        const State after_keyword = end_of(skip(at));
         Result<const BooleanExpr*> condition = condition_group(after_keyword);
         if (!condition.ok()) return propagate<Unit>(condition, true);
         Result<Unit> block = open_block(condition.state);
@@ -660,7 +870,7 @@ Result<StatementList> Grammar::function_body(State s) const {
   Result<Unit> close = literal(rest.state, "}");
   if (!close.ok()) return propagate<StatementList>(close, true);
   note(NodeKind::Block, s, pending_.size() - start);
-  return succeed(finish_list(start), close.state);
+  return succeed(finish_list(start, true), close.state);
 }
 
 // parameter: Type Identifier
@@ -770,80 +980,24 @@ ParseError ParseError::merge(ParseError first, ParseError second) {
 }
 
 std::vector<RawToken> lex(std::string_view text) {
-  enum Class : uint8_t { kOther, kWord, kSpace, kOperator, kEquals, kNewline };
-  static constexpr auto kAscii = [] {
-    std::array<uint8_t, 128> table{};
-    for (int c = 'a'; c <= 'z'; ++c) table[c] = kWord;
-    for (int c = 'A'; c <= 'Z'; ++c) table[c] = kWord;
-    for (int c = '0'; c <= '9'; ++c) table[c] = kWord;
-    table['_'] = kWord;
-    for (int c = 0x09; c <= 0x0D; ++c) table[c] = kSpace;
-    table[' '] = kSpace;
-    table['\n'] = kNewline;
-    table['!'] = table['<'] = table['>'] = kOperator;
-    table['='] = kEquals;
-    return table;
-  }();
-  // The class of the character at offset, its length, and whether it is numeric.
-  const auto classify = [&](std::size_t offset, std::size_t* length, bool* numeric) -> Class {
-    const auto b = static_cast<unsigned char>(text[offset]);
-    if (b < 0x80) {
-      *length = 1;
-      *numeric = b >= '0' && b <= '9';
-      return static_cast<Class>(kAscii[b]);
-    }
-    const char32_t c = decode_utf8(text, offset, length);
-    *numeric = is_numeric_char(c);
-    if (*numeric || is_word_char(c)) return kWord;
-    return is_whitespace_char(c) ? kSpace : kOther;
-  };
-
   std::vector<RawToken> tokens;
+  // Room for the most tokens there can be, one per byte and the end entry:
+  // the array is never copied as it grows, and pages that are not reached
+  // are never touched.
   tokens.reserve(text.size() + 1);
   int32_t line = 1;
   int32_t column = 1;
-  std::size_t offset = 0;
-  while (offset < text.size()) {
-    RawToken token{static_cast<uint32_t>(offset), line, column, 0};
-    std::size_t length;
-    bool numeric;
-    const Class first = classify(offset, &length, &numeric);
-    offset += length;
-    ++column;
-    if (first == kWord) {
-      // Word characters, none of them whitespace.
-      bool all_numeric = numeric;
-      bool ascii_digits = length == 1 && numeric;
-      const bool name = !numeric;
-      while (offset < text.size()) {
-        if (classify(offset, &length, &numeric) != kWord) break;
-        all_numeric = all_numeric && numeric;
-        ascii_digits = ascii_digits && length == 1 && numeric;
-        offset += length;
+  for (std::size_t offset = 0; offset < text.size();) {
+    const Lexeme lexeme = scan_token(text, offset);
+    tokens.push_back(RawToken{static_cast<uint32_t>(offset), line, column, lexeme.flags});
+    for (std::size_t length; offset < lexeme.end; offset += length) {
+      decode_utf8(text, offset, &length);
+      if (text[offset] == '\n') {
+        ++line, column = 1;
+      } else {
         ++column;
       }
-      token.flags = RawToken::kWord | (name ? RawToken::kName : 0) |
-                    (all_numeric ? RawToken::kNumeric : 0) |
-                    (ascii_digits ? RawToken::kAsciiDigits : 0);
-    } else if (first == kSpace || first == kNewline) {
-      if (first == kNewline) ++line, column = 1;
-      while (offset < text.size()) {
-        const Class next = classify(offset, &length, &numeric);
-        if (next == kNewline) {
-          ++line, column = 1;
-        } else if (next == kSpace) {
-          ++column;
-        } else {
-          break;
-        }
-        offset += length;
-      }
-      token.flags = RawToken::kWhitespace;
-    } else if (first == kOperator || first == kEquals) {
-      // An operator starter takes at most one "=" after it.
-      if (offset < text.size() && text[offset] == '=') ++offset, ++column;
     }
-    tokens.push_back(token);
   }
   tokens.push_back(RawToken{static_cast<uint32_t>(text.size()), line, column, 0});
   return tokens;
@@ -861,20 +1015,39 @@ std::string_view node_kind_text(NodeKind kind) {
   return kNames[static_cast<std::size_t>(kind)];
 }
 
+namespace {
+
+// The index of the raw token that starts at offset.
+uint32_t raw_index(const std::vector<RawToken>& tokens, uint32_t offset) {
+  const auto it = std::lower_bound(tokens.begin(), tokens.end(), offset,
+                                   [](const RawToken& t, uint32_t o) { return t.offset < o; });
+  if (it == tokens.end() || it->offset != offset) {
+    internal_failure("a parser state that is not where a raw token starts");
+  }
+  return static_cast<uint32_t>(it - tokens.begin());
+}
+
+}  // namespace
+
 std::variant<Function, ParseError> parse(std::string_view source, ParseRecord* record) {
-  std::vector<RawToken> lexed;
-  std::vector<RawToken>& tokens = record != nullptr ? record->tokens : lexed;
-  tokens = lex(source);
-  // Every node has a token of its own (its keyword, operator, brace, name or
-  // number), so there are no more nodes than tokens.
-  if (record != nullptr) record->nodes.reserve(tokens.size());
   // Room for the nodes of the densest text up front; pages that are not
   // reached are never touched.
   auto arena = std::make_unique<TreeArena>(std::max<std::size_t>(4096, 16 * source.size()));
-  Grammar grammar(source, tokens, *arena, record != nullptr ? &record->nodes : nullptr);
+  // The nodes' records hold offsets while the parse runs, and raw token
+  // indices once it is done.
+  Grammar grammar(source, *arena, record != nullptr ? &record->nodes : nullptr);
+  if (record != nullptr) {
+    record->tokens = lex(source);
+    // Every node has a token of its own (its keyword, operator, brace, name
+    // or number), so there are no more nodes than tokens.
+    record->nodes.reserve(record->tokens.size());
+  }
   Result<Function> result = grammar.function_rule(0);
   if (result.ok()) {
-    if (record != nullptr) record->after_function = result.state;
+    if (record != nullptr) {
+      for (TreeSpan& node : record->nodes) node.first = raw_index(record->tokens, node.first);
+      record->after_function = raw_index(record->tokens, result.state);
+    }
     result.value->arena = std::move(arena);
     return std::move(*result.value);
   }

@@ -1,10 +1,10 @@
 // The source front end: the tokens, the grammar and its parse errors.
 //
-// The text is lexed once into an array of raw tokens; a parser state is an
-// index into it, so remembering where an alternative began is keeping an
-// index. Every rule reports whether it consumed a token before it succeeded
-// or failed, and an ordered choice tries its next alternative only after an
-// empty failure.
+// A parser state is the byte offset after the last token taken, and tokens
+// are scanned from the text as the rules ask for them, so remembering where
+// an alternative began is keeping an offset. Every rule reports whether it consumed a token before
+// it succeeded or failed, and an ordered choice tries its next alternative only after an empty
+// failure.
 #pragma once
 
 #include <cstdint>
@@ -75,7 +75,7 @@ struct RawToken {
 };
 
 /// The raw tokens of a whole text, exactly as successive TokenStream::uncons
-/// calls group them, each with the position at which it starts (the
+/// calls group them and as the parser scans them, each with the position at which it starts (the
 /// position just after the token before it). A final entry with the text's
 /// size as offset holds the position at the end of the text. Token i spans
 /// offsets tokens[i].offset to tokens[i + 1].offset.
