@@ -113,23 +113,26 @@ int handle_request(const Environment& environment, Input& input, Output& output)
   send(output, kContentType);
 
   std::string body;
-  std::optional<CompileError> failure;
   // A read error is reported whether or not the bytes read so far are
-  // valid; compile refuses a body that is not UTF-8. The assembly streams
-  // out behind the success status as it is made.
+  // valid; compile refuses a body that is not UTF-8.
   if (std::optional<std::string> error = read_body(input, length, body)) {
-    failure = CompileError{compile_error::Unspecified{std::move(*error)}};
-  } else {
-    // The status waits in the output's buffer with the first lines behind
-    // it, and leaves with them.
-    failure = compile_to(body, output, [&] { output.write(kOk); });
-    // A failed write of the assembly text just ends the output.
-    if (!failure) output.flush();
+    const CompileError failure{compile_error::Unspecified{std::move(*error)}};
+    if (output.write(kBadRequest)) failure.write_report(output);
+    send(output, "");
+    return 0;
   }
-  if (failure) {
-    // The report goes out in stretches, never whole in memory; send flushes
-    // it, and ends the process on a failed write as for any answer.
-    if (output.write(kBadRequest)) failure->write_report(output);
+  // The status waits in the output's buffer with the first lines behind it,
+  // and leaves with them; the answer streams out as it is made.
+  bool ok = false;
+  const bool written = compile_to(body, output, [&](bool compiled) {
+    ok = compiled;
+    output.write(ok ? kOk : kBadRequest);
+  });
+  // A failed write of the assembly text just ends the output; one of a
+  // report ends the process, as for the headers.
+  if (ok) {
+    if (written) output.flush();
+  } else {
     send(output, "");
   }
   return 0;

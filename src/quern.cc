@@ -110,15 +110,57 @@ CompileResult compile(std::string_view source) {
   return run_pipeline(source, nullptr);
 }
 
-std::optional<CompileError> compile_to(std::string_view source, Output& out,
-                                       const std::function<void()>& begin) {
+namespace {
+
+// Writes each validation finding into the report as it is met; the first
+// one decides the outcome.
+class ReportWriter final : public Findings {
+ public:
+  ReportWriter(Output& out, const std::function<void(bool ok)>& begin) : out_(out), begin_(begin) {}
+  void add(ValidationError finding) override {
+    if (!failed_) begin_(false);
+    failed_ = true;
+    line_ = "ERROR ";
+    finding.append_text(line_);
+    written_ = written_ && out_.write(line_);
+  }
+  bool failed() const { return failed_; }
+  bool written() const { return written_; }
+
+ private:
+  Output& out_;
+  const std::function<void(bool ok)>& begin_;
+  bool failed_ = false;
+  bool written_ = true;
+  std::string line_;
+};
+
+}  // namespace
+
+bool compile_to(std::string_view source, Output& out, const std::function<void(bool ok)>& begin) {
+  std::optional<CompileError> failure;
   std::optional<Function> function;
-  if (std::optional<CompileError> error = check(source, nullptr, function)) return error;
-  begin();
+  if (!is_valid_utf8(source)) {
+    failure = CompileError{compile_error::Unspecified{"stream did not contain valid UTF-8"}};
+  } else {
+    std::variant<Function, ParseError> parsed = parse(source);
+    if (auto* error = std::get_if<ParseError>(&parsed)) {
+      failure = CompileError{compile_error::Syntax{syntax_error_text(*error)}};
+    } else {
+      function.emplace(std::move(std::get<Function>(parsed)));
+    }
+  }
+  if (failure) {
+    begin(false);
+    return failure->write_report(out);
+  }
+  ReportWriter report(out, begin);
+  validate_function(*function, report);
+  if (report.failed()) return report.written();
+  begin(true);
   AssemblyPrinter printer(out);
   StreamOptimiser optimiser(printer);
-  expand_function_to(*function, optimiser);
-  return std::nullopt;
+  return expand_function_to(*function, optimiser);
 }
 
 char* write_label_line(char* out, const label::Name& name) {

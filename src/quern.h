@@ -51,14 +51,13 @@ std::string syntax_error_text(const ParseError& error);
 /// body of any shape needs only a few KiB of the caller's stack.
 CompileResult compile(std::string_view source);
 
-/// Compiles source as compile does and prints its assembly to out as the
-/// code is made, each line leaving once the optimiser has settled it, so
-/// that no body holds more than a few KiB of code at once. A failure is
-/// returned before anything is written; on success, begin is called first
-/// (to write what precedes the assembly), then the lines are written. A
-/// failed write shows in out.
-std::optional<CompileError> compile_to(std::string_view source, Output& out,
-                                       const std::function<void()>& begin);
+/// Compiles source as compile does and writes the outcome to out as it is
+/// made: begin(ok) first, once the outcome is known (to write what precedes
+/// it, such as a status line), then the assembly, each line leaving once
+/// the optimiser has settled it, or the report, a finding at a time as
+/// validation meets it. No body holds more than a few KiB of code or
+/// report at once. False when a write to out failed.
+bool compile_to(std::string_view source, Output& out, const std::function<void(bool ok)>& begin);
 
 /// Writes the assembly text: a "name:" line per Name label, and
 /// "    " + instruction per instruction other than Nop. Stops at the first
