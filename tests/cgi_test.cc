@@ -221,6 +221,20 @@ TEST(Cgi, FailedWritesOfHeadersAndReportsEndWithStatus101) {
   }
 }
 
+TEST(Cgi, CpuLimitEndsWorkBeforeTheHeaderEndAndNeverAfter) {
+  CgiRun run;
+  run.program = QUERN_SPIN_CGI_PATH;
+  run.environment = {{"QUERN_CPU_MS", "5"}};
+  CgiResult stopped = run_cgi(run);
+  EXPECT_EQ(stopped.out, kHeader + "Status: 500 Internal Server Error\r\n\r\n");
+  EXPECT_EQ(stopped.exit_status, 101);
+  EXPECT_EQ(stopped.err, "internal failure: CPU time limit of 5 ms reached\n");
+  run.arguments = {"after"};
+  CgiResult whole = run_cgi(run);
+  EXPECT_EQ(whole.out, kHeader + kOk + "whole");
+  EXPECT_EQ(whole.exit_status, 0);
+}
+
 TEST(Cgi, FailedWriteOfTheAssemblyEndsQuietly) {
   // Enough code that the answer cannot fit in the pipe, and a reader that
   // leaves after the two headers.
