@@ -156,10 +156,24 @@ inline std::string check_explain(std::string_view source, const CompileResult& c
   return "";
 }
 
+// The streamed answer: the outcome's flag, then the report or the assembly,
+// as compile_to writes them.
+inline std::string streamed_answer(std::string_view source) {
+  StringOutput out;
+  compile_to(source, out, [&](bool ok) { out.write(ok ? "ok\n" : "failed\n"); });
+  return out.text();
+}
+
 inline std::string check_compile(std::string_view source) {
   const CompileResult first = compile(source);
   const CompileResult second = compile(source);
   if (std::string fault = check_explain(source, first); !fault.empty()) return fault;
+  const auto* failure = std::get_if<CompileError>(&first);
+  if (streamed_answer(source) != (failure != nullptr
+                                      ? "failed\n" + failure->report()
+                                      : "ok\n" + assembly_text(std::get<InstructionList>(first)))) {
+    return "the streamed answer differs from the compiled list's";
+  }
   if (const auto* error = std::get_if<CompileError>(&first)) {
     const auto* again = std::get_if<CompileError>(&second);
     if (again == nullptr) return "second compile succeeded after a failure";
