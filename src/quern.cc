@@ -26,6 +26,16 @@ std::string syntax_error_text(const ParseError& error) {
   return text;
 }
 
+namespace {
+
+// A validation finding's line of the report.
+void append_finding(std::string& out, const ValidationError& finding) {
+  out += "ERROR ";
+  finding.append_text(out);
+}
+
+}  // namespace
+
 std::string CompileError::report() const {
   std::string text;
   append_report(text);
@@ -45,10 +55,7 @@ void CompileError::append_report(std::string& out) const {
                  [&](const compile_error::Validation& v) {
                    // Room for the longest lines: pages that are not written are never touched.
                    out.reserve(out.size() + v.errors.size() * 128);
-                   for (const ValidationError& e : v.errors) {
-                     out += "ERROR ";
-                     e.append_text(out);
-                   }
+                   for (const ValidationError& e : v.errors) append_finding(out, e);
                  },
              },
              kind);
@@ -56,10 +63,9 @@ void CompileError::append_report(std::string& out) const {
 
 namespace {
 
-// The front of the pipeline: parse and validate. The tree, once parsed, is
-// kept in tree; the failure, if any, is returned.
-std::optional<CompileError> check(std::string_view source, PipelineTrace* trace,
-                                  std::optional<Function>& tree) {
+// The first stage: the text's encoding, then the grammar. The tree, or the
+// failure.
+std::variant<Function, CompileError> parse_source(std::string_view source, PipelineTrace* trace) {
   if (!is_valid_utf8(source)) {
     return CompileError{compile_error::Unspecified{"stream did not contain valid UTF-8"}};
   }
@@ -70,6 +76,15 @@ std::optional<CompileError> check(std::string_view source, PipelineTrace* trace,
     if (trace != nullptr) trace->parse_error = std::move(*error);
     return failure;
   }
+  return std::move(std::get<Function>(parsed));
+}
+
+// The front of the pipeline: parse and validate. The tree, once parsed, is
+// kept in tree; the failure, if any, is returned.
+std::optional<CompileError> check(std::string_view source, PipelineTrace* trace,
+                                  std::optional<Function>& tree) {
+  std::variant<Function, CompileError> parsed = parse_source(source, trace);
+  if (auto* failure = std::get_if<CompileError>(&parsed)) return std::move(*failure);
   tree.emplace(std::move(std::get<Function>(parsed)));
   std::vector<ValidationError> errors = validate_function(*tree);
   if (!errors.empty()) return CompileError{compile_error::Validation{std::move(errors)}};
@@ -83,8 +98,8 @@ bool CompileError::write_report(Output& out) const {
   if (validation == nullptr) return out.write(report());
   std::string line;
   for (const ValidationError& e : validation->errors) {
-    line = "ERROR ";
-    e.append_text(line);
+    line.clear();
+    append_finding(line, e);
     if (!out.write(line)) return false;
   }
   return true;
@@ -120,8 +135,8 @@ class ReportWriter final : public Findings {
   void add(ValidationError finding) override {
     if (!failed_) begin_(false);
     failed_ = true;
-    line_ = "ERROR ";
-    finding.append_text(line_);
+    line_.clear();
+    append_finding(line_, finding);
     written_ = written_ && out_.write(line_);
   }
   bool failed() const { return failed_; }
@@ -138,29 +153,19 @@ class ReportWriter final : public Findings {
 }  // namespace
 
 bool compile_to(std::string_view source, Output& out, const std::function<void(bool ok)>& begin) {
-  std::optional<CompileError> failure;
-  std::optional<Function> function;
-  if (!is_valid_utf8(source)) {
-    failure = CompileError{compile_error::Unspecified{"stream did not contain valid UTF-8"}};
-  } else {
-    std::variant<Function, ParseError> parsed = parse(source);
-    if (auto* error = std::get_if<ParseError>(&parsed)) {
-      failure = CompileError{compile_error::Syntax{syntax_error_text(*error)}};
-    } else {
-      function.emplace(std::move(std::get<Function>(parsed)));
-    }
-  }
-  if (failure) {
+  std::variant<Function, CompileError> parsed = parse_source(source, nullptr);
+  if (const auto* failure = std::get_if<CompileError>(&parsed)) {
     begin(false);
     return failure->write_report(out);
   }
+  const Function& function = std::get<Function>(parsed);
   ReportWriter report(out, begin);
-  validate_function(*function, report);
+  validate_function(function, report);
   if (report.failed()) return report.written();
   begin(true);
   AssemblyPrinter printer(out);
   StreamOptimiser optimiser(printer);
-  return expand_function_to(*function, optimiser);
+  return expand_function_to(function, optimiser);
 }
 
 char* write_label_line(char* out, const label::Name& name) {
