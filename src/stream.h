@@ -77,6 +77,7 @@ class StretchBuffer {
   /// Adds an element; false once the sink has stopped taking.
   bool push(const LabelledInstruction& element, Why why = {}, int32_t line = 0,
             const LabelledInstruction* before = nullptr) {
+    if (!ok_) return false;
     elements_[size_] = element;
     if (detail_) {
       why_[size_] = why;
@@ -86,9 +87,12 @@ class StretchBuffer {
     if (++size_ == kSize) return flush();
     return ok_;
   }
-  /// Hands on what is gathered.
+  /// Hands on what is gathered; once the sink has stopped, drops it.
   bool flush() {
-    if (size_ == 0 || !ok_) return ok_;
+    if (size_ == 0 || !ok_) {
+      size_ = 0;
+      return ok_;
+    }
     const std::size_t detail = detail_ ? size_ : 0;
     ok_ = sink_.take({{elements_, size_},
                       {why_, detail},
