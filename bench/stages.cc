@@ -197,7 +197,7 @@ void bench_compile(benchmark::State& state, const Subject* s) {
 void bench_explain(benchmark::State& state, const Subject* s) {
   std::string json;
   for (auto _ : state) {
-    json = quern::explanation_json(quern::explain(s->text, quern::Keep::ReplayedOnly));
+    json = quern::explanation_json(quern::explain(s->text));
     benchmark::DoNotOptimize(json);
   }
   if (json.rfind(s->valid ? R"({"ok":true)" : R"({"ok":false)", 0) != 0) {

@@ -33,8 +33,7 @@ int handle_explain(const Environment& environment, Input& input, Output& output)
   }
   std::string body;
   std::optional<std::string> error = read_body(input, length, body);
-  const Explanation explanation =
-      error ? explain_unspecified(std::move(*error)) : explain(body, Keep::ReplayedOnly);
+  const Explanation explanation = error ? explain_unspecified(std::move(*error)) : explain(body);
   // The answer goes out as it is written: a long one never sits whole in
   // memory.
   const bool ok =

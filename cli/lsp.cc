@@ -230,7 +230,7 @@ struct Dispatch {
       out += R"(,"source":"quern","message":)";
       json::append_string(out, message);
     };
-    for (const Diagnostic& f : d.explanation.diagnostics) {
+    d.explanation.each_diagnostic([&](const Diagnostic& f) {
       const std::size_t start =
           f.at ? d.positions.offset_of(*f.at)
                : (f.line != 0 ? d.positions.offset_of(SourcePosition{f.line, f.column}) : 0);
@@ -253,7 +253,7 @@ struct Dispatch {
         out += "}]";
       }
       out += '}';
-    }
+    });
     if (d.explanation.ignored) {
       open_item(d.positions.offset_of(*d.explanation.ignored), d.text.size(), kSeverityWarning,
                 "ignored", ignored_message(*d.explanation.ignored));

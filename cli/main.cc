@@ -113,7 +113,7 @@ void warn_ignored(const std::string& path, const quern::Explanation& explanation
 }
 
 int compile_file(const std::string& path, const std::string& source) {
-  const quern::Explanation explanation = quern::explain(source, quern::Keep::ReplayedOnly);
+  const quern::Explanation explanation = quern::explain(source);
   warn_ignored(path, explanation);
   if (explanation.error) {
     std::cerr << explanation.error->report() << std::flush;
@@ -393,7 +393,7 @@ int test_files(const std::string& cases_path, const std::vector<std::string>& pa
       warn_ignored(s.path, explanation);
       if (explanation.ignored) s.notice = quern::ignored_message(*explanation.ignored);
       if (!explanation.error) {
-        s.listing = quern::assembly_text(explanation.optimised);
+        s.listing = explanation.answer();
         s.canonical = quern::cases::canonical_listing(explanation);
       }
     }
@@ -566,7 +566,7 @@ int main(int argc, char** argv) {
     if (!explain) check_source(file, source);
     if (run) return run_file(file, source, inputs, max_steps, json);
     if (explain) {
-      const quern::Explanation explanation = quern::explain(source, quern::Keep::ReplayedOnly);
+      const quern::Explanation explanation = quern::explain(source);
       warn_ignored(file, explanation);
       std::cout << std::flush;
       quern::FdOutput out(STDOUT_FILENO);
@@ -584,7 +584,7 @@ int main(int argc, char** argv) {
         return 1;
       }
       std::cout << (why ? quern::cli::why_listing(explanation)
-                        : quern::cfg_dot(explanation.optimised))
+                        : quern::cfg_dot(explanation.listing()))
                 << std::flush;
       return 0;
     }

@@ -144,9 +144,10 @@ inline std::string check_explain(std::string_view source, const CompileResult& c
       error != nullptr ? error->report() : assembly_text(std::get<InstructionList>(compiled));
   if (explained.answer() != answer) return "explain answers differently from compile";
   if (explanation_json(explained).empty()) return "the explanation has no JSON";
+  if (explained.error) return "";
   const long lines = 1 + std::count(source.begin(), source.end(), '\n');
-  for (const Listing& listed : {listing(explained.optimised, explained.lines),
-                                listing(explained.unoptimised, explained.lines)}) {
+  const auto [unoptimised, optimised] = listings(explained);
+  for (const Listing& listed : {optimised, unoptimised}) {
     for (const ListingLine& line : listed) {
       if (line.source < 0 || line.source > lines) return "a source line outside the source";
       if (line.source == 0) return "a code line without a source line";

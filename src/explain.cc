@@ -88,24 +88,29 @@ bool Explanation::replay(ElementSink& sink) const {
   return expand_function_to(*function, optimiser);
 }
 
-Explanation explain(std::string_view source, Keep keep) {
+InstructionList Explanation::listing() const {
+  ListSink list;
+  replay(list);
+  return std::move(list.list);
+}
+
+std::vector<Diagnostic> Explanation::diagnostics() const {
+  std::vector<Diagnostic> all;
+  each_diagnostic([&](Diagnostic d) { all.push_back(std::move(d)); });
+  return all;
+}
+
+Explanation explain(std::string_view source) {
   Explanation result;
   result.source = source;
   PipelineTrace trace;
-  trace.lists = keep == Keep::Lists;
-  CompileResult compiled = run_pipeline(source, &trace);
-  if (auto* error = std::get_if<CompileError>(&compiled)) {
+  if (std::optional<CompileError> error = check_source(source, trace)) {
     if (std::holds_alternative<compile_error::Unspecified>(error->kind)) {
       return explain_unspecified(std::get<compile_error::Unspecified>(error->kind).text);
     }
     result.error = std::move(*error);
   } else {
     result.places = NodePlaces(*trace.function, trace.parse.nodes, trace.parse.tokens, source);
-    result.optimised = std::move(std::get<InstructionList>(compiled));
-    result.unoptimised = std::move(trace.unoptimised);
-    result.lines = std::move(trace.lines);
-    result.why = std::move(trace.why);
-    result.places.name(result.why);
   }
   result.tokens = SolidTokens(source, std::move(trace.parse.tokens));
   if (trace.parse_error) {
@@ -115,20 +120,11 @@ Explanation explain(std::string_view source, Keep keep) {
     for (const ErrorEntry& entry : e.entries) d.causes.push_back(entry.text());
     d.entries = e.entries;
     d.next = result.tokens.solid_text_from(e.position);
-    result.diagnostics.push_back(std::move(d));
+    result.stopped = std::move(d);
     return result;
   }
   result.parsed = true;
   for (const Parameter& p : trace.function->parameters) result.parameters.emplace_back(p.name);
-  if (result.error && keep == Keep::Lists) {
-    for (const ValidationError& e :
-         std::get<compile_error::Validation>(result.error->kind).errors) {
-      result.diagnostics.push_back(diagnostic_of(e, result.tokens));
-    }
-  } else if (keep == Keep::Lists) {
-    result.printed = printed_lines(result.optimised);
-    result.printed_before = printed_lines(result.unoptimised);
-  }
   result.tree = std::move(trace.parse.nodes);
   result.function = std::move(trace.function);
   result.ignored = result.tokens.solid_from(trace.parse.after_function);
@@ -142,8 +138,8 @@ std::string ignored_message(SourcePosition position) {
 
 Explanation explain_unspecified(std::string text) {
   Explanation result;
-  result.diagnostics.push_back(
-      {0, 0, "Unspecified parse error: " + text, {}, {}, {}, false, "unspecified", {}, {}});
+  result.stopped = Diagnostic{
+      0, 0, "Unspecified parse error: " + text, {}, {}, {}, false, "unspecified", {}, {}};
   result.error = CompileError{compile_error::Unspecified{std::move(text)}};
   return result;
 }

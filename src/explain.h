@@ -37,24 +37,19 @@ struct Diagnostic {
 };
 
 /// What the compile kept as it went, so that the answer is written from it
-/// without reading the source or the listing's text again.
+/// without reading the source or the listing's text again. The listings
+/// are not kept: replay() gives them again, a stretch at a time.
 struct Explanation {
   std::string_view source;                // the explained text, which must outlive this
   std::optional<CompileError> error;      // present when the compile failed
-  std::vector<Diagnostic> diagnostics;    // one per finding of error (see Keep)
+  std::optional<Diagnostic> stopped;      // a syntax or unspecified failure's diagnostic
   SolidTokens tokens;                     // the source's tokens, from its one lexing
   bool parsed = false;                    // the source parsed: parameters, tree, ignored hold
   std::vector<std::string> parameters;    // the function's parameter names
   std::vector<TreeSpan> tree;             // the syntax tree's nodes in postorder, with their spans
   std::optional<SourcePosition> ignored;  // the first text after the closing brace
-  InstructionList optimised;              // what compile prints, when it succeeded
-  InstructionList unoptimised;            // the translation before the optimiser ran
-  std::vector<int32_t> lines;             // source line of each element of both lists, 0 for none
-  std::vector<Why> why;  // the reason of each element of both lists, naming nodes by place in tree
-  std::vector<PrintedLine> printed;         // the printed lines of optimised
-  std::vector<PrintedLine> printed_before;  // the printed lines of unoptimised
-  std::optional<Function> function;         // the tree, when the compile succeeded
-  NodePlaces places;                        // the places in tree of function's nodes
+  std::optional<Function> function;       // the tree, when the compile succeeded
+  NodePlaces places;                      // the places in tree of function's nodes
 
   /// The text that compile's caller writes: the assembly, or the report.
   std::string answer() const;
@@ -64,23 +59,33 @@ struct Explanation {
   /// its source line and the element as translation made it. Only after a
   /// successful compile. False when the sink stopped early.
   bool replay(ElementSink& sink) const;
-};
-
-/// What an explanation holds besides what replay() gives again.
-enum class Keep : uint8_t {
-  Lists,         // also both listings whole, with their lines and reasons
-  ReplayedOnly,  // only what replay() cannot give, and no diagnostics of validation
-                 // findings, which diagnostic_of gives one at a time: the answer's
-                 // JSON needs no more
+  /// The list that compile prints, made by a replay.
+  InstructionList listing() const;
+  /// Calls each(diagnostic) for every finding of error, in order. A
+  /// validation finding's diagnostic is made as it is handed over, so that
+  /// thousands of them never sit in memory at once.
+  template <class Each>
+  void each_diagnostic(const Each& each) const;
+  /// Every finding's diagnostic, in order.
+  std::vector<Diagnostic> diagnostics() const;
 };
 
 /// The diagnostic of a validation finding, quoting the token where the
 /// statement or name it is about begins.
 Diagnostic diagnostic_of(const ValidationError& finding, const SolidTokens& tokens);
 
+template <class Each>
+void Explanation::each_diagnostic(const Each& each) const {
+  if (const auto* v = error ? std::get_if<compile_error::Validation>(&error->kind) : nullptr) {
+    for (const ValidationError& finding : v->errors) each(diagnostic_of(finding, tokens));
+  } else if (stopped) {
+    each(*stopped);
+  }
+}
+
 /// Compiles source as compile does, in the same pipeline, and explains the
 /// outcome. The explanation refers to source, which must outlive it.
-Explanation explain(std::string_view source, Keep keep = Keep::Lists);
+Explanation explain(std::string_view source);
 
 /// What a front end says of text after the function's closing brace, which
 /// starts at position: "Text after the function's closing brace is not

@@ -627,22 +627,11 @@ void write_diagnostic(json::Writer& w, const Diagnostic& d) {
   w.put('}');
 }
 
-// The findings. A validation finding's diagnostic is made as it is
-// written, so that thousands of them never sit in memory at once.
 void write_diagnostics(json::Writer& w, const Explanation& e) {
-  const auto* validation =
-      e.error.has_value() ? std::get_if<compile_error::Validation>(&e.error->kind) : nullptr;
-  if (validation != nullptr) {
-    for (const ValidationError& finding : validation->errors) {
-      w.item();
-      write_diagnostic(w, diagnostic_of(finding, e.tokens));
-    }
-    return;
-  }
-  for (const Diagnostic& d : e.diagnostics) {
+  e.each_diagnostic([&](const Diagnostic& d) {
     w.item();
     write_diagnostic(w, d);
-  }
+  });
 }
 
 // An output that passes what is written to it on as the inside of a JSON

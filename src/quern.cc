@@ -105,24 +105,18 @@ bool CompileError::write_report(Output& out) const {
   return true;
 }
 
-CompileResult run_pipeline(std::string_view source, PipelineTrace* trace) {
-  std::optional<Function> tree;
-  std::optional<Function>& function = trace != nullptr ? trace->function : tree;
-  if (std::optional<CompileError> error = check(source, trace, function)) return std::move(*error);
-  if (trace != nullptr && !trace->lists) return InstructionList{};
-  ListSink result(trace != nullptr, list_capacity_for(source.size()));
-  StreamOptimiser optimiser(result);
-  expand_function_to(*function, optimiser);
-  if (trace != nullptr) {
-    trace->unoptimised = std::move(result.before);
-    trace->lines = std::move(result.lines);
-    trace->why = std::move(result.why);
-  }
-  return std::move(result.list);
+std::optional<CompileError> check_source(std::string_view source, PipelineTrace& trace) {
+  return check(source, &trace, trace.function);
 }
 
 CompileResult compile(std::string_view source) {
-  return run_pipeline(source, nullptr);
+  std::optional<Function> function;
+  if (std::optional<CompileError> error = check(source, nullptr, function))
+    return std::move(*error);
+  ListSink result(false, list_capacity_for(source.size()));
+  StreamOptimiser optimiser(result);
+  expand_function_to(*function, optimiser);
+  return std::move(result.list);
 }
 
 namespace {

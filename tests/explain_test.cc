@@ -104,7 +104,7 @@ TEST(Explain, MapsEachLineToItsConstruct) {
   for (const Case& c : cases) {
     const Explanation e = explain(c.source);
     ASSERT_FALSE(e.error) << c.source;
-    EXPECT_EQ(runs_text(listing(e.optimised, e.lines)), c.runs) << c.source;
+    EXPECT_EQ(runs_text(listings(e).optimised), c.runs) << c.source;
   }
 }
 

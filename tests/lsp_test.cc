@@ -269,9 +269,10 @@ TEST(Lsp, DiagnosticsStandWhereTheFindingsDo) {
     ASSERT_EQ(outcome.messages.size(), 2u);
     const Json& diagnostics = outcome.messages[1]["params"]["diagnostics"];
     SCOPED_TRACE(text);
-    ASSERT_EQ(diagnostics.size(), explanation.diagnostics.size() + (explanation.ignored ? 1 : 0));
-    for (std::size_t i = 0; i < explanation.diagnostics.size(); ++i) {
-      const Diagnostic& d = explanation.diagnostics[i];
+    const std::vector<Diagnostic> expected = explanation.diagnostics();
+    ASSERT_EQ(diagnostics.size(), expected.size() + (explanation.ignored ? 1 : 0));
+    for (std::size_t i = 0; i < expected.size(); ++i) {
+      const Diagnostic& d = expected[i];
       const SourcePosition place = d.at ? *d.at : SourcePosition{d.line, d.column};
       EXPECT_EQ(diagnostics[i]["range"]["start"], editor_place(text, place));
       EXPECT_EQ(diagnostics[i]["code"], d.kind);

@@ -242,8 +242,7 @@ TEST(Property, SourceMapsFitTheSource) {
     const Explanation e = explain(source);
     ASSERT_FALSE(e.error) << source;
     ASSERT_EQ(e.answer(), assembly_text(std::get<InstructionList>(compile(source)))) << source;
-    const Listing unoptimised = listing(e.unoptimised, e.lines);
-    const Listing optimised = listing(e.optimised, e.lines);
+    const auto [unoptimised, optimised] = listings(e);
     check_map(source, unoptimised);
     check_map(source, optimised);
     check_optimised_map(source, unoptimised, optimised);

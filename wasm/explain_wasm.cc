@@ -57,8 +57,7 @@ EMSCRIPTEN_KEEPALIVE void quern_explain(const char* body, std::size_t size) {
     out.write(quern::refusal_json("Content-Length too large"));
     return;
   }
-  quern::write_explanation_json(
-      quern::explain(std::string_view(body, size), quern::Keep::ReplayedOnly), out);
+  quern::write_explanation_json(quern::explain(std::string_view(body, size)), out);
 }
 
 /// The same answer for the page: in the short form of AnswerForm, its head
@@ -71,8 +70,8 @@ EMSCRIPTEN_KEEPALIVE void quern_explain_stretched(const char* body, std::size_t 
     return;
   }
   quern::json::Writer writer(out);
-  quern::json::write_answer(quern::explain(std::string_view(body, size), quern::Keep::ReplayedOnly),
-                            writer, {.kept_by_number = true});
+  quern::json::write_answer(quern::explain(std::string_view(body, size)), writer,
+                            {.kept_by_number = true});
   writer.finish();
 }
 

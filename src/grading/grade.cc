@@ -15,8 +15,9 @@ namespace {
 // The first finding on one line: "line L, column C: MESSAGE", then a syntax
 // error's causes after ": " and "; "; no position for a finding without one.
 std::string finding_text(const Explanation& explanation) {
-  if (explanation.diagnostics.empty()) internal_failure("a failed compile without findings");
-  const Diagnostic& d = explanation.diagnostics.front();
+  const std::vector<Diagnostic> findings = explanation.diagnostics();
+  if (findings.empty()) internal_failure("a failed compile without findings");
+  const Diagnostic& d = findings.front();
   std::string text;
   if (d.line != 0) {
     text = "line " + std::to_string(d.line) + ", column " + std::to_string(d.column) + ": ";
@@ -144,7 +145,7 @@ std::string canonical_listing(const Explanation& explanation) {
     const std::size_t k = order.try_emplace(name->id.bits(), order.size() + 1).first->second;
     l = label::Name(NameId("n" + std::to_string(k)));
   };
-  InstructionList list = explanation.optimised;
+  InstructionList list = explanation.listing();
   for (LabelledInstruction& element : list) {
     canonical(element.label);
     std::visit(

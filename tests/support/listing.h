@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "explain.h"
 #include "quern.h"
 
 namespace quern {
@@ -33,6 +34,17 @@ inline Listing listing(const InstructionList& list, const std::vector<int32_t>& 
     }
   }
   return out;
+}
+
+/// The listings of a successful explanation, before and after the
+/// optimiser, each line with its source line, as a replay gives them.
+struct Listings {
+  Listing unoptimised, optimised;
+};
+inline Listings listings(const Explanation& e) {
+  ListSink replayed(true);
+  e.replay(replayed);
+  return {listing(replayed.before, replayed.lines), listing(replayed.list, replayed.lines)};
 }
 
 }  // namespace quern
