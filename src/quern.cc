@@ -37,28 +37,30 @@ void append_finding(std::string& out, const ValidationError& finding) {
 }  // namespace
 
 std::string CompileError::report() const {
-  std::string text;
-  append_report(text);
-  return text;
+  StringOutput text;
+  write_report(text);
+  return text.text();
 }
 
-void CompileError::append_report(std::string& out) const {
-  std::visit(Overload{
-                 [&](const compile_error::Syntax& s) {
-                   out += "ERROR Syntax error ";
-                   out += s.text;
-                 },
-                 [&](const compile_error::Unspecified& u) {
-                   out += "ERROR Unspecified parse error: ";
-                   out += u.text;
-                 },
-                 [&](const compile_error::Validation& v) {
-                   // Room for the longest lines: pages that are not written are never touched.
-                   out.reserve(out.size() + v.errors.size() * 128);
-                   for (const ValidationError& e : v.errors) append_finding(out, e);
-                 },
-             },
-             kind);
+bool CompileError::write_report(Output& out) const {
+  return std::visit(Overload{
+                        [&](const compile_error::Syntax& s) {
+                          return out.write("ERROR Syntax error ") && out.write(s.text);
+                        },
+                        [&](const compile_error::Unspecified& u) {
+                          return out.write("ERROR Unspecified parse error: ") && out.write(u.text);
+                        },
+                        [&](const compile_error::Validation& v) {
+                          std::string line;
+                          for (const ValidationError& e : v.errors) {
+                            line.clear();
+                            append_finding(line, e);
+                            if (!out.write(line)) return false;
+                          }
+                          return true;
+                        },
+                    },
+                    kind);
 }
 
 namespace {
@@ -92,18 +94,6 @@ std::optional<CompileError> check(std::string_view source, PipelineTrace* trace,
 }
 
 }  // namespace
-
-bool CompileError::write_report(Output& out) const {
-  const auto* validation = std::get_if<compile_error::Validation>(&kind);
-  if (validation == nullptr) return out.write(report());
-  std::string line;
-  for (const ValidationError& e : validation->errors) {
-    line.clear();
-    append_finding(line, e);
-    if (!out.write(line)) return false;
-  }
-  return true;
-}
 
 std::optional<CompileError> check_source(std::string_view source, PipelineTrace& trace) {
   return check(source, &trace, trace.function);

@@ -32,8 +32,6 @@ struct CompileError {
 
   /// The report written after the failure status.
   std::string report() const;
-  /// Appends the report to out.
-  void append_report(std::string& out) const;
   /// Writes the report to out a finding at a time; false when a write failed.
   bool write_report(Output& out) const;
 };
