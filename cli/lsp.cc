@@ -64,14 +64,6 @@ std::string dump(const Json& value) {
   return value.dump(-1, ' ', false, Json::error_handler_t::replace);
 }
 
-// The syntax tree of a source that parsed, for the names' places and roles.
-std::optional<Function> tree_of(std::string_view text, const Explanation& explanation) {
-  if (!explanation.parsed) return std::nullopt;
-  auto parsed = parse(text);
-  if (auto* function = std::get_if<Function>(&parsed)) return std::move(*function);
-  internal_failure("a source that parsed for its explanation does not parse again");
-}
-
 // One version of an open document and everything read from it. The
 // explanation, the tree, the tokens and the names are views of text, so a
 // Document never moves (the server holds it by pointer).
@@ -81,7 +73,7 @@ struct Document {
         version(version_),
         text(std::move(text_)),
         explanation(explain(text)),
-        function(tree_of(text, explanation)),
+        function(explanation.function),
         positions(text),
         tokens(explanation.tokens) {
     if (function) names = occurrences(*function, text);
@@ -98,7 +90,7 @@ struct Document {
   const int64_t version;
   const std::string text;
   const Explanation explanation;
-  const std::optional<Function> function;
+  const std::optional<Function>& function;  // the explanation's tree, when the text parsed
   const PositionMap positions;
   const SolidTokens& tokens;  // the explanation's, from the compile's one lexing
   std::vector<Occurrence> names;

@@ -48,7 +48,7 @@ struct Explanation {
   std::vector<std::string> parameters;    // the function's parameter names
   std::vector<TreeSpan> tree;             // the syntax tree's nodes in postorder, with their spans
   std::optional<SourcePosition> ignored;  // the first text after the closing brace
-  std::optional<Function> function;       // the tree, when the compile succeeded
+  std::optional<Function> function;       // the tree, when the source parsed
   NodePlaces places;                      // the places in tree of function's nodes
 
   /// The text that compile's caller writes: the assembly, or the report.
