@@ -985,21 +985,15 @@ std::vector<RawToken> lex(std::string_view text) {
   // the array is never copied as it grows, and pages that are not reached
   // are never touched.
   tokens.reserve(text.size() + 1);
-  int32_t line = 1;
-  int32_t column = 1;
+  const Places places(text);
   for (std::size_t offset = 0; offset < text.size();) {
     const Lexeme lexeme = scan_token(text, offset);
-    tokens.push_back(RawToken{static_cast<uint32_t>(offset), line, column, lexeme.flags});
-    for (std::size_t length; offset < lexeme.end; offset += length) {
-      decode_utf8(text, offset, &length);
-      if (text[offset] == '\n') {
-        ++line, column = 1;
-      } else {
-        ++column;
-      }
-    }
+    const SourcePosition at = places.at(offset);
+    tokens.push_back(RawToken{static_cast<uint32_t>(offset), at.line, at.column, lexeme.flags});
+    offset = lexeme.end;
   }
-  tokens.push_back(RawToken{static_cast<uint32_t>(text.size()), line, column, 0});
+  const SourcePosition end = places.at(text.size());
+  tokens.push_back(RawToken{static_cast<uint32_t>(text.size()), end.line, end.column, 0});
   return tokens;
 }
 
