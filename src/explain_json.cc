@@ -299,15 +299,10 @@ bool is_data(const LabelledInstruction& element) {
 // when label, else its instruction line), from "{" up to the members that
 // follow them: text, source (the line of the construct, null for none),
 // kind and what the kind has.
-void write_line_head(json::Writer& w, const LabelledInstruction& element, bool label,
-                     int32_t source) {
-  char scratch[4 + kInstructionTextBound + 64];
-  std::string wide;  // for a line with a name longer than scratch allows
-  char* at = scratch;
-  if (line_bound() > sizeof scratch) {
-    wide.resize(line_bound());
-    at = wide.data();
-  }
+// scratch has room for line_bound() characters.
+void write_line_head(json::Writer& w, std::string& scratch, const LabelledInstruction& element,
+                     bool label, int32_t source) {
+  char* at = scratch.data();
   const auto text_to = [&](const char* end) {
     return std::string_view(at, static_cast<std::size_t>(end - at));
   };
@@ -673,12 +668,13 @@ void json::write_answer(const Explanation& explanation, Writer& w, const AnswerF
   write_diagnostics(w, explanation);
   w.close_list();
   if (!explanation.error) {
+    std::string scratch(line_bound(), '\0');  // one printed line's text
     w.open_list("lines");
     replay_each(explanation, [&](std::size_t i, const Stretch& s) {
       for (const bool label : {true, false}) {
         if (!prints(s.elements[i], label)) continue;
         w.item();
-        write_line_head(w, s.elements[i], label, s.lines[i]);
+        write_line_head(w, scratch, s.elements[i], label, s.lines[i]);
         write_why(w, s.why[i]);
         w.put('}');
       }
@@ -712,7 +708,7 @@ void json::write_answer(const Explanation& explanation, Writer& w, const AnswerF
           w.number(becomes);
           continue;
         }
-        write_line_head(w, before, label, s.lines[i]);
+        write_line_head(w, scratch, before, label, s.lines[i]);
         w.key("fate");
         w.string(fate);
         if (becomes >= 0) {
