@@ -299,9 +299,11 @@ bool is_data(const LabelledInstruction& element) {
 // when label, else its instruction line), from "{" up to the members that
 // follow them: text, source (the line of the construct, null for none),
 // kind and what the kind has.
-// scratch has room for line_bound() characters.
+// scratch is any string; it grows to line_bound(), which grows as a replay
+// names words.
 void write_line_head(json::Writer& w, std::string& scratch, const LabelledInstruction& element,
                      bool label, int32_t source) {
+  if (scratch.size() < line_bound()) scratch.resize(line_bound());
   char* at = scratch.data();
   const auto text_to = [&](const char* end) {
     return std::string_view(at, static_cast<std::size_t>(end - at));
@@ -668,7 +670,7 @@ void json::write_answer(const Explanation& explanation, Writer& w, const AnswerF
   write_diagnostics(w, explanation);
   w.close_list();
   if (!explanation.error) {
-    std::string scratch(line_bound(), '\0');  // one printed line's text
+    std::string scratch;  // one printed line's text
     w.open_list("lines");
     replay_each(explanation, [&](std::size_t i, const Stretch& s) {
       for (const bool label : {true, false}) {

@@ -61,7 +61,6 @@ class AssemblyPrinter final : public ElementSink {
 
   LineSink lines_;
   char name_text_[NameId::kMaxFormatted];
-  const std::size_t bound_ = line_bound() + 1;
 };
 
 }  // namespace quern

@@ -181,7 +181,8 @@ bool AssemblyPrinter::print(const LabelledInstruction& element) {
   }
   if (std::holds_alternative<ins::Nop>(element.instruction)) return true;
   // No line is longer than an instruction with the longest name there is.
-  return lines_.put(bound_, [&](char* p) {
+  // Translation names words as it streams, so the bound is read per line.
+  return lines_.put(line_bound() + 1, [&](char* p) {
     p = write_instruction_line(p, element.instruction);
     *p++ = '\n';
     return p;

@@ -68,6 +68,9 @@ bool print_assembly(const InstructionList& list, Output& out);
 /// the end. Printing and explaining both write lines with these.
 char* write_label_line(char* out, const label::Name& name);
 char* write_instruction_line(char* out, const Instruction& instruction);
+/// The longest line of any name made so far. Translation makes the words'
+/// names as it streams, so a bound read before a line's element was made
+/// may be too small for it.
 std::size_t line_bound();
 
 /// The assembly text as a string.

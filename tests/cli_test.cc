@@ -71,6 +71,9 @@ TEST_F(Cli, AnswersAsTheServiceDoes) {
       "int f() \xFF{}",
       "\xEF\xBB\xBFint f() {}",
       "void f() { int a = 1; while (a != 0) { a = a - -1; } } trailing text",
+      // A name longer than any line the process had printed before: the
+      // words are named as the listing streams.
+      "int f(int " + std::string(3000, 'v') + ") { return " + std::string(3000, 'v') + "; }",
   };
   for (const std::string& source : sources) {
     const auto [answer, ok] = service_answer(source);
