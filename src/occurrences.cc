@@ -38,27 +38,20 @@ std::vector<Occurrence> occurrences(const Function& function, std::string_view s
     if (!expressions.empty()) {
       const Expression* e = expressions.back();
       expressions.pop_back();
-      std::visit(Overload{
-                     [](const expr::Literal&) {},
-                     [&](const expr::Variable& v) { add(v.name, Occurrence::Role::Read); },
-                     [&](const expr::Addition& a) {
-                       expressions.push_back(a.left.get()), expressions.push_back(a.right.get());
-                     },
-                     [&](const expr::Subtraction& s) {
-                       expressions.push_back(s.left.get()), expressions.push_back(s.right.get());
-                     },
-                     [&](const expr::Negation& n) { expressions.push_back(n.operand.get()); },
-                 },
-                 e->node);
+      for (const Operand& o : e->operands) {
+        const auto leaf = o.leaf();
+        if (const auto* v = std::get_if<expr::Variable>(&leaf))
+          add(v->name, Occurrence::Role::Read);
+      }
       continue;
     }
     const Statement* s = statements.back();
     statements.pop_back();
     std::visit(Overload{
                    [&](const stmt::Declaration& d) {
-                     const auto* literal = std::get_if<expr::Literal>(&d.value.node);
-                     if (literal == nullptr) internal_failure("a declaration without a number");
-                     add(d.name, Occurrence::Role::Declaration, literal->value);
+                     const std::optional<int8_t> literal = d.value.literal();
+                     if (!literal) internal_failure("a declaration without a number");
+                     add(d.name, Occurrence::Role::Declaration, *literal);
                    },
                    [&](const stmt::Assignment& a) {
                      add(a.name, Occurrence::Role::Assignment);

@@ -9,6 +9,7 @@
 // out ahead from the count of spills inside that operand.
 #include "trans.h"
 
+#include <deque>
 #include <functional>
 
 #include "failure.h"
@@ -47,53 +48,39 @@ NameId result_name() {
   return name;
 }
 
-bool is_simple(const Expression& e) {
-  return std::holds_alternative<expr::Literal>(e.node) ||
-         std::holds_alternative<expr::Variable>(e.node);
-}
-
-// The two operands of a binary operation; null for any other node.
-std::pair<const Expression*, const Expression*> binary(const Expression& e) {
-  if (const auto* a = std::get_if<expr::Addition>(&e.node)) return {a->left.get(), a->right.get()};
-  if (const auto* s = std::get_if<expr::Subtraction>(&e.node)) {
-    return {s->left.get(), s->right.get()};
-  }
-  return {nullptr, nullptr};
-}
-
 // How many spill slots the code of e makes: one per operation whose two
-// operands both need both registers. Right operands are followed in a loop;
-// left operands, which in parsed trees are a literal, a name or a negation
-// of one, recurse.
+// operands both need both registers, a negated left operand before a rest
+// of the chain that is more than a literal or a name.
 uint64_t count_spills(const Expression& e) {
+  const std::size_t n = e.operands.size();
   uint64_t count = 0;
-  for (const Expression* node = &e; node != nullptr;) {
-    if (const auto* n = std::get_if<expr::Negation>(&node->node)) {
-      node = n->operand.get();
-      continue;
-    }
-    const auto [left, right] = binary(*node);
-    if (left == nullptr) break;
-    if (!is_simple(*left)) count += count_spills(*left) + (is_simple(*right) ? 0 : 1);
-    node = right;
+  for (std::size_t i = 0; i + 1 < n; ++i) {
+    if (e.operands[i].negated() && !Expression{e.operands.subspan(i + 1)}.is_simple()) ++count;
   }
   return count;
 }
 
 void emit_expr(const Expression& e, Register target, VariableContext& context, Emitter& out);
 
-// A literal, a name or a negation (anything but a binary operation).
-void emit_operand(const Expression& e, Register target, VariableContext& context, Emitter& out) {
-  if (const auto* l = std::get_if<expr::Literal>(&e.node)) {
-    out.push(ins::Load{context.note_constant(l->value), target}, &e, WhyRule::LoadConstant);
-  } else if (const auto* v = std::get_if<expr::Variable>(&e.node)) {
-    const std::optional<label::Name> name = context.static_name(v->name);
-    if (!name) internal_failure("validation failed to catch use of undefined variable");
-    out.push(ins::Load{*name, target}, &e, WhyRule::LoadVariable);
-  } else if (const auto* n = std::get_if<expr::Negation>(&e.node)) {
-    emit_expr(*n->operand, kR1, context, out);
-    out.push(ins::Clear{kR0}, &e, WhyRule::Negate);
-    out.push(ins::Subtract{kR0, kR1, target}, &e, WhyRule::Negate);
+// A literal or a name, negated or not.
+void emit_operand(const Operand& o, Register target, VariableContext& context, Emitter& out) {
+  const Register r = o.negated() ? kR1 : target;
+  std::visit(Overload{
+                 [&](const expr::Literal& l) {
+                   out.push(ins::Load{context.note_constant(l.value), r}, leaf_node(o),
+                            WhyRule::LoadConstant);
+                 },
+                 [&](const expr::Variable& v) {
+                   const std::optional<label::Name> name = context.static_name(v.name);
+                   if (!name)
+                     internal_failure("validation failed to catch use of undefined variable");
+                   out.push(ins::Load{*name, r}, leaf_node(o), WhyRule::LoadVariable);
+                 },
+             },
+             o.leaf());
+  if (o.negated()) {
+    out.push(ins::Clear{kR0}, negation_node(o), WhyRule::Negate);
+    out.push(ins::Subtract{kR0, kR1, target}, negation_node(o), WhyRule::Negate);
   }
 }
 
@@ -106,6 +93,14 @@ WhyPair pair_why(PairOrder order) {
                                           : WhyPair::Spill;
 }
 
+// How a pair finishes: in order when second is a literal or a name, else
+// second first when first is one, else with first spilled.
+PairOrder pair_order(const Expression& first, const Expression& second) {
+  if (second.is_simple()) return PairOrder::FirstBefore;
+  if (first.is_simple()) return PairOrder::FirstAfter;
+  return PairOrder::Spill;
+}
+
 // r0 receives first and r1 second. When second needs both registers and
 // first is simple, second runs first; when both need both, first is
 // spilled to the slot that will be numbered after the second_spills slots
@@ -113,17 +108,16 @@ WhyPair pair_why(PairOrder order) {
 // the operation or the comparison that the pair serves.
 PairOrder begin_pair(const Expression& first, const Expression& second, uint64_t second_spills,
                      const void* node, VariableContext& context, Emitter& out) {
-  if (is_simple(second)) {
-    emit_expr(first, kR0, context, out);
-    return PairOrder::FirstBefore;
-  }
+  const PairOrder order = pair_order(first, second);
   // First only loads a word, so translating it after second records
   // nothing in a different order.
-  if (is_simple(first)) return PairOrder::FirstAfter;
+  if (order == PairOrder::FirstAfter) return order;
   emit_expr(first, kR0, context, out);
-  const uint64_t slot = context.temporaries() + second_spills + 1;
-  out.push(ins::Store{kR0, label::Name(NameId::temporary(slot))}, node, WhyRule::SpillStore);
-  return PairOrder::Spill;
+  if (order == PairOrder::Spill) {
+    const uint64_t slot = context.temporaries() + second_spills + 1;
+    out.push(ins::Store{kR0, label::Name(NameId::temporary(slot))}, node, WhyRule::SpillStore);
+  }
+  return order;
 }
 
 // Emits what comes after the second operand. The spill slot is numbered
@@ -156,42 +150,34 @@ PairOrder emit_pair(const Expression& first, const Expression& second, const voi
   return order;
 }
 
-// Leaves e in target. Chains nest to the right, so the right operands are
-// followed in a loop and each level is finished on the way back out; only
-// left operands (a literal, a name or a negation in parsed trees) recurse.
-// A level is kept as its node's address with its pair order in the low
-// bits, eight bytes for each operand of the longest chain.
+// Leaves e in target. Each operation's right operand is the rest of the
+// chain, so the operations begin in source order and finish in reverse,
+// the innermost first. How a pair finishes follows from its operands, so
+// nothing is kept for each operation on the way in.
 void emit_expr(const Expression& e, Register target, VariableContext& context, Emitter& out) {
-  static_assert(alignof(Expression) >= 4);
-  if (binary(e).first == nullptr) return emit_operand(e, target, context, out);
+  const std::span<const Operand> operands = e.operands;
+  const std::size_t n = operands.size();
+  if (n == 1) return emit_operand(operands[0], target, context, out);
   const uint64_t before = context.temporaries();
   const uint64_t total = count_spills(e);
   uint64_t rest = total;  // the spills of the part of the chain still to begin
-  std::vector<uintptr_t> levels;
-  const Expression* node = &e;
-  Register t = target;
-  for (;;) {
-    const auto [left, right] = binary(*node);
-    if (left == nullptr) {
-      emit_operand(*node, t, context, out);
-      break;
-    }
-    const bool spills = !is_simple(*left) && !is_simple(*right);
-    rest -= count_spills(*left) + spills;
-    const PairOrder order = begin_pair(*left, *right, rest, node, context, out);
-    levels.push_back(reinterpret_cast<uintptr_t>(node) | static_cast<uintptr_t>(order));
-    node = right;
-    t = kR1;
+  for (std::size_t i = 0; i + 1 < n; ++i) {
+    const Expression left{operands.subspan(i, 1)};
+    const Expression right{operands.subspan(i + 1)};
+    rest -= !left.is_simple() && !right.is_simple();
+    begin_pair(left, right, rest, operation_node(operands[i]), context, out);
   }
-  for (std::size_t k = levels.size(); k-- > 0;) {
-    const auto* level = reinterpret_cast<const Expression*>(levels[k] & ~uintptr_t{3});
-    const auto order = static_cast<PairOrder>(levels[k] & 3);
-    finish_pair(order, *binary(*level).first, level, context, out);
+  emit_operand(operands[n - 1], kR1, context, out);
+  for (std::size_t k = n - 1; k-- > 0;) {
+    const Expression left{operands.subspan(k, 1)};
+    const PairOrder order = pair_order(left, Expression{operands.subspan(k + 1)});
+    const void* node = operation_node(operands[k]);
+    finish_pair(order, left, node, context, out);
     const Register d = k == 0 ? target : kR1;
-    if (std::holds_alternative<expr::Addition>(level->node)) {
-      out.push(ins::Add{kR0, kR1, d}, level, WhyRule::Operate, pair_why(order));
+    if (operands[k + 1].join() == Join::Plus) {
+      out.push(ins::Add{kR0, kR1, d}, node, WhyRule::Operate, pair_why(order));
     } else {
-      out.push(ins::Subtract{kR0, kR1, d}, level, WhyRule::Operate, pair_why(order));
+      out.push(ins::Subtract{kR0, kR1, d}, node, WhyRule::Operate, pair_why(order));
     }
   }
   check_spills(before, total, context);
@@ -230,7 +216,8 @@ void emit_compare(const BooleanExpr& condition, VariableContext& context, Emitte
 // One level of nesting still being translated: the statements left at that
 // level, then what closes the construct that opened it. Nested bodies are
 // translated from a stack of these, so nesting of any depth takes no call
-// stack.
+// stack; the deepest nesting has thousands of levels, so a level keeps only
+// what its owner cannot tell again.
 struct Level {
   enum class Close : uint8_t {
     Nothing,
@@ -239,48 +226,52 @@ struct Level {
     WhileEnd,  // after the loop body: jump to the head, the exit label
   };
   StatementList rest;
-  Close close = Close::Nothing;
   const Statement* owner = nullptr;  // the if or while
-  int32_t line = 0;                  // the line of the if or while
   Label first{};                     // IfMiddle, IfEnd: the end label; WhileEnd: the head
   Label second{};                    // IfMiddle: the taken label; WhileEnd: the exit
-  StatementList taken_body{};        // IfMiddle
+  Close close = Close::Nothing;
 };
+using Levels = std::deque<Level>;
 
-// Branch when the condition decides against falling through: greater-than
-// and not-equal branch to the then body, less-or-equal and equal branch to
-// the else body.
+// Whether an if branches to its then body, which greater-than and not-equal
+// do; less-or-equal and equal branch to the else body.
+bool then_is_taken(const stmt::If& s) {
+  return std::holds_alternative<cond::GreaterThan>(s.condition->node) ||
+         std::holds_alternative<cond::NotEqual>(s.condition->node);
+}
+// The body that an if's branch leads to.
+StatementList taken_body(const stmt::If& s) {
+  const StatementList else_body = s.else_body ? *s.else_body : StatementList{};
+  return then_is_taken(s) ? s.then_body : else_body;
+}
+
+// Branch when the condition decides against falling through.
 void begin_if(const Statement& statement, const stmt::If& s, Emitter& out, VariableContext& context,
-              std::vector<Level>& levels) {
-  const int32_t line = statement.line;
-  Label taken = context.fresh_label(LabelRole::Taken);
-  Label end = context.fresh_label(LabelRole::IfEnd);
+              Levels& levels) {
+  const Label taken = context.fresh_label(LabelRole::Taken);
+  const Label end = context.fresh_label(LabelRole::IfEnd);
   const StatementList else_body = s.else_body ? *s.else_body : StatementList{};
   const auto& node = s.condition->node;
   const bool not_equal_kind =
       std::holds_alternative<cond::Equal>(node) || std::holds_alternative<cond::NotEqual>(node);
-  const bool then_is_taken = std::holds_alternative<cond::GreaterThan>(node) ||
-                             std::holds_alternative<cond::NotEqual>(node);
   const BranchMaker branch = not_equal_kind ? branch_not_equal : branch_greater;
-  const StatementList fall_through = then_is_taken ? else_body : s.then_body;
-  const StatementList taken_body = then_is_taken ? s.then_body : else_body;
+  const StatementList fall_through = then_is_taken(s) ? else_body : s.then_body;
 
   out.line(s.condition->line);
   emit_compare(*s.condition, context, out);
   out.push(branch(taken), &statement, WhyRule::Branch);
-  levels.push_back(
-      {fall_through, Level::Close::IfMiddle, &statement, line, end, taken, taken_body});
+  levels.push_back({fall_through, &statement, end, taken, Level::Close::IfMiddle});
 }
 
 // The loop head tests the condition; it leaves by branching to the exit
 // label, either directly or by jumping there when the branch into the body
 // is not taken.
 void begin_while(const Statement& statement, const stmt::While& s, Emitter& out,
-                 VariableContext& context, std::vector<Level>& levels) {
+                 VariableContext& context, Levels& levels) {
   const int32_t line = statement.line;
-  Label head = context.fresh_label(LabelRole::LoopHead);
-  Label exit = context.fresh_label(LabelRole::LoopExit);
-  Label body = context.fresh_label(LabelRole::LoopBody);
+  const Label head = context.fresh_label(LabelRole::LoopHead);
+  const Label exit = context.fresh_label(LabelRole::LoopExit);
+  const Label body = context.fresh_label(LabelRole::LoopBody);
   out.line(line);
   out.push_label(head, &statement);
   out.line(s.condition->line);
@@ -295,28 +286,33 @@ void begin_while(const Statement& statement, const stmt::While& s, Emitter& out,
              },
              s.condition->node);
   out.line(line);
-  out.push_label(std::move(body), &statement);
-  levels.push_back({s.body, Level::Close::WhileEnd, &statement, line, head, exit, {}});
+  out.push_label(body, &statement);
+  levels.push_back({s.body, &statement, head, exit, Level::Close::WhileEnd});
 }
 
 // Emits what closes a level whose statements are done.
-void close_level(const Level& done, Emitter& out, std::vector<Level>& levels) {
-  out.line(done.line);
+void close_level(const Level& done, Emitter& out, Levels& levels) {
+  out.line(done.owner != nullptr ? done.owner->line : 0);
+  const Label& first = done.first;
+  const Label& second = done.second;
   switch (done.close) {
     case Level::Close::Nothing:
       break;
     case Level::Close::IfMiddle:
-      out.push(ins::Jump{done.first}, done.owner, WhyRule::JumpToEnd);
-      out.push_label(done.second, done.owner);
-      levels.push_back(
-          {done.taken_body, Level::Close::IfEnd, done.owner, done.line, done.first, {}, {}});
+      out.push(ins::Jump{first}, done.owner, WhyRule::JumpToEnd);
+      out.push_label(second, done.owner);
+      levels.push_back({taken_body(std::get<stmt::If>(done.owner->node)),
+                        done.owner,
+                        done.first,
+                        {},
+                        Level::Close::IfEnd});
       break;
     case Level::Close::IfEnd:
-      out.push_label(done.first, done.owner);
+      out.push_label(first, done.owner);
       break;
     case Level::Close::WhileEnd:
-      out.push(ins::Jump{done.first}, done.owner, WhyRule::LoopBack);
-      out.push_label(done.second, done.owner);
+      out.push(ins::Jump{first}, done.owner, WhyRule::LoopBack);
+      out.push_label(second, done.owner);
       break;
   }
 }
@@ -326,11 +322,11 @@ void expand_simple(const Statement& statement, Emitter& out, VariableContext& co
   std::visit(
       Overload{
           [&](const stmt::Declaration& d) {
-            const auto* literal = std::get_if<expr::Literal>(&d.value.node);
-            if (literal == nullptr) {
+            const std::optional<int8_t> literal = d.value.literal();
+            if (!literal) {
               internal_failure("BUG: expected literal in declaration, got " + debug_text(d.value));
             }
-            if (context.record_static(d.name, literal->value)) {
+            if (context.record_static(d.name, *literal)) {
               internal_failure("validation failed to catch redeclaration");
             }
           },
@@ -356,7 +352,7 @@ void expand_simple(const Statement& statement, Emitter& out, VariableContext& co
 }
 
 void expand_statements(const StatementList& statements, Emitter& out, VariableContext& context) {
-  std::vector<Level> levels{{statements}};
+  Levels levels{Level{statements}};
   while (!levels.empty()) {
     Level& level = levels.back();
     if (level.rest.empty()) {
@@ -456,7 +452,7 @@ Expansion expand_expr(const Expression& expression, Register target, VariableCon
   Expansion result;
   result.instructions =
       collected([&](Emitter& out) { emit_expr(expression, target, context, out); });
-  if (!is_simple(expression)) {
+  if (!expression.is_simple()) {
     for (uint8_t r : {uint8_t{0}, uint8_t{1}}) {
       if (r != target.number) result.clobbered.push_back(r);
     }

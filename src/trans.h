@@ -73,6 +73,21 @@ inline const void* why_node(const BooleanExpr& condition) {
   return reinterpret_cast<const char*>(&condition) + 1;
 }
 
+/// How a reason names the nodes of an expression, which keeps its operands
+/// in one array and has no node of its own for its negations and operations:
+/// an operand's literal or name is the operand's address, its negation that
+/// address plus one, and the operation of which it is the left operand that
+/// address plus two.
+inline const void* leaf_node(const Operand& operand) {
+  return &operand;
+}
+inline const void* negation_node(const Operand& operand) {
+  return reinterpret_cast<const char*>(&operand) + 1;
+}
+inline const void* operation_node(const Operand& left) {
+  return reinterpret_cast<const char*>(&left) + 2;
+}
+
 /// The code of an expression and the registers besides the target that it may change.
 struct Expansion {
   InstructionList instructions;

@@ -191,36 +191,9 @@ void walk_expr(Findings& errors, const Expression& expression, const Scope& scop
       errors.add({v.position, ValidationError::Kind::ReadUndeclared, std::string(v.name), {}});
     }
   };
-  // A left operand: a literal, a name or a negation of one in parsed trees;
-  // anything deeper is walked on its own.
-  const auto walk_left = [&](const Expression& left) {
-    const Expression* operand = &left;
-    if (const auto* n = std::get_if<expr::Negation>(&left.node)) operand = n->operand.get();
-    if (const auto* v = std::get_if<expr::Variable>(&operand->node)) {
-      read(*v);
-    } else if (!std::holds_alternative<expr::Literal>(operand->node)) {
-      walk_expr(errors, *operand, scope);
-    }
-  };
-  // Chains nest to the right, so the right operand is followed in a loop.
-  const Expression* e = &expression;
-  while (e != nullptr) {
-    const Expression* next = nullptr;
-    std::visit(Overload{
-                   [&](const expr::Literal&) {},
-                   [&](const expr::Variable& v) { read(v); },
-                   [&](const expr::Addition& a) {
-                     walk_left(*a.left);
-                     next = a.right.get();
-                   },
-                   [&](const expr::Subtraction& s) {
-                     walk_left(*s.left);
-                     next = s.right.get();
-                   },
-                   [&](const expr::Negation& n) { next = n.operand.get(); },
-               },
-               e->node);
-    e = next;
+  for (const Operand& operand : expression.operands) {
+    const auto leaf = operand.leaf();
+    if (const auto* v = std::get_if<expr::Variable>(&leaf)) read(*v);
   }
 }
 

@@ -90,26 +90,21 @@ class Places {
                },
                s->node);
   }
-  void visit(const Expression* e, std::vector<Item>& stack) {
-    std::visit(Overload{
-                   [&](const expr::Literal&) { meet(NodeKind::Literal, e); },
-                   [&](const expr::Variable&) { meet(NodeKind::Variable, e); },
-                   [&](const expr::Negation& n) {
-                     meet(NodeKind::Negation, e);
-                     stack.push_back(n.operand.get());
-                   },
-                   [&](const expr::Addition& a) {
-                     meet(NodeKind::Addition, e);
-                     stack.push_back(a.left.get());
-                     stack.push_back(a.right.get());
-                   },
-                   [&](const expr::Subtraction& s) {
-                     meet(NodeKind::Subtraction, e);
-                     stack.push_back(s.left.get());
-                     stack.push_back(s.right.get());
-                   },
-               },
-               e->node);
+  // An expression's operations come first, the outermost first (each holds
+  // its left operand and the rest of the chain), then its operands from the
+  // last, each a negation before its literal or name.
+  void visit(const Expression* e, std::vector<Item>&) {
+    const std::span<const Operand> operands = e->operands;
+    for (std::size_t i = 0; i + 1 < operands.size(); ++i) {
+      meet(operands[i + 1].join() == Join::Plus ? NodeKind::Addition : NodeKind::Subtraction,
+           operation_node(operands[i]));
+    }
+    for (std::size_t i = operands.size(); i-- > 0;) {
+      const Operand& o = operands[i];
+      if (o.negated()) meet(NodeKind::Negation, negation_node(o));
+      const bool literal = std::holds_alternative<expr::Literal>(o.leaf());
+      meet(literal ? NodeKind::Literal : NodeKind::Variable, leaf_node(o));
+    }
   }
   // A comparison keeps "a < b" as b > a and "a >= b" as b <= a: the
   // operator, the token before its right operand in the source, tells in

@@ -189,12 +189,8 @@ TEST(Parser, PlacesNamesWhereTheLexedTextDoes) {
     const auto parsed = parse(text);
     ASSERT_TRUE(std::holds_alternative<Function>(parsed)) << text;
     const auto& assignment = std::get<stmt::Assignment>(std::get<Function>(parsed).body[0].node);
-    for (const Expression* e = &assignment.value;;) {
-      const auto* sum = std::get_if<expr::Addition>(&e->node);
-      const Expression& operand = sum != nullptr ? *sum->left : *e;
-      found.push_back(std::get<expr::Variable>(operand.node).position);
-      if (sum == nullptr) break;
-      e = sum->right.get();
+    for (const Operand& operand : assignment.value.operands) {
+      found.push_back(std::get<expr::Variable>(operand.leaf()).position);
     }
     EXPECT_EQ(found, expected) << text;
   }

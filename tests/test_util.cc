@@ -39,20 +39,24 @@ std::string condition_text(const BooleanExpr& c) {
 }  // namespace
 
 std::string tree_text(const Expression& e) {
-  return std::visit(Overload{
-                        [](const expr::Literal& l) { return std::to_string(l.value); },
-                        [](const expr::Variable& v) {
-                          return std::string(v.name) + "@" + position_text(v.position);
-                        },
-                        [](const expr::Addition& a) {
-                          return "(" + tree_text(*a.left) + " + " + tree_text(*a.right) + ")";
-                        },
-                        [](const expr::Subtraction& s) {
-                          return "(" + tree_text(*s.left) + " - " + tree_text(*s.right) + ")";
-                        },
-                        [](const expr::Negation& n) { return "-" + tree_text(*n.operand); },
-                    },
-                    e.node);
+  const auto operand = [](const Operand& o) {
+    const std::string leaf =
+        std::visit(Overload{
+                       [](const expr::Literal& l) { return std::to_string(l.value); },
+                       [](const expr::Variable& v) {
+                         return std::string(v.name) + "@" + position_text(v.position);
+                       },
+                   },
+                   o.leaf());
+    return o.negated() ? "-" + leaf : leaf;
+  };
+  // Operations nest to the right: "(a + (b - c))".
+  std::string text;
+  const std::size_t n = e.operands.size();
+  for (std::size_t i = 0; i + 1 < n; ++i) {
+    text += "(" + operand(e.operands[i]) + (e.operands[i + 1].join() == Join::Plus ? " + " : " - ");
+  }
+  return text + operand(e.operands.back()) + std::string(n - 1, ')');
 }
 
 std::string tree_text(const Statement& s) {

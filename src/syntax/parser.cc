@@ -342,11 +342,11 @@ class Grammar {
                                     static_cast<uint32_t>(kind)});
   }
 
-  // A node of the tree, in the arena.
-  ExprPtr boxed(const Expression& e) const {
-    Expression* node = arena_->allocate<Expression>(1);
-    std::construct_at(node, e);
-    return ExprPtr(node);
+  // An expression of one operand, in the arena.
+  Expression single(const Operand& operand) const {
+    Operand* node = arena_->allocate<Operand>(1);
+    std::construct_at(node, operand);
+    return Expression{std::span<const Operand>(node, 1)};
   }
   // Statements of the list being read go onto one stack shared by all
   // nesting levels, in the arena; a finished list moves to its own place in
@@ -367,8 +367,8 @@ class Grammar {
   Result<Type> type_rule(State s) const;
   Result<Name> identifier(State s) const;
   Result<int8_t> integer_literal(State s) const;
-  Result<Expression> operand(State s) const;
-  Result<Expression> single_expr(State s) const;
+  Result<Operand> operand(State s) const;
+  Result<Operand> single_expr(State s) const;
   Result<Expression> expression(State s) const;
   Result<BooleanExpr> boolean_expr(State s) const;
   Result<Unit> statements(State s) const;
@@ -492,44 +492,34 @@ Result<int8_t> Grammar::integer_literal(State s) const {
 
 // --- expressions ------------------------------------------------------------
 
-// Sets the right operand of an Addition or Subtraction.
-void set_right(Expression& e, ExprPtr right) {
-  if (auto* a = std::get_if<expr::Addition>(&e.node)) a->right = right;
-  if (auto* d = std::get_if<expr::Subtraction>(&e.node)) d->right = right;
-}
-
-Expression make_literal(int8_t v) {
-  return Expression{expr::Literal{v}};
-}
-
 // operand: integer_literal | Identifier
-Result<Expression> Grammar::operand(State s) const {
+Result<Operand> Grammar::operand(State s) const {
   const State i = skip(s);
   if (i < end_ && (flags(i) & RawToken::kName)) {
     // A name is never all numeric, so integer_literal fails empty on it.
     note(NodeKind::Variable, s, 0);
-    return succeed(Expression{expr::Variable{text(i), position(s)}}, end_of(i));
+    return succeed(Operand::variable({text(i), position(s)}), end_of(i));
   }
   Result<int8_t> number = integer_literal(s);
-  if (number.ok()) return succeed(make_literal(*number.value), number.state);
-  if (number.consumed) return propagate<Expression>(number, false);
+  if (number.ok()) return succeed(Operand::literal(*number.value), number.state);
+  if (number.consumed) return propagate<Operand>(number, false);
   Result<Name> name = identifier(s);
   if (name.ok()) {
     note(NodeKind::Variable, s, 0);
-    return succeed(Expression{expr::Variable{name.value->text, name.value->position}}, name.state);
+    return succeed(Operand::variable({name.value->text, name.value->position}), name.state);
   }
   ParseError e = ParseError::merge(std::move(number.error()), std::move(name.error()));
-  return composite(fail<Expression>(std::move(e), false), s);
+  return composite(fail<Operand>(std::move(e), false), s);
 }
 
 // SingleExpr: ["-"] operand
-Result<Expression> Grammar::single_expr(State s) const {
+Result<Operand> Grammar::single_expr(State s) const {
   State at = s;
   const bool minus = next_is(s, "-", &at);
-  Result<Expression> value = operand(at);
-  if (!value.ok()) return composite(propagate<Expression>(value, minus), s);
+  Result<Operand> value = operand(at);
+  if (!value.ok()) return composite(propagate<Operand>(value, minus), s);
   if (minus) {
-    value.value = Expression{expr::Negation{boxed(*value.value)}};
+    value.value = value.value->negation();
     note(NodeKind::Negation, s, 1);
   }
   return value;
@@ -539,17 +529,15 @@ Result<Expression> Grammar::single_expr(State s) const {
 //
 // The first alternative is rewound whenever it fails, so a chain ends before
 // the first operator that is not followed by a SingleExpr, and the failure
-// of that operand is dropped. The chain is read in a loop and built as the
-// recursive rule nests it, to the right: o0 op1 o1 ... opn on becomes
-// o0 op1 (o1 op2 (... opn on)). Each operator makes a node whose left
-// operand is the operand before it; its right operand is set once the next
-// operator, or the end of the chain, shows what it is.
+// of that operand is dropped. The chain is read in a loop, its operands
+// growing one run in the arena; the recursive rule nests it to the right,
+// o0 op1 (o1 op2 (... opn on)), which is how the tree reads the run.
 Result<Expression> Grammar::expression(State s) const {
-  Result<Expression> first = single_expr(s);
-  if (!first.ok()) return composite(std::move(first), s);
-  Expression whole;                // the top node, once an operator has been read
-  Expression* open = nullptr;      // the node whose right operand is still to come
-  Expression last = *first.value;  // the operand read last
+  Result<Operand> first = single_expr(s);
+  if (!first.ok()) return composite(propagate<Expression>(first, false), s);
+  Operand* run = arena_->extend<Operand>(nullptr, 0);
+  std::construct_at(run, *first.value);
+  std::size_t count = 1;
   State at = first.state;
   const std::size_t links = chain_.size();
   State operand_start = s;  // where the operand before the next operator starts
@@ -557,34 +545,21 @@ Result<Expression> Grammar::expression(State s) const {
     State after_op = at;
     const bool plus = next_is(at, "+", &after_op);
     if (!plus && !next_is(at, "-", &after_op)) break;
-    Result<Expression> next = single_expr(after_op);
+    Result<Operand> next = single_expr(after_op);
     if (!next.ok()) break;
     if (nodes_ != nullptr) chain_.push_back({operand_start, plus});
     operand_start = after_op;
-    const ExprPtr left = boxed(last);
-    const Expression node =
-        plus ? Expression{expr::Addition{left, {}}} : Expression{expr::Subtraction{left, {}}};
-    if (open == nullptr) {
-      whole = node;
-      open = &whole;
-    } else {
-      Expression* inner = arena_->allocate<Expression>(1);
-      std::construct_at(inner, node);
-      set_right(*open, ExprPtr(inner));
-      open = inner;
-    }
-    last = *next.value;
+    run = arena_->extend<Operand>(run, count);
+    std::construct_at(run + count++, next.value->joined(plus ? Join::Plus : Join::Minus));
     at = next.state;
   }
-  if (open == nullptr) return first;
-  set_right(*open, boxed(last));
   // The operators' nodes finish at the chain's end, the innermost first.
   while (chain_.size() > links) {
     const ChainLink link = chain_.back();
     chain_.pop_back();
     note(link.plus ? NodeKind::Addition : NodeKind::Subtraction, link.left, 2);
   }
-  return succeed(whole, at);
+  return succeed(Expression{std::span<const Operand>(run, count)}, at);
 }
 
 // BooleanExpr: Expression ("==" | "!=" | ">=" | "<=" | ">" | "<") Expression
@@ -845,7 +820,7 @@ Result<Unit> Grammar::declaration(State s) const {
   if (!semicolon.ok()) return propagate<Unit>(semicolon, true);
   note(NodeKind::Declaration, s, 1);
   return push(Statement{stmt::Declaration{name.value->text, name.value->position,
-                                          make_literal(*value.value)},
+                                          single(Operand::literal(*value.value))},
                         token_line(s)},
               semicolon.state);
 }

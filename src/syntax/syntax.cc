@@ -21,23 +21,28 @@ void* TreeArena::allocate_block(std::size_t size) {
 }
 
 std::string debug_text(const Expression& e) {
-  return std::visit(
-      Overload{
-          [](const expr::Literal& l) { return "Literal(" + std::to_string(l.value) + ")"; },
-          [](const expr::Variable& v) {
-            return "Variable(" + quoted(v.name) +
-                   ", SourcePosition { line: " + std::to_string(v.position.line) +
-                   ", column: " + std::to_string(v.position.column) + " })";
-          },
-          [](const expr::Addition& a) {
-            return "Addition(" + debug_text(*a.left) + ", " + debug_text(*a.right) + ")";
-          },
-          [](const expr::Subtraction& s) {
-            return "Subtraction(" + debug_text(*s.left) + ", " + debug_text(*s.right) + ")";
-          },
-          [](const expr::Negation& n) { return "Negation(" + debug_text(*n.operand) + ")"; },
-      },
-      e.node);
+  const auto operand = [](const Operand& o) {
+    std::string text = std::visit(
+        Overload{
+            [](const expr::Literal& l) { return "Literal(" + std::to_string(l.value) + ")"; },
+            [](const expr::Variable& v) {
+              return "Variable(" + quoted(v.name) +
+                     ", SourcePosition { line: " + std::to_string(v.position.line) +
+                     ", column: " + std::to_string(v.position.column) + " })";
+            },
+        },
+        o.leaf());
+    return o.negated() ? "Negation(" + text + ")" : text;
+  };
+  // Each operation holds its left operand and the rest of the chain.
+  std::string text;
+  const std::size_t n = e.operands.size();
+  for (std::size_t i = 0; i + 1 < n; ++i) {
+    text += e.operands[i + 1].join() == Join::Plus ? "Addition(" : "Subtraction(";
+    text += operand(e.operands[i]) + ", ";
+  }
+  if (n > 0) text += operand(e.operands[n - 1]);
+  return text + std::string(n > 0 ? n - 1 : 0, ')');
 }
 
 std::string debug_text(Type t) {

@@ -4,6 +4,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 #include <memory>
 #include <optional>
 #include <span>
@@ -25,8 +26,6 @@ struct SourcePosition {
 
 enum class Type { Void, Int };
 
-struct Expression;
-
 /// The storage of one tree's nodes: expression nodes and statement lists are
 /// carved out of large blocks and all released together when the Function
 /// that owns the arena goes. Nodes hold nothing that needs destroying (names
@@ -43,17 +42,42 @@ class TreeArena {
   T* allocate(std::size_t count) {
     static_assert(std::is_trivially_destructible_v<T>);
     static_assert(alignof(T) <= kAlign);
-    const std::size_t size = (sizeof(T) * count + kAlign - 1) / kAlign * kAlign;
-    if (size > left_) return static_cast<T*>(allocate_block(size));
+    const std::size_t pad = padding(alignof(T));
+    const std::size_t size = sizeof(T) * count;
+    if (pad + size > left_) return static_cast<T*>(allocate_block(size));
+    free_ += pad;
+    left_ -= pad;
     std::byte* result = free_;
     free_ += size;
     left_ -= size;
     return reinterpret_cast<T*>(result);
   }
 
+  /// Grows a run by one uninitialised object at its end and returns where
+  /// the run now stands. A run is the arena's latest piece, count objects at
+  /// run (none to begin one); it moves to a new block in one piece when this
+  /// one is full. Nothing else is allocated while a run grows.
+  template <class T>
+  T* extend(T* run, std::size_t count) {
+    static_assert(std::is_trivially_copyable_v<T>);
+    if (count == 0) return allocate<T>(1);
+    if (reinterpret_cast<std::byte*>(run + count) == free_ && left_ >= sizeof(T)) {
+      free_ += sizeof(T);
+      left_ -= sizeof(T);
+      return run;
+    }
+    T* moved = static_cast<T*>(allocate_block(sizeof(T) * (count + 1)));
+    std::memcpy(static_cast<void*>(moved), run, sizeof(T) * count);
+    return moved;
+  }
+
  private:
-  // Every piece is a multiple of this, so every piece is aligned to it.
+  // Blocks are aligned to this, and so every piece can be.
   static constexpr std::size_t kAlign = alignof(std::max_align_t);
+  // The bytes that align the next piece to align.
+  std::size_t padding(std::size_t align) const {
+    return (align - reinterpret_cast<uintptr_t>(free_) % align) % align;
+  }
   // A new block for a piece of size bytes that does not fit in this one.
   void* allocate_block(std::size_t size);
 
@@ -77,7 +101,6 @@ class NodePtr {
  private:
   const Node* node_ = nullptr;
 };
-using ExprPtr = NodePtr<Expression>;
 
 namespace expr {
 struct Literal {  // an integer token, 0 to 127
@@ -87,20 +110,75 @@ struct Variable {  // a name used as a value
   std::string_view name;
   SourcePosition position;
 };
-struct Addition {  // left + right
-  ExprPtr left, right;
-};
-struct Subtraction {  // left - right
-  ExprPtr left, right;
-};
-struct Negation {  // - operand, where operand is a Literal or a Variable
-  ExprPtr operand;
-};
 }  // namespace expr
 
+/// How an operand joins the part of its expression before it.
+enum class Join : uint8_t { First, Plus, Minus };
+
+/// One operand of an expression: a literal or a name, negated or not, with
+/// the operator before it. The longest chains have tens of thousands of
+/// operands, so an operand is kept in 24 bytes and gives its literal or its
+/// name as a value.
+class Operand {
+ public:
+  static Operand literal(int8_t value) {
+    Operand o;
+    o.size_or_value_ = static_cast<uint8_t>(value);
+    return o;
+  }
+  static Operand variable(const expr::Variable& v) {
+    Operand o;
+    o.name_ = v.name.data();
+    o.size_or_value_ = static_cast<uint32_t>(v.name.size());
+    o.line_ = v.position.line;
+    o.column_ = v.position.column;
+    return o;
+  }
+  Operand negation() const {
+    Operand o = *this;
+    o.negated_ = true;
+    return o;
+  }
+  Operand joined(Join join) const {
+    Operand o = *this;
+    o.join_ = join;
+    return o;
+  }
+
+  /// The literal or the name, without the negation.
+  std::variant<expr::Literal, expr::Variable> leaf() const {
+    if (name_ == nullptr) return expr::Literal{static_cast<int8_t>(size_or_value_)};
+    return expr::Variable{std::string_view(name_, size_or_value_), {line_, column_}};
+  }
+  bool negated() const { return negated_; }
+  Join join() const { return join_; }
+
+ private:
+  Operand() = default;
+  const char* name_ = nullptr;  // a name's first character; null for a literal
+  int32_t line_ = 0;            // a name's position
+  int32_t column_ = 0;
+  uint32_t size_or_value_ = 0;  // a name's size, or a literal's value
+  bool negated_ = false;
+  Join join_ = Join::First;
+};
+
+/// An expression: one or more operands joined by "+" and "-". Operations
+/// nest to the right: o0 op1 o1 op2 o2 is o0 op1 (o1 op2 o2), so every
+/// operand but the last is the left operand of an operation whose right
+/// operand is the rest of the chain.
 struct Expression {
-  std::variant<expr::Literal, expr::Variable, expr::Addition, expr::Subtraction, expr::Negation>
-      node;
+  std::span<const Operand> operands;  // in source order, in the tree's arena
+
+  /// A literal or a name alone, which needs no register but its target.
+  bool is_simple() const { return operands.size() == 1 && !operands[0].negated(); }
+  /// The value of a literal alone, such as a declaration's value.
+  std::optional<int8_t> literal() const {
+    if (!is_simple()) return std::nullopt;
+    const auto leaf = operands[0].leaf();
+    const auto* l = std::get_if<expr::Literal>(&leaf);
+    return l != nullptr ? std::optional<int8_t>(l->value) : std::nullopt;
+  }
 };
 
 namespace cond {
@@ -178,7 +256,8 @@ struct Function {
   std::unique_ptr<TreeArena> arena;
 };
 
-/// Diagnostic text, e.g. Negation(Variable("x", SourcePosition { line: 2, column: 7 })).
+/// Diagnostic text, e.g. Negation(Variable("x", SourcePosition { line: 2, column: 7 })), with
+/// operations as Addition(left, right) and Subtraction(left, right).
 std::string debug_text(const Expression& e);
 /// "Void" or "Int".
 std::string debug_text(Type t);

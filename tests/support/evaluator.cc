@@ -40,21 +40,25 @@ class Evaluator {
  public:
   Evaluator(Memory& memory, long max_steps) : memory_(memory), steps_left_(max_steps) {}
 
+  int8_t value(const Operand& o) {
+    const auto leaf = o.leaf();
+    const int8_t v =
+        std::visit(Overload{
+                       [&](const expr::Literal& l) { return l.value; },
+                       [&](const expr::Variable& var) { return memory_.at(std::string(var.name)); },
+                   },
+                   leaf);
+    return o.negated() ? wrap(-v) : v;
+  }
+  // Operations nest to the right: the chain is folded from its end.
   int8_t value(const Expression& e) {
-    return std::visit(Overload{
-                          [&](const expr::Literal& l) { return l.value; },
-                          [&](const expr::Variable& v) { return memory_.at(std::string(v.name)); },
-                          [&](const expr::Addition& a) {
-                            const int left = value(*a.left);
-                            return wrap(left + value(*a.right));
-                          },
-                          [&](const expr::Subtraction& s) {
-                            const int left = value(*s.left);
-                            return wrap(left - value(*s.right));
-                          },
-                          [&](const expr::Negation& n) { return wrap(-value(*n.operand)); },
-                      },
-                      e.node);
+    const std::span<const Operand> operands = e.operands;
+    int8_t result = value(operands.back());
+    for (std::size_t k = operands.size() - 1; k-- > 0;) {
+      const int left = value(operands[k]);
+      result = wrap(operands[k + 1].join() == Join::Plus ? left + result : left - result);
+    }
+    return result;
   }
 
   bool holds(const BooleanExpr& c) {
