@@ -61,7 +61,7 @@ std::vector<Occurrence> occurrences(const Function& function, std::string_view s
                    [&](const stmt::If& i) {
                      push_condition(*i.condition);
                      push_list(i.then_body);
-                     if (i.else_body) push_list(*i.else_body);
+                     if (i.else_body()) push_list(*i.else_body());
                    },
                    [&](const stmt::While& w) {
                      push_condition(*w.condition);

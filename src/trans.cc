@@ -226,12 +226,25 @@ struct Level {
     WhileEnd,  // after the loop body: jump to the head, the exit label
   };
   StatementList rest;
-  const Statement* owner = nullptr;  // the if or while
-  Label first{};                     // IfMiddle, IfEnd: the end label; WhileEnd: the head
-  Label second{};                    // IfMiddle: the taken label; WhileEnd: the exit
+  // The number of the first label of the if or while: an if's taken label
+  // (its end label is the next), a while's head (its exit the next).
+  uint32_t label = 0;
   Close close = Close::Nothing;
 };
 using Levels = std::deque<Level>;
+
+// The if or while that opened the level above parent: the statement just
+// before parent's rest, for parent's rest moves past a statement before
+// anything opens inside it.
+const Statement& owner_above(const Level& parent) {
+  return *(parent.rest.data() - 1);
+}
+uint32_t number_of(const Label& l) {
+  return std::get<label::Name>(l).id.label_number();
+}
+Label numbered(uint32_t number, LabelRole role) {
+  return label::Name(NameId::generated(number, role));
+}
 
 // Whether an if branches to its then body, which greater-than and not-equal
 // do; less-or-equal and equal branch to the else body.
@@ -241,7 +254,7 @@ bool then_is_taken(const stmt::If& s) {
 }
 // The body that an if's branch leads to.
 StatementList taken_body(const stmt::If& s) {
-  const StatementList else_body = s.else_body ? *s.else_body : StatementList{};
+  const StatementList else_body = s.else_body() ? *s.else_body() : StatementList{};
   return then_is_taken(s) ? s.then_body : else_body;
 }
 
@@ -250,7 +263,7 @@ void begin_if(const Statement& statement, const stmt::If& s, Emitter& out, Varia
               Levels& levels) {
   const Label taken = context.fresh_label(LabelRole::Taken);
   const Label end = context.fresh_label(LabelRole::IfEnd);
-  const StatementList else_body = s.else_body ? *s.else_body : StatementList{};
+  const StatementList else_body = s.else_body() ? *s.else_body() : StatementList{};
   const auto& node = s.condition->node;
   const bool not_equal_kind =
       std::holds_alternative<cond::Equal>(node) || std::holds_alternative<cond::NotEqual>(node);
@@ -260,7 +273,8 @@ void begin_if(const Statement& statement, const stmt::If& s, Emitter& out, Varia
   out.line(s.condition->line);
   emit_compare(*s.condition, context, out);
   out.push(branch(taken), &statement, WhyRule::Branch);
-  levels.push_back({fall_through, &statement, end, taken, Level::Close::IfMiddle});
+  if (number_of(end) != number_of(taken) + 1) internal_failure("an if's labels are not in a row");
+  levels.push_back({fall_through, number_of(taken), Level::Close::IfMiddle});
 }
 
 // The loop head tests the condition; it leaves by branching to the exit
@@ -287,32 +301,34 @@ void begin_while(const Statement& statement, const stmt::While& s, Emitter& out,
              s.condition->node);
   out.line(line);
   out.push_label(body, &statement);
-  levels.push_back({s.body, &statement, head, exit, Level::Close::WhileEnd});
+  if (number_of(exit) != number_of(head) + 1) internal_failure("a while's labels are not in a row");
+  levels.push_back({s.body, number_of(head), Level::Close::WhileEnd});
 }
 
-// Emits what closes a level whose statements are done.
+// Emits what closes a level whose statements are done, once it is off the
+// stack.
 void close_level(const Level& done, Emitter& out, Levels& levels) {
-  out.line(done.owner != nullptr ? done.owner->line : 0);
-  const Label& first = done.first;
-  const Label& second = done.second;
+  if (done.close == Level::Close::Nothing) {
+    out.line(0);
+    return;
+  }
+  const Statement& owner = owner_above(levels.back());
+  out.line(owner.line);
   switch (done.close) {
     case Level::Close::Nothing:
       break;
     case Level::Close::IfMiddle:
-      out.push(ins::Jump{first}, done.owner, WhyRule::JumpToEnd);
-      out.push_label(second, done.owner);
-      levels.push_back({taken_body(std::get<stmt::If>(done.owner->node)),
-                        done.owner,
-                        done.first,
-                        {},
-                        Level::Close::IfEnd});
+      out.push(ins::Jump{numbered(done.label + 1, LabelRole::IfEnd)}, &owner, WhyRule::JumpToEnd);
+      out.push_label(numbered(done.label, LabelRole::Taken), &owner);
+      levels.push_back(
+          {taken_body(std::get<stmt::If>(owner.node)), done.label, Level::Close::IfEnd});
       break;
     case Level::Close::IfEnd:
-      out.push_label(first, done.owner);
+      out.push_label(numbered(done.label + 1, LabelRole::IfEnd), &owner);
       break;
     case Level::Close::WhileEnd:
-      out.push(ins::Jump{first}, done.owner, WhyRule::LoopBack);
-      out.push_label(second, done.owner);
+      out.push(ins::Jump{numbered(done.label, LabelRole::LoopHead)}, &owner, WhyRule::LoopBack);
+      out.push_label(numbered(done.label + 1, LabelRole::LoopExit), &owner);
       break;
   }
 }

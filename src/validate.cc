@@ -5,6 +5,7 @@
 
 #include <charconv>
 #include <cstring>
+#include <deque>
 
 #include "overload.h"
 
@@ -134,8 +135,9 @@ void walk_ast(Findings& errors, const StatementList& statements, const Function&
               Scope& scope) {
   // Nested bodies are walked from a stack of the statements still to come
   // at each level, so that nesting of any depth takes no call stack; a body
-  // is finished before the statements after its statement.
-  std::vector<StatementList> levels{statements};
+  // is finished before the statements after its statement. A deque grows
+  // without copying what it holds.
+  std::deque<StatementList> levels{statements};
   while (!levels.empty()) {
     StatementList& rest = levels.back();
     if (rest.empty()) {
@@ -167,7 +169,7 @@ void walk_ast(Findings& errors, const StatementList& statements, const Function&
             [&](const stmt::If& i) {
               walk_condition(errors, *i.condition, scope);
               // The then body goes on top: it is walked before the else body.
-              if (i.else_body) levels.push_back(*i.else_body);
+              if (i.else_body()) levels.push_back(*i.else_body());
               levels.push_back(i.then_body);
             },
             [&](const stmt::While& w) {

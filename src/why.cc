@@ -80,7 +80,7 @@ class Places {
                      meet(NodeKind::If, s);
                      stack.push_back(i.condition.get());
                      stack.push_back(Block{i.then_body});
-                     if (i.else_body) stack.push_back(Block{*i.else_body});
+                     if (i.else_body()) stack.push_back(Block{*i.else_body()});
                    },
                    [&](const stmt::While& w) {
                      meet(NodeKind::While, s);

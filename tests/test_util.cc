@@ -74,7 +74,7 @@ std::string tree_text(const Statement& s) {
           },
           [](const stmt::If& i) {
             std::string text = "if(" + condition_text(*i.condition) + ")" + list_text(i.then_body);
-            if (i.else_body) text += "else" + list_text(*i.else_body);
+            if (i.else_body()) text += "else" + list_text(*i.else_body());
             return text;
           },
           [](const stmt::While& w) {

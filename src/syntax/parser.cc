@@ -245,6 +245,13 @@ struct Name {
   SourcePosition position;
 };
 
+// A statement takes four bytes of text at least: the pending statements
+// have room for the most there can be, so that their stack never moves;
+// pages that are not reached are never touched.
+std::size_t most_statements(std::size_t text_size) {
+  return text_size / 4 + 1;
+}
+
 class Grammar {
  public:
   Grammar(std::string_view source, TreeArena& arena, std::vector<TreeSpan>* nodes)
@@ -253,10 +260,7 @@ class Grammar {
         places_(source),
         arena_(&arena),
         nodes_(nodes) {
-    // A statement takes four bytes of text at least: room for the most
-    // there can be, so that the stack never moves; pages that are not
-    // reached are never touched.
-    pending_.capacity = source.size() / 4 + 1;
+    pending_.capacity = most_statements(source.size());
     pending_.base = arena.allocate<Statement>(pending_.capacity);
   }
 
@@ -401,7 +405,7 @@ class Grammar {
     std::size_t capacity = 0;
 
     std::size_t size() const { return count; }
-    const Statement& back() const { return base[count - 1]; }
+    Statement& back() const { return base[count - 1]; }
     void resize(std::size_t n) { count = n; }
     void push_back(const Statement& statement) {
       if (count == capacity) internal_failure("more statements than the text has room for");
@@ -634,15 +638,16 @@ Result<BooleanExpr> Grammar::boolean_expr(State s) const {
 // unchanged, and it is the result; a statement that fails empty ends its
 // block, which must then close with "}".
 Result<Unit> Grammar::statements(State s) const {
+  // An if whose else block is open waits on the pending stack, just below
+  // that block's statements, with its then body, for its else body; so an
+  // open block keeps no more than these 24 bytes, for thousands of levels.
   enum class Kind : uint8_t { While, Then, Else };
   struct Open {
-    Kind kind;
-    int32_t line;                  // of the keyword
-    const BooleanExpr* condition;  // in the arena
-    std::size_t start;             // where the block's statements begin on the pending stack
-    StatementList then_body;       // Else: the finished then body
+    const BooleanExpr* condition;  // While, Then: in the arena
+    uint32_t start;                // where the block's statements begin on the pending stack
     State keyword;                 // where the statement starts
     State block;                   // where the open block starts
+    Kind kind;
   };
   std::vector<Open> open;
   // A level takes nine bytes of text at least ("if(a>a){}"): room for the
@@ -662,13 +667,8 @@ Result<Unit> Grammar::statements(State s) const {
         if (!condition.ok()) return propagate<Unit>(condition, true);
         Result<Unit> block = open_block(condition.state);
         if (!block.ok()) return propagate<Unit>(block, true);
-        open.push_back({*next == "while" ? Kind::While : Kind::Then,
-                        token_line(at),
-                        *condition.value,
-                        pending_.size(),
-                        {},
-                        at,
-                        condition.state});
+        open.push_back({*condition.value, static_cast<uint32_t>(pending_.size()), at,
+                        condition.state, *next == "while" ? Kind::While : Kind::Then});
         at = block.state;
         consumed = true;
         continue;
@@ -688,32 +688,34 @@ Result<Unit> Grammar::statements(State s) const {
     at = close.state;
     note(NodeKind::Block, open.back().block, pending_.size() - open.back().start);
     const StatementList body = finish_list(open.back().start);
-    Open block = open.back();
+    const Open block = open.back();
     open.pop_back();
+    const int32_t line = token_line(block.keyword);
     if (block.kind == Kind::While) {
       note(NodeKind::While, block.keyword, 2);
-      pending_.push_back(
-          Statement{stmt::While{NodePtr<BooleanExpr>(block.condition), body}, block.line});
+      pending_.push_back(Statement{stmt::While{NodePtr<BooleanExpr>(block.condition), body}, line});
       continue;
     }
     if (block.kind == Kind::Then) {
       State after_else = at;
+      const stmt::If without_else(NodePtr<BooleanExpr>(block.condition), body, std::nullopt);
       if (next_is(at, "else", &after_else)) {
         Result<Unit> else_block = open_block(after_else);
         if (!else_block.ok()) return propagate<Unit>(else_block, true);
-        open.push_back({Kind::Else, block.line, block.condition, pending_.size(), body,
-                        block.keyword, after_else});
+        pending_.push_back(Statement{without_else, line});
+        open.push_back({nullptr, static_cast<uint32_t>(pending_.size()), block.keyword, after_else,
+                        Kind::Else});
         at = else_block.state;
         continue;
       }
       note(NodeKind::If, block.keyword, 2);
-      pending_.push_back(Statement{
-          stmt::If{NodePtr<BooleanExpr>(block.condition), body, std::nullopt}, block.line});
+      pending_.push_back(Statement{without_else, line});
       continue;
     }
     note(NodeKind::If, block.keyword, 3);
-    pending_.push_back(Statement{
-        stmt::If{NodePtr<BooleanExpr>(block.condition), block.then_body, body}, block.line});
+    Statement& waiting = pending_.back();
+    const auto& then_part = std::get<stmt::If>(waiting.node);
+    waiting.node = stmt::If(then_part.condition, then_part.then_body, body);
   }
 }
 
@@ -1001,7 +1003,10 @@ uint32_t raw_index(const std::vector<RawToken>& tokens, uint32_t offset) {
 std::variant<Function, ParseError> parse(std::string_view source, ParseRecord* record) {
   // Room for the nodes of the densest text up front; pages that are not
   // reached are never touched.
-  auto arena = std::make_unique<TreeArena>(std::max<std::size_t>(4096, 16 * source.size()));
+  // The first block holds the pending statements and, after them, the
+  // nodes of most trees, so that a long chain's operands seldom move.
+  auto arena = std::make_unique<TreeArena>(std::max<std::size_t>(
+      4096, most_statements(source.size()) * sizeof(Statement) + 16 * source.size()));
   // The nodes' records hold offsets while the parse runs, and raw token
   // indices once it is done.
   Grammar grammar(source, *arena, record != nullptr ? &record->nodes : nullptr);

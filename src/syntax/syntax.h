@@ -220,10 +220,28 @@ struct Assignment {  // name "=" expression ";"
   SourcePosition position;
   Expression value;
 };
-struct If {  // else_body is absent without "else", and empty for "else { }"
+class If {  // else_body() is absent without "else", and empty for "else { }"
+ public:
+  If(NodePtr<BooleanExpr> condition, StatementList then_body,
+     std::optional<StatementList> else_body)
+      : condition(condition), then_body(then_body) {
+    if (else_body) {
+      else_first_ = else_body->data();
+      else_size_ = static_cast<uint32_t>(else_body->size());
+      has_else_ = true;
+    }
+  }
+  std::optional<StatementList> else_body() const;
+
   NodePtr<BooleanExpr> condition;
   StatementList then_body;
-  std::optional<StatementList> else_body;
+
+ private:
+  // Kept apart, not as an optional list, so that an if takes no more room
+  // than an assignment.
+  const Statement* else_first_ = nullptr;
+  uint32_t else_size_ = 0;
+  bool has_else_ = false;
 };
 struct While {
   NodePtr<BooleanExpr> condition;
@@ -237,6 +255,11 @@ struct Statement {
   /// positions above, which messages quote, may stand on an earlier line.
   int32_t line = 0;
 };
+
+inline std::optional<StatementList> stmt::If::else_body() const {
+  if (!has_else_) return std::nullopt;
+  return StatementList(else_first_, else_size_);
+}
 
 struct Parameter {
   Type type;

@@ -85,8 +85,8 @@ class Evaluator {
               [&](const stmt::If& i) {
                 if (holds(*i.condition)) {
                   ok = run(i.then_body);
-                } else if (i.else_body) {
-                  ok = run(*i.else_body);
+                } else if (i.else_body()) {
+                  ok = run(*i.else_body());
                 }
               },
               [&](const stmt::While& w) {
@@ -115,17 +115,17 @@ RunResult evaluate(const Function& function, const Memory& inputs, long max_step
     result.memory[std::string(p.name)] = it == inputs.end() ? 0 : it->second;
   }
   bool has_return = false;
-  std::vector<const StatementList*> pending = {&function.body};
+  std::vector<StatementList> pending = {function.body};
   while (!pending.empty()) {
-    const StatementList* list = pending.back();
+    const StatementList list = pending.back();
     pending.pop_back();
-    for (const Statement& s : *list) {
+    for (const Statement& s : list) {
       if (std::holds_alternative<stmt::Return>(s.node)) has_return = true;
       if (auto* i = std::get_if<stmt::If>(&s.node)) {
-        pending.push_back(&i->then_body);
-        if (i->else_body) pending.push_back(&*i->else_body);
+        pending.push_back(i->then_body);
+        if (i->else_body()) pending.push_back(*i->else_body());
       }
-      if (auto* w = std::get_if<stmt::While>(&s.node)) pending.push_back(&w->body);
+      if (auto* w = std::get_if<stmt::While>(&s.node)) pending.push_back(w->body);
     }
   }
   if (has_return) result.memory["_RES"] = 0;
