@@ -278,6 +278,30 @@ TEST(Parser, ReportsSyntaxErrorsExactly) {
   }
 }
 
+// A chain's operands grow as one run; a run that outgrows its block moves
+// whole, and the pieces after it stay aligned and apart from it.
+TEST(TreeArena, RunsStayWholeAcrossBlocks) {
+  TreeArena arena(64);
+  const int8_t* before = arena.allocate<int8_t>(3);
+  Operand* run = nullptr;
+  constexpr std::size_t kCount = 200;
+  for (std::size_t n = 0; n < kCount; ++n) {
+    run = arena.extend<Operand>(run, n);
+    std::construct_at(run + n, Operand::literal(static_cast<int8_t>(n % 128)));
+  }
+  for (std::size_t n = 0; n < kCount; ++n) {
+    ASSERT_EQ(std::get<expr::Literal>(run[n].leaf()).value, static_cast<int8_t>(n % 128)) << n;
+  }
+  const auto* after = arena.allocate<std::max_align_t>(1);
+  EXPECT_EQ(reinterpret_cast<uintptr_t>(after) % alignof(std::max_align_t), 0u);
+  const auto* run_bytes = reinterpret_cast<const std::byte*>(run);
+  const auto* after_bytes = reinterpret_cast<const std::byte*>(after);
+  EXPECT_TRUE(after_bytes >= run_bytes + kCount * sizeof(Operand) ||
+              after_bytes + sizeof(*after) <= run_bytes);
+  EXPECT_TRUE(reinterpret_cast<const std::byte*>(before) + 3 <= run_bytes ||
+              reinterpret_cast<const std::byte*>(before) >= run_bytes + kCount * sizeof(Operand));
+}
+
 TEST(ParseError, MergesByLaterPositionAndDeduplicates) {
   const ErrorEntry expected_x{EntryKind::Expected, "x"};
   const ErrorEntry token_x{EntryKind::Unexpected, "x", true};
