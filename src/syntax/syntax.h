@@ -26,8 +26,8 @@ struct SourcePosition {
 
 enum class Type { Void, Int };
 
-/// The storage of one tree's nodes: expression nodes and statement lists are
-/// carved out of large blocks and all released together when the Function
+/// The storage of one tree's nodes: operands, conditions and statement lists
+/// are carved out of large blocks and all released together when the Function
 /// that owns the arena goes. Nodes hold nothing that needs destroying (names
 /// are views of the source text, children are pointers into the arena), so
 /// releasing a tree of any shape is a handful of frees, with no walk.
@@ -117,8 +117,8 @@ enum class Join : uint8_t { First, Plus, Minus };
 
 /// One operand of an expression: a literal or a name, negated or not, with
 /// the operator before it. The longest chains have tens of thousands of
-/// operands, so an operand is kept in 24 bytes and gives its literal or its
-/// name as a value.
+/// operands, so an operand is kept small (24 bytes on a 64-bit
+/// machine) and gives its literal or its name as a value.
 class Operand {
  public:
   static Operand literal(int8_t value) {
