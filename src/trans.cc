@@ -72,8 +72,9 @@ void emit_operand(const Operand& o, Register target, VariableContext& context, E
                  },
                  [&](const expr::Variable& v) {
                    const std::optional<label::Name> name = context.static_name(v.name);
-                   if (!name)
+                   if (!name) {
                      internal_failure("validation failed to catch use of undefined variable");
+                   }
                    out.push(ins::Load{*name, r}, leaf_node(o), WhyRule::LoadVariable);
                  },
              },
