@@ -183,7 +183,7 @@ int run_file(const std::string& path, const std::string& source, const RunInputs
     std::cerr << explanation.error->report() << std::flush;
     return 1;
   }
-  const std::vector<std::string>& parameters = explanation.parameters;
+  const std::vector<std::string> parameters = explanation.parameter_names();
   if (inputs.named) {
     for (const std::string& name : inputs.names) {
       if (std::find(parameters.begin(), parameters.end(), name) == parameters.end()) {

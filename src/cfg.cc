@@ -1,7 +1,6 @@
 // Basic blocks over the printed lines of an instruction list.
 #include "cfg.h"
 
-#include <type_traits>
 #include <unordered_map>
 #include <variant>
 
@@ -10,36 +9,17 @@
 #include "quern.h"
 
 namespace quern {
-namespace {
 
-isa::Flow flow_of(const Instruction& instruction) {
-  return isa::kRows[instruction.index()].flow;
-}
-
-// The label that a branch or a jump goes to; null for every other instruction.
-const Label* target_of(const Instruction& instruction) {
-  return std::visit(
-      [](const auto& i) -> const Label* {
-        constexpr const isa::Row& row = isa::kRowOf<std::decay_t<decltype(i)>>;
-        if constexpr (row.flow == isa::Flow::Branches || row.flow == isa::Flow::Jumps) {
-          static_assert(row.arity == 1 && row.places[0] == isa::Place::Label);
-          const auto& [label] = i;
-          return &label;
-        } else {
-          return nullptr;
-        }
-      },
-      instruction);
-}
-
-}  // namespace
+using isa::flow_of;
+using isa::target_of;
 
 std::vector<PrintedLine> printed_lines(const InstructionList& list) {
   std::vector<PrintedLine> lines;
   lines.reserve(list.size() + list.size() / 4);
   for (uint32_t i = 0; i < list.size(); ++i) {
-    if (std::holds_alternative<label::Name>(list[i].label)) lines.push_back({i, true});
-    if (!std::holds_alternative<ins::Nop>(list[i].instruction)) lines.push_back({i, false});
+    for (const bool label : {true, false}) {
+      if (prints_line(list[i], label)) lines.push_back({i, label});
+    }
   }
   return lines;
 }

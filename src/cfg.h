@@ -20,6 +20,13 @@ struct PrintedLine {
   bool label;
 };
 
+/// Whether element prints a label line (label: it carries a name) or an
+/// instruction line (it is not a Nop).
+inline bool prints_line(const LabelledInstruction& element, bool label) {
+  return label ? std::holds_alternative<label::Name>(element.label)
+               : !std::holds_alternative<ins::Nop>(element.instruction);
+}
+
 /// The lines that print_assembly writes for list, in order.
 std::vector<PrintedLine> printed_lines(const InstructionList& list);
 

@@ -49,6 +49,14 @@ Diagnostic diagnostic_of(const ValidationError& e, const SolidTokens& tokens) {
           tokens.first_solid_from(e.position)};
 }
 
+std::vector<std::string> Explanation::parameter_names() const {
+  std::vector<std::string> names;
+  if (function) {
+    for (const Parameter& p : function->parameters) names.emplace_back(p.name);
+  }
+  return names;
+}
+
 std::string Explanation::answer() const {
   if (error) return error->report();
   StringOutput out;
@@ -123,8 +131,6 @@ Explanation explain(std::string_view source) {
     result.stopped = std::move(d);
     return result;
   }
-  result.parsed = true;
-  for (const Parameter& p : trace.function->parameters) result.parameters.emplace_back(p.name);
   result.tree = std::move(trace.parse.nodes);
   result.function = std::move(trace.function);
   result.ignored = result.tokens.solid_from(trace.parse.after_function);

@@ -44,13 +44,15 @@ struct Explanation {
   std::optional<CompileError> error;      // present when the compile failed
   std::optional<Diagnostic> stopped;      // a syntax or unspecified failure's diagnostic
   SolidTokens tokens;                     // the source's tokens, from its one lexing
-  bool parsed = false;                    // the source parsed: parameters, tree, ignored hold
-  std::vector<std::string> parameters;    // the function's parameter names
   std::vector<TreeSpan> tree;             // the syntax tree's nodes in postorder, with their spans
   std::optional<SourcePosition> ignored;  // the first text after the closing brace
   std::optional<Function> function;       // the tree, when the source parsed
   NodePlaces places;                      // the places in tree of function's nodes
 
+  /// Whether the source parsed: function, tree and ignored hold.
+  bool parsed() const { return function.has_value(); }
+  /// The function's parameter names, in order; none unless it parsed.
+  std::vector<std::string> parameter_names() const;
   /// The text that compile's caller writes: the assembly, or the report.
   std::string answer() const;
   /// Runs the back end over the tree again, as the compile did, and hands

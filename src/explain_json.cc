@@ -341,12 +341,6 @@ void write_line_head(json::Writer& w, std::string& scratch, const LabelledInstru
   }
 }
 
-// Whether element prints a label line (label) or an instruction line.
-bool prints(const LabelledInstruction& element, bool label) {
-  return label ? std::holds_alternative<label::Name>(element.label)
-               : !std::holds_alternative<ins::Nop>(element.instruction);
-}
-
 // Calls each(i, stretch) for every element, with detail, as a replay of the
 // back end passes them.
 template <class Each>
@@ -396,7 +390,7 @@ void write_cfg(json::Writer& w, const Explanation& e) {
   BlockBuilder builder;
   replay_each(e, [&](std::size_t i, const Stretch& s) {
     for (const bool label : {true, false}) {
-      if (prints(s.elements[i], label)) builder.line(s.elements[i], label);
+      if (prints_line(s.elements[i], label)) builder.line(s.elements[i], label);
     }
   });
   for (const BasicBlock& block : builder.finish()) {
@@ -432,7 +426,8 @@ void write_words(json::Writer& w, const Explanation& e) {
       kind = "temporary";
     } else if (name == "_RES") {
       kind = "result";
-    } else if (std::find(e.parameters.begin(), e.parameters.end(), name) != e.parameters.end()) {
+    } else if (std::any_of(e.function->parameters.begin(), e.function->parameters.end(),
+                           [&](const Parameter& p) { return p.name == name; })) {
       kind = "parameter";
     }
     w.item();
@@ -674,7 +669,7 @@ void json::write_answer(const Explanation& explanation, Writer& w, const AnswerF
     w.open_list("lines");
     replay_each(explanation, [&](std::size_t i, const Stretch& s) {
       for (const bool label : {true, false}) {
-        if (!prints(s.elements[i], label)) continue;
+        if (!prints_line(s.elements[i], label)) continue;
         w.item();
         write_line_head(w, scratch, s.elements[i], label, s.lines[i]);
         write_why(w, s.why[i]);
@@ -690,10 +685,10 @@ void json::write_answer(const Explanation& explanation, Writer& w, const AnswerF
     replay_each(explanation, [&](std::size_t i, const Stretch& s) {
       const LabelledInstruction& before = s.before[i];
       const LabelledInstruction& after = s.elements[i];
-      const bool after_label = prints(after, true);
-      const bool after_code = prints(after, false);
+      const bool after_label = prints_line(after, true);
+      const bool after_code = prints_line(after, false);
       for (const bool label : {true, false}) {
-        if (!prints(before, label)) continue;
+        if (!prints_line(before, label)) continue;
         int64_t becomes = -1;
         if (label && after_label) becomes = now;
         if (!label && after_code) becomes = now + (after_label ? 1 : 0);
@@ -724,11 +719,11 @@ void json::write_answer(const Explanation& explanation, Writer& w, const AnswerF
     });
     w.close_list();
   }
-  if (explanation.parsed) {
+  if (explanation.parsed()) {
     w.open_list("params");
-    for (const std::string& name : explanation.parameters) {
+    for (const Parameter& p : explanation.function->parameters) {
       w.item();
-      w.string(name);
+      w.string(p.name);
     }
     w.close_list();
   }
@@ -740,7 +735,7 @@ void json::write_answer(const Explanation& explanation, Writer& w, const AnswerF
   w.open_list("tokens");
   write_tokens(w, explanation.tokens);
   w.close_list();
-  if (explanation.parsed) {
+  if (explanation.parsed()) {
     w.open_list("tree");
     write_tree(w, explanation);
     w.close_list();
@@ -750,7 +745,7 @@ void json::write_answer(const Explanation& explanation, Writer& w, const AnswerF
     write_cfg(w, explanation);
     w.close_list();
   }
-  if (explanation.parsed) {
+  if (explanation.parsed()) {
     w.key("ignored");
     if (explanation.ignored) {
       w.put(R"({"line":)");

@@ -68,6 +68,27 @@ inline constexpr std::size_t kIndex = IndexIn<T, Instruction>::value;
 template <typename T>
 inline constexpr const Row& kRowOf = kRows[kIndex<T>];
 
+/// How an instruction moves control, from its row.
+inline Flow flow_of(const Instruction& instruction) {
+  return kRows[instruction.index()].flow;
+}
+
+/// The label that a branch or a jump goes to; null for every other instruction.
+inline const Label* target_of(const Instruction& instruction) {
+  return std::visit(
+      [](const auto& i) -> const Label* {
+        constexpr const Row& row = kRowOf<std::decay_t<decltype(i)>>;
+        if constexpr (row.flow == Flow::Branches || row.flow == Flow::Jumps) {
+          static_assert(row.arity == 1 && row.places[0] == Place::Label);
+          const auto& [label] = i;
+          return &label;
+        } else {
+          return nullptr;
+        }
+      },
+      instruction);
+}
+
 /// The row of an instruction's mnemonic, or null ("" is no mnemonic).
 constexpr const Row* find_mnemonic(std::string_view mnemonic) {
   for (const Row& row : kRows) {

@@ -19,6 +19,7 @@
 #include <string>
 
 #include "failure.h"
+#include "isa.h"
 
 namespace quern {
 namespace {
@@ -26,13 +27,6 @@ namespace {
 bool is_zero_word(const Label& l) {
   const auto* name = std::get_if<label::Name>(&l);
   return name != nullptr && name->id == NameId::constant(0);
-}
-
-const Label* branch_target(const Instruction& i) {
-  if (const auto* j = std::get_if<ins::Jump>(&i)) return &j->l;
-  if (const auto* b = std::get_if<ins::BranchNotEqual>(&i)) return &b->l;
-  if (const auto* b = std::get_if<ins::BranchGreater>(&i)) return &b->l;
-  return nullptr;
 }
 
 const NameId* generated_name(const Label& l) {
@@ -161,7 +155,7 @@ void StreamOptimiser::step(const LabelledInstruction& in, Why why, int32_t line)
     came = arrive(e.label);
   }
   Fate fate = Fate::Final;
-  if (const Label* target = branch_target(e.instruction)) {
+  if (const Label* target = isa::target_of(e.instruction)) {
     if (seen(*target)) {
       fate = Fate::Kept;  // backward, or to itself
     } else {
@@ -182,7 +176,7 @@ void StreamOptimiser::step(const LabelledInstruction& in, Why why, int32_t line)
     for (std::size_t k = head_; k < index; ++k) {
       Held& w = held_[k];
       if (w.fate != Fate::Waiting || w.target != kNotYet) continue;
-      if (*branch_target(w.element.instruction) == e.label) w.target = index;
+      if (*isa::target_of(w.element.instruction) == e.label) w.target = index;
     }
   }
   if (came || fate == Fate::Kept) {

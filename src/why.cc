@@ -182,10 +182,4 @@ void NodePlaces::name(std::span<Why> why) const {
   }
 }
 
-void name_nodes_by_place(const Function& function, const std::vector<TreeSpan>& nodes,
-                         const std::vector<RawToken>& tokens, std::string_view source,
-                         std::vector<Why>& why) {
-  NodePlaces(function, nodes, tokens, source).name(why);
-}
-
 }  // namespace quern

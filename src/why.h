@@ -96,10 +96,4 @@ class NodePlaces {
   int32_t root_ = -1;
 };
 
-/// Makes each reason of a translation of function name its node by its
-/// place in the tree that the parse recorded.
-void name_nodes_by_place(const Function& function, const std::vector<TreeSpan>& nodes,
-                         const std::vector<RawToken>& tokens, std::string_view source,
-                         std::vector<Why>& why);
-
 }  // namespace quern

@@ -53,7 +53,7 @@ std::vector<Verdict> grade(const Explanation& explanation, const std::vector<Cas
     return std::vector<Verdict>(cases.size(), failed);
   }
   const Machine loaded = load_compiled(explanation);
-  const std::vector<std::string>& parameters = explanation.parameters;
+  const std::vector<std::string> parameters = explanation.parameter_names();
   for (const Case& c : cases) {
     auto fit = fit_inputs(c, parameters);
     if (auto* reason = std::get_if<std::string>(&fit)) {
@@ -110,15 +110,16 @@ std::string grading_json(std::string_view cases_text, const std::optional<std::s
   if (source) {
     const Explanation explanation = explain(*source);
     const std::vector<Verdict> verdicts = grade(explanation, cases, max_steps);
+    const std::vector<std::string> parameters = explanation.parameter_names();
     Json& out = answer["verdicts"] = Json::array();
     for (std::size_t i = 0; i < cases.size(); ++i) {
       Json inputs;
       if (!explanation.error) {
-        const auto fit = fit_inputs(cases[i], explanation.parameters);
+        const auto fit = fit_inputs(cases[i], parameters);
         if (const auto* values = std::get_if<std::vector<int8_t>>(&fit)) {
           inputs = Json::array();
           for (std::size_t k = 0; k < values->size(); ++k) {
-            inputs.push_back({explanation.parameters[k], int{(*values)[k]}});
+            inputs.push_back({parameters[k], int{(*values)[k]}});
           }
         }
       }
