@@ -66,9 +66,12 @@ class IterStatics {
   std::size_t index_ = 0;
 };
 
-/// How a reason names a comparison: its address would do, but a comparison
-/// begins with its first operand, which has the same address, so the
-/// comparison is its address plus one (no node has an odd address).
+/// How a reason names a comparison: its address plus one. A comparison is
+/// an allocation of its own in the tree's arena (an if or a while holds a
+/// pointer to it, and its operands lie in arrays elsewhere), so its address
+/// alone would name it as well; the one added is kept from when its first
+/// operand shared that address. No other node's name can be the same: the
+/// other names made by adding to an address add to an operand's.
 inline const void* why_node(const BooleanExpr& condition) {
   return reinterpret_cast<const char*>(&condition) + 1;
 }

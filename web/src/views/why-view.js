@@ -6,7 +6,7 @@
 // cost said, as has a node of the tree view under the mouse or with the
 // focus. Keyboard users get the same from the listing's cursor and the
 // tree's focus. Read
-// from the answer's `why`, worded from the table of reasons (../why.js),
+// from the answer's `why`, worded from the table of reasons (../texts/why.js),
 // and from the page state's `aim` (stages/aim.js).
 import { changed } from "../state.js";
 import { reasonWords, subtreeCost, subtreeLines } from "../texts/why.js";
