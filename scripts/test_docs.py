@@ -10,11 +10,11 @@ and explain.
 Every fenced block says what it is by its info string; a block without one
 fails. A block tagged sh, bash, shell or console holds commands:
 
-- If lines start with "$ ", it is a transcript: each such line is a command
-  (a line ending in "\\" goes on to the next), and the lines up to the next
-  "$ " are what the command prints, its standard output then its standard
-  error. A line "..." alone (not indented) stands for any lines, "..." in a
-  line with other text for any text. A command shown without output must
+- If lines start with "$ ", it is a transcript: each such line is a command,
+  run by a bash of its own (a line ending in "\\" goes on to the next), and
+  the lines up to the next "$ " are what the command prints, its standard
+  output then its standard error. A line "..." alone (not indented) stands
+  for any lines, "..." in a line with other text for any text. A command shown without output must
   exit 0; one shown with output is judged by that output alone (a compiler's
   report comes with exit status 1). A "$ cat NAME" shown with output makes
   the file NAME of those lines, for that block and the guide's later ones.
@@ -37,9 +37,10 @@ it:
 Each command block runs in a fresh temporary directory that holds build/
 (links to BUILD_DIR's entries), links to the repository's other top-level
 entries, a copy of docs/ and the guide's files so far; BUILD_DIR comes first
-on the PATH. Nothing is written into the repository. Prints a line per block
-that runs or is not run, and ends with "N passed, M failed"; exits 1 on a
-failure, 2 on bad use.
+on the PATH. A block that runs writes only there: what would write through
+the links (building the site, serving) is marked not run. Prints a line per
+block that runs or is not run, and ends with "N passed, M failed"; exits 1
+on a failure, 2 on bad use.
 """
 import difflib
 import os
@@ -200,7 +201,8 @@ class Stage:
         if expected:
             if matches(expected, output):
                 return None
-            diff = difflib.unified_diff(expected, output, "shown", "printed", lineterm="", n=1)
+            shown = [line for line in expected if line != "..."]
+            diff = difflib.unified_diff(shown, output, "shown", "printed", lineterm="", n=1)
             return "prints other output", list(diff)[2:]
         if status != 0:
             return f"exits with status {status}", output[-10:]
