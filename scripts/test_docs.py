@@ -14,10 +14,11 @@ fails. A block tagged sh, bash, shell or console holds commands:
   run by a bash of its own (a line ending in "\\" goes on to the next), and
   the lines up to the next "$ " are what the command prints, its standard
   output then its standard error. A line "..." alone (not indented) stands
-  for any lines, "..." in a line with other text for any text. A command shown without output must
-  exit 0; one shown with output is judged by that output alone (a compiler's
-  report comes with exit status 1). A "$ cat NAME" shown with output makes
-  the file NAME of those lines, for that block and the guide's later ones.
+  for any lines, "..." in a line with other text for any text. A command
+  shown without output must exit 0; one shown with output is judged by that
+  output alone (a compiler's report comes with exit status 1). A
+  "$ cat NAME" shown with output makes the file NAME of those lines, for
+  that block and the guide's later ones.
 - Otherwise bash runs the block as a script, with -e and pipefail; it must
   exit 0.
 
