@@ -36,9 +36,8 @@ build="${BUILD_DIR:-$root/build-bench}"
 
 # shellcheck source=scripts/packages.sh
 source "$root/scripts/packages.sh"
-ensure_packages cmake make g++ libc6-dev libicu-dev libbenchmark-dev nlohmann-json3-dev \
-  libcli11-dev gnuplot-nox time
-command -v node >/dev/null || ensure_packages nodejs
+ensure_packages "${packages_bench[@]}"
+need_node "$root/web"
 baseline=01919b5
 if (($#)) && [[ $1 != -* ]]; then
   baseline="$1"

@@ -33,8 +33,7 @@ export PATH="$PATH:/usr/sbin:/sbin"
 
 # shellcheck source=scripts/packages.sh
 source "$root/scripts/packages.sh"
-ensure_packages cmake make g++ libc6-dev libicu-dev libbenchmark-dev lighttpd apache2-utils \
-  curl iproute2
+ensure_packages "${packages_bench[@]}"
 
 cmake -S "$root" -B "$build" -DCMAKE_BUILD_TYPE=Release -DQUERN_BENCH=ON -DQUERN_TESTS=OFF >/dev/null
 cmake --build "$build" --parallel "$jobs" --target cgi proc_bench >/dev/null

@@ -23,10 +23,8 @@ export PLAYWRIGHT_SKIP_BROWSER_DOWNLOAD=1
 
 # shellcheck source=scripts/packages.sh
 source "$root/scripts/packages.sh"
-needed=(fonts-dejavu-core)
-[[ -x /usr/bin/chromium ]] || needed+=(chromium)
-command -v node >/dev/null && command -v npm >/dev/null || needed+=(nodejs npm)
-ensure_packages "${needed[@]}"
+ensure_packages "${packages_bench[@]}"
+need_node "$root/tests/web"
 
 site="$build/site"
 BUILD_DIR="$build" bash "$root/scripts/site.sh" "$site"

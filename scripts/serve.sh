@@ -14,10 +14,13 @@
 #        QUERN_QUEUE       requests that wait for a slot, default 512
 #        QUERN_CPU_MS      CPU time per compile process, default 10000 ms
 #        QUERN_MEMORY_MIB  address space per compile process, default 512 MiB
+#        SITE_DIR          a site that scripts/site.sh built already, served as
+#                          it is instead of building one into $BUILD_DIR/site
 #
-# Installs lighttpd and the build tools when they are missing, configures and
-# builds the cgi when needed (the build is incremental), builds the page as
-# scripts/site.sh does (with emscripten), copies the cgi and
+# Installs what serving needs when it is missing (lighttpd, the build tools,
+# emscripten, Node.js; no test tool), configures the build folder unless it
+# holds a finished configuration, builds the cgi (the build is incremental),
+# builds the page as scripts/site.sh does, copies the cgi and
 # the page into the run directory, writes the filled-in lighttpd
 # configuration and a systemd unit there, and runs lighttpd in the
 # foreground until it is stopped. Started as root, lighttpd binds the port
@@ -38,22 +41,23 @@ fi
 # shellcheck source=scripts/packages.sh
 source "$root/scripts/packages.sh"
 
-ensure_packages lighttpd cmake g++ make libicu-dev libgtest-dev nlohmann-json3-dev libcli11-dev perl
+ensure_packages "${packages_serve[@]}"
+need_node "$root/web"
 
-# Configure only once; `cmake --build` then rebuilds just what is stale.
-if [[ ! -f "$build/CMakeCache.txt" ]]; then
-  cmake -S "$root" -B "$build" >&2
-fi
+# `cmake --build` rebuilds just what is stale.
+ensure_configured "$build" >&2
 cmake --build "$build" --target cgi explain quern_cli -j2 >&2
 
 # The page, as scripts/site.sh builds it for static hosts: it compiles in
 # WebAssembly and posts to /explain only where that is unavailable.
-bash "$root/scripts/site.sh" "$build/site" >&2
+page="${SITE_DIR:-$build/site}"
+[[ -n "${SITE_DIR:-}" ]] || bash "$root/scripts/site.sh" "$page" >&2
+[[ -f "$page/index.html" ]] || { echo "serve.sh: no site at $page" >&2; exit 1; }
+page="$(cd "$page" && pwd)"
 
 cgi="$build/cgi"
 [[ -x "$cgi" ]] || { echo "serve.sh: no cgi executable at $cgi" >&2; exit 1; }
 build="$(cd "$build" && pwd)"
-page="$build/site"
 
 # Another server on this port would have its copies and its slot counts
 # replaced under it.

@@ -4,7 +4,8 @@
 # same package.
 #
 # Usage: scripts/vsix.sh [OUT]   (default: <root>/build/quern.vsix)
-# Needs node 20 or later with npm; prints the path of the package last.
+# Installs node and npm from Debian when they are missing; prints the path of
+# the package last.
 set -euo pipefail
 
 root="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
@@ -12,10 +13,9 @@ out="${1:-$root/build/quern.vsix}"
 mkdir -p "$(dirname "$out")"
 out="$(cd "$(dirname "$out")" && pwd)/$(basename "$out")"
 
-command -v node >/dev/null && command -v npm >/dev/null || {
-  echo "vsix.sh: node and npm are needed (node 20 or later)" >&2
-  exit 1
-}
+# shellcheck source=scripts/packages.sh
+source "$root/scripts/packages.sh"
+need_node "$root/editors/vscode"
 cd "$root/editors/vscode"
 npm ci --no-audit --no-fund >&2
 # No repository or licence file of the extension's own: the package says so

@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # Builds the playground page: installs node and npm from Debian when they are
-# missing, the packages of web/package-lock.json when they are not installed
+# missing (and checks that node is as new as package.json's engines asks), the packages of web/package-lock.json when they are not installed
 # as locked, and bundles the page into web/public/dist/.
 set -euo pipefail
 
@@ -10,7 +10,7 @@ export DEBIAN_FRONTEND=noninteractive
 # shellcheck source=../scripts/packages.sh
 source "$web/../scripts/packages.sh"
 
-command -v node >/dev/null && command -v npm >/dev/null || ensure_packages nodejs npm
+need_node "$web"
 
 # npm ci again only when the lock file changed since the last install.
 stamp="$web/node_modules/.quern-lock"
