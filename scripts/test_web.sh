@@ -1,19 +1,19 @@
 #!/usr/bin/env bash
 # Web tests of quern: HTTP integration tests against lighttpd running the cgi,
 # the page's machine against the library's (quern --run), quern.mjs against
-# quern --explain, the page's case-file reader and grader against the table
-# that quern's are held to, the page's hints and help texts against the compiler's
+# quern --explain, the page's hints and help texts against the compiler's
 # findings and listings, then the playground in headless Chromium as lighttpd
 # serves it and as a plain static file server serves the site and a course's
 # site (online and offline), then the service under load and at its limits
 # (servers of its own, each started with the settings its test needs, and the
-# systemd unit checked by systemd-analyze). Installs what is missing
-# (lighttpd, chromium, a font, systemd's tools, playwright-core and axe-core
-# from tests/web's lock file), builds the cgi, quern and print_shape in
+# systemd unit checked by systemd-analyze). Installs what the tests need
+# that is missing (packages_test, Node.js, playwright-core and axe-core from
+# tests/web's lock file), builds the cgi, quern and print_shape in
 # ${BUILD_DIR:-<repo>/build} if they are not there, the static site
-# (scripts/site.sh) into $BUILD_DIR/site and the example course's site into
-# $BUILD_DIR/course-site, starts one server on a free
-# loopback port for the first suites and always stops it.
+# (scripts/site.sh) into $BUILD_DIR/site unless QUERN_SITE names one built
+# already, and the example course's site into $BUILD_DIR/course-site, starts
+# one server on a free loopback port for the first suites, serving that site,
+# and always stops it.
 #
 # Ends with the line "N passed, M failed"; exits non-zero on any failure.
 set -uo pipefail
@@ -35,14 +35,8 @@ die() {
 source "$root/scripts/packages.sh"
 
 # --- packages ---------------------------------------------------------------
-missing=()
-command -v lighttpd >/dev/null || missing+=(lighttpd)
-[[ -x /usr/bin/chromium ]] || missing+=(chromium)
-installed fonts-dejavu-core || missing+=(fonts-dejavu-core)
-command -v systemd-analyze >/dev/null || missing+=(systemd)
-ensure_packages "${missing[@]}" || die "apt-get install ${missing[*]} failed"
-
-command -v node >/dev/null && command -v npm >/dev/null || die "node and npm are needed (node 20 or later)"
+ensure_packages "${packages_test[@]}" || die "installing the test packages failed"
+need_node "$web_tests" || die "no Node.js for the tests"
 # The test tools (playwright-core, axe-core) at the versions of the lock file.
 off="$(cd "$web_tests" && node -e '
   const lock = require("./package-lock.json").packages;
@@ -58,17 +52,20 @@ fi
 # --- the programs and the static site -------------------------------------------
 if [[ ! -x "$BUILD_DIR/cgi" || ! -x "$BUILD_DIR/quern" || ! -x "$BUILD_DIR/print_shape" ]]; then
   echo "test_web.sh: building the cgi, quern and print_shape in $BUILD_DIR"
-  if [[ ! -f "$BUILD_DIR/CMakeCache.txt" ]]; then
-    cmake -S "$root" -B "$BUILD_DIR" || die "cmake configure failed"
-  fi
+  ensure_configured "$BUILD_DIR" || die "cmake configure failed"
   cmake --build "$BUILD_DIR" --target cgi quern_cli print_shape -j2 || die "building the programs failed"
 fi
 mkdir -p "$BUILD_DIR/web"
-export QUERN_SITE="$BUILD_DIR/site"
-bash "$root/scripts/site.sh" "$QUERN_SITE" || die "building the static site failed"
+if [[ -z "${QUERN_SITE:-}" ]]; then
+  export QUERN_SITE="$BUILD_DIR/site"
+  bash "$root/scripts/site.sh" "$QUERN_SITE" || die "building the static site failed"
+fi
+[[ -f "$QUERN_SITE/index.html" ]] || die "no site in $QUERN_SITE"
+QUERN_SITE="$(cd "$QUERN_SITE" && pwd)"
 export QUERN_COURSE="$root/docs/course"
 export QUERN_COURSE_SITE="$BUILD_DIR/course-site"
-bash "$root/scripts/site.sh" "$QUERN_COURSE_SITE" --course "$QUERN_COURSE" || die "building the course site failed"
+bash "$root/scripts/site.sh" "$QUERN_COURSE_SITE" --course "$QUERN_COURSE" --from "$QUERN_SITE" ||
+  die "building the course site failed"
 
 # --- the server -------------------------------------------------------------
 server_pid=""
@@ -95,7 +92,7 @@ port=""
 for attempt in 1 2 3; do
   port="$(free_port)" || die "no free port"
   # Its own process group, so that stopping it also stops a build it runs.
-  setsid bash "$root/scripts/serve.sh" "$port" >"$server_log" 2>&1 &
+  SITE_DIR="$QUERN_SITE" setsid bash "$root/scripts/serve.sh" "$port" >"$server_log" 2>&1 &
   server_pid=$!
   ready=""
   for _ in $(seq 3000); do # up to 300 s: serve.sh may rebuild the cgi
