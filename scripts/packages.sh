@@ -69,7 +69,7 @@ ensure_packages() {
 # Makes node and npm available, from Debian where either is missing (a Node.js
 # from elsewhere, with its own npm, is kept), then checks that node is as new
 # as the npm project in the folder given asks in its package.json's engines
-# (">=N"). Says in one line what is needed when it is not.
+# (">=N" or ">=N.M"). Says in one line what is needed when it is not.
 need_node() {
   local project="$1" wanted have
   if ! command -v node >/dev/null || ! command -v npm >/dev/null; then
@@ -78,15 +78,15 @@ need_node() {
     command -v npm >/dev/null || pkgs+=(npm)
     ensure_packages "${pkgs[@]}" || return 1
   fi
-  wanted="$(sed -n 's/.*"node": *">= *v\{0,1\}\([0-9]*\).*/\1/p' "$project/package.json" | head -n 1)"
-  have="$(node --version 2>/dev/null | sed -n 's/^v\([0-9]*\).*/\1/p')"
+  wanted="$(sed -n 's/.*"node": *">= *v\{0,1\}\([0-9.]*\).*/\1/p' "$project/package.json" | head -n 1)"
+  have="$(node --version 2>/dev/null | sed -n 's/^v\([0-9.]*\).*/\1/p')"
   if [[ -z "$wanted" ]]; then
     echo "$(basename "$0"): $project/package.json names no Node.js version (engines.node \">=N\")" >&2
     return 1
   fi
-  if [[ -z "$have" ]] || ((have < wanted)); then
+  if [[ -z "$have" || "$(printf '%s\n' "$wanted" "$have" | sort -V | head -n 1)" != "$wanted" ]]; then
     echo "$(basename "$0"): needs Node.js $wanted or later, found ${have:+v}${have:-none}:" \
-      "install Debian's (apt-get install nodejs npm) or a newer one from nodejs.org" >&2
+      "install Debian 12's (apt-get install nodejs npm) or a newer one from nodejs.org" >&2
     return 1
   fi
 }

@@ -72,7 +72,41 @@ mkdir -p "$root/build"
 bash "$root/scripts/vsix.sh" "$root/build/quern.vsix" >"$vsix_log" 2>&1 &
 vsix=$!
 
+# Every npm package locked that runs on this machine's node allows the oldest
+# node that its project's package.json declares (engines.node): a newer node
+# here would not notice a lock that needs one. An editor extension's own
+# dependencies run in the editor, so only its tools (dev) are held to it.
+locks_allow_declared_node() {
+  local npm_dir
+  npm_dir="$(dirname "$(readlink -f "$(command -v npm)")")/.."
+  # semver comes with npm, wherever npm is.
+  (cd "$root" && node -e '
+    const semver = require(require.resolve("semver", { paths: [process.argv[1]] }));
+    let refused = 0;
+    for (const dir of process.argv.slice(2)) {
+      const project = require(`./${dir}/package.json`);
+      const declared = project.engines?.node;
+      if (!declared) {
+        console.log(`${dir}: package.json declares no engines.node`);
+        refused++;
+        continue;
+      }
+      const oldest = semver.minVersion(declared).version;
+      for (const [where, p] of Object.entries(require(`./${dir}/package-lock.json`).packages)) {
+        const needs = p.engines?.node;
+        if (!where || typeof needs !== "string" || (project.engines.vscode && !p.dev)) continue;
+        if (!semver.satisfies(oldest, needs)) {
+          console.log(`${dir}: ${where.replace(/.*node_modules\//, "")}@${p.version} needs node ${needs}, not ${oldest} (${declared})`);
+          refused++;
+        }
+      }
+    }
+    process.exit(refused ? 1 : 0);
+  ' "$npm_dir" web tests/web editors/vscode)
+}
+
 stage "documentation links" python3 "$root/scripts/check_links.py"
+stage "npm locks run on the declared node" locks_allow_declared_node
 stage "release build and unit tests" \
   build_and_test "$root/build" -DCMAKE_CXX_COMPILER_LAUNCHER=ccache
 stage "the guides' commands" python3 "$root/scripts/test_docs.py" "$root/build"
