@@ -85,7 +85,11 @@ serve_and_check() {
   # shellcheck disable=SC2016
   setsid unshare -m --propagation private bash -c '
     for f in "${@:2}"; do
-      if [[ -d "$f" ]]; then mount -t tmpfs -o ro,size=4k none "$f"; else mount --bind /dev/null "$f"; fi || exit 1
+      if [[ -d "$f" ]]; then
+        mount -t tmpfs -o ro,size=4k none "$f" || exit 1
+      elif [[ -e "$f" ]]; then # not in a folder hidden already
+        mount --bind /dev/null "$f" || exit 1
+      fi
     done
     exec bash "$0/clone/scripts/serve.sh" "$1"' \
     "$work" "$port" "${hidden_dirs[@]}" "${hidden[@]}" >"$log" 2>&1 </dev/null &
