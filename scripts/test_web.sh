@@ -116,17 +116,23 @@ echo "test_web.sh: lighttpd serving $QUERN_URL (log: $server_log)"
 passed=0
 failed=0
 # QUERN_WEB_SUITES="browser stages" runs only the suites whose names it lists
-# (while working on one part of the page); unset, every suite runs.
+# (while working on one part of the page); unset, every suite runs. A suite
+# prints its report when it ends, so that suites run side by side do not mix
+# their lines; its counts go to a file, read by `tally`.
 run_suite() {
-  local file="$1" tap="$BUILD_DIR/web/$(basename "$1" .mjs).tap"
-  if [[ -n "${QUERN_WEB_SUITES:-}" && " $QUERN_WEB_SUITES " != *" $(basename "$file" .test.mjs) "* ]]; then
+  local file="$1" name
+  name="$(basename "$1" .mjs)"
+  local tap="$BUILD_DIR/web/$name.tap" log="$BUILD_DIR/web/$name.log"
+  rm -f "$tap" "$BUILD_DIR/web/$name.count"
+  if [[ -n "${QUERN_WEB_SUITES:-}" && " $QUERN_WEB_SUITES " != *" ${name%.test} "* ]]; then
     return 0
   fi
-  echo "== $file"
   (cd "$web_tests" && node --test \
     --test-reporter=spec --test-reporter-destination=stdout \
-    --test-reporter=tap --test-reporter-destination="$tap" "$file")
+    --test-reporter=tap --test-reporter-destination="$tap" "$file") >"$log" 2>&1
   local rc=$?
+  echo "== $file"
+  cat "$log"
   local p f c
   count() { grep -E "^# $1 [0-9]+\$" "$tap" 2>/dev/null | tail -1 | awk '{print $3}'; }
   p="$(count pass)"
@@ -137,24 +143,37 @@ run_suite() {
   # A runner that failed without counting a failure (a crash, a hook that
   # threw) still counts as one.
   if ((rc != 0 && f == 0)); then f=1; fi
-  passed=$((passed + p))
-  failed=$((failed + f))
+  echo "$p $f" >"$BUILD_DIR/web/$name.count"
+}
+# Suites one after another.
+lane() { for file in "$@"; do run_suite "$file"; done; }
+tally() {
+  local file p f
+  for file in "$@"; do
+    read -r p f <"$BUILD_DIR/web/$(basename "$file" .mjs).count" 2>/dev/null || continue
+    passed=$((passed + p))
+    failed=$((failed + f))
+  done
 }
 
-run_suite integration.test.mjs
-run_suite machine.test.mjs
-run_suite layers.test.mjs
-run_suite quern_mjs.test.mjs
-run_suite help.test.mjs
-run_suite browser.test.mjs
-run_suite panel.test.mjs
-run_suite exercise.test.mjs
-run_suite page.test.mjs
-run_suite stages.test.mjs
+# Two lanes side by side while the server runs: the browser suites spend
+# much of their time waiting on the page, the others on the compiler.
+first=(integration.test.mjs machine.test.mjs layers.test.mjs quern_mjs.test.mjs help.test.mjs page.test.mjs)
+second=(browser.test.mjs panel.test.mjs exercise.test.mjs stages.test.mjs)
+lane "${first[@]}" &
+lane_pid=$!
+lane "${second[@]}"
+wait "$lane_pid"
+tally "${first[@]}" "${second[@]}"
 stop_server
-run_suite site.test.mjs
-run_suite course.test.mjs
-run_suite service.test.mjs
+# The static sites side by side; then the service under load and at its
+# limits, alone, as its bounds are about the machine it has.
+lane site.test.mjs &
+lane_pid=$!
+lane course.test.mjs
+wait "$lane_pid"
+lane service.test.mjs
+tally site.test.mjs course.test.mjs service.test.mjs
 echo "screenshots: $BUILD_DIR/web/playground-{error,linked,machine}.png $BUILD_DIR/web/panel-{help,breakpoint,phone}.png"
 
 echo "$passed passed, $failed failed"
