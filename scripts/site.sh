@@ -94,6 +94,8 @@ if [[ -z "$from" ]]; then
 
   # The reference's examples are compiled by the module just built.
   QUERN_WASM="$wasm/wasm/quern.wasm" bash "$root/web/build.sh" >&2
+elif [[ -n "$course" ]]; then
+  bash "$root/web/build.sh" --packages >&2
 fi
 
 # The new site, beside the old one (the same file system, so that it is

@@ -110,7 +110,8 @@ serve_and_check() {
     return 1
   fi
   local url="http://127.0.0.1:$port" ok=1 answer expected
-  curl -fsS "$url/" | grep -q '<title>' || { echo "$name: GET / gave no page"; ok=""; }
+  curl -fsS -o "$work/index.html" "$url/" && grep -q '<title>' "$work/index.html" ||
+    { echo "$name: GET / gave no page"; ok=""; }
   curl -fsS -o /dev/null "$url/quern.wasm" || { echo "$name: GET /quern.wasm failed"; ok=""; }
   printf 'int f(int n) {\n  int s = 0;\n  while (n > 0) { s = s + n; n = n - 1; }\n  return s;\n}\n' >"$work/f.c"
   answer="$(curl -sS -D "$work/headers" --data-binary @"$work/f.c" \

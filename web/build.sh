@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Builds the playground page: installs node and npm from Debian when they are
-# missing (and checks that node is as new as package.json's engines asks), the packages of web/package-lock.json when they are not installed
-# as locked, and bundles the page into web/public/dist/.
+# missing (and checks that node is as new as package.json's engines asks),
+# the packages of web/package-lock.json when they are not installed as
+# locked, and bundles the page into web/public/dist/ (unless --packages).
 set -euo pipefail
 
 web="$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)"
@@ -21,4 +22,6 @@ if [[ ! -f "$stamp" || "$(cat "$stamp")" != "$lock" ]]; then
   echo "$lock" >"$stamp"
 fi
 
-node "$web/build.mjs"
+# --packages: only the packages (what builds a course's site from a page
+# built already needs).
+[[ "${1:-}" == --packages ]] || node "$web/build.mjs"
