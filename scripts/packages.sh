@@ -1,7 +1,8 @@
 # shellcheck shell=bash
 # Sourced by every script that installs or builds: what each purpose needs
 # from Debian, how a package is found and installed, what Node.js the npm
-# projects need, and how a build folder is made ready. The lists below are
+# projects need, how a build folder is made ready, and how a server the
+# tests started is stopped. The lists below are
 # the only ones; a script takes its own and never names a package itself.
 
 # --- what each purpose needs ----------------------------------------------------
@@ -108,4 +109,18 @@ ensure_configured() {
     return 0
   fi
   "${configure[@]}" -S "$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)" -B "$dir" "$@"
+}
+
+# --- processes ------------------------------------------------------------------
+# Stops the process group that the process given leads (a server started with
+# setsid, with whatever it started): TERM, up to ten seconds to end, then KILL.
+stop_group() {
+  local pid="$1"
+  kill -TERM -- "-$pid" 2>/dev/null
+  for _ in $(seq 100); do
+    kill -0 "$pid" 2>/dev/null || break
+    sleep 0.1
+  done
+  kill -KILL -- "-$pid" 2>/dev/null
+  wait "$pid" 2>/dev/null
 }

@@ -64,14 +64,7 @@ chmod 0755 "$work"
 
 server_pid=""
 stop_server() {
-  [[ -n "$server_pid" ]] || return 0
-  kill -TERM -- "-$server_pid" 2>/dev/null
-  for _ in $(seq 100); do
-    kill -0 "$server_pid" 2>/dev/null || break
-    sleep 0.1
-  done
-  kill -KILL -- "-$server_pid" 2>/dev/null
-  wait "$server_pid" 2>/dev/null
+  [[ -z "$server_pid" ]] || stop_group "$server_pid"
   server_pid=""
 }
 trap stop_server EXIT
