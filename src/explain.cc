@@ -10,7 +10,6 @@
 #include "pipeline.h"
 #include "printer.h"
 #include "trans.h"
-#include "why.h"
 
 namespace quern {
 namespace {
@@ -67,32 +66,69 @@ std::string Explanation::answer() const {
 
 namespace {
 
-// Names the nodes of the reasons passing by their places, for the sink
-// after it.
-class PlaceNaming final : public ElementSink {
+// Whether a node of kind is one that a line of rule may serve.
+bool serves(WhyRule rule, NodeKind kind) {
+  switch (rule) {
+    case WhyRule::LoadConstant:
+      return kind == NodeKind::Literal;
+    case WhyRule::LoadVariable:
+      return kind == NodeKind::Variable;
+    case WhyRule::Negate:
+      return kind == NodeKind::Negation;
+    case WhyRule::Operate:
+    case WhyRule::SpillStore:
+    case WhyRule::SpillLoad:
+      return kind == NodeKind::Addition || kind == NodeKind::Subtraction ||
+             kind == NodeKind::Compare;
+    case WhyRule::Compare:
+      return kind == NodeKind::Compare;
+    case WhyRule::Assign:
+      return kind == NodeKind::Assignment;
+    case WhyRule::Return:
+      return kind == NodeKind::Return;
+    case WhyRule::Branch:
+    case WhyRule::JumpToEnd:
+    case WhyRule::ExitLoop:
+    case WhyRule::LoopBack:
+    case WhyRule::Label:
+      return kind == NodeKind::If || kind == NodeKind::While;
+    case WhyRule::Halt:
+      return kind == NodeKind::Function;
+    case WhyRule::Data:
+      return kind == NodeKind::Parameter || kind == NodeKind::Declaration;
+  }
+  return false;
+}
+
+// Checks that the reasons passing by name nodes of the tree that their
+// rules serve, for the sink after it.
+class ReasonCheck final : public ElementSink {
  public:
-  PlaceNaming(const NodePlaces& places, ElementSink& next) : places_(places), next_(next) {}
+  ReasonCheck(const std::vector<TreeSpan>& tree, ElementSink& next) : tree_(tree), next_(next) {}
   bool wants_detail() const override { return next_.wants_detail(); }
   bool take(const Stretch& s) override {
-    if (s.why.empty()) return next_.take(s);
-    why_.assign(s.why.begin(), s.why.end());
-    places_.name(why_);
-    return next_.take({s.elements, why_, s.lines, s.before});
+    for (const Why& why : s.why) {
+      if (why.has_node()
+              ? why.node() >= tree_.size() || !serves(why.rule(), tree_[why.node()].kind())
+              : why.rule() != WhyRule::Data) {
+        internal_failure("a line serves a node that is not in the tree");
+      }
+    }
+    return next_.take(s);
   }
   bool finish() override { return next_.finish(); }
 
  private:
-  const NodePlaces& places_;
+  const std::vector<TreeSpan>& tree_;
   ElementSink& next_;
-  std::vector<Why> why_;
 };
 
 }  // namespace
 
 bool Explanation::replay(ElementSink& sink) const {
   if (error || !function) internal_failure("only a successful compile can be replayed");
-  PlaceNaming naming(places, sink);
-  StreamOptimiser optimiser(naming);
+  ReasonCheck checked(tree, sink);
+  StreamOptimiser optimiser(checked);
   return expand_function_to(*function, optimiser);
 }
 
@@ -117,8 +153,6 @@ Explanation explain(std::string_view source) {
       return explain_unspecified(std::get<compile_error::Unspecified>(error->kind).text);
     }
     result.error = std::move(*error);
-  } else {
-    result.places = NodePlaces(*trace.function, trace.parse.nodes, trace.parse.tokens, source);
   }
   result.tokens = SolidTokens(source, std::move(trace.parse.tokens));
   if (trace.parse_error) {
@@ -132,6 +166,9 @@ Explanation explain(std::string_view source) {
     return result;
   }
   result.tree = std::move(trace.parse.nodes);
+  if (trace.function->index + 1 != result.tree.size()) {
+    internal_failure("the parse numbered its nodes other than it recorded them");
+  }
   result.function = std::move(trace.function);
   result.ignored = result.tokens.solid_from(trace.parse.after_function);
   return result;

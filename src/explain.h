@@ -18,7 +18,6 @@
 #include "stream.h"
 #include "syntax/parser.h"
 #include "syntax/syntax.h"
-#include "why.h"
 
 namespace quern {
 
@@ -47,7 +46,6 @@ struct Explanation {
   std::vector<TreeSpan> tree;             // the syntax tree's nodes in postorder, with their spans
   std::optional<SourcePosition> ignored;  // the first text after the closing brace
   std::optional<Function> function;       // the tree, when the source parsed
-  NodePlaces places;                      // the places in tree of function's nodes
 
   /// Whether the source parsed: function, tree and ignored hold.
   bool parsed() const { return function.has_value(); }
@@ -57,8 +55,8 @@ struct Explanation {
   std::string answer() const;
   /// Runs the back end over the tree again, as the compile did, and hands
   /// the optimiser's stream to sink: each element as it prints, with (when
-  /// the sink wants detail) its reason, naming its node by place in tree,
-  /// its source line and the element as translation made it. Only after a
+  /// the sink wants detail) its reason, naming its node by its index in
+  /// tree, its source line and the element as translation made it. Only after a
   /// successful compile. False when the sink stopped early.
   bool replay(ElementSink& sink) const;
   /// The list that compile prints, made by a replay.

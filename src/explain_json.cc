@@ -370,10 +370,10 @@ void write_why(json::Writer& w, Why why) {
   w.put(R"(,"why":{"rule":)");
   w.string(why::row(why.rule()).name);
   w.key("node");
-  if (why.place() < 0) {
-    w.put("null");
+  if (why.has_node()) {
+    w.number(why.node());
   } else {
-    w.number(why.place());
+    w.put("null");
   }
   if (why.pair() != WhyPair::None) {
     w.key("pair");

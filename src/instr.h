@@ -139,40 +139,31 @@ enum class WhyOptimiser : uint8_t { None, ZeroClear, ZeroWord, BranchToNext };
 
 /// Why an element of an instruction list is there. Kept beside the list,
 /// one per element, only when someone will read it: the rule that made the
-/// element, the tree node it serves (an Expression, a BooleanExpr, a
-/// Statement or a Parameter; null for the halt, which serves the function,
-/// and for the words that no source name owns), how an operation's operands
+/// element, the index in the tree's postorder of the node it serves (none
+/// for the words that no source name owns), how an operation's operands
 /// reached the registers, and the optimiser's rule where it changed or
-/// removed the element. Eight bytes: the node's address, which never takes
-/// more than 48 bits in a user process, shares a word with the three small
-/// fields.
+/// removed the element.
 class Why {
  public:
+  static constexpr uint32_t kNoNode = UINT32_MAX;
+
   Why() = default;
-  Why(const void* node, WhyRule rule, WhyPair pair = WhyPair::None)
-      : bits_(static_cast<uint64_t>(reinterpret_cast<uintptr_t>(node)) << 16 |
-              static_cast<uint64_t>(rule) << 8 | static_cast<uint64_t>(pair) << 4) {
-    if (static_cast<uint64_t>(reinterpret_cast<uintptr_t>(node)) >> 48 != 0) {
-      internal_failure("a node's address takes more than 48 bits");
-    }
-  }
-  const void* node() const { return reinterpret_cast<const void*>(uintptr_t(bits_ >> 16)); }
-  WhyRule rule() const { return static_cast<WhyRule>(bits_ >> 8 & 0xFF); }
-  WhyPair pair() const { return static_cast<WhyPair>(bits_ >> 4 & 0xF); }
-  WhyOptimiser optimiser() const { return static_cast<WhyOptimiser>(bits_ & 0xF); }
-  /// Once explained, a reason names its node by its place in the answer's
-  /// tree (-1 for none) instead of its address.
-  void set_place(int32_t place) {
-    bits_ = (bits_ & 0xFFFF) | static_cast<uint64_t>(static_cast<uint32_t>(place + 1)) << 16;
-  }
-  int32_t place() const { return static_cast<int32_t>(bits_ >> 16) - 1; }
-  void set_optimiser(WhyOptimiser o) {
-    bits_ = (bits_ & ~uint64_t{0xF}) | static_cast<uint64_t>(o);
-  }
+  Why(uint32_t node, WhyRule rule, WhyPair pair = WhyPair::None)
+      : node_(node), rule_(rule), pair_(pair) {}
+  /// The node's index, or kNoNode.
+  uint32_t node() const { return node_; }
+  bool has_node() const { return node_ != kNoNode; }
+  WhyRule rule() const { return rule_; }
+  WhyPair pair() const { return pair_; }
+  WhyOptimiser optimiser() const { return optimiser_; }
+  void set_optimiser(WhyOptimiser o) { optimiser_ = o; }
   bool operator==(const Why&) const = default;
 
  private:
-  uint64_t bits_ = 0;
+  uint32_t node_ = kNoNode;
+  WhyRule rule_{};
+  WhyPair pair_ = WhyPair::None;
+  WhyOptimiser optimiser_ = WhyOptimiser::None;
 };
 static_assert(sizeof(Why) == 8);
 

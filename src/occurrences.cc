@@ -27,11 +27,7 @@ std::vector<Occurrence> occurrences(const Function& function, std::string_view s
     for (const Statement& s : list) statements.push_back(&s);
   };
   const auto push_condition = [&](const BooleanExpr& c) {
-    std::visit(
-        [&](const auto& node) {
-          expressions.push_back(&node.first), expressions.push_back(&node.second);
-        },
-        c.node);
+    expressions.push_back(&c.left), expressions.push_back(&c.right);
   };
   push_list(function.body);
   while (!statements.empty() || !expressions.empty()) {

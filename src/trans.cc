@@ -25,15 +25,16 @@ class Emitter {
   explicit Emitter(ElementSink& sink) : out_(sink) {}
   bool detail() const { return out_.detail(); }
   void line(int32_t line) { line_ = line; }
-  void push(Instruction i, const void* node, WhyRule rule, WhyPair pair = WhyPair::None) {
+  void push(Instruction i, NodeIndex node, WhyRule rule, WhyPair pair = WhyPair::None) {
     out_.push({label::None{}, std::move(i)}, detail() ? Why{node, rule, pair} : Why{}, line_);
   }
   void push_word(const LabelledInstruction& word, Why why, int32_t line) {
     out_.push(word, why, line);
   }
   // A generated label, which serves the if or while that made it.
-  void push_label(Label l, const Statement* owner) {
-    out_.push({std::move(l), ins::Nop{}}, detail() ? Why{owner, WhyRule::Label} : Why{}, line_);
+  void push_label(Label l, const Statement& owner) {
+    out_.push({std::move(l), ins::Nop{}}, detail() ? Why{owner.index, WhyRule::Label} : Why{},
+              line_);
   }
   bool flush() { return out_.flush(); }
 
@@ -67,7 +68,7 @@ void emit_operand(const Operand& o, Register target, VariableContext& context, E
   const Register r = o.negated() ? kR1 : target;
   std::visit(Overload{
                  [&](const expr::Literal& l) {
-                   out.push(ins::Load{context.note_constant(l.value), r}, leaf_node(o),
+                   out.push(ins::Load{context.note_constant(l.value), r}, o.leaf_index(),
                             WhyRule::LoadConstant);
                  },
                  [&](const expr::Variable& v) {
@@ -75,13 +76,13 @@ void emit_operand(const Operand& o, Register target, VariableContext& context, E
                    if (!name) {
                      internal_failure("validation failed to catch use of undefined variable");
                    }
-                   out.push(ins::Load{*name, r}, leaf_node(o), WhyRule::LoadVariable);
+                   out.push(ins::Load{*name, r}, o.leaf_index(), WhyRule::LoadVariable);
                  },
              },
              o.leaf());
   if (o.negated()) {
-    out.push(ins::Clear{kR0}, negation_node(o), WhyRule::Negate);
-    out.push(ins::Subtract{kR0, kR1, target}, negation_node(o), WhyRule::Negate);
+    out.push(ins::Clear{kR0}, o.negation_index(), WhyRule::Negate);
+    out.push(ins::Subtract{kR0, kR1, target}, o.negation_index(), WhyRule::Negate);
   }
 }
 
@@ -108,7 +109,7 @@ PairOrder pair_order(const Expression& first, const Expression& second) {
 // that second makes. Emits what comes before the second operand. node is
 // the operation or the comparison that the pair serves.
 PairOrder begin_pair(const Expression& first, const Expression& second, uint64_t second_spills,
-                     const void* node, VariableContext& context, Emitter& out) {
+                     NodeIndex node, VariableContext& context, Emitter& out) {
   const PairOrder order = pair_order(first, second);
   // First only loads a word, so translating it after second records
   // nothing in a different order.
@@ -123,8 +124,8 @@ PairOrder begin_pair(const Expression& first, const Expression& second, uint64_t
 
 // Emits what comes after the second operand. The spill slot is numbered
 // now, after any slots the second operand made.
-void finish_pair(PairOrder order, const Expression& first, const void* node,
-                 VariableContext& context, Emitter& out) {
+void finish_pair(PairOrder order, const Expression& first, NodeIndex node, VariableContext& context,
+                 Emitter& out) {
   if (order == PairOrder::FirstAfter) emit_expr(first, kR0, context, out);
   if (order == PairOrder::Spill) {
     out.push(ins::Load{context.fresh_temporary(), kR0}, node, WhyRule::SpillLoad);
@@ -140,7 +141,7 @@ void check_spills(uint64_t before, uint64_t counted, const VariableContext& cont
   }
 }
 
-PairOrder emit_pair(const Expression& first, const Expression& second, const void* node,
+PairOrder emit_pair(const Expression& first, const Expression& second, NodeIndex node,
                     VariableContext& context, Emitter& out) {
   const uint64_t before = context.temporaries();
   const uint64_t second_spills = count_spills(second);
@@ -166,13 +167,13 @@ void emit_expr(const Expression& e, Register target, VariableContext& context, E
     const Expression left{operands.subspan(i, 1)};
     const Expression right{operands.subspan(i + 1)};
     rest -= !left.is_simple() && !right.is_simple();
-    begin_pair(left, right, rest, operation_node(operands[i]), context, out);
+    begin_pair(left, right, rest, e.operation_index(i), context, out);
   }
   emit_operand(operands[n - 1], kR1, context, out);
   for (std::size_t k = n - 1; k-- > 0;) {
     const Expression left{operands.subspan(k, 1)};
     const PairOrder order = pair_order(left, Expression{operands.subspan(k + 1)});
-    const void* node = operation_node(operands[k]);
+    const NodeIndex node = e.operation_index(k);
     finish_pair(order, left, node, context, out);
     const Register d = k == 0 ? target : kR1;
     if (operands[k + 1].join() == Join::Plus) {
@@ -187,32 +188,46 @@ void emit_expr(const Expression& e, Register target, VariableContext& context, E
 // Where the data words of declared names come from: the parameter or
 // declaration that owns each, and its line.
 struct Declared {
-  const void* node;
+  NodeIndex node;
   int32_t line;
 };
 std::unordered_map<uint32_t, Declared> declared_words(const Function& function) {
   std::unordered_map<uint32_t, Declared> declared;  // by the bits of the word's name
   for (const Parameter& p : function.parameters) {
-    declared.emplace(NameId(p.name).bits(), Declared{&p, p.line});
+    declared.emplace(NameId(p.name).bits(), Declared{p.index, p.line});
   }
   for (const Statement& s : function.body) {
     if (const auto* d = std::get_if<stmt::Declaration>(&s.node)) {
-      declared.emplace(NameId(d->name).bits(), Declared{&s, s.line});
+      declared.emplace(NameId(d->name).bits(), Declared{s.index, s.line});
     }
   }
   return declared;
 }
 
-// The two operands of any comparison.
-std::pair<const Expression*, const Expression*> operands(const BooleanExpr& condition) {
-  return std::visit([](const auto& c) { return std::pair{&c.first, &c.second}; }, condition.node);
+// How the code tests a comparison once its operands are in the order they
+// are compared (BooleanExpr::first and second).
+enum class Test : uint8_t { Greater, LessOrEqual, Equal, NotEqual };
+Test test_of(const BooleanExpr& condition) {
+  switch (condition.relation) {
+    case Relation::Greater:
+    case Relation::Less:
+      return Test::Greater;
+    case Relation::LessOrEqual:
+    case Relation::GreaterOrEqual:
+      return Test::LessOrEqual;
+    case Relation::Equal:
+      return Test::Equal;
+    case Relation::NotEqual:
+      return Test::NotEqual;
+  }
+  internal_failure("unknown relation");
 }
 
 // The comparison code of a condition.
 void emit_compare(const BooleanExpr& condition, VariableContext& context, Emitter& out) {
-  const auto [first, second] = operands(condition);
-  const PairOrder order = emit_pair(*first, *second, why_node(condition), context, out);
-  out.push(ins::Compare{kR0, kR1}, why_node(condition), WhyRule::Compare, pair_why(order));
+  const PairOrder order =
+      emit_pair(condition.first(), condition.second(), condition.index, context, out);
+  out.push(ins::Compare{kR0, kR1}, condition.index, WhyRule::Compare, pair_why(order));
 }
 // One level of nesting still being translated: the statements left at that
 // level, then what closes the construct that opened it. Nested bodies are
@@ -250,8 +265,8 @@ Label numbered(uint32_t number, LabelRole role) {
 // Whether an if branches to its then body, which greater-than and not-equal
 // do; less-or-equal and equal branch to the else body.
 bool then_is_taken(const stmt::If& s) {
-  return std::holds_alternative<cond::GreaterThan>(s.condition->node) ||
-         std::holds_alternative<cond::NotEqual>(s.condition->node);
+  const Test test = test_of(*s.condition);
+  return test == Test::Greater || test == Test::NotEqual;
 }
 // The body that an if's branch leads to.
 StatementList taken_body(const stmt::If& s) {
@@ -265,15 +280,14 @@ void begin_if(const Statement& statement, const stmt::If& s, Emitter& out, Varia
   const Label taken = context.fresh_label(LabelRole::Taken);
   const Label end = context.fresh_label(LabelRole::IfEnd);
   const StatementList else_body = s.else_body() ? *s.else_body() : StatementList{};
-  const auto& node = s.condition->node;
-  const bool not_equal_kind =
-      std::holds_alternative<cond::Equal>(node) || std::holds_alternative<cond::NotEqual>(node);
+  const Test test = test_of(*s.condition);
+  const bool not_equal_kind = test == Test::Equal || test == Test::NotEqual;
   const BranchMaker branch = not_equal_kind ? branch_not_equal : branch_greater;
   const StatementList fall_through = then_is_taken(s) ? else_body : s.then_body;
 
   out.line(s.condition->line);
   emit_compare(*s.condition, context, out);
-  out.push(branch(taken), &statement, WhyRule::Branch);
+  out.push(branch(taken), statement.index, WhyRule::Branch);
   if (number_of(end) != number_of(taken) + 1) internal_failure("an if's labels are not in a row");
   levels.push_back({fall_through, number_of(taken), Level::Close::IfMiddle});
 }
@@ -288,20 +302,29 @@ void begin_while(const Statement& statement, const stmt::While& s, Emitter& out,
   const Label exit = context.fresh_label(LabelRole::LoopExit);
   const Label body = context.fresh_label(LabelRole::LoopBody);
   out.line(line);
-  out.push_label(head, &statement);
+  out.push_label(head, statement);
   out.line(s.condition->line);
   emit_compare(*s.condition, context, out);
-  const auto branch = [&](Instruction i) { out.push(std::move(i), &statement, WhyRule::Branch); };
-  const auto leave = [&] { out.push(ins::Jump{exit}, &statement, WhyRule::ExitLoop); };
-  std::visit(Overload{
-                 [&](const cond::GreaterThan&) { branch(ins::BranchGreater{body}), leave(); },
-                 [&](const cond::LessOrEqual&) { branch(ins::BranchGreater{exit}); },
-                 [&](const cond::Equal&) { branch(ins::BranchNotEqual{exit}); },
-                 [&](const cond::NotEqual&) { branch(ins::BranchNotEqual{body}), leave(); },
-             },
-             s.condition->node);
+  const auto branch = [&](Instruction i) {
+    out.push(std::move(i), statement.index, WhyRule::Branch);
+  };
+  const auto leave = [&] { out.push(ins::Jump{exit}, statement.index, WhyRule::ExitLoop); };
+  switch (test_of(*s.condition)) {
+    case Test::Greater:
+      branch(ins::BranchGreater{body}), leave();
+      break;
+    case Test::LessOrEqual:
+      branch(ins::BranchGreater{exit});
+      break;
+    case Test::Equal:
+      branch(ins::BranchNotEqual{exit});
+      break;
+    case Test::NotEqual:
+      branch(ins::BranchNotEqual{body}), leave();
+      break;
+  }
   out.line(line);
-  out.push_label(body, &statement);
+  out.push_label(body, statement);
   if (number_of(exit) != number_of(head) + 1) internal_failure("a while's labels are not in a row");
   levels.push_back({s.body, number_of(head), Level::Close::WhileEnd});
 }
@@ -319,17 +342,19 @@ void close_level(const Level& done, Emitter& out, Levels& levels) {
     case Level::Close::Nothing:
       break;
     case Level::Close::IfMiddle:
-      out.push(ins::Jump{numbered(done.label + 1, LabelRole::IfEnd)}, &owner, WhyRule::JumpToEnd);
-      out.push_label(numbered(done.label, LabelRole::Taken), &owner);
+      out.push(ins::Jump{numbered(done.label + 1, LabelRole::IfEnd)}, owner.index,
+               WhyRule::JumpToEnd);
+      out.push_label(numbered(done.label, LabelRole::Taken), owner);
       levels.push_back(
           {taken_body(std::get<stmt::If>(owner.node)), done.label, Level::Close::IfEnd});
       break;
     case Level::Close::IfEnd:
-      out.push_label(numbered(done.label + 1, LabelRole::IfEnd), &owner);
+      out.push_label(numbered(done.label + 1, LabelRole::IfEnd), owner);
       break;
     case Level::Close::WhileEnd:
-      out.push(ins::Jump{numbered(done.label, LabelRole::LoopHead)}, &owner, WhyRule::LoopBack);
-      out.push_label(numbered(done.label + 1, LabelRole::LoopExit), &owner);
+      out.push(ins::Jump{numbered(done.label, LabelRole::LoopHead)}, owner.index,
+               WhyRule::LoopBack);
+      out.push_label(numbered(done.label + 1, LabelRole::LoopExit), owner);
       break;
   }
 }
@@ -351,7 +376,7 @@ void expand_simple(const Statement& statement, Emitter& out, VariableContext& co
             context.record_static("_RES", 0);
             out.line(statement.line);
             emit_expr(r.value, kR0, context, out);
-            out.push(ins::Store{kR0, label::Name(result_name())}, &statement, WhyRule::Return);
+            out.push(ins::Store{kR0, label::Name(result_name())}, statement.index, WhyRule::Return);
           },
           [&](const stmt::Assignment& a) {
             const std::optional<label::Name> name = context.static_name(a.name);
@@ -360,7 +385,7 @@ void expand_simple(const Statement& statement, Emitter& out, VariableContext& co
             }
             out.line(statement.line);
             emit_expr(a.value, kR0, context, out);
-            out.push(ins::Store{kR0, *name}, &statement, WhyRule::Assign);
+            out.push(ins::Store{kR0, *name}, statement.index, WhyRule::Assign);
           },
           [&](const stmt::If&) {},
           [&](const stmt::While&) {},
@@ -479,14 +504,14 @@ Expansion expand_expr(const Expression& expression, Register target, VariableCon
 
 InstructionList expand_expr_pair(const Expression& first, const Expression& second,
                                  VariableContext& context) {
-  return collected([&](Emitter& out) { emit_pair(first, second, nullptr, context, out); });
+  return collected([&](Emitter& out) { emit_pair(first, second, Why::kNoNode, context, out); });
 }
 
 void compare_expanded(const Expression& first, const Expression& second, VariableContext& context,
                       InstructionList& list) {
   const InstructionList code = collected([&](Emitter& out) {
-    emit_pair(first, second, nullptr, context, out);
-    out.push(ins::Compare{kR0, kR1}, nullptr, WhyRule::Compare);
+    emit_pair(first, second, Why::kNoNode, context, out);
+    out.push(ins::Compare{kR0, kR1}, Why::kNoNode, WhyRule::Compare);
   });
   list.insert(list.end(), code.begin(), code.end());
 }
@@ -511,7 +536,7 @@ bool expand_function_to(const Function& function, ElementSink& sink) {
   }
   expand_statements(function.body, out, context);
   out.line(function.end_line);
-  out.push(ins::Halt{}, nullptr, WhyRule::Halt);
+  out.push(ins::Halt{}, function.index, WhyRule::Halt);
   // A parameter's or a declared variable's word serves its declaration and
   // has its line. Generated words ("#1", ".t1", "_RES") cannot collide with
   // source names, which validation has checked.
@@ -519,7 +544,7 @@ bool expand_function_to(const Function& function, ElementSink& sink) {
   if (out.detail()) declared = declared_words(function);
   IterStatics statics(context);
   while (auto s = statics.next()) {
-    Declared owner{nullptr, 0};
+    Declared owner{Why::kNoNode, 0};
     if (out.detail()) {
       if (auto it = declared.find(s->first.id.bits()); it != declared.end()) owner = it->second;
     }

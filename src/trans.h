@@ -66,31 +66,6 @@ class IterStatics {
   std::size_t index_ = 0;
 };
 
-/// How a reason names a comparison: its address plus one. A comparison is
-/// an allocation of its own in the tree's arena (an if or a while holds a
-/// pointer to it, and its operands lie in arrays elsewhere), so its address
-/// alone would name it as well; the one added is kept from when its first
-/// operand shared that address. No other node's name can be the same: the
-/// other names made by adding to an address add to an operand's.
-inline const void* why_node(const BooleanExpr& condition) {
-  return reinterpret_cast<const char*>(&condition) + 1;
-}
-
-/// How a reason names the nodes of an expression, which keeps its operands
-/// in one array and has no node of its own for its negations and operations:
-/// an operand's literal or name is the operand's address, its negation that
-/// address plus one, and the operation of which it is the left operand that
-/// address plus two.
-inline const void* leaf_node(const Operand& operand) {
-  return &operand;
-}
-inline const void* negation_node(const Operand& operand) {
-  return reinterpret_cast<const char*>(&operand) + 1;
-}
-inline const void* operation_node(const Operand& left) {
-  return reinterpret_cast<const char*>(&left) + 2;
-}
-
 /// The code of an expression and the registers besides the target that it may change.
 struct Expansion {
   InstructionList instructions;

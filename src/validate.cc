@@ -36,12 +36,8 @@ void check_reserved(Findings& errors, std::string_view name, SourcePosition posi
 }
 
 void walk_condition(Findings& errors, const BooleanExpr& condition, const Scope& scope) {
-  std::visit(
-      [&](const auto& c) {
-        walk_expr(errors, c.first, scope);
-        walk_expr(errors, c.second, scope);
-      },
-      condition.node);
+  walk_expr(errors, condition.first(), scope);
+  walk_expr(errors, condition.second(), scope);
 }
 
 }  // namespace

@@ -7,10 +7,8 @@
 #include <array>
 #include <span>
 #include <string_view>
-#include <vector>
 
 #include "instr.h"
-#include "syntax/parser.h"
 #include "syntax/syntax.h"
 
 namespace quern::why {
@@ -29,7 +27,8 @@ inline constexpr Row kPairs[] = {
 inline constexpr Row kOptimiser[] = {
 #include "why_opt_rows.inc"
 };
-/// Comparison operators whose right operand is translated first.
+/// Comparison operators whose right operand is translated first, as the
+/// page reads them from the table.
 inline constexpr std::string_view kSwapped[] = {
 #include "why_swapped.inc"
 };
@@ -45,6 +44,22 @@ static_assert(std::size(kPairs) == static_cast<std::size_t>(WhyPair::Spill),
               "src/why.json: one row per pairing");
 static_assert(std::size(kOptimiser) == static_cast<std::size_t>(WhyOptimiser::BranchToNext),
               "src/why.json: one row per rule of the optimiser");
+
+// The table's operators are those whose right operand the code compares
+// first.
+constexpr bool swapped_as_compared() {
+  std::size_t right_first_count = 0;
+  for (const Relation r : {Relation::Equal, Relation::NotEqual, Relation::Greater,
+                           Relation::GreaterOrEqual, Relation::Less, Relation::LessOrEqual}) {
+    bool listed = false;
+    for (const std::string_view op : kSwapped) listed = listed || op == relation_text(r);
+    if (listed != right_first(r)) return false;
+    right_first_count += right_first(r);
+  }
+  return right_first_count == std::size(kSwapped);
+}
+static_assert(swapped_as_compared(),
+              "src/why.json: swapped lists the operators compared right first");
 
 static_assert(kPairs[0].name == "in-order" && kPairs[1].name == "right-first" &&
               kPairs[2].name == "spill");
@@ -63,37 +78,3 @@ inline const Row& row(WhyOptimiser o) {
 }
 
 }  // namespace quern::why
-
-namespace quern {
-
-/// The places of the nodes that reasons point at, in the tree that the
-/// parse of source recorded (nodes, in postorder; tokens are its raw
-/// tokens), looked up by address.
-class NodePlaces {
- public:
-  NodePlaces() = default;
-  NodePlaces(const Function& function, const std::vector<TreeSpan>& nodes,
-             const std::vector<RawToken>& tokens, std::string_view source);
-  /// Makes each reason name its node by its place instead of its address.
-  void name(std::span<Why> why) const;
-
-  /// Places by node address, in a table of open addressing.
-  class Table {
-   public:
-    void reserve(std::size_t nodes);
-    void add(const void* node, int32_t place);
-    int32_t of(const void* node) const;
-
-   private:
-    std::size_t slot_of(const void* node) const;
-    int bits_ = 1;
-    std::vector<const void*> nodes_at_;
-    std::vector<int32_t> places_;
-  };
-
- private:
-  Table table_;
-  int32_t root_ = -1;
-};
-
-}  // namespace quern

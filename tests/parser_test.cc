@@ -140,8 +140,8 @@ TEST(Parser, BuildsTrees) {
        "Void f(Int a@1:11, Int b@1:18) [int x@1:27=1 x@1:34=(a@1:38 - (b@1:42 - x@1:46))]"},
       {"int f() { x = -y; }", "Int f() [x@1:10=-y@1:16]"},
       {"int f() { x = -5 + 3 - -x; }", "Int f() [x@1:10=(-5 + (3 - -x@1:25))]"},
-      {"int f() { if (a < b) { } }", "Int f() [if(b@1:18 > a@1:15)[]]"},
-      {"int f() { if (a >= b) { } else { } }", "Int f() [if(b@1:19 <= a@1:15)[]else[]]"},
+      {"int f() { if (a < b) { } }", "Int f() [if(a@1:15 < b@1:18)[]]"},
+      {"int f() { if (a >= b) { } else { } }", "Int f() [if(a@1:15 >= b@1:19)[]else[]]"},
       {"int f() { if (a <= b) { } }", "Int f() [if(a@1:15 <= b@1:19)[]]"},
       {"int f() { while (a == b) { } while (a != b) { } while (a > b) { } }",
        "Int f() [while(a@1:18 == b@1:22)[] while(a@1:37 != b@1:41)[] while(a@1:56 > b@1:59)[]]"},
@@ -287,7 +287,8 @@ TEST(TreeArena, RunsStayWholeAcrossBlocks) {
   constexpr std::size_t kCount = 200;
   for (std::size_t n = 0; n < kCount; ++n) {
     run = arena.extend<Operand>(run, n);
-    std::construct_at(run + n, Operand::literal(static_cast<int8_t>(n % 128)));
+    std::construct_at(run + n,
+                      Operand::literal(static_cast<int8_t>(n % 128), static_cast<NodeIndex>(n)));
   }
   for (std::size_t n = 0; n < kCount; ++n) {
     ASSERT_EQ(std::get<expr::Literal>(run[n].leaf()).value, static_cast<int8_t>(n % 128)) << n;

@@ -22,18 +22,8 @@ std::string list_text(const StatementList& list) {
 }
 
 std::string condition_text(const BooleanExpr& c) {
-  return std::visit(
-      Overload{
-          [](const cond::GreaterThan& g) {
-            return tree_text(g.first) + " > " + tree_text(g.second);
-          },
-          [](const cond::LessOrEqual& g) {
-            return tree_text(g.first) + " <= " + tree_text(g.second);
-          },
-          [](const cond::Equal& g) { return tree_text(g.first) + " == " + tree_text(g.second); },
-          [](const cond::NotEqual& g) { return tree_text(g.first) + " != " + tree_text(g.second); },
-      },
-      c.node);
+  return tree_text(c.left) + " " + std::string(relation_text(c.relation)) + " " +
+         tree_text(c.right);
 }
 
 }  // namespace

@@ -334,17 +334,24 @@ class Grammar {
     return reply;
   }
 
-  // Records a finished node, when the parse keeps the tree: it starts at the
-  // first token at or after s and has the given number of children,
-  // finished just before it.
-  void note(NodeKind kind, State s, std::size_t children) const {
-    if (nodes_ == nullptr) return;
-    if (children >= (std::size_t{1} << (32 - TreeSpan::kKindBits))) {
-      internal_failure("a tree node with more children than its record holds");
+  // Counts a finished node and returns its index in the postorder; when
+  // the parse keeps the tree, records it too: it starts at the first token
+  // at or after s and has the given number of children, finished just
+  // before it.
+  NodeIndex note(NodeKind kind, State s, std::size_t children) const {
+    if (noted_ == Operand::kMostNodes)
+      internal_failure("a tree with more nodes than it can number");
+    if (nodes_ != nullptr) {
+      if (children >= (std::size_t{1} << (32 - TreeSpan::kKindBits))) {
+        internal_failure("a tree node with more children than its record holds");
+      }
+      nodes_->push_back({skip(s), static_cast<uint32_t>(children) << TreeSpan::kKindBits |
+                                      static_cast<uint32_t>(kind)});
     }
-    nodes_->push_back({skip(s), static_cast<uint32_t>(children) << TreeSpan::kKindBits |
-                                    static_cast<uint32_t>(kind)});
+    return noted_++;
   }
+  // The index of the node noted last.
+  NodeIndex last_noted() const { return noted_ - 1; }
 
   // An expression of one operand, in the arena.
   Expression single(const Operand& operand) const {
@@ -398,6 +405,7 @@ class Grammar {
   mutable State blank_end_ = 0;         // and where it ends
   TreeArena* arena_;
   std::vector<TreeSpan>* nodes_;  // null unless the tree's spans are kept
+  mutable NodeIndex noted_ = 0;   // the nodes finished so far
   // The statements read and not yet in a finished list.
   struct Pending {
     Statement* base = nullptr;
@@ -501,16 +509,16 @@ Result<Operand> Grammar::operand(State s) const {
   const State i = skip(s);
   if (i < end_ && (flags(i) & RawToken::kName)) {
     // A name is never all numeric, so integer_literal fails empty on it.
-    note(NodeKind::Variable, s, 0);
-    return succeed(Operand::variable({text(i), position(s)}), end_of(i));
+    const NodeIndex index = note(NodeKind::Variable, s, 0);
+    return succeed(Operand::variable({text(i), position(s)}, index), end_of(i));
   }
   Result<int8_t> number = integer_literal(s);
-  if (number.ok()) return succeed(Operand::literal(*number.value), number.state);
+  if (number.ok()) return succeed(Operand::literal(*number.value, last_noted()), number.state);
   if (number.consumed) return propagate<Operand>(number, false);
   Result<Name> name = identifier(s);
   if (name.ok()) {
-    note(NodeKind::Variable, s, 0);
-    return succeed(Operand::variable({name.value->text, name.value->position}), name.state);
+    const NodeIndex index = note(NodeKind::Variable, s, 0);
+    return succeed(Operand::variable({name.value->text, name.value->position}, index), name.state);
   }
   ParseError e = ParseError::merge(std::move(number.error()), std::move(name.error()));
   return composite(fail<Operand>(std::move(e), false), s);
@@ -590,32 +598,12 @@ Result<BooleanExpr> Grammar::boolean_expr(State s) const {
   }
   Result<Expression> second = expression(end_of(op_at));
   if (!second.ok()) return propagate<BooleanExpr>(second, true);
-  note(NodeKind::Compare, s, 2);
-  Expression a = std::move(*first.value);
-  Expression b = std::move(*second.value);
-  BooleanExpr result;
-  switch (chosen) {
-    case 0:
-      result.node = cond::Equal{std::move(a), std::move(b)};
-      break;
-    case 1:
-      result.node = cond::NotEqual{std::move(a), std::move(b)};
-      break;
-    case 2:
-      result.node = cond::LessOrEqual{std::move(b), std::move(a)};
-      break;
-    case 3:
-      result.node = cond::LessOrEqual{std::move(a), std::move(b)};
-      break;
-    case 4:
-      result.node = cond::GreaterThan{std::move(a), std::move(b)};
-      break;
-    case 5:
-      result.node = cond::GreaterThan{std::move(b), std::move(a)};
-      break;
-    default:
-      internal_failure("internal error: entered unreachable code");
-  }
+  static constexpr Relation kRelations[] = {Relation::Equal,          Relation::NotEqual,
+                                            Relation::GreaterOrEqual, Relation::LessOrEqual,
+                                            Relation::Greater,        Relation::Less};
+  static_assert(std::size(kRelations) == std::size(kOperators));
+  BooleanExpr result{*first.value, *second.value, kRelations[chosen], 0,
+                     note(NodeKind::Compare, s, 2)};
   return succeed(std::move(result), second.state);
 }
 
@@ -692,8 +680,9 @@ Result<Unit> Grammar::statements(State s) const {
     open.pop_back();
     const int32_t line = token_line(block.keyword);
     if (block.kind == Kind::While) {
-      note(NodeKind::While, block.keyword, 2);
-      pending_.push_back(Statement{stmt::While{NodePtr<BooleanExpr>(block.condition), body}, line});
+      const NodeIndex index = note(NodeKind::While, block.keyword, 2);
+      pending_.push_back(
+          Statement{stmt::While{NodePtr<BooleanExpr>(block.condition), body}, line, index});
       continue;
     }
     if (block.kind == Kind::Then) {
@@ -708,14 +697,13 @@ Result<Unit> Grammar::statements(State s) const {
         at = else_block.state;
         continue;
       }
-      note(NodeKind::If, block.keyword, 2);
-      pending_.push_back(Statement{without_else, line});
+      pending_.push_back(Statement{without_else, line, note(NodeKind::If, block.keyword, 2)});
       continue;
     }
-    note(NodeKind::If, block.keyword, 3);
     Statement& waiting = pending_.back();
     const auto& then_part = std::get<stmt::If>(waiting.node);
     waiting.node = stmt::If(then_part.condition, then_part.then_body, body);
+    waiting.index = note(NodeKind::If, block.keyword, 3);
   }
 }
 
@@ -786,11 +774,11 @@ Result<Unit> Grammar::simple_or_failure(State s) const {
   if (!part.ok()) return part;
   Result<Unit> semicolon = literal(part.state, ";");
   if (!semicolon.ok()) return propagate<Unit>(semicolon, true);
-  if (std::holds_alternative<stmt::Assignment>(pending_.back().node)) {
-    note(NodeKind::Assignment, s, 1);
-  } else {
-    note(NodeKind::Return, s, 1);
-  }
+  Statement& statement = pending_.back();
+  statement.index =
+      note(std::holds_alternative<stmt::Assignment>(statement.node) ? NodeKind::Assignment
+                                                                    : NodeKind::Return,
+           s, 1);
   return semicolon;
 }
 
@@ -820,10 +808,9 @@ Result<Unit> Grammar::declaration(State s) const {
   if (!value.ok()) return propagate<Unit>(value, true);
   Result<Unit> semicolon = literal(value.state, ";");
   if (!semicolon.ok()) return propagate<Unit>(semicolon, true);
-  note(NodeKind::Declaration, s, 1);
-  return push(Statement{stmt::Declaration{name.value->text, name.value->position,
-                                          single(Operand::literal(*value.value))},
-                        token_line(s)},
+  const Expression literal = single(Operand::literal(*value.value, last_noted()));
+  return push(Statement{stmt::Declaration{name.value->text, name.value->position, literal},
+                        token_line(s), note(NodeKind::Declaration, s, 1)},
               semicolon.state);
 }
 
@@ -856,8 +843,8 @@ Result<Parameter> Grammar::parameter(State s) const {
   if (!type.ok()) return composite(propagate<Parameter>(type, false), s);
   Result<Name> name = identifier(type.state);
   if (!name.ok()) return propagate<Parameter>(name, true);
-  note(NodeKind::Parameter, s, 0);
-  return succeed(Parameter{*type.value, name.value->text, name.value->position, token_line(s)},
+  return succeed(Parameter{*type.value, name.value->text, name.value->position, token_line(s),
+                           note(NodeKind::Parameter, s, 0)},
                  name.state);
 }
 
@@ -898,9 +885,9 @@ Result<Function> Grammar::function_rule(State s) {
   if (!parameters.ok()) return propagate<Function>(parameters, true);
   Result<StatementList> body = function_body(parameters.state);
   if (!body.ok()) return propagate<Function>(body, true);
-  note(NodeKind::Function, s, parameters.value->size() + 1);
+  const NodeIndex index = note(NodeKind::Function, s, parameters.value->size() + 1);
   return succeed(Function{*type.value, name.value->text, std::move(*parameters.value), *body.value,
-                          position(body.state).line, nullptr},
+                          position(body.state).line, nullptr, index},
                  body.state);
 }
 

@@ -115,33 +115,45 @@ struct Variable {  // a name used as a value
 /// How an operand joins the part of its expression before it.
 enum class Join : uint8_t { First, Plus, Minus };
 
+/// A node's place in the tree's postorder, the order in which the parser
+/// finishes its nodes (each right after its children, in source order) and
+/// in which an explanation lists them: reasons name nodes by it.
+using NodeIndex = uint32_t;
+
 /// One operand of an expression: a literal or a name, negated or not, with
-/// the operator before it. The longest chains have tens of thousands of
-/// operands, so an operand is kept small (24 bytes on a 64-bit
-/// machine) and gives its literal or its name as a value.
+/// the operator before it and the index of its literal or name. The longest
+/// chains have tens of thousands of operands, so an operand is kept small
+/// (24 bytes on a 64-bit machine) and gives its literal or its name as a
+/// value.
 class Operand {
  public:
-  static Operand literal(int8_t value) {
-    Operand o;
+  /// The most nodes a tree may have, so that an operand holds its index in
+  /// the bits that its negation and its join leave.
+  static constexpr NodeIndex kMostNodes = NodeIndex{1} << 29;
+
+  static Operand literal(int8_t value, NodeIndex index) {
+    Operand o(index);
     o.size_or_value_ = static_cast<uint8_t>(value);
     return o;
   }
-  static Operand variable(const expr::Variable& v) {
-    Operand o;
+  static Operand variable(const expr::Variable& v, NodeIndex index) {
+    Operand o(index);
     o.name_ = v.name.data();
     o.size_or_value_ = static_cast<uint32_t>(v.name.size());
     o.line_ = v.position.line;
     o.column_ = v.position.column;
     return o;
   }
+  /// The negation of this operand, which the parser finishes right after its
+  /// literal or name.
   Operand negation() const {
     Operand o = *this;
-    o.negated_ = true;
+    o.bits_ |= kNegated;
     return o;
   }
   Operand joined(Join join) const {
     Operand o = *this;
-    o.join_ = join;
+    o.bits_ = (o.bits_ & ~kJoin) | static_cast<uint32_t>(join);
     return o;
   }
 
@@ -150,17 +162,23 @@ class Operand {
     if (name_ == nullptr) return expr::Literal{static_cast<int8_t>(size_or_value_)};
     return expr::Variable{std::string_view(name_, size_or_value_), {line_, column_}};
   }
-  bool negated() const { return negated_; }
-  Join join() const { return join_; }
+  bool negated() const { return (bits_ & kNegated) != 0; }
+  Join join() const { return static_cast<Join>(bits_ & kJoin); }
+  /// The index of its literal or name, and of its negation, if any.
+  NodeIndex leaf_index() const { return bits_ >> kIndexShift; }
+  NodeIndex negation_index() const { return leaf_index() + 1; }
+  /// The index of the operand as its expression uses it: its negation's,
+  /// or its literal's or name's.
+  NodeIndex index() const { return leaf_index() + (negated() ? 1 : 0); }
 
  private:
-  Operand() = default;
+  static constexpr uint32_t kJoin = 3, kNegated = 4, kIndexShift = 3;
+  explicit Operand(NodeIndex index) : bits_(index << kIndexShift) {}
   const char* name_ = nullptr;  // a name's first character; null for a literal
   int32_t line_ = 0;            // a name's position
   int32_t column_ = 0;
   uint32_t size_or_value_ = 0;  // a name's size, or a literal's value
-  bool negated_ = false;
-  Join join_ = Join::First;
+  uint32_t bits_ = 0;           // the leaf's index, then whether negated, then the join
 };
 
 /// An expression: one or more operands joined by "+" and "-". Operations
@@ -179,26 +197,59 @@ struct Expression {
     const auto* l = std::get_if<expr::Literal>(&leaf);
     return l != nullptr ? std::optional<int8_t>(l->value) : std::nullopt;
   }
+  /// The index of the operation whose left operand is operands[i], for i
+  /// before the last. The operations have no nodes of their own in the
+  /// arena; they finish after all the operands, the innermost first.
+  NodeIndex operation_index(std::size_t i) const {
+    return operands.back().index() + static_cast<NodeIndex>(operands.size() - 1 - i);
+  }
+  /// The index of the whole expression: its outermost operation's, or its
+  /// one operand's.
+  NodeIndex index() const {
+    return operands.size() == 1 ? operands[0].index() : operation_index(0);
+  }
 };
 
-namespace cond {
-struct GreaterThan {  // first > second (also a < b, as (b, a))
-  Expression first, second;
-};
-struct LessOrEqual {  // first <= second (also a >= b, as (b, a))
-  Expression first, second;
-};
-struct Equal {
-  Expression first, second;
-};
-struct NotEqual {
-  Expression first, second;
-};
-}  // namespace cond
+/// A comparison's operator, as written.
+enum class Relation : uint8_t { Equal, NotEqual, Greater, GreaterOrEqual, Less, LessOrEqual };
 
+/// The operator as written.
+constexpr std::string_view relation_text(Relation r) {
+  switch (r) {
+    case Relation::Equal:
+      return "==";
+    case Relation::NotEqual:
+      return "!=";
+    case Relation::Greater:
+      return ">";
+    case Relation::GreaterOrEqual:
+      return ">=";
+    case Relation::Less:
+      return "<";
+    case Relation::LessOrEqual:
+      return "<=";
+  }
+  return "";
+}
+
+/// Whether a relation's right operand is compared first. The machine
+/// branches only on greater and on not-equal, so "a < b" is tested as
+/// b > a and "a >= b" as b <= a.
+constexpr bool right_first(Relation r) {
+  return r == Relation::Less || r == Relation::GreaterOrEqual;
+}
+
+/// A comparison, its operands in the order they are written.
 struct BooleanExpr {
-  std::variant<cond::GreaterThan, cond::LessOrEqual, cond::Equal, cond::NotEqual> node;
-  int32_t line = 0;  // the line of its first token
+  Expression left, right;
+  Relation relation = Relation::Equal;
+  int32_t line = 0;     // the line of its first token
+  NodeIndex index = 0;  // its place in the postorder
+
+  /// The operands in the order they are compared, which is also the order
+  /// in which validation reports their names.
+  const Expression& first() const { return right_first(relation) ? right : left; }
+  const Expression& second() const { return right_first(relation) ? left : right; }
 };
 
 struct Statement;
@@ -254,6 +305,7 @@ struct Statement {
   /// The line of its first token (the keyword, or the assigned name); the
   /// positions above, which messages quote, may stand on an earlier line.
   int32_t line = 0;
+  NodeIndex index = 0;  // its place in the postorder
 };
 
 inline std::optional<StatementList> stmt::If::else_body() const {
@@ -266,6 +318,7 @@ struct Parameter {
   std::string_view name;
   SourcePosition position;
   int32_t line = 0;  // the line of its type token
+  NodeIndex index = 0;
 };
 
 /// The root of a tree. Names in the tree are views of the source text, which
@@ -277,7 +330,12 @@ struct Function {
   StatementList body;    // all declarations first, then the other statements
   int32_t end_line = 0;  // the line of the closing "}"
   std::unique_ptr<TreeArena> arena;
+  NodeIndex index = 0;  // the last in the postorder
 };
+
+static_assert(sizeof(void*) != 8 || (sizeof(Operand) == 24 && sizeof(Statement) == 56 &&
+                                     sizeof(BooleanExpr) == 48 && sizeof(Parameter) == 40),
+              "the tree's nodes keep their sizes on a 64-bit machine");
 
 /// Diagnostic text, e.g. Negation(Variable("x", SourcePosition { line: 2, column: 7 })), with
 /// operations as Addition(left, right) and Subtraction(left, right).

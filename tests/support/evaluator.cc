@@ -62,14 +62,22 @@ class Evaluator {
   }
 
   bool holds(const BooleanExpr& c) {
-    return std::visit(
-        Overload{
-            [&](const cond::GreaterThan& g) { return value(g.first) > value(g.second); },
-            [&](const cond::LessOrEqual& g) { return value(g.first) <= value(g.second); },
-            [&](const cond::Equal& g) { return value(g.first) == value(g.second); },
-            [&](const cond::NotEqual& g) { return value(g.first) != value(g.second); },
-        },
-        c.node);
+    const int left = value(c.left), right = value(c.right);
+    switch (c.relation) {
+      case Relation::Equal:
+        return left == right;
+      case Relation::NotEqual:
+        return left != right;
+      case Relation::Greater:
+        return left > right;
+      case Relation::GreaterOrEqual:
+        return left >= right;
+      case Relation::Less:
+        return left < right;
+      case Relation::LessOrEqual:
+        return left <= right;
+    }
+    return false;
   }
 
   // False once the step bound is reached.
