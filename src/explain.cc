@@ -6,6 +6,7 @@
 #include <variant>
 
 #include "failure.h"
+#include "isa.h"
 #include "opt.h"
 #include "pipeline.h"
 #include "printer.h"
@@ -46,6 +47,128 @@ Diagnostic diagnostic_of(const ValidationError& e, const SolidTokens& tokens) {
           e.kind == ValidationError::Kind::VoidReturn ? std::nullopt
                                                       : std::optional<std::string>(e.name),
           tokens.first_solid_from(e.position)};
+}
+
+std::string_view line_kind_text(ListedLine::Kind kind) {
+  switch (kind) {
+    case ListedLine::Kind::Label:
+      return "label";
+    case ListedLine::Kind::Instruction:
+      return "instruction";
+    case ListedLine::Kind::Data:
+      return "data";
+  }
+  internal_failure("unknown kind of line");
+}
+
+std::string_view label_role_text(LabelRole role) {
+  switch (role) {
+    case LabelRole::LoopHead:
+      return "loop-head";
+    case LabelRole::LoopExit:
+      return "loop-exit";
+    case LabelRole::LoopBody:
+      return "loop-body";
+    case LabelRole::Taken:
+      return "taken";
+    case LabelRole::IfEnd:
+      return "if-end";
+  }
+  internal_failure("unknown label role");
+}
+
+const ListedLine& LineParts::of(const LabelledInstruction& element, bool label) {
+  // The bound grows as a replay names words, so it is read for each line.
+  const std::size_t bound = line_bound();
+  if (text_.size() < 4 * bound) text_.resize(4 * bound);
+  char* const at = text_.data();
+  const auto text_to = [](char* from, const char* end) {
+    return std::string_view(from, static_cast<std::size_t>(end - from));
+  };
+  line_ = ListedLine{};
+  if (label) {
+    const label::Name& name = std::get<label::Name>(element.label);
+    line_.text = text_to(at, write_label_line(at, name));
+    line_.kind = ListedLine::Kind::Label;
+    line_.name = name.id.view(name_);
+    if (name.id.is_generated()) line_.role = name.id.label_role();
+    return line_;
+  }
+  line_.text = text_to(at, write_instruction_line(at, element.instruction));
+  if (const auto* value = std::get_if<ins::Value>(&element.instruction)) {
+    line_.kind = ListedLine::Kind::Data;
+    line_.name = std::get<label::Name>(element.label).id.view(name_);
+    line_.value = value->v;
+    return line_;
+  }
+  const isa::Row& row = isa::kRows[element.instruction.index()];
+  line_.op = row.mnemonic;
+  line_.operand_count = row.arity;
+  for (std::size_t place = 0; place < row.arity; ++place) {
+    char* const from = at + (place + 1) * bound;
+    line_.operands[place] = text_to(from, write_operand_text(from, element.instruction, place));
+  }
+  return line_;
+}
+
+namespace {
+
+// Where a node ends and which raw token is its text (TreeSpan tells how),
+// from its children, the last ones of the subtrees finished so far, which
+// end just before afters' last ones.
+std::pair<uint32_t, uint32_t> end_and_text(const TreeSpan& node,
+                                           const std::vector<uint32_t>& afters,
+                                           const SolidTokens& tokens) {
+  constexpr uint32_t kNone = TreeNode::kNoText;
+  const uint32_t last = node.children() == 0 ? kNone : afters.back();
+  // The token after a statement's last child (its ";"), or a block's "}".
+  const auto closing = [&](uint32_t from) { return tokens.solid_index_from(from) + 1; };
+  switch (node.kind()) {
+    case NodeKind::Literal:
+    case NodeKind::Variable:
+      return {node.first + 1, node.first};
+    case NodeKind::Parameter: {
+      const uint32_t name = tokens.solid_index_from(node.first + 1);
+      return {name + 1, name};
+    }
+    case NodeKind::Assignment:
+      return {closing(last), node.first};
+    case NodeKind::Declaration:
+      return {closing(last), tokens.solid_index_from(node.first + 1)};
+    case NodeKind::Return:
+      return {closing(last), kNone};
+    case NodeKind::Block:
+      return {closing(node.children() == 0 ? node.first + 1 : last), kNone};
+    case NodeKind::Function:
+      return {last, tokens.solid_index_from(node.first + 1)};
+    case NodeKind::Compare:
+      return {last, tokens.solid_index_from(afters[afters.size() - 2])};
+    default:
+      return {last, kNone};
+  }
+}
+
+}  // namespace
+
+void each_tree_node(const Explanation& e,
+                    const std::function<void(uint32_t, const TreeNode&)>& each) {
+  // The subtrees finished and not yet any node's children: their roots'
+  // indices, and the raw tokens just after them.
+  std::vector<uint32_t> roots, afters;
+  for (std::size_t n = 0; n < e.tree.size(); ++n) {
+    const TreeSpan& node = e.tree[n];
+    if (node.children() > roots.size())
+      internal_failure("a tree node with more children than nodes");
+    const auto [after, text] = end_and_text(node, afters, e.tokens);
+    const std::size_t first_child = roots.size() - node.children();
+    each(static_cast<uint32_t>(n), TreeNode{node.kind(), node.first, after, text,
+                                            std::span<const uint32_t>(roots).subspan(first_child)});
+    roots.resize(first_child);
+    afters.resize(first_child);
+    roots.push_back(static_cast<uint32_t>(n));
+    afters.push_back(after);
+  }
+  if (roots.size() > 1) internal_failure("a tree with more than one root");
 }
 
 std::vector<std::string> Explanation::parameter_names() const {

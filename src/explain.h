@@ -6,8 +6,11 @@
 // reads this one answer.
 #pragma once
 
+#include <array>
 #include <cstdint>
+#include <functional>
 #include <optional>
+#include <span>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -70,6 +73,63 @@ struct Explanation {
   std::vector<Diagnostic> diagnostics() const;
 };
 
+/// One printed line of a listing in the parts that the answer's `lines`
+/// give (docs/answer.md), its views into the LineParts that made it.
+struct ListedLine {
+  enum class Kind : uint8_t { Label, Instruction, Data };
+  std::string_view text;
+  Kind kind = Kind::Instruction;
+  std::string_view name;                       // Label, Data: the label's or the word's name
+  std::optional<LabelRole> role;               // Label: the role of a label the compiler made
+  std::string_view op;                         // Instruction: the mnemonic
+  std::array<std::string_view, 3> operands{};  // Instruction: the operands' texts by place
+  std::size_t operand_count = 0;
+  int8_t value = 0;  // Data: the word's value at the start
+
+  std::span<const std::string_view> operand_texts() const {
+    return std::span(operands).first(operand_count);
+  }
+};
+/// "label", "instruction" or "data".
+std::string_view line_kind_text(ListedLine::Kind kind);
+/// "loop-head", "loop-exit", "loop-body", "taken" or "if-end".
+std::string_view label_role_text(LabelRole role);
+
+/// Makes the parts of printed lines, each line's views holding until the
+/// next is made.
+class LineParts {
+ public:
+  /// The label line (label) or the instruction line of element, which must
+  /// print that line.
+  const ListedLine& of(const LabelledInstruction& element, bool label);
+
+ private:
+  ListedLine line_;
+  std::string text_;  // the line, then its operands, line_bound() characters each
+  char name_[NameId::kMaxFormatted] = {};
+};
+
+/// A node of a parsed explanation's tree as the answer gives it
+/// (docs/answer.md): where it starts and ends, its text and its children.
+struct TreeNode {
+  static constexpr uint32_t kNoText = UINT32_MAX;
+  NodeKind kind;
+  uint32_t first;                      // the raw token it starts with
+  uint32_t after;                      // the raw token just after it
+  uint32_t text;                       // the raw token of its text, or kNoText
+  std::span<const uint32_t> children;  // their indices, in source order
+};
+/// Calls each(index, node) for every node of a parsed explanation's tree,
+/// in postorder; a node's children span holds until the next call.
+void each_tree_node(const Explanation& explanation,
+                    const std::function<void(uint32_t, const TreeNode&)>& each);
+
+/// Calls each(line, source, why) for every line of a successful compile's
+/// listing, in order, as a replay prints them: the line's parts, the source
+/// line of its construct (0 for none) and its reason.
+template <class Each>
+void each_listed_line(const Explanation& explanation, const Each& each);
+
 /// The diagnostic of a validation finding, quoting the token where the
 /// statement or name it is about begins.
 Diagnostic diagnostic_of(const ValidationError& finding, const SolidTokens& tokens);
@@ -81,6 +141,29 @@ void Explanation::each_diagnostic(const Each& each) const {
   } else if (stopped) {
     each(*stopped);
   }
+}
+
+template <class Each>
+void each_listed_line(const Explanation& explanation, const Each& each) {
+  class Lines final : public ElementSink {
+   public:
+    explicit Lines(const Each& each) : each_(each) {}
+    bool wants_detail() const override { return true; }
+    bool take(const Stretch& s) override {
+      for (std::size_t i = 0; i < s.elements.size(); ++i) {
+        for (const bool label : {true, false}) {
+          if (prints_line(s.elements[i], label))
+            each_(parts_.of(s.elements[i], label), s.lines[i], s.why[i]);
+        }
+      }
+      return true;
+    }
+
+   private:
+    const Each& each_;
+    LineParts parts_;
+  } lines(each);
+  explanation.replay(lines);
 }
 
 /// Compiles source as compile does, in the same pipeline, and explains the

@@ -9,7 +9,6 @@
 #include "cfg.h"
 #include "explain.h"
 #include "failure.h"
-#include "isa.h"
 #include "json_text.h"
 #include "printer.h"
 #include "solid_tokens.h"
@@ -275,22 +274,6 @@ std::string dump(const Json& value) {
   }
 }
 
-std::string_view role_text(LabelRole role) {
-  switch (role) {
-    case LabelRole::LoopHead:
-      return "loop-head";
-    case LabelRole::LoopExit:
-      return "loop-exit";
-    case LabelRole::LoopBody:
-      return "loop-body";
-    case LabelRole::Taken:
-      return "taken";
-    case LabelRole::IfEnd:
-      return "if-end";
-  }
-  internal_failure("unknown label role");
-}
-
 bool is_data(const LabelledInstruction& element) {
   return std::holds_alternative<ins::Value>(element.instruction);
 }
@@ -299,45 +282,38 @@ bool is_data(const LabelledInstruction& element) {
 // when label, else its instruction line), from "{" up to the members that
 // follow them: text, source (the line of the construct, null for none),
 // kind and what the kind has.
-// scratch is any string; it grows to line_bound(), which grows as a replay
-// names words.
-void write_line_head(json::Writer& w, std::string& scratch, const LabelledInstruction& element,
+void write_line_head(json::Writer& w, LineParts& parts, const LabelledInstruction& element,
                      bool label, int32_t source) {
-  if (scratch.size() < line_bound()) scratch.resize(line_bound());
-  char* at = scratch.data();
-  const auto text_to = [&](const char* end) {
-    return std::string_view(at, static_cast<std::size_t>(end - at));
-  };
+  const ListedLine& line = parts.of(element, label);
   w.put(R"({"text":)");
-  w.string(text_to(label ? write_label_line(at, std::get<label::Name>(element.label))
-                         : write_instruction_line(at, element.instruction)));
+  w.string(line.text);
   w.put(R"(,"source":)");
   w.number_or_null(source);
-  if (label) {
-    const NameId id = std::get<label::Name>(element.label).id;
-    char name[NameId::kMaxFormatted];
-    w.put(R"(,"kind":"label","name":)");
-    w.string(id.view(name));
-    if (id.is_generated()) {
-      w.key("role");
-      w.string(role_text(id.label_role()));
-    }
-  } else if (const auto* value = std::get_if<ins::Value>(&element.instruction)) {
-    char name[NameId::kMaxFormatted];
-    w.put(R"(,"kind":"data","name":)");
-    w.string(std::get<label::Name>(element.label).id.view(name));
-    w.key("value");
-    w.number(value->v);
-  } else {
-    const isa::Row& row = isa::kRows[element.instruction.index()];
-    w.put(R"(,"kind":"instruction","op":)");
-    w.string(row.mnemonic);
-    w.put(R"(,"operands":[)");
-    for (std::size_t place = 0; place < row.arity; ++place) {
-      if (place != 0) w.put(',');
-      w.string(text_to(write_operand_text(at, element.instruction, place)));
-    }
-    w.put(']');
+  switch (line.kind) {
+    case ListedLine::Kind::Label:
+      w.put(R"(,"kind":"label","name":)");
+      w.string(line.name);
+      if (line.role) {
+        w.key("role");
+        w.string(label_role_text(*line.role));
+      }
+      break;
+    case ListedLine::Kind::Data:
+      w.put(R"(,"kind":"data","name":)");
+      w.string(line.name);
+      w.key("value");
+      w.number(line.value);
+      break;
+    case ListedLine::Kind::Instruction:
+      w.put(R"(,"kind":"instruction","op":)");
+      w.string(line.op);
+      w.put(R"(,"operands":[)");
+      for (std::size_t place = 0; place < line.operand_count; ++place) {
+        if (place != 0) w.put(',');
+        w.string(line.operands[place]);
+      }
+      w.put(']');
+      break;
   }
 }
 
@@ -443,83 +419,32 @@ void write_words(json::Writer& w, const Explanation& e) {
   });
 }
 
-// A subtree written and not yet any node's child: its place in the array,
-// and the raw token just after it.
-struct Root {
-  uint32_t place;
-  uint32_t after;
-};
-
-// Where node ends and which token is its text (kNone for none), from its
-// children, the last ones of roots (see TreeSpan).
-constexpr uint32_t kNone = UINT32_MAX;
-struct Span {
-  uint32_t after, text;
-};
-Span span_of(const TreeSpan& node, const std::vector<Root>& roots, const SolidTokens& tokens) {
-  const uint32_t last = node.children() == 0 ? kNone : roots.back().after;
-  // The token after a statement's last child (its ";"), or a block's "}".
-  const auto closing = [&](uint32_t from) { return tokens.solid_index_from(from) + 1; };
-  switch (node.kind()) {
-    case NodeKind::Literal:
-    case NodeKind::Variable:
-      return {node.first + 1, node.first};
-    case NodeKind::Parameter: {
-      const uint32_t name = tokens.solid_index_from(node.first + 1);
-      return {name + 1, name};
-    }
-    case NodeKind::Assignment:
-      return {closing(last), node.first};
-    case NodeKind::Declaration:
-      return {closing(last), tokens.solid_index_from(node.first + 1)};
-    case NodeKind::Return:
-      return {closing(last), kNone};
-    case NodeKind::Block:
-      return {closing(node.children() == 0 ? node.first + 1 : last), kNone};
-    case NodeKind::Function:
-      return {last, tokens.solid_index_from(node.first + 1)};
-    case NodeKind::Compare:
-      return {last, tokens.solid_index_from(roots[roots.size() - 2].after)};
-    default:
-      return {last, kNone};
-  }
-}
-
 // The tree from its record, a flat array of nodes in postorder (the root
 // last), each naming its children by their places in the array, so that no
 // reader needs to recurse as deep as a long chain nests.
 void write_tree(json::Writer& w, const Explanation& e) {
-  std::vector<Root> roots;
-  for (std::size_t n = 0; n < e.tree.size(); ++n) {
-    const TreeSpan& node = e.tree[n];
-    if (node.children() > roots.size())
-      internal_failure("a tree node with more children than nodes");
-    const Span span = span_of(node, roots, e.tokens);
+  each_tree_node(e, [&](uint32_t, const TreeNode& node) {
     w.item();
     w.put(R"({"kind":)");
-    w.string(node_kind_text(node.kind()));
+    w.string(node_kind_text(node.kind));
     const SourcePosition start = e.tokens.raw_start(node.first);
     w.key("line");
     w.number(start.line);
     w.key("column");
     w.number(start.column);
     w.key("end");
-    w.position(e.tokens.raw_start(span.after));
-    if (span.text != kNone) {
+    w.position(e.tokens.raw_start(node.after));
+    if (node.text != TreeNode::kNoText) {
       w.key("text");
-      w.string(e.tokens.raw_text(span.text));
+      w.string(e.tokens.raw_text(node.text));
     }
     w.put(R"(,"children":[)");
-    const std::size_t first_child = roots.size() - node.children();
-    for (std::size_t k = first_child; k < roots.size(); ++k) {
-      if (k != first_child) w.put(',');
-      w.number(roots[k].place);
+    for (std::size_t k = 0; k < node.children.size(); ++k) {
+      if (k != 0) w.put(',');
+      w.number(node.children[k]);
     }
     w.put("]}");
-    roots.resize(first_child);
-    roots.push_back({static_cast<uint32_t>(n), span.after});
-  }
-  if (roots.size() > 1) internal_failure("a tree with more than one root");
+  });
 }
 
 void write_tokens(json::Writer& w, const SolidTokens& tokens) {
@@ -665,13 +590,13 @@ void json::write_answer(const Explanation& explanation, Writer& w, const AnswerF
   write_diagnostics(w, explanation);
   w.close_list();
   if (!explanation.error) {
-    std::string scratch;  // one printed line's text
+    LineParts parts;
     w.open_list("lines");
     replay_each(explanation, [&](std::size_t i, const Stretch& s) {
       for (const bool label : {true, false}) {
         if (!prints_line(s.elements[i], label)) continue;
         w.item();
-        write_line_head(w, scratch, s.elements[i], label, s.lines[i]);
+        write_line_head(w, parts, s.elements[i], label, s.lines[i]);
         write_why(w, s.why[i]);
         w.put('}');
       }
@@ -705,7 +630,7 @@ void json::write_answer(const Explanation& explanation, Writer& w, const AnswerF
           w.number(becomes);
           continue;
         }
-        write_line_head(w, scratch, before, label, s.lines[i]);
+        write_line_head(w, parts, before, label, s.lines[i]);
         w.key("fate");
         w.string(fate);
         if (becomes >= 0) {

@@ -51,6 +51,8 @@ class SolidTokens {
   std::string_view raw_text(uint32_t i) const {
     return source_.substr(raw_[i].offset, raw_[i + 1].offset - raw_[i].offset);
   }
+  /// Whether raw token i is a run of blanks.
+  bool raw_is_blank(uint32_t i) const { return (raw_[i].flags & RawToken::kWhitespace) != 0; }
   /// Where raw token i starts (the end of the text for the end entry).
   SourcePosition raw_start(uint32_t i) const { return {raw_[i].line, raw_[i].column}; }
   /// The first raw token at or after raw token i that is not blank (blanks
