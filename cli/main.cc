@@ -583,9 +583,16 @@ int main(int argc, char** argv) {
         std::cerr << explanation.error->report() << std::flush;
         return 1;
       }
-      std::cout << (why ? quern::cli::why_listing(explanation)
-                        : quern::cfg_dot(explanation.listing()))
-                << std::flush;
+      if (why) {
+        std::cout << std::flush;
+        quern::FdOutput out(STDOUT_FILENO);
+        if (!quern::cli::write_why_listing(explanation, out) || !out.flush()) {
+          quern::internal_failure("failed printing to stdout: " +
+                                  std::string(std::strerror(out.error())));
+        }
+        return 0;
+      }
+      std::cout << quern::cfg_dot(explanation.listing()) << std::flush;
       return 0;
     }
     return compile_file(file, source);

@@ -1,15 +1,15 @@
 // quern --why: the listing with each line's reason in words under it.
 #pragma once
 
-#include <string>
-
 #include "explain.h"
+#include "output.h"
 
 namespace quern::cli {
 
 /// The optimised listing of a compiled explanation, each line followed by
-/// its reason from the table of reasons, wrapped to 80 columns; a reason
-/// that is the same as the line before's is not repeated.
-std::string why_listing(const Explanation& explanation);
+/// its reason from the table of reasons, wrapped to 80 columns, but for a
+/// data word's value line, whose reason its label line gives. Written to
+/// out a stretch at a time; false when a write failed.
+bool write_why_listing(const Explanation& explanation, Output& out);
 
 }  // namespace quern::cli

@@ -163,6 +163,12 @@ TEST_F(Cli, WhyGivesEachLineItsReason) {
                    "        ; `-s` waits in .t1 while `-m` is computed.\n"),
       std::string::npos)
       << why.out;
+  // Each of a negation's two instructions says why it is there.
+  const std::string negate =
+      "        ; Negate: `-m` is worked out as 0 − `m`, with 0 in r0 and `m` in r1.\n";
+  EXPECT_NE(why.out.find("    clear r0\n" + negate + "    sub r0, r1, r1\n" + negate),
+            std::string::npos)
+      << why.out;
   std::string joined = why.out;
   for (std::size_t at; (at = joined.find("\n        ; ")) != std::string::npos;) {
     joined.replace(at, 11, " ");
