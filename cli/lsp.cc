@@ -24,6 +24,7 @@
 #include "reference.h"
 #include "solid_tokens.h"
 #include "syntax/parser.h"
+#include "why.h"
 
 namespace quern::lsp {
 
@@ -509,14 +510,31 @@ struct Dispatch {
       answer["lines"] = Json::array();
       return answer;
     }
-    Json explained = Json::parse(explanation_json(d.explanation));
-    Json lines = std::move(explained.at("lines"));
-    for (Json& line : lines) {
-      const Json& source = line.at("source");
-      line["editorLine"] = source.is_number()
-                               ? Json(d.positions.editor_line_of_source_line(source.get<int32_t>()))
-                               : Json();
-    }
+    Json lines = Json::array();
+    each_listed_line(d.explanation, [&](const ListedLine& listed, int32_t source, Why why) {
+      Json line = {{"text", std::string(listed.text)},
+                   {"source", source == 0 ? Json() : Json(source)},
+                   {"kind", std::string(line_kind_text(listed.kind))}};
+      if (listed.kind != ListedLine::Kind::Instruction) line["name"] = std::string(listed.name);
+      if (listed.role) line["role"] = std::string(label_role_text(*listed.role));
+      if (listed.kind == ListedLine::Kind::Data) line["value"] = listed.value;
+      if (listed.kind == ListedLine::Kind::Instruction) {
+        line["op"] = std::string(listed.op);
+        Json& operands = line["operands"] = Json::array();
+        for (const std::string_view text : listed.operand_texts()) {
+          operands.push_back(std::string(text));
+        }
+      }
+      Json& reason = line["why"] = {{"rule", std::string(why::row(why.rule()).name)},
+                                    {"node", why.has_node() ? Json(why.node()) : Json()}};
+      if (why.pair() != WhyPair::None) reason["pair"] = std::string(why::row(why.pair()).name);
+      if (why.optimiser() != WhyOptimiser::None) {
+        reason["optimiser"] = std::string(why::row(why.optimiser()).name);
+      }
+      line["editorLine"] =
+          source == 0 ? Json() : Json(d.positions.editor_line_of_source_line(source));
+      lines.push_back(std::move(line));
+    });
     answer["lines"] = std::move(lines);
     return answer;
   }
