@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Runs every test of quern, from a fresh Debian 12 machine:
 #   1. installs what the tests need that is missing (packages_test, Node.js);
-#   2. checks the relative links of README.md and docs/*.md;
+#   2. checks the relative links of README.md and docs/*.md, and that every
+#      npm package locked runs on the oldest Node.js its project declares;
 #   3. a release build with -Werror, and its test suite through ctest;
 #   4. the commands that README.md and docs/ show, against that build;
 #   5. one clang build with AddressSanitizer, UndefinedBehaviorSanitizer and
