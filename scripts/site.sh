@@ -20,9 +20,10 @@
 # a course's site beside the playground's this way).
 #
 # Installs what is missing (emscripten and the native build's tools from
-# Debian, Node.js, the page's packages from npm; no test tool), generates the Unicode tables with the
-# native build in ${BUILD_DIR:-<repo>/build}, builds quern.wasm with emscripten
-# in $BUILD_DIR/wasm (both incremental), bundles the page, and builds the
+# Debian, Node.js, the page's packages from npm; no test tool), generates the
+# Unicode tables with the native build in ${BUILD_DIR:-<repo>/build}, builds
+# quern.wasm with emscripten in $BUILD_DIR/wasm (both incremental), bundles
+# the page, and builds the
 # site into a fresh folder beside DIR, which takes DIR's place only once
 # every step has succeeded: a failed build leaves DIR as it was.
 set -euo pipefail
@@ -71,8 +72,8 @@ targets=()
 if ((${#targets[@]})); then
   ensure_configured "$build" >&2
   cmake --build "$build" --target "${targets[@]}" -j2 >&2
+  build="$(cd "$build" && pwd)"
 fi
-build="$(cd "$build" && pwd)"
 
 if [[ -z "$from" ]]; then
   # emscripten's JavaScript optimiser finds Debian's acorn only through
