@@ -150,23 +150,20 @@ tally() {
 }
 
 # Two lanes side by side while the server runs: the browser suites spend
-# much of their time waiting on the page, the others on the compiler.
+# much of their time waiting on the page, the others on the compiler. The
+# static sites need no server, and end the shorter lane.
 first=(integration.test.mjs machine.test.mjs layers.test.mjs quern_mjs.test.mjs help.test.mjs page.test.mjs)
-second=(browser.test.mjs panel.test.mjs exercise.test.mjs stages.test.mjs)
+second=(browser.test.mjs panel.test.mjs exercise.test.mjs stages.test.mjs site.test.mjs course.test.mjs)
 lane "${first[@]}" &
 lane_pid=$!
 lane "${second[@]}"
 wait "$lane_pid"
 tally "${first[@]}" "${second[@]}"
 stop_server
-# The static sites side by side; then the service under load and at its
-# limits, alone, as its bounds are about the machine it has.
-lane site.test.mjs &
-lane_pid=$!
-lane course.test.mjs
-wait "$lane_pid"
+# Then the service under load and at its limits, alone, as its bounds are
+# about the machine it has.
 lane service.test.mjs
-tally site.test.mjs course.test.mjs service.test.mjs
+tally service.test.mjs
 echo "screenshots: $BUILD_DIR/web/playground-{error,linked,machine}.png $BUILD_DIR/web/panel-{help,breakpoint,phone}.png"
 
 echo "$passed passed, $failed failed"

@@ -19,6 +19,8 @@ import { serveStatic } from "./static.mjs";
 
 const SITE = path.resolve(process.env.QUERN_COURSE_SITE || path.join(BUILD_DIR, "course-site"));
 const COURSE = path.resolve(process.env.QUERN_COURSE || path.join(ROOT, "docs/course"));
+// The playground's site, built already: a course build takes its page and module.
+const PLAYGROUND = path.resolve(process.env.QUERN_SITE || path.join(BUILD_DIR, "site"));
 const CHROMIUM = process.env.CHROMIUM || "/usr/bin/chromium";
 
 const exerciseFiles = readdirSync(COURSE)
@@ -132,7 +134,7 @@ test("a course build is all or nothing: a refused task leaves the site byte for 
   cpSync(SITE, site, { recursive: true });
   const contents = () =>
     Object.fromEntries(files(site).map((e) => path.join(e.parentPath ?? e.path, e.name)).map((f) => [path.relative(site, f), readFileSync(f)]));
-  const build = () => spawnSync("bash", [path.join(ROOT, "scripts/site.sh"), site, "--course", course], { encoding: "utf8" });
+  const build = () => spawnSync("bash", [path.join(ROOT, "scripts/site.sh"), site, "--course", course, "--from", PLAYGROUND], { encoding: "utf8" });
   try {
     const before = contents();
     const extra = path.join(course, "04-more.md");
