@@ -58,8 +58,10 @@ export async function startServer({ env } = {}) {
     return { base: process.env.QUERN_URL.replace(/\/$/, ""), stop: async () => {} };
   }
   const port = await freePort();
+  // The site that the suites test, built already, rather than one built anew.
+  const site = process.env.QUERN_SITE ? { SITE_DIR: process.env.QUERN_SITE } : {};
   const child = spawn("bash", [path.join(ROOT, "scripts/serve.sh"), String(port)], {
-    env: { ...process.env, BUILD_DIR, PORT: String(port), ...env },
+    env: { ...process.env, BUILD_DIR, PORT: String(port), ...site, ...env },
     stdio: ["ignore", "pipe", "pipe"],
     detached: true, // own process group, so a build still running is stopped too
   });
