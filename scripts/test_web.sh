@@ -151,9 +151,10 @@ tally() {
 
 # Two lanes side by side while the server runs: the browser suites spend
 # much of their time waiting on the page, the others on the compiler. The
-# static sites need no server, and end the shorter lane.
-first=(integration.test.mjs machine.test.mjs layers.test.mjs quern_mjs.test.mjs help.test.mjs page.test.mjs)
-second=(browser.test.mjs panel.test.mjs exercise.test.mjs stages.test.mjs site.test.mjs course.test.mjs)
+# static sites need no server, and end the lane that has them.
+first=(quern_mjs.test.mjs page.test.mjs)
+second=(integration.test.mjs machine.test.mjs layers.test.mjs help.test.mjs browser.test.mjs panel.test.mjs
+  exercise.test.mjs stages.test.mjs site.test.mjs course.test.mjs)
 lane "${first[@]}" &
 lane_pid=$!
 lane "${second[@]}"
