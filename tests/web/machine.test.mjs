@@ -10,7 +10,10 @@ import { mkdtemp, readFile, rm, writeFile } from "node:fs/promises";
 import os from "node:os";
 import path from "node:path";
 import { after, before, test } from "node:test";
+import { ROWS } from "../../web/src/isa.js";
 import { Machine, MachineError, loadLines } from "../../web/src/machine.js";
+import { profile } from "../../web/src/machine/profile.js";
+import { edgesOf } from "../../web/src/views/stages/graph-draw.js";
 import { load } from "./assembly.mjs";
 import { program, random } from "./generate.mjs";
 import { BUILD_DIR } from "./server.mjs";
@@ -121,5 +124,46 @@ test("words named r0, r1 or like a mnemonic are read by their place", async () =
     for (const [who, get] of [["page", (k) => m.memory.get(k)], ["quern --run", (k) => library[k]]]) {
       assert.deepEqual(Object.fromEntries(Object.keys(expected).map((k) => [k, get(k)])), expected, `${who}: ${source}`);
     }
+  }
+});
+
+// What the graph and the profile show, against the listing itself: each
+// block's edges follow from its last instruction (a branch goes to its
+// label's block or falls through, a jump only goes, a halt ends), and each
+// source line ran as often as the most run of its instructions, counted here
+// step by step.
+test("the graph's edges are the listing's jumps and fall-throughs; the profile counts a line's most-run instruction", async () => {
+  const rnd = random(40);
+  for (let i = 0; i < 40; i++) {
+    const source = program(rnd);
+    const file = path.join(dir, `g${i}.c`);
+    await writeFile(file, source);
+    const answer = JSON.parse(execFileSync(QUERN, ["--explain", file], { encoding: "utf8" }));
+    const { lines, cfg } = answer;
+    const blockOf = (line) => cfg.findIndex((b) => b.from <= line && line <= b.to);
+    const labelLine = new Map(lines.flatMap((l, at) => (l.kind === "label" ? [[l.name, at]] : [])));
+    const want = cfg.flatMap((b, k) => {
+      const code = lines.slice(b.from, b.to + 1).filter((l) => l.kind === "instruction");
+      const flow = code.length ? ROWS.get(code.at(-1).op).flow : "falls";
+      const edges = [];
+      if (flow === "branches" || flow === "jumps") edges.push({ from: k, to: blockOf(labelLine.get(code.at(-1).operands[0])), kind: "taken" });
+      if ((flow === "falls" || flow === "branches") && k + 1 < cfg.length) edges.push({ from: k, to: k + 1, kind: "fall" });
+      return edges;
+    });
+    const order = (edges) => [...edges].sort((x, y) => x.from - y.from || x.to - y.to || x.kind.localeCompare(y.kind));
+    assert.deepEqual(order(edgesOf(answer)), order(want), source);
+
+    const inputs = { a: Math.floor(rnd() * 256) - 128, b: Math.floor(rnd() * 256) - 128 };
+    const m = new Machine(loadLines(lines), inputs);
+    const ran = new Array(lines.length).fill(0);
+    for (let n = 0; !m.halted && n < 100_000; n++) {
+      ran[m.program.code[m.pc].line]++;
+      m.step();
+    }
+    const sources = new Map();
+    lines.forEach((l, at) => l.kind === "instruction" && l.source !== null && sources.set(l.source, Math.max(sources.get(l.source) ?? 0, ran[at])));
+    const got = profile(answer, lines, m);
+    assert.deepEqual(got.sources, sources, `${source}\n${JSON.stringify(inputs)}`);
+    assert.deepEqual(got.blocks, cfg.map((b) => ran[lines.findIndex((l, at) => at >= b.from && at <= b.to && l.kind === "instruction")] ?? 0), source);
   }
 });
