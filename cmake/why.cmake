@@ -4,7 +4,7 @@
 #   why_rule_rows.inc   each rule's name and sentence, in the same order
 #   why_pair_rows.inc   each pairing's name and sentence
 #   why_opt_rows.inc    each optimiser rule's name and sentence
-#   why_swapped.inc     the comparison operators whose operands run right first
+#   why_phrase_rows.inc each phrase's name and words, the pieces that sentences share
 #   why_text_limit.inc  the most characters of a node's text that a sentence quotes
 # Both builds run it; an edit of the table configures again. A malformed
 # table stops the configuration with its reason.
@@ -21,7 +21,8 @@ function(quern_why_literal text out)
   set(${out} "\"${text}\"" PARENT_SCOPE)
 endfunction()
 
-# Rows {name, sentence} of the array key into the variable out.
+# Rows {name, sentence} of the array key into the variable out; each row
+# but a phrase's has an example.
 function(quern_why_rows json key out)
   string(JSON count ERROR_VARIABLE error LENGTH "${json}" ${key})
   if(error OR count EQUAL 0)
@@ -33,7 +34,7 @@ function(quern_why_rows json key out)
     string(JSON name GET "${json}" ${key} ${i} name)
     string(JSON sentence GET "${json}" ${key} ${i} sentence)
     string(JSON example ERROR_VARIABLE error GET "${json}" ${key} ${i} example)
-    if(error OR example STREQUAL "")
+    if(NOT key STREQUAL "phrases" AND (error OR example STREQUAL ""))
       quern_why_fail("${key} row ${i} (${name}) has no example")
     endif()
     if(NOT name MATCHES "^[a-z]+(-[a-z]+)*$")
@@ -54,6 +55,7 @@ function(quern_generate_why json_file out_dir)
   quern_why_rows("${json}" rules rule_rows)
   quern_why_rows("${json}" pairs pair_rows)
   quern_why_rows("${json}" optimiser opt_rows)
+  quern_why_rows("${json}" phrases phrase_rows)
   string(JSON count LENGTH "${json}" rules)
   math(EXPR last "${count} - 1")
   set(enumerators "")
@@ -65,20 +67,11 @@ function(quern_generate_why json_file out_dir)
     string(APPEND enumerators "  ${variant},\n")
   endforeach()
 
-  string(JSON count LENGTH "${json}" swapped)
-  math(EXPR last "${count} - 1")
-  set(swapped "")
-  foreach(i RANGE ${last})
-    string(JSON op GET "${json}" swapped ${i})
-    quern_why_literal("${op}" op)
-    string(APPEND swapped "    ${op},\n")
-  endforeach()
-
   file(CONFIGURE OUTPUT ${out_dir}/why_rules.inc CONTENT "${header}${enumerators}" @ONLY)
   file(CONFIGURE OUTPUT ${out_dir}/why_rule_rows.inc CONTENT "${header}${rule_rows}" @ONLY)
   file(CONFIGURE OUTPUT ${out_dir}/why_pair_rows.inc CONTENT "${header}${pair_rows}" @ONLY)
   file(CONFIGURE OUTPUT ${out_dir}/why_opt_rows.inc CONTENT "${header}${opt_rows}" @ONLY)
-  file(CONFIGURE OUTPUT ${out_dir}/why_swapped.inc CONTENT "${header}${swapped}" @ONLY)
+  file(CONFIGURE OUTPUT ${out_dir}/why_phrase_rows.inc CONTENT "${header}${phrase_rows}" @ONLY)
   string(JSON limit ERROR_VARIABLE error GET "${json}" text_limit)
   if(error OR NOT limit MATCHES "^[1-9][0-9]*$")
     quern_why_fail("text_limit must be a positive whole number")

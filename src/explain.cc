@@ -86,6 +86,7 @@ const ListedLine& LineParts::of(const LabelledInstruction& element, bool label) 
     return std::string_view(from, static_cast<std::size_t>(end - from));
   };
   line_ = ListedLine{};
+  line_.element = &element;
   if (label) {
     const label::Name& name = std::get<label::Name>(element.label);
     line_.text = text_to(at, write_label_line(at, name));

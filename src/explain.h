@@ -84,7 +84,8 @@ struct ListedLine {
   std::string_view op;                         // Instruction: the mnemonic
   std::array<std::string_view, 3> operands{};  // Instruction: the operands' texts by place
   std::size_t operand_count = 0;
-  int8_t value = 0;  // Data: the word's value at the start
+  int8_t value = 0;                              // Data: the word's value at the start
+  const LabelledInstruction* element = nullptr;  // the element it prints
 
   std::span<const std::string_view> operand_texts() const {
     return std::span(operands).first(operand_count);

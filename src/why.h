@@ -1,7 +1,8 @@
 // The table of reasons (src/why.json): for each rule of translation, each
 // way the operands of a pair reach the registers and each rule of the
-// optimiser, its name in the answer and its sentence for a learner. The
-// build generates the rows from the table, which the page reads too.
+// optimiser, its name in the answer and its sentence for a learner, and the
+// phrases that sentences share. The build generates the rows from the
+// table; the library words every reason from them (why_words.h).
 #pragma once
 
 #include <array>
@@ -27,10 +28,9 @@ inline constexpr Row kPairs[] = {
 inline constexpr Row kOptimiser[] = {
 #include "why_opt_rows.inc"
 };
-/// Comparison operators whose right operand is translated first, as the
-/// page reads them from the table.
-inline constexpr std::string_view kSwapped[] = {
-#include "why_swapped.inc"
+/// Pieces of sentences that the wording chooses between, by name.
+inline constexpr Row kPhrases[] = {
+#include "why_phrase_rows.inc"
 };
 
 /// The most characters of a node's source text that a sentence quotes.
@@ -45,26 +45,19 @@ static_assert(std::size(kPairs) == static_cast<std::size_t>(WhyPair::Spill),
 static_assert(std::size(kOptimiser) == static_cast<std::size_t>(WhyOptimiser::BranchToNext),
               "src/why.json: one row per rule of the optimiser");
 
-// The table's operators are those whose right operand the code compares
-// first.
-constexpr bool swapped_as_compared() {
-  std::size_t right_first_count = 0;
-  for (const Relation r : {Relation::Equal, Relation::NotEqual, Relation::Greater,
-                           Relation::GreaterOrEqual, Relation::Less, Relation::LessOrEqual}) {
-    bool listed = false;
-    for (const std::string_view op : kSwapped) listed = listed || op == relation_text(r);
-    if (listed != right_first(r)) return false;
-    right_first_count += right_first(r);
-  }
-  return right_first_count == std::size(kSwapped);
-}
-static_assert(swapped_as_compared(),
-              "src/why.json: swapped lists the operators compared right first");
-
 static_assert(kPairs[0].name == "in-order" && kPairs[1].name == "right-first" &&
               kPairs[2].name == "spill");
 static_assert(kOptimiser[0].name == "zero-clear" && kOptimiser[1].name == "zero-word" &&
               kOptimiser[2].name == "branch-to-next");
+
+/// The words of the phrase called name; a name the table lacks stops the
+/// build where it is asked for at compile time.
+consteval std::string_view phrase(std::string_view name) {
+  for (const Row& r : kPhrases) {
+    if (r.name == name) return r.sentence;
+  }
+  throw "src/why.json: no such phrase";
+}
 
 inline const Row& row(WhyRule r) {
   return kRules[static_cast<std::size_t>(r)];
