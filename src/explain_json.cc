@@ -13,6 +13,7 @@
 #include "printer.h"
 #include "solid_tokens.h"
 #include "why.h"
+#include "why_words.h"
 
 namespace quern {
 
@@ -281,9 +282,9 @@ bool is_data(const LabelledInstruction& element) {
 // Writes the common members of a printed line of element (its label line
 // when label, else its instruction line), from "{" up to the members that
 // follow them: text, source (the line of the construct, null for none),
-// kind and what the kind has.
-void write_line_head(json::Writer& w, LineParts& parts, const LabelledInstruction& element,
-                     bool label, int32_t source) {
+// kind and what the kind has. Returns the line's parts.
+const ListedLine& write_line_head(json::Writer& w, LineParts& parts,
+                                  const LabelledInstruction& element, bool label, int32_t source) {
   const ListedLine& line = parts.of(element, label);
   w.put(R"({"text":)");
   w.string(line.text);
@@ -315,6 +316,7 @@ void write_line_head(json::Writer& w, LineParts& parts, const LabelledInstructio
       w.put(']');
       break;
   }
+  return line;
 }
 
 // Calls each(i, stretch) for every element, with detail, as a replay of the
@@ -341,8 +343,9 @@ void replay_each(const Explanation& e, const Each& each) {
 
 // The member "why" of a line of element: the rule that made it, the node it
 // serves, how an operation's operands reached the registers, and the
-// optimiser's rule where it changed or removed the element.
-void write_why(json::Writer& w, Why why) {
+// optimiser's rule where it changed or removed the element, and all that in
+// words.
+void write_why(json::Writer& w, Why why, std::string_view text) {
   w.put(R"(,"why":{"rule":)");
   w.string(why::row(why.rule()).name);
   w.key("node");
@@ -359,6 +362,8 @@ void write_why(json::Writer& w, Why why) {
     w.key("optimiser");
     w.string(why::row(why.optimiser()).name);
   }
+  w.key("text");
+  w.string(text);
   w.put('}');
 }
 
@@ -422,8 +427,9 @@ void write_words(json::Writer& w, const Explanation& e) {
 // The tree from its record, a flat array of nodes in postorder (the root
 // last), each naming its children by their places in the array, so that no
 // reader needs to recurse as deep as a long chain nests.
-void write_tree(json::Writer& w, const Explanation& e) {
-  each_tree_node(e, [&](uint32_t, const TreeNode& node) {
+void write_tree(json::Writer& w, const Explanation& e, const ReasonWords& words) {
+  std::string quote;
+  each_tree_node(e, [&](uint32_t index, const TreeNode& node) {
     w.item();
     w.put(R"({"kind":)");
     w.string(node_kind_text(node.kind));
@@ -443,7 +449,12 @@ void write_tree(json::Writer& w, const Explanation& e) {
       if (k != 0) w.put(',');
       w.number(node.children[k]);
     }
-    w.put("]}");
+    w.put(']');
+    quote.clear();
+    words.quote(index, quote);
+    w.key("quote");
+    w.string(quote);
+    w.put('}');
   });
 }
 
@@ -589,15 +600,20 @@ void json::write_answer(const Explanation& explanation, Writer& w, const AnswerF
   w.open_list("diagnostics");
   write_diagnostics(w, explanation);
   w.close_list();
+  std::optional<ReasonWords> words;
+  if (explanation.parsed()) words.emplace(explanation);
   if (!explanation.error) {
-    LineParts parts;
+    LineParts parts, kept_parts;
+    std::string text, kept_text;
     w.open_list("lines");
     replay_each(explanation, [&](std::size_t i, const Stretch& s) {
       for (const bool label : {true, false}) {
         if (!prints_line(s.elements[i], label)) continue;
         w.item();
-        write_line_head(w, parts, s.elements[i], label, s.lines[i]);
-        write_why(w, s.why[i]);
+        const ListedLine& line = write_line_head(w, parts, s.elements[i], label, s.lines[i]);
+        text.clear();
+        words->reason(line, s.why[i], Listing::Final, text);
+        write_why(w, s.why[i], text);
         w.put('}');
       }
     });
@@ -623,8 +639,15 @@ void json::write_answer(const Explanation& explanation, Writer& w, const AnswerF
                        : (before.instruction == after.instruction ? "kept" : "changed");
         }
         // A data word's line also shows its label's name.
-        const bool same =
-            fate == "kept" && (label || !is_data(after) || before.label == after.label);
+        bool same = fate == "kept" && (label || !is_data(after) || before.label == after.label);
+        text.clear();
+        words->reason(parts.of(before, label), s.why[i], Listing::Unoptimised, text);
+        if (form.kept_by_number && same) {
+          // A label's words name what jumps to it in its own listing.
+          kept_text.clear();
+          words->reason(kept_parts.of(after, label), s.why[i], Listing::Final, kept_text);
+          same = text == kept_text;
+        }
         w.item();
         if (form.kept_by_number && same) {
           w.number(becomes);
@@ -637,7 +660,7 @@ void json::write_answer(const Explanation& explanation, Writer& w, const AnswerF
           w.key("becomes");
           w.number(becomes);
         }
-        write_why(w, s.why[i]);
+        write_why(w, s.why[i], text);
         w.put('}');
       }
       now += (after_label ? 1 : 0) + (after_code ? 1 : 0);
@@ -662,7 +685,7 @@ void json::write_answer(const Explanation& explanation, Writer& w, const AnswerF
   w.close_list();
   if (explanation.parsed()) {
     w.open_list("tree");
-    write_tree(w, explanation);
+    write_tree(w, explanation, *words);
     w.close_list();
   }
   if (!explanation.error) {
