@@ -25,6 +25,7 @@
 #include "solid_tokens.h"
 #include "syntax/parser.h"
 #include "why.h"
+#include "why_words.h"
 
 namespace quern::lsp {
 
@@ -511,6 +512,8 @@ struct Dispatch {
       return answer;
     }
     Json lines = Json::array();
+    const ReasonWords words(d.explanation);
+    std::string text;
     each_listed_line(d.explanation, [&](const ListedLine& listed, int32_t source, Why why) {
       Json line = {{"text", std::string(listed.text)},
                    {"source", source == 0 ? Json() : Json(source)},
@@ -531,6 +534,9 @@ struct Dispatch {
       if (why.optimiser() != WhyOptimiser::None) {
         reason["optimiser"] = std::string(why::row(why.optimiser()).name);
       }
+      text.clear();
+      words.reason(listed, why, Listing::Final, text);
+      reason["text"] = text;
       line["editorLine"] =
           source == 0 ? Json() : Json(d.positions.editor_line_of_source_line(source));
       lines.push_back(std::move(line));
