@@ -72,7 +72,8 @@ async function whyRules(text) {
   if (!text.includes(mark)) return text;
   if (!process.env.QUERN_WASM) throw new Error("the reference compiles its examples with quern.wasm: set QUERN_WASM");
   const { loadCompiler } = await import("../wasm/quern.mjs");
-  const { RULES, PAIRS, OPTIMISER, reasonWords } = await import("./src/texts/why.js");
+  const table = JSON.parse(await readFile(path.join(here, "../src/why.json"), "utf8"));
+  const rows = (list) => new Map(list.map((row) => [row.name, row]));
   const compiler = await loadCompiler(process.env.QUERN_WASM);
   const section = (title, rows, field, listing) =>
     [...rows.values()].map((row) => {
@@ -86,16 +87,16 @@ async function whyRules(text) {
         row.example,
         "```",
         "",
-        `\`${line.text.trim()}\` — ${reasonWords(answer, line)}`,
+        `\`${line.text.trim()}\` — ${line.why.text}`,
         "",
       ].join("\n");
     });
   return text.replace(
     mark,
     [
-      ...section((row) => `${row.title} (\`${row.name}\`)`, RULES, "rule", "lines"),
-      ...section((row) => `How the operands reach the registers: \`${row.name}\``, PAIRS, "pair", "lines"),
-      ...section((row) => `What the optimiser did: \`${row.name}\``, OPTIMISER, "optimiser", "unoptimised"),
+      ...section((row) => `${row.title} (\`${row.name}\`)`, rows(table.rules), "rule", "lines"),
+      ...section((row) => `How the operands reach the registers: \`${row.name}\``, rows(table.pairs), "pair", "lines"),
+      ...section((row) => `What the optimiser did: \`${row.name}\``, rows(table.optimiser), "optimiser", "unoptimised"),
     ].join("\n"),
   );
 }

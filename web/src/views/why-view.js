@@ -6,10 +6,10 @@
 // cost said, as has a node of the tree view under the mouse or with the
 // focus. Keyboard users get the same from the listing's cursor and the
 // tree's focus. Read
-// from the answer's `why`, worded from the table of reasons (../texts/why.js),
-// and from the page state's `aim` (stages/aim.js).
+// from the answer's `why`, which the library words (`why.text`), the tree's
+// quotes, and the page state's `aim` (stages/aim.js).
 import { changed } from "../state.js";
-import { reasonWords, subtreeCost, subtreeLines } from "../texts/why.js";
+import { subtreeCost, subtreeLines } from "../texts/why.js";
 import { before } from "../compiler/positions.js";
 import { aimOf } from "./stages/aim.js";
 import { mark } from "./stages/marks.js";
@@ -49,7 +49,7 @@ export function whyView(region, state, sourceView, asmView, tree) {
     if (aim.editor === "listing") {
       const line = listing[aim.line - 1];
       if (!line?.why) return;
-      say(`${line.text.trim()}: ${reasonWords(answer, line)}`);
+      say(`${line.text.trim()}: ${line.why.text}`);
       const k = line.why.node;
       const n = k === null ? null : answer.tree[k];
       mark(sourceView, asmView, n, n?.end ?? null, [aim.line - 1]);
