@@ -14,7 +14,8 @@ function escape(text) {
 }
 
 // One row per listing line: the source line it came from (as the editor
-// counts lines), the line itself, and the reason the compiler gives for it.
+// counts lines), the line itself, and the reason the compiler gives for it,
+// in the words it gives it (why.text).
 function render(answer) {
   if (!answer.ok) {
     return "<p>The source does not compile: see its findings in the Problems view.</p>";
@@ -22,7 +23,7 @@ function render(answer) {
   const rows = answer.lines
     .map((line) => {
       const where = line.editorLine === null ? "" : String(line.editorLine + 1);
-      const why = line.why === undefined ? "" : typeof line.why === "string" ? line.why : JSON.stringify(line.why);
+      const why = line.why?.text ?? "";
       return `<tr><td class="n">${where}</td><td><code>${escape(line.text)}</code></td><td>${escape(why)}</td></tr>`;
     })
     .join("");
