@@ -196,12 +196,15 @@ TEST(Lsp, Exchanges) {
 }
 
 // The assembly command hands over the explain answer's listing lines with
-// every member they have there, and the editor line of each source line.
+// every member they have there, their reasons' words too, and the editor
+// line of each source line.
 TEST(Lsp, ShowAssemblyPassesTheListingThrough) {
-  const std::string source = "int f(int a) {\r  a = a + 1;\r\n  return a;\n}\n";
+  const std::string source =
+      "int f(int a) {\r  a = a + 1;\r\n  while (a < 9) { if (a == 3) { a = 5; } }\n  return "
+      "a;\n}\n";
   const Outcome outcome = run(input(INIT OPEN(
       1,
-      R"(int f(int a) {\r  a = a + 1;\r\n  return a;\n}\n)") R"({"id":2,"method":"workspace/executeCommand","params":{"command":"quern.showAssembly","arguments":["$URI"]}})"));
+      R"(int f(int a) {\r  a = a + 1;\r\n  while (a < 9) { if (a == 3) { a = 5; } }\n  return a;\n}\n)") R"({"id":2,"method":"workspace/executeCommand","params":{"command":"quern.showAssembly","arguments":["$URI"]}})"));
   ASSERT_EQ(outcome.messages.size(), 3u);
   const Json& answer = outcome.messages[2].at("result");
   EXPECT_TRUE(matches(answer, {{"ok", true}, {"version", 1}}));

@@ -5,6 +5,7 @@
 
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <map>
 #include <nlohmann/json.hpp>
 #include <random>
@@ -21,6 +22,7 @@
 #include "syntax/parser.h"
 #include "test_util.h"
 #include "trans.h"
+#include "why_listing.h"
 
 namespace quern {
 namespace {
@@ -791,6 +793,156 @@ TEST(Property, EachLineSaysWhyItIsThere) {
                              "halt  ",
                              "data  ",
                              "data  zero-word"}) {
+    EXPECT_GT(seen[wanted], 0) << wanted;
+  }
+}
+
+// The words of each line's reason: the answer's are those that quern --why
+// prints; a branch's say when it jumps, and that agrees with where it goes;
+// a label's quote the lines of its own listing that jump to it, or, where
+// the optimiser removed them, those it removed and its rule.
+TEST(Property, ReasonsSayWhereAndWhenControlGoes) {
+  using Json = nlohmann::json;
+  ProgramGenerator generator(47);
+  generator.any_loop_condition = true;
+  const std::map<std::string, std::function<bool(int, int)>> meaning = {
+      {"==", std::equal_to<>()},   {"!=", std::not_equal_to<>()}, {"<", std::less<>()},
+      {"<=", std::less_equal<>()}, {">", std::greater<>()},       {">=", std::greater_equal<>()}};
+  std::map<std::string, int> seen;
+  for (int round = 0; round < 200; ++round) {
+    const std::string source = generator.program();
+    const Explanation explanation = explain(source);
+    const Json answer = Json::parse(explanation_json(explanation));
+    ASSERT_TRUE(answer["ok"]) << source;
+    const Json& tree = answer["tree"];
+    const auto quote = [&](const Json& k) {
+      return tree[k.get<std::size_t>()]["quote"].get<std::string>();
+    };
+    // Where the subtree of node k starts: the tree is in postorder.
+    const auto subtree_start = [&](std::size_t k) {
+      std::size_t first = k;
+      for (std::vector<std::size_t> stack{k}; !stack.empty();) {
+        const std::size_t n = stack.back();
+        stack.pop_back();
+        first = std::min(first, n);
+        for (const Json& c : tree[n]["children"]) stack.push_back(c.get<std::size_t>());
+      }
+      return first;
+    };
+
+    // quern --why's reasons, unwrapped, by listing line.
+    StringOutput why;
+    ASSERT_TRUE(cli::write_why_listing(explanation, why));
+    std::vector<std::string> printed;
+    std::istringstream lines(why.text());
+    for (std::string line; std::getline(lines, line);) {
+      if (!line.starts_with("        ; ")) {
+        printed.emplace_back();
+      } else {
+        std::string& reason = printed.back();
+        reason += (reason.empty() ? "" : " ") + line.substr(10);
+      }
+    }
+    const Json& final = answer["lines"];
+    ASSERT_EQ(printed.size(), final.size()) << source;
+    for (std::size_t i = 0; i < final.size(); ++i) {
+      // A data word's value line shares its label line's reason.
+      const bool shared = printed[i].empty() && final[i]["kind"] == "data";
+      EXPECT_EQ(final[i]["why"]["text"], printed[shared ? i - 1 : i]) << i << "\n" << source;
+    }
+
+    for (const char* name : {"lines", "unoptimised"}) {
+      const Json& listing = answer[name];
+      // The lines of this listing that jump to each label, and where each label is.
+      std::map<std::string, std::vector<std::string>> jumps;
+      std::map<std::string, std::size_t> at;
+      for (std::size_t i = 0; i < listing.size(); ++i) {
+        const Json& line = listing[i];
+        const std::string op = line.value("op", "");
+        if (op == "jump" || op == "bgt" || op == "bne") {
+          jumps[line["operands"][0]].push_back(line["text"].get<std::string>().substr(4));
+        }
+        if (line["kind"] == "label") at[line["name"]] = i;
+      }
+      for (std::size_t i = 0; i < listing.size(); ++i) {
+        const Json& line = listing[i];
+        const std::string text = line["why"]["text"];
+        if (line["why"]["rule"] == "label") {
+          // The jumps it quotes are the listing's; where there are none in
+          // the printed listing, those that the optimiser removed.
+          std::vector<std::string> expected = jumps[line["name"]], quoted;
+          std::string removed_by;
+          if (expected.empty() && name == std::string("lines")) {
+            for (const Json& before : answer["unoptimised"]) {
+              if (before.value("op", "") != "" && before["operands"].size() == 1 &&
+                  before["operands"][0] == line["name"] && before["fate"] == "removed") {
+                expected.push_back(before["text"].get<std::string>().substr(4));
+                removed_by = before["why"]["optimiser"];
+              }
+            }
+          }
+          for (std::size_t from = 0; (from = text.find('`', from)) != std::string::npos;) {
+            const std::size_t to = text.find('`', from + 1);
+            const std::string piece = text.substr(from + 1, to - from - 1);
+            for (const char* op : {"jump ", "bgt ", "bne "}) {
+              if (piece.starts_with(op)) quoted.push_back(piece);
+            }
+            from = to + 1;
+          }
+          EXPECT_EQ(quoted, expected) << text << "\n" << source;
+          if (!removed_by.empty()) {
+            EXPECT_NE(text.find("(" + removed_by + ")"), std::string::npos) << text;
+          }
+          ++seen[expected.empty()     ? "label none"
+                 : removed_by.empty() ? "label jumps"
+                                      : "label removed"];
+        }
+        if (line["why"]["rule"] != "branch" || line["fate"] == "removed") continue;
+        // It says when it jumps: the comparison's operands with one operator.
+        const Json& statement = tree[line["why"]["node"].get<std::size_t>()];
+        const Json& compare = tree[statement["children"][0].get<std::size_t>()];
+        const std::string left = quote(compare["children"][0]),
+                          right = quote(compare["children"][1]);
+        std::string said;
+        for (const auto& [op, _] : meaning) {
+          if (text.find("when `" + left + " " + op + " " + right + "`") != std::string::npos) {
+            EXPECT_TRUE(said.empty()) << text;
+            said = op;
+          }
+        }
+        ASSERT_FALSE(said.empty()) << text << "\n" << source;
+        // Where it goes: the loop's body or the if's block when the
+        // condition holds, else out of the loop or past the block.
+        const std::size_t target = at.at(line["operands"][0]);
+        const std::string role = listing[target]["role"];
+        bool holds = role == "loop-body";
+        if (role == "taken") {
+          const std::size_t block = statement["children"][1].get<std::size_t>();
+          const std::size_t first = subtree_start(block);
+          const auto in_block = [&](const Json& l) {
+            const Json& k = l["why"]["node"];
+            return l["kind"] != "label" && !k.is_null() && k >= first && k <= block;
+          };
+          // An empty block says nothing of where the branch goes.
+          if (std::none_of(listing.begin(), listing.end(), in_block)) continue;
+          std::size_t next = target;
+          while (listing[next]["kind"] == "label") ++next;
+          holds = in_block(listing[next]);
+        }
+        for (int x = -2; x <= 2; ++x) {
+          for (int y = -2; y <= 2; ++y) {
+            EXPECT_EQ(meaning.at(said)(x, y), meaning.at(compare["text"])(x, y) == holds)
+                << text << "\n"
+                << source;
+          }
+        }
+        ++seen[std::string("branch ") + (holds ? "holds " : "opposite ") +
+               statement["kind"].get<std::string>()];
+      }
+    }
+  }
+  for (const char* wanted : {"label none", "label jumps", "label removed", "branch holds if",
+                             "branch opposite if", "branch holds while", "branch opposite while"}) {
     EXPECT_GT(seen[wanted], 0) << wanted;
   }
 }
