@@ -10,6 +10,7 @@
 
 #include <CLI/CLI.hpp>
 #include <algorithm>
+#include <array>
 #include <cerrno>
 #include <charconv>
 #include <cstring>
@@ -24,6 +25,8 @@
 #include <vector>
 
 #include "cfg.h"
+#include "diff.h"
+#include "diff_listing.h"
 #include "exercise.h"
 #include "explain.h"
 #include "failure.h"
@@ -175,14 +178,9 @@ bool is_source_word(const std::string& name) {
   return name != "_RES" && name[0] != '#' && name[0] != '.';
 }
 
-int run_file(const std::string& path, const std::string& source, const RunInputs& inputs,
-             long max_steps, bool json) {
-  const quern::Explanation explanation = quern::explain(source);
-  warn_ignored(path, explanation);
-  if (explanation.error) {
-    std::cerr << explanation.error->report() << std::flush;
-    return 1;
-  }
+// The machine with a compiled explanation's code and the inputs in its
+// words; inputs that do not fit the function's parameters are bad use.
+quern::Machine loaded_with(const quern::Explanation& explanation, const RunInputs& inputs) {
   const std::vector<std::string> parameters = explanation.parameter_names();
   if (inputs.named) {
     for (const std::string& name : inputs.names) {
@@ -202,6 +200,18 @@ int run_file(const std::string& path, const std::string& source, const RunInputs
   for (std::size_t i = 0; i < inputs.values.size(); ++i) {
     machine.set_word(names[i], inputs.values[i]);
   }
+  return machine;
+}
+
+int run_file(const std::string& path, const std::string& source, const RunInputs& inputs,
+             long max_steps, bool json) {
+  const quern::Explanation explanation = quern::explain(source);
+  warn_ignored(path, explanation);
+  if (explanation.error) {
+    std::cerr << explanation.error->report() << std::flush;
+    return 1;
+  }
+  quern::Machine machine = loaded_with(explanation, inputs);
   const bool halted =
       quern::cases::run_compiled(machine, max_steps) == quern::Machine::Status::Halted;
   if (json) {
@@ -226,6 +236,53 @@ int run_file(const std::string& path, const std::string& source, const RunInputs
     return 3;
   }
   return 0;
+}
+
+// --- --diff ------------------------------------------------------------------
+
+// Two versions lined up by where each line came from; with ARGs, each
+// version also runs on them.
+int diff_files(const std::array<std::string, 2>& paths, const std::array<std::string, 2>& sources,
+               const std::vector<std::string>& arguments, long max_steps, bool json) {
+  const RunInputs inputs = parse_run_inputs(arguments);
+  const quern::Explanation before = quern::explain(sources[0]);
+  const quern::Explanation after = quern::explain(sources[1]);
+  bool compiled = true;
+  for (const quern::Explanation* e : {&before, &after}) {
+    const std::string& path = paths[e == &before ? 0 : 1];
+    warn_ignored(path, *e);
+    if (e->error) {
+      std::cerr << path << ":\n" << e->error->report() << std::flush;
+      compiled = false;
+    }
+  }
+  if (!compiled) return 1;
+  std::optional<std::array<quern::RunSteps, 2>> runs;
+  if (!arguments.empty()) {
+    std::array<quern::Machine, 2> machines = {loaded_with(before, inputs),
+                                              loaded_with(after, inputs)};
+    runs.emplace();
+    for (std::size_t v = 0; v < 2; ++v) {
+      (*runs)[v].halted =
+          quern::cases::run_compiled(machines[v], max_steps) == quern::Machine::Status::Halted;
+      (*runs)[v].steps = machines[v].steps();
+    }
+  }
+  const quern::ListingDiff diff = quern::diff_listings(before, after);
+  if (json) {
+    std::cout << quern::diff_json(diff, runs) << '\n';
+  } else {
+    std::cout << quern::cli::diff_text(diff, before, after, runs);
+  }
+  std::cout << std::flush;
+  bool halted = true;
+  for (std::size_t v = 0; runs && v < 2; ++v) {
+    if (!(*runs)[v].halted) {
+      std::cerr << "quern: " << paths[v] << ": no halt within " << max_steps << " steps\n";
+      halted = false;
+    }
+  }
+  return halted ? 0 : 3;
 }
 
 // --- --test and --exercise ---------------------------------------------------
@@ -454,6 +511,15 @@ int main(int argc, char** argv) {
       "                              {\"result\":55,\"steps\":123,\"halted\":true,\n"
       "                               \"values\":[{\"name\":\"n\",\"value\":0},...]}\n"
       "                              (values: parameters and variables in that order)\n"
+      "  quern --diff OLD NEW [ARG ...]\n"
+      "                              two versions' assembly lined up by where each\n"
+      "                              line came from: kept lines after two blanks,\n"
+      "                              removed after \"- \", added after \"+ \", each with\n"
+      "                              its reason; then the instructions, spills and\n"
+      "                              memory words of each and, given ARGs (as for\n"
+      "                              --run), the steps of a run of each; renamed\n"
+      "                              labels are not changes. --json: one object\n"
+      "                              (docs/answer.md, \"The diff\")\n"
       "  quern --test CASES FILE ... grade: run every case of the case file CASES on\n"
       "                              each FILE, compiled once; TAP version 13 on standard\n"
       "                              output, \"FILE: P of T passed\" per file and\n"
@@ -488,6 +554,7 @@ int main(int argc, char** argv) {
   bool graph = false;
   bool why = false;
   bool run = false;
+  bool diff = false;
   bool json = false;
   bool exercise = false;
   std::string cases_path;
@@ -501,7 +568,8 @@ int main(int argc, char** argv) {
   auto* test_option =
       app.add_option("--test", cases_path, "Grade FILEs against the case file CASES")
           ->type_name("CASES");
-  app.add_flag("--json", json, "With --run: print the outcome as one JSON object")->needs(run_flag);
+  auto* diff_flag = app.add_flag("--diff", diff, "Line up the assembly of two versions, OLD NEW");
+  app.add_flag("--json", json, "With --run or --diff: print the outcome as one JSON object");
   auto* exercise_flag = app.add_flag(
       "--exercise", exercise, "Print an exercise file (or a course folder) as JSON for the site");
   app.add_option("--junit", reports.junit, "With --test: also write JUnit XML to PATH")
@@ -527,6 +595,12 @@ int main(int argc, char** argv) {
   graph_flag->excludes(run_flag)->excludes(test_option);
   why_flag->excludes(explain_flag)->excludes(graph_flag)->excludes(run_flag)->excludes(test_option);
   run_flag->excludes(test_option);
+  diff_flag->excludes(explain_flag)
+      ->excludes(exercise_flag)
+      ->excludes(why_flag)
+      ->excludes(graph_flag)
+      ->excludes(run_flag)
+      ->excludes(test_option);
   exercise_flag->excludes(explain_flag)
       ->excludes(why_flag)
       ->excludes(graph_flag)
@@ -548,9 +622,23 @@ int main(int argc, char** argv) {
   if (positionals.empty()) return bad_use("FILE is required");
   try {
     const bool test = !test_option->empty();
-    if (!steps_option->empty() && !run && !test) throw BadUse{"--max-steps needs --run or --test"};
+    if (!steps_option->empty() && !run && !test && !diff) {
+      throw BadUse{"--max-steps needs --run, --test or --diff"};
+    }
+    if (json && !run && !diff) throw BadUse{"--json needs --run or --diff"};
     if (test) {
       return test_files(cases_path, positionals, reports, max_steps);
+    }
+    if (diff) {
+      if (positionals.size() < 2) throw BadUse{"--diff needs two FILEs, OLD and NEW"};
+      const std::array<std::string, 2> paths = {positionals[0], positionals[1]};
+      std::array<std::string, 2> sources;
+      for (std::size_t v = 0; v < 2; ++v) {
+        sources[v] = read_file(paths[v]);
+        check_source(paths[v], sources[v]);
+      }
+      return diff_files(paths, sources, {positionals.begin() + 2, positionals.end()}, max_steps,
+                        json);
     }
     const std::string& file = positionals.front();
     const std::vector<std::string> arguments(positionals.begin() + 1, positionals.end());

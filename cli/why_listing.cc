@@ -15,7 +15,8 @@ std::size_t characters(std::string_view text) {
   return n;
 }
 
-// Appends text in lines of at most 80 characters, each after indent.
+}  // namespace
+
 void wrap(std::string& out, std::string_view text, std::string_view indent) {
   const std::size_t indent_width = characters(indent);
   out += indent;
@@ -37,8 +38,6 @@ void wrap(std::string& out, std::string_view text, std::string_view indent) {
   }
   out += '\n';
 }
-
-}  // namespace
 
 bool write_why_listing(const Explanation& explanation, Output& output) {
   // The text leaves in stretches of this many bytes or so.

@@ -1,0 +1,417 @@
+// Lines up two compiles' listings. The sources' tokens are aligned first
+// (common ends, then tokens that occur once in both as anchors, small
+// stretches by a table), which maps the old tree's nodes to the new one's;
+// a line's origin is its node's counterpart, its rule, its pairing and its
+// optimiser rule, and its place among its node's lines of that rule; a
+// data word's lines are known by the word's name. Lines of the same origin
+// and the same parts, the compiler's labels renamed, are kept; the longest
+// run of them in order of both listings is the diff's spine.
+#include "diff.h"
+
+#include <algorithm>
+#include <map>
+#include <nlohmann/json.hpp>
+#include <string_view>
+#include <tuple>
+#include <unordered_map>
+
+#include "failure.h"
+#include "isa.h"
+#include "why.h"
+
+namespace quern {
+namespace {
+
+using Pair = std::pair<uint32_t, uint32_t>;
+
+// The place in keys of each key's entry of a longest increasing
+// subsequence of keys, in order.
+std::vector<std::size_t> longest_increasing(const std::vector<uint32_t>& keys) {
+  std::vector<std::size_t> tails;  // tails[k]: where the best run of length k + 1 ends
+  std::vector<std::size_t> before(keys.size(), SIZE_MAX);
+  for (std::size_t i = 0; i < keys.size(); ++i) {
+    const auto at = std::lower_bound(tails.begin(), tails.end(), keys[i],
+                                     [&](std::size_t t, uint32_t key) { return keys[t] < key; });
+    if (at != tails.begin()) before[i] = *(at - 1);
+    if (at == tails.end()) {
+      tails.push_back(i);
+    } else {
+      *at = i;
+    }
+  }
+  std::vector<std::size_t> run;
+  for (std::size_t i = tails.empty() ? SIZE_MAX : tails.back(); i != SIZE_MAX; i = before[i]) {
+    run.push_back(i);
+  }
+  std::reverse(run.begin(), run.end());
+  return run;
+}
+
+// Stretches with at most this many pairs of tokens to compare are aligned
+// exactly, by a table of their longest common subsequences.
+constexpr std::size_t kTableCells = std::size_t{1} << 20;
+
+class TokenMatcher {
+ public:
+  TokenMatcher(const std::vector<std::string_view>& a, const std::vector<std::string_view>& b)
+      : a_(a), b_(b), budget_(8 * kTableCells + 64 * (a.size() + b.size())) {}
+
+  std::vector<Pair> run() {
+    std::vector<Range> todo{
+        {0, static_cast<uint32_t>(a_.size()), 0, static_cast<uint32_t>(b_.size())}};
+    while (!todo.empty()) {
+      const Range r = todo.back();
+      todo.pop_back();
+      step(r, todo);
+    }
+    std::sort(pairs_.begin(), pairs_.end());
+    return std::move(pairs_);
+  }
+
+ private:
+  struct Range {
+    uint32_t a, a_end, b, b_end;
+  };
+
+  bool spend(std::size_t work) {
+    if (work > budget_) return false;
+    budget_ -= work;
+    return true;
+  }
+
+  void step(Range r, std::vector<Range>& todo) {
+    while (r.a < r.a_end && r.b < r.b_end && a_[r.a] == b_[r.b]) pairs_.push_back({r.a++, r.b++});
+    while (r.a < r.a_end && r.b < r.b_end && a_[r.a_end - 1] == b_[r.b_end - 1]) {
+      pairs_.push_back({--r.a_end, --r.b_end});
+    }
+    const std::size_t n = r.a_end - r.a, m = r.b_end - r.b;
+    if (n == 0 || m == 0) return;
+    if (n * m <= kTableCells) {
+      if (spend(n * m)) table(r);
+      return;
+    }
+    if (!spend(4 * (n + m))) return;
+    // Tokens that occur once on each side anchor the stretch.
+    struct Count {
+      uint32_t in_a = 0, in_b = 0, at_b = 0;
+    };
+    std::unordered_map<std::string_view, Count> counts;
+    for (uint32_t j = r.b; j < r.b_end; ++j) {
+      Count& c = counts[b_[j]];
+      ++c.in_b;
+      c.at_b = j;
+    }
+    for (uint32_t i = r.a; i < r.a_end; ++i) {
+      const auto it = counts.find(a_[i]);
+      if (it != counts.end()) ++it->second.in_a;
+    }
+    std::vector<Pair> anchors;
+    std::vector<uint32_t> keys;
+    for (uint32_t i = r.a; i < r.a_end; ++i) {
+      const auto it = counts.find(a_[i]);
+      if (it != counts.end() && it->second.in_a == 1 && it->second.in_b == 1) {
+        anchors.push_back({i, it->second.at_b});
+        keys.push_back(it->second.at_b);
+      }
+    }
+    uint32_t a = r.a, b = r.b;
+    for (const std::size_t k : longest_increasing(keys)) {
+      pairs_.push_back(anchors[k]);
+      todo.push_back({a, anchors[k].first, b, anchors[k].second});
+      a = anchors[k].first + 1;
+      b = anchors[k].second + 1;
+    }
+    // No anchor: the stretch is left unmatched.
+    if (a != r.a) todo.push_back({a, r.a_end, b, r.b_end});
+  }
+
+  void table(const Range& r) {
+    const std::size_t n = r.a_end - r.a, m = r.b_end - r.b;
+    // length[i * (m + 1) + j]: the longest common subsequence of the
+    // stretches' suffixes from i and j.
+    std::vector<uint16_t> length((n + 1) * (m + 1), 0);
+    const auto at = [&](std::size_t i, std::size_t j) -> uint16_t& {
+      return length[i * (m + 1) + j];
+    };
+    for (std::size_t i = n; i-- > 0;) {
+      for (std::size_t j = m; j-- > 0;) {
+        at(i, j) = a_[r.a + i] == b_[r.b + j] ? static_cast<uint16_t>(at(i + 1, j + 1) + 1)
+                                              : std::max(at(i + 1, j), at(i, j + 1));
+      }
+    }
+    for (std::size_t i = 0, j = 0; i < n && j < m;) {
+      if (a_[r.a + i] == b_[r.b + j]) {
+        pairs_.push_back({static_cast<uint32_t>(r.a + i++), static_cast<uint32_t>(r.b + j++)});
+      } else if (at(i + 1, j) >= at(i, j + 1)) {
+        ++i;
+      } else {
+        ++j;
+      }
+    }
+  }
+
+  const std::vector<std::string_view>& a_;
+  const std::vector<std::string_view>& b_;
+  std::size_t budget_;
+  std::vector<Pair> pairs_;
+};
+
+// A parsed explanation's tree as spans of raw tokens, and its tokens that
+// are not blanks.
+struct Spans {
+  struct Node {
+    NodeKind kind;
+    uint32_t first, last;  // the raw tokens it starts and ends with
+  };
+  std::vector<Node> nodes;
+  std::vector<uint32_t> raw;  // the raw index of each solid token of the function
+  std::vector<std::string_view> texts;
+};
+
+Spans spans_of(const Explanation& e) {
+  Spans s;
+  s.nodes.reserve(e.tree.size());
+  uint32_t end = 0;
+  each_tree_node(e, [&](uint32_t, const TreeNode& node) {
+    uint32_t last = node.after - 1;
+    while (last > node.first && e.tokens.raw_is_blank(last)) --last;
+    s.nodes.push_back({node.kind, node.first, last});
+    end = std::max(end, node.after);
+  });
+  for (uint32_t i = 0; i < end; ++i) {
+    if (e.tokens.raw_is_blank(i)) continue;
+    s.raw.push_back(i);
+    s.texts.push_back(e.tokens.raw_text(i));
+  }
+  return s;
+}
+
+// The node of after that each node of before corresponds to: one of the
+// same kind whose first and last tokens are those of before's, aligned.
+std::vector<uint32_t> node_counterparts(const Spans& before, const Spans& after) {
+  std::vector<uint32_t> raw_to_new;  // by raw token of before
+  if (!before.raw.empty()) raw_to_new.assign(before.raw.back() + 1, DiffEntry::kNone);
+  for (const auto& [i, j] : match_tokens(before.texts, after.texts)) {
+    raw_to_new[before.raw[i]] = after.raw[j];
+  }
+  const auto key = [](NodeKind kind, uint32_t first, uint32_t last) {
+    return uint64_t{static_cast<uint8_t>(kind)} << 48 | uint64_t{first} << 24 | last;
+  };
+  std::unordered_map<uint64_t, uint32_t> by_span;
+  for (uint32_t k = 0; k < after.nodes.size(); ++k) {
+    const Spans::Node& n = after.nodes[k];
+    by_span.emplace(key(n.kind, n.first, n.last), k);
+  }
+  std::vector<uint32_t> counterpart(before.nodes.size(), DiffEntry::kNone);
+  std::vector<bool> taken(after.nodes.size(), false);
+  for (uint32_t k = 0; k < before.nodes.size(); ++k) {
+    const Spans::Node& n = before.nodes[k];
+    const uint32_t first = raw_to_new[n.first], last = raw_to_new[n.last];
+    if (first == DiffEntry::kNone || last == DiffEntry::kNone) continue;
+    const auto it = by_span.find(key(n.kind, first, last));
+    if (it == by_span.end() || taken[it->second]) continue;
+    taken[it->second] = true;
+    counterpart[k] = it->second;
+  }
+  return counterpart;
+}
+
+// Where a line came from. A code line: its node (in the new tree's
+// numbering), rule, pairing, optimiser rule and its place among its node's
+// lines of that rule. A data word's line: the word's name and whether it
+// is the label line.
+using Origin = std::tuple<uint32_t, uint8_t, uint8_t, uint8_t, uint32_t, std::string_view, bool>;
+
+std::vector<std::optional<Origin>> origins(const std::vector<KeptLine>& lines,
+                                           const std::vector<uint32_t>* counterpart) {
+  std::vector<std::optional<Origin>> out;
+  out.reserve(lines.size());
+  std::map<std::pair<uint32_t, WhyRule>, uint32_t> places;
+  for (const KeptLine& line : lines) {
+    const Why why = line.why;
+    if (why.rule() == WhyRule::Data) {
+      out.push_back(
+          Origin{Why::kNoNode, 0, 0, 0, 0, line.name, line.kind == ListedLine::Kind::Label});
+      continue;
+    }
+    if (!why.has_node()) internal_failure("a line of code serves no node");
+    const uint32_t place = places[{why.node(), why.rule()}]++;
+    const uint32_t node = counterpart ? (*counterpart)[why.node()] : why.node();
+    if (node == DiffEntry::kNone) {
+      out.push_back(std::nullopt);
+      continue;
+    }
+    out.push_back(Origin{node,
+                         static_cast<uint8_t>(why.rule()),
+                         static_cast<uint8_t>(why.pair()),
+                         static_cast<uint8_t>(why.optimiser()),
+                         place,
+                         {},
+                         false});
+  }
+  return out;
+}
+
+// Whether old line a and new line b say the same once the old labels are
+// named as renamed says; a label that was not matched matches none.
+bool same_parts(const KeptLine& a, const KeptLine& b,
+                const std::unordered_map<std::string_view, std::string_view>& renamed) {
+  const auto name = [&](std::string_view old) {
+    const auto it = renamed.find(old);
+    return it == renamed.end() ? std::optional<std::string_view>() : it->second;
+  };
+  if (a.kind != b.kind) return false;
+  if (a.kind == ListedLine::Kind::Label && a.role) return name(a.name) == b.name;
+  if (a.kind != ListedLine::Kind::Instruction) return a.text == b.text;
+  if (a.op != b.op || a.operand_count != b.operand_count) return false;
+  const isa::Row* row = isa::find_mnemonic(a.op);
+  if (row == nullptr) internal_failure("a listed line without a mnemonic");
+  for (std::size_t i = 0; i < a.operand_count; ++i) {
+    const bool same = row->places[i] == isa::Place::Label ? name(a.operands[i]) == b.operands[i]
+                                                          : a.operands[i] == b.operands[i];
+    if (!same) return false;
+  }
+  return true;
+}
+
+}  // namespace
+
+ListedLine KeptLine::parts() const {
+  ListedLine line;
+  line.text = text;
+  line.kind = kind;
+  line.name = name;
+  line.role = role;
+  line.op = op;
+  for (std::size_t i = 0; i < operand_count; ++i) line.operands[i] = operands[i];
+  line.operand_count = operand_count;
+  line.value = value;
+  return line;
+}
+
+std::vector<KeptLine> kept_lines(const Explanation& explanation) {
+  std::vector<KeptLine> lines;
+  each_listed_line(explanation, [&](const ListedLine& l, int32_t source, Why why) {
+    KeptLine k{std::string(l.text),
+               l.kind,
+               std::string(l.name),
+               l.role,
+               std::string(l.op),
+               {},
+               l.operand_count,
+               l.value,
+               source,
+               why};
+    for (std::size_t i = 0; i < l.operand_count; ++i) k.operands[i] = l.operands[i];
+    lines.push_back(std::move(k));
+  });
+  return lines;
+}
+
+ListingCost cost_of(const std::vector<KeptLine>& lines) {
+  ListingCost cost;
+  for (const KeptLine& line : lines) {
+    cost.instructions += line.kind == ListedLine::Kind::Instruction;
+    cost.spills += line.why.rule() == WhyRule::SpillStore;
+    cost.words += line.kind == ListedLine::Kind::Data;
+  }
+  return cost;
+}
+
+std::vector<Pair> match_tokens(const std::vector<std::string_view>& a,
+                               const std::vector<std::string_view>& b) {
+  return TokenMatcher(a, b).run();
+}
+
+ListingDiff diff_listings(const Explanation& before, const Explanation& after) {
+  if (!before.parsed() || !after.parsed() || before.error || after.error) {
+    internal_failure("a diff of a source that did not compile");
+  }
+  ListingDiff diff;
+  diff.old_lines = kept_lines(before);
+  diff.new_lines = kept_lines(after);
+  diff.old_cost = cost_of(diff.old_lines);
+  diff.new_cost = cost_of(diff.new_lines);
+
+  const std::vector<uint32_t> counterpart = node_counterparts(spans_of(before), spans_of(after));
+  const std::vector<std::optional<Origin>> old_origins = origins(diff.old_lines, &counterpart);
+  const std::vector<std::optional<Origin>> new_origins = origins(diff.new_lines, nullptr);
+  std::map<Origin, uint32_t> new_by_origin;
+  for (uint32_t j = 0; j < new_origins.size(); ++j) {
+    if (new_origins[j] && !new_by_origin.emplace(*new_origins[j], j).second) {
+      internal_failure("two lines of one listing with the same origin");
+    }
+  }
+  // Each old line's line of the same origin in the new listing, if any.
+  std::vector<uint32_t> same_origin(diff.old_lines.size(), DiffEntry::kNone);
+  for (uint32_t i = 0; i < old_origins.size(); ++i) {
+    if (!old_origins[i]) continue;
+    const auto it = new_by_origin.find(*old_origins[i]);
+    if (it != new_by_origin.end()) same_origin[i] = it->second;
+  }
+
+  // The compiler's labels are renamed as their label lines correspond.
+  std::unordered_map<std::string_view, std::string_view> renamed;
+  std::unordered_map<std::string_view, std::string_view> renamed_from;
+  for (uint32_t i = 0; i < diff.old_lines.size(); ++i) {
+    const KeptLine& a = diff.old_lines[i];
+    if (a.kind != ListedLine::Kind::Label || !a.role || same_origin[i] == DiffEntry::kNone) {
+      continue;
+    }
+    const KeptLine& b = diff.new_lines[same_origin[i]];
+    if (b.kind != ListedLine::Kind::Label || !b.role) continue;
+    if (!renamed.emplace(a.name, b.name).second || !renamed_from.emplace(b.name, a.name).second) {
+      internal_failure("a label renamed two ways");
+    }
+    if (a.name != b.name) diff.labels.emplace_back(a.name, b.name);
+  }
+
+  // The kept lines: the longest run of same lines in order of both.
+  std::vector<Pair> candidates;
+  std::vector<uint32_t> keys;
+  for (uint32_t i = 0; i < same_origin.size(); ++i) {
+    const uint32_t j = same_origin[i];
+    if (j != DiffEntry::kNone && same_parts(diff.old_lines[i], diff.new_lines[j], renamed)) {
+      candidates.push_back({i, j});
+      keys.push_back(j);
+    }
+  }
+  uint32_t i = 0, j = 0;
+  const auto lines_up_to = [&](uint32_t old_end, uint32_t new_end) {
+    for (; i < old_end; ++i) diff.entries.push_back({i, DiffEntry::kNone});
+    for (; j < new_end; ++j) diff.entries.push_back({DiffEntry::kNone, j});
+  };
+  for (const std::size_t k : longest_increasing(keys)) {
+    lines_up_to(candidates[k].first, candidates[k].second);
+    diff.entries.push_back({i++, j++});
+  }
+  lines_up_to(static_cast<uint32_t>(diff.old_lines.size()),
+              static_cast<uint32_t>(diff.new_lines.size()));
+  return diff;
+}
+
+std::string diff_json(const ListingDiff& diff, std::optional<std::array<RunSteps, 2>> runs) {
+  using Json = nlohmann::ordered_json;
+  Json lines = Json::array();
+  const auto index = [](uint32_t k) { return k == DiffEntry::kNone ? Json() : Json(k); };
+  for (const DiffEntry& e : diff.entries) {
+    lines.push_back({{"old", index(e.old_line)}, {"new", index(e.new_line)}});
+  }
+  Json labels = Json::object();
+  for (const auto& [from, to] : diff.labels) labels[from] = to;
+  const auto totals = [&](const ListingCost& cost, std::size_t version) {
+    Json t = {{"instructions", cost.instructions}, {"spills", cost.spills}, {"words", cost.words}};
+    if (runs) {
+      t["steps"] = (*runs)[version].steps;
+      t["halted"] = (*runs)[version].halted;
+    }
+    return t;
+  };
+  const Json answer = {
+      {"lines", std::move(lines)},
+      {"labels", std::move(labels)},
+      {"totals", {{"old", totals(diff.old_cost, 0)}, {"new", totals(diff.new_cost, 1)}}}};
+  return answer.dump(-1, ' ', false, Json::error_handler_t::replace);
+}
+
+}  // namespace quern
