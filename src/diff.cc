@@ -11,6 +11,7 @@
 #include <algorithm>
 #include <map>
 #include <nlohmann/json.hpp>
+#include <span>
 #include <string_view>
 #include <tuple>
 #include <unordered_map>
@@ -156,26 +157,39 @@ class TokenMatcher {
   std::vector<Pair> pairs_;
 };
 
-// A parsed explanation's tree as spans of raw tokens, and its tokens that
-// are not blanks.
+// A parsed explanation's tree as spans of raw tokens with their children,
+// and its tokens that are not blanks.
 struct Spans {
   struct Node {
     NodeKind kind;
-    uint32_t first, last;  // the raw tokens it starts and ends with
+    uint32_t first, last;          // the raw tokens it starts and ends with
+    uint32_t children, child_end;  // its children's range in Spans::children
+    uint32_t parent = DiffEntry::kNone;
   };
   std::vector<Node> nodes;
+  std::vector<uint32_t> children;
   std::vector<uint32_t> raw;  // the raw index of each solid token of the function
   std::vector<std::string_view> texts;
+
+  std::span<const uint32_t> children_of(uint32_t k) const {
+    return std::span(children).subspan(nodes[k].children, nodes[k].child_end - nodes[k].children);
+  }
 };
 
 Spans spans_of(const Explanation& e) {
   Spans s;
   s.nodes.reserve(e.tree.size());
   uint32_t end = 0;
-  each_tree_node(e, [&](uint32_t, const TreeNode& node) {
+  each_tree_node(e, [&](uint32_t k, const TreeNode& node) {
     uint32_t last = node.after - 1;
     while (last > node.first && e.tokens.raw_is_blank(last)) --last;
-    s.nodes.push_back({node.kind, node.first, last});
+    const auto from = static_cast<uint32_t>(s.children.size());
+    for (const uint32_t c : node.children) {
+      s.children.push_back(c);
+      s.nodes[c].parent = k;
+    }
+    s.nodes.push_back(
+        {node.kind, node.first, last, from, static_cast<uint32_t>(s.children.size())});
     end = std::max(end, node.after);
   });
   for (uint32_t i = 0; i < end; ++i) {
@@ -186,11 +200,23 @@ Spans spans_of(const Explanation& e) {
   return s;
 }
 
-// The node of after that each node of before corresponds to: one of the
-// same kind whose first and last tokens are those of before's, aligned.
+// Whether a node of this kind has a child list of any length, whose
+// children are not known by their place.
+bool has_list(NodeKind kind) {
+  return kind == NodeKind::Block || kind == NodeKind::Function;
+}
+
+// The node of after that each node of before corresponds to, one to one,
+// of the same kind. Children first: a node goes with the node that most of
+// its children's counterparts (weighed by their subtrees' sizes) are children of (at the same
+// place, where places are fixed), else with the node whose first and last tokens are its own,
+// aligned; then parents first, a child whose counterpart is not a child of its parent's counterpart
+// goes with the one at its place, so that an alignment that drew a token into an inserted statement
+// does not pull a node of the old code with it.
 std::vector<uint32_t> node_counterparts(const Spans& before, const Spans& after) {
+  constexpr uint32_t kNone = DiffEntry::kNone;
   std::vector<uint32_t> raw_to_new;  // by raw token of before
-  if (!before.raw.empty()) raw_to_new.assign(before.raw.back() + 1, DiffEntry::kNone);
+  if (!before.raw.empty()) raw_to_new.assign(before.raw.back() + 1, kNone);
   for (const auto& [i, j] : match_tokens(before.texts, after.texts)) {
     raw_to_new[before.raw[i]] = after.raw[j];
   }
@@ -202,16 +228,55 @@ std::vector<uint32_t> node_counterparts(const Spans& before, const Spans& after)
     const Spans::Node& n = after.nodes[k];
     by_span.emplace(key(n.kind, n.first, n.last), k);
   }
-  std::vector<uint32_t> counterpart(before.nodes.size(), DiffEntry::kNone);
-  std::vector<bool> taken(after.nodes.size(), false);
+  std::vector<uint32_t> counterpart(before.nodes.size(), kNone);
+  std::vector<uint32_t> taken_by(after.nodes.size(), kNone);
+  const auto pair = [&](uint32_t o, uint32_t n) {
+    if (counterpart[o] != kNone) taken_by[counterpart[o]] = kNone;
+    if (taken_by[n] != kNone) counterpart[taken_by[n]] = kNone;
+    counterpart[o] = n;
+    taken_by[n] = o;
+  };
+  // A child's vote weighs as many nodes as its subtree has.
+  std::vector<uint32_t> size(before.nodes.size(), 1);
+  std::unordered_map<uint32_t, uint32_t> votes;
   for (uint32_t k = 0; k < before.nodes.size(); ++k) {
-    const Spans::Node& n = before.nodes[k];
-    const uint32_t first = raw_to_new[n.first], last = raw_to_new[n.last];
-    if (first == DiffEntry::kNone || last == DiffEntry::kNone) continue;
-    const auto it = by_span.find(key(n.kind, first, last));
-    if (it == by_span.end() || taken[it->second]) continue;
-    taken[it->second] = true;
-    counterpart[k] = it->second;
+    for (const uint32_t c : before.children_of(k)) size[k] += size[c];
+    const Spans::Node& o = before.nodes[k];
+    votes.clear();
+    const std::span<const uint32_t> children = before.children_of(k);
+    for (std::size_t i = 0; i < children.size(); ++i) {
+      const uint32_t c = counterpart[children[i]];
+      const uint32_t p = c == kNone ? kNone : after.nodes[c].parent;
+      if (p == kNone || after.nodes[p].kind != o.kind || taken_by[p] != kNone) continue;
+      const std::span<const uint32_t> theirs = after.children_of(p);
+      if (has_list(o.kind) || (i < theirs.size() && theirs[i] == c)) votes[p] += size[children[i]];
+    }
+    uint32_t best = kNone;
+    for (const auto& [p, n] : votes) {
+      if (best == kNone || n > votes[best] || (n == votes[best] && p < best)) best = p;
+    }
+    if (best == kNone) {
+      const uint32_t first = raw_to_new[o.first], last = raw_to_new[o.last];
+      if (first == kNone || last == kNone) continue;
+      const auto it = by_span.find(key(o.kind, first, last));
+      if (it == by_span.end() || taken_by[it->second] != kNone) continue;
+      best = it->second;
+    }
+    pair(k, best);
+  }
+  for (uint32_t k = static_cast<uint32_t>(before.nodes.size()); k-- > 0;) {
+    const uint32_t n = counterpart[k];
+    if (n == kNone || has_list(before.nodes[k].kind)) continue;
+    const std::span<const uint32_t> ours = before.children_of(k), theirs = after.children_of(n);
+    for (std::size_t i = 0; i < ours.size() && i < theirs.size(); ++i) {
+      const uint32_t c = counterpart[ours[i]];
+      if (c == theirs[i] || before.nodes[ours[i]].kind != after.nodes[theirs[i]].kind) continue;
+      if (c != kNone && after.nodes[c].parent == n) continue;  // the operands swapped places
+      const uint32_t holder = taken_by[theirs[i]];
+      const uint32_t holder_parent = holder == kNone ? kNone : before.nodes[holder].parent;
+      if (holder_parent != kNone && counterpart[holder_parent] == n) continue;
+      pair(ours[i], theirs[i]);
+    }
   }
   return counterpart;
 }
