@@ -9,9 +9,11 @@
 #include <map>
 #include <nlohmann/json.hpp>
 #include <random>
+#include <set>
 #include <sstream>
 
 #include "cgi_run.h"
+#include "diff.h"
 #include "evaluator.h"
 #include "explain.h"
 #include "listing.h"
@@ -1021,6 +1023,165 @@ TEST(Property, MutatedProgramsGetWellFormedAnswers) {
   // operand); those must still compute what the source says.
   EXPECT_GT(compiled, 50);
   EXPECT_GT(checked.compared, 100);
+}
+
+// The diff of two versions, as --diff --json gives it, checked against
+// their answers: it lists every line of each version once and in order,
+// and a kept line is the same line but for the compiler's labels, renamed
+// one to one as `labels` says.
+nlohmann::json checked_diff(const std::string& before, const std::string& after) {
+  using Json = nlohmann::json;
+  const Explanation old_e = explain(before), new_e = explain(after);
+  const Json diff = Json::parse(diff_json(diff_listings(old_e, new_e), std::nullopt));
+  const Json old_lines = Json::parse(explanation_json(old_e))["lines"];
+  const Json new_lines = Json::parse(explanation_json(new_e))["lines"];
+  const std::string both = before + "---\n" + after;
+  std::set<std::string> made;  // the compiler's labels of the old version
+  for (const Json& l : old_lines) {
+    if (l.contains("role")) made.insert(l["name"]);
+  }
+  std::map<std::string, std::string> renamed;
+  std::set<std::string> renamed_to;
+  for (const auto& [from, to] : diff["labels"].items()) {
+    EXPECT_TRUE(made.contains(from)) << from << "\n" << both;
+    EXPECT_NE(from, to) << both;
+    EXPECT_TRUE(renamed_to.insert(to).second) << "two labels renamed " << to << "\n" << both;
+    renamed[from] = to;
+  }
+  const auto name = [&](const std::string& old) {
+    return renamed.contains(old) ? renamed[old] : old;
+  };
+  std::size_t next_old = 0, next_new = 0;
+  for (const Json& entry : diff["lines"]) {
+    const bool has_old = !entry["old"].is_null(), has_new = !entry["new"].is_null();
+    EXPECT_TRUE(has_old || has_new) << both;
+    if (has_old) {
+      EXPECT_EQ(entry["old"], next_old++) << both;
+    }
+    if (has_new) {
+      EXPECT_EQ(entry["new"], next_new++) << both;
+    }
+    if (!has_old || !has_new) continue;
+    const Json& a = old_lines[entry["old"].get<std::size_t>()];
+    const Json& b = new_lines[entry["new"].get<std::size_t>()];
+    Json renamed_a = a;
+    if (a.contains("role")) {
+      renamed_a["name"] = name(a["name"]);
+      renamed_a["text"] = name(a["name"]) + ":";
+    }
+    if (a.contains("operands")) {
+      std::string text = "    " + a["op"].get<std::string>();
+      for (std::size_t k = 0; k < a["operands"].size(); ++k) {
+        const std::string o = a["operands"][k];
+        renamed_a["operands"][k] = made.contains(o) ? name(o) : o;
+        text += (k ? ", " : " ") + renamed_a["operands"][k].get<std::string>();
+      }
+      renamed_a["text"] = text;
+    }
+    for (const char* part : {"text", "kind", "name", "op", "operands", "value"}) {
+      EXPECT_EQ(renamed_a.value(part, Json()), b.value(part, Json()))
+          << part << ": " << a["text"] << " kept as " << b["text"] << "\n"
+          << both;
+    }
+  }
+  EXPECT_EQ(next_old, old_lines.size()) << both;
+  EXPECT_EQ(next_new, new_lines.size()) << both;
+  return diff;
+}
+
+// The generated program with one of its statements, chosen at random,
+// removed or written twice; an if or a while goes with its blocks.
+std::string edit_statement(const std::string& source, ProgramGenerator& generator) {
+  std::vector<std::size_t> starts;  // of lines
+  for (std::size_t at = 0; at < source.size(); at = source.find('\n', at) + 1) starts.push_back(at);
+  starts.push_back(source.size());
+  if (starts.size() < 4) return source;  // no statement
+  const auto line = [&](std::size_t k) {
+    return std::string_view(source).substr(starts[k], starts[k + 1] - starts[k] - 1);
+  };
+  const std::size_t first =
+      1 + static_cast<std::size_t>(generator.pick(static_cast<int>(starts.size()) - 3));
+  std::size_t end = first + 1;
+  if (line(first).ends_with("{")) {
+    const std::size_t indent = line(first).find_first_not_of(' ');
+    while (!(line(end).find_first_not_of(' ') == indent && line(end).ends_with("}"))) ++end;
+    ++end;
+  }
+  const std::string statement = source.substr(starts[first], starts[end] - starts[first]);
+  return source.substr(0, starts[first]) + (generator.pick(2) ? statement + statement : "") +
+         source.substr(starts[end]);
+}
+
+TEST(Property, DiffAccountsForEveryLineOfBothVersions) {
+  ProgramGenerator generator(37);
+  int pairs = 0;
+  for (int round = 0; round < 250; ++round) {
+    const std::string before = generator.program();
+    // The first of a few edits that compiles: of tokens, or of a whole
+    // statement, removed or written twice.
+    for (int attempt = 0; attempt < 20; ++attempt) {
+      const std::string after =
+          generator.pick(2) ? mutate(before, generator) : edit_statement(before, generator);
+      if (explain(after).error) continue;
+      checked_diff(before, after);
+      checked_diff(after, before);
+      ++pairs;
+      break;
+    }
+    if (::testing::Test::HasFailure()) return;
+  }
+  EXPECT_GT(pairs, 100);
+}
+
+// A statement inserted before the first one renumbers every label after
+// it: still no old line is removed, and the lines added are exactly those
+// that the inserted statement's nodes made.
+TEST(Property, DiffOfAnInsertedStatementAddsOnlyItsLines) {
+  using Json = nlohmann::json;
+  ProgramGenerator generator(41);
+  generator.any_loop_condition = true;
+  for (int round = 0; round < 200; ++round) {
+    const std::string before = generator.program();
+    // The statements start after the first line and the declarations.
+    std::size_t at = before.find('\n') + 1;
+    while (before.compare(at, 6, "  int ") == 0) at = before.find('\n', at) + 1;
+    const int line = 1 + static_cast<int>(std::count(before.begin(), before.begin() + at, '\n'));
+    const std::vector<std::string> names = generator.parameter_names();
+    const std::string v = names.empty() ? "0" : names.front();
+    const std::string inserted = "  if (" + v + " > 0) {\n" +
+                                 (names.empty() ? "" : "    " + v + " = 0 - " + v + ";\n") +
+                                 "  }\n";
+    const std::string after = before.substr(0, at) + inserted + before.substr(at);
+    const Json diff = checked_diff(before, after);
+    const Json answer = Json::parse(explanation_json(explain(after)));
+    const Json& tree = answer["tree"];
+    // The inserted statement and its nodes.
+    std::set<int> nodes;
+    for (std::size_t k = 0; k < tree.size(); ++k) {
+      if (tree[k]["kind"] == "if" && tree[k]["line"] == line) nodes.insert(static_cast<int>(k));
+    }
+    ASSERT_EQ(nodes.size(), 1u) << after;
+    for (std::vector<int> todo(nodes.begin(), nodes.end()); !todo.empty();) {
+      const int k = todo.back();
+      todo.pop_back();
+      for (const Json& child : tree[k]["children"]) {
+        nodes.insert(child.get<int>());
+        todo.push_back(child);
+      }
+    }
+    std::set<std::size_t> made, added;
+    const Json& lines = answer["lines"];
+    for (std::size_t k = 0; k < lines.size(); ++k) {
+      const Json& node = lines[k]["why"]["node"];
+      if (!node.is_null() && nodes.contains(node.get<int>())) made.insert(k);
+    }
+    for (const Json& entry : diff["lines"]) {
+      ASSERT_FALSE(entry["new"].is_null()) << "removed " << entry["old"] << "\n" << after;
+      if (entry["old"].is_null()) added.insert(entry["new"].get<std::size_t>());
+    }
+    ASSERT_EQ(added, made) << before << "---\n" << after;
+    ASSERT_FALSE(made.empty());
+  }
 }
 
 }  // namespace
