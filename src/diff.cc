@@ -9,8 +9,6 @@
 #include "diff.h"
 
 #include <algorithm>
-#include <map>
-#include <nlohmann/json.hpp>
 #include <span>
 #include <string_view>
 #include <tuple>
@@ -18,6 +16,7 @@
 
 #include "failure.h"
 #include "isa.h"
+#include "json_text.h"
 #include "why.h"
 
 namespace quern {
@@ -286,12 +285,21 @@ std::vector<uint32_t> node_counterparts(const Spans& before, const Spans& after)
 // lines of that rule. A data word's line: the word's name and whether it
 // is the label line.
 using Origin = std::tuple<uint32_t, uint8_t, uint8_t, uint8_t, uint32_t, std::string_view, bool>;
+struct OriginHash {
+  std::size_t operator()(const Origin& o) const {
+    const auto& [node, rule, pair, optimiser, place, name, label] = o;
+    const uint64_t code =
+        (uint64_t{node} << 32 | uint64_t{place} << 8 | rule) * 0x9E3779B97F4A7C15u;
+    return code ^ (std::size_t{pair} << 2 | std::size_t{optimiser} << 4 | label) ^
+           std::hash<std::string_view>()(name);
+  }
+};
 
 std::vector<std::optional<Origin>> origins(const std::vector<KeptLine>& lines,
                                            const std::vector<uint32_t>* counterpart) {
   std::vector<std::optional<Origin>> out;
   out.reserve(lines.size());
-  std::map<std::pair<uint32_t, WhyRule>, uint32_t> places;
+  std::unordered_map<uint64_t, uint32_t> places;  // by node and rule
   for (const KeptLine& line : lines) {
     const Why why = line.why;
     if (why.rule() == WhyRule::Data) {
@@ -300,7 +308,7 @@ std::vector<std::optional<Origin>> origins(const std::vector<KeptLine>& lines,
       continue;
     }
     if (!why.has_node()) internal_failure("a line of code serves no node");
-    const uint32_t place = places[{why.node(), why.rule()}]++;
+    const uint32_t place = places[uint64_t{why.node()} << 8 | static_cast<uint8_t>(why.rule())]++;
     const uint32_t node = counterpart ? (*counterpart)[why.node()] : why.node();
     if (node == DiffEntry::kNone) {
       out.push_back(std::nullopt);
@@ -401,7 +409,8 @@ ListingDiff diff_listings(const Explanation& before, const Explanation& after) {
   const std::vector<uint32_t> counterpart = node_counterparts(spans_of(before), spans_of(after));
   const std::vector<std::optional<Origin>> old_origins = origins(diff.old_lines, &counterpart);
   const std::vector<std::optional<Origin>> new_origins = origins(diff.new_lines, nullptr);
-  std::map<Origin, uint32_t> new_by_origin;
+  std::unordered_map<Origin, uint32_t, OriginHash> new_by_origin;
+  new_by_origin.reserve(new_origins.size());
   for (uint32_t j = 0; j < new_origins.size(); ++j) {
     if (new_origins[j] && !new_by_origin.emplace(*new_origins[j], j).second) {
       internal_failure("two lines of one listing with the same origin");
@@ -456,27 +465,48 @@ ListingDiff diff_listings(const Explanation& before, const Explanation& after) {
 }
 
 std::string diff_json(const ListingDiff& diff, std::optional<std::array<RunSteps, 2>> runs) {
-  using Json = nlohmann::ordered_json;
-  Json lines = Json::array();
-  const auto index = [](uint32_t k) { return k == DiffEntry::kNone ? Json() : Json(k); };
-  for (const DiffEntry& e : diff.entries) {
-    lines.push_back({{"old", index(e.old_line)}, {"new", index(e.new_line)}});
-  }
-  Json labels = Json::object();
-  for (const auto& [from, to] : diff.labels) labels[from] = to;
-  const auto totals = [&](const ListingCost& cost, std::size_t version) {
-    Json t = {{"instructions", cost.instructions}, {"spills", cost.spills}, {"words", cost.words}};
-    if (runs) {
-      t["steps"] = (*runs)[version].steps;
-      t["halted"] = (*runs)[version].halted;
+  std::string out = "{\"lines\":[";
+  const auto index = [&](uint32_t k) {
+    if (k == DiffEntry::kNone) {
+      out += "null";
+    } else {
+      json::append_number(out, k);
     }
-    return t;
   };
-  const Json answer = {
-      {"lines", std::move(lines)},
-      {"labels", std::move(labels)},
-      {"totals", {{"old", totals(diff.old_cost, 0)}, {"new", totals(diff.new_cost, 1)}}}};
-  return answer.dump(-1, ' ', false, Json::error_handler_t::replace);
+  for (std::size_t k = 0; k < diff.entries.size(); ++k) {
+    out += k ? ",{\"old\":" : "{\"old\":";
+    index(diff.entries[k].old_line);
+    out += ",\"new\":";
+    index(diff.entries[k].new_line);
+    out += '}';
+  }
+  out += "],\"labels\":{";
+  for (std::size_t k = 0; k < diff.labels.size(); ++k) {
+    if (k) out += ',';
+    json::append_string(out, diff.labels[k].first);
+    out += ':';
+    json::append_string(out, diff.labels[k].second);
+  }
+  out += "},\"totals\":{";
+  const auto totals = [&](const char* version, const ListingCost& cost, std::size_t v) {
+    out += version;
+    out += "{\"instructions\":";
+    json::append_number(out, static_cast<int64_t>(cost.instructions));
+    out += ",\"spills\":";
+    json::append_number(out, static_cast<int64_t>(cost.spills));
+    out += ",\"words\":";
+    json::append_number(out, static_cast<int64_t>(cost.words));
+    if (runs) {
+      out += ",\"steps\":";
+      json::append_number(out, (*runs)[v].steps);
+      out += (*runs)[v].halted ? ",\"halted\":true" : ",\"halted\":false";
+    }
+    out += '}';
+  };
+  totals("\"old\":", diff.old_cost, 0);
+  totals(",\"new\":", diff.new_cost, 1);
+  out += "}}";
+  return out;
 }
 
 }  // namespace quern
