@@ -20,15 +20,22 @@ void row(std::string& out, std::string_view name, long before, long after) {
 
 }  // namespace
 
-std::string reason_words(const ReasonWords& words, const KeptLine& line) {
-  return words.of(line.parts(), line.why);
+std::string reason_words(const ReasonWords& words, const KeptLines& lines, std::size_t k) {
+  return words.of(lines[k], lines.why(k));
 }
 
-std::string diff_text(const ListingDiff& diff, const Explanation& before, const Explanation& after,
-                      const std::optional<std::array<RunSteps, 2>>& runs) {
+bool write_diff_text(const ListingDiff& diff, const Explanation& before, const Explanation& after,
+                     const std::optional<std::array<RunSteps, 2>>& runs, Output& output) {
+  // The text leaves in stretches of this many bytes or so.
+  constexpr std::size_t kStretch = 64 * 1024;
   const ReasonWords old_words(before), new_words(after);
   std::string out;
+  bool ok = true;
   for (const DiffEntry& e : diff.entries) {
+    if (out.size() >= kStretch) {
+      ok = ok && output.write(out);
+      out.clear();
+    }
     const bool kept = e.old_line != DiffEntry::kNone && e.new_line != DiffEntry::kNone;
     if (kept) {
       out += "  ";
@@ -37,11 +44,12 @@ std::string diff_text(const ListingDiff& diff, const Explanation& before, const 
       continue;
     }
     const bool added = e.old_line == DiffEntry::kNone;
-    const KeptLine& line = added ? diff.new_lines[e.new_line] : diff.old_lines[e.old_line];
+    const KeptLines& lines = added ? diff.new_lines : diff.old_lines;
+    const std::size_t k = added ? e.new_line : e.old_line;
     out += added ? "+ " : "- ";
-    out += line.text;
+    out += lines[k].text;
     out += '\n';
-    wrap(out, reason_words(added ? new_words : old_words, line), "          ; ");
+    wrap(out, reason_words(added ? new_words : old_words, lines, k), "          ; ");
   }
   out += "\n                   old     new  change\n";
   const auto figure = [](std::size_t n) { return static_cast<long>(n); };
@@ -50,7 +58,7 @@ std::string diff_text(const ListingDiff& diff, const Explanation& before, const 
   row(out, "memory words", figure(diff.old_cost.words), figure(diff.new_cost.words));
   if (runs) row(out, "steps", (*runs)[0].steps, (*runs)[1].steps);
   for (const auto& [from, to] : diff.labels) out += "renamed " + from + " to " + to + '\n';
-  return out;
+  return ok && output.write(out);
 }
 
 }  // namespace quern::cli

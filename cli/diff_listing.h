@@ -8,20 +8,22 @@
 
 #include "diff.h"
 #include "explain.h"
+#include "output.h"
 #include "why_listing.h"
 
 namespace quern::cli {
 
-/// The reason of a line of a listing in words, words being the reasons of
-/// that line's version.
-std::string reason_words(const ReasonWords& words, const KeptLine& line);
+/// The reason of line k of a version's listing in words, words being the
+/// reasons of that version.
+std::string reason_words(const ReasonWords& words, const KeptLines& lines, std::size_t k);
 
 /// The diff as text: each line once, a kept line after two blanks in its
 /// new form, a removed one after "- ", an added one after "+ ", each of
 /// these followed by its reason; then a blank line and a table of the
 /// versions' instructions, spills, memory words and (with runs) steps,
-/// and the labels renamed.
-std::string diff_text(const ListingDiff& diff, const Explanation& before, const Explanation& after,
-                      const std::optional<std::array<RunSteps, 2>>& runs);
+/// and the labels renamed. Written to out a stretch at a time; false when
+/// a write failed.
+bool write_diff_text(const ListingDiff& diff, const Explanation& before, const Explanation& after,
+                     const std::optional<std::array<RunSteps, 2>>& runs, Output& out);
 
 }  // namespace quern::cli

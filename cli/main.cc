@@ -269,12 +269,14 @@ int diff_files(const std::array<std::string, 2>& paths, const std::array<std::st
     }
   }
   const quern::ListingDiff diff = quern::diff_listings(before, after);
-  if (json) {
-    std::cout << quern::diff_json(diff, runs) << '\n';
-  } else {
-    std::cout << quern::cli::diff_text(diff, before, after, runs);
-  }
   std::cout << std::flush;
+  quern::FdOutput out(STDOUT_FILENO);
+  const bool written = json ? out.write(quern::diff_json(diff, runs) + '\n')
+                            : quern::cli::write_diff_text(diff, before, after, runs, out);
+  if (!written || !out.flush()) {
+    quern::internal_failure("failed printing to stdout: " +
+                            std::string(std::strerror(out.error())));
+  }
   bool halted = true;
   for (std::size_t v = 0; runs && v < 2; ++v) {
     if (!(*runs)[v].halted) {

@@ -50,6 +50,9 @@ std::vector<std::size_t> longest_increasing(const std::vector<uint32_t>& keys) {
 // Stretches with at most this many pairs of tokens to compare are aligned
 // exactly, by a table of their longest common subsequences.
 constexpr std::size_t kTableCells = std::size_t{1} << 20;
+// Longer stretches are aligned by their shortest edit when it has at most
+// this many edits, else anchored on the tokens that occur once in each.
+constexpr std::size_t kMostEdits = 1024;
 
 class TokenMatcher {
  public:
@@ -90,6 +93,9 @@ class TokenMatcher {
       if (spend(n * m)) table(r);
       return;
     }
+    // Versions that differ in a few tokens: the shortest edit, if it is short.
+    const std::size_t most = std::min<std::size_t>(kMostEdits, budget_ / (n + m));
+    if (shortest_edit(r, most)) return;
     if (!spend(4 * (n + m))) return;
     // Tokens that occur once on each side anchor the stretch.
     struct Count {
@@ -123,6 +129,59 @@ class TokenMatcher {
     }
     // No anchor: the stretch is left unmatched.
     if (a != r.a) todo.push_back({a, r.a_end, b, r.b_end});
+  }
+
+  // Myers' shortest edit script of the stretch, if it has at most most
+  // edits: the pairs of its longest common subsequence. False when it has
+  // more, having added no pair.
+  bool shortest_edit(const Range& r, std::size_t most) {
+    const auto n = static_cast<long>(r.a_end - r.a), m = static_cast<long>(r.b_end - r.b);
+    const auto dmax = static_cast<long>(most);
+    // reach[dmax + 1 + k]: how far along a the furthest path of diagonal k reaches.
+    std::vector<long> reach(2 * dmax + 3, 0);
+    const auto at = [&](long k) -> long& { return reach[dmax + 1 + k]; };
+    std::vector<long> trace;  // reach over diagonals -d..d after each d, d = 0, 1, ...
+    std::size_t work = 0;
+    for (long d = 0; d <= dmax; ++d) {
+      for (long k = -d; k <= d; k += 2) {
+        long x = k == -d || (k != d && at(k - 1) < at(k + 1)) ? at(k + 1) : at(k - 1) + 1;
+        long y = x - k;
+        const long from = x;
+        while (x < n && y < m && a_[r.a + x] == b_[r.b + y]) ++x, ++y;
+        work += 1 + static_cast<std::size_t>(x - from);
+        at(k) = x;
+        if (x >= n && y >= m) {
+          spend(work);
+          walk_back(r, trace, d, k);
+          return true;
+        }
+      }
+      trace.insert(trace.end(), reach.begin() + (dmax + 1 - d), reach.begin() + (dmax + 2 + d));
+    }
+    spend(work);
+    return false;
+  }
+
+  // Adds the pairs of the path that ends on diagonal k after d edits.
+  void walk_back(const Range& r, const std::vector<long>& trace, long d, long k) {
+    // trace holds the rows of d' = 0 .. d - 1, row d' of 2 d' + 1 entries.
+    long x = static_cast<long>(r.a_end - r.a);
+    const auto snake = [&](long to_x) {
+      for (; x > to_x; --x) {
+        pairs_.push_back(
+            {static_cast<uint32_t>(r.a + x - 1), static_cast<uint32_t>(r.b + x - 1 - k)});
+      }
+    };
+    for (; d > 0; --d) {
+      const long* row = trace.data() + (d - 1) * (d - 1);  // the row of d - 1
+      const auto before = [&](long j) { return row[j + d - 1]; };
+      const long previous = k == -d || (k != d && before(k - 1) < before(k + 1)) ? k + 1 : k - 1;
+      const long start = previous == k + 1 ? before(previous) : before(previous) + 1;
+      snake(start);
+      x = before(previous);
+      k = previous;
+    }
+    snake(0);
   }
 
   void table(const Range& r) {
@@ -295,13 +354,14 @@ struct OriginHash {
   }
 };
 
-std::vector<std::optional<Origin>> origins(const std::vector<KeptLine>& lines,
+std::vector<std::optional<Origin>> origins(const KeptLines& lines,
                                            const std::vector<uint32_t>* counterpart) {
   std::vector<std::optional<Origin>> out;
   out.reserve(lines.size());
   std::unordered_map<uint64_t, uint32_t> places;  // by node and rule
-  for (const KeptLine& line : lines) {
-    const Why why = line.why;
+  for (std::size_t k = 0; k < lines.size(); ++k) {
+    const ListedLine line = lines[k];
+    const Why why = lines.why(k);
     if (why.rule() == WhyRule::Data) {
       out.push_back(
           Origin{Why::kNoNode, 0, 0, 0, 0, line.name, line.kind == ListedLine::Kind::Label});
@@ -327,7 +387,7 @@ std::vector<std::optional<Origin>> origins(const std::vector<KeptLine>& lines,
 
 // Whether old line a and new line b say the same once the old labels are
 // named as renamed says; a label that was not matched matches none.
-bool same_parts(const KeptLine& a, const KeptLine& b,
+bool same_parts(const ListedLine& a, const ListedLine& b,
                 const std::unordered_map<std::string_view, std::string_view>& renamed) {
   const auto name = [&](std::string_view old) {
     const auto it = renamed.find(old);
@@ -349,44 +409,46 @@ bool same_parts(const KeptLine& a, const KeptLine& b,
 
 }  // namespace
 
-ListedLine KeptLine::parts() const {
+KeptLines::KeptLines(const Explanation& explanation) {
+  each_listed_line(explanation, [&](const ListedLine& l, int32_t, Why why) {
+    Line line{static_cast<uint32_t>(bytes_.size()),  {},      l.kind, l.role,
+              static_cast<uint8_t>(l.operand_count), l.value, why};
+    const std::string_view texts[] = {l.text,        l.name,        l.op,
+                                      l.operands[0], l.operands[1], l.operands[2]};
+    for (std::size_t i = 0; i < 6; ++i) {
+      line.lengths[i] = static_cast<uint16_t>(texts[i].size());
+      bytes_ += texts[i];
+    }
+    if (bytes_.size() > UINT32_MAX) internal_failure("a listing too long to keep");
+    lines_.push_back(line);
+  });
+}
+
+ListedLine KeptLines::operator[](std::size_t k) const {
+  const Line& kept = lines_[k];
+  std::string_view texts[6];
+  for (std::size_t i = 0, at = kept.at; i < 6; at += kept.lengths[i++]) {
+    texts[i] = std::string_view(bytes_).substr(at, kept.lengths[i]);
+  }
   ListedLine line;
-  line.text = text;
-  line.kind = kind;
-  line.name = name;
-  line.role = role;
-  line.op = op;
-  for (std::size_t i = 0; i < operand_count; ++i) line.operands[i] = operands[i];
-  line.operand_count = operand_count;
-  line.value = value;
+  line.text = texts[0];
+  line.kind = kept.kind;
+  line.name = texts[1];
+  line.role = kept.role;
+  line.op = texts[2];
+  line.operands = {texts[3], texts[4], texts[5]};
+  line.operand_count = kept.operand_count;
+  line.value = kept.value;
   return line;
 }
 
-std::vector<KeptLine> kept_lines(const Explanation& explanation) {
-  std::vector<KeptLine> lines;
-  each_listed_line(explanation, [&](const ListedLine& l, int32_t source, Why why) {
-    KeptLine k{std::string(l.text),
-               l.kind,
-               std::string(l.name),
-               l.role,
-               std::string(l.op),
-               {},
-               l.operand_count,
-               l.value,
-               source,
-               why};
-    for (std::size_t i = 0; i < l.operand_count; ++i) k.operands[i] = l.operands[i];
-    lines.push_back(std::move(k));
-  });
-  return lines;
-}
-
-ListingCost cost_of(const std::vector<KeptLine>& lines) {
+ListingCost cost_of(const KeptLines& lines) {
   ListingCost cost;
-  for (const KeptLine& line : lines) {
-    cost.instructions += line.kind == ListedLine::Kind::Instruction;
-    cost.spills += line.why.rule() == WhyRule::SpillStore;
-    cost.words += line.kind == ListedLine::Kind::Data;
+  for (std::size_t k = 0; k < lines.size(); ++k) {
+    const ListedLine::Kind kind = lines[k].kind;
+    cost.instructions += kind == ListedLine::Kind::Instruction;
+    cost.spills += lines.why(k).rule() == WhyRule::SpillStore;
+    cost.words += kind == ListedLine::Kind::Data;
   }
   return cost;
 }
@@ -401,8 +463,8 @@ ListingDiff diff_listings(const Explanation& before, const Explanation& after) {
     internal_failure("a diff of a source that did not compile");
   }
   ListingDiff diff;
-  diff.old_lines = kept_lines(before);
-  diff.new_lines = kept_lines(after);
+  diff.old_lines = KeptLines(before);
+  diff.new_lines = KeptLines(after);
   diff.old_cost = cost_of(diff.old_lines);
   diff.new_cost = cost_of(diff.new_lines);
 
@@ -428,11 +490,11 @@ ListingDiff diff_listings(const Explanation& before, const Explanation& after) {
   std::unordered_map<std::string_view, std::string_view> renamed;
   std::unordered_map<std::string_view, std::string_view> renamed_from;
   for (uint32_t i = 0; i < diff.old_lines.size(); ++i) {
-    const KeptLine& a = diff.old_lines[i];
+    const ListedLine a = diff.old_lines[i];
     if (a.kind != ListedLine::Kind::Label || !a.role || same_origin[i] == DiffEntry::kNone) {
       continue;
     }
-    const KeptLine& b = diff.new_lines[same_origin[i]];
+    const ListedLine b = diff.new_lines[same_origin[i]];
     if (b.kind != ListedLine::Kind::Label || !b.role) continue;
     if (!renamed.emplace(a.name, b.name).second || !renamed_from.emplace(b.name, a.name).second) {
       internal_failure("a label renamed two ways");

@@ -15,25 +15,30 @@
 
 namespace quern {
 
-/// One printed line of a listing, kept whole with its reason.
-struct KeptLine {
-  std::string text;
-  ListedLine::Kind kind = ListedLine::Kind::Instruction;
-  std::string name;
-  std::optional<LabelRole> role;
-  std::string op;
-  std::array<std::string, 3> operands;
-  std::size_t operand_count = 0;
-  int8_t value = 0;
-  int32_t source = 0;
-  Why why;
+/// The lines of a successful compile's listing, in order, each with its
+/// reason, their texts kept in one block.
+class KeptLines {
+ public:
+  KeptLines() = default;
+  explicit KeptLines(const Explanation& explanation);
+  std::size_t size() const { return lines_.size(); }
+  /// Line k's parts, as views into this.
+  ListedLine operator[](std::size_t k) const;
+  Why why(std::size_t k) const { return lines_[k].why; }
 
-  /// The line's parts, as views into this line.
-  ListedLine parts() const;
+ private:
+  struct Line {
+    uint32_t at;                      // where its texts start in bytes_
+    std::array<uint16_t, 6> lengths;  // of its text, name, mnemonic and operands, in that order
+    ListedLine::Kind kind;
+    std::optional<LabelRole> role;
+    uint8_t operand_count;
+    int8_t value;
+    Why why;
+  };
+  std::string bytes_;
+  std::vector<Line> lines_;
 };
-
-/// The lines of a successful compile's listing, in order.
-std::vector<KeptLine> kept_lines(const Explanation& explanation);
 
 /// What a listing costs: its instruction lines, its spills (the stores of
 /// a value that waits in a temporary) and its data words.
@@ -42,7 +47,7 @@ struct ListingCost {
   std::size_t spills = 0;
   std::size_t words = 0;
 };
-ListingCost cost_of(const std::vector<KeptLine>& lines);
+ListingCost cost_of(const KeptLines& lines);
 
 /// A line of the diff: kept (both indices), removed (old only) or added
 /// (new only), indices into the versions' lines.
@@ -53,7 +58,7 @@ struct DiffEntry {
 };
 
 struct ListingDiff {
-  std::vector<KeptLine> old_lines, new_lines;
+  KeptLines old_lines, new_lines;
   /// Every line of both versions once, each version's in its order.
   std::vector<DiffEntry> entries;
   /// The compiler's labels whose lines match but whose names differ, old
