@@ -1184,5 +1184,43 @@ TEST(Property, DiffOfAnInsertedStatementAddsOnlyItsLines) {
   }
 }
 
+// The alignment of tokens is a common subsequence of equal texts, and the
+// longest where the versions differ in a few edits: short stretches, and
+// long ones with few edits between them, through their shortest edit.
+TEST(Property, TokenAlignmentIsALongestCommonSubsequence) {
+  std::mt19937 random(43);
+  const std::string_view alphabet[] = {"a", "b", "c", "=", "+", ";"};
+  const auto lcs = [](const std::vector<std::string_view>& a,
+                      const std::vector<std::string_view>& b) {
+    std::vector<std::size_t> row(b.size() + 1, 0), next(b.size() + 1, 0);
+    for (std::size_t i = a.size(); i-- > 0; std::swap(row, next)) {
+      for (std::size_t j = b.size(); j-- > 0;) {
+        next[j] = a[i] == b[j] ? row[j + 1] + 1 : std::max(row[j], next[j + 1]);
+      }
+    }
+    return row[0];
+  };
+  for (int round = 0; round < 40; ++round) {
+    // Short, or long with edits spread through it.
+    const std::size_t size = round % 2 ? 1500 : 40;
+    std::vector<std::string_view> a(size), b;
+    for (std::string_view& t : a) t = alphabet[random() % 6];
+    for (const std::string_view t : a) {
+      if (random() % 100 < 2) continue;
+      if (random() % 100 < 2) b.push_back(alphabet[random() % 6]);
+      b.push_back(t);
+    }
+    const std::vector<std::pair<uint32_t, uint32_t>> pairs = match_tokens(a, b);
+    for (std::size_t k = 0; k < pairs.size(); ++k) {
+      ASSERT_EQ(a[pairs[k].first], b[pairs[k].second]);
+      if (k) {
+        ASSERT_GT(pairs[k].first, pairs[k - 1].first);
+        ASSERT_GT(pairs[k].second, pairs[k - 1].second);
+      }
+    }
+    ASSERT_EQ(pairs.size(), lcs(a, b)) << "round " << round;
+  }
+}
+
 }  // namespace
 }  // namespace quern
