@@ -3,9 +3,40 @@
 #include "diff_listing.h"
 
 #include <cstdio>
+#include <vector>
+
+#include "failure.h"
+#include "why_words.h"
 
 namespace quern::cli {
 namespace {
+
+// The reasons in words of the lines of a version that the diff adds or
+// removes, found in one pass over its listing: reason k of them ends at
+// ends[k] in text.
+struct ChangedReasons {
+  std::string text;
+  std::vector<std::size_t> ends;
+
+  // wanted: the indices in the listing of explanation, rising.
+  ChangedReasons(const Explanation& explanation, const std::vector<std::size_t>& wanted) {
+    if (wanted.empty()) return;
+    const ReasonWords words(explanation);
+    std::size_t line = 0;
+    each_listed_line(explanation, [&](const ListedLine& listed, int32_t, Why why) {
+      if (ends.size() < wanted.size() && wanted[ends.size()] == line) {
+        words.reason(listed, why, Listing::Final, text);
+        ends.push_back(text.size());
+      }
+      ++line;
+    });
+    if (ends.size() != wanted.size()) internal_failure("a diff's line beyond its listing");
+  }
+  std::string_view operator[](std::size_t k) const {
+    const std::size_t from = k == 0 ? 0 : ends[k - 1];
+    return std::string_view(text).substr(from, ends[k] - from);
+  }
+};
 
 // A row of the table of costs: its name, the two versions' figures and
 // the change, in columns.
@@ -20,15 +51,17 @@ void row(std::string& out, std::string_view name, long before, long after) {
 
 }  // namespace
 
-std::string reason_words(const ReasonWords& words, const KeptLines& lines, std::size_t k) {
-  return words.of(lines[k], lines.why(k));
-}
-
 bool write_diff_text(const ListingDiff& diff, const Explanation& before, const Explanation& after,
                      const std::optional<std::array<RunSteps, 2>>& runs, Output& output) {
   // The text leaves in stretches of this many bytes or so.
   constexpr std::size_t kStretch = 64 * 1024;
-  const ReasonWords old_words(before), new_words(after);
+  std::vector<std::size_t> removed_lines, added_lines;
+  for (const DiffEntry& e : diff.entries) {
+    if (e.new_line == DiffEntry::kNone) removed_lines.push_back(e.old_line);
+    if (e.old_line == DiffEntry::kNone) added_lines.push_back(e.new_line);
+  }
+  const ChangedReasons old_reasons(before, removed_lines), new_reasons(after, added_lines);
+  std::size_t removed_so_far = 0, added_so_far = 0;
   std::string out;
   bool ok = true;
   for (const DiffEntry& e : diff.entries) {
@@ -49,7 +82,7 @@ bool write_diff_text(const ListingDiff& diff, const Explanation& before, const E
     out += added ? "+ " : "- ";
     out += lines[k].text;
     out += '\n';
-    wrap(out, reason_words(added ? new_words : old_words, lines, k), "          ; ");
+    wrap(out, added ? new_reasons[added_so_far++] : old_reasons[removed_so_far++], "          ; ");
   }
   out += "\n                   old     new  change\n";
   const auto figure = [](std::size_t n) { return static_cast<long>(n); };

@@ -13,10 +13,6 @@
 
 namespace quern::cli {
 
-/// The reason of line k of a version's listing in words, words being the
-/// reasons of that version.
-std::string reason_words(const ReasonWords& words, const KeptLines& lines, std::size_t k);
-
 /// The diff as text: each line once, a kept line after two blanks in its
 /// new form, a removed one after "- ", an added one after "+ ", each of
 /// these followed by its reason; then a blank line and a table of the
