@@ -458,6 +458,11 @@ void write_tree(json::Writer& w, const Explanation& e, const ReasonWords& words)
   });
 }
 
+// A number the grammar rejects, by its cause: "too-large" or "not-decimal".
+std::string_view number_problem_text(Cause cause) {
+  return cause == Cause::TooLarge ? "too-large" : "not-decimal";
+}
+
 void write_tokens(json::Writer& w, const SolidTokens& tokens) {
   for (std::size_t k = 0; k < tokens.size(); ++k) {
     w.item();
@@ -470,6 +475,10 @@ void write_tokens(json::Writer& w, const SolidTokens& tokens) {
     w.number(start.column);
     w.key("kind");
     w.string(tokens.kind(k));
+    if (const std::optional<Cause> problem = tokens.number_problem(k)) {
+      w.key("problem");
+      w.string(number_problem_text(*problem));
+    }
     w.put('}');
   }
 }
@@ -510,9 +519,8 @@ void write_expected_found(json::Writer& w, const Diagnostic& d) {
         break;
       case Cause::TooLarge:
       case Cause::NotDecimal:
-        add(found, {{"kind", "number"},
-                    {"text", text},
-                    {"problem", entry.cause == Cause::TooLarge ? "too-large" : "not-decimal"}});
+        add(found,
+            {{"kind", "number"}, {"text", text}, {"problem", number_problem_text(entry.cause)}});
         break;
     }
   }

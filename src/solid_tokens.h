@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <optional>
 #include <string_view>
+#include <variant>
 #include <vector>
 
 #include "syntax/parser.h"
@@ -46,6 +47,16 @@ class SolidTokens {
       if (t == keyword) return "keyword";
     }
     return "name";
+  }
+
+  /// Why token k is no number of the language, for a token of numeric
+  /// characters that the grammar would reject: Cause::TooLarge or
+  /// Cause::NotDecimal.
+  std::optional<Cause> number_problem(std::size_t k) const {
+    if (!(raw_[solid_[k]].flags & RawToken::kNumeric)) return std::nullopt;
+    const std::variant<int8_t, Cause> value = numeral_value(text(k));
+    if (const Cause* cause = std::get_if<Cause>(&value)) return *cause;
+    return std::nullopt;
   }
 
   std::string_view raw_text(uint32_t i) const {

@@ -196,6 +196,19 @@ TEST(Explain, SyntaxErrorsSayWhatWasExpectedAndFound) {
   }
 }
 
+// A token of numerals says why the grammar would reject it, wherever it
+// stands, even where the parse stopped before reaching it.
+TEST(Explain, NumberTokensSayWhyTheGrammarRejectsThem) {
+  const auto answer = nlohmann::json::parse(
+      explanation_json(explain("int f() { return 127 + 128 - 2\u0663 + 1x; }")));
+  std::string problems;
+  for (const auto& t : answer["tokens"]) {
+    if (t["kind"] == "number")
+      problems += t["text"].get<std::string>() + ":" + t.value("problem", "-") + " ";
+  }
+  EXPECT_EQ(problems, "127:- 128:too-large 2\u0663:not-decimal 1x:- ");
+}
+
 // The listings are written straight out, the rest by nlohmann-json: the
 // whole must be what nlohmann-json dumps, byte for byte, for every shape of
 // listing and a source whose names are not ASCII.

@@ -471,8 +471,7 @@ Result<Name> Grammar::identifier(State s) const {
   return succeed(Name{text(i), position(s)}, t.state);
 }
 
-// integer_literal: a token of numeric characters, converted digit by digit
-// from the left into a value from 0 to 127.
+// integer_literal: a token of numeric characters, converted by numeral_value.
 Result<int8_t> Grammar::integer_literal(State s) const {
   Result<State> t = next_token(s);
   if (!t.ok()) return propagate<int8_t>(t, false);
@@ -483,23 +482,14 @@ Result<int8_t> Grammar::integer_literal(State s) const {
     add_unexpected(e, s);
     return fail<int8_t>(std::move(e), false);
   }
-  const SourcePosition after = position(t.state);
-  int value = 0;
-  for (char c : text(i)) {
-    if (c < '0' || c > '9') {
-      return fail<int8_t>(error_at(after, ErrorEntry{EntryKind::Other, std::string(text(i)), true,
-                                                     Cause::NotDecimal}),
-                          true);
-    }
-    value = value * 10 + (c - '0');
-    if (value > 127) {
-      return fail<int8_t>(error_at(after, ErrorEntry{EntryKind::Other, std::string(text(i)), true,
-                                                     Cause::TooLarge}),
-                          true);
-    }
+  const std::variant<int8_t, Cause> value = numeral_value(text(i));
+  if (const Cause* cause = std::get_if<Cause>(&value)) {
+    return fail<int8_t>(error_at(position(t.state),
+                                 ErrorEntry{EntryKind::Other, std::string(text(i)), true, *cause}),
+                        true);
   }
   note(NodeKind::Literal, s, 0);
-  return succeed(static_cast<int8_t>(value), t.state);
+  return succeed(std::get<int8_t>(value), t.state);
 }
 
 // --- expressions ------------------------------------------------------------
@@ -959,6 +949,16 @@ std::vector<RawToken> lex(std::string_view text) {
   const SourcePosition end = places.at(text.size());
   tokens.push_back(RawToken{static_cast<uint32_t>(text.size()), end.line, end.column, 0});
   return tokens;
+}
+
+std::variant<int8_t, Cause> numeral_value(std::string_view numerals) {
+  int value = 0;
+  for (char c : numerals) {
+    if (c < '0' || c > '9') return Cause::NotDecimal;
+    value = value * 10 + (c - '0');
+    if (value > 127) return Cause::TooLarge;
+  }
+  return static_cast<int8_t>(value);
 }
 
 static_assert(static_cast<uint32_t>(NodeKind::Subtraction) < (1u << TreeSpan::kKindBits),

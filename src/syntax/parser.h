@@ -81,6 +81,12 @@ struct RawToken {
 /// offsets tokens[i].offset to tokens[i + 1].offset.
 std::vector<RawToken> lex(std::string_view text);
 
+/// The value of a token of numeric characters (RawToken::kNumeric), read
+/// digit by digit from the left, from 0 to 127; or why it is no number of
+/// the language, at the first digit that shows it: Cause::NotDecimal or
+/// Cause::TooLarge.
+std::variant<int8_t, Cause> numeral_value(std::string_view numerals);
+
 /// What a node of the tree is, as the explain answer names it.
 enum class NodeKind : uint8_t {
   Function,

@@ -24,7 +24,10 @@ function surroundings(tokens, line, column, expected, found) {
   const i = tokenIndexAt(tokens, { line, column });
   const text = (t) => t?.text ?? "";
   const [nextToken, secondToken] = [tokens[i], tokens[i + 1]];
-  const badToken = text(nextToken) === "+" || text(nextToken) === "-" ? secondToken : nextToken;
+  const atOperator = text(nextToken) === "+" || text(nextToken) === "-";
+  const badToken = atOperator ? secondToken : nextToken;
+  // The token that starts the operand after that operator, past one "-".
+  const operandToken = atOperator ? (text(secondToken) === "-" ? tokens[i + 2] : secondToken) : undefined;
   const behind = tokens.slice(Math.max(0, i - 3), i);
   return {
     tokens,
@@ -46,8 +49,11 @@ function surroundings(tokens, line, column, expected, found) {
     // Whether it found a token of that text, or the "end".
     foundToken: (text) => found.some((f) => f.kind === "token" && f.text === text),
     foundEnd: () => found.some((f) => f.kind === "end"),
-    // Whether it found a number with that problem ("too-large", "not-decimal").
-    badNumber: (problem) => found.some((f) => f.kind === "number" && f.problem === problem),
+    // Whether it found a number with that problem ("too-large",
+    // "not-decimal"), or the operand after the operator is one: the parser
+    // ends the expression before that operator and drops the operand's failure.
+    badNumber: (problem) =>
+      found.some((f) => f.kind === "number" && f.problem === problem) || operandToken?.problem === problem,
   };
 }
 
