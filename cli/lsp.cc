@@ -8,8 +8,10 @@
 #include "lsp.h"
 
 #include <algorithm>
+#include <cctype>
 #include <charconv>
 #include <iostream>
+#include <limits>
 #include <nlohmann/json.hpp>
 #include <string_view>
 #include <unordered_map>
@@ -663,36 +665,90 @@ std::variant<std::monostate, std::size_t, std::string> content_length(std::strin
   return n;
 }
 
+// Whether a header line starts as a header does: a name of letters, digits
+// and "-", then ":". The rest of a body that ran on past its Content-Length
+// does not: JSON has a quote before any ":" it holds.
+bool header_shaped(std::string_view line) {
+  std::size_t i = 0;
+  while (i < line.size() && (std::isalnum(static_cast<unsigned char>(line[i])) || line[i] == '-')) {
+    ++i;
+  }
+  return i > 0 && i < line.size() && line[i] == ':';
+}
+
 }  // namespace
+
+std::optional<std::string> MessageReader::resync(std::string_view line, bool complete) {
+  // The header's name in any case; its "c" stands nowhere else in it, so a
+  // mismatch starts the match again at a "c" or before the next byte.
+  constexpr std::string_view kName = "content-length:";
+  std::size_t matched = 0;
+  const auto step = [&](char c) {
+    const char lower = c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
+    matched = lower == kName[matched] ? matched + 1 : lower == kName[0] ? 1 : 0;
+    return matched == kName.size();
+  };
+  for (std::size_t i = 0; i < line.size(); ++i) {
+    if (step(line[i])) {
+      skipped_ += i + 1 - kName.size();
+      return std::string(kName) + std::string(line.substr(i + 1));
+    }
+  }
+  skipped_ += line.size() + (complete ? 1 : 0);
+  if (complete) step('\n');
+  for (int c; (c = in_.get()) != std::char_traits<char>::eof();) {
+    if (step(static_cast<char>(c))) {
+      skipped_ -= kName.size() - 1;
+      return std::string(kName);
+    }
+    ++skipped_;
+  }
+  return std::nullopt;
+}
 
 std::variant<MessageReader::Body, MessageReader::Malformed, MessageReader::End>
 MessageReader::next() {
-  std::optional<std::size_t> length;
-  std::optional<std::string> problem;
-  bool any = false;
+  // What the frame's headers say, and whether there are any.
+  struct Headers {
+    std::optional<std::size_t> length;
+    std::optional<std::string> problem;
+    bool any = false;
+  } headers;
+  auto& [length, problem, any] = headers;
+  std::string line;  // the start of a header line that a resync found
   for (;;) {
-    // One header line, up to its line feed.
-    std::string line;
-    bool too_long = false;
-    int c;
-    while ((c = in_.get()) != std::char_traits<char>::eof() && c != '\n') {
-      if (line.size() < kMaxHeaderLine) {
-        line += static_cast<char>(c);
-      } else {
-        too_long = true;
-      }
+    // One header line, up to its line feed, or its first bytes over the
+    // limit.
+    int c = 0;
+    while (line.size() <= kMaxHeaderLine && (c = in_.get()) != std::char_traits<char>::eof() &&
+           c != '\n') {
+      line += static_cast<char>(c);
     }
     if (c == std::char_traits<char>::eof()) return End{};
-    if (!line.empty() && line.back() == '\r') line.pop_back();
-    if (line.empty() && !too_long) break;
-    any = true;
-    if (too_long) {
-      problem = "a header line is longer than " + std::to_string(kMaxHeaderLine) + " bytes";
+    const bool too_long = line.size() > kMaxHeaderLine;
+    if (line.empty() || line == "\r") break;
+    if (!header_shaped(line)) {
+      // Out of step with the frames: the rest of a frame that has been
+      // answered already, or could not be read. The next frame starts at the
+      // next Content-Length header.
+      std::optional<std::string> found = resync(line, !too_long);
+      if (!found) return End{};
+      line = std::move(*found);
+      headers = {};
       continue;
     }
-    auto value = content_length(line);
-    if (auto* n = std::get_if<std::size_t>(&value)) length = *n;
-    if (auto* why = std::get_if<std::string>(&value)) problem = *why;
+    any = true;
+    if (!too_long && line.back() == '\r') line.pop_back();
+    if (too_long) {
+      in_.ignore(std::numeric_limits<std::streamsize>::max(), '\n');
+      if (in_.eof()) return End{};
+      problem = "a header line is longer than " + std::to_string(kMaxHeaderLine) + " bytes";
+    } else {
+      auto value = content_length(line);
+      if (auto* n = std::get_if<std::size_t>(&value)) length = *n;
+      if (auto* why = std::get_if<std::string>(&value)) problem = *why;
+    }
+    line.clear();
   }
   if (problem) return Malformed{*problem};
   if (!length) return Malformed{any ? "no Content-Length header" : "an empty header"};

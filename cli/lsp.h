@@ -6,8 +6,10 @@
 #include <cstdint>
 #include <istream>
 #include <memory>
+#include <optional>
 #include <ostream>
 #include <string>
+#include <string_view>
 #include <variant>
 
 namespace quern::lsp {
@@ -32,8 +34,19 @@ class MessageReader {
   /// The longest header line; a longer one makes the frame Malformed.
   static constexpr std::size_t kMaxHeaderLine = 1024;
 
+  /// The bytes passed over so far where a header line was due and none
+  /// stood: the rest of a frame that was malformed or longer than its
+  /// Content-Length, up to the next Content-Length header.
+  std::size_t skipped() const { return skipped_; }
+
  private:
+  // Passes over bytes from a line that is no header (whole, or its first
+  // bytes when it is not complete) up to the next Content-Length header;
+  // the start of that header line, or none at the input's end.
+  std::optional<std::string> resync(std::string_view line, bool complete);
+
   std::istream& in_;
+  std::size_t skipped_ = 0;
 };
 
 /// Writes one message with its header.

@@ -37,6 +37,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
       fault("a message that is not JSON-RPC: " + body->text, out.str());
     }
   }
-  if (!written.eof()) fault("bytes after the last message", out.str());
+  if (!written.eof() || reader.skipped() != 0) fault("bytes between or after messages", out.str());
   return 0;
 }

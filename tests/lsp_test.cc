@@ -29,6 +29,7 @@ std::vector<Json> messages(const std::string& stream) {
     if (body == nullptr) break;
     all.push_back(Json::parse(body->text));
   }
+  EXPECT_EQ(reader.skipped(), 0u) << "bytes between frames in " << stream;
   return all;
 }
 
@@ -191,6 +192,27 @@ TEST(Lsp, Exchanges) {
       EXPECT_TRUE(matches(outcome.messages[i], expected[i]))
           << "message " << i << ": " << outcome.messages[i].dump() << "\nexpected at least "
           << expected[i].dump();
+    }
+  }
+}
+
+// A broken frame costs itself only: it gets a parse error, its body (here
+// with a blank line in it) is passed over, and the request after it is
+// answered.
+TEST(Lsp, GoesOnAfterABrokenFrame) {
+  const std::string body = "{\"jsonrpc\": \"2.0\",\n\n \"id\": 5, \"method\": \"shutdown\"}";
+  const std::pair<const char*, std::string> broken[] = {
+      {"a length that is no number", "Content-Length: abc\r\n\r\n" + body},
+      {"no Content-Length header", "Content-Type: x\r\n\r\n" + body},
+      {"a length shorter than the body", "Content-Length: 12\r\n\r\n" + body},
+  };
+  const std::vector<Json> expected = messages(input(R"({"id":null,"error":{"code":-32700}})"
+                                                    "\n" INITIALIZED));
+  for (const auto& [name, frame] : broken) {
+    const Outcome outcome = run(frame + input(INIT));
+    ASSERT_EQ(outcome.messages.size(), expected.size()) << name;
+    for (std::size_t i = 0; i < expected.size(); ++i) {
+      EXPECT_TRUE(matches(outcome.messages[i], expected[i])) << name << ": " << outcome.messages[i];
     }
   }
 }
