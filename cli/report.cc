@@ -228,17 +228,30 @@ std::string results_json(const Grading& grading) {
   return results.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace) + "\n";
 }
 
-std::vector<std::vector<std::size_t>> same_code(const Grading& grading) {
-  std::map<std::string_view, std::size_t> group_of;  // canonical listing -> group
-  std::vector<std::vector<std::size_t>> groups;
+std::vector<SameCode> same_code(const Grading& grading) {
+  // Per canonical listing, the submissions by listing, first listed first.
+  std::map<std::string_view, std::size_t> family_of;  // canonical listing -> family
+  std::map<std::string_view, std::size_t> copies_of;  // listing -> its set in its family
+  std::vector<std::vector<std::vector<std::size_t>>> families;
   for (std::size_t i = 0; i < grading.submissions.size(); ++i) {
-    const std::optional<std::string>& code = grading.submissions[i].canonical;
-    if (!code) continue;
-    const auto [it, fresh] = group_of.try_emplace(*code, groups.size());
-    if (fresh) groups.emplace_back();
-    groups[it->second].push_back(i);
+    const Submission& s = grading.submissions[i];
+    if (!s.canonical) continue;
+    const auto [family, fresh] = family_of.try_emplace(*s.canonical, families.size());
+    if (fresh) families.emplace_back();
+    std::vector<std::vector<std::size_t>>& sets = families[family->second];
+    const auto [set, new_listing] = copies_of.try_emplace(*s.listing, sets.size());
+    if (new_listing) sets.emplace_back();
+    sets[set->second].push_back(i);
   }
-  std::erase_if(groups, [](const auto& g) { return g.size() < 2; });
+  std::vector<SameCode> groups;
+  for (const std::vector<std::vector<std::size_t>>& sets : families) {
+    SameCode renamed{true, {}};
+    for (const std::vector<std::size_t>& copies : sets) {
+      if (copies.size() > 1) groups.push_back({false, copies});
+      renamed.members.push_back(copies.front());
+    }
+    if (renamed.members.size() > 1) groups.push_back(std::move(renamed));
+  }
   return groups;
 }
 
@@ -325,23 +338,19 @@ std::string html(const Grading& grading) {
   page += "</tbody>\n</table>\n";
 
   page += "<h2>Same code</h2>\n";
-  const std::vector<std::vector<std::size_t>> groups = same_code(grading);
+  const std::vector<SameCode> groups = same_code(grading);
   if (groups.empty()) {
     page += "<p>No two submissions compile to the same code, under the same names or others.</p>\n";
   } else {
     page +=
         "<p>Submissions in one group compile to the same code: identical listings, or the "
         "same code once the names they chose are renamed.</p>\n<ul>\n";
-    for (const std::vector<std::size_t>& group : groups) {
-      const std::string& first = *grading.submissions[group.front()].listing;
-      const bool renamed = std::any_of(group.begin(), group.end(), [&](std::size_t i) {
-        return *grading.submissions[i].listing != first;
-      });
+    for (const SameCode& group : groups) {
       page += std::string("<li class=\"same-code\">") +
-              (renamed ? "same code, renamed:" : "identical:");
-      for (std::size_t k = 0; k < group.size(); ++k) {
+              (group.renamed ? "same code, renamed:" : "identical:");
+      for (std::size_t k = 0; k < group.members.size(); ++k) {
         page += std::string(k == 0 ? " " : ", ") + "<span class=\"file\">" +
-                markup_text(grading.submissions[group[k]].path) + "</span>";
+                markup_text(grading.submissions[group.members[k]].path) + "</span>";
       }
       page += "</li>\n";
     }

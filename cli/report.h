@@ -58,15 +58,24 @@ std::string junit(const Grading& grading);
 /// details as "KEY: VALUE" lines.
 std::string results_json(const Grading& grading);
 
-/// Groups of two or more submissions (their indices, in order) that compile
-/// to the same canonical listing, in the order of their first members.
-std::vector<std::vector<std::size_t>> same_code(const Grading& grading);
+/// Two or more submissions (their indices, in order) that compile to the
+/// same code: identical, with equal listings, or renamed, with listings that
+/// differ only in the names the sources chose.
+struct SameCode {
+  bool renamed;
+  std::vector<std::size_t> members;
+};
+
+/// The groups by canonical listing, in the order of their first members:
+/// for each, its identical groups, then, when its members have more than one
+/// listing, the renamed group of the first member with each listing.
+std::vector<SameCode> same_code(const Grading& grading);
 
 /// One self-contained HTML page: a summary, the score distribution as an
 /// inline SVG chart, a table of submissions against cases, each case's pass
 /// rate with its text (hidden cases too, which the page says it shows), each
-/// submission's notice, and the groups of same_code, each "identical" or
-/// "same code, renamed".
+/// submission's notice, and the groups of same_code, "identical" or "same
+/// code, renamed".
 std::string html(const Grading& grading);
 
 }  // namespace quern::report

@@ -467,9 +467,10 @@ TEST_F(Cli, GradesACourse) {
       {"bob <i>&amp;\"'.c", spelled("percent", "100"), "+++++++++"},
       {"carol.c", spelled("n", "101"), "+++++-+++"},
       {"dave.c", "int clamp(int n) {\n  return n\n}\n", "---------"},
+      {"frank.c", spelled("n", "100"), "+++++++++"},
       {"late/erin.c", "int clamp(int n) { while (n == n) { n = n + 1; } return n; }", "---------"},
   };
-  std::string tap_verdicts = "TAP version 13\n1..45\n";
+  std::string tap_verdicts = "TAP version 13\n1..54\n";
   int test = 0;
   for (const auto& s : submissions) {
     file("class/" + s.name, s.source);
@@ -490,9 +491,9 @@ TEST_F(Cli, GradesACourse) {
 
   std::ifstream results_in(results);
   const auto report = nlohmann::json::parse(results_in);
-  ASSERT_EQ(report["submissions"].size(), 5u);
+  ASSERT_EQ(report["submissions"].size(), 6u);
   const std::string compile_error = report["submissions"][3]["tests"][0]["output"];
-  for (std::size_t i = 0; i < 5; ++i) {
+  for (std::size_t i = 0; i < 6; ++i) {
     const auto& entry = report["submissions"][i];
     EXPECT_EQ(entry["file"], dir_ + "/class/" + submissions[i].name);
     EXPECT_EQ(entry["score"],
@@ -508,16 +509,16 @@ TEST_F(Cli, GradesACourse) {
 
   std::ifstream junit_in(dir_ + "/junit.xml");
   const std::string xml((std::istreambuf_iterator<char>(junit_in)), {});
-  EXPECT_NE(xml.find("<testsuites name=\"quern --test\" tests=\"45\" failures=\"19\">"),
+  EXPECT_NE(xml.find("<testsuites name=\"quern --test\" tests=\"54\" failures=\"19\">"),
             std::string::npos);
   for (const auto& [tag, count] :
-       {std::pair{"<testsuite ", 5}, {"<testcase ", 45}, {"<failure ", 19}}) {
+       {std::pair{"<testsuite ", 6}, {"<testcase ", 54}, {"<failure ", 19}}) {
     int n = 0;
     for (std::size_t at = xml.find(tag); at != std::string::npos; at = xml.find(tag, at + 1)) ++n;
     EXPECT_EQ(n, count) << tag;
   }
 
-  // The page is well formed, holds a chart, and groups only alice and bob.
+  // The page is well formed, holds a chart, and tells alice's copy from her rename.
   CgiRun check;
   check.program = QUERN_PYTHON_PATH;
   check.arguments = {"-c", R"(
@@ -543,8 +544,9 @@ print("svg", c.svg, *c.groups, sep="\n")
                      html};
   const CgiResult checked = testing::run_cgi(check);
   EXPECT_EQ(checked.err, "");
-  EXPECT_EQ(checked.out, "svg\n1\nsame code, renamed: " + dir_ + "/class/alice.c, " + dir_ +
-                             "/class/bob <i>&amp;\"'.c\n");
+  EXPECT_EQ(checked.out, "svg\n1\nidentical: " + dir_ + "/class/alice.c, " + dir_ +
+                             "/class/frank.c\nsame code, renamed: " + dir_ + "/class/alice.c, " +
+                             dir_ + "/class/bob <i>&amp;\"'.c\n");
 }
 
 // What learners read: no report but the teacher's page shows a hidden
