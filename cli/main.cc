@@ -89,19 +89,25 @@ std::optional<std::string> utf8_problem(std::string_view text) {
   return "invalid UTF-8 at byte offset " + std::to_string(valid);
 }
 
-// Why a file's text is refused as a source before it is compiled; or nothing.
-// A byte order mark would reach the compiler as an invisible character that
-// its report quotes, so it is named instead.
-std::optional<std::string> source_problem(std::string_view text) {
+// Drops the byte order mark that some editors save at the start of a file.
+void drop_byte_order_mark(std::string& text) {
   if (text.starts_with(quern::cases::kByteOrderMark)) {
-    return "starts with a byte order mark (U+FEFF); save it as UTF-8 without one";
+    text.erase(0, quern::cases::kByteOrderMark.size());
   }
-  return utf8_problem(text);
 }
 
-// Refuses a source file's text that is not plain UTF-8.
+// A source file read whole ("-": standard input, which is read as a file
+// is) without its byte order mark: the compiler would read the mark as an
+// invisible character, where the editor that saved it shows none.
+std::string read_source(const std::string& path) {
+  std::string text = read_file(path);
+  drop_byte_order_mark(text);
+  return text;
+}
+
+// Refuses a source file's text that is not UTF-8.
 void check_source(const std::string& path, std::string_view text) {
-  if (const std::optional<std::string> problem = source_problem(text)) {
+  if (const std::optional<std::string> problem = utf8_problem(text)) {
     throw BadUse{path + ": " + *problem};
   }
 }
@@ -340,9 +346,7 @@ int print_exercise(const std::string& path) {
     nlohmann::ordered_json index;
     if (course.index) {
       std::string text = read_text(*course.index, "index file");
-      if (text.starts_with(quern::cases::kByteOrderMark)) {
-        text.erase(0, quern::cases::kByteOrderMark.size());
-      }
+      drop_byte_order_mark(text);
       index = text;
     }
     nlohmann::ordered_json exercises = nlohmann::ordered_json::array();
@@ -436,7 +440,7 @@ int test_files(const std::string& cases_path, const std::vector<std::string>& pa
   for (const quern::cases::GradedCase& c : grading.cases) cases.push_back(*c.c);
   const std::vector<std::string> files = submission_paths(paths);
   std::vector<std::string> sources;
-  for (const std::string& path : files) sources.push_back(read_file(path));
+  for (const std::string& path : files) sources.push_back(read_source(path));
   ReportFile junit(report_paths.junit);
   ReportFile results(report_paths.results);
   ReportFile html(report_paths.html);
@@ -444,7 +448,7 @@ int test_files(const std::string& cases_path, const std::vector<std::string>& pa
   for (std::size_t i = 0; i < files.size(); ++i) {
     quern::report::Submission s{files[i], {}, 0, std::nullopt, std::nullopt, std::nullopt};
     // A submission that is not a source text fails every case with the reason.
-    if (const std::optional<std::string> problem = source_problem(sources[i])) {
+    if (const std::optional<std::string> problem = utf8_problem(sources[i])) {
       s.verdicts.assign(cases.size(), {false, "does not compile", {{"finding", *problem}}});
     } else {
       const quern::Explanation explanation = quern::explain(sources[i]);
@@ -540,8 +544,8 @@ int main(int argc, char** argv) {
       "A case file has one case a line, INPUTS -> RESULT: plain values in the order of\n"
       "the parameters (3 4 -> 7) or NAME=VALUE pairs (a=3 b=4 -> 7; parameters left out\n"
       "are 0); '-> 7' for no inputs. '#' starts a comment; blank lines are skipped.\n"
-      "Files are UTF-8; a byte order mark is skipped in a case file, refused in a\n"
-      "source (--explain takes any bytes, as /explain does).\n"
+      "Files are UTF-8; a byte order mark at the start is skipped (--explain takes\n"
+      "any bytes, as /explain does).\n"
       "Values and results are in -128..127. A case passes when the code halts within\n"
       "the step limit with _RES (0 where nothing is returned) equal to RESULT.\n\n"
       "FILE is - for standard input; a source may hold at most " +
@@ -651,8 +655,8 @@ int main(int argc, char** argv) {
     }
     if (exercise) return print_exercise(file);
     const RunInputs inputs = parse_run_inputs(arguments);
-    const std::string source = read_file(file);
     // --explain answers for any bytes, as /explain does.
+    const std::string source = explain ? read_file(file) : read_source(file);
     if (!explain) check_source(file, source);
     if (run) return run_file(file, source, inputs, max_steps, json);
     if (explain) {
