@@ -230,6 +230,24 @@ test("on a line of 65,534 characters, the text in view has its colours and its f
   }
 });
 
+test("pasting and typing over a selection of several lines breaks no policy of the page", async () => {
+  await open(SUM_SOURCE);
+  await page.evaluate(() => {
+    window.violations = [];
+    document.addEventListener("securitypolicyviolation", (e) => window.violations.push(e.violatedDirective));
+  });
+  await page.context().grantPermissions(["clipboard-read", "clipboard-write"], { origin: server.base });
+  await sourceBox().click();
+  await page.evaluate(() => navigator.clipboard.writeText("int f() {\n  return 7;\n}\n"));
+  await page.keyboard.press("Control+A");
+  await page.keyboard.press("Control+V");
+  await asmLine("load #7, r0").waitFor();
+  await page.keyboard.press("Control+A");
+  await page.keyboard.type("int f() { return 5; }");
+  await asmLine("load #5, r0").waitFor();
+  assert.deepEqual(await page.evaluate(() => window.violations), []);
+});
+
 test("the page logged no error (a policy violation included)", () => {
   assert.deepEqual(problems, []);
 });

@@ -13,6 +13,7 @@ import { listingHighlight, setTokens, sourceHighlight, tokenMarks } from "./high
 import { createLinks, linkFields } from "./linking.js";
 import { listingField, optimiserMarks, setListing, setWords, wordsField } from "./listing.js";
 import { leavingMachineKeys } from "./machine-keys.js";
+import { typingAcrossLines } from "./typing.js";
 import EDITOR_CSS from "./editor.css";
 
 // An editor in a shadow root of its own, which adopts the editors' style
@@ -54,6 +55,7 @@ export function createEditors(state, hosts, { compile, sourceExtensions = [], li
         undoHistory(),
         bracketMatching(),
         indentOnInput(),
+        typingAcrossLines,
         highlightActiveLine(),
         lintGutter(),
         sourceHighlight,
