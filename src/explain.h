@@ -125,6 +125,12 @@ struct TreeNode {
 void each_tree_node(const Explanation& explanation,
                     const std::function<void(uint32_t, const TreeNode&)>& each);
 
+/// Calls each(i, stretch) for every element i of each stretch of a replay of
+/// a successful compile, with detail: the element as translation made it
+/// and as the optimiser left it, its source line and its reason.
+template <class Each>
+void each_element(const Explanation& explanation, const Each& each);
+
 /// Calls each(line, source, why) for every line of a successful compile's
 /// listing, in order, as a replay prints them: the line's parts, the source
 /// line of its construct (0 for none) and its reason.
@@ -145,26 +151,31 @@ void Explanation::each_diagnostic(const Each& each) const {
 }
 
 template <class Each>
-void each_listed_line(const Explanation& explanation, const Each& each) {
-  class Lines final : public ElementSink {
+void each_element(const Explanation& explanation, const Each& each) {
+  class Elements final : public ElementSink {
    public:
-    explicit Lines(const Each& each) : each_(each) {}
+    explicit Elements(const Each& each) : each_(each) {}
     bool wants_detail() const override { return true; }
     bool take(const Stretch& s) override {
-      for (std::size_t i = 0; i < s.elements.size(); ++i) {
-        for (const bool label : {true, false}) {
-          if (prints_line(s.elements[i], label))
-            each_(parts_.of(s.elements[i], label), s.lines[i], s.why[i]);
-        }
-      }
+      for (std::size_t i = 0; i < s.elements.size(); ++i) each_(i, s);
       return true;
     }
 
    private:
     const Each& each_;
-    LineParts parts_;
-  } lines(each);
-  explanation.replay(lines);
+  } elements(each);
+  explanation.replay(elements);
+}
+
+template <class Each>
+void each_listed_line(const Explanation& explanation, const Each& each) {
+  LineParts parts;
+  each_element(explanation, [&](std::size_t i, const Stretch& s) {
+    for (const bool label : {true, false}) {
+      if (prints_line(s.elements[i], label))
+        each(parts.of(s.elements[i], label), s.lines[i], s.why[i]);
+    }
+  });
 }
 
 /// Compiles source as compile does, in the same pipeline, and explains the

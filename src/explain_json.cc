@@ -319,28 +319,6 @@ const ListedLine& write_line_head(json::Writer& w, LineParts& parts,
   return line;
 }
 
-// Calls each(i, stretch) for every element, with detail, as a replay of the
-// back end passes them.
-template <class Each>
-class Replayed final : public ElementSink {
- public:
-  explicit Replayed(const Each& each) : each_(each) {}
-  bool wants_detail() const override { return true; }
-  bool take(const Stretch& s) override {
-    for (std::size_t i = 0; i < s.elements.size(); ++i) each_(i, s);
-    return true;
-  }
-
- private:
-  const Each& each_;
-};
-
-template <class Each>
-void replay_each(const Explanation& e, const Each& each) {
-  Replayed<Each> replayed(each);
-  e.replay(replayed);
-}
-
 // The member "why" of a line of element: the rule that made it, the node it
 // serves, how an operation's operands reached the registers, and the
 // optimiser's rule where it changed or removed the element, and all that in
@@ -369,7 +347,7 @@ void write_why(json::Writer& w, Why why, std::string_view text) {
 
 void write_cfg(json::Writer& w, const Explanation& e) {
   BlockBuilder builder;
-  replay_each(e, [&](std::size_t i, const Stretch& s) {
+  each_element(e, [&](std::size_t i, const Stretch& s) {
     for (const bool label : {true, false}) {
       if (prints_line(s.elements[i], label)) builder.line(s.elements[i], label);
     }
@@ -394,7 +372,7 @@ void write_cfg(json::Writer& w, const Explanation& e) {
 }
 
 void write_words(json::Writer& w, const Explanation& e) {
-  replay_each(e, [&](std::size_t i, const Stretch& s) {
+  each_element(e, [&](std::size_t i, const Stretch& s) {
     const LabelledInstruction& element = s.elements[i];
     if (!is_data(element)) return;
     const NameId id = std::get<label::Name>(element.label).id;
@@ -614,7 +592,7 @@ void json::write_answer(const Explanation& explanation, Writer& w, const AnswerF
     LineParts parts, kept_parts;
     std::string text, kept_text;
     w.open_list("lines");
-    replay_each(explanation, [&](std::size_t i, const Stretch& s) {
+    each_element(explanation, [&](std::size_t i, const Stretch& s) {
       for (const bool label : {true, false}) {
         if (!prints_line(s.elements[i], label)) continue;
         w.item();
@@ -631,7 +609,7 @@ void json::write_answer(const Explanation& explanation, Writer& w, const AnswerF
     // lines so far.
     int64_t now = 0;
     w.open_list("unoptimised");
-    replay_each(explanation, [&](std::size_t i, const Stretch& s) {
+    each_element(explanation, [&](std::size_t i, const Stretch& s) {
       const LabelledInstruction& before = s.before[i];
       const LabelledInstruction& after = s.elements[i];
       const bool after_label = prints_line(after, true);

@@ -83,26 +83,6 @@ NameId label_id(const Label& label) {
   return name->id;
 }
 
-// Calls each(before, after, why) for every element of a replay: as
-// translation made it, as the optimiser left it, and its reason.
-template <class Each>
-void each_replayed(const Explanation& e, const Each& each) {
-  class Sink final : public ElementSink {
-   public:
-    explicit Sink(const Each& each) : each_(each) {}
-    bool wants_detail() const override { return true; }
-    bool take(const Stretch& s) override {
-      for (std::size_t i = 0; i < s.elements.size(); ++i)
-        each_(s.before[i], s.elements[i], s.why[i]);
-      return true;
-    }
-
-   private:
-    const Each& each_;
-  } sink(each);
-  e.replay(sink);
-}
-
 std::string_view trimmed(std::string_view line) {
   return line.substr(std::min(line.find_first_not_of(' '), line.size()));
 }
@@ -151,18 +131,19 @@ ReasonWords::ReasonWords(const Explanation& e) : tokens_(e.tokens) {
     if (number >= reached_.size()) reached_.resize(number + 1);
     return &reached_[number];
   };
-  each_replayed(
-      e, [&](const LabelledInstruction& before, const LabelledInstruction& after, Why why) {
-        Reached* const was = prints_line(before, false) ? entry(before.instruction) : nullptr;
-        if (was) was->by[1].emplace_back(trimmed(parts.of(before, false).text));
-        Reached* const is = prints_line(after, false) ? entry(after.instruction) : nullptr;
-        if (is) {
-          is->by[0].emplace_back(trimmed(parts.of(after, false).text));
-        } else if (was) {
-          was->removed = was->by[1].back();
-          was->removed_by = why.optimiser();
-        }
-      });
+  // Each element as translation made it and as the optimiser left it.
+  each_element(e, [&](std::size_t i, const Stretch& s) {
+    const LabelledInstruction &before = s.before[i], &after = s.elements[i];
+    Reached* const was = prints_line(before, false) ? entry(before.instruction) : nullptr;
+    if (was) was->by[1].emplace_back(trimmed(parts.of(before, false).text));
+    Reached* const is = prints_line(after, false) ? entry(after.instruction) : nullptr;
+    if (is) {
+      is->by[0].emplace_back(trimmed(parts.of(after, false).text));
+    } else if (was) {
+      was->removed = was->by[1].back();
+      was->removed_by = s.why[i].optimiser();
+    }
+  });
 }
 
 void ReasonWords::quote(uint32_t k, std::string& out) const {
