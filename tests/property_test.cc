@@ -899,7 +899,7 @@ TEST(Property, ReasonsSayWhereAndWhenControlGoes) {
                  : removed_by.empty() ? "label jumps"
                                       : "label removed"];
         }
-        if (line["why"]["rule"] != "branch" || line["fate"] == "removed") continue;
+        if (line["why"]["rule"] != "branch" || line.value("fate", "") == "removed") continue;
         // It says when it jumps: the comparison's operands with one operator.
         const Json& statement = tree[line["why"]["node"].get<std::size_t>()];
         const Json& compare = tree[statement["children"][0].get<std::size_t>()];
