@@ -1,6 +1,7 @@
 // The WebAssembly module's entry points, which quern.mjs calls: the explain
 // answer for a source, as the JSON object that POST /explain answers, and
-// the grading of a source against case text, as quern --test grades. The
+// the grading of a source against case text, as quern --test grades, and
+// two versions lined up, as quern --diff --json does. The
 // answer leaves the module a stretch at a time through an imported
 // function, so that a long one never sits whole in the module's memory,
 // which grows to the largest need it meets and never shrinks.
@@ -10,6 +11,7 @@
 #include <optional>
 #include <string>
 
+#include "diff.h"
 #include "explain.h"
 #include "grading/grade.h"
 #include "json_text.h"
@@ -85,6 +87,30 @@ EMSCRIPTEN_KEEPALIVE void quern_grade(const char* cases, std::size_t cases_size,
   if (source != nullptr) graded = std::string_view(source, source_size);
   PartOutput().write(
       quern::cases::grading_json({cases, cases_size}, graded, quern::kDefaultStepLimit));
+}
+
+/// Lines up two versions' listings as quern --diff --json does, and hands
+/// the object to quern_answer_part; a version over the size limit gets
+/// {"error": ...}, as the service refuses it, and one that does not
+/// compile {"version": "old" or "new", "report": its error report}.
+EMSCRIPTEN_KEEPALIVE void quern_diff(const char* old_body, std::size_t old_size,
+                                     const char* new_body, std::size_t new_size) {
+  PartOutput out;
+  if (old_size > quern::kMaxBodyBytes || new_size > quern::kMaxBodyBytes) {
+    out.write(quern::refusal_json("Content-Length too large"));
+    return;
+  }
+  const quern::Explanation before = quern::explain(std::string_view(old_body, old_size));
+  const quern::Explanation after = quern::explain(std::string_view(new_body, new_size));
+  for (const quern::Explanation* e : {&before, &after}) {
+    if (!e->error) continue;
+    std::string failed =
+        e == &before ? R"({"version":"old","report":)" : R"({"version":"new","report":)";
+    quern::json::append_string(failed, e->error->report());
+    out.write(failed + "}");
+    return;
+  }
+  out.write(quern::diff_json(quern::diff_listings(before, after), std::nullopt));
 }
 
 /// The largest source quern_explain compiles, in bytes.

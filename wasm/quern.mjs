@@ -11,7 +11,8 @@
 // {ok, answer, diagnostics, lines, unoptimised, params, words, tokens, tree,
 // cfg, ignored} (docs/answer.md describes them), or {error} for a body over
 // compiler.maxBodyBytes bytes. grade(cases, source) reads case text and
-// grades a source against it with the code of quern --test (see below). The module and the service write the answer
+// grades a source against it with the code of quern --test, and diff(old,
+// new) lines up two versions (see below). The module and the service write the answer
 // with the same library code, so the objects are the same field for field.
 //
 // explainInStretches(source) gives the same answer as the module writes it
@@ -152,6 +153,13 @@ export async function loadCompiler(wasm = new URL("./quern.wasm", import.meta.ur
     // [[name, value], ...] when the case fits the function, else null.
     grade(cases, source = null) {
       return JSON.parse(request("quern_grade", cases, source));
+    },
+    // Two versions' listings lined up by where each line came from, as
+    // quern --diff --json prints them (docs/answer.md, "The diff"); {version:
+    // "old" or "new", report} when that version does not compile, {error}
+    // for a source over compiler.maxBodyBytes bytes.
+    diff(before, after) {
+      return JSON.parse(request("quern_diff", before, after));
     },
     explainInStretches(source) {
       const head = request("quern_explain_stretched", source);

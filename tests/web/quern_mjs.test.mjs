@@ -6,7 +6,7 @@
 // half its room.
 import assert from "node:assert/strict";
 import { execFileSync, spawnSync } from "node:child_process";
-import { mkdtempSync, readFileSync, rmSync } from "node:fs";
+import { mkdtempSync, readFileSync, rmSync, writeFileSync } from "node:fs";
 import { tmpdir } from "node:os";
 import path from "node:path";
 import { test } from "node:test";
@@ -66,6 +66,28 @@ test("explain gives quern --explain's object for generated bodies, as bytes and 
   }
   // Every outcome was met: compiled, syntax, validation and UTF-8 failures.
   assert.deepEqual([...kinds].sort(), ["ok", "syntax", "unspecified", "validation"]);
+});
+
+// The module's diff is quern --diff --json's, and a version that does not
+// compile is named with its report.
+test("diff lines up two versions as quern --diff --json does", () => {
+  const rnd = random(21);
+  const dir = mkdtempSync(path.join(tmpdir(), "quern-diff-"));
+  try {
+    for (let i = 0; i < 12; i++) {
+      const [before, after] = [program(rnd), program(rnd)];
+      const files = [before, after].map((source, k) => path.join(dir, `${k}.c`));
+      files.forEach((file, k) => writeFileSync(file, k ? after : before));
+      const want = JSON.parse(execFileSync(QUERN, ["--diff", "--json", ...files], { encoding: "utf8", maxBuffer: 1 << 26 }));
+      assert.deepEqual(compiler.diff(before, after), want, `${before}\n${after}`);
+      assert.deepEqual(compiler.diff(before, before).lines.filter((l) => l.old === null || l.new === null), []);
+    }
+    const broken = compiler.diff("int f() { return 1; }", "int f() { return x; }");
+    assert.equal(broken.version, "new");
+    assert.equal(broken.report, expected(Buffer.from("int f() { return x; }")).answer);
+  } finally {
+    rmSync(dir, { recursive: true, force: true });
+  }
 });
 
 test("the largest body of every shape: the same object, whole and in stretches, within half the module's stack", () => {
