@@ -122,7 +122,7 @@ sanitized() {
 stage "sanitizer build and unit tests" sanitized build_and_test "$root/build-asan" \
   -DQUERN_SANITIZE=ON -DQUERN_FUZZ=ON -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++ \
   -DCMAKE_CXX_FLAGS_RELEASE="-O1 -DNDEBUG"
-stage "fuzzing" env BUILD_DIR="$root/build-asan" FUZZ_SECONDS="${FUZZ_SECONDS:-30}" \
+stage "fuzzing" env BUILD_DIR="$root/build-asan" FUZZ_SECONDS="${FUZZ_SECONDS:-20}" \
   FUZZ_JOBS="$jobs" bash "$root/scripts/fuzz.sh"
 stage "serving from a clean clone" env WORK_DIR="$root/build-serve" \
   CMAKE_CXX_COMPILER_LAUNCHER=ccache bash "$root/scripts/test_serve.sh"

@@ -150,11 +150,11 @@ tally() {
 }
 
 # Two lanes side by side while the server runs: the browser suites spend
-# much of their time waiting on the page, the others on the compiler. The
-# static sites need no server, and end the lane that has them.
-first=(quern_mjs.test.mjs page.test.mjs)
+# much of their time waiting on the page, the others on the compiler; the
+# lanes take about as long. The static sites need no server.
+first=(quern_mjs.test.mjs exercise.test.mjs site.test.mjs course.test.mjs)
 second=(integration.test.mjs machine.test.mjs layers.test.mjs help.test.mjs browser.test.mjs panel.test.mjs
-  exercise.test.mjs stages.test.mjs site.test.mjs course.test.mjs)
+  stages.test.mjs page.test.mjs)
 lane "${first[@]}" &
 lane_pid=$!
 lane "${second[@]}"

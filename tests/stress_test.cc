@@ -145,13 +145,7 @@ TEST(Stress, MaximalValidShapesRunCorrectly) {
   }
 }
 
-#if defined(__SANITIZE_ADDRESS__)
-constexpr bool kSanitized = true;
-#elif defined(__has_feature)
-constexpr bool kSanitized = __has_feature(address_sanitizer);
-#else
-constexpr bool kSanitized = false;
-#endif
+using testing::kSanitized;
 
 // The real process, with its own stack arrangement, answers each of them
 // exactly, also under an address-space limit of 256 MiB as hosts impose on

@@ -9,6 +9,16 @@
 
 namespace quern::testing {
 
+/// Whether the tests run under AddressSanitizer, whose shadow memory and
+/// slower code some tests allow for.
+#if defined(__SANITIZE_ADDRESS__)
+inline constexpr bool kSanitized = true;
+#elif defined(__has_feature)
+inline constexpr bool kSanitized = __has_feature(address_sanitizer);
+#else
+inline constexpr bool kSanitized = false;
+#endif
+
 /// Compact tree text: "(a@1:5 + -3)", "If(b@1:8 > a@1:4)[...][...]", ...
 std::string tree_text(const Expression& e);
 std::string tree_text(const Statement& s);
