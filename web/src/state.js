@@ -19,7 +19,8 @@
 //   breakpoints the lines with a breakpoint: { source: [n…], listing: [n…] }
 //   place       the cursor in the editor last used: { editor: "source" | "listing", line }
 //   aim         where the stage views point (views/stages/aim.js): { cursor, mouse },
-//               each { editor, line, column } or null
+//               each { editor, line, column } or null; a move of the cursor
+//               sets `mouse` to null until the mouse moves again
 //   machine     the machine panel's state (machine/controller.js)
 export function createState(initial) {
   let state = Object.freeze({ ...initial });

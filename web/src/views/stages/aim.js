@@ -1,7 +1,8 @@
 // Where the stage views point, kept in the page's state as `aim`: the
 // cursor of the source, or of the listing while the learner works there, and
-// the mouse over either editor while it is there. Also the lookups that the
-// views share: positions compared, and the tokens of a source line.
+// the mouse over either editor while it is there and has moved since the
+// cursor last did. Also the lookups that the views share: positions
+// compared, and the tokens of a source line.
 import { EditorView } from "@codemirror/view";
 import { before, length, tokenIndexAt } from "../../compiler/positions.js";
 
@@ -16,23 +17,32 @@ const same = (a, b) => a === b || (a && b && a.editor === b.editor && a.line ===
 
 // The editor's extension that tells `state` where `editor` ("source" or
 // "listing") points. The state changes after the editor's update, and only
-// when the place does.
+// when the place does. A move of the cursor takes over from the mouse until
+// the mouse moves again: a mouse at rest over an editor does not hold the
+// views while the keys move on (a mousemove at the place the mouse rests,
+// as after a scroll, is no move).
 export function aimAt(state, editor) {
-  const tell = (which, place) =>
+  let rest = null; // the mouse's last place over this editor, in pixels
+  const tell = (change) =>
     queueMicrotask(() => {
       const aim = state.get().aim ?? { cursor: null, mouse: null };
-      if (!same(aim[which], place)) state.set({ aim: { ...aim, [which]: place } });
+      if (Object.keys(change).some((k) => !same(aim[k], change[k]))) state.set({ aim: { ...aim, ...change } });
     });
   return [
     EditorView.updateListener.of((u) => {
-      if ((u.selectionSet || u.docChanged) && (editor === "source" || u.view.hasFocus)) tell("cursor", { editor, ...positionAt(u.state, u.state.selection.main.head) });
+      if ((u.selectionSet || u.docChanged) && (editor === "source" || u.view.hasFocus)) tell({ cursor: { editor, ...positionAt(u.state, u.state.selection.main.head) }, mouse: null });
     }),
     EditorView.domEventHandlers({
       mousemove: (ev, view) => {
-        const pos = view.posAtCoords({ x: ev.clientX, y: ev.clientY });
-        if (pos !== null) tell("mouse", { editor, ...positionAt(view.state, pos) });
+        if (rest?.x === ev.clientX && rest?.y === ev.clientY) return;
+        rest = { x: ev.clientX, y: ev.clientY };
+        const pos = view.posAtCoords(rest);
+        if (pos !== null) tell({ mouse: { editor, ...positionAt(view.state, pos) } });
       },
-      mouseleave: () => tell("mouse", null), // back to the cursor
+      mouseleave: () => {
+        rest = null;
+        tell({ mouse: null }); // back to the cursor
+      },
     }),
   ];
 }
