@@ -7,7 +7,7 @@
 import { length as width } from "../../compiler/positions.js";
 import { after, aimOf, tokensAt } from "./aim.js";
 import { linkPieces, mark, moveCursor } from "./marks.js";
-import { subtreeLines } from "../../texts/why.js";
+import { partOf } from "../../texts/why.js";
 import { pathTo, rowsOf, treeIndex } from "./tree-index.js";
 import { virtualList } from "./virtual-list.js";
 
@@ -90,11 +90,12 @@ export function treeView(section, { state, sourceView, asmView }) {
     tree,
     "li[data-index]",
     (li) => {
-      // The node's span, and every line made for its subtree.
-      const k = rows[li.dataset.index];
-      const n = nodes[k];
+      // The span of the node (of its statement, for a block), and every
+      // line made for its subtree, as the live region counts them.
       const s = state.get();
-      mark(sourceView, asmView, n, n.end, subtreeLines(s.answer, k, s.before ? s.answer.unoptimised : s.answer.lines));
+      const part = partOf(s.answer, rows[li.dataset.index], s.before ? s.answer.unoptimised : s.answer.lines);
+      const n = nodes[part.node];
+      mark(sourceView, asmView, n, n.end, part.lines);
     },
     sourceView,
     asmView,
