@@ -223,8 +223,77 @@ test("an assembly line says why it is there, marks its node's text and selects i
   await page.getByRole("treeitem", { name: "while, line 2, column 3", exact: true }).focus();
   await page.locator("#assembly .cm-stage-line").nth(lines.length - 1).waitFor();
   assert.equal(await page.locator("#assembly .cm-stage-line").count(), lines.length);
-  const cost = `\`while (s > 0) …\`: ${lines.filter((l) => l.kind !== "label").length} lines, 1 spill`;
+  const cost = `\`while (s > 0) …\`: ${lines.length} lines, 1 spill`;
   await page.waitForFunction((t) => document.querySelector("#asm-why").textContent === t, cost);
+});
+
+// Reads until `check` passes on what `read` gives; fails with its last error.
+async function until(read, check) {
+  for (const deadline = Date.now() + 15_000; ; await new Promise((r) => setTimeout(r, 50))) {
+    try {
+      return check(await read());
+    } catch (err) {
+      if (Date.now() > deadline) throw err;
+    }
+  }
+}
+
+const SPILL = "int g(int s, int m) {\n  int t = 0;\n  while (s > 0) {\n    s = -s + -m;\n  }\n  return s + t;\n}\n";
+const why = () => page.getByRole("status", { name: "Why" }).textContent();
+// The summary's quote and count, and how many listing lines are marked.
+const summary = async () => {
+  const [, quote, count] = /^`(.*)`: (\d+) lines?, \d+ spills?$/.exec(await why()) ?? [];
+  return { quote, count: Number(count), marked: await page.locator("#assembly .cm-stage-line").count() };
+};
+const compile = async (source) => {
+  await page.evaluate((s) => window.quernPlayground.setSource(s), source);
+  await page.getByRole("button", { name: /^Compile/ }).click();
+  await page.locator('#status[data-state="ok"]').waitFor();
+};
+const sourceBox = () => page.getByRole("textbox", { name: "Source of one function" });
+
+test("after select all and a paste, the summary speaks of the new function", async () => {
+  await compile(LOOP_IF);
+  await sourceBox().locator(".cm-line", { hasText: "n = n - 1;" }).click();
+  await page.keyboard.press("End"); // in the while's block
+  await until(summary, (s) => assert.equal(s.quote, "while (n > 0) …"));
+  await page.context().grantPermissions(["clipboard-read", "clipboard-write"], { origin: new URL(page.url()).origin });
+  await page.evaluate((t) => navigator.clipboard.writeText(t), SPILL);
+  await page.keyboard.press("Control+A");
+  await page.keyboard.press("Control+V");
+  const quote = (await explain(SPILL)).tree.at(-1).quote;
+  await until(summary, (s) => assert.deepEqual(s, { quote, count: s.marked, marked: s.marked }));
+});
+
+test("the keys take over the reason from a mouse at rest on the listing", async () => {
+  const { lines } = await explain(LOOP_IF);
+  await compile(LOOP_IF);
+  const reason = (i) => `${lines[i].text.trim()}: ${lines[i].why.text}`;
+  await page.getByRole("textbox", { name: "Assembly" }).locator(".cm-line").first().click();
+  await until(why, (text) => assert.equal(text, reason(0)));
+  await page.keyboard.press("ArrowDown");
+  await page.keyboard.press("ArrowDown");
+  await until(why, (text) => assert.equal(text, reason(2)));
+});
+
+test("the summary counts the lines it marks, and on a brace or a blank speaks of the statement around it", async () => {
+  const { tree } = await explain(SPILL);
+  await compile(SPILL);
+  const quoteOf = (kind) => tree.findLast((n) => n.kind === kind).quote;
+  const places = [
+    [2, 3, "declaration"], // `int t = 0;`: its word's label and value
+    [1, 1, "function"], // with its spill and the while's labels
+    [3, 17, "while"], // the while's `{`
+    [4, 2, "while"], // the indentation in its block
+  ];
+  for (const [line, column, kind] of places) {
+    await page.evaluate(([l, c]) => {
+      const view = window.quernPlayground.sourceView;
+      view.focus();
+      view.dispatch({ selection: { anchor: view.state.doc.line(l).from + c - 1 } });
+    }, [line, column]);
+    await until(summary, (s) => assert.deepEqual(s, { quote: quoteOf(kind), count: s.marked, marked: s.marked }, `line ${line}, column ${column}`));
+  }
 });
 
 test("the page logged no error", () => {
