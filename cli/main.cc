@@ -449,7 +449,8 @@ int test_files(const std::string& cases_path, const std::vector<std::string>& pa
     quern::report::Submission s{files[i], {}, 0, std::nullopt, std::nullopt, std::nullopt};
     // A submission that is not a source text fails every case with the reason.
     if (const std::optional<std::string> problem = utf8_problem(sources[i])) {
-      s.verdicts.assign(cases.size(), {false, "does not compile", {{"finding", *problem}}});
+      s.verdicts.assign(cases.size(),
+                        {quern::cases::VerdictKind::DoesNotCompile, {{"finding", *problem}}});
     } else {
       const quern::Explanation explanation = quern::explain(sources[i]);
       s.verdicts = quern::cases::grade(explanation, cases, max_steps);
@@ -461,7 +462,7 @@ int test_files(const std::string& cases_path, const std::vector<std::string>& pa
       }
     }
     s.passed = static_cast<std::size_t>(std::count_if(s.verdicts.begin(), s.verdicts.end(),
-                                                      [](const auto& v) { return v.passed; }));
+                                                      [](const auto& v) { return v.passed(); }));
     std::cerr << s.path << ": " << s.passed << " of " << s.verdicts.size() << " passed\n";
     grading.submissions.push_back(std::move(s));
   }

@@ -79,7 +79,7 @@ std::string detail_lines(const cases::Verdict& v, const std::string& indent) {
 // A verdict's message and its details as "KEY: VALUE" lines.
 std::string output_text(const cases::Verdict& v) {
   const std::string details = detail_lines(v, "");
-  return details.empty() ? v.message : v.message + "\n" + details.substr(0, details.size() - 1);
+  return details.empty() ? v.message() : v.message() + "\n" + details.substr(0, details.size() - 1);
 }
 
 std::string percent(std::size_t part, std::size_t whole) {
@@ -167,10 +167,10 @@ std::string tap(const Grading& grading) {
     if (s.notice) text += "# " + tap_text(s.path) + ": " + tap_text(*s.notice) + "\n";
     for (std::size_t i = 0; i < grading.cases.size(); ++i) {
       const cases::Verdict v = cases::for_learner(grading.cases[i], s.verdicts[i]);
-      text += std::string(v.passed ? "ok " : "not ok ") + std::to_string(++number) + " - " +
+      text += std::string(v.passed() ? "ok " : "not ok ") + std::to_string(++number) + " - " +
               tap_text(s.path) + ": " + tap_text(grading.cases[i].name) + "\n";
-      if (v.passed) continue;
-      text += "  ---\n  message: " + v.message + "\n" + detail_lines(v, "  ") + "  ...\n";
+      if (v.passed()) continue;
+      text += "  ---\n  message: " + v.message() + "\n" + detail_lines(v, "  ") + "  ...\n";
     }
   }
   return text;
@@ -189,11 +189,11 @@ std::string junit(const Grading& grading) {
       const cases::Verdict v = cases::for_learner(grading.cases[i], s.verdicts[i]);
       xml += "    <testcase classname=\"" + name + "\" name=\"" +
              markup_text(grading.cases[i].name) + "\"";
-      if (v.passed) {
+      if (v.passed()) {
         xml += "/>\n";
         continue;
       }
-      xml += ">\n      <failure message=\"" + markup_text(v.message) + "\">" +
+      xml += ">\n      <failure message=\"" + markup_text(v.message()) + "\">" +
              markup_text(detail_lines(v, "")) + "</failure>\n    </testcase>\n";
     }
     if (s.notice) xml += "    <system-err>" + markup_text(*s.notice) + "</system-err>\n";
@@ -210,10 +210,11 @@ std::string results_json(const Grading& grading) {
     for (std::size_t i = 0; i < grading.cases.size(); ++i) {
       const cases::Verdict v = cases::for_learner(grading.cases[i], s.verdicts[i]);
       tests.push_back({{"name", grading.cases[i].name},
-                       {"score", v.passed ? 1 : 0},
+                       {"score", v.passed() ? 1 : 0},
                        {"max_score", 1},
-                       {"status", v.passed ? "passed" : "failed"},
-                       {"output", output_text(v)}});
+                       {"status", v.passed() ? "passed" : "failed"},
+                       {"output", output_text(v)},
+                       {"kind", v.name()}});
     }
     submissions.push_back({{"file", s.path},
                            {"score", s.passed},
@@ -300,12 +301,12 @@ std::string html(const Grading& grading) {
             "</th><td>" + std::to_string(s.passed) + " / " + std::to_string(max_score) + "</td>";
     for (std::size_t i = 0; i < max_score; ++i) {
       const cases::Verdict& v = s.verdicts[i];
-      if (v.passed) {
+      if (v.passed()) {
         ++passed_by_case[i];
         page += "<td class=\"pass\" title=\"passed\">&#10003;</td>";
         continue;
       }
-      std::string why = v.message;
+      std::string why = v.message();
       for (const auto& [key, value] : v.details.items()) {
         why += "; " + key + ": " +
                (value.is_string()

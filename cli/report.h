@@ -53,9 +53,11 @@ std::string junit(const Grading& grading);
 /// The results object, one line of JSON:
 ///   {"source", "title" (null for a case file), "max_score",
 ///    "submissions": [{"file", "score", "max_score", "notice" (null when none),
-///                     "tests": [{"name", "score", "max_score", "status", "output"}]}]}
+///                     "tests": [{"name", "score", "max_score", "status", "output",
+///                                "kind"}]}]}
 /// status is "passed" or "failed". output is the verdict's message and its
-/// details as "KEY: VALUE" lines.
+/// details as "KEY: VALUE" lines; kind is the name of its kind, as a learner
+/// may read it (a hidden case's: passed or failed).
 std::string results_json(const Grading& grading);
 
 /// Two or more submissions (their indices, in order) that compile to the

@@ -484,13 +484,15 @@ TEST_F(Cli, GradesACourse) {
   std::filesystem::create_directories(dir_ + "/class/late");
   const struct {
     std::string name, source, verdicts;  // '+' a case passed
+    std::string fails_as;                // the kind of a visible case's failure
   } submissions[] = {
-      {"alice.c", spelled("n", "100"), "+++++++++"},
-      {"bob <i>&amp;\"'.c", spelled("percent", "100"), "+++++++++"},
-      {"carol.c", spelled("n", "101"), "+++++-+++"},
-      {"dave.c", "int clamp(int n) {\n  return n\n}\n", "---------"},
-      {"frank.c", spelled("n", "100"), "+++++++++"},
-      {"late/erin.c", "int clamp(int n) { while (n == n) { n = n + 1; } return n; }", "---------"},
+      {"alice.c", spelled("n", "100"), "+++++++++", ""},
+      {"bob <i>&amp;\"'.c", spelled("percent", "100"), "+++++++++", ""},
+      {"carol.c", spelled("n", "101"), "+++++-+++", ""},
+      {"dave.c", "int clamp(int n) {\n  return n\n}\n", "---------", "does-not-compile"},
+      {"frank.c", spelled("n", "100"), "+++++++++", ""},
+      {"late/erin.c", "int clamp(int n) { while (n == n) { n = n + 1; } return n; }", "---------",
+       "no-halt"},
   };
   std::string tap_verdicts = "TAP version 13\n1..54\n";
   int test = 0;
@@ -521,8 +523,11 @@ TEST_F(Cli, GradesACourse) {
     EXPECT_EQ(entry["score"],
               std::count(submissions[i].verdicts.begin(), submissions[i].verdicts.end(), '+'));
     EXPECT_EQ(entry["max_score"], 9);
-    for (std::size_t k = 3; k < 9; ++k) {
+    for (std::size_t k = 0; k < 9; ++k) {
       const auto& t = entry["tests"][k];
+      const bool passed = submissions[i].verdicts[k] == '+';
+      EXPECT_EQ(t["kind"], passed ? "passed" : k >= 3 ? "failed" : submissions[i].fails_as) << t;
+      if (k < 3) continue;
       EXPECT_EQ(t["name"], "hidden case " + std::to_string(k - 2));
       EXPECT_TRUE(t["output"] == "passed" || t["output"] == "failed") << t;
     }

@@ -462,13 +462,15 @@ TEST(Property, GraphHasTheBlocksAndEdgesOfTheAnswer) {
 // Grading gives each case the verdict of running it by hand: on generated
 // programs, with results that are right or off by one and a step limit that
 // some loops do not meet, `quern --test` passes a case exactly when
-// `quern --run` of its inputs halts with that result.
+// `quern --run` of its inputs halts with that result, and its results give
+// the verdict the kind of what became of the run.
 TEST(Property, GradingGivesEachCaseTheVerdictOfRunningIt) {
   ProgramGenerator generator(29);
   char dir[] = "/tmp/quern_grade_XXXXXX";
   ASSERT_NE(mkdtemp(dir), nullptr);
   const std::string path = std::string(dir) + "/f.c";
   const std::string cases_path = std::string(dir) + "/cases";
+  const std::string results_path = std::string(dir) + "/results.json";
   const std::string limit = "100";
   int passes = 0, failures = 0, unhalted = 0;
   for (int round = 0; round < 25; ++round) {
@@ -476,6 +478,7 @@ TEST(Property, GradingGivesEachCaseTheVerdictOfRunningIt) {
     const std::vector<std::string> names = generator.parameter_names();
     std::string cases;
     std::vector<bool> verdicts;
+    std::vector<std::string> kinds;
     for (const Memory& in : inputs_for(generator, names)) {
       testing::CgiRun run;
       run.program = QUERN_CLI_PATH;
@@ -493,12 +496,15 @@ TEST(Property, GradingGivesEachCaseTheVerdictOfRunningIt) {
       cases += inputs + "-> " +
                std::to_string(right ? result : (result == 127 ? -128 : result + 1)) + "\n";
       verdicts.push_back(right && json["halted"].get<bool>());
+      kinds.push_back(!json["halted"].get<bool>() ? "no-halt"
+                      : right                     ? "passed"
+                                                  : "result-differs");
       unhalted += !json["halted"].get<bool>();
     }
     std::ofstream(cases_path) << cases;
     testing::CgiRun grade;
     grade.program = QUERN_CLI_PATH;
-    grade.arguments = {"--test", cases_path, "--max-steps", limit, path};
+    grade.arguments = {"--test", cases_path, "--max-steps", limit, "--results", results_path, path};
     const testing::CgiResult graded = testing::run_cgi(grade);
     std::istringstream tap(graded.out);
     std::vector<bool> got;
@@ -507,6 +513,10 @@ TEST(Property, GradingGivesEachCaseTheVerdictOfRunningIt) {
       if (line.starts_with("not ok ")) got.push_back(false);
     }
     ASSERT_EQ(got, verdicts) << cases << graded.out;
+    const auto results = nlohmann::json::parse(std::ifstream(results_path));
+    std::vector<std::string> got_kinds;
+    for (const auto& t : results["submissions"][0]["tests"]) got_kinds.push_back(t["kind"]);
+    EXPECT_EQ(got_kinds, kinds) << cases;
     const bool all = std::find(got.begin(), got.end(), false) == got.end();
     EXPECT_EQ(graded.exit_status, all ? 0 : 1);
     for (bool v : got) (v ? passes : failures)++;

@@ -149,8 +149,9 @@ export async function loadCompiler(wasm = new URL("./quern.wasm", import.meta.ur
     // source, grades it as quern --test does at the default step limit:
     // {error: {line, message}} for text that cannot be read (line null: the
     // whole text), else {cases: [{line, text}]} and with a source
-    // verdicts: [{passed, message, details, inputs}], inputs being
-    // [[name, value], ...] when the case fits the function, else null.
+    // verdicts: [{passed, message, details, inputs, kind}], inputs being
+    // [[name, value], ...] when the case fits the function, else null, and
+    // kind the verdict's kind (docs/teaching.md).
     grade(cases, source = null) {
       return JSON.parse(request("quern_grade", cases, source));
     },

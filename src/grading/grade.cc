@@ -49,7 +49,7 @@ std::vector<Verdict> grade(const Explanation& explanation, const std::vector<Cas
                            long max_steps) {
   std::vector<Verdict> verdicts;
   if (explanation.error) {
-    const Verdict failed{false, "does not compile", {{"finding", finding_text(explanation)}}};
+    const Verdict failed{VerdictKind::DoesNotCompile, {{"finding", finding_text(explanation)}}};
     return std::vector<Verdict>(cases.size(), failed);
   }
   const Machine loaded = load_compiled(explanation);
@@ -57,23 +57,22 @@ std::vector<Verdict> grade(const Explanation& explanation, const std::vector<Cas
   for (const Case& c : cases) {
     auto fit = fit_inputs(c, parameters);
     if (auto* reason = std::get_if<std::string>(&fit)) {
-      verdicts.push_back({false, "inputs do not fit the function", {{"reason", *reason}}});
+      verdicts.push_back({VerdictKind::InputsDoNotFit, {{"reason", *reason}}});
       continue;
     }
     const std::vector<int8_t>& values = std::get<std::vector<int8_t>>(fit);
     Machine machine = loaded;
     for (std::size_t i = 0; i < values.size(); ++i) machine.set_word(parameters[i], values[i]);
     if (run_compiled(machine, max_steps) != Machine::Status::Halted) {
-      verdicts.push_back({false, "no halt within the step limit", {{"max-steps", max_steps}}});
+      verdicts.push_back({VerdictKind::NoHalt, {{"max-steps", max_steps}}});
       continue;
     }
     const int got = machine.word("_RES").value_or(0);
     if (got == c.expected) {
-      verdicts.push_back({true, "passed", {{"steps", machine.steps()}}});
+      verdicts.push_back({VerdictKind::Passed, {{"steps", machine.steps()}}});
     } else {
       verdicts.push_back(
-          {false,
-           "result differs",
+          {VerdictKind::ResultDiffers,
            {{"expected", int{c.expected}}, {"got", got}, {"steps", machine.steps()}}});
     }
   }
@@ -92,7 +91,7 @@ std::vector<GradedCase> graded_cases(const std::vector<Case>& visible,
 
 Verdict for_learner(const GradedCase& c, const Verdict& v) {
   if (!c.hidden) return v;
-  return {v.passed, v.passed ? "passed" : "failed", nlohmann::ordered_json::object()};
+  return {v.passed() ? VerdictKind::Passed : VerdictKind::Failed, nlohmann::ordered_json::object()};
 }
 
 std::string grading_json(std::string_view cases_text, const std::optional<std::string_view>& source,
@@ -124,10 +123,11 @@ std::string grading_json(std::string_view cases_text, const std::optional<std::s
         }
       }
       const Verdict& v = verdicts[i];
-      out.push_back({{"passed", v.passed},
-                     {"message", v.message},
+      out.push_back({{"passed", v.passed()},
+                     {"message", v.message()},
                      {"details", v.details},
-                     {"inputs", std::move(inputs)}});
+                     {"inputs", std::move(inputs)},
+                     {"kind", v.name()}});
     }
   }
   return answer.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace);

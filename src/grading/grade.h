@@ -3,6 +3,9 @@
 // playground's exercises grade with, through the WebAssembly module.
 #pragma once
 
+#include <cstddef>
+#include <cstdint>
+#include <iterator>
 #include <nlohmann/json.hpp>
 #include <optional>
 #include <string>
@@ -15,16 +18,41 @@
 
 namespace quern::cases {
 
-/// What became of one case. message and the keys of details, by outcome:
-///   "passed"                          steps
-///   "does not compile"                finding (the first finding, one line)
-///   "inputs do not fit the function"  reason (from fit_inputs)
-///   "no halt within the step limit"   max-steps
-///   "result differs"                  expected, got, steps
+/// What became of one case, and the details its verdict carries.
+enum class VerdictKind : uint8_t {
+  Passed,          // steps
+  DoesNotCompile,  // finding (the first finding, one line)
+  InputsDoNotFit,  // reason (from fit_inputs)
+  NoHalt,          // max-steps
+  ResultDiffers,   // expected, got, steps
+  Failed,          // none: what a learner reads of a hidden case that did not pass
+};
+
+/// Per kind, in the order of VerdictKind: its name in JSON ("kind": stable,
+/// and what every reader that tells verdicts apart goes by) and its message,
+/// which the reports print.
+struct VerdictKindText {
+  std::string_view name, message;
+};
+inline constexpr VerdictKindText kVerdictKinds[] = {
+    {"passed", "passed"},
+    {"does-not-compile", "does not compile"},
+    {"inputs-do-not-fit", "inputs do not fit the function"},
+    {"no-halt", "no halt within the step limit"},
+    {"result-differs", "result differs"},
+    {"failed", "failed"},
+};
+static_assert(std::size(kVerdictKinds) == static_cast<std::size_t>(VerdictKind::Failed) + 1);
+
 struct Verdict {
-  bool passed = false;
-  std::string message;
+  VerdictKind kind = VerdictKind::Failed;
   nlohmann::ordered_json details;  // an object: numbers, and strings for finding and reason
+
+  bool passed() const { return kind == VerdictKind::Passed; }
+  std::string_view name() const { return kVerdictKinds[static_cast<std::size_t>(kind)].name; }
+  std::string message() const {
+    return std::string(kVerdictKinds[static_cast<std::size_t>(kind)].message);
+  }
 };
 
 /// A case as the reports name it: a visible case by its text, a hidden one
@@ -41,8 +69,8 @@ std::vector<GradedCase> graded_cases(const std::vector<Case>& visible,
                                      const std::vector<Case>& hidden = {});
 
 /// What a learner may read of verdict v on case c: all of it for a visible
-/// case; for a hidden case whether it passed, the message "passed" or
-/// "failed" and no details, since those would tell its inputs or result.
+/// case; for a hidden case whether it passed, the kind passed or failed
+/// and no details, since those would tell its inputs or result.
 Verdict for_learner(const GradedCase& c, const Verdict& v);
 
 /// Runs every case on the code of a compiled source, at most max_steps
@@ -55,7 +83,7 @@ std::vector<Verdict> grade(const Explanation& explanation, const std::vector<Cas
 ///   {"error": {"line", "message"}}   the case text cannot be read (line null:
 ///                                    the whole text), as parse_cases says
 ///   {"cases": [{"line", "text"}],    its cases, and with a source a verdict
-///    "verdicts": [{"passed", "message", "details", "inputs"}]}   per case;
+///    "verdicts": [{"passed", "message", "details", "inputs", "kind"}]}   per case;
 /// inputs are [NAME, VALUE] per parameter when the case fits the compiled
 /// function, else null.
 std::string grading_json(std::string_view cases_text, const std::optional<std::string_view>& source,

@@ -61,12 +61,12 @@ export function grader() {
 // What cannot be read of case text, as the page says it.
 export const problemText = ({ line, message }) => (line === null ? message : `line ${line}: ${message}`);
 
-// A verdict as the page words it; its messages and details are the grading's.
-export const why = ({ message, details }) =>
+// A verdict as the page words it, by its kind; its details are the grading's.
+export const why = ({ kind, details }) =>
   ({
     passed: () => `passed in ${count(details.steps, "step")}`,
-    "does not compile": () => `does not compile: ${details.finding}`,
-    "inputs do not fit the function": () => `the inputs do not fit the function: ${details.reason}`,
-    "no halt within the step limit": () => `no halt within the step limit of ${fmt(details["max-steps"])} steps`,
-    "result differs": () => `expected ${details.expected}, got ${details.got} (after ${count(details.steps, "step")})`,
-  })[message]();
+    "does-not-compile": () => `does not compile: ${details.finding}`,
+    "inputs-do-not-fit": () => `the inputs do not fit the function: ${details.reason}`,
+    "no-halt": () => `no halt within the step limit of ${fmt(details["max-steps"])} steps`,
+    "result-differs": () => `expected ${details.expected}, got ${details.got} (after ${count(details.steps, "step")})`,
+  })[kind]();
